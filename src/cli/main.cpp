@@ -1,0 +1,45 @@
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "cli_main.hpp"
+
+namespace {
+
+class FdTerminal final : public packmeter::cli::Terminal {
+public:
+    void Out(const std::string& text) override { Write(STDOUT_FILENO, text); }
+    void Err(const std::string& text) override { Write(STDERR_FILENO, text); }
+    bool ErrIsInteractive() const override { return ::isatty(STDERR_FILENO) == 1; }
+
+private:
+    static void Write(int fd, const std::string& text) {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+            if (n <= 0) {
+                return;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+};
+
+// The walk keeps one descriptor open per folder level; allow as many as the system lets us.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RaiseDescriptorLimit();
+    FdTerminal terminal;
+    return packmeter::cli::RunCli(std::vector<std::string>(argv + 1, argv + argc), terminal);
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+#include "scan/filesystem.hpp"
+
+namespace packmeter {
+
+// The status line about a volume: "File System: <name>    (<whether it compresses per file>)".
+std::string VolumeLine(const VolumeInfo& volume);
+
+}  // namespace packmeter

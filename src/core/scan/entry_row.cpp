@@ -1,0 +1,58 @@
+#include "scan/entry_row.hpp"
+
+#include <cmath>
+
+#include "utils/text.hpp"
+
+namespace packmeter {
+
+namespace {
+
+std::string PercentText(std::int64_t percent) { return std::to_string(percent) + " %"; }
+
+}  // namespace
+
+std::int64_t RatioPercent(std::int64_t logical, std::int64_t onDisk) {
+    if (logical <= 0) {
+        return 0;
+    }
+    const double ratio =
+        static_cast<double>(logical - onDisk) / static_cast<double>(logical);
+    // nearbyint rounds in the default mode, to nearest with halves to even.
+    return static_cast<std::int64_t>(std::nearbyint(ratio * 100.0));
+}
+
+int RowState(bool isFolder, bool flagged, std::int64_t logical, std::int64_t onDisk) {
+    int state = flagged ? kStateCompressed : logical > onDisk ? kStatePartly : kStatePlain;
+    return isFolder ? state + kFolderFlag : state;
+}
+
+EntryRow MakeEntryRow(std::string name, int iconIndex, bool isFolder, bool flagged,
+                      std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical) {
+    EntryRow row;
+    row.caption = ToDisplayText(name);
+    row.name = std::move(name);
+    row.iconIndex = iconIndex;
+    auto texts = FormatSizePair(logical, onDisk);
+    row.sizeText = std::move(texts.size);
+    row.onDiskText = std::move(texts.compressed);
+    row.ratioText = PercentText(ratioPercent);
+    row.state = RowState(isFolder, flagged, logical, onDisk);
+    row.size = logical;
+    row.onDisk = onDisk;
+    row.ratioPercent = ratioPercent;
+    return row;
+}
+
+ScanTotals MakeScanTotals(std::int64_t logical, std::int64_t onDisk, const NumberFormat& format) {
+    ScanTotals totals;
+    totals.size = logical;
+    totals.onDisk = onDisk;
+    totals.ratioPercent = RatioPercent(logical, onDisk);
+    totals.sizeText = FormatSize(0, logical, format);
+    totals.onDiskText = FormatSize(0, onDisk, format);
+    totals.ratioText = PercentText(totals.ratioPercent);
+    return totals;
+}
+
+}  // namespace packmeter

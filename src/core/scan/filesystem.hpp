@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace packmeter {
+
+// File attribute bits in the Windows numbering, which every back end reports in.
+namespace attr {
+inline constexpr std::uint32_t kDirectory = 0x10;
+inline constexpr std::uint32_t kSparse = 0x200;
+inline constexpr std::uint32_t kReparsePoint = 0x400;
+inline constexpr std::uint32_t kCompressed = 0x800;
+inline constexpr std::uint32_t kEncrypted = 0x4000;
+}  // namespace attr
+
+// One entry of a folder listing. `name` is valid only during the visit.
+struct Entry {
+    // The name's raw bytes as the file system gives them (UTF-8 where it is valid).
+    std::string_view name;
+    // Shown among the folders: a folder, a mount point, or a link that points to a folder.
+    bool folder = false;
+    // A real folder on the same file system, which the walk enters. Links (symbolic links,
+    // junctions) and mount points are never entered: following them counts data twice and
+    // can loop forever.
+    bool enterable = false;
+    // A regular file, whose data is measured and whose compression can be switched. Links,
+    // devices, sockets and pipes count 0 bytes and are left alone.
+    bool regular = false;
+    std::uint32_t attributes = 0;
+    // Logical size in bytes (0 for anything but a regular file).
+    std::int64_t size = 0;
+    // The space the file takes: its logical size unless it is compressed or sparse, then the
+    // bytes it really occupies.
+    std::int64_t onDisk = 0;
+};
+
+// What a listing has to fill in. Sizes are always needed; the attributes only for the entries
+// that are shown as rows, so back ends may skip costly attribute reads below them.
+enum class ListDetail { kSizes, kSizesAndState };
+
+using EntryVisitor = std::function<bool(const Entry&)>;
+
+// An open folder. Every operation is relative to it, so depth and path length do not matter.
+class Folder {
+public:
+    virtual ~Folder() = default;
+    // Visits each entry except "." and ".." in listing order while `visit` returns true.
+    // Returns false when the folder cannot be listed.
+    virtual bool List(ListDetail detail, const EntryVisitor& visit) = 0;
+    // The sub-folder `name`, or nullptr when it cannot be opened or is not a folder.
+    virtual std::unique_ptr<Folder> OpenSubfolder(std::string_view name) = 0;
+    // Switches the compression mark of this folder itself (new files inherit it).
+    virtual bool SetCompression(bool decompress) = 0;
+    // Switches the compression of the regular file `name` in this folder, data included.
+    virtual bool SetFileCompression(std::string_view name, bool decompress) = 0;
+};
+
+struct VolumeInfo {
+    bool valid = false;
+    std::string fileSystem;
+    bool supportsCompression = false;
+    // One line for the user when sizes on this volume are less exact than usual (for
+    // example when measuring compressed data needs privileges the process lacks).
+    std::string notice;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // The folder at `path` (with or without a trailing separator), or nullptr.
+    virtual std::unique_ptr<Folder> OpenFolder(const std::string& path) = 0;
+    virtual VolumeInfo GetVolumeInfo(const std::string& path) = 0;
+    // Whether the platform offers the compression calls at all.
+    virtual bool CompressionAvailable() const = 0;
+};
+
+// Gives the index of an entry's small icon in the program's shared icon list.
+class IconSource {
+public:
+    virtual ~IconSource() = default;
+    virtual int IconIndex(const std::string& folder, std::string_view name, bool isFolder) = 0;
+};
+
+}  // namespace packmeter

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "scan/entry_row.hpp"
+#include "scan/filesystem.hpp"
+#include "scan/folder_walk.hpp"
+
+namespace packmeter {
+
+// Receives what a scan produces, in the order it produces it: busy, rows, totals, idle.
+// Called on the scan's thread; a window forwards each call to its UI thread and checks there
+// that the scan has not been asked to stop meanwhile.
+class ScanOutput {
+public:
+    virtual ~ScanOutput() = default;
+    // True when the walk begins (the busy cursor), false when it has ended.
+    virtual void ScanBusy(bool busy) = 0;
+    virtual void AddRow(EntryRow row) = 0;
+    virtual void SetTotals(ScanTotals totals) = 0;
+};
+
+// Measures one folder on a thread of its own: first a row for every sub-folder (each once its
+// whole tree is measured), then a row for every file, then the totals. Once asked to stop it
+// abandons the walk and hands nothing more to its output.
+class TScan {
+public:
+    TScan(std::string folder, std::shared_ptr<ScanOutput> output, std::shared_ptr<FileSystem> fs,
+          std::shared_ptr<IconSource> icons = nullptr, NumberFormat format = {});
+    // Asks the worker to stop and waits for it to end.
+    ~TScan();
+    TScan(const TScan&) = delete;
+    TScan& operator=(const TScan&) = delete;
+
+    // Starts the worker thread; a scan runs once.
+    void Start();
+    // Asks the worker to stop; it ends at its next entry.
+    void Terminate();
+    bool Terminated() const { return stop_->load(); }
+    bool Finished() const { return finished_.load(); }
+    void WaitFor();
+
+    const std::string& Folder() const { return folder_; }
+    // The stop flag, for whoever applies the output later on another thread.
+    std::shared_ptr<const StopFlag> StopToken() const { return stop_; }
+
+    // The scan itself, on the calling thread.
+    void Execute();
+    // Hands one row to the output unless the worker has been asked to stop.
+    void AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
+                  std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical);
+
+private:
+    int IconIndex(std::string_view name, bool isFolder);
+
+    std::string folder_;
+    std::shared_ptr<ScanOutput> output_;
+    std::shared_ptr<FileSystem> fs_;
+    std::shared_ptr<IconSource> icons_;
+    NumberFormat format_;
+    std::shared_ptr<StopFlag> stop_ = std::make_shared<StopFlag>(false);
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+}  // namespace packmeter

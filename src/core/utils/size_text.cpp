@@ -1,0 +1,97 @@
+#include "utils/size_text.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+
+namespace packmeter {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> kUnits = {"Bytes", "KB", "MB", "GB", "TB"};
+
+// Inserts the thousands separator into the integer digits of a plain "%.*f" text.
+std::string Localise(const std::string& plain, const NumberFormat& format) {
+    std::string_view text = plain;
+    std::string out;
+    if (!text.empty() && text.front() == '-') {
+        out += '-';
+        text.remove_prefix(1);
+    }
+    const auto point = text.find('.');
+    const std::string_view integer = text.substr(0, point);
+    for (std::size_t i = 0; i < integer.size(); ++i) {
+        if (i > 0 && (integer.size() - i) % 3 == 0) {
+            out += format.thousands;
+        }
+        out += integer[i];
+    }
+    if (point != std::string_view::npos) {
+        out += format.decimal;
+        out += text.substr(point + 1);
+    }
+    return out;
+}
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+}  // namespace
+
+std::string_view UnitName(int index) { return kUnits.at(static_cast<std::size_t>(index)); }
+
+std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& format) {
+    const double threshold = decimals == 0 ? 100000.0 : decimals == 1 ? 10000.0 : 1000.0;
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (threshold < value && unit < 4) {
+        value /= 1024.0;
+        ++unit;
+    }
+    const int precision = decimals < 0 ? 0 : decimals;
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%.*f", precision, value);
+    std::string text = Localise(buffer, format);
+    text += ' ';
+    text += kUnits[static_cast<std::size_t>(unit)];
+    return text;
+}
+
+SizePair FormatSizePair(std::int64_t size, std::int64_t compressed) {
+    std::int64_t s = size / 1024;
+    std::int64_t c = compressed / 1024;
+    int unit = 1;
+    while (s > 10000 && unit < 4) {
+        s /= 1024;
+        c /= 1024;
+        ++unit;
+    }
+    const std::string_view name = kUnits[static_cast<std::size_t>(unit)];
+    return {std::to_string(s) + ' ' + std::string(name), std::to_string(c) + ' ' + std::string(name)};
+}
+
+std::int32_t FirstNumber(std::string_view text) {
+    while (!text.empty()) {
+        auto p = text.find(' ');
+        p = p == std::string_view::npos ? text.size() : p + 1;
+        std::string_view token = text.substr(0, p);
+        while (!token.empty() && IsBlankOrControl(token.front())) {
+            token.remove_prefix(1);
+        }
+        while (!token.empty() && IsBlankOrControl(token.back())) {
+            token.remove_suffix(1);
+        }
+        // A leading plus sign is accepted like the minus sign; from_chars takes only the minus.
+        if (token.size() > 1 && token.front() == '+' && token[1] != '-') {
+            token.remove_prefix(1);
+        }
+        std::int32_t value = 0;
+        const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
+        if (error == std::errc() && end == token.data() + token.size() && value != 0) {
+            return value;
+        }
+        text.remove_prefix(p);
+    }
+    return 0;
+}
+
+}  // namespace packmeter

@@ -1,0 +1,38 @@
+#pragma once
+
+// What each platform provides to the program; one implementation per operating system.
+
+#include <memory>
+#include <string>
+
+#include "scan/filesystem.hpp"
+#include "utils/size_text.hpp"
+
+namespace packmeter {
+
+// The file system of this platform, for scans, walks and compression switches.
+std::shared_ptr<FileSystem> MakeFileSystem();
+
+// The thousands and decimal separators of the user's locale, read once.
+const NumberFormat& UserNumberFormat();
+
+// True when the path names an existing folder (links to folders are not followed).
+bool IsFolder(const std::string& path);
+
+// Lets the process read every folder: true when the privilege is now in effect.
+bool EnableBackupPrivilege();
+
+// The version text of a program file (empty name: this program); empty when it has none.
+std::string GetVersionString(bool productOnly, const std::string& fileName = {});
+
+// True where the platform's compression calls exist.
+bool IsNTPlatform();
+
+}  // namespace packmeter
+
+namespace packmeter {
+
+// The path made absolute against the current folder, without "." and ".." steps.
+std::string FullPath(const std::string& path);
+
+}  // namespace packmeter
