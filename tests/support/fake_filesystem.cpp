@@ -173,3 +173,16 @@ std::unique_ptr<packmeter::Folder> FakeFileSystem::OpenFolder(const std::string&
 VolumeInfo FakeFileSystem::GetVolumeInfo(const std::string&) { return volume; }
 
 }  // namespace packmeter::testing
+
+namespace packmeter::testing {
+
+std::string P(std::string path) {
+    for (char& c : path) {
+        if (c == '/') {
+            c = kPathSeparator;
+        }
+    }
+    return path;
+}
+
+}  // namespace packmeter::testing

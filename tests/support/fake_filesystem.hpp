@@ -64,3 +64,10 @@ private:
 };
 
 }  // namespace packmeter::testing
+
+namespace packmeter::testing {
+
+// A fake path written with '/' in the platform's separator: P("/a/b/").
+std::string P(std::string path);
+
+}  // namespace packmeter::testing

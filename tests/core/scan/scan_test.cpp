@@ -1,0 +1,224 @@
+#include "scan/scan.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "fake_filesystem.hpp"
+
+namespace packmeter {
+namespace {
+
+using testing::FakeFileSystem;
+using testing::P;
+
+constexpr std::int64_t kKiB = 1024;
+constexpr std::int64_t kGiB = 1024 * 1024 * 1024;
+
+// Records what a scan hands over, in order.
+class Recorder : public ScanOutput {
+public:
+    void ScanBusy(bool busy) override { Log(busy ? "busy" : "idle"); }
+    void AddRow(EntryRow row) override {
+        Log("row " + row.caption);
+        std::lock_guard guard(lock_);
+        rows.push_back(std::move(row));
+    }
+    void SetTotals(ScanTotals t) override {
+        Log("totals");
+        std::lock_guard guard(lock_);
+        totals = std::move(t);
+    }
+    const EntryRow& Row(const std::string& caption) const {
+        for (const auto& row : rows) {
+            if (row.caption == caption) {
+                return row;
+            }
+        }
+        throw std::runtime_error("no row " + caption);
+    }
+
+    std::vector<std::string> events;
+    std::vector<EntryRow> rows;
+    ScanTotals totals;
+
+private:
+    void Log(std::string event) {
+        std::lock_guard guard(lock_);
+        events.push_back(std::move(event));
+    }
+    std::mutex lock_;
+};
+
+std::shared_ptr<Recorder> RunScan(std::shared_ptr<FakeFileSystem> fs, const std::string& folder) {
+    auto out = std::make_shared<Recorder>();
+    TScan scan(folder, out, fs);
+    scan.Execute();
+    EXPECT_TRUE(scan.Finished());
+    return out;
+}
+
+TEST(TScan, FoldersFirstThenFilesThenTotalsInListingOrder) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& top = fs->Root().Folder("top");
+    top.File("z.txt", 2048);
+    top.Folder("b").File("x", 4096);
+    top.File("a.txt", 1024);
+    top.Folder("a").File("y", 1024);
+    top.Folder(".git");
+    top.Folder("..dots").File("hidden", 999999);
+    top.File("..dots-file", 10);
+    auto out = RunScan(fs, P("/top"));
+    EXPECT_EQ(out->events,
+              (std::vector<std::string>{"busy", "row b", "row a", "row .git", "row z.txt",
+                                        "row a.txt", "row ..dots-file", "totals", "idle"}));
+    EXPECT_EQ(out->totals.size, 2048 + 4096 + 1024 + 1024 + 10);
+    EXPECT_EQ(out->totals.sizeText, "8,202 Bytes");
+    EXPECT_EQ(out->totals.ratioText, "0 %");
+}
+
+TEST(TScan, RowsCarryStateTextsAndRatio) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& d = fs->Root().Folder("d");
+    d.File("empty", 0);
+    d.File("tiny", 1023);
+    d.File("zipped-no-gain", 8 * kKiB, 8 * kKiB, attr::kCompressed);
+    d.File("sparse", 8 * kKiB, 8 * kKiB, attr::kSparse);
+    d.File("grown", 100 * kKiB, 103 * kKiB);
+    d.File("twelve", 8 * kKiB, 7 * kKiB);
+    d.File("thirty-eight", 8 * kKiB, 5 * kKiB);
+    d.File("huge", 5 * kGiB);
+    d.Folder("partly").File("c", 8 * kKiB, 2 * kKiB, attr::kCompressed).File("p", 8 * kKiB);
+    d.Folder("marked", attr::kCompressed);
+    auto out = RunScan(fs, P("/d/"));
+
+    const EntryRow& empty = out->Row("empty");
+    EXPECT_EQ(empty.sizeText, "0 KB");
+    EXPECT_EQ(empty.onDiskText, "0 KB");
+    EXPECT_EQ(empty.ratioText, "0 %");
+    EXPECT_EQ(empty.state, kStatePlain);
+    EXPECT_EQ(out->Row("tiny").sizeText, "0 KB");
+    EXPECT_EQ(out->Row("zipped-no-gain").state, kStateCompressed);
+    EXPECT_EQ(out->Row("zipped-no-gain").ratioText, "0 %");
+    EXPECT_EQ(out->Row("sparse").state, kStateCompressed);
+    EXPECT_EQ(out->Row("grown").ratioText, "-3 %");
+    EXPECT_EQ(out->Row("grown").state, kStatePlain);
+    EXPECT_EQ(out->Row("twelve").ratioText, "12 %");
+    EXPECT_EQ(out->Row("twelve").state, kStatePartly);
+    EXPECT_EQ(out->Row("thirty-eight").ratioText, "38 %");
+    EXPECT_EQ(out->Row("huge").sizeText, "5120 MB");
+    EXPECT_EQ(out->Row("partly").state, kStatePartly + kFolderFlag);
+    EXPECT_EQ(out->Row("partly").ratioText, "38 %");
+    EXPECT_EQ(out->Row("marked").state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(out->Row("marked").iconIndex, -1);
+}
+
+TEST(TScan, LinksAndMountPointsAreRowsOfTheirOwnWithZeroBytes) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& d = fs->Root().Folder("d");
+    d.Link("to-dir", true).Link("to-file", false).MountPoint("mnt").File("f", 4096);
+    auto out = RunScan(fs, P("/d"));
+    ASSERT_EQ(out->rows.size(), 4u);
+    EXPECT_EQ(out->rows[0].caption, "to-dir");
+    EXPECT_TRUE(out->rows[0].IsFolder());
+    EXPECT_EQ(out->rows[1].caption, "mnt");
+    EXPECT_EQ(out->rows[1].size, 0);
+    EXPECT_EQ(out->rows[2].caption, "to-file");
+    EXPECT_FALSE(out->rows[2].IsFolder());
+    EXPECT_EQ(out->totals.size, 4096);
+}
+
+TEST(TScan, MissingOrUnreadableFolderGivesNoRowsAndZeroTotals) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->Root().Folder("locked").unreadable = true;
+    for (const char* path : {"/missing/", "/locked/"}) {
+        auto out = RunScan(fs, P(path));
+        EXPECT_TRUE(out->rows.empty());
+        EXPECT_EQ(out->totals.sizeText, "0 Bytes");
+        EXPECT_EQ(out->totals.onDiskText, "0 Bytes");
+        EXPECT_EQ(out->totals.ratioText, "0 %");
+    }
+}
+
+TEST(TScan, NamesThatAreNotUtf8KeepTheirBytesForTheFileSystem) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->Root().Folder("d").File("bad\xff.txt", 10).File("\xce\xb1\xce\xb2\xe6\xbc\xa2", 10);
+    auto out = RunScan(fs, P("/d"));
+    ASSERT_EQ(out->rows.size(), 2u);
+    EXPECT_EQ(out->rows[0].name, "bad\xff.txt");
+    EXPECT_EQ(out->rows[0].caption, "bad\xEF\xBF\xBD.txt");
+    EXPECT_EQ(out->rows[1].caption, out->rows[1].name);
+}
+
+// Blocks the walk inside the folder pass until the test lets it go.
+struct Gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool reached = false;
+    bool open = false;
+    void Arrive() {
+        std::unique_lock guard(lock);
+        reached = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return open; });
+    }
+    void AwaitArrival() {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return reached; });
+    }
+    void Open() {
+        std::lock_guard guard(lock);
+        open = true;
+        changed.notify_all();
+    }
+};
+
+TEST(TScan, AStoppedScanHandsNothingMoreToItsOutput) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& d = fs->Root().Folder("d");
+    d.Folder("first").File("x", 1);
+    d.Folder("second").Folder("deep").File("y", 1);
+    d.Folder("third").File("z", 1);
+    d.File("file", 1);
+    Gate gate;
+    fs->onEntry = [&](const std::string& path) {
+        if (path == P("/d/second/deep")) {
+            gate.Arrive();
+        }
+    };
+    auto out = std::make_shared<Recorder>();
+    TScan scan(P("/d/"), out, fs);
+    scan.Start();
+    gate.AwaitArrival();
+    scan.Terminate();
+    gate.Open();
+    scan.WaitFor();
+    EXPECT_TRUE(scan.Finished());
+    EXPECT_EQ(out->events, (std::vector<std::string>{"busy", "row first"}));
+}
+
+TEST(TScan, DestroyingARunningScanStopsAndJoinsIt) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& d = fs->Root().Folder("d");
+    for (int i = 0; i < 200; ++i) {
+        d.Folder("f" + std::to_string(i)).File("x", 1);
+    }
+    auto out = std::make_shared<Recorder>();
+    {
+        TScan scan(P("/d"), out, fs);
+        scan.Start();
+    }
+    // Whatever arrived before the stop came in order; nothing after the destructor returned.
+    const auto seen = out->events.size();
+    if (seen > 0) {
+        EXPECT_EQ(out->events.front(), "busy");
+    }
+    EXPECT_EQ(std::count(out->events.begin(), out->events.end(), "totals"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(out->events.size(), seen);
+}
+
+}  // namespace
+}  // namespace packmeter
