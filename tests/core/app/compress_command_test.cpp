@@ -1,0 +1,89 @@
+#include "app/compress_command.hpp"
+
+#include <gtest/gtest.h>
+
+#include "app/volume_line.hpp"
+#include "fake_filesystem.hpp"
+#include "utils/version_text.hpp"
+
+namespace packmeter {
+namespace {
+
+using testing::FakeFileSystem;
+using testing::P;
+
+TEST(CompressEntry, AFileIsSwitchedAndItsRowRemeasured) {
+    FakeFileSystem fs;
+    fs.Root().Folder("d").File("f", 8192, 2048);
+    auto row = CompressEntry(fs, P("/d/"), "f", false);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->state, kStateCompressed);
+    EXPECT_EQ(row->sizeText, "8 KB");
+    EXPECT_EQ(row->onDiskText, "2 KB");
+    EXPECT_EQ(row->ratioText, "75 %");
+    EXPECT_EQ(fs.switches, std::vector<std::string>{P("+/d/f")});
+
+    row = CompressEntry(fs, P("/d"), "f", true);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->state, kStatePlain);
+}
+
+TEST(CompressEntry, AFolderGoesThroughTheWalkAndKeepsItsFolderFlag) {
+    FakeFileSystem fs;
+    auto& tree = fs.Root().Folder("d").Folder("tree");
+    tree.File("a", 4096).Folder("sub").File("b", 4096);
+    auto row = CompressEntry(fs, P("/d/"), "tree", false);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(row->size, 8192);
+    EXPECT_EQ(fs.switches, (std::vector<std::string>{P("+/d/tree/"), P("+/d/tree/a"),
+                                                     P("+/d/tree/sub/"), P("+/d/tree/sub/b")}));
+    // Failures inside a folder tree are not reported.
+    fs.Find(P("/d/tree/sub"))->failSwitch = true;
+    EXPECT_TRUE(CompressEntry(fs, P("/d/"), "tree", true));
+}
+
+TEST(CompressEntry, AFileThatCannotBeSwitchedEndsTheCommand) {
+    FakeFileSystem fs;
+    fs.Root().Folder("d").File("locked", 10);
+    fs.Find(P("/d/locked"))->failSwitch = true;
+    EXPECT_FALSE(CompressEntry(fs, P("/d/"), "locked", false));
+    EXPECT_FALSE(CompressEntry(fs, P("/d/"), "gone", false));
+    fs.compressionAvailable = false;
+    fs.Root().Child("d")->File("free", 10);
+    EXPECT_FALSE(CompressEntry(fs, P("/d/"), "free", false));
+}
+
+TEST(RowsAndTotals, RatioRoundsHalfToEvenAndTotalsUseLocaleSeparators) {
+    EXPECT_EQ(RatioPercent(0, 0), 0);
+    EXPECT_EQ(RatioPercent(0, 4096), 0);
+    EXPECT_EQ(RatioPercent(8192, 7168), 12);  // 12.5
+    EXPECT_EQ(RatioPercent(8192, 5120), 38);  // 37.5
+    EXPECT_EQ(RatioPercent(200, 1), 100);     // 99.5
+    EXPECT_EQ(RatioPercent(100, 103), -3);
+    const auto totals = MakeScanTotals(12345678, 2345678, NumberFormat{".", ","});
+    EXPECT_EQ(totals.sizeText, "12.056 KB");
+    EXPECT_EQ(totals.onDiskText, "2.291 KB");
+    EXPECT_EQ(totals.ratioText, "81 %");
+    EXPECT_EQ(RowState(true, false, 10, 5), kStatePartly + kFolderFlag);
+    EXPECT_EQ(RowState(false, true, 10, 50), kStateCompressed);
+}
+
+TEST(VolumeLine, NamesTheFileSystemAndWhetherItCompresses) {
+    EXPECT_EQ(VolumeLine({true, "NTFS", true, ""}),
+              "File System: NTFS    (Supports file based compression)");
+    EXPECT_EQ(VolumeLine({true, "ext4", false, ""}),
+              "File System: ext4    (Doesn't support file based compression!!)");
+    EXPECT_EQ(VolumeLine({}), "File System:     (Doesn't support file based compression!!)");
+}
+
+TEST(ComposeVersionString, ProductFirstAndFileInParentheses) {
+    EXPECT_EQ(ComposeVersionString("1.2", "1.2.0.8", true), "1.2");
+    EXPECT_EQ(ComposeVersionString("1.2", "1.2.0.8", false), "1.2   (1.2.0.8)");
+    EXPECT_EQ(ComposeVersionString("", "1.2.0.8", true), "1.2.0.8");
+    EXPECT_EQ(ComposeVersionString("1.2", "", false), "1.2");
+    EXPECT_EQ(ComposeVersionString("", "", false), "");
+}
+
+}  // namespace
+}  // namespace packmeter
