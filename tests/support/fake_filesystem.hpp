@@ -3,6 +3,8 @@
 // An in-memory file system for logic tests: a tree of folders and files with chosen sizes and
 // attributes, a log of every compression switch, and failures that tests can plant.
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,7 +57,7 @@ public:
     // Called at every listed entry, e.g. to stop a scan at a chosen point.
     std::function<void(const std::string& path)> onEntry;
     // How many listings were made.
-    int listings = 0;
+    std::atomic<int> listings{0};
 
 private:
     friend class FakeFolder;

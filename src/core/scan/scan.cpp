@@ -58,6 +58,7 @@ void TScan::Execute() {
     std::int64_t totalOnDisk = 0;
     const auto folder = fs_->OpenFolder(folder_);
     if (folder) {
+        TreeMeasurer measurer(walkThreads_);
         // Folder pass: every sub-folder, measured over its whole tree.
         folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
             if (Terminated()) {
@@ -73,7 +74,7 @@ void TScan::Execute() {
                     std::string path = folder_;
                     path += entry.name;
                     path += kPathSeparator;
-                    GetFolderSizes(*sub, path, logical, onDisk, kMeasure, stop_.get());
+                    measurer.Measure(*sub, path, logical, onDisk, stop_.get());
                 }
             }
             totalLogical += logical;

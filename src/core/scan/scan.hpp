@@ -8,6 +8,7 @@
 #include "scan/entry_row.hpp"
 #include "scan/filesystem.hpp"
 #include "scan/folder_walk.hpp"
+#include "scan/tree_measurer.hpp"
 
 namespace packmeter {
 
@@ -35,6 +36,9 @@ public:
     TScan(const TScan&) = delete;
     TScan& operator=(const TScan&) = delete;
 
+    // How many threads walk the sub-folders' trees (before Start); 1 walks on the worker alone.
+    void SetWalkThreads(unsigned threads) { walkThreads_ = threads == 0 ? 1 : threads; }
+
     // Starts the worker thread; a scan runs once.
     void Start();
     // Asks the worker to stop; it ends at its next entry.
@@ -61,6 +65,7 @@ private:
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<IconSource> icons_;
     NumberFormat format_;
+    unsigned walkThreads_ = TreeMeasurer::DefaultThreads();
     std::shared_ptr<StopFlag> stop_ = std::make_shared<StopFlag>(false);
     std::atomic<bool> finished_{false};
     std::thread thread_;
