@@ -1,0 +1,224 @@
+#include "scan/btrfs_extents.hpp"
+
+#include <endian.h>
+#include <linux/btrfs.h>
+#include <linux/btrfs_tree.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace packmeter::linuxfs {
+
+namespace {
+
+constexpr std::uint64_t kMax64 = std::numeric_limits<std::uint64_t>::max();
+
+// Files further apart than this many inode numbers are searched separately: a range search
+// returns every item of every inode inside the range, and walking another inode's few items is
+// cheaper than a second search, but not a whole foreign folder's.
+constexpr std::uint64_t kMaxInodeGap = 16;
+
+// Room for the items of one search call; larger than any single item.
+constexpr std::size_t kResultBytes = 64 * 1024;
+
+// Offsets inside struct btrfs_file_extent_item, which is packed and little-endian.
+constexpr std::size_t kCompressionAt = offsetof(btrfs_file_extent_item, compression);
+constexpr std::size_t kTypeAt = offsetof(btrfs_file_extent_item, type);
+constexpr std::size_t kDiskBytenrAt = offsetof(btrfs_file_extent_item, disk_bytenr);
+constexpr std::size_t kDiskNumBytesAt = offsetof(btrfs_file_extent_item, disk_num_bytes);
+
+std::uint64_t Le64(const unsigned char* at) {
+    std::uint64_t value;
+    std::memcpy(&value, at, sizeof value);
+    return le64toh(value);
+}
+
+// The search arguments followed by the result buffer, kept 8-byte aligned.
+class SearchBuffer {
+  public:
+    SearchBuffer()
+        : words_((sizeof(btrfs_ioctl_search_args_v2) + kResultBytes) / sizeof(std::uint64_t)) {}
+    btrfs_ioctl_search_args_v2* Args() {
+        return reinterpret_cast<btrfs_ioctl_search_args_v2*>(words_.data());
+    }
+
+  private:
+    std::vector<std::uint64_t> words_;
+};
+
+// Sums one file's extents as they arrive, counting each disk extent once.
+class FileTally {
+  public:
+    void AddInline(std::uint64_t bytes, bool compressed) {
+        inlineBytes_ += bytes;
+        compressed_ = compressed_ || compressed;
+    }
+    void AddExtent(std::uint64_t bytenr, std::uint64_t bytes, bool compressed) {
+        extents_.emplace_back(bytenr, bytes);
+        compressed_ = compressed_ || compressed;
+    }
+    FileExtentUsage Finish() {
+        std::sort(extents_.begin(), extents_.end());
+        FileExtentUsage usage{inlineBytes_, compressed_};
+        for (std::size_t i = 0; i < extents_.size(); ++i) {
+            if (i == 0 || extents_[i].first != extents_[i - 1].first) {
+                usage.diskBytes += extents_[i].second;
+            }
+        }
+        extents_.clear();
+        inlineBytes_ = 0;
+        compressed_ = false;
+        return usage;
+    }
+
+  private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> extents_;
+    std::uint64_t inlineBytes_ = 0;
+    bool compressed_ = false;
+};
+
+void AddItem(FileTally& tally, const unsigned char* item, std::uint32_t length) {
+    if (length <= kTypeAt) {
+        return;
+    }
+    const bool compressed = item[kCompressionAt] != 0;
+    if (item[kTypeAt] == BTRFS_FILE_EXTENT_INLINE) {
+        // Inline data follows the header in place of the disk fields.
+        tally.AddInline(length > kDiskBytenrAt ? length - kDiskBytenrAt : 0, compressed);
+        return;
+    }
+    if (length < kDiskNumBytesAt + sizeof(std::uint64_t)) {
+        return;
+    }
+    const std::uint64_t bytenr = Le64(item + kDiskBytenrAt);
+    if (bytenr != 0) {  // 0: a hole
+        tally.AddExtent(bytenr, Le64(item + kDiskNumBytesAt), compressed);
+    }
+}
+
+// Searches the EXTENT_DATA items of the inodes first..last and hands each wanted inode's
+// figures to `usage` at its index. The range also returns the other items of every inode in
+// it; they are skipped.
+ExtentSearch SearchRange(int fd, SearchBuffer& buffer, std::span<const std::uint64_t> inodes,
+                         std::span<FileExtentUsage> usage) {
+    btrfs_ioctl_search_args_v2* args = buffer.Args();
+    btrfs_ioctl_search_key& key = args->key;
+    key = {};
+    key.tree_id = 0;  // the subvolume of fd
+    key.min_objectid = inodes.front();
+    key.max_objectid = inodes.back();
+    key.min_type = BTRFS_EXTENT_DATA_KEY;
+    key.max_type = BTRFS_EXTENT_DATA_KEY;
+    key.min_offset = 0;
+    key.max_offset = kMax64;
+    key.min_transid = 0;
+    key.max_transid = kMax64;
+
+    FileTally tally;
+    std::size_t index = 0;  // the wanted inode being gathered
+    bool gathering = false;
+    const auto finish = [&] {
+        if (gathering) {
+            usage[index] = tally.Finish();
+            gathering = false;
+        }
+    };
+    for (;;) {
+        key.nr_items = std::numeric_limits<std::uint32_t>::max();
+        args->buf_size = kResultBytes;
+        if (::ioctl(fd, BTRFS_IOC_TREE_SEARCH_V2, args) != 0) {
+            return errno == EPERM ? ExtentSearch::kNotPermitted : ExtentSearch::kFailed;
+        }
+        if (key.nr_items == 0) {
+            break;
+        }
+        const unsigned char* at = args->buf;
+        btrfs_ioctl_search_header header{};
+        for (std::uint32_t n = 0; n < key.nr_items; ++n) {
+            std::memcpy(&header, at, sizeof header);
+            const unsigned char* item = at + sizeof header;
+            at = item + header.len;
+            if (header.type != BTRFS_EXTENT_DATA_KEY) {
+                continue;
+            }
+            if (!gathering || inodes[index] != header.objectid) {
+                finish();
+                while (index < inodes.size() && inodes[index] < header.objectid) {
+                    ++index;
+                }
+                if (index == inodes.size()) {
+                    return ExtentSearch::kDone;
+                }
+                if (inodes[index] != header.objectid) {
+                    continue;  // an inode of the range that was not asked for
+                }
+                gathering = true;
+            }
+            AddItem(tally, item, header.len);
+        }
+        // Go on after the last key returned.
+        key.min_objectid = header.objectid;
+        key.min_type = header.type;
+        key.min_offset = header.offset + 1;
+        if (header.offset == kMax64) {
+            key.min_offset = 0;
+            if (++key.min_type > BTRFS_EXTENT_DATA_KEY) {
+                key.min_type = 0;
+                if (++key.min_objectid > key.max_objectid || key.min_objectid == 0) {
+                    break;
+                }
+            }
+        }
+        if (key.min_objectid > key.max_objectid) {
+            break;
+        }
+    }
+    finish();
+    return ExtentSearch::kDone;
+}
+
+}  // namespace
+
+ExtentSearch SearchFileExtents(int fd, std::span<const std::uint64_t> inodes,
+                               std::span<FileExtentUsage> usage) {
+    std::fill(usage.begin(), usage.end(), FileExtentUsage{});
+    if (inodes.empty()) {
+        return ExtentSearch::kDone;
+    }
+    SearchBuffer buffer;
+    std::size_t first = 0;
+    for (std::size_t i = 1; i <= inodes.size(); ++i) {
+        if (i == inodes.size() || inodes[i] - inodes[i - 1] > kMaxInodeGap) {
+            const auto result = SearchRange(fd, buffer, inodes.subspan(first, i - first),
+                                            usage.subspan(first, i - first));
+            if (result != ExtentSearch::kDone) {
+                return result;
+            }
+            first = i;
+        }
+    }
+    return ExtentSearch::kDone;
+}
+
+bool ExtentSearchPermitted(int fd) {
+    SearchBuffer buffer;
+    btrfs_ioctl_search_args_v2* args = buffer.Args();
+    args->key = {};
+    args->key.min_objectid = BTRFS_FIRST_FREE_OBJECTID;
+    args->key.max_objectid = BTRFS_FIRST_FREE_OBJECTID;
+    args->key.min_type = BTRFS_INODE_ITEM_KEY;
+    args->key.max_type = BTRFS_INODE_ITEM_KEY;
+    args->key.max_offset = kMax64;
+    args->key.max_transid = kMax64;
+    args->key.nr_items = 1;
+    args->buf_size = kResultBytes;
+    return ::ioctl(fd, BTRFS_IOC_TREE_SEARCH_V2, args) == 0;
+}
+
+}  // namespace packmeter::linuxfs

@@ -1,0 +1,131 @@
+#include "scan/entry_sizes.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "scan/ntfs3g_attributes.hpp"
+
+namespace packmeter::linuxfs {
+
+namespace {
+
+bool AllocationBelowSize(const StatRecord& record) {
+    return record.blocks * 512 < record.size;
+}
+
+// btrfs: st_blocks counts data before compression, so only the extent tree tells what a file
+// occupies and whether any of it is compressed. Files without blocks have no extents (empty)
+// or hold only inline data below one block; inline data is counted too, so they are searched
+// as well unless empty.
+void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records,
+                  MeasureScratch& scratch) {
+    scratch.byInode.clear();
+    for (std::uint32_t i = 0; i < records.size(); ++i) {
+        if (records[i].IsRegular() && records[i].size > 0) {
+            scratch.byInode.emplace_back(records[i].inode, i);
+        }
+    }
+    if (scratch.byInode.empty()) {
+        return;
+    }
+    std::sort(scratch.byInode.begin(), scratch.byInode.end());
+    scratch.inodes.clear();
+    for (const auto& [inode, index] : scratch.byInode) {
+        if (scratch.inodes.empty() || scratch.inodes.back() != inode) {
+            scratch.inodes.push_back(inode);
+        }
+    }
+    scratch.usage.resize(scratch.inodes.size());
+    const ExtentSearch result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
+    if (result == ExtentSearch::kNotPermitted) {
+        volume.extentSearch = false;
+    }
+    if (result != ExtentSearch::kDone) {
+        return;  // st_blocks stays the measure
+    }
+    std::size_t at = 0;
+    for (const auto& [inode, index] : scratch.byInode) {
+        while (scratch.inodes[at] != inode) {
+            ++at;
+        }
+        records[index].occupied = scratch.usage[at].diskBytes;
+        records[index].compressedData = scratch.usage[at].compressed;
+    }
+}
+
+}  // namespace
+
+void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<StatRecord> records,
+                  MeasureScratch& scratch) {
+    const bool state = detail == ListDetail::kSizesAndState;
+    if (volume.kind == VolumeKind::kBtrfs && volume.extentSearch) {
+        MeasureBtrfs(dirFd, volume, records, scratch);
+    }
+    for (StatRecord& record : records) {
+        if (volume.kind == VolumeKind::kNtfs3g) {
+            // ntfs-3g reports compressed and sparse files with their real allocation in
+            // st_blocks; only the attribute word tells them apart from plain files. A plain
+            // file's allocation is never below its size (small files kept inside the MFT
+            // record report a rounded-up 512-byte unit), so the word changes the sizes only
+            // when the allocation is below the size.
+            const bool wanted = record.IsRegular() ? state || AllocationBelowSize(record)
+                                                   : state && record.IsFolder();
+            if (wanted) {
+                record.ntfsAttrib = ReadNtfsAttribAt(dirFd, record.name).value_or(0);
+                record.sparse = (record.ntfsAttrib & ntfs::kSparse) != 0;
+            }
+        } else if (record.IsRegular() && AllocationBelowSize(record)) {
+            // Less allocated than the size: a sparse file, or data kept inline in the inode
+            // (ext4 inline_data, btrfs inline extents), which only SEEK_HOLE tells apart.
+            record.sparse = HasHole(dirFd, record.name, record.size);
+        }
+    }
+}
+
+Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
+    Entry entry;
+    entry.name = record.name;
+    if (!record.stated) {
+        // Listed but not statable (a folder with read but no search permission): the name and
+        // kind from the listing, no sizes. Opening or switching it will fail in turn.
+        entry.folder = record.dirType == DT_DIR;
+        entry.enterable = entry.folder;
+        entry.regular = record.dirType == DT_REG;
+        entry.attributes = entry.folder ? attr::kDirectory : 0;
+        return entry;
+    }
+    // Only btrfs and f2fs compress what carries the mark; ext4 accepts the flag and reports it
+    // but compresses nothing.
+    const bool markCounts = volume.kind == VolumeKind::kBtrfs || volume.kind == VolumeKind::kF2fs;
+    const bool marked =
+        (markCounts && record.markedCompressed) || (record.ntfsAttrib & ntfs::kCompressed) != 0;
+    if (record.ntfsAttrib != 0) {
+        entry.attributes |= record.ntfsAttrib & (attr::kReparsePoint | attr::kEncrypted);
+    }
+    if (marked || record.compressedData) {
+        entry.attributes |= attr::kCompressed;
+    }
+    if (record.sparse) {
+        entry.attributes |= attr::kSparse;
+    }
+    if (S_ISDIR(record.mode)) {
+        entry.folder = true;
+        entry.attributes |= attr::kDirectory;
+        // Another mount (or btrfs subvolume) is listed but not entered.
+        entry.enterable = record.where.SameAs(volume.where);
+    } else if (S_ISLNK(record.mode)) {
+        entry.folder = record.linkToFolder;
+        entry.attributes |= attr::kReparsePoint | (entry.folder ? attr::kDirectory : 0);
+    } else if (S_ISREG(record.mode)) {
+        entry.regular = true;
+        entry.size = static_cast<std::int64_t>(record.size);
+        const bool flagged = marked || record.compressedData || record.sparse;
+        entry.onDisk = flagged ? static_cast<std::int64_t>(std::min(record.size, record.occupied))
+                               : entry.size;
+    }
+    return entry;
+}
+
+}  // namespace packmeter::linuxfs

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "scan/btrfs_extents.hpp"
+#include "scan/entry_stat.hpp"
+#include "scan/filesystem.hpp"
+#include "scan/volume.hpp"
+
+namespace packmeter::linuxfs {
+
+// Working room of MeasureBatch, kept across the batches of one listing.
+struct MeasureScratch {
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> byInode;  // inode, record index
+    std::vector<std::uint64_t> inodes;
+    std::vector<FileExtentUsage> usage;
+};
+
+// Adds to a batch of stated entries of the open folder `dirFd` what their sizes and states
+// need beyond statx: on btrfs the extent figures of the files (one search for the batch), on
+// ntfs-3g the attribute word, elsewhere whether a file with less allocation than size has a
+// hole. With ListDetail::kSizes only what changes the sizes is read. When the extent search
+// turns out not to be permitted, `volume.extentSearch` is switched off.
+void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<StatRecord> records,
+                  MeasureScratch& scratch);
+
+// The entry as the core sees it. A file that is neither compressed nor sparse counts its
+// logical size; a compressed or sparse one the bytes it occupies, at most its logical size
+// (allocation rounding is counted for no file, so a compressed file that saved nothing shows
+// 0 %, and the sizes do not depend on which details were read).
+Entry ToEntry(const StatRecord& record, const FolderVolume& volume);
+
+}  // namespace packmeter::linuxfs

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace packmeter::linuxfs {
+
+// The NTFS attribute word that ntfs-3g exposes as the extended attribute "system.ntfs_attrib"
+// (host byte order) and "system.ntfs_attrib_be" (big-endian). Its bits are the Windows ones.
+namespace ntfs {
+inline constexpr std::uint32_t kReadOnly = 0x1;
+inline constexpr std::uint32_t kDirectory = 0x10;
+inline constexpr std::uint32_t kSparse = 0x200;
+inline constexpr std::uint32_t kReparsePoint = 0x400;
+inline constexpr std::uint32_t kCompressed = 0x800;
+inline constexpr std::uint32_t kEncrypted = 0x4000;
+}  // namespace ntfs
+
+// "/proc/self/fd/N" or "/proc/self/fd/N/name": a short path to an open file or to a name in
+// an open folder, for the calls that have no descriptor-relative form (getxattr and friends).
+std::string ProcFdPath(int fd, std::string_view name = {});
+
+// The attribute word of an open file or folder (also an O_PATH descriptor); nothing when the
+// file system is not ntfs-3g or the word cannot be read.
+std::optional<std::uint32_t> ReadNtfsAttrib(int fd);
+// The same for the entry `name` of the open folder `dirFd`, without following a link.
+std::optional<std::uint32_t> ReadNtfsAttribAt(int dirFd, std::string_view name);
+// Writes the attribute word of an open file or folder.
+bool WriteNtfsAttrib(int fd, std::uint32_t value);
+
+}  // namespace packmeter::linuxfs
+
+namespace packmeter::linuxfs {
+
+// Sets or clears the compressed bit of an open ntfs-3g folder; files created in it afterwards
+// are compressed. ntfs-3g changes this bit only on folders: on files it accepts and ignores it.
+bool SetNtfsFolderCompression(int dirFd, bool decompress);
+
+}  // namespace packmeter::linuxfs
