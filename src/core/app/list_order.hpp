@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string_view>
+
+#include "listview/list_item.hpp"
+#include "listview/sort_option.hpp"
+#include "scan/entry_row.hpp"
+
+namespace packmeter {
+
+// The main list's columns.
+inline constexpr int kNameColumn = 0;
+inline constexpr int kSizeColumn = 1;
+inline constexpr int kCompressedColumn = 2;
+inline constexpr int kRatioColumn = 3;
+
+// The list row of an entry: the caption, the three size texts, the icon, the state value and
+// the entry's raw name.
+ListItem EntryItem(EntryRow row);
+
+// Names without regard to case: a–z count as A–Z, every other byte by its code; the first
+// difference decides, and a name that is the beginning of the other comes first.
+int CompareNames(std::string_view a, std::string_view b);
+
+// The main window's order of two entry rows by `column`: by name with the files before the
+// folders, by the size texts (unit letter first, then the number shown), or by the ratio;
+// reversed when `order` is soDescending. Other columns compare equal.
+int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption order);
+
+// The text colour of a row by its compression state.
+enum class RowColour { kWindowText, kNavy, kBlue };
+RowColour RowTextColour(int stateIndex);
+
+struct Rgb {
+    int red, green, blue;
+};
+inline constexpr Rgb kNavy{0, 0, 128};
+inline constexpr Rgb kBlue{0, 0, 255};
+
+}  // namespace packmeter

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/scan_channel.hpp"
+#include "listview/list_item.hpp"
+#include "scan/filesystem.hpp"
+#include "scan/scan.hpp"
+#include "utils/size_text.hpp"
+
+namespace packmeter {
+
+// The texts of the main window.
+inline constexpr const char* kApplicationTitle = "Packmeter";
+inline constexpr const char* kCalculatingText = "Calculating ...";
+inline constexpr const char* kBrowseTitle =
+    "Please select a folder for which the compression rate should be calculated.";
+
+// The main window as its logic sees it. Every call comes on the UI thread.
+class MainFormView {
+  public:
+    virtual ~MainFormView() = default;
+    virtual void SetCaption(const std::string& text) = 0;
+    virtual void SetPathText(const std::string& text) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void SetTotals(const ScanTotals& totals) = 0;
+    // The busy cursor of a running scan, or the normal one.
+    virtual void SetBusyCursor(bool busy) = 0;
+    virtual void ClearList() = 0;
+    virtual void AddItems(std::vector<ListItem> items) = 0;
+    virtual void SelectAllItems() = 0;
+    // The first selected row in list order, or nullptr when no row is selected.
+    virtual const ListItem* FirstSelectedItem() const = 0;
+    // Shows the folder picker; true, with the folder, when the user confirmed a choice.
+    virtual bool BrowseForFolder(std::string& folder) = 0;
+    virtual void SetSortColumn(int column) = 0;
+};
+
+// Starts other programs for the list's double-click. Failures are silent.
+class Launcher {
+  public:
+    virtual ~Launcher() = default;
+    // A new, independent instance of this program that scans `folder`.
+    virtual void StartInstance(const std::string& folder) = 0;
+    // The document in the application that the desktop associates with it.
+    virtual void OpenDocument(const std::string& path) = 0;
+};
+
+// What the platform provides to the window's logic.
+struct MainFormServices {
+    std::shared_ptr<FileSystem> fileSystem;
+    std::shared_ptr<IconSource> icons;
+    NumberFormat numberFormat;
+    std::shared_ptr<Launcher> launcher;
+    std::function<bool(const std::string&)> isFolder;
+    // Makes a given path absolute; unset: paths are taken as given.
+    std::function<std::string(const std::string&)> fullPath;
+    std::function<bool()> enableBackupPrivilege;
+    // Unset: the thread really sleeps.
+    std::function<void(std::chrono::milliseconds)> sleep;
+    // Walking threads per scan; 0: the scan's own choice.
+    unsigned walkThreads = 0;
+};
+
+// What the main window decides: starting and replacing scans, the header and status texts,
+// applying what the scans hand over, the double-click, Ctrl+A and the status timer.
+class TMainFormLogic {
+  public:
+    TMainFormLogic(MainFormView& view, MainFormServices services);
+    // Stops every scan and waits for them to end.
+    ~TMainFormLogic();
+    TMainFormLogic(const TMainFormLogic&) = delete;
+    TMainFormLogic& operator=(const TMainFormLogic&) = delete;
+
+    // The folder shown, with a trailing separator; empty before the first scan.
+    const std::string& CurrentFolder() const { return currentFolder_; }
+    // The scan started last, running or not; nullptr before the first scan.
+    const TScan* ActiveScan() const { return active_.get(); }
+    // Scan objects alive: the active one and stopped ones that are still ending.
+    std::size_t ScanObjects() const { return stopped_.size() + (active_ ? 1 : 0); }
+    // Where the scans' output arrives; the window sets its wake function.
+    ScanChannel& Channel() { return *channel_; }
+
+    // The window is shown for the first time; `args` are the command-line arguments.
+    void FormShow(const std::vector<std::string>& args);
+    void ScanFolder(const std::string& path);
+    void ShowVolumeInfo(const std::string& path);
+    void ScanActionExecute();
+    void RefreshActionExecute();
+    void ListDblClick();
+    // A key went down while the window was active: `key` is the key's letter in upper case;
+    // Ctrl (with any other modifiers) + A selects every row. Returns whether the key is
+    // consumed, which it never is.
+    bool FormKeyDown(int key, bool ctrlHeld);
+    void UpdateStatusTimerTimer();
+    // Applies what the scans handed over since the last call, leaving out everything of a
+    // scan that has been asked to stop.
+    void ApplyScanOutput();
+    // Detaches the window and asks every scan to stop: nothing reaches the view afterwards.
+    void Shutdown();
+
+  private:
+    void ReapStoppedScans();
+
+    MainFormView& view_;
+    MainFormServices services_;
+    std::shared_ptr<ScanChannel> channel_ = std::make_shared<ScanChannel>();
+    std::string currentFolder_;
+    std::unique_ptr<TScan> active_;
+    std::vector<std::unique_ptr<TScan>> stopped_;
+    // A notice about the shown volume, shown at the first tick after its volume line.
+    std::string pendingNotice_;
+    bool shutDown_ = false;
+};
+
+}  // namespace packmeter

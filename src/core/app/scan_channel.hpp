@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <variant>
+#include <vector>
+
+#include "scan/entry_row.hpp"
+#include "scan/folder_walk.hpp"
+#include "scan/scan.hpp"
+
+namespace packmeter {
+
+// One thing a scan handed over for the window, with the stop flag of the scan that made it.
+struct ScanEvent {
+    // The busy state (bool), a row, or the totals.
+    std::variant<bool, EntryRow, ScanTotals> what;
+    std::shared_ptr<const StopFlag> stop;
+
+    bool Stopped() const { return stop && stop->load(); }
+};
+
+// The one road from the scan threads to the UI thread: a queue in the order events were made.
+// The first event that finds the queue empty calls the wake function, which only has to
+// arrange for Take to be called on the UI thread; events that follow before that join the same
+// batch. Whoever applies the events skips those of a scan that has been asked to stop.
+class ScanChannel {
+  public:
+    using Wake = std::function<void()>;
+
+    // Sets the wake function, or detaches the window with an empty one: once this returns, no
+    // wake call is running or will be made until a new one is set.
+    void SetWake(Wake wake);
+    void Push(ScanEvent event);
+    // Everything queued so far, oldest first.
+    std::vector<ScanEvent> Take();
+
+  private:
+    std::mutex lock_;
+    std::vector<ScanEvent> queue_;
+    bool wakePending_ = false;
+    Wake wake_;
+};
+
+// A scan's output that queues into a channel, tagged with the scan's stop flag.
+class ChannelOutput final : public ScanOutput {
+  public:
+    explicit ChannelOutput(std::shared_ptr<ScanChannel> channel) : channel_(std::move(channel)) {}
+    // The scan's stop flag; set before the scan starts.
+    void Bind(std::shared_ptr<const StopFlag> stop) { stop_ = std::move(stop); }
+
+    void ScanBusy(bool busy) override { channel_->Push({busy, stop_}); }
+    void AddRow(EntryRow row) override { channel_->Push({std::move(row), stop_}); }
+    void SetTotals(ScanTotals totals) override { channel_->Push({std::move(totals), stop_}); }
+
+  private:
+    std::shared_ptr<ScanChannel> channel_;
+    std::shared_ptr<const StopFlag> stop_;
+};
+
+}  // namespace packmeter

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace packmeter {
+
+// One row of a report list: the caption (column 0) and the texts of the further columns.
+struct ListItem {
+    std::string caption;
+    std::vector<std::string> subItems;
+    int imageIndex = -1;
+    // The program's own number for the row (the entry rows keep their state value here).
+    int stateIndex = 0;
+    // The program's own text for the row (the entry rows keep the entry's raw name here).
+    std::string data;
+};
+
+// The text of a column: the caption for 0 (and below), sub-item n - 1 for n, empty when missing.
+const std::string& ColumnText(const ListItem& item, int column);
+
+// Negative when `a` belongs before `b`, positive when after, 0 when either may come first.
+using ItemOrder = std::function<int(const ListItem& a, const ListItem& b)>;
+
+// The positions of `items` in sorted order. A stable merge sort: rows that compare equal keep
+// their order, and a comparison that contradicts itself (for example one that compares some
+// pairs as numbers and others as text) yields some order but never reads outside the rows.
+std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const ItemOrder& order);
+
+}  // namespace packmeter

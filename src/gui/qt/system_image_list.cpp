@@ -1,0 +1,142 @@
+#include "system_image_list.hpp"
+
+#include <QFile>
+#include <QMimeDatabase>
+
+namespace packmeter::qt {
+
+namespace {
+
+constexpr const char* kFolderIcon = "folder";
+constexpr const char* kFileIcon = "text-x-generic";
+constexpr const char* kFallbackTheme = "Adwaita";
+
+}  // namespace
+
+std::shared_ptr<SystemIconList> SystemIconList::Shared() {
+    static std::mutex lock;
+    static std::weak_ptr<SystemIconList> current;
+    std::lock_guard guard(lock);
+    auto list = current.lock();
+    if (!list) {
+        list = std::make_shared<SystemIconList>();
+        current = list;
+    }
+    return list;
+}
+
+int SystemIconList::IconIndex(const std::string&, std::string_view name, bool isFolder) {
+    if (isFolder) {
+        return FolderIndex();
+    }
+    // By the name alone: reading every file's first bytes would cost more than the walk.
+    const QString fileName = QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    return IndexOf(type.iconName(), type.genericIconName());
+}
+
+int SystemIconList::FolderIndex() {
+    return IndexOf(kFolderIcon, kFolderIcon);
+}
+
+int SystemIconList::IndexOf(const QString& iconName, const QString& genericName) {
+    std::lock_guard guard(lock_);
+    const auto found = indexes_.constFind(iconName);
+    if (found != indexes_.constEnd()) {
+        return found.value();
+    }
+    const int index = int(names_.size());
+    names_.push_back({iconName, genericName});
+    indexes_.insert(iconName, index);
+    return index;
+}
+
+int SystemIconList::Count() const {
+    std::lock_guard guard(lock_);
+    return int(names_.size());
+}
+
+QString SystemIconList::IconName(int index) const {
+    std::lock_guard guard(lock_);
+    return index >= 0 && std::size_t(index) < names_.size() ? names_[std::size_t(index)].icon
+                                                            : QString();
+}
+
+QIcon SystemIconList::Icon(int index) {
+    if (index < 0) {
+        return {};
+    }
+    if (std::size_t(index) < icons_.size() && !icons_[std::size_t(index)].isNull()) {
+        return icons_[std::size_t(index)];
+    }
+    Names names;
+    {
+        std::lock_guard guard(lock_);
+        if (std::size_t(index) >= names_.size()) {
+            return {};
+        }
+        names = names_[std::size_t(index)];
+    }
+    if (icons_.size() <= std::size_t(index)) {
+        icons_.resize(std::size_t(index) + 1);
+    }
+    QIcon icon = QIcon::fromTheme(names.icon, QIcon::fromTheme(names.generic));
+    if (icon.isNull()) {
+        icon = QIcon::fromTheme(kFileIcon);
+    }
+    icons_[std::size_t(index)] = icon;
+    return icon;
+}
+
+TQelSystemImageList::TQelSystemImageList(QObject* owner) : QObject(owner) {
+    RefreshSystemList();
+}
+
+void TQelSystemImageList::SetShareImages(bool share) {
+    copy_.clear();
+    shareImages_ = share;
+    RefreshSystemList();
+}
+
+void TQelSystemImageList::SetSize(TQelImageListSize size) {
+    size_ = size;
+    RefreshSystemList();
+}
+
+QSize TQelSystemImageList::IconSize() const {
+    return size_ == si_large ? QSize(32, 32) : QSize(16, 16);
+}
+
+QIcon TQelSystemImageList::Icon(int index) const {
+    if (shareImages_) {
+        return shared_->Icon(index);
+    }
+    return index >= 0 && std::size_t(index) < copy_.size() ? copy_[std::size_t(index)] : QIcon();
+}
+
+void TQelSystemImageList::RefreshSystemList() {
+    if (shareImages_) {
+        return;
+    }
+    copy_.clear();
+    for (int i = 0; i < shared_->Count(); ++i) {
+        // An independent copy of each picture at the list's size.
+        const QIcon icon = shared_->Icon(i);
+        copy_.push_back(QIcon(icon.pixmap(IconSize())));
+    }
+}
+
+void UseDesktopIconTheme() {
+    QStringList paths = QIcon::themeSearchPaths();
+    if (!paths.contains("/usr/share/icons")) {
+        paths.append("/usr/share/icons");
+        QIcon::setThemeSearchPaths(paths);
+    }
+    const QString desktop = QIcon::themeName();
+    if (desktop.isEmpty() || desktop == "hicolor") {
+        QIcon::setThemeName(kFallbackTheme);
+    }
+    QIcon::setFallbackThemeName(kFallbackTheme);
+}
+
+}  // namespace packmeter::qt

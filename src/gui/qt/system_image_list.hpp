@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QHash>
+#include <QIcon>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "scan/filesystem.hpp"
+
+namespace packmeter::qt {
+
+// The process's one list of small icons, from the desktop's icon theme: the folder icon, and
+// for a file the icon of its MIME type. Scans ask for indexes on their own threads; the icons
+// themselves are made on the UI thread, the first time a row shows one.
+class SystemIconList final : public IconSource {
+  public:
+    // The list of this process: made when first needed, kept while anyone holds it.
+    static std::shared_ptr<SystemIconList> Shared();
+
+    // Any thread.
+    int IconIndex(const std::string& folder, std::string_view name, bool isFolder) override;
+    int FolderIndex();
+    // The index for a theme icon name, with a more generic name to fall back on.
+    int IndexOf(const QString& iconName, const QString& genericName);
+    int Count() const;
+    QString IconName(int index) const;
+
+    // UI thread only. A null icon for an index not in the list.
+    QIcon Icon(int index);
+
+  private:
+    struct Names {
+        QString icon;
+        QString generic;
+    };
+
+    mutable std::mutex lock_;
+    std::vector<Names> names_;
+    QHash<QString, int> indexes_;
+    std::vector<QIcon> icons_;  // UI thread only
+};
+
+enum TQelImageListSize { si_small = 0, si_large = 1 };
+
+// The image list that a list's rows draw their icons from: the process's icon list, shared,
+// or a copy of the icons it held when the copy was taken.
+class TQelSystemImageList : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit TQelSystemImageList(QObject* owner = nullptr);
+
+    bool ShareImages() const { return shareImages_; }
+    void SetShareImages(bool share);
+    TQelImageListSize Size() const { return size_; }
+    void SetSize(TQelImageListSize size);
+    QSize IconSize() const;
+
+    QIcon Icon(int index) const;
+    // The process's list, for the scans.
+    const std::shared_ptr<SystemIconList>& Source() const { return shared_; }
+
+  private:
+    void RefreshSystemList();
+
+    std::shared_ptr<SystemIconList> shared_ = SystemIconList::Shared();
+    std::vector<QIcon> copy_;
+    bool shareImages_ = true;
+    TQelImageListSize size_ = si_small;
+};
+
+// Makes the desktop's icon theme the one icons come from, with Adwaita where the desktop names
+// none and for every icon the desktop's theme lacks.
+void UseDesktopIconTheme();
+
+}  // namespace packmeter::qt
