@@ -1,0 +1,127 @@
+#include "tree_tools.hpp"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "scan/folder_walk.hpp"
+#include "scan/scan.hpp"
+#include "system.hpp"
+#include "test_volumes.hpp"
+
+namespace packmeter::testing {
+
+namespace {
+
+class Collector final : public ScanOutput {
+  public:
+    void ScanBusy(bool) override {}
+    void AddRow(EntryRow row) override { result.rows.push_back(std::move(row)); }
+    void SetTotals(ScanTotals totals) override { result.totals = std::move(totals); }
+    ScanResult result;
+};
+
+}  // namespace
+
+void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string Compressible(std::size_t size) {
+    std::string text;
+    for (unsigned line = 0; text.size() < size; ++line) {
+        text += "line " + std::to_string(line) + " of some very repetitive text\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+std::string Incompressible(std::size_t size, unsigned seed) {
+    std::mt19937_64 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+std::string TreeSha256(const std::string& folder) {
+    return RunCommand({"sh", "-c",
+                       "cd \"$1\" && find . -type f -print0 | sort -z | xargs -0r sha256sum", "sh",
+                       folder})
+        .out;
+}
+
+std::int64_t CompsizeBytes(const std::string& path) {
+    // "TOTAL  <perc>  <disk usage>  <uncompressed>  <referenced>"
+    std::istringstream lines(RunCommand({"compsize", "-b", path}).out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string type, percent;
+        std::int64_t disk = -1;
+        if (fields >> type >> percent >> disk && type == "TOTAL") {
+            return disk;
+        }
+    }
+    return -1;
+}
+
+std::int64_t AllocatedBytes(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_blocks * 512 : -1;
+}
+
+std::int64_t LogicalSize(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+const EntryRow* ScanResult::Row(const std::string& name) const {
+    for (const EntryRow& row : rows) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+ScanResult ScanFolder(const std::string& folder) {
+    auto output = std::make_shared<Collector>();
+    TScan scan(folder, output, MakeFileSystem());
+    scan.Execute();
+    return std::move(output->result);
+}
+
+std::vector<Listed> ListFolder(const std::string& folder, ListDetail detail) {
+    std::vector<Listed> listed;
+    const auto open = MakeFileSystem()->OpenFolder(folder);
+    if (open) {
+        open->List(detail, [&](const Entry& entry) {
+            listed.push_back({std::string(entry.name), entry});
+            listed.back().entry.name = {};  // the view dies with the listing; use `name`
+            return true;
+        });
+    }
+    return listed;
+}
+
+const Listed* Find(const std::vector<Listed>& listed, const std::string& name) {
+    for (const Listed& item : listed) {
+        if (item.name == name) {
+            return &item;
+        }
+    }
+    return nullptr;
+}
+
+Sizes WalkSizes(const std::string& folder, int mode) {
+    Sizes sizes;
+    const auto fs = MakeFileSystem();
+    GetFolderSizes(*fs, folder, sizes.logical, sizes.onDisk, mode);
+    return sizes;
+}
+
+}  // namespace packmeter::testing

@@ -1,0 +1,51 @@
+#pragma once
+
+// Helpers of the back-end tests: writing files, checking them with outside tools, and running
+// the real scan and listing on a folder.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scan/entry_row.hpp"
+#include "scan/filesystem.hpp"
+
+namespace packmeter::testing {
+
+void WriteFile(const std::string& path, const std::string& data);
+// Text that compresses well, and bytes that do not compress at all.
+std::string Compressible(std::size_t size);
+std::string Incompressible(std::size_t size, unsigned seed = 1);
+
+// One "sha256  ./path" line per file below `folder`, sorted by path.
+std::string TreeSha256(const std::string& folder);
+// Disk usage in bytes as compsize -b reports it for a path (extents counted once).
+std::int64_t CompsizeBytes(const std::string& path);
+// st_blocks * 512 of a path.
+std::int64_t AllocatedBytes(const std::string& path);
+std::int64_t LogicalSize(const std::string& path);
+
+// What the real scan produces for a folder, on the calling thread.
+struct ScanResult {
+    std::vector<EntryRow> rows;
+    ScanTotals totals;
+    const EntryRow* Row(const std::string& name) const;
+};
+ScanResult ScanFolder(const std::string& folder);
+
+// A listing entry with its name kept.
+struct Listed {
+    std::string name;
+    Entry entry;
+};
+std::vector<Listed> ListFolder(const std::string& folder, ListDetail detail);
+const Listed* Find(const std::vector<Listed>& listed, const std::string& name);
+
+// Sizes of a tree through the walk used by scans and compression commands; mode as there.
+struct Sizes {
+    std::int64_t logical = 0;
+    std::int64_t onDisk = 0;
+};
+Sizes WalkSizes(const std::string& folder, int mode = 0);
+
+}  // namespace packmeter::testing

@@ -1,0 +1,46 @@
+// The volume line: file-system names and compression support found through the mount.
+
+#include <gtest/gtest.h>
+
+#include "system.hpp"
+#include "test_volumes.hpp"
+#include "tree_tools.hpp"
+
+namespace packmeter::testing {
+namespace {
+
+class VolumeTest : public ::testing::Test {
+  protected:
+    TestArea area_;
+};
+
+TEST_F(VolumeTest, NamesTheFileSystemAndItsCompressionSupport) {
+    const auto fs = MakeFileSystem();
+    struct Expected {
+        VolumeType type;
+        const char* name;
+        bool supports;
+    };
+    for (const Expected& expected :
+         {Expected{VolumeType::kBtrfs, "btrfs", true}, Expected{VolumeType::kNtfs, "NTFS", true},
+          Expected{VolumeType::kTmpfs, "tmpfs", false}}) {
+        PACKMETER_VOLUME_OR_SKIP(area_, expected.type, root);
+        const VolumeInfo info = fs->GetVolumeInfo(root + "/");
+        EXPECT_TRUE(info.valid) << expected.name;
+        EXPECT_EQ(info.fileSystem, expected.name);
+        EXPECT_EQ(info.supportsCompression, expected.supports) << expected.name;
+        EXPECT_EQ(info.notice, "") << expected.name;  // root measures btrfs exactly
+    }
+    // The build's own folder, named as the mount table names it (ext4 here, never compressing).
+    const std::string local = area_.LocalFolder();
+    const std::string type = RunCommand({"findmnt", "-n", "-o", "FSTYPE", "-T", local}).out;
+    const VolumeInfo info = fs->GetVolumeInfo(local);
+    EXPECT_EQ(info.fileSystem + "\n", type);
+    if (type == "ext4\n" || type == "xfs\n" || type == "tmpfs\n") {
+        EXPECT_FALSE(info.supportsCompression);
+    }
+    EXPECT_FALSE(fs->GetVolumeInfo(local + "/missing").valid);
+}
+
+}  // namespace
+}  // namespace packmeter::testing
