@@ -1,0 +1,329 @@
+#include "app/main_form.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "app/list_order.hpp"
+#include "app/volume_line.hpp"
+#include "fake_filesystem.hpp"
+
+namespace packmeter {
+namespace {
+
+using testing::FakeFileSystem;
+using testing::P;
+
+// The window as a log of what the logic asked of it.
+class FakeView : public MainFormView {
+  public:
+    void SetCaption(const std::string& text) override { caption = text; }
+    void SetPathText(const std::string& text) override { path = text; }
+    void SetStatusText(const std::string& text) override { status = text; }
+    void SetTotals(const ScanTotals& t) override {
+        totals = t.sizeText + "|" + t.onDiskText + "|" + t.ratioText;
+    }
+    void SetBusyCursor(bool busy) override { busyLog.push_back(busy); }
+    void ClearList() override {
+        ++clears;
+        rows.clear();
+        selected.clear();
+    }
+    void AddItems(std::vector<ListItem> items) override {
+        ++batches;
+        for (auto& item : items) {
+            rows.push_back(std::move(item));
+        }
+    }
+    void SelectAllItems() override {
+        selected.clear();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            selected.push_back(i);
+        }
+    }
+    const ListItem* FirstSelectedItem() const override {
+        return selected.empty() ? nullptr : &rows.at(selected.front());
+    }
+    bool BrowseForFolder(std::string& folder) override {
+        ++pickerRuns;
+        if (!pickerAnswer) {
+            return false;
+        }
+        folder = *pickerAnswer;
+        return true;
+    }
+    void SetSortColumn(int column) override { sortColumn = column; }
+
+    std::vector<std::string> Captions() const {
+        std::vector<std::string> out;
+        for (const auto& row : rows) {
+            out.push_back(row.caption);
+        }
+        return out;
+    }
+
+    std::string caption, path, status, totals;
+    std::vector<bool> busyLog;
+    std::vector<ListItem> rows;
+    std::vector<std::size_t> selected;
+    int clears = 0;
+    int batches = 0;
+    int pickerRuns = 0;
+    std::optional<std::string> pickerAnswer;
+    int sortColumn = 99;
+};
+
+class RecordingLauncher : public Launcher {
+  public:
+    void StartInstance(const std::string& folder) override { log.push_back("instance " + folder); }
+    void OpenDocument(const std::string& path) override { log.push_back("open " + path); }
+    std::vector<std::string> log;
+};
+
+class MainFormLogicTest : public ::testing::Test {
+  protected:
+    MainFormLogicTest() {
+        auto& a = fs->Root().Folder("a");
+        a.Folder("sub").File("inner.txt", 8 * 1024, 5 * 1024);
+        a.File("one.txt", 2048).File("two.bin", 4096, 4096, attr::kCompressed);
+        fs->Root().Folder("b").File("only.txt", 1024);
+        services.fileSystem = fs;
+        services.launcher = launcher;
+        services.isFolder = [this](const std::string& path) {
+            const FakeNode* node = fs->Find(path);
+            return node && node->kind == FakeNode::Kind::kFolder;
+        };
+        services.enableBackupPrivilege = [this] {
+            ++privilegeCalls;
+            return false;
+        };
+        services.sleep = [this](std::chrono::milliseconds wait) { slept += wait; };
+        services.walkThreads = 1;
+    }
+
+    using FakeNode = testing::FakeNode;
+
+    // Waits until the active scan has ended, then applies its output as the UI thread would.
+    void Finish(TMainFormLogic& logic) {
+        for (int i = 0; i < 5000 && !(logic.ActiveScan() && logic.ActiveScan()->Finished()); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(logic.ActiveScan()->Finished());
+        logic.ApplyScanOutput();
+    }
+
+    std::shared_ptr<FakeFileSystem> fs = std::make_shared<FakeFileSystem>();
+    std::shared_ptr<RecordingLauncher> launcher = std::make_shared<RecordingLauncher>();
+    MainFormServices services;
+    FakeView view;
+    int privilegeCalls = 0;
+    std::chrono::milliseconds slept{0};
+};
+
+TEST_F(MainFormLogicTest, StartWithAFolderScansItShowsThePathAndTheVolumeLine) {
+    TMainFormLogic logic(view, services);
+    logic.FormShow({P("/a")});
+    EXPECT_EQ(privilegeCalls, 1);
+    EXPECT_EQ(view.pickerRuns, 0);
+    EXPECT_EQ(view.sortColumn, -1);
+    EXPECT_EQ(logic.CurrentFolder(), P("/a/"));
+    EXPECT_EQ(view.caption, "Packmeter - " + P("/a/"));
+    EXPECT_EQ(view.path, P("/a/"));
+    EXPECT_EQ(view.status, "File System: fakefs    (Supports file based compression)");
+    Finish(logic);
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub", "one.txt", "two.bin"}));
+    EXPECT_EQ(view.rows[0].stateIndex, kStatePartly + kFolderFlag);
+    EXPECT_EQ(view.rows[2].stateIndex, kStateCompressed);
+    EXPECT_EQ(view.totals, "14,336 Bytes|11,264 Bytes|21 %");
+    EXPECT_EQ(view.busyLog, (std::vector<bool>{true, false}));
+}
+
+TEST_F(MainFormLogicTest, StartWithoutArgumentsRunsThePickerAndCancelLeavesEverything) {
+    TMainFormLogic logic(view, services);
+    logic.FormShow({});
+    EXPECT_EQ(view.pickerRuns, 1);
+    EXPECT_EQ(logic.ActiveScan(), nullptr);
+    EXPECT_EQ(logic.CurrentFolder(), "");
+    EXPECT_EQ(view.clears, 0);
+    EXPECT_EQ(view.caption, "");
+    // Refresh before any scan does nothing either.
+    logic.RefreshActionExecute();
+    EXPECT_EQ(logic.ActiveScan(), nullptr);
+}
+
+TEST_F(MainFormLogicTest, EmptyFirstArgumentNeitherScansNorOpensThePicker) {
+    TMainFormLogic logic(view, services);
+    logic.FormShow({"", P("/a")});
+    EXPECT_EQ(view.pickerRuns, 0);
+    EXPECT_EQ(logic.ActiveScan(), nullptr);
+}
+
+TEST_F(MainFormLogicTest, PickerChoiceIsScannedAndAnEmptyChoiceIsNot) {
+    TMainFormLogic logic(view, services);
+    view.pickerAnswer = P("/b");
+    logic.ScanActionExecute();
+    EXPECT_EQ(logic.CurrentFolder(), P("/b/"));
+    Finish(logic);
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
+    view.pickerAnswer = "";
+    logic.ScanActionExecute();
+    EXPECT_EQ(logic.CurrentFolder(), P("/b/"));
+}
+
+TEST_F(MainFormLogicTest, SecondScanWhileTheFirstRunsLeavesNothingOfTheFirst) {
+    // The first scan stops inside its file pass, after handing over rows, until released.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool reached = false;
+    bool release = false;
+    fs->onEntry = [&](const std::string& path) {
+        if (path == P("/a/two.bin")) {
+            std::unique_lock guard(lock);
+            reached = true;
+            changed.notify_all();
+            changed.wait(guard, [&] { return release; });
+        }
+    };
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/a"));
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(5), [&] { return reached; }));
+    }
+    const TScan* first = logic.ActiveScan();
+    logic.ScanFolder(P("/b"));
+    EXPECT_TRUE(first->Terminated());
+    EXPECT_EQ(slept, std::chrono::milliseconds(100));
+    EXPECT_EQ(logic.ScanObjects(), 2u);
+    {
+        std::lock_guard guard(lock);
+        release = true;
+    }
+    changed.notify_all();
+    Finish(logic);
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
+    EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
+    // The stopped scan is released at the next tick once it has ended.
+    for (int i = 0; i < 5000 && logic.ScanObjects() > 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        logic.UpdateStatusTimerTimer();
+    }
+    EXPECT_EQ(logic.ScanObjects(), 1u);
+}
+
+TEST_F(MainFormLogicTest, FinishedScanIsReplacedWithoutWaiting) {
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/b"));
+    Finish(logic);
+    logic.RefreshActionExecute();
+    EXPECT_EQ(slept, std::chrono::milliseconds(0));
+    EXPECT_EQ(view.clears, 2);
+    Finish(logic);
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
+}
+
+TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheWalkedFolder) {
+    fs->volume.notice = "Compressed sizes need root";
+    TMainFormLogic logic(view, services);
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, "");
+    logic.ScanFolder(P("/a"));
+    Finish(logic);
+    EXPECT_EQ(view.status, "File System: fakefs    (Supports file based compression)");
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, "Compressed sizes need root");
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, P("/a/sub/"));
+}
+
+TEST_F(MainFormLogicTest, StatusOfAVolumeThatCannotBeReadOrCompress) {
+    fs->volume = VolumeInfo{};
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/b"));
+    EXPECT_EQ(view.status, "File System:     (Doesn't support file based compression!!)");
+    // Without sub-folders nothing is walked: the tick shows what the walk entered last.
+    SetCurrentScanFolder("");
+    Finish(logic);
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, "");
+}
+
+TEST_F(MainFormLogicTest, CtrlWithAnyModifiersAndAKeySelectsAllRows) {
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/a"));
+    Finish(logic);
+    EXPECT_FALSE(logic.FormKeyDown('A', false));
+    EXPECT_TRUE(view.selected.empty());
+    EXPECT_FALSE(logic.FormKeyDown('B', true));
+    EXPECT_TRUE(view.selected.empty());
+    EXPECT_FALSE(logic.FormKeyDown('A', true));
+    EXPECT_EQ(view.selected.size(), 3u);
+}
+
+TEST_F(MainFormLogicTest, DoubleClickStartsAnInstanceForAFolderAndOpensAFile) {
+    TMainFormLogic logic(view, services);
+    logic.ListDblClick();
+    logic.ScanFolder(P("/a"));
+    Finish(logic);
+    logic.ListDblClick();
+    EXPECT_TRUE(launcher->log.empty());
+    view.selected = {1, 0};
+    logic.ListDblClick();
+    view.selected = {2};
+    logic.ListDblClick();
+    // A folder removed after the scan goes to the desktop as a document.
+    fs->Root().Child("a")->children.erase(fs->Root().Child("a")->children.begin());
+    view.selected = {0};
+    logic.ListDblClick();
+    EXPECT_EQ(launcher->log,
+              (std::vector<std::string>{"open " + P("/a/one.txt"), "open " + P("/a/two.bin"),
+                                        "open " + P("/a/sub")}));
+    fs->Root().Child("a")->Folder("sub");
+    logic.ListDblClick();
+    EXPECT_EQ(launcher->log.back(), "instance " + P("/a/sub"));
+}
+
+TEST_F(MainFormLogicTest, AfterShutdownNothingReachesTheView) {
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/a"));
+    logic.Shutdown();
+    for (int i = 0; i < 5000 && !logic.ActiveScan()->Finished(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic.ApplyScanOutput();
+    logic.ScanFolder(P("/b"));
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_EQ(view.totals, "");
+    EXPECT_EQ(logic.CurrentFolder(), P("/a/"));
+}
+
+TEST(ScanChannelTest, WakesOncePerBatchAndNotAfterDetaching) {
+    ScanChannel channel;
+    int wakes = 0;
+    channel.SetWake([&] { ++wakes; });
+    auto stop = std::make_shared<StopFlag>(false);
+    channel.Push({true, stop});
+    channel.Push({EntryRow{}, stop});
+    EXPECT_EQ(wakes, 1);
+    EXPECT_EQ(channel.Take().size(), 2u);
+    channel.Push({false, stop});
+    EXPECT_EQ(wakes, 2);
+    channel.SetWake({});
+    channel.Take();
+    channel.Push({false, stop});
+    EXPECT_EQ(wakes, 2);
+    // A window that attaches finds what is waiting.
+    channel.SetWake([&] { ++wakes; });
+    EXPECT_EQ(wakes, 3);
+    auto events = channel.Take();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_FALSE(events[0].Stopped());
+    stop->store(true);
+    EXPECT_TRUE(events[0].Stopped());
+}
+
+}  // namespace
+}  // namespace packmeter
