@@ -1,0 +1,74 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "cli_main.hpp"
+#include "system.hpp"
+#include "utils/win_path.hpp"
+
+namespace {
+
+// A console gets the text as UTF-16 through WriteConsoleW, whatever its code page; a pipe or a
+// file gets the UTF-8 bytes unchanged.
+class WindowsTerminal final : public packmeter::cli::Terminal {
+  public:
+    WindowsTerminal()
+        : out_(::GetStdHandle(STD_OUTPUT_HANDLE)), err_(::GetStdHandle(STD_ERROR_HANDLE)) {
+        // The progress line redraws itself with escape sequences, which a console understands
+        // only with virtual terminal processing (Windows 10 and later); without it, no progress.
+        DWORD mode = 0;
+        errInteractive_ = ::GetConsoleMode(err_, &mode) &&
+                          ::SetConsoleMode(err_, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+
+    void Out(const std::string& text) override { Write(out_, text); }
+    void Err(const std::string& text) override { Write(err_, text); }
+    bool ErrIsInteractive() const override { return errInteractive_; }
+
+  private:
+    static void Write(HANDLE handle, const std::string& text) {
+        DWORD mode = 0;
+        if (::GetConsoleMode(handle, &mode)) {
+            const std::wstring wide = packmeter::win::ToWide(text);
+            std::size_t done = 0;
+            while (done < wide.size()) {
+                DWORD written = 0;
+                if (!::WriteConsoleW(handle, wide.data() + done,
+                                     static_cast<DWORD>(wide.size() - done), &written, nullptr) ||
+                    written == 0) {
+                    return;
+                }
+                done += written;
+            }
+            return;
+        }
+        std::size_t done = 0;
+        while (done < text.size()) {
+            DWORD written = 0;
+            if (!::WriteFile(handle, text.data() + done, static_cast<DWORD>(text.size() - done),
+                             &written, nullptr) ||
+                written == 0) {
+                return;
+            }
+            done += written;
+        }
+    }
+
+    HANDLE out_;
+    HANDLE err_;
+    bool errInteractive_ = false;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // As the window does at start: lets an administrator's scan read every folder.
+    packmeter::EnableBackupPrivilege();
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(packmeter::win::ToUtf8(argv[i]));
+    }
+    WindowsTerminal terminal;
+    return packmeter::cli::RunCli(args, terminal);
+}

@@ -1,0 +1,206 @@
+// The file system through the Win32 API: listings with FindFirstFileExW, on-disk sizes with
+// GetCompressedFileSizeW, NTFS compression with FSCTL_SET_COMPRESSION. Windows opens folders by
+// path only, so a folder is its full path in "\\?\" form and a sub-folder appends its name.
+#include <windows.h>
+#include <winioctl.h>
+
+#include "system.hpp"
+#include "utils/win_handle.hpp"
+#include "utils/win_path.hpp"
+
+namespace packmeter {
+
+namespace {
+
+using win::FindHandle;
+using win::UniqueHandle;
+
+std::int64_t Combine(DWORD high, DWORD low) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+}
+
+std::wstring WithSeparator(std::wstring path) {
+    if (path.empty() || path.back() != L'\\') {
+        path += L'\\';
+    }
+    return path;
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// Symbolic links, junctions and mount points stand for another place and are never followed: a
+// profile's "Application Data" junction points back at its own parent, and a link's target is
+// counted where it really lives. Other reparse points on files (WOF-compressed, deduplicated or
+// cloud files) hold data of their own and are measured like any file. The tag comes in
+// dwReserved0; Wine reports 0 there, so an unknown tag counts as a link.
+bool IsLink(const WIN32_FIND_DATAW& data) {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return false;
+    }
+    return data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0) ||
+           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Only compressed, sparse and reparse-point files can take other room than their size: for any
+// other file GetCompressedFileSizeW answers with the size itself, so the open it costs is skipped.
+bool MayDifferOnDisk(DWORD attributes) {
+    return attributes &
+           (FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::int64_t OnDiskSize(const std::wstring& path, std::int64_t logical) {
+    DWORD high = 0;
+    // INVALID_FILE_SIZE is also a valid low half; only the last error tells them apart.
+    ::SetLastError(NO_ERROR);
+    const DWORD low = ::GetCompressedFileSizeW(path.c_str(), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) {
+        return logical;
+    }
+    return Combine(high, low);
+}
+
+// Opens `path` for reading and writing, others may go on reading and writing it, and sends the
+// compression request. The reason of a failure stays in the last error for the caller.
+bool SwitchCompression(const std::wstring& path, DWORD openFlags, bool decompress) {
+    if (!IsNTPlatform()) {
+        return false;
+    }
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    openFlags, nullptr));
+    if (!file) {
+        return false;
+    }
+    USHORT format = decompress ? COMPRESSION_FORMAT_NONE : COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    const bool switched = ::DeviceIoControl(file.get(), FSCTL_SET_COMPRESSION, &format,
+                                            sizeof format, nullptr, 0, &returned, nullptr) != FALSE;
+    const DWORD error = ::GetLastError();
+    file.reset();
+    ::SetLastError(error);
+    return switched;
+}
+
+class WindowsFolder final : public Folder {
+  public:
+    // `path`: long form with a trailing separator.
+    explicit WindowsFolder(std::wstring path) : path_(std::move(path)) {}
+
+    bool List(ListDetail, const EntryVisitor& visit) override {
+        WIN32_FIND_DATAW data;
+        FindHandle find(::FindFirstFileExW((path_ + L'*').c_str(), FindExInfoBasic, &data,
+                                           FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH));
+        if (!find) {
+            // A drive root has no "." entry: when it is empty the pattern matches nothing.
+            return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+        }
+        std::string name;
+        do {
+            if (IsDotOrDotDot(data.cFileName)) {
+                continue;
+            }
+            name = win::ToUtf8(data.cFileName);
+            if (!visit(MakeEntry(data, name))) {
+                break;
+            }
+        } while (::FindNextFileW(find.get(), &data));
+        return true;
+    }
+
+    std::unique_ptr<Folder> OpenSubfolder(std::string_view name) override {
+        const std::wstring path = path_ + win::ToWide(name);
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return nullptr;
+        }
+        return std::make_unique<WindowsFolder>(path + L'\\');
+    }
+
+    // Backup semantics is what lets CreateFileW open a folder at all.
+    bool SetCompression(bool decompress) override {
+        return SwitchCompression(path_, FILE_FLAG_BACKUP_SEMANTICS, decompress);
+    }
+
+    // Opened without backup semantics, so that a folder given here fails.
+    bool SetFileCompression(std::string_view name, bool decompress) override {
+        return SwitchCompression(path_ + win::ToWide(name), 0, decompress);
+    }
+
+  private:
+    Entry MakeEntry(const WIN32_FIND_DATAW& data, std::string_view name) const {
+        const DWORD attributes = data.dwFileAttributes;
+        Entry entry;
+        entry.name = name;
+        entry.attributes = attributes;
+        entry.folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+        const bool link = IsLink(data);
+        entry.enterable = entry.folder && !link;
+        entry.regular = !entry.folder && !link;
+        if (entry.regular) {
+            entry.size = Combine(data.nFileSizeHigh, data.nFileSizeLow);
+            entry.onDisk = MayDifferOnDisk(attributes)
+                               ? OnDiskSize(path_ + data.cFileName, entry.size)
+                               : entry.size;
+        }
+        return entry;
+    }
+
+    std::wstring path_;
+};
+
+class WindowsFileSystem final : public FileSystem {
+  public:
+    std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
+        if (path.empty()) {
+            return nullptr;
+        }
+        const std::wstring folder = WithSeparator(win::LongPath(win::ToWide(path)));
+        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return nullptr;
+        }
+        // Listing needs this right; asking for it now tells an unreadable folder from an empty one.
+        UniqueHandle probe(::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+        if (!probe) {
+            return nullptr;
+        }
+        return std::make_unique<WindowsFolder>(folder);
+    }
+
+    VolumeInfo GetVolumeInfo(const std::string& path) override {
+        VolumeInfo info;
+        const std::wstring root = win::VolumeRoot(win::ToWide(path));
+        if (root.empty()) {
+            return info;
+        }
+        DWORD flags = 0;
+        // MAX_PATH + 1 is the bound the API documents for the file-system name (not a path).
+        std::wstring name(MAX_PATH + 1, L'\0');
+        if (!::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags,
+                                     name.data(), static_cast<DWORD>(name.size()))) {
+            return info;
+        }
+        name.resize(name.find(L'\0'));
+        info.valid = true;
+        info.fileSystem = win::ToUtf8(name);
+        info.supportsCompression = flags & FILE_FILE_COMPRESSION;
+        return info;
+    }
+
+    bool CompressionAvailable() const override { return IsNTPlatform(); }
+};
+
+}  // namespace
+
+std::shared_ptr<FileSystem> MakeFileSystem() {
+    return std::make_shared<WindowsFileSystem>();
+}
+
+}  // namespace packmeter
