@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+
+#include "browse_for_folder.hpp"
+#include "gui_test_support.hpp"
+#include "system_image_list.hpp"
+
+namespace packmeter::qt {
+namespace {
+
+using namespace testing;
+
+// Confirms `path` in the chooser as a user typing it would.
+void Type(QWidget* modal, const QString& path) {
+    auto* edit = modal->findChild<QLineEdit*>("fileNameEdit");
+    edit->setText(path);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+TEST(BrowseForFolderTest, ConfirmedFolderHasNoTrailingSeparatorExceptTheRoot) {
+    TempTree tree;
+    tree.Folder("inner");
+    QWidget owner;
+    TQelBrowseForFolder dialog(&owner);
+    dialog.SetTitle("Pick one");
+    EXPECT_EQ(dialog.Options(), (TQelBrowseFlags{bfNewDialogStyle}));
+    EXPECT_EQ(dialog.RootedAt(), SF_DESKTOP);
+    std::vector<std::string> calls;
+    dialog.onShow = [&] { calls.push_back("show"); };
+    dialog.onClose = [&] { calls.push_back("close"); };
+
+    QString shownTitle;
+    bool resizable = false;
+    OnModal pick([&](QWidget* modal) {
+        shownTitle = modal->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)->text();
+        resizable = modal->maximumSize() != modal->minimumSize();
+        Type(modal, tree.Q("inner") + "/");
+    });
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.SelectedFolder(), tree.Path() + "/inner");
+    EXPECT_EQ(shownTitle, "Pick one");
+    EXPECT_TRUE(resizable);
+    EXPECT_EQ(calls, (std::vector<std::string>{"show", "close"}));
+
+    OnModal root([&](QWidget* modal) { Type(modal, "/"); });
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.SelectedFolder(), "/");
+
+    OnModal cancel(
+        [&](QWidget* modal) { QTest::keyClick(modal->findChild<QFileDialog*>(), Qt::Key_Escape); });
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(dialog.SelectedFolder(), "");
+}
+
+TEST(BrowseForFolderTest, OptionsShapeTheChooser) {
+    TempTree tree;
+    tree.Folder("sub");
+    tree.File("file.txt", 1);
+    QWidget owner;
+    TQelBrowseForFolder dialog(&owner);
+    dialog.SetRootedAtFileSystemFolder(tree.Q());
+    EXPECT_EQ(dialog.RootedAt(), SF_FILESYSTEMFOLDER);
+
+    struct Seen {
+        bool editShown = false;
+        bool filesListed = false;
+        bool newFolder = false;
+        bool resizable = false;
+        QString directory;
+    };
+    const auto look = [&](TQelBrowseFlags options) {
+        dialog.SetOptions(options);
+        Seen seen;
+        OnModal inspect([&](QWidget* modal) {
+            auto* chooser = modal->findChild<QFileDialog*>();
+            seen.editShown = !chooser->findChild<QLineEdit*>("fileNameEdit")->isHidden();
+            seen.filesListed = !chooser->testOption(QFileDialog::ShowDirsOnly);
+            seen.newFolder = !chooser->testOption(QFileDialog::ReadOnly);
+            seen.resizable = modal->maximumSize() != modal->minimumSize();
+            seen.directory = chooser->directory().absolutePath();
+            QTest::keyClick(chooser, Qt::Key_Escape);
+        });
+        dialog.Execute();
+        return seen;
+    };
+    const Seen plain = look({});
+    EXPECT_FALSE(plain.editShown);
+    EXPECT_FALSE(plain.filesListed);
+    EXPECT_FALSE(plain.newFolder);
+    EXPECT_FALSE(plain.resizable);
+    EXPECT_EQ(plain.directory, tree.Q());
+    const Seen all = look({bfNewDialogStyle, bfFileSystemOnly, bfBrowseIncludeFiles, bfEditBox});
+    EXPECT_TRUE(all.editShown);
+    EXPECT_TRUE(all.filesListed);
+    EXPECT_TRUE(all.newFolder);
+    EXPECT_TRUE(all.resizable);
+}
+
+TEST(BrowseForFolderTest, RootsAtTheDesktopsPlaces) {
+    QWidget owner;
+    TQelBrowseForFolder dialog(&owner);
+    EXPECT_EQ(dialog.RootPath(), QDir::homePath());
+    dialog.SetRootedAt(SF_DRIVES);
+    EXPECT_EQ(dialog.RootPath(), "/");
+    // A special folder that this desktop lacks falls back to the desktop's top.
+    dialog.SetRootedAt(SF_PRINTERS);
+    EXPECT_EQ(dialog.RootPath(), QDir::homePath());
+    EXPECT_EQ(TQelBrowseForFolder::SpecialFolderPath(SF_PERSONAL),
+              QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    // A missing folder given by path roots the chooser at the computer.
+    dialog.SetRootedAtFileSystemFolder("/no/such/folder");
+    EXPECT_EQ(dialog.RootPath(), "/");
+}
+
+TEST(SystemIconListTest, OneSharedListWithDistinctIconsPerType) {
+    auto list = SystemIconList::Shared();
+    EXPECT_EQ(list, SystemIconList::Shared());
+    const int folder = list->IconIndex("/x/", "docs", true);
+    const int text = list->IconIndex("/x/", "notes.txt", false);
+    const int image = list->IconIndex("/x/", "photo.png", false);
+    const int archive = list->IconIndex("/x/", "backup.zip", false);
+    EXPECT_EQ(list->IconIndex("/y/", "other.txt", false), text);
+    EXPECT_EQ(list->IconIndex("/y/", "more", true), folder);
+    const std::set<int> distinct = {folder, text, image, archive};
+    EXPECT_EQ(distinct.size(), 4u);
+    // They look different, too.
+    std::vector<QImage> pictures;
+    for (const int index : distinct) {
+        const QIcon icon = list->Icon(index);
+        ASSERT_FALSE(icon.isNull()) << list->IconName(index).toStdString();
+        const QImage picture = icon.pixmap(16, 16).toImage();
+        for (const QImage& other : pictures) {
+            EXPECT_NE(picture, other) << list->IconName(index).toStdString();
+        }
+        pictures.push_back(picture);
+    }
+    EXPECT_TRUE(list->Icon(-1).isNull());
+    EXPECT_TRUE(list->Icon(100000).isNull());
+
+    TQelSystemImageList images;
+    EXPECT_TRUE(images.ShareImages());
+    EXPECT_EQ(images.IconSize(), QSize(16, 16));
+    images.SetSize(si_large);
+    EXPECT_EQ(images.IconSize(), QSize(32, 32));
+    images.SetShareImages(false);
+    EXPECT_FALSE(images.Icon(text).isNull());
+    const int later = list->IndexOf("application-x-later", "text-x-generic");
+    EXPECT_TRUE(images.Icon(later).isNull());
+    images.SetShareImages(true);
+    EXPECT_FALSE(images.Icon(later).isNull());
+}
+
+}  // namespace
+}  // namespace packmeter::qt

@@ -1,0 +1,370 @@
+#include "main_window.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <memory>
+
+#include "app/volume_line.hpp"
+#include "browse_for_folder.hpp"
+#include "fake_filesystem.hpp"
+#include "gui_test_support.hpp"
+#include "scan/folder_walk.hpp"
+#include "system.hpp"
+
+namespace packmeter::qt {
+namespace {
+
+using namespace testing;
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    MainWindowTest() {
+        tree.Folder("docs");
+        tree.File("docs/a.txt", 5000);
+        tree.Folder("empty");
+        tree.File("zeta.txt", 3000);
+        tree.File("alpha.bin", 200000);
+        tree.File("Beta.png", 40);
+    }
+
+    MainFormServices Services(std::shared_ptr<FileSystem> fs = MakeFileSystem()) {
+        MainFormServices services;
+        services.fileSystem = std::move(fs);
+        services.launcher = launcher;
+        services.isFolder = IsFolder;
+        services.numberFormat = NumberFormat{};
+        return services;
+    }
+
+    std::unique_ptr<TMainForm> Open(std::vector<std::string> args, MainFormServices services) {
+        auto form = std::make_unique<TMainForm>(std::move(services), std::move(args));
+        form->show();
+        return form;
+    }
+    std::unique_ptr<TMainForm> Open(std::vector<std::string> args) {
+        return Open(args, Services());
+    }
+
+    // Waits until the window shows the end of its scan.
+    static bool ScanShown(TMainForm& form) {
+        return WaitFor([&] {
+            const TScan* scan = form.Logic().ActiveScan();
+            return scan && scan->Finished() && form.SizeLabel()->text() != kCalculatingText;
+        });
+    }
+
+    TempTree tree;
+    std::shared_ptr<RecordingLauncher> launcher = std::make_shared<RecordingLauncher>();
+};
+
+TEST_F(MainWindowTest, LayoutTextsAndMenuBeforeAnyScan) {
+    TMainForm form(Services(), {""});
+    form.show();
+    QTest::qWait(20);
+    const double scale = form.logicalDpiX() / 96.0;
+    EXPECT_EQ(form.windowTitle(), "Packmeter");
+    EXPECT_NEAR(form.width(), 410 * scale, 1);
+    EXPECT_NEAR(form.height(), 453 * scale, 1);
+    EXPECT_EQ(form.HeaderPanel()->height(), qRound(49 * scale));
+    EXPECT_EQ(form.HeaderPanel()->mapTo(&form, QPoint(0, 0)).y(), form.menuBar()->height());
+    EXPECT_EQ(form.PathLabel()->text(), "");
+    EXPECT_EQ(form.SizeLabel()->text(), "Calculating ...");
+    EXPECT_EQ(form.CompressedLabel()->text(), "Calculating ...");
+    EXPECT_EQ(form.RatioLabel()->text(), "");
+    QStringList bold;
+    for (QLabel* label : form.HeaderPanel()->findChildren<QLabel*>()) {
+        if (label->font().bold()) {
+            bold << label->text();
+        }
+    }
+    bold.sort();
+    EXPECT_EQ(bold, (QStringList{"Compressed:", "Path:", "Ratio:", "Size:"}));
+    // The labels keep their order on their lines and never overlap.
+    const auto named = [&](const QString& text) {
+        for (QLabel* label : form.HeaderPanel()->findChildren<QLabel*>()) {
+            if (label->text() == text) {
+                return label;
+            }
+        }
+        return static_cast<QLabel*>(nullptr);
+    };
+    const std::vector<QLabel*> line = {named("Size:"),       form.SizeLabel(),
+                                       named("Compressed:"), form.CompressedLabel(),
+                                       named("Ratio:"),      form.RatioLabel()};
+    for (std::size_t i = 1; i < line.size(); ++i) {
+        EXPECT_LT(line[i - 1]->geometry().right(), line[i]->x()) << i;
+    }
+    EXPECT_EQ(named("Size:")->x(), qRound(8 * scale));
+    // Moved right only as far as a wider font makes the label before it reach.
+    EXPECT_GE(named("Ratio:")->x(), qRound(275 * scale));
+    EXPECT_LE(named("Ratio:")->x(), form.CompressedLabel()->geometry().right() + qRound(4 * scale));
+    EXPECT_EQ(form.PathLabel()->y(), qRound(7 * scale));
+    EXPECT_EQ(form.SizeLabel()->y(), qRound(27 * scale));
+
+    const QList<QAction*> menus = form.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    QStringList entries;
+    for (QAction* action : menus[0]->menu()->actions()) {
+        entries << (action->isSeparator() ? "-" : action->text());
+    }
+    EXPECT_EQ(entries, (QStringList{"&Scan...", "&Refresh", "-", "E&xit"}));
+
+    TListViewEx& list = *form.List();
+    EXPECT_EQ(list.objectName(), "List");
+    QStringList captions;
+    for (int i = 0; i < list.ColumnCount(); ++i) {
+        captions << list.model()->headerData(i, Qt::Horizontal).toString();
+    }
+    EXPECT_EQ(captions, (QStringList{"Name", "Size", "Compresed", "Ratio"}));
+    EXPECT_EQ(list.columnWidth(0), qRound(170 * scale));
+    EXPECT_EQ(list.columnWidth(3), qRound(40 * scale));
+    EXPECT_EQ(list.SortColumn(), -1);
+    EXPECT_EQ(list.SortOrder(), soNone);
+    EXPECT_FALSE(list.AutoResort());
+    EXPECT_FALSE(list.AutoSaveSettings());
+    EXPECT_FALSE(list.UseExplorerFontSettings());
+    EXPECT_EQ(list.selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(form.UpdateStatusTimer()->interval(), 1500);
+    EXPECT_TRUE(form.UpdateStatusTimer()->isActive());
+    // An empty first argument neither scans nor opens the picker.
+    EXPECT_EQ(form.Logic().ActiveScan(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(MainWindowTest, FolderArgumentIsScannedWithVolumeLineThenWalkedFolderInTheStatus) {
+    auto form = Open({tree.Path()});
+    ASSERT_TRUE(ScanShown(*form));
+    const std::string folder = tree.Path() + "/";
+    EXPECT_EQ(form->windowTitle().toStdString(), "Packmeter - " + folder);
+    EXPECT_EQ(form->PathLabel()->text().toStdString(), folder);
+    EXPECT_EQ(form->StatusLine()->text().toStdString(),
+              VolumeLine(MakeFileSystem()->GetVolumeInfo(folder)));
+    EXPECT_EQ(Captions(*form->List()).size(), 5u);
+    EXPECT_EQ(Captions(*form->List())[0] == "docs" || Captions(*form->List())[0] == "empty", true);
+    EXPECT_EQ(form->RatioLabel()->text().right(2), " %");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // The next tick of the 1500 ms timer shows the folder the walk entered last.
+    ASSERT_TRUE(WaitFor([&] { return form->StatusLine()->text().endsWith('/'); }, 3000));
+    const QString walked = form->StatusLine()->text();
+    EXPECT_TRUE(walked == tree.Q("docs/") || walked == tree.Q("empty/")) << walked.toStdString();
+}
+
+TEST_F(MainWindowTest, PickerOpensWithoutArgumentsAndCancellingLeavesTheWindowEmpty) {
+    QString title;
+    OnModal cancel([&](QWidget* modal) {
+        for (QLabel* label : modal->findChildren<QLabel*>()) {
+            title += label->text();
+        }
+        QTest::keyClick(modal->findChild<QFileDialog*>(), Qt::Key_Escape);
+    });
+    auto form = Open({});
+    ASSERT_TRUE(WaitFor([&] { return cancel.Done() && !QApplication::activeModalWidget(); }));
+    EXPECT_TRUE(title.contains(kBrowseTitle));
+    EXPECT_EQ(form->Logic().ActiveScan(), nullptr);
+    EXPECT_EQ(form->List()->ItemCount(), 0);
+    EXPECT_EQ(form->PathLabel()->text(), "");
+    EXPECT_EQ(form->SizeLabel()->text(), "Calculating ...");
+    EXPECT_EQ(form->RatioLabel()->text(), "");
+    EXPECT_EQ(form->windowTitle(), "Packmeter");
+    // Refresh before any scan does nothing.
+    form->RefreshAction()->trigger();
+    EXPECT_EQ(form->Logic().ActiveScan(), nullptr);
+}
+
+TEST_F(MainWindowTest, ScanCommandScansTheFolderChosenInThePicker) {
+    auto form = Open({""});
+    OnModal choose([&](QWidget* modal) {
+        auto* edit = modal->findChild<QLineEdit*>("fileNameEdit");
+        edit->setText(tree.Q("docs"));
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    form->ScanAction()->trigger();
+    EXPECT_TRUE(choose.Done());
+    ASSERT_TRUE(ScanShown(*form));
+    EXPECT_EQ(form->BrowseForFolderDlg()->SelectedFolder(), tree.Path() + "/docs");
+    EXPECT_EQ(form->Logic().CurrentFolder(), tree.Path() + "/docs/");
+    EXPECT_EQ(Captions(*form->List()), (std::vector<std::string>{"a.txt"}));
+}
+
+TEST_F(MainWindowTest, HeaderClicksOrderTheEntriesAndMoveTheArrow) {
+    auto form = Open({tree.Path()});
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = *form->List();
+    ClickHeader(list, 0);
+    EXPECT_EQ(Captions(list),
+              (std::vector<std::string>{"alpha.bin", "Beta.png", "zeta.txt", "docs", "empty"}));
+    const QImage ascending = list.header()->grab().toImage();
+    const auto up = FindArrow(ascending, soAscending);
+    ASSERT_TRUE(up);
+    EXPECT_LT(up->x(), list.header()->sectionSize(0));
+    ClickHeader(list, 0);
+    EXPECT_EQ(Captions(list),
+              (std::vector<std::string>{"empty", "docs", "zeta.txt", "Beta.png", "alpha.bin"}));
+    EXPECT_TRUE(FindArrow(list.header()->grab().toImage(), soDescending));
+    EXPECT_FALSE(FindArrow(list.header()->grab().toImage(), soAscending));
+
+    ClickHeader(list, 1);
+    EXPECT_EQ(list.SortOrder(), soAscending);
+    const auto sizes = Captions(list);
+    // 0 KB rows first (equal among themselves), then 2 KB, 4 KB, 195 KB.
+    EXPECT_EQ(std::vector<std::string>(sizes.end() - 3, sizes.end()),
+              (std::vector<std::string>{"zeta.txt", "docs", "alpha.bin"}));
+    const auto moved = FindArrow(list.header()->grab().toImage(), soAscending);
+    ASSERT_TRUE(moved);
+    EXPECT_GE(moved->x(), list.header()->sectionPosition(1));
+    EXPECT_LT(moved->x(), list.header()->sectionPosition(2));
+}
+
+TEST_F(MainWindowTest, RowsAreColouredByCompressionState) {
+    auto fs = std::make_shared<packmeter::testing::FakeFileSystem>();
+    auto& root = fs->Root().Folder("root");
+    root.Folder("partly").File("packed", 80000, 20000, attr::kCompressed);
+    root.File("plain", 50000).File("packed", 90000, 30000, attr::kCompressed);
+    root.File("sparse", 90000, 1000, attr::kSparse);
+    auto services = Services(fs);
+    services.walkThreads = 1;
+    auto form = Open({"/root"}, std::move(services));
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = *form->List();
+    ASSERT_EQ(Captions(list), (std::vector<std::string>{"partly", "plain", "packed", "sparse"}));
+    const auto colour = [&](int row) {
+        return list.model()->index(row, 1).data(Qt::ForegroundRole).value<QColor>();
+    };
+    EXPECT_EQ(colour(0), QColor(0, 0, 128));
+    EXPECT_EQ(colour(1), list.palette().color(QPalette::Text));
+    EXPECT_EQ(colour(2), QColor(0, 0, 255));
+    EXPECT_EQ(colour(3), QColor(0, 0, 255));
+    // On screen too, in the row's text.
+    list.clearSelection();
+    const QImage shot = list.viewport()->grab().toImage();
+    const auto rowHas = [&](int row, const QColor& wanted) {
+        const QRect rect = list.visualRect(list.model()->index(row, 0))
+                               .united(list.visualRect(list.model()->index(row, 3)));
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                if (shot.pixelColor(x, y) == wanted) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(rowHas(0, QColor(0, 0, 128)));
+    EXPECT_TRUE(rowHas(2, QColor(0, 0, 255)));
+    EXPECT_FALSE(rowHas(1, QColor(0, 0, 255)));
+}
+
+TEST_F(MainWindowTest, SecondScanWhileTheFirstRunsLeavesNothingOfTheFirst) {
+    TempTree big;
+    for (int d = 0; d < 200; ++d) {
+        big.Folder(QString("dir%1").arg(d));
+        for (int f = 0; f < 40; ++f) {
+            big.File(QString("dir%1/f%2").arg(d).arg(f), 10);
+        }
+    }
+    auto form = Open({big.Path()});
+    ASSERT_TRUE(WaitFor([&] { return form->List()->ItemCount() > 0; }));
+    const bool firstStillRunning = !form->Logic().ActiveScan()->Finished();
+    form->Logic().ScanFolder(tree.Path() + "/docs");
+    EXPECT_EQ(form->List()->ItemCount(), 0);
+    ASSERT_TRUE(ScanShown(*form));
+    QTest::qWait(200);
+    EXPECT_EQ(Captions(*form->List()), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(form->SizeLabel()->text(), "5,000 Bytes");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    RecordProperty("first_scan_was_running", firstStillRunning ? "yes" : "no");
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowDuringAScanEndsItCleanly) {
+    TempTree big;
+    for (int d = 0; d < 100; ++d) {
+        big.Folder(QString("dir%1/deeper").arg(d));
+        for (int f = 0; f < 40; ++f) {
+            big.File(QString("dir%1/deeper/f%2").arg(d).arg(f), 10);
+        }
+    }
+    for (int round = 0; round < 3; ++round) {
+        auto form = Open({big.Path()});
+        ASSERT_TRUE(
+            WaitFor([&] { return form->List()->ItemCount() > 0 || form->Logic().ActiveScan(); }));
+        form->FileExitAction()->trigger();
+        EXPECT_FALSE(form->isVisible());
+        form.reset();
+        QTest::qWait(20);
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainWindowTest, CtrlAWithAnyModifiersSelectsAllAndStillReachesTheList) {
+    auto form = Open({tree.Path()});
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = *form->List();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    list.setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), &list);
+    struct KeyLog : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (event->type() == QEvent::KeyPress && key->key() == Qt::Key_A) {
+                keys << key->keyCombination();
+            }
+            return false;
+        }
+        QList<QKeyCombination> keys;
+    } log;
+    list.installEventFilter(&log);
+    const auto selected = [&] { return list.selectionModel()->selectedRows().size(); };
+
+    QTest::keyClick(&list, Qt::Key_A);
+    EXPECT_LT(selected(), 5);
+    list.clearSelection();
+    QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(selected(), 5);
+    list.clearSelection();
+    QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(selected(), 5);
+    ASSERT_EQ(log.keys.size(), 3);
+    EXPECT_EQ(log.keys[1], QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_A));
+    list.removeEventFilter(&log);
+}
+
+TEST_F(MainWindowTest, DoubleClickStartsAnInstanceForAFolderAndOpensAFile) {
+    tree.Folder("with space");
+    auto form = Open({tree.Path()});
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = *form->List();
+    const auto rowOf = [&](const std::string& caption) {
+        for (int i = 0; i < list.ItemCount(); ++i) {
+            if (list.Item(i).caption == caption) {
+                return i;
+            }
+        }
+        return -1;
+    };
+    const auto doubleClick = [&](const std::string& caption) {
+        const QRect rect = list.visualRect(list.model()->index(rowOf(caption), 0));
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, rect.center());
+    };
+    doubleClick("with space");
+    doubleClick("zeta.txt");
+    EXPECT_EQ(launcher->log, (std::vector<std::string>{"instance " + tree.Path() + "/with space",
+                                                       "open " + tree.Path() + "/zeta.txt"}));
+    // With several rows selected the first in list order counts.
+    list.selectAll();
+    form->Logic().ListDblClick();
+    EXPECT_EQ(launcher->log.back().rfind("instance ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace packmeter::qt

@@ -1,0 +1,29 @@
+// Runs the window tests on the offscreen platform, with the user's runtime and settings folders
+// in temporary folders of their own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "app/main_form.hpp"
+#include "system_image_list.hpp"
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    const QTemporaryDir runtime;  // made with mode 0700, as the runtime folder must be
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    // Dates, numbers and collation as in the examples the tests use.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QApplication::setApplicationName(packmeter::kApplicationTitle);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    packmeter::qt::UseDesktopIconTheme();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
