@@ -30,17 +30,14 @@ bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// Symbolic links, junctions and mount points stand for another place and are never followed: a
-// profile's "Application Data" junction points back at its own parent, and a link's target is
-// counted where it really lives. Other reparse points on files (WOF-compressed, deduplicated or
-// cloud files) hold data of their own and are measured like any file. The tag comes in
-// dwReserved0; Wine reports 0 there, so an unknown tag counts as a link.
+// Symbolic links, junctions and mount points (the reparse tags that stand for another name) are
+// never followed: a profile's "Application Data" junction points back at its own parent, and a
+// link's target is counted where it really lives. Other reparse points (WOF-compressed files,
+// deduplicated files, cloud files and folders) hold their own data and are measured as usual.
+// Listings carry the tag in dwReserved0; Wine leaves it 0, so a point without a tag is a link.
 bool IsLink(const WIN32_FIND_DATAW& data) {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        return false;
-    }
-    return data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0) ||
-           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0));
 }
 
 // Only compressed, sparse and reparse-point files can take other room than their size: for any
@@ -112,9 +109,11 @@ class WindowsFolder final : public Folder {
 
     std::unique_ptr<Folder> OpenSubfolder(std::string_view name) override {
         const std::wstring path = path_ + win::ToWide(name);
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // The entry itself as the listing shows it, for its attributes and reparse tag.
+        WIN32_FIND_DATAW data;
+        const FindHandle find(::FindFirstFileExW(path.c_str(), FindExInfoBasic, &data,
+                                                 FindExSearchNameMatch, nullptr, 0));
+        if (!find || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(data)) {
             return nullptr;
         }
         return std::make_unique<WindowsFolder>(path + L'\\');
