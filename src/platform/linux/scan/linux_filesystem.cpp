@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "scan/linux_folder.hpp"
 #include "scan/open_path.hpp"
@@ -19,9 +20,19 @@ class LinuxFileSystem final : public FileSystem {
     }
 
     VolumeInfo GetVolumeInfo(const std::string& path) override {
-        UniqueFd fd = OpenPath(path, O_RDONLY);
+        // A readable descriptor lets the btrfs probe run. Only folders and regular files are
+        // opened for reading (a FIFO would block, a device might react); anything else, or
+        // anything unreadable, is reached without opening it, which still names its mount.
+        UniqueFd fd = OpenPath(path, O_RDONLY | O_DIRECTORY);
         if (!fd) {
-            fd = OpenPath(path, O_PATH);  // unreadable: the mount can still be named
+            fd = OpenPath(path, O_PATH);
+            struct stat st;
+            if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+                if (UniqueFd file =
+                        OpenPath(ProcFdPath(fd.get()), O_RDONLY | O_NONBLOCK | O_NOCTTY)) {
+                    fd = std::move(file);
+                }
+            }
         }
         return fd ? DescribeVolume(fd.get()) : VolumeInfo{};
     }

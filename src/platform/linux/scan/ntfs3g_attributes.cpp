@@ -2,6 +2,8 @@
 
 #include <sys/xattr.h>
 
+#include "scan/open_path.hpp"
+
 namespace packmeter::linuxfs {
 
 namespace {
@@ -18,15 +20,6 @@ std::optional<std::uint32_t> ReadWord(const std::string& path) {
 }
 
 }  // namespace
-
-std::string ProcFdPath(int fd, std::string_view name) {
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-    if (!name.empty()) {
-        path += '/';
-        path += name;
-    }
-    return path;
-}
 
 std::optional<std::uint32_t> ReadNtfsAttrib(int fd) {
     // getxattr on the magic link follows it to the open file; this works for O_PATH

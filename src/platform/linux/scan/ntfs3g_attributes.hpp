@@ -18,10 +18,6 @@ inline constexpr std::uint32_t kCompressed = 0x800;
 inline constexpr std::uint32_t kEncrypted = 0x4000;
 }  // namespace ntfs
 
-// "/proc/self/fd/N" or "/proc/self/fd/N/name": a short path to an open file or to a name in
-// an open folder, for the calls that have no descriptor-relative form (getxattr and friends).
-std::string ProcFdPath(int fd, std::string_view name = {});
-
 // The attribute word of an open file or folder (also an O_PATH descriptor); nothing when the
 // file system is not ntfs-3g or the word cannot be read.
 std::optional<std::uint32_t> ReadNtfsAttrib(int fd);

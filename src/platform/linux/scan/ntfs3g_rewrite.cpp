@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -178,7 +179,7 @@ bool SameData(int a, int b, std::uint64_t size) {
 class ScratchFolder {
   public:
     ScratchFolder(int parentFd, bool compressed) : parentFd_(parentFd) {
-        static unsigned counter = 0;
+        static std::atomic<unsigned> counter{0};
         for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
             name_ = ".packmeter-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
             if (::mkdirat(parentFd_, name_.c_str(), 0700) != 0) {

@@ -33,4 +33,13 @@ UniqueFd OpenPath(const std::string& path, int flags) {
     return at;
 }
 
+std::string ProcFdPath(int fd, std::string_view name) {
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (!name.empty()) {
+        path += '/';
+        path += name;
+    }
+    return path;
+}
+
 }  // namespace packmeter::linuxfs

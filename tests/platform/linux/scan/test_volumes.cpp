@@ -135,9 +135,14 @@ TempDir::~TempDir() {
 }
 
 LoopDevice::LoopDevice(const std::string& image) {
-    const CommandResult r = RunCommand({"losetup", "--find", "--show", image});
-    if (r.status == 0 && !r.out.empty()) {
-        device_ = r.out.substr(0, r.out.find('\n'));
+    // Tests running side by side may race for the same free device: try again.
+    for (int attempt = 0; attempt < 5 && device_.empty(); ++attempt) {
+        const CommandResult r = RunCommand({"losetup", "--find", "--show", image});
+        if (r.status == 0 && !r.out.empty()) {
+            device_ = r.out.substr(0, r.out.find('\n'));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
     }
 }
 
