@@ -30,6 +30,7 @@ constexpr int kClientHeight = 453;
 constexpr int kHeaderHeight = 49;
 constexpr int kStatusHeight = 19;
 constexpr int kStatusInterval = 1500;
+constexpr int kApplyInterval = 40;
 
 }  // namespace
 
@@ -85,6 +86,10 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
 
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
+    // The list outlives this object's own part while the widgets are taken down.
+    list_->SetOnCompare({});
+    list_->onCustomDrawItem = nullptr;
+    list_->onDblClick = nullptr;
     logic_->Shutdown();
     logic_.reset();
     if (busy_) {
@@ -173,14 +178,14 @@ void TMainForm::CreateList(QWidget* parent) {
     list_->SetOnCompare([this](const ListItem& a, const ListItem& b, int column) {
         return ListCompare(a, b, column, list_->SortOrder());
     });
-    list_->onCustomDrawItem = [this](const ListItem& item) {
+    list_->onCustomDrawItem = [list = list_](const ListItem& item) {
         switch (RowTextColour(item.stateIndex)) {
             case RowColour::kNavy:
                 return QColor(kNavy.red, kNavy.green, kNavy.blue);
             case RowColour::kBlue:
                 return QColor(kBlue.red, kBlue.green, kBlue.blue);
             default:
-                return list_->palette().color(QPalette::Text);
+                return list->palette().color(QPalette::Text);
         }
     };
     list_->onDblClick = [this] { logic_->ListDblClick(); };

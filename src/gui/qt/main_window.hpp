@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <memory>
 #include <string>
@@ -60,6 +61,11 @@ class TMainForm : public QMainWindow, private MainFormView {
     bool BrowseForFolder(std::string& folder) override;
     void SetSortColumn(int column) override;
 
+    // Applies the scans' output now, or after the rest of the minimum interval between two
+    // batches: each batch lays the list out anew, so fewer, larger batches keep a scan of
+    // many entries fast while the rows still appear as they come.
+    void ScheduleApply();
+    void ApplyScanOutput();
     void CreateMenu();
     void CreateHeader(QWidget* parent);
     void CreateList(QWidget* parent);
@@ -82,6 +88,8 @@ class TMainForm : public QMainWindow, private MainFormView {
     TListViewEx* list_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QTimer* updateStatusTimer_ = nullptr;
+    QTimer* applyTimer_ = nullptr;
+    QElapsedTimer lastApply_;
     QAction* scanAction_ = nullptr;
     QAction* refreshAction_ = nullptr;
     QAction* fileExitAction_ = nullptr;

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QIcon>
 #include <QObject>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSize>
 #include <QString>
 #include <memory>
@@ -32,15 +34,25 @@ class SystemIconList final : public IconSource {
     // UI thread only. A null icon for an index not in the list.
     QIcon Icon(int index);
 
+    SystemIconList();
+
   private:
     struct Names {
         QString icon;
         QString generic;
     };
 
+    int FileIconIndex(const QString& fileName);
+    // Whether a glob of the MIME database looks at more of the name than its suffixes.
+    bool NameMatters(const QString& fileName) const;
+
     mutable std::mutex lock_;
     std::vector<Names> names_;
     QHash<QString, int> indexes_;
+    // The icon of every name that only its suffixes type, by the suffixes (from the first '.').
+    QHash<QString, int> bySuffix_;
+    QSet<QString> literalNames_;
+    QRegularExpression otherGlobs_;
     std::vector<QIcon> icons_;  // UI thread only
 };
 
