@@ -10,7 +10,7 @@ need_packages "${packages[@]}"
 win64=$here/build-win64
 win32=$here/build-win32
 started=$SECONDS
-step() { echo "-- $* ($((SECONDS - started)) s)" >&2; }
+step() { echo "-- $* (at $((SECONDS - started)) s)" >&2; }
 
 # The Windows tool's output is compared with the host's own build of it.
 host_cli=$here/build/src/cli/packmeter-cli
