@@ -34,6 +34,12 @@ bool SetBtrfsMark(int fd, bool decompress) {
     const int wanted =
         decompress ? (flags & ~FS_COMPR_FL) | FS_NOCOMP_FL : (flags | FS_COMPR_FL) & ~FS_NOCOMP_FL;
     if (wanted == flags || ::ioctl(fd, FS_IOC_SETFLAGS, &wanted) == 0) {
+        if (!decompress) {
+            // The flag alone names the mount's algorithm, or zlib on a mount without one; new
+            // data should be compressed like the rewritten data. Needs write permission, which
+            // the owner may lack: then the flag's algorithm stays.
+            ::fsetxattr(fd, kCompressionProperty, "zstd", 4, 0);
+        }
         return true;
     }
     if (errno != EPERM && errno != EACCES) {

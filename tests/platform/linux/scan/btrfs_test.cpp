@@ -18,6 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+void WriteAt(const std::string& path, const std::string& data, off_t offset) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), offset), static_cast<ssize_t>(data.size()));
+    ::close(fd);
+}
+
 class BtrfsTest : public ::testing::Test {
   protected:
     TestArea area_;
@@ -25,8 +31,7 @@ class BtrfsTest : public ::testing::Test {
 
 TEST_F(BtrfsTest, CompressedSizesEqualTheExtentTree) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfsZstd, root);
-    const std::string top = root + "/sizes/";
-    fs::create_directories(top);
+    const std::string top = root + "/";
     WriteFile(top + "text", Compressible(3 << 20));
     WriteFile(top + "inline", Compressible(1500));  // compressed inside the tree itself
     // Incompressible data first would make btrfs give up compressing the whole file.
@@ -34,103 +39,87 @@ TEST_F(BtrfsTest, CompressedSizesEqualTheExtentTree) {
     WriteFile(top + "random", Incompressible(300000));
     WriteFile(top + "holes", "");
     ASSERT_EQ(::truncate((top + "holes").c_str(), 8 << 20), 0);
-    {
-        const int fd = ::open((top + "holes").c_str(), O_WRONLY);
-        const std::string data = Compressible(256 << 10);
-        ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 1 << 20),
-                  static_cast<ssize_t>(data.size()));
-        ::close(fd);
-    }
+    WriteAt(top + "holes", Compressible(256 << 10), 1 << 20);
     RunCommand({"sync"});
-    // Overwrite the middle of a compressed extent: the file then references parts of one disk
-    // extent twice, which counts once.
-    {
-        const int fd = ::open((top + "text").c_str(), O_WRONLY);
-        const std::string patch = Incompressible(4096, 7);
-        ASSERT_EQ(::pwrite(fd, patch.data(), patch.size(), 40960), 4096);
-        ::close(fd);
-    }
+    // Overwriting the middle of a compressed extent leaves the file referencing parts of one
+    // disk extent twice, which counts once.
+    WriteAt(top + "text", Incompressible(4096, 7), 40960);
     RunCommand({"sync"});
 
     const auto state = ListFolder(top, ListDetail::kSizesAndState);
     const auto sizes = ListFolder(top, ListDetail::kSizes);
     ASSERT_EQ(state.size(), 5u);
     for (const char* name : {"text", "inline", "mixed", "holes"}) {
-        const Listed* item = Find(state, name);
-        ASSERT_NE(item, nullptr);
-        EXPECT_TRUE(item->entry.attributes & attr::kCompressed) << name;
-        EXPECT_EQ(item->entry.onDisk, CompsizeBytes(top + name)) << name;
-        EXPECT_LT(item->entry.onDisk, item->entry.size) << name;
+        const Entry& entry = Find(state, name);
+        EXPECT_TRUE(entry.attributes & attr::kCompressed) << name;
+        EXPECT_EQ(entry.onDisk, CompsizeBytes(top + name)) << name;
+        EXPECT_LT(entry.onDisk, entry.size) << name;
     }
-    EXPECT_TRUE(Find(state, "holes")->entry.attributes & attr::kSparse);
+    EXPECT_TRUE(Find(state, "holes").attributes & attr::kSparse);
     // Incompressible data stays plain and counts its logical size.
-    const Listed* random = Find(state, "random");
-    EXPECT_EQ(random->entry.attributes & (attr::kCompressed | attr::kSparse), 0u);
-    EXPECT_EQ(random->entry.onDisk, 300000);
+    EXPECT_EQ(Find(state, "random").attributes & (attr::kCompressed | attr::kSparse), 0u);
+    EXPECT_EQ(Find(state, "random").onDisk, 300000);
     // The walk below the rows reads less but comes to the same sizes.
     for (const Listed& item : state) {
-        EXPECT_EQ(Find(sizes, item.name)->entry.onDisk, item.entry.onDisk) << item.name;
+        EXPECT_EQ(Find(sizes, item.name).onDisk, item.entry.onDisk) << item.name;
     }
 }
 
 TEST_F(BtrfsTest, TreeRoundTripKeepsDataAndMovesSizes) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfs, root);
-    const std::string top = root + "/work";
-    fs::create_directories(top + "/a/b");
-    WriteFile(top + "/a/text.txt", Compressible(512 << 10));
-    WriteFile(top + "/a/random.bin", Incompressible(128 << 10));
-    WriteFile(top + "/a/b/deeper.txt", Compressible(256 << 10));
-    WriteFile(top + "/c.txt", Compressible(300000));
-    WriteFile(top + "/empty", "");
-    const std::string hashes = TreeSha256(top);
+    const std::string top = root + "/";
+    fs::create_directories(top + "a/b");
+    WriteFile(top + "a/text.txt", Compressible(512 << 10));
+    WriteFile(top + "a/random.bin", Incompressible(128 << 10));
+    WriteFile(top + "a/b/deeper.txt", Compressible(256 << 10));
+    WriteFile(top + "c.txt", Compressible(300000));
+    WriteFile(top + "empty", "");
     const Sizes before = WalkSizes(top);
     EXPECT_EQ(before.onDisk, before.logical);
 
     // Written just now and still in the page cache: the switch must sync before rewriting.
-    const Sizes during = WalkSizes(top, kCompress);
-    EXPECT_EQ(during.logical, before.logical);
+    WalkSizes(top, kCompress);
     const Sizes packed = WalkSizes(top);
+    EXPECT_EQ(packed.logical, before.logical);
     EXPECT_LT(packed.onDisk, (128 << 10) + before.logical / 4);
-    EXPECT_EQ(TreeSha256(top), hashes);
     ScanResult scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a")->state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("c.txt")->state, kStateCompressed);
-    EXPECT_EQ(scan.Row("c.txt")->onDisk, CompsizeBytes(top + "/c.txt"));
+    EXPECT_EQ(scan.Row("a").state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("c.txt").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("c.txt").onDisk, CompsizeBytes(top + "c.txt"));
     // New files in a compressed folder are compressed too.
-    WriteFile(top + "/a/b/new.txt", Compressible(200000));
+    WriteFile(top + "a/b/new.txt", Compressible(200000));
     RunCommand({"sync"});
-    EXPECT_LT(CompsizeBytes(top + "/a/b/new.txt"), 200000 / 3);
-    const std::string withNew = TreeSha256(top);
+    EXPECT_LT(CompsizeBytes(top + "a/b/new.txt"), 200000 / 3);
+    const std::string hashes = TreeSha256(top);
 
     WalkSizes(top, kDecompress);
     const Sizes plain = WalkSizes(top);
     EXPECT_EQ(plain.onDisk, plain.logical);
-    EXPECT_EQ(CompsizeBytes(top + "/c.txt"), (300000 + 4095) / 4096 * 4096);
-    EXPECT_EQ(TreeSha256(top), withNew);
+    EXPECT_EQ(CompsizeBytes(top + "c.txt"), (300000 + 4095) / 4096 * 4096);
+    EXPECT_EQ(TreeSha256(top), hashes);
     scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a")->state, kStatePlain + kFolderFlag);
-    EXPECT_EQ(scan.Row("c.txt")->state, kStatePlain);
+    EXPECT_EQ(scan.Row("a").state, kStatePlain + kFolderFlag);
+    EXPECT_EQ(scan.Row("c.txt").state, kStatePlain);
 }
 
 TEST_F(BtrfsTest, SingleFileRoundTripAndRefusals) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfsZstd, root);
-    const std::string top = root + "/single/";
+    const std::string top = root + "/";
     fs::create_directories(top + "folder");
-    // Written plain first (the mount compresses only what it writes after the switch).
+    // Plain while written: btrfs stops compressing a file whose first data does not compress.
     WriteFile(top + "file.txt", Incompressible(64 << 10) + Compressible(1 << 20));
     fs::create_symlink("file.txt", top + "link");
     const std::string hash = TreeSha256(top);
     const auto fs = MakeFileSystem();
 
     ASSERT_TRUE(SetFileCompression(*fs, top + "file.txt", false));
-    const Entry packed = Find(ListFolder(top, ListDetail::kSizesAndState), "file.txt")->entry;
+    const Entry packed = Find(ListFolder(top, ListDetail::kSizesAndState), "file.txt");
     EXPECT_LT(packed.onDisk, 200000);
     EXPECT_TRUE(packed.attributes & attr::kCompressed);
-    // Again: already compressed, still true.
-    EXPECT_TRUE(SetFileCompression(*fs, top + "file.txt", false));
+    EXPECT_TRUE(SetFileCompression(*fs, top + "file.txt", false));  // again: nothing to do
 
     ASSERT_TRUE(SetFileCompression(*fs, top + "file.txt", true));
-    const Entry plain = Find(ListFolder(top, ListDetail::kSizesAndState), "file.txt")->entry;
+    const Entry plain = Find(ListFolder(top, ListDetail::kSizesAndState), "file.txt");
     EXPECT_EQ(plain.onDisk, plain.size);
     EXPECT_EQ(plain.attributes & attr::kCompressed, 0u);
     EXPECT_EQ(TreeSha256(top), hash);

@@ -51,25 +51,25 @@ TEST_F(NtfsTest, SizesFollowTheAllocationOnlyForCompressedAndSparseFiles) {
     ASSERT_EQ(::truncate((top + "sparse").c_str(), 5LL << 30), 0);
 
     const auto packed = ListFolder(top + "packed", ListDetail::kSizesAndState);
-    const Entry text = Find(packed, "text")->entry;
+    const Entry& text = Find(packed, "text");
     EXPECT_TRUE(text.attributes & attr::kCompressed);
     EXPECT_EQ(text.onDisk, AllocatedBytes(top + "packed/text"));
     EXPECT_LT(text.onDisk, 600000 / 3);
     // Compressed but saving nothing, or too small to need clusters: the logical size.
-    EXPECT_EQ(Find(packed, "random")->entry.onDisk, 100000);
-    EXPECT_EQ(Find(packed, "tiny")->entry.onDisk, 26);
+    EXPECT_EQ(Find(packed, "random").onDisk, 100000);
+    EXPECT_EQ(Find(packed, "tiny").onDisk, 26);
     const auto sizes = ListFolder(top + "packed", ListDetail::kSizes);
     for (const Listed& item : packed) {
-        EXPECT_EQ(Find(sizes, item.name)->entry.onDisk, item.entry.onDisk) << item.name;
+        EXPECT_EQ(Find(sizes, item.name).onDisk, item.entry.onDisk) << item.name;
     }
 
     const ScanResult scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("packed")->state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("plain")->state, kStatePlain);
-    EXPECT_EQ(scan.Row("plain")->onDisk, 5000);  // 8 KiB allocated
-    EXPECT_EQ(scan.Row("sparse")->state, kStateCompressed);
-    EXPECT_EQ(scan.Row("sparse")->sizeText, "5120 MB");
-    EXPECT_EQ(scan.Row("sparse")->onDisk, AllocatedBytes(top + "sparse"));
+    EXPECT_EQ(scan.Row("packed").state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("plain").state, kStatePlain);
+    EXPECT_EQ(scan.Row("plain").onDisk, 5000);  // 8 KiB allocated
+    EXPECT_EQ(scan.Row("sparse").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("sparse").sizeText, "5120 MB");
+    EXPECT_EQ(scan.Row("sparse").onDisk, AllocatedBytes(top + "sparse"));
 }
 
 TEST_F(NtfsTest, TreeRoundTripKeepsDataNamesAndMetadata) {
@@ -96,9 +96,9 @@ TEST_F(NtfsTest, TreeRoundTripKeepsDataNamesAndMetadata) {
     EXPECT_LT(packed.onDisk, 90000 + before.logical / 4);
     EXPECT_EQ(TreeSha256(top), hashes);
     ScanResult scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a")->state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("c.txt")->state, kStateCompressed);
-    EXPECT_EQ(scan.Row("c.txt")->onDisk, AllocatedBytes(c));
+    EXPECT_EQ(scan.Row("a").state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("c.txt").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("c.txt").onDisk, AllocatedBytes(c));
     // The rewrite kept the stream, the DOS name and the write time, and left no scratch.
     EXPECT_EQ(Xattr(c, "user.stream"), "named stream");
     EXPECT_EQ(Xattr(c, "system.ntfs_dos_name"), "C~1.TXT");
@@ -114,22 +114,21 @@ TEST_F(NtfsTest, TreeRoundTripKeepsDataNamesAndMetadata) {
     EXPECT_GE(AllocatedBytes(top + "/zeros"), 1 << 20);  // plain again: zeros written out
     EXPECT_EQ(TreeSha256(top), hashes);
     scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a")->state, kStatePlain + kFolderFlag);
-    EXPECT_EQ(scan.Row("zeros")->state, kStatePlain);
+    EXPECT_EQ(scan.Row("a").state, kStatePlain + kFolderFlag);
+    EXPECT_EQ(scan.Row("zeros").state, kStatePlain);
     EXPECT_EQ(Xattr(c, "system.ntfs_dos_name"), "C~1.TXT");
 }
 
-TEST_F(NtfsTest, RewriteRefusesFilesItCannotReplaceSafely) {
+TEST_F(NtfsTest, SingleFileRoundTripAndRefusals) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kNtfs, root);
-    const std::string top = root + "/refuse/";
-    fs::create_directories(top);
-    WriteFile(top + "linked", Compressible(100000));
+    const std::string top = root + "/";
+    for (const char* name : {"linked", "held", "dos"}) {
+        WriteFile(top + name, Compressible(100000));
+    }
     ASSERT_EQ(::link((top + "linked").c_str(), (top + "other name").c_str()), 0);
-    WriteFile(top + "held", Compressible(100000));
-    WriteFile(top + "dos", Compressible(100000));
     // A DOS name shows as a second link without posix_nlink; it is no reason to refuse.
     ASSERT_EQ(::setxattr((top + "dos").c_str(), "system.ntfs_dos_name", "DOS~1", 5, 0), 0);
-    ASSERT_EQ(LogicalSize(top + "dos"), 100000);
+    const std::string hashes = TreeSha256(top);
     const ino_t linked = Inode(top + "linked");
     const auto fs = MakeFileSystem();
 
@@ -137,18 +136,22 @@ TEST_F(NtfsTest, RewriteRefusesFilesItCannotReplaceSafely) {
     EXPECT_EQ(Inode(top + "linked"), linked);
     {
         const int fd = ::open((top + "held").c_str(), O_RDONLY);
-        ASSERT_GE(fd, 0);
         EXPECT_FALSE(SetFileCompression(*fs, top + "held", false));
         ::close(fd);
     }
     EXPECT_TRUE(SetFileCompression(*fs, top + "held", false));
+    EXPECT_LT(Find(ListFolder(top, ListDetail::kSizes), "held").onDisk, 100000 / 2);
     EXPECT_TRUE(SetFileCompression(*fs, top + "dos", false));
     EXPECT_EQ(Xattr(top + "dos", "system.ntfs_dos_name"), "DOS~1");
-    // Nothing was left behind, and the refused file is unchanged.
+    EXPECT_TRUE(SetFileCompression(*fs, top + "held", true));
+    // Back to plain, nothing left behind, every file's data unchanged.
     const auto listed = ListFolder(top, ListDetail::kSizesAndState);
     EXPECT_EQ(listed.size(), 4u);
-    EXPECT_EQ(Find(listed, "linked")->entry.attributes & attr::kCompressed, 0u);
-    EXPECT_TRUE(Find(listed, "held")->entry.attributes & attr::kCompressed);
+    EXPECT_EQ(Find(listed, "held").onDisk, 100000);
+    EXPECT_EQ(Find(listed, "held").attributes & attr::kCompressed, 0u);
+    EXPECT_EQ(Find(listed, "linked").attributes & attr::kCompressed, 0u);
+    EXPECT_TRUE(Find(listed, "dos").attributes & attr::kCompressed);
+    EXPECT_EQ(TreeSha256(top), hashes);
 }
 
 }  // namespace

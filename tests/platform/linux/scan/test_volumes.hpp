@@ -1,23 +1,21 @@
 #pragma once
 
 // Real file systems for the back-end tests: loop images made and mounted by the test itself
-// (btrfs with and without compression, NTFS through ntfs-3g, tmpfs), each undone when the test
-// ends, also when it fails. Needs root; tests skip with the reason otherwise.
+// (btrfs with and without compression, NTFS through ntfs-3g, tmpfs) in a folder of its own
+// under the build's test area, all undone when the test ends, also when it fails. Needs root.
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace packmeter::testing {
 
 struct CommandResult {
-    int status = -1;  // exit status, or -1 when the program could not run or was killed
-    std::string out;
-    std::string err;
+    int status = -1;     // exit status; -1 when it could not run or was killed
+    std::string output;  // standard output and error together
 };
 
-// Runs a program (searched in PATH) with its arguments, no shell, and collects its output.
+// Runs a program (searched in PATH) with its arguments, without a shell.
 CommandResult RunCommand(const std::vector<std::string>& argv);
 
 // A fresh folder, removed with everything in it at the end (never across a mount point).
@@ -41,13 +39,12 @@ class LoopDevice {
     LoopDevice& operator=(const LoopDevice&) = delete;
     ~LoopDevice();
     const std::string& Device() const { return device_; }
-    bool Attached() const { return !device_.empty(); }
 
   private:
     std::string device_;
 };
 
-// A mount made by a command (mount, ntfs-3g), unmounted at the end.
+// A mount made by a command (mount, ntfs-3g) on `target`, unmounted at the end.
 class MountPoint {
   public:
     MountPoint(const std::vector<std::string>& command, std::string target);
@@ -65,49 +62,31 @@ class MountPoint {
 
 enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs };
 
-// One mounted file system on a loop image of its own.
-class TestVolume {
-  public:
-    TestVolume(VolumeType type, const std::string& parent);
-    // Empty when it is ready; otherwise why it could not be made.
-    const std::string& Failure() const { return failure_; }
-    // The mounted folder, without trailing separator.
-    const std::string& Root() const { return root_; }
-
-  private:
-    std::string failure_;
-    std::string root_;
-    std::unique_ptr<LoopDevice> loop_;
-    std::unique_ptr<MountPoint> mount_;
-};
-
-// The area of one test: a temp folder under the build's test folder holding the images and
-// mount points of the volumes the test asks for.
+// The folder of one test, holding the images and mount points of the volumes it asks for.
 class TestArea {
   public:
     TestArea();
-    // Why the test cannot run here (not root, a tool missing), or empty.
-    std::string Unavailable() const;
-    // The volume, made on first use; nullptr (with the reason in `why`) when it cannot be.
-    const TestVolume* Volume(VolumeType type, std::string* why = nullptr);
-    // A folder in the area on the build's own (local) file system.
-    const std::string& LocalFolder() const { return dir_->Path(); }
+    // The root of a mounted volume of `type`, made on first use; empty, with the reason in
+    // `why`, when it cannot be made (not root, a tool missing, no loop device).
+    std::string Volume(VolumeType type, std::string& why);
+    const std::string& Folder() const { return dir_->Path(); }
 
   private:
+    struct Mounted {
+        VolumeType type;
+        std::string root;
+        std::unique_ptr<LoopDevice> loop;
+        std::unique_ptr<MountPoint> mount;
+    };
     std::unique_ptr<TempDir> dir_;
-    std::vector<std::pair<VolumeType, std::unique_ptr<TestVolume>>> volumes_;
+    std::vector<Mounted> volumes_;  // destroyed before dir_: unmounted before it is removed
 };
 
-// Skips the current test when `area` cannot make `type`; otherwise gives the volume's root.
-#define PACKMETER_VOLUME_OR_SKIP(area, type, root)        \
-    std::string root;                                     \
-    {                                                     \
-        std::string why_;                                 \
-        const auto* volume_ = (area).Volume(type, &why_); \
-        if (!volume_) {                                   \
-            GTEST_SKIP() << why_;                         \
-        }                                                 \
-        root = volume_->Root();                           \
-    }
+// Declares `root` as the root of a volume of `type`, or skips the test saying why.
+#define PACKMETER_VOLUME_OR_SKIP(area, type, root)            \
+    std::string why_##root;                                   \
+    const std::string root = (area).Volume(type, why_##root); \
+    if (root.empty())                                         \
+    GTEST_SKIP() << why_##root
 
 }  // namespace packmeter::testing

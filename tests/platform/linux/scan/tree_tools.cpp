@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -51,18 +53,16 @@ std::string TreeSha256(const std::string& folder) {
     return RunCommand({"sh", "-c",
                        "cd \"$1\" && find . -type f -print0 | sort -z | xargs -0r sha256sum", "sh",
                        folder})
-        .out;
+        .output;
 }
 
 std::int64_t CompsizeBytes(const std::string& path) {
-    // "TOTAL  <perc>  <disk usage>  <uncompressed>  <referenced>"
-    std::istringstream lines(RunCommand({"compsize", "-b", path}).out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string type, percent;
-        std::int64_t disk = -1;
-        if (fields >> type >> percent >> disk && type == "TOTAL") {
+    // "TOTAL  <percent>  <disk usage>  <uncompressed>  <referenced>"
+    std::istringstream lines(RunCommand({"compsize", "-b", path}).output);
+    std::string type, percent;
+    std::int64_t disk = -1;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::istringstream(line) >> type >> percent >> disk && type == "TOTAL") {
             return disk;
         }
     }
@@ -74,53 +74,49 @@ std::int64_t AllocatedBytes(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? st.st_blocks * 512 : -1;
 }
 
-std::int64_t LogicalSize(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-const EntryRow* ScanResult::Row(const std::string& name) const {
+const EntryRow& ScanResult::Row(const std::string& name) const {
     for (const EntryRow& row : rows) {
         if (row.name == name) {
-            return &row;
+            return row;
         }
     }
-    return nullptr;
+    ADD_FAILURE() << "no row " << name;
+    static const EntryRow missing;
+    return missing;
 }
 
 ScanResult ScanFolder(const std::string& folder) {
     auto output = std::make_shared<Collector>();
-    TScan scan(folder, output, MakeFileSystem());
-    scan.Execute();
+    TScan(folder, output, MakeFileSystem()).Execute();
     return std::move(output->result);
 }
 
 std::vector<Listed> ListFolder(const std::string& folder, ListDetail detail) {
     std::vector<Listed> listed;
-    const auto open = MakeFileSystem()->OpenFolder(folder);
-    if (open) {
+    if (const auto open = MakeFileSystem()->OpenFolder(folder)) {
         open->List(detail, [&](const Entry& entry) {
             listed.push_back({std::string(entry.name), entry});
-            listed.back().entry.name = {};  // the view dies with the listing; use `name`
+            listed.back().entry.name = {};
             return true;
         });
     }
     return listed;
 }
 
-const Listed* Find(const std::vector<Listed>& listed, const std::string& name) {
+const Entry& Find(const std::vector<Listed>& listed, const std::string& name) {
     for (const Listed& item : listed) {
         if (item.name == name) {
-            return &item;
+            return item.entry;
         }
     }
-    return nullptr;
+    ADD_FAILURE() << "not listed: " << name;
+    static const Entry missing;
+    return missing;
 }
 
 Sizes WalkSizes(const std::string& folder, int mode) {
     Sizes sizes;
-    const auto fs = MakeFileSystem();
-    GetFolderSizes(*fs, folder, sizes.logical, sizes.onDisk, mode);
+    GetFolderSizes(*MakeFileSystem(), folder, sizes.logical, sizes.onDisk, mode);
     return sizes;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers of the back-end tests: writing files, checking them with outside tools, and running
-// the real scan and listing on a folder.
+// the real listing, walk and scan on a folder.
 
 #include <cstdint>
 #include <string>
@@ -19,29 +19,28 @@ std::string Incompressible(std::size_t size, unsigned seed = 1);
 
 // One "sha256  ./path" line per file below `folder`, sorted by path.
 std::string TreeSha256(const std::string& folder);
-// Disk usage in bytes as compsize -b reports it for a path (extents counted once).
+// Disk usage in bytes as compsize -b reports it for a path.
 std::int64_t CompsizeBytes(const std::string& path);
 // st_blocks * 512 of a path.
 std::int64_t AllocatedBytes(const std::string& path);
-std::int64_t LogicalSize(const std::string& path);
 
-// What the real scan produces for a folder, on the calling thread.
+// The rows and totals of the real scan of a folder, run on the calling thread.
 struct ScanResult {
     std::vector<EntryRow> rows;
     ScanTotals totals;
-    const EntryRow* Row(const std::string& name) const;
+    const EntryRow& Row(const std::string& name) const;  // fails the test when missing
 };
 ScanResult ScanFolder(const std::string& folder);
 
-// A listing entry with its name kept.
+// The entries of one listing; `name` stands in for the entry's view, which ended with it.
 struct Listed {
     std::string name;
     Entry entry;
 };
 std::vector<Listed> ListFolder(const std::string& folder, ListDetail detail);
-const Listed* Find(const std::vector<Listed>& listed, const std::string& name);
+const Entry& Find(const std::vector<Listed>& listed, const std::string& name);
 
-// Sizes of a tree through the walk used by scans and compression commands; mode as there.
+// Sizes of a tree through the walk of scans and compression commands, in the given mode.
 struct Sizes {
     std::int64_t logical = 0;
     std::int64_t onDisk = 0;

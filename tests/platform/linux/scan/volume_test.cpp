@@ -5,6 +5,7 @@
 #include "system.hpp"
 #include "test_volumes.hpp"
 #include "tree_tools.hpp"
+#include "utils/compression.hpp"
 
 namespace packmeter::testing {
 namespace {
@@ -32,14 +33,24 @@ TEST_F(VolumeTest, NamesTheFileSystemAndItsCompressionSupport) {
         EXPECT_EQ(info.notice, "") << expected.name;  // root measures btrfs exactly
     }
     // The build's own folder, named as the mount table names it (ext4 here, never compressing).
-    const std::string local = area_.LocalFolder();
-    const std::string type = RunCommand({"findmnt", "-n", "-o", "FSTYPE", "-T", local}).out;
+    const std::string local = area_.Folder();
+    const std::string type = RunCommand({"findmnt", "-n", "-o", "FSTYPE", "-T", local}).output;
     const VolumeInfo info = fs->GetVolumeInfo(local);
     EXPECT_EQ(info.fileSystem + "\n", type);
     if (type == "ext4\n" || type == "xfs\n" || type == "tmpfs\n") {
         EXPECT_FALSE(info.supportsCompression);
     }
     EXPECT_FALSE(fs->GetVolumeInfo(local + "/missing").valid);
+    // ext4 takes the compression flag and reports it, but compresses nothing: not shown as
+    // compressed, and not switchable.
+    if (type == "ext4\n") {
+        WriteFile(local + "/flagged", Compressible(100000));
+        ASSERT_EQ(RunCommand({"chattr", "+c", local + "/flagged"}).status, 0);
+        const Entry& entry = Find(ListFolder(local, ListDetail::kSizesAndState), "flagged");
+        EXPECT_EQ(entry.attributes & attr::kCompressed, 0u);
+        EXPECT_EQ(entry.onDisk, 100000);
+        EXPECT_FALSE(SetFileCompression(*fs, local + "/flagged", false));
+    }
 }
 
 }  // namespace
