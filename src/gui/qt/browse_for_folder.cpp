@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -154,12 +155,21 @@ bool TQelBrowseForFolder::Execute() {
     }
     chooser->setSidebarUrls(places);
     chooser->setDirectory(root);
+    // Only folders are chosen, so the type filter has nothing to offer.
+    for (const char* name : {"fileTypeCombo", "fileTypeLabel"}) {
+        if (auto* widget = chooser->findChild<QWidget*>(name)) {
+            widget->hide();
+        }
+    }
     if (!options_.Has(bfEditBox)) {
-        for (const char* name :
-             {"fileNameEdit", "fileNameLabel", "fileTypeCombo", "fileTypeLabel"}) {
+        for (const char* name : {"fileNameEdit", "fileNameLabel"}) {
             if (auto* widget = chooser->findChild<QWidget*>(name)) {
                 widget->hide();
             }
+        }
+        // Without the edit line the buttons stand side by side below the folders.
+        if (auto* buttons = chooser->findChild<QDialogButtonBox*>("buttonBox")) {
+            buttons->setOrientation(Qt::Horizontal);
         }
     }
     layout->addWidget(chooser);

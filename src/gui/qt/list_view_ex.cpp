@@ -350,7 +350,8 @@ SortHeader::Layout SortHeader::SectionLayout(const QRect& rect, int logicalIndex
     const int gap = margin;
     const QString caption =
         model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
-    const int textWidth = std::clamp(fontMetrics().horizontalAdvance(caption), 0,
+    // One pixel more than the rounded advance, so that a caption that fits is never elided.
+    const int textWidth = std::clamp(fontMetrics().horizontalAdvance(caption) + 1, 0,
                                      std::max(0, content.width() - arrow.width() - gap));
     const auto alignment = Qt::Alignment(
         model() ? model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole).toInt()

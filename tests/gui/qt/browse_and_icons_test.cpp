@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -156,6 +157,24 @@ TEST(SystemIconListTest, OneSharedListWithDistinctIconsPerType) {
     EXPECT_TRUE(images.Icon(later).isNull());
     images.SetShareImages(true);
     EXPECT_FALSE(images.Icon(later).isNull());
+}
+
+TEST(SystemIconListTest, SharedLookupsGiveWhatTheMimeDatabaseGivesForEachName) {
+    auto list = SystemIconList::Shared();
+    const QStringList names = {"a.txt",          "b.TXT",     "Makefile",  "makefile.am",
+                               "README",         "README.md", "notes.md",  "x.tar.gz",
+                               "y.gz",           "core",      "backup~",   "libz.so.1",
+                               "page.3",         "page.3x",   "no_suffix", ".hidden",
+                               "CMakeLists.txt", "main.C",    "main.c"};
+    // Twice over, so that the second round is answered from what the first one kept.
+    for (int round = 0; round < 2; ++round) {
+        for (const QString& name : names) {
+            const QMimeType type =
+                QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+            const int index = list->IconIndex("/x/", name.toStdString(), false);
+            EXPECT_EQ(list->IconName(index), type.iconName()) << name.toStdString();
+        }
+    }
 }
 
 }  // namespace
