@@ -46,7 +46,7 @@ TEST_F(VolumeTest, NamesTheFileSystemAndItsCompressionSupport) {
     if (type == "ext4\n") {
         WriteFile(local + "/flagged", Compressible(100000));
         ASSERT_EQ(RunCommand({"chattr", "+c", local + "/flagged"}).status, 0);
-        const Entry& entry = Find(ListFolder(local, ListDetail::kSizesAndState), "flagged");
+        const Entry entry = Find(ListFolder(local, ListDetail::kSizesAndState), "flagged");
         EXPECT_EQ(entry.attributes & attr::kCompressed, 0u);
         EXPECT_EQ(entry.onDisk, 100000);
         EXPECT_FALSE(SetFileCompression(*fs, local + "/flagged", false));
