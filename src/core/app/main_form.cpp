@@ -1,7 +1,6 @@
 #include "app/main_form.hpp"
 
 #include <thread>
-#include <type_traits>
 
 #include "app/list_order.hpp"
 #include "app/volume_line.hpp"

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QSettings>
 #include <QStyleOptionHeader>
+#include <QToolTip>
 #include <algorithm>
 
 #include "listview/header_arrow.hpp"
@@ -304,6 +305,26 @@ void TListViewEx::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && onDblClick) {
         onDblClick();
     }
+}
+
+bool TListViewEx::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return QTreeView::viewportEvent(event);
+    }
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    if (index.isValid()) {
+        const QString text = index.data().toString();
+        const QRect cell = visualRect(index);
+        const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+        const int icon = index.column() == 0 && images_ ? iconSize().width() + 2 * margin : 0;
+        if (viewport()->fontMetrics().horizontalAdvance(text) + icon + 2 * margin > cell.width()) {
+            QToolTip::showText(help->globalPos(), text, viewport(), cell);
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    return true;
 }
 
 void TListViewEx::resizeEvent(QResizeEvent* event) {

@@ -73,6 +73,8 @@ class TListViewEx : public QTreeView, private ListViewExHost {
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Info tips: the whole text of a cell too narrow for it, while the mouse rests on it.
+    bool viewportEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:

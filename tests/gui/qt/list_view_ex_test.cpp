@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFontDatabase>
+#include <QHelpEvent>
 #include <QSettings>
+#include <QToolTip>
 
 #include "gui_test_support.hpp"
 
@@ -119,6 +122,21 @@ TEST_F(ListViewExTest, SelectionAndOwnersOrderFollowTheRows) {
     EXPECT_EQ(list.model()->index(1, 2).data(Qt::ForegroundRole).value<QColor>(),
               QColor(0, 0, 255));
     EXPECT_FALSE(list.model()->index(0, 0).data(Qt::ForegroundRole).isValid());
+}
+
+TEST_F(ListViewExTest, NarrowCellsShowTheirWholeTextAsATip) {
+    list.AddItems({Row("a name far too long for a column this narrow", {"1 KB"})});
+    list.setColumnWidth(0, 60);
+    const auto tipAt = [&](int row, int column) {
+        const QRect cell = list.visualRect(list.model()->index(row, column));
+        QHelpEvent help(QEvent::ToolTip, cell.center(),
+                        list.viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(list.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+    };
+    EXPECT_EQ(tipAt(3, 1), "");
+    EXPECT_EQ(tipAt(0, 2), "");
+    EXPECT_EQ(tipAt(3, 0), "a name far too long for a column this narrow");
 }
 
 TEST_F(ListViewExTest, ExplorerFontOrTheParentsFont) {
