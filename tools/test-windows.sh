@@ -48,7 +48,5 @@ wineboot --init >"$wine_log" 2>&1
 wine explorer.exe /desktop >>"$wine_log" 2>&1 &
 
 step "tests under Wine"
-# Excluded: a host test that makes a file named with a tab, which Windows does not allow.
-(cd "$win64" && ctest --output-on-failure -j"$(jobs)" \
-    -E '^CliOnRealFolder\.JsonCarriesBytesAndTexts$')
+(cd "$win64" && ctest --output-on-failure -j"$(jobs)")
 step "done"

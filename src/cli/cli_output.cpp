@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/volume_line.hpp"
+#include "utils/text.hpp"
 
 namespace packmeter::cli {
 
@@ -11,8 +12,9 @@ namespace {
 
 // Columns are aligned by characters, not bytes: UTF-8 continuation bytes take no column.
 std::size_t Columns(const std::string& text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
 }
 
 std::string Pad(const std::string& text, std::size_t width, bool right) {
@@ -27,11 +29,21 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char escaped[8];
@@ -75,8 +87,8 @@ std::string RenderTable(const Report& report) {
     out += line("Name", "Size", "Compresed", "Ratio");
     for (const EntryRow& row : report.rows) {
         // A trailing separator marks the folders, as the colours do in the window.
-        out += line(row.caption + (row.IsFolder() ? "/" : ""), row.sizeText, row.onDiskText,
-                    row.ratioText);
+        out += line(row.caption + (row.IsFolder() ? std::string(1, kPathSeparator) : ""),
+                    row.sizeText, row.onDiskText, row.ratioText);
     }
     return out;
 }
@@ -84,7 +96,8 @@ std::string RenderTable(const Report& report) {
 std::string RenderTsv(const Report& report) {
     std::string out = "Name\tSize\tCompresed\tRatio\n";
     for (const EntryRow& row : report.rows) {
-        out += row.caption + '\t' + row.sizeText + '\t' + row.onDiskText + '\t' + row.ratioText + '\n';
+        out +=
+            row.caption + '\t' + row.sizeText + '\t' + row.onDiskText + '\t' + row.ratioText + '\n';
     }
     return out;
 }
@@ -92,7 +105,8 @@ std::string RenderTsv(const Report& report) {
 std::string RenderJson(const Report& report) {
     std::string out = "{\n";
     out += "  \"folder\": " + JsonString(report.folder) + ",\n";
-    out += "  \"file_system\": " + JsonString(report.volume.valid ? report.volume.fileSystem : "") + ",\n";
+    out += "  \"file_system\": " + JsonString(report.volume.valid ? report.volume.fileSystem : "") +
+           ",\n";
     out += std::string("  \"supports_compression\": ") +
            (report.volume.valid && report.volume.supportsCompression ? "true" : "false") + ",\n";
     if (report.hasTotals) {
@@ -125,9 +139,12 @@ std::string RenderJson(const Report& report) {
 
 std::string Render(const Report& report, Format format) {
     switch (format) {
-        case Format::kTsv: return RenderTsv(report);
-        case Format::kJson: return RenderJson(report);
-        case Format::kTable: break;
+        case Format::kTsv:
+            return RenderTsv(report);
+        case Format::kJson:
+            return RenderJson(report);
+        case Format::kTable:
+            break;
     }
     return RenderTable(report);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli_main.hpp"
+#include "system.hpp"
 
 namespace {
 
@@ -40,6 +41,8 @@ void RaiseDescriptorLimit() {
 
 int main(int argc, char** argv) {
     RaiseDescriptorLimit();
+    // Read every folder the process may read; the result only widens what is measured.
+    packmeter::EnableBackupPrivilege();
     FdTerminal terminal;
     return packmeter::cli::RunCli(std::vector<std::string>(argv + 1, argv + argc), terminal);
 }
