@@ -69,9 +69,12 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
 
     logic_ =
         std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
+    applyTimer_ = MakeOwned<QTimer>(this);
+    applyTimer_->setSingleShot(true);
+    connect(applyTimer_, &QTimer::timeout, this, &TMainForm::ApplyScanOutput);
+    lastApply_.start();
     logic_->Channel().SetWake([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { logic_->ApplyScanOutput(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &TMainForm::ScheduleApply, Qt::QueuedConnection);
     });
 
     updateStatusTimer_ = MakeOwned<QTimer>(this);
@@ -194,6 +197,20 @@ void TMainForm::CreateList(QWidget* parent) {
 
 void TMainForm::UpdateStatusTimerTimer() {
     logic_->UpdateStatusTimerTimer();
+}
+
+void TMainForm::ScheduleApply() {
+    const qint64 since = lastApply_.elapsed();
+    if (since >= kApplyInterval) {
+        ApplyScanOutput();
+    } else if (!applyTimer_->isActive()) {
+        applyTimer_->start(int(kApplyInterval - since));
+    }
+}
+
+void TMainForm::ApplyScanOutput() {
+    lastApply_.restart();
+    logic_->ApplyScanOutput();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
