@@ -277,7 +277,8 @@ const ListItem* TListViewEx::FirstSelectedItem() const {
 void TListViewEx::SetSmallImages(TQelSystemImageList* images) {
     images_ = images;
     if (images_) {
-        setIconSize(images_->IconSize());
+        const QSize size = images_->IconSize();
+        setIconSize(QSize(Scaled(*this, size.width()), Scaled(*this, size.height())));
     }
     viewport()->update();
 }
@@ -367,7 +368,7 @@ SortHeader::Layout SortHeader::SectionLayout(const QRect& rect, int logicalIndex
     initStyleOption(&option);
     const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, &option, this);
     const QRect content = rect.adjusted(margin, 0, -margin, 0);
-    const QSize arrow(8, 8);
+    const QSize arrow(Scaled(*this, 8), Scaled(*this, 8));
     const int gap = margin;
     const QString caption =
         model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();

@@ -101,8 +101,7 @@ TMainForm::~TMainForm() {
 }
 
 int TMainForm::Scaled(int pixels) const {
-    // Qt already scales by the screen's device pixel ratio; what is left is the font DPI.
-    return qRound(pixels * logicalDpiX() / 96.0);
+    return qt::Scaled(*this, pixels);
 }
 
 void TMainForm::CreateMenu() {

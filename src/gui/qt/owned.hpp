@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QWidget>
 #include <memory>
 #include <utility>
 
@@ -10,6 +11,12 @@ namespace packmeter::qt {
 template <typename T, typename... Args>
 T* MakeOwned(Args&&... args) {
     return std::make_unique<T>(std::forward<Args>(args)...).release();
+}
+
+// A length laid out for 96 dpi, on `widget`'s screen. Qt already scales by the screen's device
+// pixel ratio; what is left is a font DPI above 96.
+inline int Scaled(const QWidget& widget, int pixels) {
+    return qRound(pixels * widget.logicalDpiX() / 96.0);
 }
 
 }  // namespace packmeter::qt
