@@ -1,4 +1,3 @@
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <string>
@@ -28,19 +27,10 @@ private:
     }
 };
 
-// The walk keeps one descriptor open per folder level; allow as many as the system lets us.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    RaiseDescriptorLimit();
+    packmeter::RaiseOpenFileLimit();
     // Read every folder the process may read; the result only widens what is measured.
     packmeter::EnableBackupPrivilege();
     FdTerminal terminal;

@@ -35,4 +35,8 @@ namespace packmeter {
 // The path made absolute against the current folder, without "." and ".." steps.
 std::string FullPath(const std::string& path);
 
+// Lets the process keep as many files open as the system allows: the walk holds one open
+// folder per level of depth.
+void RaiseOpenFileLimit();
+
 }  // namespace packmeter

@@ -1,5 +1,3 @@
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <string>
 #include <vector>
@@ -7,22 +5,10 @@
 #include "desktop_services.hpp"
 #include "main_window.hpp"
 #include "system_image_list.hpp"
-
-namespace {
-
-// The walk keeps one descriptor open per folder level; allow as many as the system lets us.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-}  // namespace
+#include "system.hpp"
 
 int main(int argc, char** argv) {
-    RaiseDescriptorLimit();
+    packmeter::RaiseOpenFileLimit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(packmeter::kApplicationTitle);
     packmeter::qt::UseDesktopIconTheme();

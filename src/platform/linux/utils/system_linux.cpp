@@ -1,4 +1,5 @@
 #include <sys/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
@@ -114,6 +115,14 @@ bool IsNTPlatform() { return true; }
 }  // namespace packmeter
 
 namespace packmeter {
+
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 std::string FullPath(const std::string& path) {
     std::string joined = path;

@@ -137,6 +137,9 @@ bool IsNTPlatform() {
     return kVersionRecord.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+// Windows folders are opened by path, one at a time: no descriptor limit applies.
+void RaiseOpenFileLimit() {}
+
 std::string FullPath(const std::string& path) {
     return win::ToUtf8(win::FullPathName(win::ToWide(path)));
 }
