@@ -21,7 +21,7 @@ constexpr const char* kUsage =
 
 // Collects a scan's rows and totals and wakes the waiting thread when the scan is idle again.
 class CollectingOutput final : public ScanOutput {
-public:
+  public:
     void ScanBusy(bool busy) override {
         std::lock_guard guard(lock_);
         done_ = !busy;
@@ -51,7 +51,7 @@ public:
         return totals_;
     }
 
-private:
+  private:
     std::mutex lock_;
     std::condition_variable changed_;
     bool done_ = false;
@@ -128,7 +128,8 @@ int Scan(const Options& options, Terminal& terminal) {
         return 2;
     }
     if (!fs->OpenFolder(folder)) {
-        terminal.Err("packmeter-cli: " + given + ": the folder cannot be read (permission denied)\n");
+        terminal.Err("packmeter-cli: " + given +
+                     ": the folder cannot be read (permission denied)\n");
         return 2;
     }
     Report report;

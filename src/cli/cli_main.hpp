@@ -7,7 +7,7 @@ namespace packmeter::cli {
 
 // Where the command-line tool writes: the platform's main decides how text reaches the console.
 class Terminal {
-public:
+  public:
     virtual ~Terminal() = default;
     virtual void Out(const std::string& text) = 0;
     virtual void Err(const std::string& text) = 0;

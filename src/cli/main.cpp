@@ -9,12 +9,12 @@
 namespace {
 
 class FdTerminal final : public packmeter::cli::Terminal {
-public:
+  public:
     void Out(const std::string& text) override { Write(STDOUT_FILENO, text); }
     void Err(const std::string& text) override { Write(STDERR_FILENO, text); }
     bool ErrIsInteractive() const override { return ::isatty(STDERR_FILENO) == 1; }
 
-private:
+  private:
     static void Write(int fd, const std::string& text) {
         std::size_t done = 0;
         while (done < text.size()) {

@@ -58,7 +58,7 @@ FakeNode* FakeNode::Child(const std::string& childName) {
 }
 
 class FakeFolder final : public packmeter::Folder {
-public:
+  public:
     FakeFolder(FakeFileSystem& fs, FakeNode& node, std::string path)
         : fs_(fs), node_(node), path_(std::move(path)) {}
 
@@ -107,9 +107,7 @@ public:
         return std::make_unique<FakeFolder>(fs_, *child, path_ + child->name + kPathSeparator);
     }
 
-    bool SetCompression(bool decompress) override {
-        return Switch(node_, path_, decompress);
-    }
+    bool SetCompression(bool decompress) override { return Switch(node_, path_, decompress); }
 
     bool SetFileCompression(std::string_view name, bool decompress) override {
         FakeNode* child = node_.Child(std::string(name));
@@ -119,7 +117,7 @@ public:
         return Switch(*child, path_ + child->name, decompress);
     }
 
-private:
+  private:
     bool Switch(FakeNode& node, const std::string& path, bool decompress) {
         if (node.failSwitch) {
             return false;
@@ -170,7 +168,9 @@ std::unique_ptr<packmeter::Folder> FakeFileSystem::OpenFolder(const std::string&
     return std::make_unique<FakeFolder>(*this, *node, IncludeTrailingChar(path));
 }
 
-VolumeInfo FakeFileSystem::GetVolumeInfo(const std::string&) { return volume; }
+VolumeInfo FakeFileSystem::GetVolumeInfo(const std::string&) {
+    return volume;
+}
 
 }  // namespace packmeter::testing
 

@@ -24,8 +24,8 @@ struct FakeNode {
     std::int64_t onDisk = -1;  // -1: the logical size
     std::uint32_t attributes = 0;
     bool linkToFolder = false;
-    bool unreadable = false;     // the folder cannot be listed or opened
-    bool failSwitch = false;     // switching its compression fails
+    bool unreadable = false;                          // the folder cannot be listed or opened
+    bool failSwitch = false;                          // switching its compression fails
     std::vector<std::unique_ptr<FakeNode>> children;  // listing order
 
     FakeNode& Folder(std::string childName, std::uint32_t attributes = 0);
@@ -38,7 +38,7 @@ struct FakeNode {
 };
 
 class FakeFileSystem : public FileSystem {
-public:
+  public:
     FakeFileSystem();
 
     // The root folder, reached by the path "/" (and "/name/..." below it).
@@ -59,7 +59,7 @@ public:
     // How many listings were made.
     std::atomic<int> listings{0};
 
-private:
+  private:
     friend class FakeFolder;
     std::unique_ptr<FakeNode> root_;
     std::mutex lock_;

@@ -8,7 +8,9 @@ namespace packmeter {
 
 namespace {
 
-std::string PercentText(std::int64_t percent) { return std::to_string(percent) + " %"; }
+std::string PercentText(std::int64_t percent) {
+    return std::to_string(percent) + " %";
+}
 
 }  // namespace
 
@@ -16,8 +18,7 @@ std::int64_t RatioPercent(std::int64_t logical, std::int64_t onDisk) {
     if (logical <= 0) {
         return 0;
     }
-    const double ratio =
-        static_cast<double>(logical - onDisk) / static_cast<double>(logical);
+    const double ratio = static_cast<double>(logical - onDisk) / static_cast<double>(logical);
     // nearbyint rounds in the default mode, to nearest with halves to even.
     return static_cast<std::int64_t>(std::nearbyint(ratio * 100.0));
 }

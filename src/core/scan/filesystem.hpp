@@ -46,7 +46,7 @@ using EntryVisitor = std::function<bool(const Entry&)>;
 
 // An open folder. Every operation is relative to it, so depth and path length do not matter.
 class Folder {
-public:
+  public:
     virtual ~Folder() = default;
     // Visits each entry except "." and ".." in listing order while `visit` returns true.
     // Returns false when the folder cannot be listed.
@@ -69,7 +69,7 @@ struct VolumeInfo {
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     // The folder at `path` (with or without a trailing separator), or nullptr.
     virtual std::unique_ptr<Folder> OpenFolder(const std::string& path) = 0;
@@ -80,7 +80,7 @@ public:
 
 // Gives the index of an entry's small icon in the program's shared icon list.
 class IconSource {
-public:
+  public:
     virtual ~IconSource() = default;
     virtual int IconIndex(const std::string& folder, std::string_view name, bool isFolder) = 0;
 };

@@ -19,7 +19,9 @@ std::string& CurrentScanFolderValue() {
     return value;
 }
 
-bool Stopped(const StopFlag* stop) { return stop && stop->load(std::memory_order_relaxed); }
+bool Stopped(const StopFlag* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
 
 }  // namespace
 

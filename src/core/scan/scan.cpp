@@ -1,14 +1,12 @@
 #include "scan/scan.hpp"
 
-
 #include "utils/compression.hpp"
 #include "utils/text.hpp"
 
 namespace packmeter {
 
-TScan::TScan(std::string folder, std::shared_ptr<ScanOutput> output,
-             std::shared_ptr<FileSystem> fs, std::shared_ptr<IconSource> icons,
-             NumberFormat format)
+TScan::TScan(std::string folder, std::shared_ptr<ScanOutput> output, std::shared_ptr<FileSystem> fs,
+             std::shared_ptr<IconSource> icons, NumberFormat format)
     : folder_(IncludeTrailingChar(std::move(folder))),
       output_(std::move(output)),
       fs_(std::move(fs)),
@@ -26,7 +24,9 @@ void TScan::Start() {
     }
 }
 
-void TScan::Terminate() { stop_->store(true); }
+void TScan::Terminate() {
+    stop_->store(true);
+}
 
 void TScan::WaitFor() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {

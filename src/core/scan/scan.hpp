@@ -16,7 +16,7 @@ namespace packmeter {
 // Called on the scan's thread; a window forwards each call to its UI thread and checks there
 // that the scan has not been asked to stop meanwhile.
 class ScanOutput {
-public:
+  public:
     virtual ~ScanOutput() = default;
     // True when the walk begins (the busy cursor), false when it has ended.
     virtual void ScanBusy(bool busy) = 0;
@@ -28,7 +28,7 @@ public:
 // whole tree is measured), then a row for every file, then the totals. Once asked to stop it
 // abandons the walk and hands nothing more to its output.
 class TScan {
-public:
+  public:
     TScan(std::string folder, std::shared_ptr<ScanOutput> output, std::shared_ptr<FileSystem> fs,
           std::shared_ptr<IconSource> icons = nullptr, NumberFormat format = {});
     // Asks the worker to stop and waits for it to end.
@@ -57,7 +57,7 @@ public:
     void AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
                   std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical);
 
-private:
+  private:
     int IconIndex(std::string_view name, bool isFolder);
 
     std::string folder_;

@@ -19,7 +19,7 @@ namespace packmeter {
 // one is idle, so lopsided trees balance and open folders stay near depth plus helpers.
 // Back-end folders must tolerate being used by another thread than the one that opened them.
 class TreeMeasurer {
-public:
+  public:
     // A measurer with `threads` walking threads in all (the caller included); 1 walks alone.
     explicit TreeMeasurer(unsigned threads);
     ~TreeMeasurer();
@@ -34,7 +34,7 @@ public:
     // The number of walking threads that suits this machine.
     static unsigned DefaultThreads();
 
-private:
+  private:
     struct Job {
         std::unique_ptr<Folder> folder;
         std::string path;

@@ -33,11 +33,15 @@ std::string Localise(const std::string& plain, const NumberFormat& format) {
     return out;
 }
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 }  // namespace
 
-std::string_view UnitName(int index) { return kUnits.at(static_cast<std::size_t>(index)); }
+std::string_view UnitName(int index) {
+    return kUnits.at(static_cast<std::size_t>(index));
+}
 
 std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& format) {
     const double threshold = decimals == 0 ? 100000.0 : decimals == 1 ? 10000.0 : 1000.0;
@@ -66,7 +70,8 @@ SizePair FormatSizePair(std::int64_t size, std::int64_t compressed) {
         ++unit;
     }
     const std::string_view name = kUnits[static_cast<std::size_t>(unit)];
-    return {std::to_string(s) + ' ' + std::string(name), std::to_string(c) + ' ' + std::string(name)};
+    return {std::to_string(s) + ' ' + std::string(name),
+            std::to_string(c) + ' ' + std::string(name)};
 }
 
 std::int32_t FirstNumber(std::string_view text) {

@@ -11,7 +11,9 @@ namespace {
 // Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one.
 std::size_t Utf8SequenceLength(std::string_view s) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
-    const auto continuation = [&](std::size_t i) { return i < s.size() && (byte(i) & 0xC0) == 0x80; };
+    const auto continuation = [&](std::size_t i) {
+        return i < s.size() && (byte(i) & 0xC0) == 0x80;
+    };
     const std::uint8_t b0 = byte(0);
     if (b0 < 0x80) {
         return 1;

@@ -16,7 +16,7 @@ std::string IncludeTrailingChar(std::string text, char ch = kPathSeparator);
 
 // Measures the width of a text on some drawing surface (screen, printer page).
 class TextMeasure {
-public:
+  public:
     virtual ~TextMeasure() = default;
     virtual int TextWidth(std::string_view text) const = 0;
 };

@@ -4,8 +4,8 @@
 
 #include "desktop_services.hpp"
 #include "main_window.hpp"
-#include "system_image_list.hpp"
 #include "system.hpp"
+#include "system_image_list.hpp"
 
 int main(int argc, char** argv) {
     packmeter::RaiseOpenFileLimit();

@@ -47,7 +47,7 @@ TEST(GetFolderSizes, CompressModesSwitchEachFolderBeforeItsFilesAndSubfolders) {
     std::int64_t onDisk = 0;
     GetFolderSizes(fs, P("/data"), logical, onDisk, kCompress);
     const std::vector<std::string> expected = {
-        P("+/data/"),     P("+/data/a.txt"),    P("+/data/sub/"), P("+/data/sub/b"),
+        P("+/data/"),          P("+/data/a.txt"),      P("+/data/sub/"),  P("+/data/sub/b"),
         P("+/data/sub/deep/"), P("+/data/sub/deep/c"), P("+/data/.git/"), P("+/data/.git/d")};
     EXPECT_EQ(fs.switches, expected);
 
@@ -66,9 +66,9 @@ TEST(GetFolderSizes, AFailedFolderSwitchLeavesItsFilesAloneButTheWalkGoesOn) {
     std::int64_t onDisk = 0;
     GetFolderSizes(fs, P("/data/"), logical, onDisk, kCompress);
     EXPECT_EQ(logical, 4507);
-    const std::vector<std::string> expected = {P("+/data/"), P("+/data/a.txt"),
+    const std::vector<std::string> expected = {P("+/data/"),          P("+/data/a.txt"),
                                                P("+/data/sub/deep/"), P("+/data/sub/deep/c"),
-                                               P("+/data/.git/"), P("+/data/.git/d")};
+                                               P("+/data/.git/"),     P("+/data/.git/d")};
     EXPECT_EQ(fs.switches, expected);
 }
 

@@ -19,7 +19,7 @@ constexpr std::int64_t kGiB = 1024 * 1024 * 1024;
 
 // Records what a scan hands over, in order.
 class Recorder : public ScanOutput {
-public:
+  public:
     void ScanBusy(bool busy) override { Log(busy ? "busy" : "idle"); }
     void AddRow(EntryRow row) override {
         Log("row " + row.caption);
@@ -44,7 +44,7 @@ public:
     std::vector<EntryRow> rows;
     ScanTotals totals;
 
-private:
+  private:
     void Log(std::string event) {
         std::lock_guard guard(lock_);
         events.push_back(std::move(event));

@@ -37,9 +37,9 @@ TEST(SetFolderCompression, WithRecursionEachFolderBeforeItsContentsInListingOrde
     FakeFileSystem fs;
     BuildTree(fs);
     EXPECT_TRUE(SetFolderCompression(fs, P("/w/"), true, true));
-    EXPECT_EQ(fs.switches, (Switches{P("-/w/"), P("-/w/f1"), P("-/w/sub/"), P("-/w/sub/g1"),
-                                     P("-/w/sub/inner/"), P("-/w/sub/inner/h1"), P("-/w/f2"),
-                                     P("-/w/.git/"), P("-/w/.git/k")}));
+    EXPECT_EQ(fs.switches,
+              (Switches{P("-/w/"), P("-/w/f1"), P("-/w/sub/"), P("-/w/sub/g1"), P("-/w/sub/inner/"),
+                        P("-/w/sub/inner/h1"), P("-/w/f2"), P("-/w/.git/"), P("-/w/.git/k")}));
 }
 
 TEST(SetFolderCompression, TrailingSeparatorMakesNoDifference) {

@@ -35,7 +35,9 @@ TEST(FormatSize, UsesTheGivenSeparators) {
     EXPECT_EQ(FormatSize(0, 100000, german), "100.000 Bytes");
     EXPECT_EQ(FormatSize(2, 5 * kGiB, german), "5,00 GB");
     const NumberFormat spaced{"\xE2\x80\xAF", ","};  // narrow no-break space
-    EXPECT_EQ(FormatSize(1, 1234567, spaced), "1\xE2\x80\xAF" "205,6 KB");
+    EXPECT_EQ(FormatSize(1, 1234567, spaced),
+              "1\xE2\x80\xAF"
+              "205,6 KB");
 }
 
 TEST(FormatSizePair, UnitChosenBySizeAndValuesTruncated) {

@@ -7,7 +7,7 @@ namespace {
 
 // Every code point 10 units wide.
 class FixedWidth : public TextMeasure {
-public:
+  public:
     int TextWidth(std::string_view text) const override {
         int points = 0;
         for (const char c : text) {
@@ -41,9 +41,12 @@ TEST(ShortenText, KeepsTheHeadAndTheLastSixCharacters) {
 TEST(ToDisplayText, ReplacesEveryMalformedByte) {
     EXPECT_EQ(ToDisplayText("plain"), "plain");
     EXPECT_EQ(ToDisplayText("\xe6\xbc\xa2\xe5\xad\x97"), "\xe6\xbc\xa2\xe5\xad\x97");
-    EXPECT_EQ(ToDisplayText("a\xff" "b"), "a\xEF\xBF\xBD" "b");
-    EXPECT_EQ(ToDisplayText("\xe6\xbc"), "\xEF\xBF\xBD\xEF\xBF\xBD");      // cut short
-    EXPECT_EQ(ToDisplayText("\xc0\xaf"), "\xEF\xBF\xBD\xEF\xBF\xBD");      // overlong
+    EXPECT_EQ(ToDisplayText("a\xff"
+                            "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(ToDisplayText("\xe6\xbc"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // cut short
+    EXPECT_EQ(ToDisplayText("\xc0\xaf"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // overlong
     EXPECT_EQ(ToDisplayText("\xed\xa0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
     EXPECT_EQ(ToDisplayText("\xf0\x9f\x98\x80"), "\xf0\x9f\x98\x80");
 }

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
-#include <vector>
 #include <fstream>
 #include <iterator>
 #include <string_view>
+#include <vector>
 
 #include "system.hpp"
 #include "utils/version.hpp"
@@ -106,11 +106,13 @@ std::string GetVersionString(bool productOnly, const std::string& fileName) {
         return {};
     }
     const std::string_view block = std::string_view(content).substr(at + marker.size() - 1, 256);
-    return ComposeVersionString(BlockValue(block, "ProductVersion"), BlockValue(block, "FileVersion"),
-                                productOnly);
+    return ComposeVersionString(BlockValue(block, "ProductVersion"),
+                                BlockValue(block, "FileVersion"), productOnly);
 }
 
-bool IsNTPlatform() { return true; }
+bool IsNTPlatform() {
+    return true;
+}
 
 }  // namespace packmeter
 
