@@ -5,18 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "scan/filesystem.hpp"
+
 namespace packmeter::linuxfs {
 
 // The NTFS attribute word that ntfs-3g exposes as the extended attribute "system.ntfs_attrib"
 // (host byte order) and "system.ntfs_attrib_be" (big-endian). Its bits are the Windows ones.
-namespace ntfs {
-inline constexpr std::uint32_t kReadOnly = 0x1;
-inline constexpr std::uint32_t kDirectory = 0x10;
-inline constexpr std::uint32_t kSparse = 0x200;
-inline constexpr std::uint32_t kReparsePoint = 0x400;
-inline constexpr std::uint32_t kCompressed = 0x800;
-inline constexpr std::uint32_t kEncrypted = 0x4000;
-}  // namespace ntfs
+namespace ntfs = ::packmeter::attr;
 
 // The attribute word of an open file or folder (also an O_PATH descriptor); nothing when the
 // file system is not ntfs-3g or the word cannot be read.
