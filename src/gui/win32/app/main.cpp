@@ -1,0 +1,49 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/main_window.hpp"
+#include "app/shell_launcher.hpp"
+#include "shell/shell_namespace.hpp"
+#include "utils/win_path.hpp"
+
+namespace {
+
+// The arguments after the program's own name, as the shell split them.
+std::vector<std::string> Arguments() {
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!words) {
+        return args;
+    }
+    for (int i = 1; i < count; ++i) {
+        args.push_back(packmeter::win::ToUtf8(words[i]));
+    }
+    ::LocalFree(words);
+    return args;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    using namespace packmeter::win32;
+    ShellEnvironment shell;
+    if (!shell.Ready()) {
+        ::MessageBoxW(nullptr, packmeter::win::ToWide(kCannotFindShell).c_str(),
+                      packmeter::win::ToWide(packmeter::kApplicationTitle).c_str(),
+                      MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    TMainForm form(WindowsServices(), Arguments());
+    if (!form.Hwnd()) {
+        return 1;
+    }
+    form.Show(showCommand);
+    return RunMessageLoop();
+}

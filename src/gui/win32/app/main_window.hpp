@@ -1,0 +1,104 @@
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form.hpp"
+#include "framework/window.hpp"
+#include "listview/list_view_ex.hpp"
+#include "shell/browse_for_folder.hpp"
+#include "shell/system_image_list.hpp"
+
+namespace packmeter::win32 {
+
+// Messages and command ids of the main window.
+inline constexpr UINT kApplyScanOutputMessage = WM_APP + 1;
+inline constexpr UINT kFormShowMessage = WM_APP + 2;
+inline constexpr int kScanCommand = 101;
+inline constexpr int kRefreshCommand = 102;
+inline constexpr int kExitCommand = 103;
+inline constexpr int kListId = 201;
+inline constexpr UINT_PTR kStatusTimer = 1;
+inline constexpr UINT_PTR kApplyTimer = 2;
+
+// The Packmeter window: the folder's path and totals in a header, the entries in a sortable
+// list, one line of status at the foot, and the File menu.
+class TMainForm final : public Window, private MainFormView, private KeyPreview {
+  public:
+    // `args`: the command-line arguments, the first of which is the folder to scan.
+    TMainForm(MainFormServices services, std::vector<std::string> args);
+    ~TMainForm() override;
+
+    // Shows the window; once it is on screen, the first scan or the picker follows.
+    void Show(int showCommand = SW_SHOWNORMAL);
+
+    TMainFormLogic& Logic() { return *logic_; }
+    TListViewEx& List() { return list_; }
+    HWND PathLabel() const { return pathLabel_; }
+    HWND SizeLabel() const { return sizeLabel_; }
+    HWND CompressedLabel() const { return compressedLabel_; }
+    HWND RatioLabel() const { return ratioLabel_; }
+    HWND StatusBar() const { return statusBar_; }
+    TQelBrowseForFolder& BrowseForFolderDlg() { return browseForFolderDlg_; }
+    TQelSystemImageList& SystemImageList() { return systemImageList_; }
+    HFONT FormFont() const { return font_.get(); }
+    // The height of the header above the list, in pixels.
+    int HeaderHeight() const;
+
+  protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    void SetCaption(const std::string& text) override;
+    void SetPathText(const std::string& text) override;
+    void SetStatusText(const std::string& text) override;
+    void SetTotals(const ScanTotals& totals) override;
+    void SetBusyCursor(bool busy) override;
+    void ClearList() override;
+    void AddItems(std::vector<ListItem> items) override;
+    void SelectAllItems() override;
+    const ListItem* FirstSelectedItem() const override;
+    bool BrowseForFolder(std::string& folder) override;
+    void SetSortColumn(int column) override;
+    void PreviewKeyDown(const MSG& message) override;
+
+    void CreateFonts();
+    void CreateMenuBar();
+    void CreateHeader();
+    void CreateList();
+    void LayOut();
+    void LayOutHeader();
+    void ScheduleApply();
+    void ApplyScanOutput();
+    int Scaled(int pixels) const;
+    HWND MakeLabel(const char* text, bool bold);
+
+    std::vector<std::string> args_;
+    std::unique_ptr<TMainFormLogic> logic_;
+    int dpi_ = 96;
+    UniqueFont font_;
+    UniqueFont boldFont_;
+    TQelSystemImageList systemImageList_;
+    TQelBrowseForFolder browseForFolderDlg_;
+    TListViewEx list_;
+    // Child windows are destroyed with the main window.
+    HWND label1_ = nullptr;
+    HWND pathLabel_ = nullptr;
+    HWND label2_ = nullptr;
+    HWND sizeLabel_ = nullptr;
+    HWND label4_ = nullptr;
+    HWND compressedLabel_ = nullptr;
+    HWND label5_ = nullptr;
+    HWND ratioLabel_ = nullptr;
+    HWND statusBar_ = nullptr;
+    std::chrono::steady_clock::time_point lastApply_;
+    bool applyTimerSet_ = false;
+    bool shown_ = false;
+    bool busy_ = false;
+};
+
+}  // namespace packmeter::win32

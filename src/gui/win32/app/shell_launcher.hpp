@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include "app/main_form.hpp"
+
+namespace packmeter::win32 {
+
+// Launches through the shell: a second instance of this program, or a document in the program
+// associated with it.
+class ShellLauncher final : public Launcher {
+  public:
+    void StartInstance(const std::string& folder) override;
+    void OpenDocument(const std::string& path) override;
+};
+
+// The path of the running program.
+std::wstring ProgramPath();
+
+// The services of the window on Windows.
+MainFormServices WindowsServices();
+
+}  // namespace packmeter::win32

@@ -1,0 +1,130 @@
+#include "framework/window.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "utils/win_path.hpp"
+
+namespace packmeter::win32 {
+
+namespace {
+
+std::vector<KeyPreview*>& KeyPreviews() {
+    static std::vector<KeyPreview*> previews;
+    return previews;
+}
+
+}  // namespace
+
+Window::~Window() {
+    if (hwnd_) {
+        // Messages sent while the window is destroyed find no object any more.
+        ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, 0);
+    }
+}
+
+bool Window::CreateWindowOf(const wchar_t* className, DWORD exStyle, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HICON icon) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW known{};
+    known.cbSize = sizeof(known);
+    if (!::GetClassInfoExW(instance, className, &known)) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.style = CS_DBLCLKS;
+        wc.lpfnWndProc = &Window::WindowProc;
+        wc.hInstance = instance;
+        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = className;
+        wc.hIcon = icon;
+        wc.hIconSm = icon;
+        if (!::RegisterClassExW(&wc)) {
+            return false;
+        }
+    }
+    const HWND hwnd = ::CreateWindowExW(exStyle, className, L"", style, x, y, width, height, parent, menu, instance, this);
+    return hwnd != nullptr;
+}
+
+void Window::DestroyNow() {
+    if (hwnd_) {
+        ::DestroyWindow(hwnd_.get());
+    }
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefaultHandling(message, wParam, lParam);
+}
+
+LRESULT Window::DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcW(hwnd_.get(), message, wParam, lParam);
+}
+
+LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_.reset(hwnd);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) {
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        // Destroyed from outside (the close button): the object keeps no dead handle.
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        const LRESULT result = self->HandleMessage(message, wParam, lParam);
+        (void)self->hwnd_.release();
+        return result;
+    }
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+void AddKeyPreview(KeyPreview* window) {
+    KeyPreviews().push_back(window);
+}
+
+void RemoveKeyPreview(KeyPreview* window) {
+    std::erase(KeyPreviews(), window);
+}
+
+void DispatchOne(MSG& message) {
+    if (message.message == WM_KEYDOWN) {
+        for (KeyPreview* preview : std::vector<KeyPreview*>(KeyPreviews())) {
+            preview->PreviewKeyDown(message);
+        }
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+}
+
+int RunMessageLoop() {
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchOne(message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void ProcessPendingMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            continue;
+        }
+        DispatchOne(message);
+    }
+}
+
+std::string WindowText(HWND hwnd) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), int(text.size()))));
+    return win::ToUtf8(text);
+}
+
+void SetWindowTextUtf8(HWND hwnd, const std::string& text) {
+    ::SetWindowTextW(hwnd, win::ToWide(text).c_str());
+}
+
+}  // namespace packmeter::win32

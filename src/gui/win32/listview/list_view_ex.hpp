@@ -1,0 +1,113 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framework/win_owned.hpp"
+#include "listview/list_item.hpp"
+#include "listview/list_view_logic.hpp"
+#include "listview/win_list_locale.hpp"
+
+namespace packmeter::win32 {
+
+struct ColumnSpec {
+    const wchar_t* caption;
+    int width;
+    int format;  // LVCFMT_LEFT or LVCFMT_RIGHT
+};
+
+// The report list on the common-controls list view: the rows live here and the control asks
+// for their texts (owner data), so that adding many rows costs no control items. Sorting, the
+// header's sort arrow and the stored settings are decided by ListViewExLogic.
+class TListViewEx final : private ListViewExHost {
+  public:
+    TListViewEx();
+    ~TListViewEx() override;
+    TListViewEx(const TListViewEx&) = delete;
+    TListViewEx& operator=(const TListViewEx&) = delete;
+
+    // Makes the control as a child of `parent`; `name` is the list's name for its settings.
+    bool Create(HWND parent, int id, const std::string& name, const std::vector<ColumnSpec>& columns);
+    HWND Hwnd() const { return hwnd_; }
+    HWND Header() const { return header_; }
+    const std::string& Name() const { return name_; }
+
+    void AddItems(std::vector<ListItem> items);
+    void Clear();
+    int ItemCount() const { return int(items_.size()); }
+    const ListItem& Item(int row) const { return items_.at(std::size_t(row)); }
+    const ListItem* FirstSelectedItem() const;
+    std::vector<int> SelectedRows() const;
+    void SelectAll();
+    void SetSmallImages(HIMAGELIST images);
+
+    TSortOption SortOrder() const { return logic_.SortOrder(); }
+    void SetSortOrder(TSortOption order) { logic_.SetSortOrder(order); }
+    int SortColumn() const { return logic_.SortColumn(); }
+    void SetSortColumn(int column) { logic_.SetSortColumn(column); }
+    bool AutoResort() const { return logic_.AutoResort(); }
+    void SetAutoResort(bool on) { logic_.SetAutoResort(on); }
+    bool AutoSaveSettings() const { return logic_.AutoSaveSettings(); }
+    void SetAutoSaveSettings(bool on) { logic_.SetAutoSaveSettings(on); }
+    bool UseExplorerFontSettings() const { return explorerFont_; }
+    void SetUseExplorerFontSettings(bool on);
+    // The application's title, the first part of the settings' registry key.
+    void SetApplicationTitle(std::string title) { applicationTitle_ = std::move(title); }
+    // "Software\QEL Software\<title>\<name>" under HKEY_CURRENT_USER.
+    std::wstring SettingsKey() const;
+
+    void Resort() { logic_.Resort(); }
+    void SetOnCompare(ListCompareEvent handler) { logic_.onCompare = std::move(handler); }
+    int DefaultCompare(const ListItem* a, const ListItem* b, int data) const {
+        return logic_.DefaultCompare(a, b, data);
+    }
+    TSortOption HeaderMark(int column) const { return logic_.HeaderMark(column); }
+    // The arrow bitmap shown for `order` (not owned).
+    HBITMAP ArrowBitmap(TSortOption order) const;
+
+    // The text colour of a row, or nothing for the list's own.
+    std::function<std::optional<COLORREF>(const ListItem&)> onCustomDrawItem;
+    std::function<void()> onDblClick;
+    std::function<void(int column)> onColumnClick;
+
+    // The owner has set the list up: with AutoSaveSettings the stored settings are loaded.
+    void Loaded();
+    // The parent forwards WM_NOTIFY from the list here; true when handled, with the result.
+    bool HandleNotify(const NMHDR& header, LRESULT& result);
+
+  private:
+    int ColumnCount() const override;
+    int ColumnWidth(int column) const override;
+    void SetColumnWidth(int column, int width) override;
+    bool SortRows(const ItemOrder& order) override;
+    void HeaderMarkChanged(int column) override;
+    void ColumnClicked(int column) override;
+
+    void BuildArrows();
+    void SaveSettingsNow();
+    LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
+    static LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK HeaderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                       UINT_PTR id, DWORD_PTR self);
+
+    WinListLocale locale_;
+    ListViewExLogic logic_;
+    std::vector<ListItem> items_;
+    HWND hwnd_ = nullptr;  // destroyed with its parent
+    HWND header_ = nullptr;
+    std::string name_;
+    std::string applicationTitle_;
+    UniqueBitmap upArrow_;
+    UniqueBitmap downArrow_;
+    UniqueFont font_;
+    bool explorerFont_ = true;
+    std::wstring dispText_;
+};
+
+}  // namespace packmeter::win32

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/browse_options.hpp"
+
+namespace packmeter::win32 {
+
+// The shell's folder browser, run modally over the main window.
+class TQelBrowseForFolder {
+  public:
+    const std::string& Title() const { return title_; }
+    void SetTitle(std::string title) { title_ = std::move(title); }
+    TQelBrowseFlags Options() const { return options_; }
+    void SetOptions(TQelBrowseFlags options) { options_ = options; }
+    const std::string& RootedAtFileSystemFolder() const { return rootPath_; }
+    // Also makes the root SF_FILESYSTEMFOLDER.
+    void SetRootedAtFileSystemFolder(std::string path);
+    TQelShellFolder RootedAt() const { return rootedAt_; }
+    void SetRootedAt(TQelShellFolder folder) { rootedAt_ = folder; }
+    // The path of the folder confirmed in the last run; empty after a cancel.
+    const std::string& SelectedFolder() const { return selected_; }
+
+    // Before the dialog is shown and after it has closed.
+    std::function<void()> onShow;
+    std::function<void()> onClose;
+
+    // True when the user confirmed a choice.
+    bool Execute();
+
+  private:
+    std::string title_;
+    TQelBrowseFlags options_{bfNewDialogStyle};
+    std::string rootPath_;
+    TQelShellFolder rootedAt_ = SF_DESKTOP;
+    std::string selected_;
+};
+
+}  // namespace packmeter::win32
