@@ -302,6 +302,8 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         }
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(font_.get());
         case WM_SIZE:
             LayOut();
             return 0;

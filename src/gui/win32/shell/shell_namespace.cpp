@@ -158,10 +158,18 @@ UniquePidl ParseNameToIDList(IShellFolder* folder, const std::string& name) {
     }
     std::wstring wide = win::ToWide(name);
     ITEMIDLIST* list = nullptr;
-    if (folder->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &list, nullptr) != S_OK) {
-        return nullptr;
+    if (folder->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &list, nullptr) == S_OK) {
+        return UniquePidl(list);
     }
-    return UniquePidl(list);
+    // Some shells parse a path past the old length limit only in its "\\?\" form.
+    if (wide.size() >= MAX_PATH && folder == Shell()->Desktop()) {
+        std::wstring longForm = win::LongPath(wide);
+        if (folder->ParseDisplayName(nullptr, nullptr, longForm.data(), nullptr, &list, nullptr) ==
+            S_OK) {
+            return UniquePidl(list);
+        }
+    }
+    return nullptr;
 }
 
 std::string IDListToPath(const ITEMIDLIST* list) {

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_form.hpp"
+
+namespace packmeter::win32::testing {
+
+// Handles the window messages until `done` holds or `timeoutMs` has passed.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
+void Pump(int ms);
+
+// A folder tree on the real disk, removed again at the end.
+class TempTree {
+  public:
+    TempTree();
+    ~TempTree();
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    // The tree's path, with a trailing backslash.
+    const std::string& Path() const { return path_; }
+    void Folder(const std::string& relative);
+    void File(const std::string& relative, std::size_t bytes);
+
+  private:
+    std::string path_;
+};
+
+class RecordingLauncher : public Launcher {
+  public:
+    void StartInstance(const std::string& folder) override { log.push_back("instance " + folder); }
+    void OpenDocument(const std::string& path) override { log.push_back("open " + path); }
+    std::vector<std::string> log;
+};
+
+// A left click at a point of the screen, through the system's input queue.
+void ClickAt(POINT screen);
+// Key presses through the system's input queue: each key goes down in order, then all go up.
+void PressKeys(const std::vector<WORD>& keys);
+// Saves what the window shows as a PNG-convertible BMP in $PACKMETER_SHOTS, when that is set.
+void SaveShot(HWND window, const std::string& name);
+
+}  // namespace packmeter::win32::testing
