@@ -159,7 +159,7 @@ TEST_F(MainWindowTest, LayoutTextsAndFontsBeforeAnyScan) {
     // The list's small images are the shell's own list.
     EXPECT_EQ(ListView_GetImageList(form->List().Hwnd(), LVSIL_SMALL),
               form->SystemImageList().Handle());
-    testing::SaveShot(form->Hwnd(), "empty");
+    testing::ShotPause(form->Hwnd(), "empty");
 }
 
 TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
@@ -187,7 +187,7 @@ TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
     EXPECT_NE(volume.find("    ("), std::string::npos);
     ::SendMessageW(form->Hwnd(), WM_TIMER, kStatusTimer, 0);
     EXPECT_NE(WindowText(form->StatusBar()), volume);
-    testing::SaveShot(form->Hwnd(), "scanned");
+    testing::ShotPause(form->Hwnd(), "scanned");
 }
 
 TEST_F(MainWindowTest, HeaderClicksSortBothWaysWithTheArrowOnThatColumnOnly) {
@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, HeaderClicksSortBothWaysWithTheArrowOnThatColumnOnly) {
     ::SendMessageW(list.Header(), WM_CAPTURECHANGED, 0, 0);
     EXPECT_EQ(HeaderFormat(list, 1), UINT(HDF_BITMAP | HDF_BITMAP_ON_RIGHT));
     EXPECT_EQ(HeaderFormat(list, 0), 0u);
-    testing::SaveShot(form->Hwnd(), "sorted");
+    testing::ShotPause(form->Hwnd(), "sorted");
     // The selection follows its row through a sort.
     ListView_SetItemState(list.Hwnd(), 0, LVIS_SELECTED, LVIS_SELECTED);
     const std::string selected = list.Item(0).caption;
@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, RowColoursByCompressionStateThroughCustomDraw) {
     // Sizes: the unit first, then the number shown.
     ColumnClick(*form, 2);
     EXPECT_EQ(Captions(list), (std::vector<std::string>{"packed.bin", "part", "plain.txt"}));
-    testing::SaveShot(form->Hwnd(), "colours");
+    testing::ShotPause(form->Hwnd(), "colours");
 }
 
 TEST_F(MainWindowTest, ASecondScanDuringTheFirstLeavesNothingOfTheFirst) {

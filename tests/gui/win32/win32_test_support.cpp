@@ -1,6 +1,8 @@
 #include "win32_test_support.hpp"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -77,39 +79,16 @@ void PressKeys(const std::vector<WORD>& keys) {
     ::SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-void SaveShot(HWND window, const std::string& name) {
-    char dir[1024] = {};
-    if (!::GetEnvironmentVariableA("PACKMETER_SHOTS", dir, sizeof(dir))) {
+void ShotPause(HWND window, const std::string& name) {
+    char pause[32] = {};
+    if (!::GetEnvironmentVariableA("PACKMETER_SHOT_PAUSE", pause, sizeof(pause))) {
         return;
     }
-    RECT bounds{};
-    ::GetWindowRect(window, &bounds);
-    const int width = bounds.right - bounds.left;
-    const int height = bounds.bottom - bounds.top;
-    const HDC screen = ::GetDC(nullptr);
-    const HDC memory = ::CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    const HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::PrintWindow(window, memory, 0);
-    ::SelectObject(memory, old);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-    file.bfSize = file.bfOffBits + DWORD(width * height * 4);
-    std::ofstream out(std::string(dir) + "\\" + name + ".bmp", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-    out.write(static_cast<const char*>(bits), std::streamsize(width) * height * 4);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    std::printf("shot %s\n", name.c_str());
+    std::fflush(stdout);
+    Pump(std::atoi(pause));
 }
 
 }  // namespace packmeter::win32::testing

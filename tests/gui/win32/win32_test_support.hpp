@@ -42,7 +42,9 @@ class RecordingLauncher : public Launcher {
 void ClickAt(POINT screen);
 // Key presses through the system's input queue: each key goes down in order, then all go up.
 void PressKeys(const std::vector<WORD>& keys);
-// Saves what the window shows as a PNG-convertible BMP in $PACKMETER_SHOTS, when that is set.
-void SaveShot(HWND window, const std::string& name);
+// With $PACKMETER_SHOT_PAUSE set (milliseconds), keeps the window on screen that long, after
+// printing "shot <name>", so that a screenshot of the display can be taken from outside
+// (Wine's PrintWindow and screen reads miss the text).
+void ShotPause(HWND window, const std::string& name);
 
 }  // namespace packmeter::win32::testing

@@ -246,14 +246,21 @@ void TListViewEx::SetUseExplorerFontSettings(bool on) {
     if (on && ::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(iconTitle), &iconTitle, 0)) {
         UniqueFont font(::CreateFontIndirectW(&iconTitle));
         if (font) {
-            ::SendMessageW(hwnd_, WM_SETFONT, WPARAM(font.get()), TRUE);
+            ApplyFont(font.get());
             font_ = std::move(font);
             return;
         }
     }
-    const auto parentFont = ::SendMessageW(::GetParent(hwnd_), WM_GETFONT, 0, 0);
-    ::SendMessageW(hwnd_, WM_SETFONT, WPARAM(parentFont), TRUE);
+    ApplyFont(reinterpret_cast<HFONT>(::SendMessageW(::GetParent(hwnd_), WM_GETFONT, 0, 0)));
     font_.reset();
+}
+
+void TListViewEx::ApplyFont(HFONT font) {
+    ::SendMessageW(hwnd_, WM_SETFONT, WPARAM(font), TRUE);
+    // Not every list view hands its font on to its header.
+    if (header_) {
+        ::SendMessageW(header_, WM_SETFONT, WPARAM(font), TRUE);
+    }
 }
 
 std::wstring TListViewEx::SettingsKey() const {

@@ -89,6 +89,7 @@ class TListViewEx final : private ListViewExHost {
     void ColumnClicked(int column) override;
 
     void BuildArrows();
+    void ApplyFont(HFONT font);
     void SaveSettingsNow();
     LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
     static LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
