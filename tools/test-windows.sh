@@ -8,8 +8,8 @@ source "$here/tools/lib.sh"
 mapfile -t packages < <(package_list build; package_list windows)
 need_packages "${packages[@]}"
 
-win64=$here/build-win64
-win32=$here/build-win32
+win64=${PACKMETER_WIN64_BUILD:-$here/build-win64}
+win32=${PACKMETER_WIN32_BUILD:-$here/build-win32}
 started=$SECONDS
 step() { echo "-- $* (at $((SECONDS - started)) s)" >&2; }
 
