@@ -32,7 +32,7 @@ class Host final : public Window {
     }
 };
 
-const std::vector<ColumnSpec> kColumns = {
+const std::vector<ColumnSetup> kColumns = {
     {L"Name", 100, LVCFMT_LEFT}, {L"Size", 60, LVCFMT_RIGHT}, {L"When", 80, LVCFMT_LEFT}};
 
 ListItem Row(std::string caption, std::string size, std::string when = {}) {
@@ -132,8 +132,8 @@ TEST(ListViewExTest, DefaultCompareAndExplorerFontWithoutAnOwnerComparison) {
     host.list = &list;
     ASSERT_TRUE(list.Create(host.Hwnd(), 1, "List", kColumns));
     // A new list: no arrow, and setting a column without an order sorts and marks nothing.
-    list.AddItems({Row("b", "4,882 KB", "12/31/2024"), Row("a", "900 KB", "1/2/2025"),
-                   Row("C", "12 KB")});
+    list.AddItems(
+        {Row("b", "4,882 KB", "12/31/2024"), Row("a", "900 KB", "1/2/2025"), Row("C", "12 KB")});
     list.SetSortColumn(1);
     EXPECT_EQ(list.Item(0).caption, "b");
     EXPECT_EQ(list.HeaderMark(1), soNone);

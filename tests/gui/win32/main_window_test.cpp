@@ -148,7 +148,8 @@ TEST_F(MainWindowTest, LayoutTextsAndFontsBeforeAnyScan) {
     EXPECT_FALSE(form->List().UseExplorerFontSettings());
     // The list uses the window's font; the window's font is the classic 8-point one where the
     // system has it.
-    const auto listFont = reinterpret_cast<HFONT>(::SendMessageW(form->List().Hwnd(), WM_GETFONT, 0, 0));
+    const auto listFont =
+        reinterpret_cast<HFONT>(::SendMessageW(form->List().Hwnd(), WM_GETFONT, 0, 0));
     EXPECT_EQ(listFont, form->FormFont());
     LOGFONTW face{};
     ::GetObjectW(form->FormFont(), sizeof(face), &face);
@@ -160,6 +161,12 @@ TEST_F(MainWindowTest, LayoutTextsAndFontsBeforeAnyScan) {
     EXPECT_EQ(ListView_GetImageList(form->List().Hwnd(), LVSIL_SMALL),
               form->SystemImageList().Handle());
     testing::ShotPause(form->Hwnd(), "empty");
+    // The list's settings are not kept: closing the window writes nothing to the registry.
+    form.reset();
+    HKEY key = nullptr;
+    EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\QEL Software\\Packmeter\\List", 0,
+                              KEY_READ, &key),
+              ERROR_SUCCESS);
 }
 
 TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
@@ -206,16 +213,16 @@ TEST_F(MainWindowTest, HeaderClicksSortBothWaysWithTheArrowOnThatColumnOnly) {
     ::SetForegroundWindow(form->Hwnd());
     testing::ClickAt(centre);
     ASSERT_TRUE(WaitFor([&] { return list.SortOrder() == soAscending; }, 3000));
-    EXPECT_EQ(Captions(list), (std::vector<std::string>{"alpha.bin", "Beta.png", "zeta.txt", "docs",
-                                                        "empty dir"}));
+    EXPECT_EQ(Captions(list),
+              (std::vector<std::string>{"alpha.bin", "Beta.png", "zeta.txt", "docs", "empty dir"}));
     HBITMAP arrow = nullptr;
     EXPECT_EQ(HeaderFormat(list, 0, &arrow), UINT(HDF_BITMAP | HDF_BITMAP_ON_RIGHT));
     EXPECT_EQ(arrow, list.ArrowBitmap(soAscending));
     // The same column again: descending, folders Z to A first.
     ColumnClick(*form, 0);
     EXPECT_EQ(list.SortOrder(), soDescending);
-    EXPECT_EQ(Captions(list), (std::vector<std::string>{"empty dir", "docs", "zeta.txt", "Beta.png",
-                                                        "alpha.bin"}));
+    EXPECT_EQ(Captions(list),
+              (std::vector<std::string>{"empty dir", "docs", "zeta.txt", "Beta.png", "alpha.bin"}));
     EXPECT_EQ(HeaderFormat(list, 0, &arrow), UINT(HDF_BITMAP | HDF_BITMAP_ON_RIGHT));
     EXPECT_EQ(arrow, list.ArrowBitmap(soDescending));
     // Another column starts ascending; only it shows an arrow.
@@ -333,7 +340,9 @@ TEST_F(MainWindowTest, ClosingDuringAScanEndsCleanly) {
     for (int i = 0; i < 2000; ++i) {
         big.File("f" + std::to_string(i), 100);
     }
-    fs->onEntry = [](const std::string&) { std::this_thread::sleep_for(std::chrono::microseconds(300)); };
+    fs->onEntry = [](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    };
     auto form = Open({packmeter::testing::P("/big")}, Services(fs));
     ASSERT_TRUE(WaitFor([&] { return form->List().ItemCount() > 0; }));
     ::SendMessageW(form->Hwnd(), WM_CLOSE, 0, 0);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <shellapi.h>
 
 #include <atomic>
@@ -71,7 +72,7 @@ TEST(ShellNamespaceTest, UnicodeNamesAndPathsBeyondTheOldLimit) {
 TEST(ShellNamespaceTest, ObjectExistsAndStrRet) {
     EXPECT_TRUE(ObjectExists("C:"));
     EXPECT_TRUE(ObjectExists("C:\\"));
-    EXPECT_TRUE(ObjectExists("Q:"));  // any drive specification
+    EXPECT_TRUE(ObjectExists("Q:"));  // any drive letter with its colon
     EXPECT_FALSE(ObjectExists("C:\\no such folder here"));
     EXPECT_FALSE(ObjectExists(""));
 
@@ -96,8 +97,8 @@ TEST(ShellNamespaceTest, ObjectExistsAndStrRet) {
 TEST(SystemImageListTest, SharedSmallAndLargeAndAnOwnCopy) {
     TQelSystemImageList images;
     SHFILEINFOW info{};
-    const auto small = reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(
-        L"C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    const auto small = reinterpret_cast<HIMAGELIST>(
+        ::SHGetFileInfoW(L"C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
     EXPECT_EQ(images.Handle(), small);
     int cx = 0;
     int cy = 0;
@@ -130,7 +131,8 @@ std::thread DrivePicker(bool choose, std::atomic<bool>& seen) {
                 ::Sleep(300);
                 if (choose) {
                     const HWND tree = ::FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
-                    const auto root = HTREEITEM(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+                    const auto root =
+                        HTREEITEM(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
                     ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, LPARAM(root));
                     ::Sleep(100);
                 }

@@ -31,9 +31,9 @@ void Pump(int ms) {
 
 TempTree::TempTree() {
     static int counter = 0;
-    const std::filesystem::path base = std::filesystem::temp_directory_path() /
-                                       ("pm-w32-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                                        std::to_string(++counter));
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() /
+        ("pm-w32-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter));
     std::filesystem::create_directories(base);
     path_ = win::ToUtf8(base.wstring()) + "\\";
 }

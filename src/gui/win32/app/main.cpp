@@ -1,4 +1,5 @@
 #include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 #include <shellapi.h>
 

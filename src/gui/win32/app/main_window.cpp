@@ -82,9 +82,9 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     SetMainWindow(Hwnd());
     CreateMenuBar();
     CreateHeader();
-    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
-                                   0, 0, 0, 0, Hwnd(), nullptr, ::GetModuleHandleW(nullptr),
-                                   nullptr);
+    statusBar_ =
+        ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0,
+                          0, Hwnd(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font_.get()), FALSE);
     ::SendMessageW(statusBar_, SB_SETMINHEIGHT, WPARAM(Scaled(kStatusHeight)), 0);
     CreateList();
@@ -200,10 +200,10 @@ void TMainForm::LayOutHeader() {
     // Each label at its own position, moved right only where a wider font would make it
     // overlap the label before it on the same line.
     const Place places[] = {
-        {label1_, 8, 7, boldFont_.get()},      {pathLabel_, 40, 7, font_.get()},
-        {label2_, 8, 27, boldFont_.get()},     {sizeLabel_, 40, 27, font_.get()},
-        {label4_, 117, 27, boldFont_.get()},   {compressedLabel_, 193, 27, font_.get()},
-        {label5_, 275, 27, boldFont_.get()},   {ratioLabel_, 315, 27, font_.get()}};
+        {label1_, 8, 7, boldFont_.get()},    {pathLabel_, 40, 7, font_.get()},
+        {label2_, 8, 27, boldFont_.get()},   {sizeLabel_, 40, 27, font_.get()},
+        {label4_, 117, 27, boldFont_.get()}, {compressedLabel_, 193, 27, font_.get()},
+        {label5_, 275, 27, boldFont_.get()}, {ratioLabel_, 315, 27, font_.get()}};
     RECT client{};
     ::GetClientRect(Hwnd(), &client);
     int lineEnd = 0;
@@ -216,9 +216,8 @@ void TMainForm::LayOutHeader() {
         }
         const int x = std::max(Scaled(place.x), lineEnd == 0 ? 0 : lineEnd + Scaled(3));
         // The path may be longer than the window: it ends at the window's edge.
-        const int width = place.label == pathLabel_
-                              ? std::max(0, int(client.right) - x - Scaled(4))
-                              : int(size.cx) + 1;
+        const int width = place.label == pathLabel_ ? std::max(0, int(client.right) - x - Scaled(4))
+                                                    : int(size.cx) + 1;
         ::MoveWindow(place.label, x, Scaled(place.y), width, size.cy, TRUE);
         lineEnd = x + size.cx;
     }
@@ -253,7 +252,8 @@ void TMainForm::ScheduleApply() {
         ApplyScanOutput();
     } else if (!applyTimerSet_) {
         applyTimerSet_ = true;
-        const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(kApplyInterval - since);
+        const auto rest =
+            std::chrono::duration_cast<std::chrono::milliseconds>(kApplyInterval - since);
         ::SetTimer(Hwnd(), kApplyTimer, UINT(std::max<long long>(1, rest.count())), nullptr);
     }
 }

@@ -4,6 +4,7 @@
 // lists, COM interfaces and the shell's item-id lists. Each releases what it holds exactly once.
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>

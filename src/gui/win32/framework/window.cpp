@@ -43,7 +43,8 @@ bool Window::CreateWindowOf(const wchar_t* className, DWORD exStyle, DWORD style
             return false;
         }
     }
-    const HWND hwnd = ::CreateWindowExW(exStyle, className, L"", style, x, y, width, height, parent, menu, instance, this);
+    const HWND hwnd = ::CreateWindowExW(exStyle, className, L"", style, x, y, width, height, parent,
+                                        menu, instance, this);
     return hwnd != nullptr;
 }
 

@@ -145,13 +145,13 @@ void TListViewEx::BuildArrows() {
 }
 
 HBITMAP TListViewEx::ArrowBitmap(TSortOption order) const {
-    return order == soDescending ? downArrow_.get()
+    return order == soDescending  ? downArrow_.get()
            : order == soAscending ? upArrow_.get()
                                   : nullptr;
 }
 
 bool TListViewEx::Create(HWND parent, int id, const std::string& name,
-                         const std::vector<ColumnSpec>& columns) {
+                         const std::vector<ColumnSetup>& columns) {
     name_ = name;
     // Owner data: the control keeps no row texts, and the shared system image list is never
     // destroyed by it.
@@ -166,12 +166,12 @@ bool TListViewEx::Create(HWND parent, int id, const std::string& name,
     ListView_SetExtendedListViewStyleEx(hwnd_, LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER,
                                         LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
     int index = 0;
-    for (const ColumnSpec& spec : columns) {
+    for (const ColumnSetup& setup : columns) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        column.pszText = const_cast<wchar_t*>(spec.caption);
-        column.cx = spec.width;
-        column.fmt = spec.format;
+        column.pszText = const_cast<wchar_t*>(setup.caption);
+        column.cx = setup.width;
+        column.fmt = setup.format;
         ::SendMessageW(hwnd_, LVM_INSERTCOLUMNW, WPARAM(index++), LPARAM(&column));
     }
     header_ = ListView_GetHeader(hwnd_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 
 #include <functional>
@@ -15,7 +16,7 @@
 
 namespace packmeter::win32 {
 
-struct ColumnSpec {
+struct ColumnSetup {
     const wchar_t* caption;
     int width;
     int format;  // LVCFMT_LEFT or LVCFMT_RIGHT
@@ -32,7 +33,8 @@ class TListViewEx final : private ListViewExHost {
     TListViewEx& operator=(const TListViewEx&) = delete;
 
     // Makes the control as a child of `parent`; `name` is the list's name for its settings.
-    bool Create(HWND parent, int id, const std::string& name, const std::vector<ColumnSpec>& columns);
+    bool Create(HWND parent, int id, const std::string& name,
+                const std::vector<ColumnSetup>& columns);
     HWND Hwnd() const { return hwnd_; }
     HWND Header() const { return header_; }
     const std::string& Name() const { return name_; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <shlobj.h>
 
 #include <string>
@@ -53,7 +54,7 @@ TQelShellFolder SpecialFolderOf(const ITEMIDLIST* list);
 UniquePidl ParseNameToIDList(IShellFolder* folder, const std::string& name);
 // The file-system path of an absolute list; empty when it has none.
 std::string IDListToPath(const ITEMIDLIST* list);
-// True for an existing file or folder, and for a drive specification such as C: or C:\.
+// True for an existing file or folder, and for a drive such as C: or C:\.
 bool ObjectExists(const std::string& path);
 // The text of a STRRET in UTF-8; a wide text is freed to the allocator.
 std::string StrRetToString(STRRET& value, const ITEMIDLIST* relative);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 
 #include "framework/win_owned.hpp"
