@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "scan/folder_walk.hpp"
-#include "scan/scan.hpp"
-#include "scan/tree_measurer.hpp"
-#include "system.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "core/scan/scan.hpp"
+#include "core/scan/tree_measurer.hpp"
+#include "platform/system.hpp"
 
 extern char** environ;
 

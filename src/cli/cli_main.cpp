@@ -1,15 +1,15 @@
-#include "cli_main.hpp"
+#include "cli/cli_main.hpp"
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 
-#include "app/compress_command.hpp"
-#include "cli_output.hpp"
-#include "scan/scan.hpp"
-#include "system.hpp"
-#include "utils/compression.hpp"
-#include "utils/text.hpp"
+#include "core/app/compress_command.hpp"
+#include "cli/cli_output.hpp"
+#include "core/scan/scan.hpp"
+#include "platform/system.hpp"
+#include "core/utils/compression.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter::cli {
 

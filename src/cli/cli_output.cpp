@@ -1,10 +1,10 @@
-#include "cli_output.hpp"
+#include "cli/cli_output.hpp"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/volume_line.hpp"
-#include "utils/text.hpp"
+#include "core/app/volume_line.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter::cli {
 

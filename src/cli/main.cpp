@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "cli_main.hpp"
-#include "system.hpp"
+#include "cli/cli_main.hpp"
+#include "platform/system.hpp"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "cli_main.hpp"
-#include "system.hpp"
-#include "utils/win_path.hpp"
+#include "cli/cli_main.hpp"
+#include "platform/system.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "scan/filesystem.hpp"
-#include "utils/size_text.hpp"
+#include "core/fs/filesystem.hpp"
+#include "core/utils/size_text.hpp"
 
 namespace packmeter {
 

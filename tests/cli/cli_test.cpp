@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli_main.hpp"
-#include "cli_output.hpp"
-#include "utils/text.hpp"
+#include "cli/cli_main.hpp"
+#include "cli/cli_output.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter::cli {
 namespace {

@@ -1,6 +1,6 @@
-#include "fake_filesystem.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
-#include "utils/text.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter::testing {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/filesystem.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter::testing {
 

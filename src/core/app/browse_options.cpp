@@ -1,4 +1,4 @@
-#include "app/browse_options.hpp"
+#include "core/app/browse_options.hpp"
 
 namespace packmeter {
 

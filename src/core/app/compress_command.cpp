@@ -1,8 +1,8 @@
-#include "app/compress_command.hpp"
+#include "core/app/compress_command.hpp"
 
-#include "scan/folder_walk.hpp"
-#include "utils/compression.hpp"
-#include "utils/text.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "core/utils/compression.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "scan/entry_row.hpp"
-#include "scan/filesystem.hpp"
+#include "core/scan/entry_row.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter {
 

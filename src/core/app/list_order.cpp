@@ -1,8 +1,8 @@
-#include "app/list_order.hpp"
+#include "core/app/list_order.hpp"
 
 #include <cstdint>
 
-#include "utils/size_text.hpp"
+#include "core/utils/size_text.hpp"
 
 namespace packmeter {
 

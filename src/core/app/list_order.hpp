@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-#include "listview/list_item.hpp"
-#include "listview/sort_option.hpp"
-#include "scan/entry_row.hpp"
+#include "core/listview/list_item.hpp"
+#include "core/listview/sort_option.hpp"
+#include "core/scan/entry_row.hpp"
 
 namespace packmeter {
 

@@ -1,11 +1,11 @@
-#include "app/main_form.hpp"
+#include "core/app/main_form.hpp"
 
 #include <thread>
 
-#include "app/list_order.hpp"
-#include "app/volume_line.hpp"
-#include "scan/folder_walk.hpp"
-#include "utils/text.hpp"
+#include "core/app/list_order.hpp"
+#include "core/app/volume_line.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/scan_channel.hpp"
-#include "listview/list_item.hpp"
-#include "scan/filesystem.hpp"
-#include "scan/scan.hpp"
-#include "utils/size_text.hpp"
+#include "core/app/scan_channel.hpp"
+#include "core/listview/list_item.hpp"
+#include "core/fs/filesystem.hpp"
+#include "core/scan/scan.hpp"
+#include "core/utils/size_text.hpp"
 
 namespace packmeter {
 

@@ -1,4 +1,4 @@
-#include "app/scan_channel.hpp"
+#include "core/app/scan_channel.hpp"
 
 namespace packmeter {
 

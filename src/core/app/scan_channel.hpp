@@ -6,9 +6,9 @@
 #include <variant>
 #include <vector>
 
-#include "scan/entry_row.hpp"
-#include "scan/folder_walk.hpp"
-#include "scan/scan.hpp"
+#include "core/scan/entry_row.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "core/scan/scan.hpp"
 
 namespace packmeter {
 

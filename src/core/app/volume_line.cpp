@@ -1,4 +1,4 @@
-#include "app/volume_line.hpp"
+#include "core/app/volume_line.hpp"
 
 namespace packmeter {
 

@@ -1,4 +1,4 @@
-#include "listview/header_arrow.hpp"
+#include "core/listview/header_arrow.hpp"
 
 namespace packmeter {
 

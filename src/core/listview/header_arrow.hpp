@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "listview/sort_option.hpp"
+#include "core/listview/sort_option.hpp"
 
 namespace packmeter {
 

@@ -1,4 +1,4 @@
-#include "listview/list_item.hpp"
+#include "core/listview/list_item.hpp"
 
 #include <algorithm>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "listview/list_locale.hpp"
+#include "core/listview/list_locale.hpp"
 
 #include <array>
 #include <charconv>

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "listview/list_item.hpp"
-#include "listview/list_locale.hpp"
-#include "listview/sort_option.hpp"
+#include "core/listview/list_item.hpp"
+#include "core/listview/list_locale.hpp"
+#include "core/listview/sort_option.hpp"
 
 namespace packmeter {
 

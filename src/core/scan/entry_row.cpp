@@ -1,8 +1,8 @@
-#include "scan/entry_row.hpp"
+#include "core/scan/entry_row.hpp"
 
 #include <cmath>
 
-#include "utils/text.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "utils/size_text.hpp"
+#include "core/utils/size_text.hpp"
 
 namespace packmeter {
 

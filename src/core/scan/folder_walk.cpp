@@ -1,9 +1,9 @@
-#include "scan/folder_walk.hpp"
+#include "core/scan/folder_walk.hpp"
 
 #include <mutex>
 
-#include "utils/compression.hpp"
-#include "utils/text.hpp"
+#include "core/utils/compression.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

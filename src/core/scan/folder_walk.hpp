@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scan/filesystem.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter {
 

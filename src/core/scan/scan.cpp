@@ -1,7 +1,7 @@
-#include "scan/scan.hpp"
+#include "core/scan/scan.hpp"
 
-#include "utils/compression.hpp"
-#include "utils/text.hpp"
+#include "core/utils/compression.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <thread>
 
-#include "scan/entry_row.hpp"
-#include "scan/filesystem.hpp"
-#include "scan/folder_walk.hpp"
-#include "scan/tree_measurer.hpp"
+#include "core/scan/entry_row.hpp"
+#include "core/fs/filesystem.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "core/scan/tree_measurer.hpp"
 
 namespace packmeter {
 

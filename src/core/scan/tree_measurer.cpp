@@ -1,9 +1,9 @@
-#include "scan/tree_measurer.hpp"
+#include "core/scan/tree_measurer.hpp"
 
 #include <algorithm>
 
-#include "utils/compression.hpp"
-#include "utils/text.hpp"
+#include "core/utils/compression.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

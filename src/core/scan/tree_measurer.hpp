@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "scan/filesystem.hpp"
-#include "scan/folder_walk.hpp"
+#include "core/fs/filesystem.hpp"
+#include "core/scan/folder_walk.hpp"
 
 namespace packmeter {
 

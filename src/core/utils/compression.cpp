@@ -1,6 +1,6 @@
-#include "utils/compression.hpp"
+#include "core/utils/compression.hpp"
 
-#include "utils/text.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 

@@ -1,4 +1,4 @@
-#include "utils/text.hpp"
+#include "core/utils/text.hpp"
 
 #include <cstddef>
 #include <cstdint>

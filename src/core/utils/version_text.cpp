@@ -1,4 +1,4 @@
-#include "utils/version_text.hpp"
+#include "core/utils/version_text.hpp"
 
 namespace packmeter {
 

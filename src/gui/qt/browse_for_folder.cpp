@@ -1,4 +1,4 @@
-#include "browse_for_folder.hpp"
+#include "gui/qt/browse_for_folder.hpp"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "owned.hpp"
+#include "gui/qt/owned.hpp"
 
 namespace packmeter::qt {
 

@@ -1,11 +1,11 @@
-#include "desktop_services.hpp"
+#include "gui/qt/desktop_services.hpp"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <filesystem>
 
-#include "system.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::qt {
 

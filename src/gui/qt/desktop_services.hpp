@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/main_form.hpp"
+#include "core/app/main_form.hpp"
 
 namespace packmeter::qt {
 

@@ -1,4 +1,4 @@
-#include "list_view_ex.hpp"
+#include "gui/qt/list_view_ex.hpp"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -11,9 +11,9 @@
 #include <QToolTip>
 #include <algorithm>
 
-#include "listview/header_arrow.hpp"
-#include "owned.hpp"
-#include "system_image_list.hpp"
+#include "core/listview/header_arrow.hpp"
+#include "gui/qt/owned.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 namespace packmeter::qt {
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "listview/list_item.hpp"
-#include "listview/list_view_logic.hpp"
-#include "qt_list_locale.hpp"
+#include "core/listview/list_item.hpp"
+#include "core/listview/list_view_logic.hpp"
+#include "gui/qt/qt_list_locale.hpp"
 
 namespace packmeter::qt {
 

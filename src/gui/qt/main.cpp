@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "desktop_services.hpp"
-#include "main_window.hpp"
-#include "system.hpp"
-#include "system_image_list.hpp"
+#include "gui/qt/desktop_services.hpp"
+#include "gui/qt/main_window.hpp"
+#include "platform/system.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 int main(int argc, char** argv) {
     packmeter::RaiseOpenFileLimit();

@@ -1,4 +1,4 @@
-#include "main_window.hpp"
+#include "gui/qt/main_window.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -11,11 +11,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/list_order.hpp"
-#include "browse_for_folder.hpp"
-#include "list_view_ex.hpp"
-#include "owned.hpp"
-#include "system_image_list.hpp"
+#include "core/app/list_order.hpp"
+#include "gui/qt/browse_for_folder.hpp"
+#include "gui/qt/list_view_ex.hpp"
+#include "gui/qt/owned.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 namespace packmeter::qt {
 

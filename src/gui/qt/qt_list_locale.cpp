@@ -1,4 +1,4 @@
-#include "qt_list_locale.hpp"
+#include "gui/qt/qt_list_locale.hpp"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 #include <QCollator>
 #include <QLocale>
 
-#include "listview/list_locale.hpp"
+#include "core/listview/list_locale.hpp"
 
 namespace packmeter::qt {
 

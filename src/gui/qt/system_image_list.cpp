@@ -1,4 +1,4 @@
-#include "system_image_list.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 #include <QFile>
 #include <QMimeDatabase>

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "scan/filesystem.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter::qt {
 

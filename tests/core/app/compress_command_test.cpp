@@ -1,10 +1,10 @@
-#include "app/compress_command.hpp"
+#include "core/app/compress_command.hpp"
 
 #include <gtest/gtest.h>
 
-#include "app/volume_line.hpp"
-#include "fake_filesystem.hpp"
-#include "utils/version_text.hpp"
+#include "core/app/volume_line.hpp"
+#include "tests/support/fake_filesystem.hpp"
+#include "core/utils/version_text.hpp"
 
 namespace packmeter {
 namespace {

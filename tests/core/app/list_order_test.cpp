@@ -1,4 +1,4 @@
-#include "app/list_order.hpp"
+#include "core/app/list_order.hpp"
 
 #include <gtest/gtest.h>
 

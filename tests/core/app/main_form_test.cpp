@@ -1,4 +1,4 @@
-#include "app/main_form.hpp"
+#include "core/app/main_form.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
-#include "app/list_order.hpp"
-#include "app/volume_line.hpp"
-#include "fake_filesystem.hpp"
+#include "core/app/list_order.hpp"
+#include "core/app/volume_line.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {

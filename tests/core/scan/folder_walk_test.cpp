@@ -1,8 +1,8 @@
-#include "scan/folder_walk.hpp"
+#include "core/scan/folder_walk.hpp"
 
 #include <gtest/gtest.h>
 
-#include "fake_filesystem.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {

@@ -1,4 +1,4 @@
-#include "scan/scan.hpp"
+#include "core/scan/scan.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "fake_filesystem.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {

@@ -1,8 +1,8 @@
-#include "scan/tree_measurer.hpp"
+#include "core/scan/tree_measurer.hpp"
 
 #include <gtest/gtest.h>
 
-#include "fake_filesystem.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {

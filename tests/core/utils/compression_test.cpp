@@ -1,8 +1,8 @@
-#include "utils/compression.hpp"
+#include "core/utils/compression.hpp"
 
 #include <gtest/gtest.h>
 
-#include "fake_filesystem.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {

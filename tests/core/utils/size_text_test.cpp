@@ -1,4 +1,4 @@
-#include "utils/size_text.hpp"
+#include "core/utils/size_text.hpp"
 
 #include <gtest/gtest.h>
 

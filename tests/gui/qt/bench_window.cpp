@@ -12,10 +12,10 @@
 #include <fstream>
 #include <string>
 
-#include "desktop_services.hpp"
-#include "gui_test_support.hpp"
-#include "main_window.hpp"
-#include "system_image_list.hpp"
+#include "gui/qt/desktop_services.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
+#include "gui/qt/main_window.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
-#include "browse_for_folder.hpp"
-#include "gui_test_support.hpp"
-#include "system_image_list.hpp"
+#include "gui/qt/browse_for_folder.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 namespace packmeter::qt {
 namespace {

@@ -14,9 +14,9 @@
 #include <optional>
 #include <string>
 
-#include "app/main_form.hpp"
-#include "list_view_ex.hpp"
-#include "listview/header_arrow.hpp"
+#include "core/app/main_form.hpp"
+#include "gui/qt/list_view_ex.hpp"
+#include "core/listview/header_arrow.hpp"
 
 namespace packmeter::qt::testing {
 

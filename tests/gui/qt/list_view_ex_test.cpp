@@ -1,4 +1,4 @@
-#include "list_view_ex.hpp"
+#include "gui/qt/list_view_ex.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <QSettings>
 #include <QToolTip>
 
-#include "gui_test_support.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
 
 namespace packmeter::qt {
 namespace {

@@ -1,4 +1,4 @@
-#include "main_window.hpp"
+#include "gui/qt/main_window.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/volume_line.hpp"
-#include "browse_for_folder.hpp"
-#include "fake_filesystem.hpp"
-#include "gui_test_support.hpp"
-#include "scan/folder_walk.hpp"
-#include "system.hpp"
+#include "core/app/volume_line.hpp"
+#include "gui/qt/browse_for_folder.hpp"
+#include "tests/support/fake_filesystem.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::qt {
 namespace {

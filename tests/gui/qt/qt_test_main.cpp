@@ -7,8 +7,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "app/main_form.hpp"
-#include "system_image_list.hpp"
+#include "core/app/main_form.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -7,10 +7,10 @@
 #include <QTest>
 #include <cstdio>
 
-#include "desktop_services.hpp"
-#include "list_view_ex.hpp"
-#include "main_window.hpp"
-#include "system_image_list.hpp"
+#include "gui/qt/desktop_services.hpp"
+#include "gui/qt/list_view_ex.hpp"
+#include "gui/qt/main_window.hpp"
+#include "gui/qt/system_image_list.hpp"
 
 using packmeter::qt::TMainForm;
 

@@ -1,11 +1,11 @@
-#include "listview/list_view_ex.hpp"
+#include "gui/win32/listview/list_view_ex.hpp"
 
 #include <gtest/gtest.h>
 
-#include "framework/window.hpp"
-#include "listview/header_arrow.hpp"
-#include "utils/win_path.hpp"
-#include "win32_test_support.hpp"
+#include "gui/win32/framework/window.hpp"
+#include "core/listview/header_arrow.hpp"
+#include "platform/windows/utils/win_path.hpp"
+#include "tests/gui/win32/win32_test_support.hpp"
 
 namespace packmeter::win32 {
 namespace {

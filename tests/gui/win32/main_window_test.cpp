@@ -1,16 +1,16 @@
-#include "app/main_window.hpp"
+#include "gui/win32/app/main_window.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "fake_filesystem.hpp"
-#include "framework/window.hpp"
-#include "scan/shell_icon_source.hpp"
-#include "system.hpp"
-#include "utils/win_path.hpp"
-#include "win32_test_support.hpp"
+#include "tests/support/fake_filesystem.hpp"
+#include "gui/win32/framework/window.hpp"
+#include "platform/windows/scan/shell_icon_source.hpp"
+#include "platform/system.hpp"
+#include "platform/windows/utils/win_path.hpp"
+#include "tests/gui/win32/win32_test_support.hpp"
 
 namespace packmeter::win32 {
 namespace {

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <thread>
 
-#include "shell/browse_for_folder.hpp"
-#include "shell/shell_namespace.hpp"
-#include "shell/system_image_list.hpp"
-#include "utils/win_path.hpp"
-#include "win32_test_support.hpp"
+#include "gui/win32/shell/browse_for_folder.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
+#include "gui/win32/shell/system_image_list.hpp"
+#include "platform/windows/utils/win_path.hpp"
+#include "tests/gui/win32/win32_test_support.hpp"
 
 namespace packmeter::win32 {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/shell_namespace.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
 
 // The program's start-up for every test: the shell environment and the common controls.
 int main(int argc, char** argv) {

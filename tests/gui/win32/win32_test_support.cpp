@@ -1,4 +1,4 @@
-#include "win32_test_support.hpp"
+#include "tests/gui/win32/win32_test_support.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "framework/window.hpp"
-#include "utils/win_path.hpp"
+#include "gui/win32/framework/window.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32::testing {
 

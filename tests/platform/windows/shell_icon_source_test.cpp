@@ -1,10 +1,10 @@
-#include "scan/shell_icon_source.hpp"
+#include "platform/windows/scan/shell_icon_source.hpp"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "win_test_tree.hpp"
+#include "tests/platform/windows/win_test_tree.hpp"
 
 namespace packmeter {
 namespace {

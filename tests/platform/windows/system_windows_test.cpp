@@ -4,10 +4,11 @@
 
 #include <vector>
 
-#include "system.hpp"
-#include "utils/win_handle.hpp"
-#include "utils/win_path.hpp"
-#include "win_test_tree.hpp"
+#include "core/utils/version.hpp"
+#include "platform/system.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
+#include "tests/platform/windows/win_test_tree.hpp"
 
 namespace packmeter {
 namespace {
@@ -15,8 +16,8 @@ namespace {
 using testing::RunningUnderWine;
 
 TEST(SystemUtilities, VersionStringFromAProgramsVersionResource) {
-    const std::string both = PACKMETER_PRODUCT_VERSION_TEXT "   (" PACKMETER_FILE_VERSION_TEXT ")";
-    EXPECT_EQ(GetVersionString(true), PACKMETER_PRODUCT_VERSION_TEXT);
+    const std::string both = std::string(kProductVersion) + "   (" + kFileVersion + ")";
+    EXPECT_EQ(GetVersionString(true), kProductVersion);
     EXPECT_EQ(GetVersionString(false), both);
 
     // A copy deep below a non-Latin name: the path goes through the wide calls.

@@ -1,4 +1,4 @@
-#include "win_test_tree.hpp"
+#include "tests/platform/windows/win_test_tree.hpp"
 
 #include <winioctl.h>
 
@@ -6,8 +6,8 @@
 
 #include <stdexcept>
 
-#include "utils/win_handle.hpp"
-#include "utils/win_path.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::testing {
 

@@ -6,13 +6,13 @@
 #include <map>
 #include <vector>
 
-#include "app/volume_line.hpp"
-#include "scan/folder_walk.hpp"
-#include "system.hpp"
-#include "utils/compression.hpp"
-#include "utils/size_text.hpp"
-#include "utils/win_handle.hpp"
-#include "win_test_tree.hpp"
+#include "core/app/volume_line.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "platform/system.hpp"
+#include "core/utils/compression.hpp"
+#include "core/utils/size_text.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "tests/platform/windows/win_test_tree.hpp"
 
 namespace packmeter {
 namespace {

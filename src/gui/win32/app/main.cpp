@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.hpp"
-#include "app/shell_launcher.hpp"
-#include "shell/shell_namespace.hpp"
-#include "utils/win_path.hpp"
+#include "gui/win32/app/main_window.hpp"
+#include "gui/win32/app/shell_launcher.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "app/main_window.hpp"
+#include "gui/win32/app/main_window.hpp"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "app/list_order.hpp"
-#include "shell/shell_namespace.hpp"
-#include "utils/win_path.hpp"
+#include "core/app/list_order.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/main_form.hpp"
-#include "framework/window.hpp"
-#include "listview/list_view_ex.hpp"
-#include "shell/browse_for_folder.hpp"
-#include "shell/system_image_list.hpp"
+#include "core/app/main_form.hpp"
+#include "gui/win32/framework/window.hpp"
+#include "gui/win32/listview/list_view_ex.hpp"
+#include "gui/win32/shell/browse_for_folder.hpp"
+#include "gui/win32/shell/system_image_list.hpp"
 
 namespace packmeter::win32 {
 

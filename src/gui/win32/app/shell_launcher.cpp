@@ -1,11 +1,11 @@
-#include "app/shell_launcher.hpp"
+#include "gui/win32/app/shell_launcher.hpp"
 
 #include <shellapi.h>
 
-#include "scan/shell_icon_source.hpp"
-#include "shell/shell_namespace.hpp"
-#include "system.hpp"
-#include "utils/win_path.hpp"
+#include "platform/windows/scan/shell_icon_source.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
+#include "platform/system.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/main_form.hpp"
+#include "core/app/main_form.hpp"
 
 namespace packmeter::win32 {
 

@@ -1,9 +1,9 @@
-#include "framework/window.hpp"
+#include "gui/win32/framework/window.hpp"
 
 #include <algorithm>
 #include <vector>
 
-#include "utils/win_path.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/win_owned.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 
 namespace packmeter::win32 {
 

@@ -1,11 +1,11 @@
-#include "listview/list_view_ex.hpp"
+#include "gui/win32/listview/list_view_ex.hpp"
 
 #include <windowsx.h>
 
 #include <algorithm>
 
-#include "listview/header_arrow.hpp"
-#include "utils/win_path.hpp"
+#include "core/listview/header_arrow.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

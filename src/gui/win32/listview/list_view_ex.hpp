@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/win_owned.hpp"
-#include "listview/list_item.hpp"
-#include "listview/list_view_logic.hpp"
-#include "listview/win_list_locale.hpp"
+#include "gui/win32/framework/win_owned.hpp"
+#include "core/listview/list_item.hpp"
+#include "core/listview/list_view_logic.hpp"
+#include "gui/win32/listview/win_list_locale.hpp"
 
 namespace packmeter::win32 {
 

@@ -1,8 +1,8 @@
-#include "listview/win_list_locale.hpp"
+#include "gui/win32/listview/win_list_locale.hpp"
 
 #include <windows.h>
 
-#include "utils/win_path.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

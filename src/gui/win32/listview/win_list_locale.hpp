@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listview/list_locale.hpp"
+#include "core/listview/list_locale.hpp"
 
 namespace packmeter::win32 {
 

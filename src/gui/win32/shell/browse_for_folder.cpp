@@ -1,9 +1,9 @@
-#include "shell/browse_for_folder.hpp"
+#include "gui/win32/shell/browse_for_folder.hpp"
 
 #include <shlobj.h>
 
-#include "shell/shell_namespace.hpp"
-#include "utils/win_path.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

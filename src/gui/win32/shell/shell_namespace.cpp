@@ -1,4 +1,4 @@
-#include "shell/shell_namespace.hpp"
+#include "gui/win32/shell/shell_namespace.hpp"
 
 #include <shlwapi.h>
 
@@ -6,8 +6,8 @@
 #include <array>
 #include <cstring>
 
-#include "utils/win_handle.hpp"
-#include "utils/win_path.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/browse_options.hpp"
-#include "framework/win_owned.hpp"
+#include "core/app/browse_options.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 
 namespace packmeter::win32 {
 

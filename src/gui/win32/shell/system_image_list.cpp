@@ -1,4 +1,4 @@
-#include "shell/system_image_list.hpp"
+#include "gui/win32/shell/system_image_list.hpp"
 
 #include <shellapi.h>
 

@@ -4,7 +4,7 @@
 // After windows.h, which they need.
 #include <commctrl.h>
 
-#include "framework/win_owned.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 
 namespace packmeter::win32 {
 

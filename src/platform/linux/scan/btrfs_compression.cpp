@@ -1,4 +1,4 @@
-#include "scan/btrfs_compression.hpp"
+#include "platform/linux/scan/btrfs_compression.hpp"
 
 #include <linux/btrfs.h>
 #include <linux/fiemap.h>

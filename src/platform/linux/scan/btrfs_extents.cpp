@@ -1,4 +1,4 @@
-#include "scan/btrfs_extents.hpp"
+#include "platform/linux/scan/btrfs_extents.hpp"
 
 #include <endian.h>
 #include <linux/btrfs.h>

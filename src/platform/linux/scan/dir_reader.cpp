@@ -1,4 +1,4 @@
-#include "scan/dir_reader.hpp"
+#include "platform/linux/scan/dir_reader.hpp"
 
 #include <dirent.h>
 #include <unistd.h>

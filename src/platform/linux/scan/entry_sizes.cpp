@@ -1,11 +1,11 @@
-#include "scan/entry_sizes.hpp"
+#include "platform/linux/scan/entry_sizes.hpp"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "scan/ntfs3g_attributes.hpp"
+#include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -4,10 +4,10 @@
 #include <span>
 #include <vector>
 
-#include "scan/btrfs_extents.hpp"
-#include "scan/entry_stat.hpp"
-#include "scan/filesystem.hpp"
-#include "scan/volume.hpp"
+#include "platform/linux/scan/btrfs_extents.hpp"
+#include "platform/linux/scan/entry_stat.hpp"
+#include "core/fs/filesystem.hpp"
+#include "platform/linux/scan/volume.hpp"
 
 namespace packmeter::linuxfs {
 

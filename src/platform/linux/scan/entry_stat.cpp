@@ -1,4 +1,4 @@
-#include "scan/entry_stat.hpp"
+#include "platform/linux/scan/entry_stat.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "scan/unique_fd.hpp"
+#include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "scan/dir_reader.hpp"
-#include "scan/volume.hpp"
+#include "platform/linux/scan/dir_reader.hpp"
+#include "platform/linux/scan/volume.hpp"
 
 namespace packmeter::linuxfs {
 

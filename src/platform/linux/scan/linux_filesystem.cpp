@@ -1,10 +1,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "scan/linux_folder.hpp"
-#include "scan/open_path.hpp"
-#include "scan/volume.hpp"
-#include "system.hpp"
+#include "platform/linux/scan/linux_folder.hpp"
+#include "platform/linux/scan/open_path.hpp"
+#include "platform/linux/scan/volume.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter {
 

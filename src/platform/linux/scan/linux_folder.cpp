@@ -1,4 +1,4 @@
-#include "scan/linux_folder.hpp"
+#include "platform/linux/scan/linux_folder.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "scan/btrfs_compression.hpp"
-#include "scan/dir_reader.hpp"
-#include "scan/entry_sizes.hpp"
-#include "scan/entry_stat.hpp"
-#include "scan/ntfs3g_attributes.hpp"
-#include "scan/ntfs3g_rewrite.hpp"
+#include "platform/linux/scan/btrfs_compression.hpp"
+#include "platform/linux/scan/dir_reader.hpp"
+#include "platform/linux/scan/entry_sizes.hpp"
+#include "platform/linux/scan/entry_stat.hpp"
+#include "platform/linux/scan/ntfs3g_attributes.hpp"
+#include "platform/linux/scan/ntfs3g_rewrite.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -3,9 +3,9 @@
 #include <memory>
 #include <string_view>
 
-#include "scan/filesystem.hpp"
-#include "scan/unique_fd.hpp"
-#include "scan/volume.hpp"
+#include "core/fs/filesystem.hpp"
+#include "platform/linux/scan/unique_fd.hpp"
+#include "platform/linux/scan/volume.hpp"
 
 namespace packmeter::linuxfs {
 

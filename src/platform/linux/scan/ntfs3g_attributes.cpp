@@ -1,8 +1,8 @@
-#include "scan/ntfs3g_attributes.hpp"
+#include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 #include <sys/xattr.h>
 
-#include "scan/open_path.hpp"
+#include "platform/linux/scan/open_path.hpp"
 
 namespace packmeter::linuxfs {
 

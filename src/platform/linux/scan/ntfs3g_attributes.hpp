@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/filesystem.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -1,4 +1,4 @@
-#include "scan/ntfs3g_rewrite.hpp"
+#include "platform/linux/scan/ntfs3g_rewrite.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "scan/ntfs3g_attributes.hpp"
-#include "scan/open_files.hpp"
-#include "scan/unique_fd.hpp"
+#include "platform/linux/scan/ntfs3g_attributes.hpp"
+#include "platform/linux/scan/open_files.hpp"
+#include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -1,4 +1,4 @@
-#include "scan/open_files.hpp"
+#include "platform/linux/scan/open_files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/dir_reader.hpp"
-#include "scan/unique_fd.hpp"
+#include "platform/linux/scan/dir_reader.hpp"
+#include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -1,4 +1,4 @@
-#include "scan/open_path.hpp"
+#include "platform/linux/scan/open_path.hpp"
 
 #include <fcntl.h>
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/unique_fd.hpp"
+#include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {
 

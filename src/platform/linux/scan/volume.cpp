@@ -1,4 +1,4 @@
-#include "scan/volume.hpp"
+#include "platform/linux/scan/volume.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "scan/btrfs_extents.hpp"
-#include "scan/ntfs3g_attributes.hpp"
+#include "platform/linux/scan/btrfs_extents.hpp"
+#include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "scan/filesystem.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter::linuxfs {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "system.hpp"
-#include "utils/version.hpp"
-#include "utils/version_text.hpp"
+#include "platform/system.hpp"
+#include "core/utils/version.hpp"
+#include "core/utils/version_text.hpp"
 
 namespace packmeter {
 

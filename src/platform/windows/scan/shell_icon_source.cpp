@@ -1,12 +1,12 @@
-#include "scan/shell_icon_source.hpp"
+#include "platform/windows/scan/shell_icon_source.hpp"
 
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include "utils/text.hpp"
-#include "utils/win_handle.hpp"
-#include "utils/win_path.hpp"
+#include "core/utils/text.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter {
 

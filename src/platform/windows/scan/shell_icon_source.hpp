@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "scan/filesystem.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter {
 

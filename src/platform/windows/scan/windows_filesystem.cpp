@@ -4,9 +4,9 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include "system.hpp"
-#include "utils/win_handle.hpp"
-#include "utils/win_path.hpp"
+#include "platform/system.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter {
 

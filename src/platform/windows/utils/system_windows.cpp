@@ -3,10 +3,10 @@
 #include <cwchar>
 #include <vector>
 
-#include "system.hpp"
-#include "utils/version_text.hpp"
-#include "utils/win_handle.hpp"
-#include "utils/win_path.hpp"
+#include "platform/system.hpp"
+#include "core/utils/version_text.hpp"
+#include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter {
 

@@ -1,4 +1,4 @@
-#include "utils/win_handle.hpp"
+#include "platform/windows/utils/win_handle.hpp"
 
 #include <objbase.h>
 

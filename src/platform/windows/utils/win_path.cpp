@@ -1,4 +1,4 @@
-#include "utils/win_path.hpp"
+#include "platform/windows/utils/win_path.hpp"
 
 #include <windows.h>
 

@@ -7,11 +7,11 @@
 
 #include <filesystem>
 
-#include "scan/folder_walk.hpp"
-#include "system.hpp"
-#include "test_volumes.hpp"
-#include "tree_tools.hpp"
-#include "utils/compression.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "platform/system.hpp"
+#include "tests/platform/linux/scan/test_volumes.hpp"
+#include "tests/platform/linux/scan/tree_tools.hpp"
+#include "core/utils/compression.hpp"
 
 namespace packmeter::testing {
 namespace {

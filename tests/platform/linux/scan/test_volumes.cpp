@@ -1,4 +1,4 @@
-#include "test_volumes.hpp"
+#include "tests/platform/linux/scan/test_volumes.hpp"
 
 #include <fcntl.h>
 #include <ftw.h>

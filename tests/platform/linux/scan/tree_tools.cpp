@@ -1,4 +1,4 @@
-#include "tree_tools.hpp"
+#include "tests/platform/linux/scan/tree_tools.hpp"
 
 #include <sys/stat.h>
 
@@ -8,10 +8,10 @@
 #include <random>
 #include <sstream>
 
-#include "scan/folder_walk.hpp"
-#include "scan/scan.hpp"
-#include "system.hpp"
-#include "test_volumes.hpp"
+#include "core/scan/folder_walk.hpp"
+#include "core/scan/scan.hpp"
+#include "platform/system.hpp"
+#include "tests/platform/linux/scan/test_volumes.hpp"
 
 namespace packmeter::testing {
 

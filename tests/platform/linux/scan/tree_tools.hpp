@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/entry_row.hpp"
-#include "scan/filesystem.hpp"
+#include "core/scan/entry_row.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter::testing {
 

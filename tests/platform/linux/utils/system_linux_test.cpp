@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "system.hpp"
+#include "core/utils/version.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter {
 namespace {
@@ -30,11 +31,12 @@ int RunAsNobody(Body body) {
 }
 
 TEST(GetVersionString, FromTheProgramAndFromProgramFiles) {
-    EXPECT_EQ(GetVersionString(true), "1.2");
-    EXPECT_EQ(GetVersionString(false), "1.2   (1.2.0.8)");
+    const std::string both = std::string(kProductVersion) + "   (" + kFileVersion + ")";
+    EXPECT_EQ(GetVersionString(true), kProductVersion);
+    EXPECT_EQ(GetVersionString(false), both);
     // This test program carries the same version block as every program of the project.
-    EXPECT_EQ(GetVersionString(false, "/proc/self/exe"), "1.2   (1.2.0.8)");
-    EXPECT_EQ(GetVersionString(true, "/proc/self/exe"), "1.2");
+    EXPECT_EQ(GetVersionString(false, "/proc/self/exe"), both);
+    EXPECT_EQ(GetVersionString(true, "/proc/self/exe"), kProductVersion);
     EXPECT_EQ(GetVersionString(true, "/bin/sh"), "");
     EXPECT_EQ(GetVersionString(true, "/no/such/file"), "");
 }
