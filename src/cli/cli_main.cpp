@@ -4,12 +4,12 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "core/app/compress_command.hpp"
 #include "cli/cli_output.hpp"
+#include "core/app/compress_command.hpp"
 #include "core/scan/scan.hpp"
-#include "platform/system.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::cli {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "core/scan/entry_row.hpp"
 #include "core/fs/filesystem.hpp"
+#include "core/scan/entry_row.hpp"
 
 namespace packmeter::cli {
 

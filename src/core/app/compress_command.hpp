@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "core/scan/entry_row.hpp"
 #include "core/fs/filesystem.hpp"
+#include "core/scan/entry_row.hpp"
 
 namespace packmeter {
 

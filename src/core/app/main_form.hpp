@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/app/scan_channel.hpp"
-#include "core/listview/list_item.hpp"
 #include "core/fs/filesystem.hpp"
+#include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
 #include "core/utils/size_text.hpp"
 

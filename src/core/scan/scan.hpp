@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "core/scan/entry_row.hpp"
 #include "core/fs/filesystem.hpp"
+#include "core/scan/entry_row.hpp"
 #include "core/scan/folder_walk.hpp"
 #include "core/scan/tree_measurer.hpp"
 

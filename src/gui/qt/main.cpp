@@ -4,8 +4,8 @@
 
 #include "gui/qt/desktop_services.hpp"
 #include "gui/qt/main_window.hpp"
-#include "platform/system.hpp"
 #include "gui/qt/system_image_list.hpp"
+#include "platform/system.hpp"
 
 int main(int argc, char** argv) {
     packmeter::RaiseOpenFileLimit();

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/app/volume_line.hpp"
-#include "tests/support/fake_filesystem.hpp"
 #include "core/utils/version_text.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "gui/qt/desktop_services.hpp"
-#include "tests/gui/qt/gui_test_support.hpp"
 #include "gui/qt/main_window.hpp"
 #include "gui/qt/system_image_list.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
 
 namespace {
 

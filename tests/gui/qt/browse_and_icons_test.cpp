@@ -11,8 +11,8 @@
 #include <QStandardPaths>
 
 #include "gui/qt/browse_for_folder.hpp"
-#include "tests/gui/qt/gui_test_support.hpp"
 #include "gui/qt/system_image_list.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
 
 namespace packmeter::qt {
 namespace {

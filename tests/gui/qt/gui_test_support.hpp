@@ -15,8 +15,8 @@
 #include <string>
 
 #include "core/app/main_form.hpp"
-#include "gui/qt/list_view_ex.hpp"
 #include "core/listview/header_arrow.hpp"
+#include "gui/qt/list_view_ex.hpp"
 
 namespace packmeter::qt::testing {
 

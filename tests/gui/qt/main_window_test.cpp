@@ -13,11 +13,11 @@
 #include <memory>
 
 #include "core/app/volume_line.hpp"
-#include "gui/qt/browse_for_folder.hpp"
-#include "tests/support/fake_filesystem.hpp"
-#include "tests/gui/qt/gui_test_support.hpp"
 #include "core/scan/folder_walk.hpp"
+#include "gui/qt/browse_for_folder.hpp"
 #include "platform/system.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter::qt {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "gui/win32/framework/window.hpp"
 #include "core/listview/header_arrow.hpp"
+#include "gui/win32/framework/window.hpp"
 #include "platform/windows/utils/win_path.hpp"
 #include "tests/gui/win32/win32_test_support.hpp"
 

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/support/fake_filesystem.hpp"
 #include "gui/win32/framework/window.hpp"
-#include "platform/windows/scan/shell_icon_source.hpp"
 #include "platform/system.hpp"
+#include "platform/windows/scan/shell_icon_source.hpp"
 #include "platform/windows/utils/win_path.hpp"
 #include "tests/gui/win32/win32_test_support.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter::win32 {
 namespace {

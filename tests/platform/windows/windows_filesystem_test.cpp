@@ -8,9 +8,9 @@
 
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
-#include "platform/system.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/size_text.hpp"
+#include "platform/system.hpp"
 #include "platform/windows/utils/win_handle.hpp"
 #include "tests/platform/windows/win_test_tree.hpp"
 

@@ -2,9 +2,9 @@
 
 #include <shellapi.h>
 
-#include "platform/windows/scan/shell_icon_source.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
 #include "platform/system.hpp"
+#include "platform/windows/scan/shell_icon_source.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "gui/win32/framework/win_owned.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/listview/list_view_logic.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/listview/win_list_locale.hpp"
 
 namespace packmeter::win32 {

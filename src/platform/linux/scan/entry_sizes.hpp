@@ -4,9 +4,9 @@
 #include <span>
 #include <vector>
 
+#include "core/fs/filesystem.hpp"
 #include "platform/linux/scan/btrfs_extents.hpp"
 #include "platform/linux/scan/entry_stat.hpp"
-#include "core/fs/filesystem.hpp"
 #include "platform/linux/scan/volume.hpp"
 
 namespace packmeter::linuxfs {

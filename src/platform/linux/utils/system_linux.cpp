@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/system.hpp"
 #include "core/utils/version.hpp"
 #include "core/utils/version_text.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter {
 

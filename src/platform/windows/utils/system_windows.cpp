@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform/system.hpp"
 #include "core/utils/version_text.hpp"
+#include "platform/system.hpp"
 #include "platform/windows/utils/win_handle.hpp"
 #include "platform/windows/utils/win_path.hpp"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/scan/entry_row.hpp"
 #include "core/fs/filesystem.hpp"
+#include "core/scan/entry_row.hpp"
 
 namespace packmeter::testing {
 

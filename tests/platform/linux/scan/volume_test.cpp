@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/utils/compression.hpp"
 #include "platform/system.hpp"
 #include "tests/platform/linux/scan/test_volumes.hpp"
 #include "tests/platform/linux/scan/tree_tools.hpp"
-#include "core/utils/compression.hpp"
 
 namespace packmeter::testing {
 namespace {
