@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/app/list_columns.hpp"
 #include "core/app/volume_line.hpp"
 #include "core/utils/text.hpp"
 
@@ -67,7 +68,7 @@ std::string RenderTable(const Report& report) {
     }
     out += VolumeLine(report.volume) + "\n\n";
 
-    std::size_t name = Columns("Name"), size = Columns("Size"), disk = Columns("Compresed"),
+    std::size_t name = Columns("Name"), size = Columns("Size"), disk = Columns(kCompressedCaption),
                 ratio = Columns("Ratio");
     for (const EntryRow& row : report.rows) {
         name = std::max(name, Columns(row.caption) + (row.IsFolder() ? 1 : 0));
@@ -84,7 +85,7 @@ std::string RenderTable(const Report& report) {
         }
         return text + "\n";
     };
-    out += line("Name", "Size", "Compresed", "Ratio");
+    out += line("Name", "Size", kCompressedCaption, "Ratio");
     for (const EntryRow& row : report.rows) {
         // A trailing separator marks the folders, as the colours do in the window.
         out += line(row.caption + (row.IsFolder() ? std::string(1, kPathSeparator) : ""),
@@ -94,7 +95,7 @@ std::string RenderTable(const Report& report) {
 }
 
 std::string RenderTsv(const Report& report) {
-    std::string out = "Name\tSize\tCompresed\tRatio\n";
+    std::string out = std::string("Name\tSize\t") + kCompressedCaption + "\tRatio\n";
     for (const EntryRow& row : report.rows) {
         out +=
             row.caption + '\t' + row.sizeText + '\t' + row.onDiskText + '\t' + row.ratioText + '\n';
@@ -127,8 +128,8 @@ std::string RenderJson(const Report& report) {
                ", \"folder\": " + (row.IsFolder() ? "true" : "false") +
                ", \"size\": " + std::to_string(row.size) +
                ", \"on_disk\": " + std::to_string(row.onDisk) +
-               ", \"ratio\": " + std::to_string(row.ratioPercent) +
-               ", \"state\": " + std::to_string(row.state) +
+               ", \"ratio\": " + std::to_string(row.keys.ratioPercent) +
+               ", \"state\": " + std::to_string(row.StateIndex()) +
                ", \"size_text\": " + JsonString(row.sizeText) +
                ", \"on_disk_text\": " + JsonString(row.onDiskText) +
                ", \"ratio_text\": " + JsonString(row.ratioText) + "}";

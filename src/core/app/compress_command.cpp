@@ -52,9 +52,8 @@ std::optional<EntryRow> CompressEntry(FileSystem& fs, const std::string& folder,
         logical = found.size;
         onDisk = found.onDisk;
     }
-    EntryRow row = MakeEntryRow(name, iconIndex, isFolder, false, RatioPercent(logical, onDisk),
-                                onDisk, logical);
-    row.state = (decompress ? kStatePlain : kStateCompressed) + (isFolder ? kFolderFlag : 0);
+    EntryRow row = MakeEntryRow(name, iconIndex, isFolder, false, logical, onDisk);
+    row.keys.state = decompress ? CompressionState::kPlain : CompressionState::kCompressed;
     return row;
 }
 

@@ -2,43 +2,20 @@
 
 #include <cstdint>
 
-#include "core/utils/size_text.hpp"
-
 namespace packmeter {
 
 namespace {
 
-int Sign(std::int64_t value) {
-    return value < 0 ? -1 : value > 0 ? 1 : 0;
+int CompareSigned(std::int64_t a, std::int64_t b) {
+    return a < b ? -1 : a > b ? 1 : 0;
 }
 
-char UnitLetter(const std::string& text) {
-    return text.size() >= 2 ? text[text.size() - 2] : 0;
-}
-
-// Different unit letters: K < M < G < T, read from the first row's letter.
-int CompareUnits(char first, char second) {
-    switch (first) {
-        case 'G':
-            return second == 'T' ? -1 : 1;
-        case 'K':
-            return -1;
-        case 'M':
-            return second == 'G' || second == 'T' ? -1 : 1;
-        case 'T':
-            return 1;
-        default:
-            return 0;
+// The unit decides first: a number shown in a smaller unit is below any in a larger one.
+int CompareShown(SizeUnit unitA, std::int64_t a, SizeUnit unitB, std::int64_t b) {
+    if (unitA != unitB) {
+        return unitA < unitB ? -1 : 1;
     }
-}
-
-int CompareSizes(const std::string& first, const std::string& second) {
-    const char a = UnitLetter(first);
-    const char b = UnitLetter(second);
-    if (a == b) {
-        return Sign(std::int64_t{FirstNumber(first)} - FirstNumber(second));
-    }
-    return CompareUnits(a, b);
+    return CompareSigned(a, b);
 }
 
 }  // namespace
@@ -48,7 +25,7 @@ ListItem EntryItem(EntryRow row) {
     item.caption = std::move(row.caption);
     item.subItems = {std::move(row.sizeText), std::move(row.onDiskText), std::move(row.ratioText)};
     item.imageIndex = row.iconIndex;
-    item.stateIndex = row.state;
+    item.keys = row.keys;
     item.data = std::move(row.name);
     return item;
 }
@@ -65,26 +42,27 @@ int CompareNames(std::string_view a, std::string_view b) {
             return difference;
         }
     }
-    return Sign(static_cast<std::int64_t>(a.size()) - static_cast<std::int64_t>(b.size()));
+    return CompareSigned(static_cast<std::int64_t>(a.size()), static_cast<std::int64_t>(b.size()));
 }
 
 int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption order) {
     int result = 0;
-    const bool aFolder = (a.stateIndex & kFolderFlag) != 0;
-    const bool bFolder = (b.stateIndex & kFolderFlag) != 0;
+    const EntryKeys& x = a.keys;
+    const EntryKeys& y = b.keys;
     switch (column) {
         case kNameColumn:
-            result = aFolder && !bFolder   ? 1
-                     : bFolder && !aFolder ? -1
-                                           : CompareNames(a.caption, b.caption);
+            result = x.folder && !y.folder   ? 1
+                     : y.folder && !x.folder ? -1
+                                             : CompareNames(a.caption, b.caption);
             break;
         case kSizeColumn:
+            result = CompareShown(x.unit, x.shownSize, y.unit, y.shownSize);
+            break;
         case kCompressedColumn:
-            result = CompareSizes(ColumnText(a, column), ColumnText(b, column));
+            result = CompareShown(x.unit, x.shownOnDisk, y.unit, y.shownOnDisk);
             break;
         case kRatioColumn:
-            result = Sign(std::int64_t{FirstNumber(ColumnText(a, column))} -
-                          FirstNumber(ColumnText(b, column)));
+            result = CompareSigned(x.ratioPercent, y.ratioPercent);
             break;
         default:
             break;
@@ -92,15 +70,16 @@ int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption or
     return order == soDescending ? -result : result;
 }
 
-RowColour RowTextColour(int stateIndex) {
-    switch (stateIndex & kStateMask) {
-        case kStatePartly:
+RowColour RowTextColour(CompressionState state) {
+    switch (state) {
+        case CompressionState::kPartly:
             return RowColour::kNavy;
-        case kStateCompressed:
+        case CompressionState::kCompressed:
             return RowColour::kBlue;
-        default:
-            return RowColour::kWindowText;
+        case CompressionState::kPlain:
+            break;
     }
+    return RowColour::kWindowText;
 }
 
 }  // namespace packmeter

@@ -2,19 +2,14 @@
 
 #include <string_view>
 
+#include "core/app/list_columns.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/listview/sort_option.hpp"
 #include "core/scan/entry_row.hpp"
 
 namespace packmeter {
 
-// The main list's columns.
-inline constexpr int kNameColumn = 0;
-inline constexpr int kSizeColumn = 1;
-inline constexpr int kCompressedColumn = 2;
-inline constexpr int kRatioColumn = 3;
-
-// The list row of an entry: the caption, the three size texts, the icon, the state value and
+// The list row of an entry: the caption, the three size texts, the icon, the typed keys and
 // the entry's raw name.
 ListItem EntryItem(EntryRow row);
 
@@ -22,14 +17,15 @@ ListItem EntryItem(EntryRow row);
 // difference decides, and a name that is the beginning of the other comes first.
 int CompareNames(std::string_view a, std::string_view b);
 
-// The main window's order of two entry rows by `column`: by name with the files before the
-// folders, by the size texts (unit letter first, then the number shown), or by the ratio;
-// reversed when `order` is soDescending. Other columns compare equal.
+// The main window's order of two entry rows by `column`, read from their keys: by name with
+// the files before the folders; by size as shown (the unit first, then the number shown, so
+// two rows that show the same are equal); or by the ratio. Reversed when `order` is
+// soDescending; other columns compare equal.
 int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption order);
 
 // The text colour of a row by its compression state.
 enum class RowColour { kWindowText, kNavy, kBlue };
-RowColour RowTextColour(int stateIndex);
+RowColour RowTextColour(CompressionState state);
 
 struct Rgb {
     int red, green, blue;

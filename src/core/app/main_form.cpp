@@ -1,5 +1,6 @@
 #include "core/app/main_form.hpp"
 
+#include <algorithm>
 #include <thread>
 
 #include "core/app/list_order.hpp"
@@ -55,11 +56,13 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
 }
 
 void TMainFormLogic::ShowVolumeInfo(const std::string& path) {
-    view_.SetPathText(path);
-    view_.SetCaption(std::string(kApplicationTitle) + " - " + path);
+    // Everything shown that comes from the file system goes through the display text.
+    const std::string shownPath = ToDisplayText(path);
+    view_.SetPathText(shownPath);
+    view_.SetCaption(std::string(kApplicationTitle) + " - " + shownPath);
     const VolumeInfo volume = services_.fileSystem->GetVolumeInfo(path);
-    view_.SetStatusText(VolumeLine(volume));
-    pendingNotice_ = volume.notice;
+    view_.SetStatusText(ToDisplayText(VolumeLine(volume)));
+    pendingNotice_ = ToDisplayText(volume.notice);
 }
 
 void TMainFormLogic::ScanActionExecute() {
@@ -106,7 +109,27 @@ void TMainFormLogic::UpdateStatusTimerTimer() {
     view_.SetStatusText(ToDisplayText(CurrentScanFolder()));
 }
 
+std::chrono::steady_clock::time_point TMainFormLogic::Now() const {
+    return services_.now ? services_.now() : std::chrono::steady_clock::now();
+}
+
+std::optional<std::chrono::milliseconds> TMainFormLogic::ScheduleApply() {
+    const auto since = Now() - lastApply_;
+    if (since >= kApplyInterval) {
+        ApplyScanOutput();
+        return std::nullopt;
+    }
+    if (applyTimerSet_) {
+        return std::nullopt;
+    }
+    applyTimerSet_ = true;
+    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(kApplyInterval - since);
+    return std::max(rest, std::chrono::milliseconds(1));
+}
+
 void TMainFormLogic::ApplyScanOutput() {
+    lastApply_ = Now();
+    applyTimerSet_ = false;
     std::vector<ScanEvent> events = channel_->Take();
     if (shutDown_) {
         return;

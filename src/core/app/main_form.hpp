@@ -3,9 +3,11 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/app/main_form_layout.hpp"
 #include "core/app/scan_channel.hpp"
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
@@ -13,12 +15,6 @@
 #include "core/utils/size_text.hpp"
 
 namespace packmeter {
-
-// The texts of the main window.
-inline constexpr const char* kApplicationTitle = "Packmeter";
-inline constexpr const char* kCalculatingText = "Calculating ...";
-inline constexpr const char* kBrowseTitle =
-    "Please select a folder for which the compression rate should be calculated.";
 
 // The main window as its logic sees it. Every call comes on the UI thread.
 class MainFormView {
@@ -62,6 +58,8 @@ struct MainFormServices {
     std::function<bool()> enableBackupPrivilege;
     // Unset: the thread really sleeps.
     std::function<void(std::chrono::milliseconds)> sleep;
+    // Unset: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> now;
     // Walking threads per scan; 0: the scan's own choice.
     unsigned walkThreads = 0;
 };
@@ -97,6 +95,11 @@ class TMainFormLogic {
     // consumed, which it never is.
     bool FormKeyDown(int key, bool ctrlHeld);
     void UpdateStatusTimerTimer();
+    // The channel's wake has reached the UI thread. Batches are kept kApplyInterval apart:
+    // applies the output now when the last batch is that old; otherwise returns how long the
+    // window's one-shot timer has to wait before it calls ApplyScanOutput, or nothing when
+    // that timer is already running.
+    std::optional<std::chrono::milliseconds> ScheduleApply();
     // Applies what the scans handed over since the last call, leaving out everything of a
     // scan that has been asked to stop.
     void ApplyScanOutput();
@@ -105,6 +108,7 @@ class TMainFormLogic {
 
   private:
     void ReapStoppedScans();
+    std::chrono::steady_clock::time_point Now() const;
 
     MainFormView& view_;
     MainFormServices services_;
@@ -114,6 +118,8 @@ class TMainFormLogic {
     std::vector<std::unique_ptr<TScan>> stopped_;
     // A notice about the shown volume, shown at the first tick after its volume line.
     std::string pendingNotice_;
+    std::chrono::steady_clock::time_point lastApply_{};
+    bool applyTimerSet_ = false;
     bool shutDown_ = false;
 };
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/scan/entry_row.hpp"
+
 namespace packmeter {
 
 // One row of a report list: the caption (column 0) and the texts of the further columns.
@@ -12,8 +14,9 @@ struct ListItem {
     std::string caption;
     std::vector<std::string> subItems;
     int imageIndex = -1;
-    // The program's own number for the row (the entry rows keep their state value here).
-    int stateIndex = 0;
+    // The owner's typed values of the row, which its comparison and colours read; the list
+    // itself never does, and the texts above are for display only.
+    EntryKeys keys;
     // The program's own text for the row (the entry rows keep the entry's raw name here).
     std::string data;
 };

@@ -23,25 +23,31 @@ std::int64_t RatioPercent(std::int64_t logical, std::int64_t onDisk) {
     return static_cast<std::int64_t>(std::nearbyint(ratio * 100.0));
 }
 
-int RowState(bool isFolder, bool flagged, std::int64_t logical, std::int64_t onDisk) {
-    int state = flagged ? kStateCompressed : logical > onDisk ? kStatePartly : kStatePlain;
-    return isFolder ? state + kFolderFlag : state;
+CompressionState RowState(bool flagged, std::int64_t logical, std::int64_t onDisk) {
+    return flagged            ? CompressionState::kCompressed
+           : logical > onDisk ? CompressionState::kPartly
+                              : CompressionState::kPlain;
 }
 
 EntryRow MakeEntryRow(std::string name, int iconIndex, bool isFolder, bool flagged,
-                      std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical) {
+                      std::int64_t logical, std::int64_t onDisk) {
     EntryRow row;
     row.caption = ToDisplayText(name);
     row.name = std::move(name);
     row.iconIndex = iconIndex;
-    auto texts = FormatSizePair(logical, onDisk);
-    row.sizeText = std::move(texts.size);
-    row.onDiskText = std::move(texts.compressed);
-    row.ratioText = PercentText(ratioPercent);
-    row.state = RowState(isFolder, flagged, logical, onDisk);
     row.size = logical;
     row.onDisk = onDisk;
-    row.ratioPercent = ratioPercent;
+    const ShownSizes shown = ShowSizePair(logical, onDisk);
+    SizePair texts = FormatShownSizes(shown);
+    row.sizeText = std::move(texts.size);
+    row.onDiskText = std::move(texts.compressed);
+    row.keys.unit = shown.unit;
+    row.keys.shownSize = shown.size;
+    row.keys.shownOnDisk = shown.compressed;
+    row.keys.ratioPercent = RatioPercent(logical, onDisk);
+    row.ratioText = PercentText(row.keys.ratioPercent);
+    row.keys.state = RowState(flagged, logical, onDisk);
+    row.keys.folder = isFolder;
     return row;
 }
 

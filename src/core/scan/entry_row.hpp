@@ -7,40 +7,58 @@
 
 namespace packmeter {
 
-// Compression states of a row (the state value masked with kStateMask) and the folder flag.
-inline constexpr int kStatePlain = 0;
-inline constexpr int kStatePartly = 1;
-inline constexpr int kStateCompressed = 2;
-inline constexpr int kStateMask = 3;
+// How much of an entry is stored compressed.
+enum class CompressionState : std::uint8_t {
+    kPlain = 0,       // neither flagged nor smaller on disk than its size
+    kPartly = 1,      // not flagged, but smaller on disk (a folder with compressed contents)
+    kCompressed = 2,  // flagged compressed or sparse, whatever the sizes
+};
+
+// The state value a row stores: the compression state, plus kFolderFlag for a folder.
+inline constexpr int kStatePlain = static_cast<int>(CompressionState::kPlain);
+inline constexpr int kStatePartly = static_cast<int>(CompressionState::kPartly);
+inline constexpr int kStateCompressed = static_cast<int>(CompressionState::kCompressed);
 inline constexpr int kFolderFlag = 4;
+
+// What the list's order and colours read from a row, kept typed: the texts are for display.
+struct EntryKeys {
+    SizeUnit unit = SizeUnit::kKB;  // the unit of both size texts
+    std::int64_t shownSize = 0;     // the number that the Size text shows
+    std::int64_t shownOnDisk = 0;   // the number that the Compresed text shows
+    std::int64_t ratioPercent = 0;
+    CompressionState state = CompressionState::kPlain;
+    bool folder = false;
+
+    int StateIndex() const { return static_cast<int>(state) + (folder ? kFolderFlag : 0); }
+};
 
 // One row of the list: an entry directly inside the scanned folder.
 struct EntryRow {
     std::string name;        // raw bytes, for file-system calls
-    std::string caption;     // the name as valid UTF-8, for display
+    std::string caption;     // the name as display text
     std::string sizeText;    // column "Size"
     std::string onDiskText;  // column "Compresed", in the unit of the size text
     std::string ratioText;   // column "Ratio": whole percent followed by " %"
     int iconIndex = -1;
-    int state = kStatePlain;  // compression state + kFolderFlag for folders
-    std::int64_t size = 0;
-    std::int64_t onDisk = 0;
-    std::int64_t ratioPercent = 0;
+    std::int64_t size = 0;    // logical bytes
+    std::int64_t onDisk = 0;  // bytes taken on disk
+    EntryKeys keys;
 
-    bool IsFolder() const { return (state & kFolderFlag) != 0; }
-    int CompressionState() const { return state & kStateMask; }
+    bool IsFolder() const { return keys.folder; }
+    int StateIndex() const { return keys.StateIndex(); }
 };
 
 // Saving in whole percent, (logical - onDisk) / logical, rounded half to even; 0 when empty.
 std::int64_t RatioPercent(std::int64_t logical, std::int64_t onDisk);
 
-// The state value: 2 when flagged (compressed or sparse), else 1 when the data takes less
-// room than its size, else 0; plus 4 for a folder.
-int RowState(bool isFolder, bool flagged, std::int64_t logical, std::int64_t onDisk);
+// Compressed when flagged (compressed or sparse), else partly when the data takes less room
+// than its size, else plain.
+CompressionState RowState(bool flagged, std::int64_t logical, std::int64_t onDisk);
 
-// The row for an entry with the given sizes, texts from FormatSizePair.
+// The row of an entry from its logical size and then its on-disk size, the order of the
+// columns; the ratio and the texts are computed from the two.
 EntryRow MakeEntryRow(std::string name, int iconIndex, bool isFolder, bool flagged,
-                      std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical);
+                      std::int64_t logical, std::int64_t onDisk);
 
 // The folder totals shown above the list.
 struct ScanTotals {

@@ -39,12 +39,11 @@ int TScan::IconIndex(std::string_view name, bool isFolder) {
 }
 
 void TScan::AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
-                     std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical) {
+                     std::int64_t logical, std::int64_t onDisk) {
     if (Terminated()) {
         return;
     }
-    output_->AddRow(
-        MakeEntryRow(std::move(name), iconIndex, isFolder, flagged, ratioPercent, onDisk, logical));
+    output_->AddRow(MakeEntryRow(std::move(name), iconIndex, isFolder, flagged, logical, onDisk));
 }
 
 void TScan::Execute() {
@@ -80,8 +79,7 @@ void TScan::Execute() {
             totalLogical += logical;
             totalOnDisk += onDisk;
             const std::string name(entry.name);
-            AddEntry(name, IconIndex(name, true), true, flaggedBy(entry),
-                     RatioPercent(logical, onDisk), onDisk, logical);
+            AddEntry(name, IconIndex(name, true), true, flaggedBy(entry), logical, onDisk);
             return !Terminated();
         });
         // File pass: every other entry, by the sizes of the listing.
@@ -95,8 +93,8 @@ void TScan::Execute() {
             totalLogical += entry.size;
             totalOnDisk += entry.onDisk;
             const std::string name(entry.name);
-            AddEntry(name, IconIndex(name, false), false, flaggedBy(entry),
-                     RatioPercent(entry.size, entry.onDisk), entry.onDisk, entry.size);
+            AddEntry(name, IconIndex(name, false), false, flaggedBy(entry), entry.size,
+                     entry.onDisk);
             return true;
         });
     }

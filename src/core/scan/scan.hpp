@@ -53,9 +53,10 @@ class TScan {
 
     // The scan itself, on the calling thread.
     void Execute();
-    // Hands one row to the output unless the worker has been asked to stop.
+    // Hands the row of one entry, from its logical and then its on-disk size, to the output
+    // unless the worker has been asked to stop.
     void AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
-                  std::int64_t ratioPercent, std::int64_t onDisk, std::int64_t logical);
+                  std::int64_t logical, std::int64_t onDisk);
 
   private:
     int IconIndex(std::string_view name, bool isFolder);

@@ -39,8 +39,8 @@ bool IsBlankOrControl(char c) {
 
 }  // namespace
 
-std::string_view UnitName(int index) {
-    return kUnits.at(static_cast<std::size_t>(index));
+std::string_view UnitName(SizeUnit unit) {
+    return kUnits.at(static_cast<std::size_t>(unit));
 }
 
 std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& format) {
@@ -60,18 +60,23 @@ std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& for
     return text;
 }
 
-SizePair FormatSizePair(std::int64_t size, std::int64_t compressed) {
-    std::int64_t s = size / 1024;
-    std::int64_t c = compressed / 1024;
-    int unit = 1;
-    while (s > 10000 && unit < 4) {
-        s /= 1024;
-        c /= 1024;
-        ++unit;
+ShownSizes ShowSizePair(std::int64_t size, std::int64_t compressed) {
+    ShownSizes shown{SizeUnit::kKB, size / 1024, compressed / 1024};
+    while (shown.size > 10000 && shown.unit < SizeUnit::kTB) {
+        shown.size /= 1024;
+        shown.compressed /= 1024;
+        shown.unit = static_cast<SizeUnit>(static_cast<int>(shown.unit) + 1);
     }
-    const std::string_view name = kUnits[static_cast<std::size_t>(unit)];
-    return {std::to_string(s) + ' ' + std::string(name),
-            std::to_string(c) + ' ' + std::string(name)};
+    return shown;
+}
+
+SizePair FormatShownSizes(const ShownSizes& shown) {
+    const std::string unit(UnitName(shown.unit));
+    return {std::to_string(shown.size) + ' ' + unit, std::to_string(shown.compressed) + ' ' + unit};
+}
+
+SizePair FormatSizePair(std::int64_t size, std::int64_t compressed) {
+    return FormatShownSizes(ShowSizePair(size, compressed));
 }
 
 std::int32_t FirstNumber(std::string_view text) {

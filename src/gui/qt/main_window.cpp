@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -25,12 +26,17 @@ QString Text(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-constexpr int kClientWidth = 410;
-constexpr int kClientHeight = 453;
-constexpr int kHeaderHeight = 49;
-constexpr int kStatusHeight = 19;
-constexpr int kStatusInterval = 1500;
-constexpr int kApplyInterval = 40;
+// Text widths in a widget's font.
+class FontMeasure final : public TextMeasure {
+  public:
+    explicit FontMeasure(const QFontMetrics& metrics) : metrics_(metrics) {}
+    int TextWidth(std::string_view text) const override {
+        return metrics_.horizontalAdvance(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    }
+
+  private:
+    QFontMetrics metrics_;
+};
 
 }  // namespace
 
@@ -39,7 +45,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     setWindowTitle(kApplicationTitle);
     // The desktop's own font for windows, at the size the layout was made for.
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
+    font.setPointSize(kFormFontPoints);
     setFont(font);
 
     systemImageList_ = MakeOwned<TQelSystemImageList>(this);
@@ -71,8 +77,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
         std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
     applyTimer_ = MakeOwned<QTimer>(this);
     applyTimer_->setSingleShot(true);
-    connect(applyTimer_, &QTimer::timeout, this, &TMainForm::ApplyScanOutput);
-    lastApply_.start();
+    connect(applyTimer_, &QTimer::timeout, this, [this] { logic_->ApplyScanOutput(); });
     logic_->Channel().SetWake([this] {
         QMetaObject::invokeMethod(this, &TMainForm::ScheduleApply, Qt::QueuedConnection);
     });
@@ -105,11 +110,11 @@ int TMainForm::Scaled(int pixels) const {
 }
 
 void TMainForm::CreateMenu() {
-    QMenu* file = menuBar()->addMenu("&File");
-    scanAction_ = file->addAction(QIcon::fromTheme("folder-open"), "&Scan...");
-    refreshAction_ = file->addAction(QIcon::fromTheme("view-refresh"), "&Refresh");
+    QMenu* file = menuBar()->addMenu(kFileMenuText);
+    scanAction_ = file->addAction(QIcon::fromTheme("folder-open"), kScanActionText);
+    refreshAction_ = file->addAction(QIcon::fromTheme("view-refresh"), kRefreshActionText);
     file->addSeparator();
-    fileExitAction_ = file->addAction(QIcon::fromTheme("application-exit"), "E&xit");
+    fileExitAction_ = file->addAction(QIcon::fromTheme("application-exit"), kExitActionText);
     connect(scanAction_, &QAction::triggered, this, [this] { logic_->ScanActionExecute(); });
     connect(refreshAction_, &QAction::triggered, this, [this] { logic_->RefreshActionExecute(); });
     connect(fileExitAction_, &QAction::triggered, this, &QWidget::close);
@@ -120,68 +125,48 @@ void TMainForm::CreateHeader(QWidget* parent) {
     panel_->setFixedHeight(Scaled(kHeaderHeight));
     QFont bold = font();
     bold.setBold(true);
-    const auto label = [&](const char* text, bool isBold) {
-        auto* made = MakeOwned<QLabel>(text, panel_);
-        if (isBold) {
-            made->setFont(bold);
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        const HeaderLabelSetup& setup = kHeaderLabels[i];
+        labels_[i] = MakeOwned<QLabel>(setup.text, panel_);
+        labels_[i]->setObjectName(setup.name);
+        if (setup.bold) {
+            labels_[i]->setFont(bold);
         }
-        return made;
-    };
-    label1_ = label("Path:", true);
-    pathLabel_ = label("", false);
-    label2_ = label("Size:", true);
-    sizeLabel_ = label(kCalculatingText, false);
-    label4_ = label("Compressed:", true);
-    compressedLabel_ = label(kCalculatingText, false);
-    label5_ = label("Ratio:", true);
-    ratioLabel_ = label("", false);
+    }
     LayOutHeader();
 }
 
 void TMainForm::LayOutHeader() {
-    struct Place {
-        QLabel* label;
-        int x;
-        int y;
-    };
-    // Each label at its own position, moved right only where a wider font would make it
-    // overlap the label before it on the same line.
-    const Place places[] = {{label1_, 8, 7},    {pathLabel_, 40, 7},
-                            {label2_, 8, 27},   {sizeLabel_, 40, 27},
-                            {label4_, 117, 27}, {compressedLabel_, 193, 27},
-                            {label5_, 275, 27}, {ratioLabel_, 315, 27}};
-    int lineEnd = 0;
-    int lineY = -1;
-    for (const Place& place : places) {
-        place.label->adjustSize();
-        if (place.y != lineY) {
-            lineY = place.y;
-            lineEnd = 0;
-        }
-        const int x = std::max(Scaled(place.x), lineEnd == 0 ? 0 : lineEnd + Scaled(3));
-        place.label->move(x, Scaled(place.y));
-        lineEnd = x + place.label->width();
+    std::array<int, kHeaderLabelCount> widths{};
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        labels_[i]->adjustSize();
+        widths[i] = labels_[i]->width();
+    }
+    const auto lefts = HeaderLabelLefts(widths, [this](int pixels) { return Scaled(pixels); });
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        labels_[i]->move(lefts[i], Scaled(kHeaderLabels[i].y));
     }
 }
 
 void TMainForm::CreateList(QWidget* parent) {
     list_ = MakeOwned<TListViewEx>(parent);
     list_->setObjectName("List");
-    list_->AddColumn("Name", Scaled(170));
-    list_->AddColumn("Size", Scaled(70), Qt::AlignRight);
-    list_->AddColumn("Compresed", Scaled(70), Qt::AlignRight);
-    list_->AddColumn("Ratio", Scaled(40), Qt::AlignRight);
+    for (std::size_t i = 0; i < kListColumns.size(); ++i) {
+        list_->AddColumn(kColumnCaptions[i], Scaled(kListColumns[i].width),
+                         kListColumns[i].alignRight ? Qt::AlignRight : Qt::AlignLeft);
+    }
     list_->SetSmallImages(systemImageList_);
     list_->SetSortOrder(soNone);
     list_->SetSortColumn(-1);
     list_->SetUseExplorerFontSettings(false);
+    SizeColumns();
     list_->SetAutoResort(false);
     list_->SetAutoSaveSettings(false);
     list_->SetOnCompare([this](const ListItem& a, const ListItem& b, int column) {
         return ListCompare(a, b, column, list_->SortOrder());
     });
     list_->onCustomDrawItem = [list = list_](const ListItem& item) {
-        switch (RowTextColour(item.stateIndex)) {
+        switch (RowTextColour(item.keys.state)) {
             case RowColour::kNavy:
                 return QColor(kNavy.red, kNavy.green, kNavy.blue);
             case RowColour::kBlue:
@@ -194,22 +179,26 @@ void TMainForm::CreateList(QWidget* parent) {
     list_->Loaded();
 }
 
+void TMainForm::SizeColumns() {
+    // A cell keeps the focus frame's margin and one pixel beside its text on either side.
+    const int margin =
+        list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1;
+    const FontMeasure measure(list_->fontMetrics());
+    for (std::size_t i = 0; i < kListColumns.size(); ++i) {
+        list_->setColumnWidth(int(i),
+                              ListColumnWidth(i, measure, 2 * margin + 1,
+                                              [this](int pixels) { return Scaled(pixels); }));
+    }
+}
+
 void TMainForm::UpdateStatusTimerTimer() {
     logic_->UpdateStatusTimerTimer();
 }
 
 void TMainForm::ScheduleApply() {
-    const qint64 since = lastApply_.elapsed();
-    if (since >= kApplyInterval) {
-        ApplyScanOutput();
-    } else if (!applyTimer_->isActive()) {
-        applyTimer_->start(int(kApplyInterval - since));
+    if (const auto wait = logic_->ScheduleApply()) {
+        applyTimer_->start(*wait);
     }
-}
-
-void TMainForm::ApplyScanOutput() {
-    lastApply_.restart();
-    logic_->ApplyScanOutput();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
@@ -241,7 +230,7 @@ void TMainForm::SetCaption(const std::string& text) {
 }
 
 void TMainForm::SetPathText(const std::string& text) {
-    pathLabel_->setText(Text(text));
+    PathLabel()->setText(Text(text));
     LayOutHeader();
 }
 
@@ -250,9 +239,9 @@ void TMainForm::SetStatusText(const std::string& text) {
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
-    sizeLabel_->setText(Text(totals.sizeText));
-    compressedLabel_->setText(Text(totals.onDiskText));
-    ratioLabel_->setText(Text(totals.ratioText));
+    SizeLabel()->setText(Text(totals.sizeText));
+    CompressedLabel()->setText(Text(totals.onDiskText));
+    RatioLabel()->setText(Text(totals.ratioText));
     LayOutHeader();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,10 +30,11 @@ class TMainForm : public QMainWindow, private MainFormView {
 
     TMainFormLogic& Logic() { return *logic_; }
     TListViewEx* List() const { return list_; }
-    QLabel* PathLabel() const { return pathLabel_; }
-    QLabel* SizeLabel() const { return sizeLabel_; }
-    QLabel* CompressedLabel() const { return compressedLabel_; }
-    QLabel* RatioLabel() const { return ratioLabel_; }
+    QLabel* Label(HeaderLabel label) const { return labels_[std::size_t(label)]; }
+    QLabel* PathLabel() const { return Label(HeaderLabel::kPath); }
+    QLabel* SizeLabel() const { return Label(HeaderLabel::kSize); }
+    QLabel* CompressedLabel() const { return Label(HeaderLabel::kCompressed); }
+    QLabel* RatioLabel() const { return Label(HeaderLabel::kRatio); }
     QLabel* StatusLine() const { return statusLine_; }
     QWidget* HeaderPanel() const { return panel_; }
     QTimer* UpdateStatusTimer() const { return updateStatusTimer_; }
@@ -61,15 +62,12 @@ class TMainForm : public QMainWindow, private MainFormView {
     bool BrowseForFolder(std::string& folder) override;
     void SetSortColumn(int column) override;
 
-    // Applies the scans' output now, or after the rest of the minimum interval between two
-    // batches: each batch lays the list out anew, so fewer, larger batches keep a scan of
-    // many entries fast while the rows still appear as they come.
     void ScheduleApply();
-    void ApplyScanOutput();
     void CreateMenu();
     void CreateHeader(QWidget* parent);
     void CreateList(QWidget* parent);
     void LayOutHeader();
+    void SizeColumns();
     int Scaled(int pixels) const;
 
     std::vector<std::string> args_;
@@ -77,19 +75,12 @@ class TMainForm : public QMainWindow, private MainFormView {
     TQelSystemImageList* systemImageList_ = nullptr;
     TQelBrowseForFolder* browseForFolderDlg_ = nullptr;
     QWidget* panel_ = nullptr;
-    QLabel* label1_ = nullptr;
-    QLabel* pathLabel_ = nullptr;
-    QLabel* label2_ = nullptr;
-    QLabel* sizeLabel_ = nullptr;
-    QLabel* label4_ = nullptr;
-    QLabel* compressedLabel_ = nullptr;
-    QLabel* label5_ = nullptr;
-    QLabel* ratioLabel_ = nullptr;
+    // Indexed by HeaderLabel.
+    std::array<QLabel*, kHeaderLabelCount> labels_{};
     TListViewEx* list_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QTimer* updateStatusTimer_ = nullptr;
     QTimer* applyTimer_ = nullptr;
-    QElapsedTimer lastApply_;
     QAction* scanAction_ = nullptr;
     QAction* refreshAction_ = nullptr;
     QAction* fileExitAction_ = nullptr;

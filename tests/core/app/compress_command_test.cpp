@@ -17,7 +17,7 @@ TEST(CompressEntry, AFileIsSwitchedAndItsRowRemeasured) {
     fs.Root().Folder("d").File("f", 8192, 2048);
     auto row = CompressEntry(fs, P("/d/"), "f", false);
     ASSERT_TRUE(row);
-    EXPECT_EQ(row->state, kStateCompressed);
+    EXPECT_EQ(row->StateIndex(), kStateCompressed);
     EXPECT_EQ(row->sizeText, "8 KB");
     EXPECT_EQ(row->onDiskText, "2 KB");
     EXPECT_EQ(row->ratioText, "75 %");
@@ -25,7 +25,7 @@ TEST(CompressEntry, AFileIsSwitchedAndItsRowRemeasured) {
 
     row = CompressEntry(fs, P("/d"), "f", true);
     ASSERT_TRUE(row);
-    EXPECT_EQ(row->state, kStatePlain);
+    EXPECT_EQ(row->StateIndex(), kStatePlain);
 }
 
 TEST(CompressEntry, AFolderGoesThroughTheWalkAndKeepsItsFolderFlag) {
@@ -34,7 +34,7 @@ TEST(CompressEntry, AFolderGoesThroughTheWalkAndKeepsItsFolderFlag) {
     tree.File("a", 4096).Folder("sub").File("b", 4096);
     auto row = CompressEntry(fs, P("/d/"), "tree", false);
     ASSERT_TRUE(row);
-    EXPECT_EQ(row->state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(row->StateIndex(), kStateCompressed + kFolderFlag);
     EXPECT_EQ(row->size, 8192);
     EXPECT_EQ(fs.switches, (std::vector<std::string>{P("+/d/tree/"), P("+/d/tree/a"),
                                                      P("+/d/tree/sub/"), P("+/d/tree/sub/b")}));
@@ -65,8 +65,9 @@ TEST(RowsAndTotals, RatioRoundsHalfToEvenAndTotalsUseLocaleSeparators) {
     EXPECT_EQ(totals.sizeText, "12.056 KB");
     EXPECT_EQ(totals.onDiskText, "2.291 KB");
     EXPECT_EQ(totals.ratioText, "81 %");
-    EXPECT_EQ(RowState(true, false, 10, 5), kStatePartly + kFolderFlag);
-    EXPECT_EQ(RowState(false, true, 10, 50), kStateCompressed);
+    EXPECT_EQ(RowState(false, 10, 5), CompressionState::kPartly);
+    EXPECT_EQ(RowState(true, 10, 50), CompressionState::kCompressed);
+    EXPECT_EQ(RowState(false, 10, 10), CompressionState::kPlain);
 }
 
 TEST(VolumeLine, NamesTheFileSystemAndWhetherItCompresses) {

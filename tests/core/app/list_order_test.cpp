@@ -7,13 +7,14 @@
 namespace packmeter {
 namespace {
 
-ListItem Entry(std::string name, bool folder, std::string size = "0 KB",
-               std::string onDisk = "0 KB", std::string ratio = "0 %") {
-    ListItem item;
-    item.caption = std::move(name);
-    item.subItems = {std::move(size), std::move(onDisk), std::move(ratio)};
-    item.stateIndex = folder ? kFolderFlag : 0;
-    return item;
+constexpr std::int64_t kKiB = 1024;
+constexpr std::int64_t kMiB = 1024 * kKiB;
+constexpr std::int64_t kGiB = 1024 * kMiB;
+
+// The list row of an entry with the given sizes, as a scan makes it.
+ListItem Entry(std::string name, bool folder, std::int64_t size = 0, std::int64_t onDisk = -1) {
+    return EntryItem(
+        MakeEntryRow(std::move(name), -1, folder, false, size, onDisk < 0 ? size : onDisk));
 }
 
 std::vector<std::string> Sorted(std::vector<ListItem> rows, int column, TSortOption order) {
@@ -48,10 +49,13 @@ TEST(ListCompareTest, NamesIgnoreCaseOfLettersOnlyAndShorterNamesComeFirst) {
 }
 
 TEST(ListCompareTest, SizesByUnitThenByTheNumberShown) {
+    // Shown as 2 GB, 10 MB, 9999 KB, 120 KB, 95 KB and 1 TB.
     const std::vector<ListItem> rows = {
-        Entry("2g", false, "2 GB"),       Entry("10m", false, "10 MB"),
-        Entry("9999k", false, "9999 KB"), Entry("120k", false, "120 KB"),
-        Entry("95k", false, "95 KB"),     Entry("1t", false, "1 TB")};
+        Entry("2g", false, 2 * kGiB),       Entry("10m", false, 10 * kMiB + 5),
+        Entry("9999k", false, 9999 * kKiB), Entry("120k", false, 120 * kKiB),
+        Entry("95k", false, 95 * kKiB),     Entry("1t", false, 1024 * kGiB)};
+    EXPECT_EQ(rows[2].subItems[0], "9999 KB");
+    EXPECT_EQ(rows[1].subItems[0], "10 MB");
     EXPECT_EQ(Sorted(rows, kSizeColumn, soAscending),
               (Names{"95k", "120k", "9999k", "10m", "2g", "1t"}));
     EXPECT_EQ(Sorted(rows, kSizeColumn, soDescending),
@@ -60,33 +64,36 @@ TEST(ListCompareTest, SizesByUnitThenByTheNumberShown) {
 
 TEST(ListCompareTest, CompressedColumnGoesByTheUnitThatTheLogicalSizeChose) {
     // 20 MB that take almost nothing still show "0 MB", above any "KB" text.
-    const ListItem packed = Entry("packed", false, "20 MB", "0 MB");
-    const ListItem plain = Entry("plain", false, "900 KB", "900 KB");
+    const ListItem packed = Entry("packed", false, 20 * kMiB, 100 * kKiB);
+    const ListItem plain = Entry("plain", false, 900 * kKiB);
+    EXPECT_EQ(packed.subItems[1], "0 MB");
     EXPECT_GT(ListCompare(packed, plain, kCompressedColumn, soAscending), 0);
     EXPECT_LT(ListCompare(packed, plain, kCompressedColumn, soDescending), 0);
+    // Within one unit, by the number that column shows.
+    EXPECT_LT(ListCompare(Entry("a", false, 8 * kKiB, 2 * kKiB),
+                          Entry("b", false, 2 * kKiB, 3 * kKiB), kCompressedColumn, soAscending),
+              0);
 }
 
 TEST(ListCompareTest, SameNumberInTheSameUnitIsEqualWhateverTheBytes) {
-    EXPECT_EQ(
-        ListCompare(Entry("a", false, "5 MB"), Entry("b", true, "5 MB"), kSizeColumn, soAscending),
-        0);
-    EXPECT_EQ(ListCompare(Entry("a", false, "0 KB"), Entry("b", false, "0 KB"), kSizeColumn,
-                          soDescending),
+    EXPECT_EQ(ListCompare(Entry("a", false, 50 * kMiB), Entry("b", true, 50 * kMiB + kMiB / 2),
+                          kSizeColumn, soAscending),
+              0);
+    EXPECT_EQ(ListCompare(Entry("a", false, 0), Entry("b", false, 1023), kSizeColumn, soDescending),
               0);
 }
 
 TEST(ListCompareTest, RatiosByTheirNumberIncludingNegativeOnes) {
-    const std::vector<ListItem> rows = {
-        Entry("hundred", false, "", "", "100 %"), Entry("zero", false, "", "", "0 %"),
-        Entry("twelve", false, "", "", "12 %"), Entry("minus", false, "", "", "-3 %")};
+    const std::vector<ListItem> rows = {Entry("hundred", false, 200, 0), Entry("zero", false, 50),
+                                        Entry("twelve", false, 8 * kKiB, 7 * kKiB),
+                                        Entry("minus", false, 100 * kKiB, 103 * kKiB),
+                                        // A ratio too large for 32 bits still sorts by its value.
+                                        Entry("huge", false, 1, kGiB)};
+    EXPECT_EQ(rows[3].subItems[2], "-3 %");
     EXPECT_EQ(Sorted(rows, kRatioColumn, soAscending),
-              (Names{"minus", "zero", "twelve", "hundred"}));
+              (Names{"huge", "minus", "zero", "twelve", "hundred"}));
     EXPECT_EQ(Sorted(rows, kRatioColumn, soDescending),
-              (Names{"hundred", "twelve", "zero", "minus"}));
-    // Extreme ratios do not overflow the comparison.
-    EXPECT_LT(ListCompare(Entry("a", false, "", "", "-2147483648 %"),
-                          Entry("b", false, "", "", "2147483647 %"), kRatioColumn, soAscending),
-              0);
+              (Names{"hundred", "twelve", "zero", "minus", "huge"}));
 }
 
 TEST(ListCompareTest, OtherColumnsCompareEqual) {
@@ -94,23 +101,23 @@ TEST(ListCompareTest, OtherColumnsCompareEqual) {
     EXPECT_EQ(ListCompare(Entry("a", false), Entry("b", true), -1, soDescending), 0);
 }
 
-TEST(RowTextColourTest, ByCompressionStateNotByTheFolderFlag) {
-    EXPECT_EQ(RowTextColour(kStatePlain), RowColour::kWindowText);
-    EXPECT_EQ(RowTextColour(kStatePartly), RowColour::kNavy);
-    EXPECT_EQ(RowTextColour(kStateCompressed), RowColour::kBlue);
-    EXPECT_EQ(RowTextColour(kStatePlain + kFolderFlag), RowColour::kWindowText);
-    EXPECT_EQ(RowTextColour(kStatePartly + kFolderFlag), RowColour::kNavy);
-    EXPECT_EQ(RowTextColour(kStateCompressed + kFolderFlag), RowColour::kBlue);
+TEST(RowTextColourTest, ByCompressionState) {
+    EXPECT_EQ(RowTextColour(CompressionState::kPlain), RowColour::kWindowText);
+    EXPECT_EQ(RowTextColour(CompressionState::kPartly), RowColour::kNavy);
+    EXPECT_EQ(RowTextColour(CompressionState::kCompressed), RowColour::kBlue);
 }
 
 TEST(EntryItemTest, KeepsTheRawNameForTheFileSystemAndTheCaptionForDisplay) {
-    const ListItem item =
-        EntryItem(MakeEntryRow("bad\xff", 7, true, false, 12, 7 * 1024, 8 * 1024));
+    const ListItem item = EntryItem(MakeEntryRow("bad\xff", 7, true, false, 8 * 1024, 7 * 1024));
     EXPECT_EQ(item.data, "bad\xff");
     EXPECT_EQ(item.caption, "bad\xef\xbf\xbd");
     EXPECT_EQ(item.subItems, (std::vector<std::string>{"8 KB", "7 KB", "12 %"}));
     EXPECT_EQ(item.imageIndex, 7);
-    EXPECT_EQ(item.stateIndex, kStatePartly + kFolderFlag);
+    EXPECT_EQ(item.keys.StateIndex(), kStatePartly + kFolderFlag);
+    EXPECT_EQ(item.keys.unit, SizeUnit::kKB);
+    EXPECT_EQ(item.keys.shownSize, 8);
+    EXPECT_EQ(item.keys.shownOnDisk, 7);
+    EXPECT_EQ(item.keys.ratioPercent, 12);
 }
 
 }  // namespace

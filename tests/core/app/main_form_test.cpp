@@ -135,8 +135,8 @@ TEST_F(MainFormLogicTest, StartWithAFolderScansItShowsThePathAndTheVolumeLine) {
     EXPECT_EQ(view.status, "File System: fakefs    (Supports file based compression)");
     Finish(logic);
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub", "one.txt", "two.bin"}));
-    EXPECT_EQ(view.rows[0].stateIndex, kStatePartly + kFolderFlag);
-    EXPECT_EQ(view.rows[2].stateIndex, kStateCompressed);
+    EXPECT_EQ(view.rows[0].keys.StateIndex(), kStatePartly + kFolderFlag);
+    EXPECT_EQ(view.rows[2].keys.StateIndex(), kStateCompressed);
     EXPECT_EQ(view.totals, "14,336 Bytes|11,264 Bytes|21 %");
     EXPECT_EQ(view.busyLog, (std::vector<bool>{true, false}));
 }
@@ -298,6 +298,45 @@ TEST_F(MainFormLogicTest, AfterShutdownNothingReachesTheView) {
     EXPECT_TRUE(view.rows.empty());
     EXPECT_EQ(view.totals, "");
     EXPECT_EQ(logic.CurrentFolder(), P("/a/"));
+}
+
+TEST_F(MainFormLogicTest, ScanOutputArrivesInBatchesAtLeastTheIntervalApart) {
+    auto clock = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    services.now = [&] { return clock; };
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/b"));
+    for (int i = 0; i < 5000 && !logic.ActiveScan()->Finished(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The first wake applies at once.
+    EXPECT_EQ(logic.ScheduleApply(), std::nullopt);
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
+    // The next waits out the interval through one timer, however many wakes come meanwhile.
+    clock += std::chrono::milliseconds(10);
+    EXPECT_EQ(logic.ScheduleApply(), kApplyInterval - std::chrono::milliseconds(10));
+    EXPECT_EQ(logic.ScheduleApply(), std::nullopt);
+    clock += std::chrono::milliseconds(30);
+    logic.ApplyScanOutput();
+    clock += std::chrono::milliseconds(39);
+    EXPECT_EQ(logic.ScheduleApply(), std::chrono::milliseconds(1));
+    logic.ApplyScanOutput();
+    clock += kApplyInterval;
+    EXPECT_EQ(logic.ScheduleApply(), std::nullopt);
+    EXPECT_EQ(view.batches, 1);
+}
+
+TEST_F(MainFormLogicTest, NamesAndPathsAreShownAsDisplayText) {
+    fs->Root().Folder("bad\xff").Folder("sub\xfe").File("f\xfd", 1);
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/bad\xff"));
+    Finish(logic);
+    EXPECT_EQ(logic.CurrentFolder(), P("/bad\xff/"));
+    EXPECT_EQ(view.path, P("/bad\xef\xbf\xbd/"));
+    EXPECT_EQ(view.caption, "Packmeter - " + P("/bad\xef\xbf\xbd/"));
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub\xef\xbf\xbd"}));
+    EXPECT_EQ(view.rows[0].data, "sub\xfe");
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, P("/bad\xef\xbf\xbd/sub\xef\xbf\xbd/"));
 }
 
 TEST(ScanChannelTest, WakesOncePerBatchAndNotAfterDetaching) {

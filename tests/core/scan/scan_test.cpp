@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <mutex>
 
 #include "tests/support/fake_filesystem.hpp"
@@ -98,20 +97,20 @@ TEST(TScan, RowsCarryStateTextsAndRatio) {
     EXPECT_EQ(empty.sizeText, "0 KB");
     EXPECT_EQ(empty.onDiskText, "0 KB");
     EXPECT_EQ(empty.ratioText, "0 %");
-    EXPECT_EQ(empty.state, kStatePlain);
+    EXPECT_EQ(empty.StateIndex(), kStatePlain);
     EXPECT_EQ(out->Row("tiny").sizeText, "0 KB");
-    EXPECT_EQ(out->Row("zipped-no-gain").state, kStateCompressed);
+    EXPECT_EQ(out->Row("zipped-no-gain").StateIndex(), kStateCompressed);
     EXPECT_EQ(out->Row("zipped-no-gain").ratioText, "0 %");
-    EXPECT_EQ(out->Row("sparse").state, kStateCompressed);
+    EXPECT_EQ(out->Row("sparse").StateIndex(), kStateCompressed);
     EXPECT_EQ(out->Row("grown").ratioText, "-3 %");
-    EXPECT_EQ(out->Row("grown").state, kStatePlain);
+    EXPECT_EQ(out->Row("grown").StateIndex(), kStatePlain);
     EXPECT_EQ(out->Row("twelve").ratioText, "12 %");
-    EXPECT_EQ(out->Row("twelve").state, kStatePartly);
+    EXPECT_EQ(out->Row("twelve").StateIndex(), kStatePartly);
     EXPECT_EQ(out->Row("thirty-eight").ratioText, "38 %");
     EXPECT_EQ(out->Row("huge").sizeText, "5120 MB");
-    EXPECT_EQ(out->Row("partly").state, kStatePartly + kFolderFlag);
+    EXPECT_EQ(out->Row("partly").StateIndex(), kStatePartly + kFolderFlag);
     EXPECT_EQ(out->Row("partly").ratioText, "38 %");
-    EXPECT_EQ(out->Row("marked").state, kStateCompressed + kFolderFlag);
+    EXPECT_EQ(out->Row("marked").StateIndex(), kStateCompressed + kFolderFlag);
     EXPECT_EQ(out->Row("marked").iconIndex, -1);
 }
 
@@ -152,51 +151,46 @@ TEST(TScan, NamesThatAreNotUtf8KeepTheirBytesForTheFileSystem) {
     EXPECT_EQ(out->rows[1].caption, out->rows[1].name);
 }
 
-// Blocks the walk inside the folder pass until the test lets it go.
-struct Gate {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool reached = false;
-    bool open = false;
-    void Arrive() {
-        std::unique_lock guard(lock);
-        reached = true;
-        changed.notify_all();
-        changed.wait(guard, [&] { return open; });
-    }
-    void AwaitArrival() {
-        std::unique_lock guard(lock);
-        changed.wait(guard, [&] { return reached; });
-    }
-    void Open() {
-        std::lock_guard guard(lock);
-        open = true;
-        changed.notify_all();
-    }
-};
-
-TEST(TScan, AStoppedScanHandsNothingMoreToItsOutput) {
+TEST(TScan, AStoppedScanHandsNothingMoreToItsOutputAndLeavesItsWalk) {
     auto fs = std::make_shared<FakeFileSystem>();
     auto& d = fs->Root().Folder("d");
     d.Folder("first").File("x", 1);
     d.Folder("second").Folder("deep").File("y", 1);
     d.Folder("third").File("z", 1);
-    d.File("file", 1);
-    Gate gate;
-    fs->onEntry = [&](const std::string& path) {
-        if (path == P("/d/second/deep")) {
-            gate.Arrive();
-        }
+    d.File("file", 1).File("file2", 1);
+    const struct {
+        const char* stopAt;  // the stop comes while the walk lists this entry ...
+        int sighting;        // ... for this time
+        std::vector<std::string> events;
+        std::vector<std::string> neverListed;
+    } cases[] = {
+        // Inside a sub-folder's tree: its row is not handed over, nothing deeper is entered.
+        {"/d/second/deep", 1, {"busy", "row first"}, {"/d/second/deep/y", "/d/third/z"}},
+        // Between two sub-folders of the folder pass.
+        {"/d/third", 1, {"busy", "row first", "row second"}, {"/d/third/z"}},
+        // In the file pass.
+        {"/d/file2", 2, {"busy", "row first", "row second", "row third", "row file"}, {}},
     };
-    auto out = std::make_shared<Recorder>();
-    TScan scan(P("/d/"), out, fs);
-    scan.Start();
-    gate.AwaitArrival();
-    scan.Terminate();
-    gate.Open();
-    scan.WaitFor();
-    EXPECT_TRUE(scan.Finished());
-    EXPECT_EQ(out->events, (std::vector<std::string>{"busy", "row first"}));
+    for (const auto& c : cases) {
+        auto out = std::make_shared<Recorder>();
+        TScan scan(P("/d/"), out, fs);
+        scan.SetWalkThreads(1);
+        int sightings = 0;
+        std::vector<std::string> listed;
+        fs->onEntry = [&](const std::string& path) {
+            listed.push_back(path);
+            if (path == P(c.stopAt) && ++sightings == c.sighting) {
+                scan.Terminate();
+            }
+        };
+        scan.Execute();
+        fs->onEntry = nullptr;
+        EXPECT_TRUE(scan.Finished());
+        EXPECT_EQ(out->events, c.events) << c.stopAt;
+        for (const std::string& path : c.neverListed) {
+            EXPECT_EQ(std::count(listed.begin(), listed.end(), P(path)), 0) << c.stopAt << path;
+        }
+    }
 }
 
 TEST(TScan, DestroyingARunningScanStopsAndJoinsIt) {

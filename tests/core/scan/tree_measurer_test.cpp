@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
@@ -65,13 +67,34 @@ TEST(TreeMeasurer, SameTotalsAsTheSequentialWalkWithAnyNumberOfThreads) {
 
 TEST(TreeMeasurer, GivesUpOnceStopped) {
     FakeFileSystem& fs = Forest();
-    TreeMeasurer measurer(4);
-    StopFlag stop{true};
-    auto folder = fs.OpenFolder(P("/top/"));
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    measurer.Measure(*folder, P("/top/"), logical, onDisk, &stop);
-    EXPECT_EQ(logical, 0);
+    std::int64_t wholeLogical = 0;
+    std::int64_t wholeOnDisk = 0;
+    GetFolderSizes(fs, P("/top/"), wholeLogical, wholeOnDisk, kMeasure);
+    for (unsigned threads : {1u, 4u}) {
+        // The stop comes from inside the walk, at its 200th entry; every thread then leaves its
+        // listings at their next entry.
+        StopFlag stop{false};
+        std::atomic<int> seen{0};
+        std::atomic<int> seenAfterStop{0};
+        fs.onEntry = [&](const std::string&) {
+            if (stop.load()) {
+                ++seenAfterStop;
+            } else if (++seen == 200) {
+                stop.store(true);
+            }
+        };
+        TreeMeasurer measurer(threads);
+        auto folder = fs.OpenFolder(P("/top/"));
+        std::int64_t logical = 0;
+        std::int64_t onDisk = 0;
+        measurer.Measure(*folder, P("/top/"), logical, onDisk, &stop);
+        fs.onEntry = nullptr;
+        EXPECT_GT(logical, 0) << threads << " threads";
+        EXPECT_LT(logical, wholeLogical) << threads << " threads";
+        // At most one more entry for each folder open on each thread (the wide part is 6 deep)
+        // and for each folder handed out but not yet begun.
+        EXPECT_LE(seenAfterStop.load(), int(threads) * 7) << threads << " threads";
+    }
 }
 
 }  // namespace

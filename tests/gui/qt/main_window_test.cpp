@@ -9,8 +9,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <memory>
+#include <tuple>
 
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
@@ -126,7 +128,15 @@ TEST_F(MainWindowTest, LayoutTextsAndMenuBeforeAnyScan) {
     }
     EXPECT_EQ(captions, (QStringList{"Name", "Size", "Compresed", "Ratio"}));
     EXPECT_EQ(list.columnWidth(0), qRound(170 * scale));
-    EXPECT_EQ(list.columnWidth(3), qRound(40 * scale));
+    // At least their own widths, and wide enough for the widest texts they usually show
+    // beside the cell's margins.
+    const int margins = 2 * (list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    const QFontMetrics metrics = list.fontMetrics();
+    for (const auto& [column, least, longest] :
+         {std::tuple{1, 70, "9999 KB"}, {2, 70, "9999 KB"}, {3, 40, "100 %"}}) {
+        EXPECT_GE(list.columnWidth(column), qRound(least * scale)) << column;
+        EXPECT_GT(list.columnWidth(column), metrics.horizontalAdvance(longest) + margins) << column;
+    }
     EXPECT_EQ(list.SortColumn(), -1);
     EXPECT_EQ(list.SortOrder(), soNone);
     EXPECT_FALSE(list.AutoResort());

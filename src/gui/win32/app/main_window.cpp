@@ -12,12 +12,6 @@ namespace packmeter::win32 {
 
 namespace {
 
-constexpr int kClientWidth = 410;
-constexpr int kClientHeight = 453;
-constexpr int kHeaderHeight = 49;
-constexpr int kStatusHeight = 19;
-constexpr UINT kStatusInterval = 1500;
-constexpr auto kApplyInterval = std::chrono::milliseconds(40);
 constexpr const wchar_t* kClassName = L"PackmeterMainForm";
 constexpr const wchar_t* kFormFontName = L"MS Sans Serif";
 constexpr int kAppIcon = 1;
@@ -45,8 +39,7 @@ int ScreenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
-SIZE TextSize(HWND hwnd, HFONT font) {
-    const std::wstring text = win::ToWide(WindowText(hwnd));
+SIZE TextSize(HWND hwnd, HFONT font, const std::wstring& text) {
     const HDC dc = ::GetDC(hwnd);
     const HGDIOBJ old = ::SelectObject(dc, font);
     SIZE size{};
@@ -55,6 +48,20 @@ SIZE TextSize(HWND hwnd, HFONT font) {
     ::ReleaseDC(hwnd, dc);
     return size;
 }
+
+// Text widths in the font that a window draws with.
+class WindowFontMeasure final : public TextMeasure {
+  public:
+    explicit WindowFontMeasure(HWND hwnd)
+        : hwnd_(hwnd), font_(reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0))) {}
+    int TextWidth(std::string_view text) const override {
+        return int(TextSize(hwnd_, font_, win::ToWide(std::string(text))).cx);
+    }
+
+  private:
+    HWND hwnd_;
+    HFONT font_;
+};
 
 }  // namespace
 
@@ -92,7 +99,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
 
     const HWND hwnd = Hwnd();
     logic_->Channel().SetWake([hwnd] { ::PostMessageW(hwnd, kApplyScanOutputMessage, 0, 0); });
-    ::SetTimer(hwnd, kStatusTimer, kStatusInterval, nullptr);
+    ::SetTimer(hwnd, kStatusTimer, UINT(kStatusInterval.count()), nullptr);
     AddKeyPreview(this);
 }
 
@@ -111,7 +118,7 @@ void TMainForm::CreateFonts() {
     LOGFONTW face{};
     if (FontInstalled(kFormFontName)) {
         wcsncpy(face.lfFaceName, kFormFontName, LF_FACESIZE - 1);
-        face.lfHeight = -::MulDiv(8, dpi_, 72);
+        face.lfHeight = -::MulDiv(kFormFontPoints, dpi_, 72);
         face.lfCharSet = DEFAULT_CHARSET;
     } else {
         // The system's dialog font where the classic one is missing.
@@ -129,11 +136,12 @@ void TMainForm::CreateMenuBar() {
     // Owned by the window once set: destroyed with it.
     const HMENU bar = ::CreateMenu();
     const HMENU file = ::CreatePopupMenu();
-    ::AppendMenuW(file, MF_STRING, kScanCommand, L"&Scan...");
-    ::AppendMenuW(file, MF_STRING, kRefreshCommand, L"&Refresh");
+    ::AppendMenuW(file, MF_STRING, kScanCommand, win::ToWide(kScanActionText).c_str());
+    ::AppendMenuW(file, MF_STRING, kRefreshCommand, win::ToWide(kRefreshActionText).c_str());
     ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(file, MF_STRING, kExitCommand, L"E&xit");
-    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    ::AppendMenuW(file, MF_STRING, kExitCommand, win::ToWide(kExitActionText).c_str());
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file),
+                  win::ToWide(kFileMenuText).c_str());
     ::SetMenu(Hwnd(), bar);
 }
 
@@ -146,34 +154,31 @@ HWND TMainForm::MakeLabel(const char* text, bool bold) {
 }
 
 void TMainForm::CreateHeader() {
-    label1_ = MakeLabel("Path:", true);
-    pathLabel_ = MakeLabel("", false);
-    label2_ = MakeLabel("Size:", true);
-    sizeLabel_ = MakeLabel(kCalculatingText, false);
-    label4_ = MakeLabel("Compressed:", true);
-    compressedLabel_ = MakeLabel(kCalculatingText, false);
-    label5_ = MakeLabel("Ratio:", true);
-    ratioLabel_ = MakeLabel("", false);
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        labels_[i] = MakeLabel(kHeaderLabels[i].text, kHeaderLabels[i].bold);
+    }
 }
 
 void TMainForm::CreateList() {
     list_.SetApplicationTitle(kApplicationTitle);
-    list_.Create(Hwnd(), kListId, "List",
-                 {{L"Name", Scaled(170), LVCFMT_LEFT},
-                  {L"Size", Scaled(70), LVCFMT_RIGHT},
-                  {L"Compresed", Scaled(70), LVCFMT_RIGHT},
-                  {L"Ratio", Scaled(40), LVCFMT_RIGHT}});
+    std::vector<ColumnSetup> columns;
+    for (std::size_t i = 0; i < kListColumns.size(); ++i) {
+        columns.push_back({win::ToWide(kColumnCaptions[i]), Scaled(kListColumns[i].width),
+                           kListColumns[i].alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT});
+    }
+    list_.Create(Hwnd(), kListId, "List", columns);
     list_.SetSmallImages(systemImageList_.Handle());
     list_.SetSortOrder(soNone);
     list_.SetSortColumn(-1);
     list_.SetUseExplorerFontSettings(false);
+    SizeColumns();
     list_.SetAutoResort(false);
     list_.SetAutoSaveSettings(false);
     list_.SetOnCompare([this](const ListItem& a, const ListItem& b, int column) {
         return ListCompare(a, b, column, list_.SortOrder());
     });
     list_.onCustomDrawItem = [](const ListItem& item) -> std::optional<COLORREF> {
-        switch (RowTextColour(item.stateIndex)) {
+        switch (RowTextColour(item.keys.state)) {
             case RowColour::kNavy:
                 return RGB(kNavy.red, kNavy.green, kNavy.blue);
             case RowColour::kBlue:
@@ -190,36 +195,34 @@ int TMainForm::HeaderHeight() const {
     return Scaled(kHeaderHeight);
 }
 
+void TMainForm::SizeColumns() {
+    // The list view keeps about 6 pixels beside a cell's text on either side.
+    const WindowFontMeasure measure(list_.Hwnd());
+    for (std::size_t i = 0; i < kListColumns.size(); ++i) {
+        ListView_SetColumnWidth(
+            list_.Hwnd(), int(i),
+            ListColumnWidth(i, measure, Scaled(12), [this](int pixels) { return Scaled(pixels); }));
+    }
+}
+
 void TMainForm::LayOutHeader() {
-    struct Place {
-        HWND label;
-        int x;
-        int y;
-        HFONT font;
-    };
-    // Each label at its own position, moved right only where a wider font would make it
-    // overlap the label before it on the same line.
-    const Place places[] = {
-        {label1_, 8, 7, boldFont_.get()},    {pathLabel_, 40, 7, font_.get()},
-        {label2_, 8, 27, boldFont_.get()},   {sizeLabel_, 40, 27, font_.get()},
-        {label4_, 117, 27, boldFont_.get()}, {compressedLabel_, 193, 27, font_.get()},
-        {label5_, 275, 27, boldFont_.get()}, {ratioLabel_, 315, 27, font_.get()}};
+    std::array<SIZE, kHeaderLabelCount> sizes{};
+    std::array<int, kHeaderLabelCount> widths{};
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        const HFONT font = kHeaderLabels[i].bold ? boldFont_.get() : font_.get();
+        sizes[i] = TextSize(labels_[i], font, win::ToWide(WindowText(labels_[i])));
+        widths[i] = int(sizes[i].cx);
+    }
+    const auto lefts = HeaderLabelLefts(widths, [this](int pixels) { return Scaled(pixels); });
     RECT client{};
     ::GetClientRect(Hwnd(), &client);
-    int lineEnd = 0;
-    int lineY = -1;
-    for (const Place& place : places) {
-        const SIZE size = TextSize(place.label, place.font);
-        if (place.y != lineY) {
-            lineY = place.y;
-            lineEnd = 0;
-        }
-        const int x = std::max(Scaled(place.x), lineEnd == 0 ? 0 : lineEnd + Scaled(3));
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        const int x = lefts[i];
         // The path may be longer than the window: it ends at the window's edge.
-        const int width = place.label == pathLabel_ ? std::max(0, int(client.right) - x - Scaled(4))
-                                                    : int(size.cx) + 1;
-        ::MoveWindow(place.label, x, Scaled(place.y), width, size.cy, TRUE);
-        lineEnd = x + size.cx;
+        const int width = kHeaderLabels[i].label == HeaderLabel::kPath
+                              ? std::max(0, int(client.right) - x - Scaled(4))
+                              : widths[i] + 1;
+        ::MoveWindow(labels_[i], x, Scaled(kHeaderLabels[i].y), width, sizes[i].cy, TRUE);
     }
 }
 
@@ -247,20 +250,9 @@ void TMainForm::Show(int showCommand) {
 }
 
 void TMainForm::ScheduleApply() {
-    const auto since = std::chrono::steady_clock::now() - lastApply_;
-    if (since >= kApplyInterval) {
-        ApplyScanOutput();
-    } else if (!applyTimerSet_) {
-        applyTimerSet_ = true;
-        const auto rest =
-            std::chrono::duration_cast<std::chrono::milliseconds>(kApplyInterval - since);
-        ::SetTimer(Hwnd(), kApplyTimer, UINT(std::max<long long>(1, rest.count())), nullptr);
+    if (const auto wait = logic_->ScheduleApply()) {
+        ::SetTimer(Hwnd(), kApplyTimer, UINT(wait->count()), nullptr);
     }
-}
-
-void TMainForm::ApplyScanOutput() {
-    lastApply_ = std::chrono::steady_clock::now();
-    logic_->ApplyScanOutput();
 }
 
 LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -276,8 +268,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 logic_->UpdateStatusTimerTimer();
             } else if (wParam == kApplyTimer) {
                 ::KillTimer(Hwnd(), kApplyTimer);
-                applyTimerSet_ = false;
-                ApplyScanOutput();
+                logic_->ApplyScanOutput();
             }
             return 0;
         case WM_COMMAND:
@@ -357,7 +348,7 @@ void TMainForm::SetCaption(const std::string& text) {
 }
 
 void TMainForm::SetPathText(const std::string& text) {
-    SetWindowTextUtf8(pathLabel_, text);
+    SetWindowTextUtf8(PathLabel(), text);
     LayOutHeader();
 }
 
@@ -366,9 +357,9 @@ void TMainForm::SetStatusText(const std::string& text) {
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
-    SetWindowTextUtf8(sizeLabel_, totals.sizeText);
-    SetWindowTextUtf8(compressedLabel_, totals.onDiskText);
-    SetWindowTextUtf8(ratioLabel_, totals.ratioText);
+    SetWindowTextUtf8(SizeLabel(), totals.sizeText);
+    SetWindowTextUtf8(CompressedLabel(), totals.onDiskText);
+    SetWindowTextUtf8(RatioLabel(), totals.ratioText);
     LayOutHeader();
     ::InvalidateRect(Hwnd(), nullptr, TRUE);
 }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <chrono>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,10 +38,11 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
 
     TMainFormLogic& Logic() { return *logic_; }
     TListViewEx& List() { return list_; }
-    HWND PathLabel() const { return pathLabel_; }
-    HWND SizeLabel() const { return sizeLabel_; }
-    HWND CompressedLabel() const { return compressedLabel_; }
-    HWND RatioLabel() const { return ratioLabel_; }
+    HWND Label(HeaderLabel label) const { return labels_[std::size_t(label)]; }
+    HWND PathLabel() const { return Label(HeaderLabel::kPath); }
+    HWND SizeLabel() const { return Label(HeaderLabel::kSize); }
+    HWND CompressedLabel() const { return Label(HeaderLabel::kCompressed); }
+    HWND RatioLabel() const { return Label(HeaderLabel::kRatio); }
     HWND StatusBar() const { return statusBar_; }
     TQelBrowseForFolder& BrowseForFolderDlg() { return browseForFolderDlg_; }
     TQelSystemImageList& SystemImageList() { return systemImageList_; }
@@ -72,8 +73,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void CreateList();
     void LayOut();
     void LayOutHeader();
+    void SizeColumns();
     void ScheduleApply();
-    void ApplyScanOutput();
     int Scaled(int pixels) const;
     HWND MakeLabel(const char* text, bool bold);
 
@@ -85,18 +86,9 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     TQelSystemImageList systemImageList_;
     TQelBrowseForFolder browseForFolderDlg_;
     TListViewEx list_;
-    // Child windows are destroyed with the main window.
-    HWND label1_ = nullptr;
-    HWND pathLabel_ = nullptr;
-    HWND label2_ = nullptr;
-    HWND sizeLabel_ = nullptr;
-    HWND label4_ = nullptr;
-    HWND compressedLabel_ = nullptr;
-    HWND label5_ = nullptr;
-    HWND ratioLabel_ = nullptr;
+    // Child windows are destroyed with the main window. Indexed by HeaderLabel.
+    std::array<HWND, kHeaderLabelCount> labels_{};
     HWND statusBar_ = nullptr;
-    std::chrono::steady_clock::time_point lastApply_;
-    bool applyTimerSet_ = false;
     bool shown_ = false;
     bool busy_ = false;
 };

@@ -169,7 +169,7 @@ bool TListViewEx::Create(HWND parent, int id, const std::string& name,
     for (const ColumnSetup& setup : columns) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        column.pszText = const_cast<wchar_t*>(setup.caption);
+        column.pszText = const_cast<wchar_t*>(setup.caption.c_str());
         column.cx = setup.width;
         column.fmt = setup.format;
         ::SendMessageW(hwnd_, LVM_INSERTCOLUMNW, WPARAM(index++), LPARAM(&column));

@@ -17,7 +17,7 @@
 namespace packmeter::win32 {
 
 struct ColumnSetup {
-    const wchar_t* caption;
+    std::wstring caption;
     int width;
     int format;  // LVCFMT_LEFT or LVCFMT_RIGHT
 };

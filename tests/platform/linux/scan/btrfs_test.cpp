@@ -83,8 +83,8 @@ TEST_F(BtrfsTest, TreeRoundTripKeepsDataAndMovesSizes) {
     EXPECT_EQ(packed.logical, before.logical);
     EXPECT_LT(packed.onDisk, (128 << 10) + before.logical / 4);
     ScanResult scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a").state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("c.txt").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("a").StateIndex(), kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("c.txt").StateIndex(), kStateCompressed);
     EXPECT_EQ(scan.Row("c.txt").onDisk, CompsizeBytes(top + "c.txt"));
     // New files in a compressed folder are compressed too.
     WriteFile(top + "a/b/new.txt", Compressible(200000));
@@ -98,8 +98,8 @@ TEST_F(BtrfsTest, TreeRoundTripKeepsDataAndMovesSizes) {
     EXPECT_EQ(CompsizeBytes(top + "c.txt"), (300000 + 4095) / 4096 * 4096);
     EXPECT_EQ(TreeSha256(top), hashes);
     scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a").state, kStatePlain + kFolderFlag);
-    EXPECT_EQ(scan.Row("c.txt").state, kStatePlain);
+    EXPECT_EQ(scan.Row("a").StateIndex(), kStatePlain + kFolderFlag);
+    EXPECT_EQ(scan.Row("c.txt").StateIndex(), kStatePlain);
 }
 
 TEST_F(BtrfsTest, SingleFileRoundTripAndRefusals) {

@@ -56,13 +56,13 @@ TEST_F(ListingTest, ScanGivesEveryCompressionState) {
 
     const ScanResult scan = ScanFolder(top);
     ASSERT_EQ(scan.rows.size(), 7u);
-    EXPECT_EQ(scan.Row("plain").state, kStatePlain + kFolderFlag);
-    EXPECT_EQ(scan.Row("partly").state, kStatePartly + kFolderFlag);
-    EXPECT_EQ(scan.Row("marked").state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("plain.txt").state, kStatePlain);
-    EXPECT_EQ(scan.Row("packed.txt").state, kStateCompressed);  // compressed data, no mark
-    EXPECT_EQ(scan.Row("empty").state, kStatePlain);
-    EXPECT_EQ(scan.Row("sparse").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("plain").StateIndex(), kStatePlain + kFolderFlag);
+    EXPECT_EQ(scan.Row("partly").StateIndex(), kStatePartly + kFolderFlag);
+    EXPECT_EQ(scan.Row("marked").StateIndex(), kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("plain.txt").StateIndex(), kStatePlain);
+    EXPECT_EQ(scan.Row("packed.txt").StateIndex(), kStateCompressed);  // compressed data, no mark
+    EXPECT_EQ(scan.Row("empty").StateIndex(), kStatePlain);
+    EXPECT_EQ(scan.Row("sparse").StateIndex(), kStateCompressed);
     // Plain data counts its logical size, not its rounded allocation.
     EXPECT_EQ(scan.Row("plain.txt").onDisk, 100000);
     EXPECT_EQ(scan.Row("plain").onDisk, 200000);
@@ -94,7 +94,7 @@ TEST_F(ListingTest, NamesAreRawBytesThatAreMeasuredAndCompressed) {
     for (const std::string& name : names) {
         EXPECT_EQ(scan.Row(name).size, 120000) << name;
         EXPECT_LT(scan.Row(name).onDisk, 40000) << name;
-        EXPECT_EQ(scan.Row(name).state, kStateCompressed) << name;
+        EXPECT_EQ(scan.Row(name).StateIndex(), kStateCompressed) << name;
     }
     EXPECT_EQ(scan.Row(names[0]).caption, names[0]);
     EXPECT_NE(scan.Row(names[2]).caption, names[2]);  // shown as valid UTF-8
@@ -223,7 +223,7 @@ TEST_F(ListingTest, UnprivilegedUserSkipsUnreadableFolders) {
     // tool says so. As root the same file shows compressed.
     EXPECT_EQ(rows["c.txt"], std::make_pair(7000L, kStatePlain));
     EXPECT_NE(run.output.find("need root"), std::string::npos) << run.output;
-    EXPECT_EQ(ScanFolder(top).Row("c.txt").state, kStateCompressed);
+    EXPECT_EQ(ScanFolder(top).Row("c.txt").StateIndex(), kStateCompressed);
 }
 
 }  // namespace

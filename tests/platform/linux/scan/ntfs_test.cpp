@@ -64,10 +64,10 @@ TEST_F(NtfsTest, SizesFollowTheAllocationOnlyForCompressedAndSparseFiles) {
     }
 
     const ScanResult scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("packed").state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("plain").state, kStatePlain);
+    EXPECT_EQ(scan.Row("packed").StateIndex(), kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("plain").StateIndex(), kStatePlain);
     EXPECT_EQ(scan.Row("plain").onDisk, 5000);  // 8 KiB allocated
-    EXPECT_EQ(scan.Row("sparse").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("sparse").StateIndex(), kStateCompressed);
     EXPECT_EQ(scan.Row("sparse").sizeText, "5120 MB");
     EXPECT_EQ(scan.Row("sparse").onDisk, AllocatedBytes(top + "sparse"));
 }
@@ -96,8 +96,8 @@ TEST_F(NtfsTest, TreeRoundTripKeepsDataNamesAndMetadata) {
     EXPECT_LT(packed.onDisk, 90000 + before.logical / 4);
     EXPECT_EQ(TreeSha256(top), hashes);
     ScanResult scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a").state, kStateCompressed + kFolderFlag);
-    EXPECT_EQ(scan.Row("c.txt").state, kStateCompressed);
+    EXPECT_EQ(scan.Row("a").StateIndex(), kStateCompressed + kFolderFlag);
+    EXPECT_EQ(scan.Row("c.txt").StateIndex(), kStateCompressed);
     EXPECT_EQ(scan.Row("c.txt").onDisk, AllocatedBytes(c));
     // The rewrite kept the stream, the DOS name and the write time, and left no scratch.
     EXPECT_EQ(Xattr(c, "user.stream"), "named stream");
@@ -114,8 +114,8 @@ TEST_F(NtfsTest, TreeRoundTripKeepsDataNamesAndMetadata) {
     EXPECT_GE(AllocatedBytes(top + "/zeros"), 1 << 20);  // plain again: zeros written out
     EXPECT_EQ(TreeSha256(top), hashes);
     scan = ScanFolder(top);
-    EXPECT_EQ(scan.Row("a").state, kStatePlain + kFolderFlag);
-    EXPECT_EQ(scan.Row("zeros").state, kStatePlain);
+    EXPECT_EQ(scan.Row("a").StateIndex(), kStatePlain + kFolderFlag);
+    EXPECT_EQ(scan.Row("zeros").StateIndex(), kStatePlain);
     EXPECT_EQ(Xattr(c, "system.ntfs_dos_name"), "C~1.TXT");
 }
 
