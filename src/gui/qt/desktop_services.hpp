@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 
 namespace packmeter::qt {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/listview/list_item.hpp"
-#include "core/listview/list_view_logic.hpp"
+#include "core/listview/list_view_ex_logic.hpp"
 #include "gui/qt/qt_list_locale.hpp"
 
 namespace packmeter::qt {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "gui/qt/desktop_services.hpp"
-#include "gui/qt/main_window.hpp"
+#include "gui/qt/main_form.hpp"
 #include "gui/qt/system_image_list.hpp"
 #include "platform/system.hpp"
 

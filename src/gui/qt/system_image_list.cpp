@@ -149,13 +149,13 @@ void TQelSystemImageList::SetShareImages(bool share) {
     RefreshSystemList();
 }
 
-void TQelSystemImageList::SetSize(TQelImageListSize size) {
+void TQelSystemImageList::SetSize(ImageListSize size) {
     size_ = size;
     RefreshSystemList();
 }
 
 QSize TQelSystemImageList::IconSize() const {
-    return size_ == si_large ? QSize(32, 32) : QSize(16, 16);
+    return size_ == ImageListSize::kLarge ? QSize(32, 32) : QSize(16, 16);
 }
 
 QIcon TQelSystemImageList::Icon(int index) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QHash>
 #include <QIcon>
 #include <QObject>
@@ -56,7 +58,12 @@ class SystemIconList final : public IconSource {
     std::vector<QIcon> icons_;  // UI thread only
 };
 
-enum TQelImageListSize { si_small = 0, si_large = 1 };
+// Which of the system's icon lists: small or large icons.
+enum class ImageListSize : std::uint8_t { kSmall = 0, kLarge = 1 };
+// The names of the form descriptions.
+using TQelImageListSize = ImageListSize;
+inline constexpr ImageListSize si_small = ImageListSize::kSmall;
+inline constexpr ImageListSize si_large = ImageListSize::kLarge;
 
 // The image list that a list's rows draw their icons from: the process's icon list, shared,
 // or a copy of the icons it held when the copy was taken.
@@ -68,8 +75,8 @@ class TQelSystemImageList : public QObject {
 
     bool ShareImages() const { return shareImages_; }
     void SetShareImages(bool share);
-    TQelImageListSize Size() const { return size_; }
-    void SetSize(TQelImageListSize size);
+    ImageListSize Size() const { return size_; }
+    void SetSize(ImageListSize size);
     QSize IconSize() const;
 
     QIcon Icon(int index) const;
@@ -82,7 +89,7 @@ class TQelSystemImageList : public QObject {
     std::shared_ptr<SystemIconList> shared_ = SystemIconList::Shared();
     std::vector<QIcon> copy_;
     bool shareImages_ = true;
-    TQelImageListSize size_ = si_small;
+    ImageListSize size_ = ImageListSize::kSmall;
 };
 
 // Makes the desktop's icon theme the one icons come from, with Adwaita where the desktop names

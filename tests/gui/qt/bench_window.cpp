@@ -13,7 +13,7 @@
 #include <string>
 
 #include "gui/qt/desktop_services.hpp"
-#include "gui/qt/main_window.hpp"
+#include "gui/qt/main_form.hpp"
 #include "gui/qt/system_image_list.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 

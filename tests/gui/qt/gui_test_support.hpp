@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 #include "core/listview/header_arrow.hpp"
 #include "gui/qt/list_view_ex.hpp"
 

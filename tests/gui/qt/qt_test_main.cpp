@@ -7,7 +7,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 #include "gui/qt/system_image_list.hpp"
 
 int main(int argc, char** argv) {

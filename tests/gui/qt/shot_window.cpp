@@ -9,7 +9,7 @@
 
 #include "gui/qt/desktop_services.hpp"
 #include "gui/qt/list_view_ex.hpp"
-#include "gui/qt/main_window.hpp"
+#include "gui/qt/main_form.hpp"
 #include "gui/qt/system_image_list.hpp"
 
 using packmeter::qt::TMainForm;

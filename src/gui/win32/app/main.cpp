@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/win32/app/main_window.hpp"
+#include "gui/win32/app/main_form.hpp"
 #include "gui/win32/app/shell_launcher.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
 #include "platform/windows/utils/win_path.hpp"

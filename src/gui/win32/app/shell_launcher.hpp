@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 
 namespace packmeter::win32 {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/listview/list_item.hpp"
-#include "core/listview/list_view_logic.hpp"
+#include "core/listview/list_view_ex_logic.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/listview/win_list_locale.hpp"
 

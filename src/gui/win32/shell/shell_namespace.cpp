@@ -13,8 +13,8 @@ namespace packmeter::win32 {
 
 namespace {
 
-ShellEnvironment* g_shell = nullptr;
-HWND g_mainWindow = nullptr;
+ShellEnvironment* currentShell = nullptr;
+HWND dialogOwner = nullptr;
 
 constexpr std::array<int, 37> kCsidl = {CSIDL_DRIVES,
                                         CSIDL_BITBUCKET,
@@ -72,11 +72,11 @@ ShellEnvironment::ShellEnvironment() {
         allocator_.reset();
         desktop_.reset();
     }
-    g_shell = this;
+    currentShell = this;
 }
 
 ShellEnvironment::~ShellEnvironment() {
-    g_shell = nullptr;
+    currentShell = nullptr;
     desktop_.reset();
     allocator_.reset();
     if (oleInitialized_) {
@@ -85,7 +85,7 @@ ShellEnvironment::~ShellEnvironment() {
 }
 
 ShellEnvironment* Shell() {
-    return g_shell;
+    return currentShell;
 }
 
 const ITEMIDLIST* EmptyIDList() {
@@ -263,12 +263,12 @@ std::string StrRetToString(STRRET& value, const ITEMIDLIST* relative) {
 }
 
 void SetMainWindow(HWND window) {
-    g_mainWindow = window;
+    dialogOwner = window;
 }
 
 HWND DialogOwnerWindow() {
-    if (g_mainWindow && ::IsWindow(g_mainWindow)) {
-        return g_mainWindow;
+    if (dialogOwner && ::IsWindow(dialogOwner)) {
+        return dialogOwner;
     }
     return ::GetActiveWindow();
 }

@@ -6,10 +6,10 @@ namespace packmeter::win32 {
 
 TQelSystemImageList::TQelSystemImageList() {
     SetShareImages(true);
-    SetSize(si_small);
+    SetSize(ImageListSize::kSmall);
 }
 
-void TQelSystemImageList::SetSize(TQelImageListSize size) {
+void TQelSystemImageList::SetSize(ImageListSize size) {
     size_ = size;
     RefreshSystemList();
 }
@@ -23,7 +23,7 @@ void TQelSystemImageList::SetShareImages(bool share) {
 
 void TQelSystemImageList::RefreshSystemList() {
     SHFILEINFOW info{};
-    const UINT which = size_ == si_small ? SHGFI_SMALLICON : SHGFI_LARGEICON;
+    const UINT which = size_ == ImageListSize::kSmall ? SHGFI_SMALLICON : SHGFI_LARGEICON;
     // Any path gives the handle of the whole list; the system root is always there to ask.
     const auto list = reinterpret_cast<HIMAGELIST>(
         ::SHGetFileInfoW(L"C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | which));

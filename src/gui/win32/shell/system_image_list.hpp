@@ -4,11 +4,18 @@
 // After windows.h, which they need.
 #include <commctrl.h>
 
+#include <cstdint>
+
 #include "gui/win32/framework/win_owned.hpp"
 
 namespace packmeter::win32 {
 
-enum TQelImageListSize { si_small, si_large };
+// Which of the system's icon lists: small or large icons.
+enum class ImageListSize : std::uint8_t { kSmall = 0, kLarge = 1 };
+// The names of the form descriptions.
+using TQelImageListSize = ImageListSize;
+inline constexpr ImageListSize si_small = ImageListSize::kSmall;
+inline constexpr ImageListSize si_large = ImageListSize::kLarge;
 
 // The shell's system icon list, small or large. Shared, it only refers to the shell's list and
 // never destroys it; not shared, it holds its own copy of the images.
@@ -17,14 +24,14 @@ class TQelSystemImageList {
     TQelSystemImageList();
 
     HIMAGELIST Handle() const { return own_ ? own_.get() : shared_; }
-    TQelImageListSize Size() const { return size_; }
-    void SetSize(TQelImageListSize size);
+    ImageListSize Size() const { return size_; }
+    void SetSize(ImageListSize size);
     bool ShareImages() const { return share_; }
     void SetShareImages(bool share);
     void RefreshSystemList();
 
   private:
-    TQelImageListSize size_ = si_small;
+    ImageListSize size_ = ImageListSize::kSmall;
     bool share_ = true;
     HIMAGELIST shared_ = nullptr;
     UniqueImageList own_;

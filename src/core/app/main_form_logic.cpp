@@ -1,4 +1,4 @@
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 
 #include <algorithm>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "core/listview/list_view_logic.hpp"
+#include "core/listview/list_view_ex_logic.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 
 class QAction;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "gui/qt/main_window.hpp"
+#include "gui/qt/main_form.hpp"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/main_form.hpp"
+#include "core/app/main_form_logic.hpp"
 #include "gui/win32/framework/window.hpp"
 #include "gui/win32/listview/list_view_ex.hpp"
 #include "gui/win32/shell/browse_for_folder.hpp"

@@ -1,4 +1,4 @@
-#include "gui/win32/app/main_window.hpp"
+#include "gui/win32/app/main_form.hpp"
 
 #include <gtest/gtest.h>
 
