@@ -1,7 +1,5 @@
 #include "core/app/main_form.hpp"
 
-#include <thread>
-
 #include "core/app/list_order.hpp"
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
@@ -35,10 +33,10 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
         return;
     }
     currentFolder_ = IncludeTrailingChar(services_.fullPath ? services_.fullPath(path) : path);
+    // A running scan is asked to stop and kept until it has ended. No wait is needed before the
+    // list is cleared: whatever it hands over later is dropped where the UI thread applies it.
     if (active_ && !active_->Finished()) {
         active_->Terminate();
-        const auto wait = std::chrono::milliseconds(100);
-        services_.sleep ? services_.sleep(wait) : std::this_thread::sleep_for(wait);
         stopped_.push_back(std::move(active_));
     }
     ReapStoppedScans();
@@ -104,6 +102,10 @@ void TMainFormLogic::UpdateStatusTimerTimer() {
         return;
     }
     view_.SetStatusText(ToDisplayText(CurrentScanFolder()));
+}
+
+std::string TMainFormLogic::CurrentScanFolder() const {
+    return active_ ? active_->Progress().CurrentScanFolder() : std::string();
 }
 
 void TMainFormLogic::ApplyScanOutput() {

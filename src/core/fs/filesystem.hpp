@@ -34,12 +34,20 @@ struct Entry {
     // Logical size in bytes (0 for anything but a regular file).
     std::int64_t size = 0;
     // The space the file takes: its logical size unless it is compressed or sparse, then the
-    // bytes it really occupies.
+    // bytes it really occupies, which may be more than its size (allocation rounding).
     std::int64_t onDisk = 0;
+    // How many names (hard links) the regular file has; 1 where the back end does not know.
+    std::uint32_t links = 1;
+    // With more than one link: what tells the file apart from every other on the system (the
+    // device and inode number, or the volume serial and file index), so that totals count
+    // it once. Left 0 for files with one link.
+    std::uint64_t volumeId = 0;
+    std::uint64_t fileId = 0;
 };
 
-// What a listing has to fill in. Sizes are always needed; the attributes only for the entries
-// that are shown as rows, so back ends may skip costly attribute reads below them.
+// What a listing has to fill in. Sizes are always needed; the attributes, and whether a link
+// points to a folder, only for the entries that are shown as rows, so back ends may skip
+// costly reads below them.
 enum class ListDetail { kSizes, kSizesAndState };
 
 using EntryVisitor = std::function<bool(const Entry&)>;

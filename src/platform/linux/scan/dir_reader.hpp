@@ -23,7 +23,7 @@ class DirReader {
     bool Failed() const { return failed_; }
 
   private:
-    static constexpr std::size_t kBufferSize = 32 * 1024;
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     int fd_;
     std::unique_ptr<char[]> buffer_;

@@ -60,7 +60,7 @@ bool LinuxFolder::ListFrom(int fd, ListDetail detail, const EntryVisitor& visit)
         first = false;
         records.resize(names.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
-            StatEntry(fd, names[i], volume_, records[i]);
+            StatEntry(fd, names[i], volume_, detail == ListDetail::kSizesAndState, records[i]);
         }
         MeasureBatch(fd, volume_, detail, records, scratch);
         for (const StatRecord& record : records) {
