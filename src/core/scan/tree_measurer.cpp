@@ -65,7 +65,9 @@ FolderSizes TreeMeasurer::Measure(Folder& folder, const std::string& path, const
         stop_ = stop;
         progress_ = progress;
         caller_ = std::this_thread::get_id();
-        queue_.push_back({nullptr, &folder, path, 0});
+        // Not owned: the caller keeps it open until the measurement ends.
+        queue_.push_back(
+            {std::shared_ptr<Folder>(std::shared_ptr<Folder>(), &folder), path, {}, true, 0});
         ++queued_;
     }
     Run({});
@@ -84,7 +86,7 @@ void TreeMeasurer::Run(const Measured& measured) {
             guard.unlock();
             EmitReady();
             guard.lock();
-        } else if (TakeJob(guard, job)) {
+        } else if (TakeJob(job)) {
             guard.unlock();
             RunJob(job);
             guard.lock();
@@ -102,7 +104,7 @@ bool TreeMeasurer::HasWork() const {
     return !queue_.empty() || nextRoot_ < rootCount_;
 }
 
-bool TreeMeasurer::TakeJob(std::unique_lock<std::mutex>& guard, Job& job) {
+bool TreeMeasurer::TakeJob(Job& job) {
     for (;;) {
         if (!queue_.empty()) {
             job = std::move(queue_.front());
@@ -114,22 +116,17 @@ bool TreeMeasurer::TakeJob(std::unique_lock<std::mutex>& guard, Job& job) {
             return false;
         }
         const std::size_t index = nextRoot_++;
-        RootState& state = states_[index];
         const TreeRoot& root = (*roots_)[index];
         if (root.enterable && !Stopped()) {
-            state.pending = 1;
-            guard.unlock();
-            job.owned = parent_->OpenSubfolder(root.name);
-            guard.lock();
-            if (job.owned) {
-                job.folder = job.owned.get();
-                job.path = *parentPath_ + root.name + kPathSeparator;
-                job.root = index;
-                return true;
-            }
-            state.pending = 0;
+            states_[index].pending = 1;
+            job.folder = std::shared_ptr<Folder>(std::shared_ptr<Folder>(), parent_);
+            job.path = *parentPath_;
+            job.names = {root.name};
+            job.self = false;
+            job.root = index;
+            return true;
         }
-        state.done = true;
+        states_[index].done = true;
         ready_ = true;
         changed_.notify_all();
     }
@@ -137,8 +134,12 @@ bool TreeMeasurer::TakeJob(std::unique_lock<std::mutex>& guard, Job& job) {
 
 void TreeMeasurer::RunJob(Job& job) {
     FolderSizes sizes;
-    Walk(*job.folder, job.path, job.root, sizes);
-    job.owned.reset();
+    if (job.self) {
+        Walk(job.folder, job.path, job.root, sizes);
+    } else {
+        WalkSubfolders(job.folder, job.path, job.names, job.root, sizes);
+    }
+    job.folder.reset();
     std::lock_guard guard(lock_);
     RootState& state = states_[job.root];
     state.sizes += sizes;
@@ -149,26 +150,47 @@ void TreeMeasurer::RunJob(Job& job) {
     }
 }
 
-bool TreeMeasurer::Offer(std::unique_ptr<Folder>& folder, const std::string& path,
-                         std::size_t root) {
-    // Read without the lock first: most sub-folders find every thread busy.
-    if (idle_.load(std::memory_order_relaxed) <= queued_.load(std::memory_order_relaxed)) {
-        return false;
+void TreeMeasurer::OfferHalf(const std::shared_ptr<Folder>& folder, const std::string& path,
+                             std::vector<std::string>& names, std::size_t next, std::size_t root) {
+    // Read without the lock first: most of the time every thread is busy.
+    if (names.size() - next < 2 ||
+        idle_.load(std::memory_order_relaxed) <= queued_.load(std::memory_order_relaxed)) {
+        return;
     }
     std::lock_guard guard(lock_);
     if (idle_ <= queue_.size()) {
-        return false;
+        return;
     }
-    Folder* raw = folder.get();
-    queue_.push_back({std::move(folder), raw, path, root});
+    const std::size_t half = next + (names.size() - next) / 2;
+    std::vector<std::string> later(std::make_move_iterator(names.begin() + half),
+                                   std::make_move_iterator(names.end()));
+    names.resize(half);
+    queue_.push_back({folder, path, std::move(later), false, root});
     ++queued_;
     ++states_[root].pending;
     // Any one waiting thread will do, the measuring thread included.
     changed_.notify_one();
-    return true;
 }
 
-void TreeMeasurer::Walk(Folder& folder, std::string& path, std::size_t root, FolderSizes& sizes) {
+void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
+                                  std::vector<std::string>& names, std::size_t root,
+                                  FolderSizes& sizes) {
+    for (std::size_t i = 0; i < names.size() && !Stopped(); ++i) {
+        OfferHalf(folder, path, names, i, root);
+        std::shared_ptr<Folder> sub = folder->OpenSubfolder(names[i]);
+        if (!sub) {
+            continue;
+        }
+        const std::size_t length = path.size();
+        path += names[i];
+        path += kPathSeparator;
+        Walk(sub, path, root, sizes);
+        path.resize(length);
+    }
+}
+
+void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
+                        FolderSizes& sizes) {
     if (progress_) {
         progress_->TrySetCurrentScanFolder(path);
     }
@@ -177,7 +199,10 @@ void TreeMeasurer::Walk(Folder& folder, std::string& path, std::size_t root, Fol
         EmitReady();
     }
     LinkedFiles& links = *states_[root].links;
-    folder.List(ListDetail::kSizes, [&](const Entry& entry) {
+    // Sub-folders are entered once the listing is done, so that the later ones can be handed
+    // to idle threads and the listing's buffers are freed before going deeper.
+    std::vector<std::string> subfolders;
+    folder->List(ListDetail::kSizes, [&](const Entry& entry) {
         if (Stopped()) {
             return false;
         }
@@ -186,18 +211,12 @@ void TreeMeasurer::Walk(Folder& folder, std::string& path, std::size_t root, Fol
                 sizes += {entry.size, entry.onDisk};
             }
         } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
-            if (auto sub = folder.OpenSubfolder(entry.name)) {
-                const std::size_t length = path.size();
-                path += entry.name;
-                path += kPathSeparator;
-                if (!Offer(sub, path, root)) {
-                    Walk(*sub, path, root, sizes);
-                }
-                path.resize(length);
-            }
+            subfolders.emplace_back(entry.name);
         }
         return true;
     });
+    // The folder stays open as long as a thread that was handed part of it needs it.
+    WalkSubfolders(folder, path, subfolders, root, sizes);
 }
 
 void TreeMeasurer::EmitReady() {
@@ -221,7 +240,7 @@ void TreeMeasurer::HelperLoop() {
     std::unique_lock guard(lock_);
     for (;;) {
         Job job;
-        if (active_ && TakeJob(guard, job)) {
+        if (active_ && TakeJob(job)) {
             guard.unlock();
             RunJob(job);
             guard.lock();

@@ -25,12 +25,13 @@ struct TreeRoot {
 
 // Measures folder trees like GetFolderSizes in its measuring mode, on several threads that
 // share one queue of work. Every thread starts the next tree when it has nothing else to do
-// and otherwise walks depth-first; a walker hands a freshly opened sub-folder to the queue
-// whenever another thread is idle, so lopsided trees balance and open folders stay near depth
-// plus threads. The sums do not depend on the number of threads: a file with several links
-// counts once per tree, whichever of its names is met first.
-// Back-end folders must tolerate being used by another thread than the one that opened them,
-// and a folder's OpenSubfolder being called from several threads at once.
+// and otherwise walks depth-first, listing a folder before it enters its sub-folders; whenever
+// another thread is idle, a walker hands it the later half of the sub-folders still ahead of
+// it, so lopsided trees balance in few hand-offs and open folders stay near depth plus threads. The
+// sums do not depend on the number of threads: a file with several links counts once per tree,
+// whichever of its names is met first. Back-end folders must tolerate being used by another thread
+// than the one that opened them, and a folder's OpenSubfolder being called from several threads at
+// once.
 class TreeMeasurer {
   public:
     // A measurer with `threads` walking threads in all (the caller included); 1 walks alone.
@@ -59,10 +60,12 @@ class TreeMeasurer {
     static unsigned DefaultThreads();
 
   private:
+    // A piece of work: the folder itself (`self`), or the sub-folders `names` of `folder`.
     struct Job {
-        std::unique_ptr<Folder> owned;
-        Folder* folder = nullptr;
+        std::shared_ptr<Folder> folder;
         std::string path;
+        std::vector<std::string> names;
+        bool self = false;
         std::size_t root = 0;
     };
     struct RootState {
@@ -75,11 +78,16 @@ class TreeMeasurer {
 
     void Run(const Measured& measured);
     bool HasWork() const;
-    // Takes the next job under the lock (which it may release meanwhile); false when none.
-    bool TakeJob(std::unique_lock<std::mutex>& guard, Job& job);
+    // Takes the next job; false when there is none. Called with the lock held.
+    bool TakeJob(Job& job);
     void RunJob(Job& job);
-    void Walk(Folder& folder, std::string& path, std::size_t root, FolderSizes& sizes);
-    bool Offer(std::unique_ptr<Folder>& folder, const std::string& path, std::size_t root);
+    void Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
+              FolderSizes& sizes);
+    void WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
+                        std::vector<std::string>& names, std::size_t root, FolderSizes& sizes);
+    // Hands the later half of `names` from `next` on to an idle thread, if there is one.
+    void OfferHalf(const std::shared_ptr<Folder>& folder, const std::string& path,
+                   std::vector<std::string>& names, std::size_t next, std::size_t root);
     void EmitReady();
     bool Stopped() const { return stop_ && stop_->load(std::memory_order_relaxed); }
     void HelperLoop();

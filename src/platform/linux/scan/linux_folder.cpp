@@ -40,18 +40,19 @@ std::unique_ptr<LinuxFolder> LinuxFolder::Create(UniqueFd fd, const LinuxFolder*
 bool LinuxFolder::List(ListDetail detail, const EntryVisitor& visit) {
     if (!listing_) {
         listing_ = true;
-        const bool listed = ListFrom(fd_.get(), detail, visit);
+        const bool listed = ListFrom(fd_.get(), listedBefore_, detail, visit);
         listing_ = false;
+        listedBefore_ = true;
         return listed;
     }
     // Listed again from inside a visit: a descriptor of its own keeps the outer listing's
     // position.
     const UniqueFd again(::openat(fd_.get(), ".", kFolderFlags));
-    return again && ListFrom(again.get(), detail, visit);
+    return again && ListFrom(again.get(), false, detail, visit);
 }
 
-bool LinuxFolder::ListFrom(int fd, ListDetail detail, const EntryVisitor& visit) {
-    DirReader reader(fd);
+bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVisitor& visit) {
+    DirReader reader(fd, rewind);
     std::vector<DirName> names;
     std::vector<StatRecord> records;
     MeasureScratch scratch;

@@ -24,12 +24,13 @@ class LinuxFolder final : public Folder {
     bool SetFileCompression(std::string_view name, bool decompress) override;
 
   private:
-    bool ListFrom(int fd, ListDetail detail, const EntryVisitor& visit);
+    bool ListFrom(int fd, bool rewind, ListDetail detail, const EntryVisitor& visit);
     void SyncOnce();
 
     UniqueFd fd_;
     FolderVolume volume_;
     bool listing_ = false;
+    bool listedBefore_ = false;
     bool synced_ = false;
 };
 
