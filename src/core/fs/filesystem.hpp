@@ -47,8 +47,10 @@ struct Entry {
 
 // What a listing has to fill in. Sizes are always needed; the attributes, and whether a link
 // points to a folder, only for the entries that are shown as rows, so back ends may skip
-// costly reads below them.
-enum class ListDetail { kSizes, kSizesAndState };
+// costly reads below them. kWalk is kSizes for a walk that enters every enterable folder at
+// once: a back end may then report a folder as enterable before it knows whether another file
+// system is mounted on it, and OpenSubfolder refuses it (nullptr) if one is.
+enum class ListDetail { kWalk, kSizes, kSizesAndState };
 
 using EntryVisitor = std::function<bool(const Entry&)>;
 
@@ -59,7 +61,8 @@ class Folder {
     // Visits each entry except "." and ".." in listing order while `visit` returns true.
     // Returns false when the folder cannot be listed.
     virtual bool List(ListDetail detail, const EntryVisitor& visit) = 0;
-    // The sub-folder `name`, or nullptr when it cannot be opened or is not a folder.
+    // The sub-folder `name`, or nullptr when it cannot be opened, is not a folder, or is the
+    // root of another file system that the last listing did not report as such.
     virtual std::unique_ptr<Folder> OpenSubfolder(std::string_view name) = 0;
     // Switches the compression mark of this folder itself (new files inherit it).
     virtual bool SetCompression(bool decompress) = 0;

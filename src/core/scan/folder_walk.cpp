@@ -19,7 +19,7 @@ void Walk(Folder& folder, std::string& path, WalkMode mode, const StopFlag* stop
     if (mode == kCompress || mode == kDecompress) {
         SetFolderCompression(folder, mode == kDecompress, false);
     }
-    folder.List(ListDetail::kSizes, [&](const Entry& entry) {
+    folder.List(ListDetail::kWalk, [&](const Entry& entry) {
         if (Stopped(stop)) {
             return false;
         }

@@ -203,7 +203,7 @@ void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path
     // Sub-folders are entered once the listing is done, so that the later ones can be handed
     // to idle threads and the listing's buffers are freed before going deeper.
     std::vector<std::string> subfolders;
-    folder->List(ListDetail::kSizes, [&](const Entry& entry) {
+    folder->List(ListDetail::kWalk, [&](const Entry& entry) {
         if (Stopped()) {
             return false;
         }

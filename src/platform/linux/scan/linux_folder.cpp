@@ -1,5 +1,6 @@
 #include "platform/linux/scan/linux_folder.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +29,8 @@ std::unique_ptr<LinuxFolder> LinuxFolder::Create(UniqueFd fd, const LinuxFolder*
         return nullptr;
     }
     const std::optional<MountIdentity> where = known ? *known : IdentifyMount(fd.get());
-    if (!where) {
+    if (!where || (parent && !known && !where->SameAs(parent->volume_.where))) {
+        // Another mount that the parent's listing did not report: not entered.
         return nullptr;
     }
     FolderVolume volume = parent && where->SameAs(parent->volume_.where)
@@ -64,6 +66,13 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
         first = false;
         records.resize(names.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
+            if (detail == ListDetail::kWalk && names[i].type == DT_DIR) {
+                // The walk opens it next and learns its mount then: no statx by name.
+                records[i] = StatRecord{};
+                records[i].name = names[i].name;
+                records[i].dirType = DT_DIR;
+                continue;
+            }
             StatEntry(fd, names[i], volume_, detail == ListDetail::kSizesAndState, records[i]);
         }
         MeasureBatch(fd, volume_, detail, records, scratch);

@@ -19,7 +19,7 @@ class LinuxFolder final : public Folder {
     // The folder open at `fd`; `parent`, when given, is the folder it was opened from, whose
     // volume details are reused when both lie on the same mount.
     // `known`, when given, is where the folder lies as its parent's listing found it, which
-    // spares asking again.
+    // spares asking again; without it a folder on another mount than `parent` is refused.
     static std::unique_ptr<LinuxFolder> Create(UniqueFd fd, const LinuxFolder* parent,
                                                const MountIdentity* known = nullptr);
     LinuxFolder(UniqueFd fd, FolderVolume volume) : fd_(std::move(fd)), volume_(volume) {}
