@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/fs/filesystem.hpp"
+#include "platform/linux/scan/dir_reader.hpp"
+#include "platform/linux/scan/entry_stat.hpp"
 #include "platform/linux/scan/unique_fd.hpp"
 #include "platform/linux/scan/volume.hpp"
 
@@ -38,6 +41,8 @@ class LinuxFolder final : public Folder {
     const MountIdentity* FindSeen(std::string_view name);
 
     bool ListFrom(int fd, bool rewind, ListDetail detail, const EntryVisitor& visit);
+    void StatBatch(int fd, ListDetail detail, std::span<const DirName> names,
+                   std::span<StatRecord> records) const;
     void SyncOnce();
 
     UniqueFd fd_;

@@ -91,7 +91,8 @@ TEST_F(ExactSizesTest, FileWithThreeLinksCountsOnceInTheTotalsAndInEachFolderTha
 }
 
 // About the benchmark's shape, smaller: folders of files three levels deep, hard links across
-// them; the scan's rows and totals on 1 to 8 threads equal the sequential walk of each folder.
+// them, one large flat folder; the scan's rows and totals on 1 to 8 threads equal the
+// sequential walk of each folder.
 TEST_F(ExactSizesTest, ScanOnAnyNumberOfThreadsEqualsTheSequentialWalk) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfsZstd, root);
     const std::string top = root + "/tree/";
@@ -111,10 +112,15 @@ TEST_F(ExactSizesTest, ScanOnAnyNumberOfThreadsEqualsTheSequentialWalk) {
             }
         }
     }
+    // A flat folder large enough to be stated on several threads.
+    fs::create_directories(top + "d6");
+    for (int i = 0; i < 1500; ++i) {
+        WriteFile(top + "d6/" + std::to_string(i), Compressible(i * 7 % 3000));
+    }
     RunCommand({"sync"});
     const auto files = MakeFileSystem();
     FolderSizes sequential;
-    for (int a = 0; a < 6; ++a) {
+    for (int a = 0; a < 7; ++a) {
         sequential += GetFolderSizes(*files, top + "d" + std::to_string(a));
     }
     const ScanResult reference = ScanFolder(top);
