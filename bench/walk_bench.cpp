@@ -1,8 +1,10 @@
-// Times the folder walk against `du -s` on the same trees in the same run, warm (after a first
-// untimed pass), as medians of several runs, and reports the peak memory of each walker.
+// Times the folder walk against `du -s` (and `compsize -b` where asked) on the same trees in the
+// same run: paired, interleaved runs of whole processes, warm (after an untimed first pass) and
+// optionally cold (page cache dropped before every run, root only). Prints each ratio to du as
+// the median of the pairs with its spread, the CPU time ratio and the peak memory.
 //
-//   walk_bench generate FOLDER COUNT      makes a tree of COUNT small files below FOLDER
-//   walk_bench time [--runs N] [--cli PROGRAM] TREE...
+//   walk_bench generate FOLDER COUNT      makes a tree of COUNT small files in 20,000 folders
+//   walk_bench time [--runs N] [--cold] [--compsize] --cli PROGRAM TREE...
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -33,6 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 struct ProcessRun {
     double seconds = 0;
+    double cpuSeconds = 0;  // user + system
     long peakKiB = 0;
     bool ok = false;
 };
@@ -61,6 +64,8 @@ ProcessRun RunProcess(const std::vector<std::string>& argv) {
     ::wait4(pid, &status, 0, &usage);
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.peakKiB = usage.ru_maxrss;
+    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
 }
@@ -77,12 +82,6 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-long PeakKiB() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 class NullOutput final : public packmeter::ScanOutput {
   public:
     void ScanBusy(bool) override {}
@@ -91,22 +90,23 @@ class NullOutput final : public packmeter::ScanOutput {
     long rows = 0;
 };
 
-// 20 folders per level, three levels deep, files spread over the 8,000 leaves; sizes up to
-// 8 KiB, so most files take one or two blocks.
+// 20 × 20 × 50 = 20,000 leaf folders (20,420 in all), the files spread evenly over the leaves;
+// sizes up to 8 KiB, so most files take one or two blocks.
 int Generate(const std::string& root, long count) {
-    constexpr int kFanout = 20;
+    constexpr int kFanout[] = {20, 20, 50};
+    constexpr long kLeaves = 20 * 20 * 50;
     std::mt19937 random(42);
     std::vector<char> data(8192, 'x');
     long made = 0;
     ::mkdir(root.c_str(), 0755);
-    const long perLeaf = (count + kFanout * kFanout * kFanout - 1) / (kFanout * kFanout * kFanout);
-    for (int a = 0; a < kFanout; ++a) {
+    const long perLeaf = (count + kLeaves - 1) / kLeaves;
+    for (int a = 0; a < kFanout[0]; ++a) {
         const std::string da = root + "/d" + std::to_string(a);
         ::mkdir(da.c_str(), 0755);
-        for (int b = 0; b < kFanout; ++b) {
+        for (int b = 0; b < kFanout[1]; ++b) {
             const std::string db = da + "/d" + std::to_string(b);
             ::mkdir(db.c_str(), 0755);
-            for (int c = 0; c < kFanout && made < count; ++c) {
+            for (int c = 0; c < kFanout[2]; ++c) {
                 const std::string dc = db + "/d" + std::to_string(c);
                 ::mkdir(dc.c_str(), 0755);
                 for (long f = 0; f < perLeaf && made < count; ++f, ++made) {
@@ -140,60 +140,95 @@ long CountEntries(packmeter::Folder& folder) {
     return count;
 }
 
-void Report(const char* what, double seconds, double du, const std::string& extra = {}) {
-    std::printf("  %-26s %8.3f s  %5.2f x du%s\n", what, seconds, seconds / du, extra.c_str());
+bool DropCaches() {
+    ::sync();
+    FILE* drop = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (!drop) {
+        return false;
+    }
+    const bool done = std::fputs("3", drop) >= 0;
+    return std::fclose(drop) == 0 && done;
 }
 
-int TimeTrees(int runs, const std::string& cli, const std::vector<std::string>& trees) {
+struct Paired {
+    std::vector<double> ratios;     // walker time / reference time, per pair
+    std::vector<double> cpuRatios;  // the same for CPU time
+    std::vector<double> seconds;
+    std::vector<double> reference;
+    long peakKiB = 0;
+};
+
+// `runs` pairs of (reference, walker), alternating which goes first, each run cold if asked.
+Paired RunPairs(int runs, bool cold, const std::vector<std::string>& reference,
+                const std::vector<std::string>& walker) {
+    Paired paired;
+    for (int run = 0; run < runs; ++run) {
+        ProcessRun r;
+        ProcessRun w;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool walkerTurn = (turn == 0) == (run % 2 == 1);
+            if (cold && !DropCaches()) {
+                std::fprintf(stderr, "cannot drop the page cache (needs root)\n");
+                std::exit(1);
+            }
+            (walkerTurn ? w : r) = RunProcess(walkerTurn ? walker : reference);
+        }
+        paired.ratios.push_back(w.seconds / r.seconds);
+        paired.cpuRatios.push_back(w.cpuSeconds / std::max(r.cpuSeconds, 1e-3));
+        paired.seconds.push_back(w.seconds);
+        paired.reference.push_back(r.seconds);
+        paired.peakKiB = std::max(paired.peakKiB, w.peakKiB);
+    }
+    return paired;
+}
+
+void Report(const char* what, const char* against, const Paired& p) {
+    std::printf("  %-30s %7.3f s (%s %.3f s)  %5.2f x %s [%.2f-%.2f]  CPU %4.2f x  peak %.1f MiB\n",
+                what, Median(p.seconds), against, Median(p.reference), Median(p.ratios), against,
+                *std::min_element(p.ratios.begin(), p.ratios.end()),
+                *std::max_element(p.ratios.begin(), p.ratios.end()), Median(p.cpuRatios),
+                p.peakKiB / 1024.0);
+}
+
+int TimeTrees(int runs, bool cold, bool compsize, const std::string& cli,
+              const std::vector<std::string>& trees) {
     const auto fs = packmeter::MakeFileSystem();
-    const unsigned threads = packmeter::TreeMeasurer::DefaultThreads();
-    const long startKiB = PeakKiB();
     for (const std::string& tree : trees) {
         const auto top = fs->OpenFolder(tree);
         if (!top) {
             std::fprintf(stderr, "%s: cannot open\n", tree.c_str());
             return 1;
         }
-        std::int64_t logical = 0, onDisk = 0;
-        // Warm-up: every walker once, untimed.
-        RunProcess({"du", "-s", tree});
-        packmeter::GetFolderSizes(*fs, tree, logical, onDisk, packmeter::kMeasure);
-        if (!cli.empty()) {
-            RunProcess({cli, "--format", "tsv", tree});
-        }
-        std::vector<double> du, walk, scan, whole;
-        long cliPeak = 0;
+        const std::vector<std::string> du = {"du", "-s", tree};
+        const std::vector<std::string> walker = {cli, "--format", "json", tree};
+        // Warm-up: every walker once, untimed; the sequential walk also gives the sizes.
+        RunProcess(du);
+        RunProcess(walker);
+        const packmeter::FolderSizes sizes = packmeter::GetFolderSizes(*fs, tree);
+        std::printf("%s: %ld entries, %.1f MiB logical, %.1f MiB on disk; %d pairs\n", tree.c_str(),
+                    CountEntries(*top), sizes.logical / 1048576.0, sizes.onDisk / 1048576.0, runs);
+        // In-process, for the thread count's share: the sequential walk and the scan.
+        std::vector<double> walk, scan;
         for (int run = 0; run < runs; ++run) {
-            du.push_back(RunProcess({"du", "-s", tree}).seconds);
-            walk.push_back(Time([&] {
-                logical = onDisk = 0;
-                packmeter::GetFolderSizes(*fs, tree, logical, onDisk, packmeter::kMeasure);
-            }));
+            walk.push_back(Time([&] { packmeter::GetFolderSizes(*fs, tree); }));
             scan.push_back(Time([&] {
                 packmeter::TScan worker(tree, std::make_shared<NullOutput>(), fs);
                 worker.Execute();
             }));
-            if (!cli.empty()) {
-                const ProcessRun r = RunProcess({cli, "--format", "tsv", tree});
-                whole.push_back(r.seconds);
-                cliPeak = std::max(cliPeak, r.peakKiB);
-            }
         }
-        const double d = Median(du);
-        std::printf("%s: %ld entries, %.1f MiB logical, %.1f MiB on disk; warm, median of %d\n",
-                    tree.c_str(), CountEntries(*top), logical / 1048576.0, onDisk / 1048576.0,
-                    runs);
-        Report("du -s", d, d);
-        Report("GetFolderSizes, 1 thread", Median(walk), d);
-        Report(("scan (TScan), " + std::to_string(threads) + " threads").c_str(), Median(scan), d);
-        if (!whole.empty()) {
-            char peak[64];
-            std::snprintf(peak, sizeof peak, "  peak RSS %.1f MiB", cliPeak / 1024.0);
-            Report("packmeter-cli process", Median(whole), d, peak);
+        std::printf("  in process: GetFolderSizes (1 thread) %.3f s, TScan (%u threads) %.3f s\n",
+                    Median(walk), packmeter::TreeMeasurer::DefaultThreads(), Median(scan));
+        Report("packmeter-cli, warm", "du", RunPairs(runs, false, du, walker));
+        if (cold) {
+            Report("packmeter-cli, cold", "du", RunPairs(runs, true, du, walker));
+        }
+        if (compsize) {
+            const std::vector<std::string> cs = {"compsize", "-b", tree};
+            RunProcess(cs);
+            Report("packmeter-cli, warm", "compsize", RunPairs(runs, false, cs, walker));
+            Report("compsize -b, warm", "du", RunPairs(runs, false, du, cs));
         }
     }
-    std::printf("peak RSS of the in-process walks: %.1f MiB (%.1f MiB before them)\n",
-                PeakKiB() / 1024.0, startKiB / 1024.0);
     return 0;
 }
 
@@ -206,23 +241,29 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args[0] == "time") {
         int runs = 5;
+        bool cold = false;
+        bool compsize = false;
         std::string cli;
         std::vector<std::string> trees;
         for (std::size_t i = 1; i < args.size(); ++i) {
             if (args[i] == "--runs" && i + 1 < args.size()) {
                 runs = std::max(1, std::atoi(args[++i].c_str()));
+            } else if (args[i] == "--cold") {
+                cold = true;
+            } else if (args[i] == "--compsize") {
+                compsize = true;
             } else if (args[i] == "--cli" && i + 1 < args.size()) {
                 cli = args[++i];
             } else {
                 trees.push_back(args[i]);
             }
         }
-        if (!trees.empty()) {
-            return TimeTrees(runs, cli, trees);
+        if (!trees.empty() && !cli.empty()) {
+            return TimeTrees(runs, cold, compsize, cli, trees);
         }
     }
     std::fprintf(stderr,
                  "usage: walk_bench generate FOLDER COUNT\n"
-                 "       walk_bench time [--runs N] [--cli PROGRAM] TREE...\n");
+                 "       walk_bench time [--runs N] [--cold] [--compsize] --cli PROGRAM TREE...\n");
     return 2;
 }

@@ -144,7 +144,7 @@ int Scan(const Options& options, Terminal& terminal) {
     bool shown = false;
     while (!output->WaitDone(std::chrono::milliseconds(1500))) {
         if (progress) {
-            terminal.Err("\r\033[K" + ToDisplayText(CurrentScanFolder()));
+            terminal.Err("\r\033[K" + ToDisplayText(scan.Progress().CurrentScanFolder()));
             shown = true;
         }
     }

@@ -88,6 +88,8 @@ class FakeFolder final : public packmeter::Folder {
                     entry.regular = true;
                     entry.size = child->size;
                     entry.onDisk = child->onDisk < 0 ? child->size : child->onDisk;
+                    entry.links = child->links;
+                    entry.fileId = child->fileId;
                     break;
                 case FakeNode::Kind::kSpecial:
                     break;

@@ -24,6 +24,9 @@ struct FakeNode {
     std::int64_t onDisk = -1;  // -1: the logical size
     std::uint32_t attributes = 0;
     bool linkToFolder = false;
+    // A file with several names (hard links): every node with the same file id is one file.
+    std::uint32_t links = 1;
+    std::uint64_t fileId = 0;
     bool unreadable = false;                          // the folder cannot be listed or opened
     bool failSwitch = false;                          // switching its compression fails
     std::vector<std::unique_ptr<FakeNode>> children;  // listing order

@@ -39,8 +39,10 @@ std::optional<EntryRow> CompressEntry(FileSystem& fs, const std::string& folder,
     bool isFolder = false;
     if (LookUp(fs, folder, name).folder) {
         isFolder = true;
-        GetFolderSizes(fs, IncludeTrailingChar(path), logical, onDisk,
-                       decompress ? kDecompress : kCompress);
+        const FolderSizes sizes =
+            GetFolderSizes(fs, IncludeTrailingChar(path), decompress ? kDecompress : kCompress);
+        logical = sizes.logical;
+        onDisk = sizes.onDisk;
     } else {
         if (!SetFileCompression(fs, path, decompress)) {
             return std::nullopt;

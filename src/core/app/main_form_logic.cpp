@@ -1,7 +1,6 @@
 #include "core/app/main_form_logic.hpp"
 
 #include <algorithm>
-#include <thread>
 
 #include "core/app/list_order.hpp"
 #include "core/app/volume_line.hpp"
@@ -36,10 +35,10 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
         return;
     }
     currentFolder_ = IncludeTrailingChar(services_.fullPath ? services_.fullPath(path) : path);
+    // A running scan is asked to stop and kept until it has ended. No wait is needed before the
+    // list is cleared: whatever it hands over later is dropped where the UI thread applies it.
     if (active_ && !active_->Finished()) {
         active_->Terminate();
-        const auto wait = std::chrono::milliseconds(100);
-        services_.sleep ? services_.sleep(wait) : std::this_thread::sleep_for(wait);
         stopped_.push_back(std::move(active_));
     }
     ReapStoppedScans();
@@ -125,6 +124,10 @@ std::optional<std::chrono::milliseconds> TMainFormLogic::ScheduleApply() {
     applyTimerSet_ = true;
     const auto rest = std::chrono::ceil<std::chrono::milliseconds>(kApplyInterval - since);
     return std::max(rest, std::chrono::milliseconds(1));
+}
+
+std::string TMainFormLogic::CurrentScanFolder() const {
+    return active_ ? active_->Progress().CurrentScanFolder() : std::string();
 }
 
 void TMainFormLogic::ApplyScanOutput() {

@@ -56,8 +56,6 @@ struct MainFormServices {
     // Makes a given path absolute; unset: paths are taken as given.
     std::function<std::string(const std::string&)> fullPath;
     std::function<bool()> enableBackupPrivilege;
-    // Unset: the thread really sleeps.
-    std::function<void(std::chrono::milliseconds)> sleep;
     // Unset: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> now;
     // Walking threads per scan; 0: the scan's own choice.
@@ -80,6 +78,8 @@ class TMainFormLogic {
     const TScan* ActiveScan() const { return active_.get(); }
     // Scan objects alive: the active one and stopped ones that are still ending.
     std::size_t ScanObjects() const { return stopped_.size() + (active_ ? 1 : 0); }
+    // The folder that the walk of the active scan entered last; empty before the first scan.
+    std::string CurrentScanFolder() const;
     // Where the scans' output arrives; the window sets its wake function.
     ScanChannel& Channel() { return *channel_; }
 

@@ -34,13 +34,23 @@ struct Entry {
     // Logical size in bytes (0 for anything but a regular file).
     std::int64_t size = 0;
     // The space the file takes: its logical size unless it is compressed or sparse, then the
-    // bytes it really occupies.
+    // bytes it really occupies, which may be more than its size (allocation rounding).
     std::int64_t onDisk = 0;
+    // How many names (hard links) the regular file has; 1 where the back end does not know.
+    std::uint32_t links = 1;
+    // With more than one link: what tells the file apart from every other on the system (the
+    // device and inode number, or the volume serial and file index), so that totals count
+    // it once. Left 0 for files with one link.
+    std::uint64_t volumeId = 0;
+    std::uint64_t fileId = 0;
 };
 
-// What a listing has to fill in. Sizes are always needed; the attributes only for the entries
-// that are shown as rows, so back ends may skip costly attribute reads below them.
-enum class ListDetail { kSizes, kSizesAndState };
+// What a listing has to fill in. Sizes are always needed; the attributes, and whether a link
+// points to a folder, only for the entries that are shown as rows, so back ends may skip
+// costly reads below them. kWalk is kSizes for a walk that enters every enterable folder at
+// once: a back end may then report a folder as enterable before it knows whether another file
+// system is mounted on it, and OpenSubfolder refuses it (nullptr) if one is.
+enum class ListDetail { kWalk, kSizes, kSizesAndState };
 
 using EntryVisitor = std::function<bool(const Entry&)>;
 
@@ -51,7 +61,8 @@ class Folder {
     // Visits each entry except "." and ".." in listing order while `visit` returns true.
     // Returns false when the folder cannot be listed.
     virtual bool List(ListDetail detail, const EntryVisitor& visit) = 0;
-    // The sub-folder `name`, or nullptr when it cannot be opened or is not a folder.
+    // The sub-folder `name`, or nullptr when it cannot be opened, is not a folder, or is the
+    // root of another file system that the last listing did not report as such.
     virtual std::unique_ptr<Folder> OpenSubfolder(std::string_view name) = 0;
     // Switches the compression mark of this folder itself (new files inherit it).
     virtual bool SetCompression(bool decompress) = 0;

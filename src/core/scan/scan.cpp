@@ -1,5 +1,7 @@
 #include "core/scan/scan.hpp"
 
+#include <vector>
+
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
 
@@ -53,35 +55,40 @@ void TScan::Execute() {
     if (!Terminated()) {
         output_->ScanBusy(true);
     }
-    std::int64_t totalLogical = 0;
-    std::int64_t totalOnDisk = 0;
+    FolderSizes total;
+    // The files with several links counted in the totals so far.
+    LinkedFiles counted;
     const auto folder = fs_->OpenFolder(folder_);
     if (folder) {
-        TreeMeasurer measurer(walkThreads_);
         // Folder pass: every sub-folder, measured over its whole tree.
+        std::vector<TreeRoot> roots;
+        std::vector<bool> flagged;
         folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
             if (Terminated()) {
                 return false;
             }
-            if (!entry.folder || IsExcludedFolderName(entry.name)) {
-                return true;
+            if (entry.folder && !IsExcludedFolderName(entry.name)) {
+                roots.push_back({std::string(entry.name), entry.enterable});
+                flagged.push_back(flaggedBy(entry));
             }
-            std::int64_t logical = 0;
-            std::int64_t onDisk = 0;
-            if (entry.enterable) {
-                if (const auto sub = folder->OpenSubfolder(entry.name)) {
-                    std::string path = folder_;
-                    path += entry.name;
-                    path += kPathSeparator;
-                    measurer.Measure(*sub, path, logical, onDisk, stop_.get());
-                }
-            }
-            totalLogical += logical;
-            totalOnDisk += onDisk;
-            const std::string name(entry.name);
-            AddEntry(name, IconIndex(name, true), true, flaggedBy(entry), logical, onDisk);
-            return !Terminated();
+            return true;
         });
+        TreeMeasurer measurer(walkThreads_);
+        measurer.MeasureAll(
+            *folder, folder_, roots, stop_.get(), &progress_,
+            [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles& links) {
+                total += sizes;
+                // A file linked from several sub-folders counts once in the totals.
+                for (const LinkedFile& file : links.Counted()) {
+                    if (!counted.CountOnce(file)) {
+                        total.logical -= file.sizes.logical;
+                        total.onDisk -= file.sizes.onDisk;
+                    }
+                }
+                const std::string& name = roots[index].name;
+                AddEntry(name, IconIndex(name, true), true, flagged[index], sizes.logical,
+                         sizes.onDisk);
+            });
         // File pass: every other entry, by the sizes of the listing.
         folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
             if (Terminated()) {
@@ -90,8 +97,9 @@ void TScan::Execute() {
             if (entry.folder) {
                 return true;
             }
-            totalLogical += entry.size;
-            totalOnDisk += entry.onDisk;
+            if (counted.CountOnce(entry)) {
+                total += {entry.size, entry.onDisk};
+            }
             const std::string name(entry.name);
             AddEntry(name, IconIndex(name, false), false, flaggedBy(entry), entry.size,
                      entry.onDisk);
@@ -99,7 +107,7 @@ void TScan::Execute() {
         });
     }
     if (!Terminated()) {
-        output_->SetTotals(MakeScanTotals(totalLogical, totalOnDisk, format_));
+        output_->SetTotals(MakeScanTotals(total.logical, total.onDisk, format_));
         output_->ScanBusy(false);
     }
     finished_ = true;

@@ -25,8 +25,10 @@ class ScanOutput {
 };
 
 // Measures one folder on a thread of its own: first a row for every sub-folder (each once its
-// whole tree is measured), then a row for every file, then the totals. Once asked to stop it
-// abandons the walk and hands nothing more to its output.
+// whole tree is measured; the trees are walked concurrently, the rows still come in listing
+// order), then a row for every file, then the totals. A file with several links counts once in
+// a folder's row and once in the totals, though each of its names has a row of its own. Once
+// asked to stop it abandons the walk and hands nothing more to its output.
 class TScan {
   public:
     TScan(std::string folder, std::shared_ptr<ScanOutput> output, std::shared_ptr<FileSystem> fs,
@@ -48,6 +50,8 @@ class TScan {
     void WaitFor();
 
     const std::string& Folder() const { return folder_; }
+    // The progress of this scan's walk, for the status line of whoever started it.
+    const ScanProgress& Progress() const { return progress_; }
     // The stop flag, for whoever applies the output later on another thread.
     std::shared_ptr<const StopFlag> StopToken() const { return stop_; }
 
@@ -68,6 +72,7 @@ class TScan {
     NumberFormat format_;
     unsigned walkThreads_ = TreeMeasurer::DefaultThreads();
     std::shared_ptr<StopFlag> stop_ = std::make_shared<StopFlag>(false);
+    ScanProgress progress_;
     std::atomic<bool> finished_{false};
     std::thread thread_;
 };

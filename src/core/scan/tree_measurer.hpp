@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,10 +16,22 @@
 
 namespace packmeter {
 
-// Measures folder trees like GetFolderSizes in its measuring mode, with helper threads: the
-// calling thread walks depth-first and hands a freshly opened sub-folder to a helper whenever
-// one is idle, so lopsided trees balance and open folders stay near depth plus helpers.
-// Back-end folders must tolerate being used by another thread than the one that opened them.
+// One sub-folder whose tree is to be measured: its name in the parent, and whether it is
+// entered at all (links and mount points are not: they measure 0).
+struct TreeRoot {
+    std::string name;
+    bool enterable = false;
+};
+
+// Measures folder trees like GetFolderSizes in its measuring mode, on several threads that
+// share one queue of work. Every thread starts the next tree when it has nothing else to do
+// and otherwise walks depth-first, listing a folder before it enters its sub-folders; whenever
+// another thread is idle, a walker hands it the later half of the sub-folders still ahead of
+// it, so lopsided trees balance in few hand-offs and open folders stay near depth plus threads. The
+// sums do not depend on the number of threads: a file with several links counts once per tree,
+// whichever of its names is met first. Back-end folders must tolerate being used by another thread
+// than the one that opened them, and a folder's OpenSubfolder being called from several threads at
+// once.
 class TreeMeasurer {
   public:
     // A measurer with `threads` walking threads in all (the caller included); 1 walks alone.
@@ -26,38 +40,78 @@ class TreeMeasurer {
     TreeMeasurer(const TreeMeasurer&) = delete;
     TreeMeasurer& operator=(const TreeMeasurer&) = delete;
 
-    // Adds the sizes of every file below `folder` (named `path`, trailing separator) to the
-    // totals; gives up at the next entry once `stop` is set. One call at a time.
-    void Measure(Folder& folder, const std::string& path, std::int64_t& logical,
-                 std::int64_t& onDisk, const StopFlag* stop);
+    // Called on the measuring thread for each tree in the order given, as soon as it and every
+    // tree before it are measured: its index, sizes and the linked files it counted.
+    using Measured =
+        std::function<void(std::size_t index, const FolderSizes& sizes, const LinkedFiles& links)>;
+
+    // Measures the trees of the sub-folders `roots` of `parent` (named `parentPath`, with
+    // trailing separator) concurrently, reporting each to `measured`. Once `stop` is set the
+    // walk is abandoned at the next entry and nothing more is reported. One call at a time.
+    void MeasureAll(Folder& parent, const std::string& parentPath,
+                    const std::vector<TreeRoot>& roots, const StopFlag* stop,
+                    ScanProgress* progress, const Measured& measured);
+
+    // The sizes of one tree (`folder`, named `path`); linked files counted once within `links`.
+    FolderSizes Measure(Folder& folder, const std::string& path, const StopFlag* stop,
+                        ScanProgress* progress, LinkedFiles& links);
 
     // The number of walking threads that suits this machine.
     static unsigned DefaultThreads();
 
   private:
+    // A piece of work: the folder itself (`self`), or the sub-folders `names` of `folder`.
     struct Job {
-        std::unique_ptr<Folder> folder;
+        std::shared_ptr<Folder> folder;
         std::string path;
+        std::vector<std::string> names;
+        bool self = false;
+        std::size_t root = 0;
     };
-    struct Sums {
-        std::int64_t logical = 0;
-        std::int64_t onDisk = 0;
+    struct RootState {
+        FolderSizes sizes;
+        LinkedFiles ownLinks;
+        LinkedFiles* links = &ownLinks;
+        unsigned pending = 0;  // jobs of this tree queued or running
+        bool done = false;
     };
 
-    void Walk(Folder& folder, const std::string& path, Sums& sums);
-    bool Offer(std::unique_ptr<Folder>& folder, const std::string& path);
-    void RunJob(Job job);
+    void Run(const Measured& measured);
+    bool HasWork() const;
+    // Takes the next job; false when there is none. Called with the lock held.
+    bool TakeJob(Job& job);
+    void RunJob(Job& job);
+    void Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
+              FolderSizes& sizes);
+    void WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
+                        std::vector<std::string>& names, std::size_t root, FolderSizes& sizes);
+    // Hands the later half of `names` from `next` on to an idle thread, if there is one.
+    void OfferHalf(const std::shared_ptr<Folder>& folder, const std::string& path,
+                   std::vector<std::string>& names, std::size_t next, std::size_t root);
+    void EmitReady();
+    bool Stopped() const { return stop_ && stop_->load(std::memory_order_relaxed); }
     void HelperLoop();
 
     std::mutex lock_;
-    std::condition_variable work_;
-    std::condition_variable finished_;
+    std::condition_variable changed_;
     std::deque<Job> queue_;
-    unsigned idle_ = 0;         // helpers waiting for work
-    unsigned outstanding_ = 0;  // jobs queued or running
+    std::atomic<unsigned> idle_{0};    // threads waiting for work
+    std::atomic<unsigned> queued_{0};  // jobs in the queue
+    std::atomic<bool> ready_{false};   // a tree may be ready to report
+    bool active_ = false;              // a measurement is running
     bool quit_ = false;
-    Sums sums_;
+    // The measurement in progress.
+    Folder* parent_ = nullptr;
+    const std::string* parentPath_ = nullptr;
+    const std::vector<TreeRoot>* roots_ = nullptr;
+    std::unique_ptr<RootState[]> states_;
+    std::size_t rootCount_ = 0;
+    std::size_t nextRoot_ = 0;  // the next tree nobody has started
+    std::size_t emitted_ = 0;   // trees reported so far
     const StopFlag* stop_ = nullptr;
+    ScanProgress* progress_ = nullptr;
+    const Measured* measured_ = nullptr;
+    std::thread::id caller_;
     std::vector<std::thread> helpers_;
 };
 

@@ -5,7 +5,7 @@
 namespace packmeter {
 
 bool IsExcludedFolderName(std::string_view name) {
-    return !name.empty() && name[0] == '.' && (name.size() == 1 || name[1] == '.');
+    return name == "." || name == "..";
 }
 
 PathParts SplitPath(std::string_view path) {

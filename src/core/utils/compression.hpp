@@ -7,7 +7,8 @@
 
 namespace packmeter {
 
-// Folder names the walks pass over: "." and "..", and any name that begins with two full stops.
+// Folder names the walks pass over: "." and "..", told by the whole name ("..cache" is a
+// folder like any other).
 bool IsExcludedFolderName(std::string_view name);
 
 // Splits a path into its parent folder (with trailing separator) and its last name.

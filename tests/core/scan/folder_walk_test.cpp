@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
@@ -25,34 +27,40 @@ void BuildTree(FakeFileSystem& fs) {
     data.Special("fifo");
 }
 
-TEST(GetFolderSizes, MeasuresEveryFileBelowButNotLinksMountsOrDoubleDotFolders) {
+TEST(GetFolderSizes, MeasuresEveryFileBelowButNotLinksOrMounts) {
     FakeFileSystem fs;
     BuildTree(fs);
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, P("/data/"), logical, onDisk, kMeasure);
-    EXPECT_EQ(logical, 1000 + 3000 + 500 + 7);
-    EXPECT_EQ(onDisk, 1000 + 1000 + 500 + 7);
+    EXPECT_EQ(GetFolderSizes(fs, P("/data/")),
+              (FolderSizes{1000 + 3000 + 500 + 7 + 9, 1000 + 1000 + 500 + 7 + 9}));
+    EXPECT_EQ(GetFolderSizes(fs, P("/data/sub")), (FolderSizes{3500, 1500}));
     EXPECT_TRUE(fs.switches.empty());
-    // The totals are added to, not replaced.
-    GetFolderSizes(fs, P("/data/sub"), logical, onDisk, 42);  // other modes only measure
-    EXPECT_EQ(logical, 4507 + 3500);
-    EXPECT_TRUE(fs.switches.empty());
+}
+
+TEST(GetFolderSizes, AFileWithSeveralLinksCountsOnce) {
+    FakeFileSystem fs;
+    auto& top = fs.Root().Folder("top");
+    for (const char* folder : {"a", "b", "c"}) {
+        top.Folder(folder).File("same", 700, 300);
+        top.Child(folder)->Child("same")->links = 3;
+        top.Child(folder)->Child("same")->fileId = 42;
+    }
+    top.Child("c")->File("own", 5);
+    EXPECT_EQ(GetFolderSizes(fs, P("/top/")), (FolderSizes{705, 305}));
+    EXPECT_EQ(GetFolderSizes(fs, P("/top/c/")), (FolderSizes{705, 305}));
 }
 
 TEST(GetFolderSizes, CompressModesSwitchEachFolderBeforeItsFilesAndSubfolders) {
     FakeFileSystem fs;
     BuildTree(fs);
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, P("/data"), logical, onDisk, kCompress);
+    GetFolderSizes(fs, P("/data"), kCompress);
     const std::vector<std::string> expected = {
         P("+/data/"),          P("+/data/a.txt"),      P("+/data/sub/"),  P("+/data/sub/b"),
-        P("+/data/sub/deep/"), P("+/data/sub/deep/c"), P("+/data/.git/"), P("+/data/.git/d")};
+        P("+/data/sub/deep/"), P("+/data/sub/deep/c"), P("+/data/.git/"), P("+/data/.git/d"),
+        P("+/data/..odd/"),    P("+/data/..odd/e")};
     EXPECT_EQ(fs.switches, expected);
 
     fs.switches.clear();
-    GetFolderSizes(fs, P("/data/sub/"), logical, onDisk, kDecompress);
+    GetFolderSizes(fs, P("/data/sub/"), kDecompress);
     const std::vector<std::string> back = {P("-/data/sub/"), P("-/data/sub/b"),
                                            P("-/data/sub/deep/"), P("-/data/sub/deep/c")};
     EXPECT_EQ(fs.switches, back);
@@ -62,13 +70,10 @@ TEST(GetFolderSizes, AFailedFolderSwitchLeavesItsFilesAloneButTheWalkGoesOn) {
     FakeFileSystem fs;
     BuildTree(fs);
     fs.Find(P("/data/sub"))->failSwitch = true;
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, P("/data/"), logical, onDisk, kCompress);
-    EXPECT_EQ(logical, 4507);
-    const std::vector<std::string> expected = {P("+/data/"),          P("+/data/a.txt"),
-                                               P("+/data/sub/deep/"), P("+/data/sub/deep/c"),
-                                               P("+/data/.git/"),     P("+/data/.git/d")};
+    EXPECT_EQ(GetFolderSizes(fs, P("/data/"), kCompress).logical, 4516);
+    const std::vector<std::string> expected = {
+        P("+/data/"),      P("+/data/a.txt"),  P("+/data/sub/deep/"), P("+/data/sub/deep/c"),
+        P("+/data/.git/"), P("+/data/.git/d"), P("+/data/..odd/"),    P("+/data/..odd/e")};
     EXPECT_EQ(fs.switches, expected);
 }
 
@@ -76,13 +81,10 @@ TEST(GetFolderSizes, UnreadableOrMissingFoldersAddNothing) {
     FakeFileSystem fs;
     BuildTree(fs);
     fs.Find(P("/data/sub"))->unreadable = true;
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, P("/data/"), logical, onDisk, kMeasure);
-    EXPECT_EQ(logical, 1007);
-    GetFolderSizes(fs, P("/nowhere/"), logical, onDisk, kMeasure);
-    EXPECT_EQ(logical, 1007);
-    EXPECT_EQ(CurrentScanFolder(), P("/nowhere/"));
+    EXPECT_EQ(GetFolderSizes(fs, P("/data/")).logical, 1016);
+    ScanProgress progress;
+    EXPECT_EQ(GetFolderSizes(fs, P("/nowhere/"), kMeasure, nullptr, &progress).logical, 0);
+    EXPECT_EQ(progress.CurrentScanFolder(), P("/nowhere/"));
 }
 
 TEST(GetFolderSizes, StopsAtTheNextEntryOnceAsked) {
@@ -98,33 +100,30 @@ TEST(GetFolderSizes, StopsAtTheNextEntryOnceAsked) {
             stop = true;
         }
     };
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, P("/big/"), logical, onDisk, kMeasure, &stop);
+    EXPECT_LT(GetFolderSizes(fs, P("/big/"), kMeasure, &stop).logical, 50 * 10);
     EXPECT_LE(seen, 8);
-    EXPECT_LT(logical, 50 * 10);
 }
 
-TEST(CurrentScanFolder, NamesTheLastFolderEnteredAndIsWholeUnderConcurrentWrites) {
+TEST(ScanProgress, NamesTheLastFolderEnteredAndIsWholeUnderConcurrentWrites) {
     FakeFileSystem fs;
     BuildTree(fs);
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, P("/data/"), logical, onDisk, kMeasure);
-    EXPECT_EQ(CurrentScanFolder(), P("/data/.git/"));
+    ScanProgress progress;
+    EXPECT_EQ(progress.CurrentScanFolder(), "");
+    GetFolderSizes(fs, P("/data/"), kMeasure, nullptr, &progress);
+    EXPECT_EQ(progress.CurrentScanFolder(), P("/data/..odd/"));
 
     const std::string a(1000, 'a');
     const std::string b(3000, 'b');
     std::atomic<bool> done{false};
     std::thread writer([&] {
         for (int i = 0; i < 20000; ++i) {
-            SetCurrentScanFolder(i % 2 ? a : b);
+            progress.SetCurrentScanFolder(i % 2 ? a : b);
         }
         done = true;
     });
     while (!done) {
-        const std::string seen = CurrentScanFolder();
-        ASSERT_TRUE(seen == a || seen == b || seen == P("/data/.git/"));
+        const std::string seen = progress.CurrentScanFolder();
+        ASSERT_TRUE(seen == a || seen == b || seen == P("/data/..odd/"));
     }
     writer.join();
 }

@@ -70,12 +70,44 @@ TEST(TScan, FoldersFirstThenFilesThenTotalsInListingOrder) {
     top.Folder("..dots").File("hidden", 999999);
     top.File("..dots-file", 10);
     auto out = RunScan(fs, P("/top"));
-    EXPECT_EQ(out->events,
-              (std::vector<std::string>{"busy", "row b", "row a", "row .git", "row z.txt",
-                                        "row a.txt", "row ..dots-file", "totals", "idle"}));
-    EXPECT_EQ(out->totals.size, 2048 + 4096 + 1024 + 1024 + 10);
-    EXPECT_EQ(out->totals.sizeText, "8,202 Bytes");
+    EXPECT_EQ(out->events, (std::vector<std::string>{"busy", "row b", "row a", "row .git",
+                                                     "row ..dots", "row z.txt", "row a.txt",
+                                                     "row ..dots-file", "totals", "idle"}));
+    EXPECT_EQ(out->Row("..dots").size, 999999);
+    EXPECT_EQ(out->totals.size, 2048 + 4096 + 1024 + 1024 + 999999 + 10);
     EXPECT_EQ(out->totals.ratioText, "0 %");
+}
+
+TEST(TScan, AFileWithSeveralLinksCountsOnceInEachFolderRowAndInTheTotals) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& top = fs->Root().Folder("top");
+    const auto linked = [](testing::FakeNode& folder, const std::string& name, std::uint64_t id,
+                           std::uint32_t links, std::int64_t size) {
+        folder.File(name, size, size / 2);
+        folder.Child(name)->links = links;
+        folder.Child(name)->fileId = id;
+    };
+    // File 1 has three names in two sub-folders, file 2 one in a sub-folder and one on top.
+    auto& a = top.Folder("a");
+    linked(a, "x", 1, 3, 4000);
+    a.File("plain", 100);
+    auto& b = top.Folder("b");
+    linked(b, "y", 1, 3, 4000);
+    linked(b.Folder("deep"), "z", 1, 3, 4000);
+    linked(b, "w", 2, 2, 600);
+    linked(top, "w2", 2, 2, 600);
+    for (const unsigned threads : {1u, 3u}) {
+        auto out = std::make_shared<Recorder>();
+        TScan scan(P("/top"), out, fs);
+        scan.SetWalkThreads(threads);
+        scan.Execute();
+        EXPECT_EQ(out->Row("a").size, 4100) << threads;
+        EXPECT_EQ(out->Row("b").size, 4600) << threads;
+        EXPECT_EQ(out->Row("b").onDisk, 2300) << threads;
+        EXPECT_EQ(out->Row("w2").size, 600) << threads;  // a file's row shows its own sizes
+        EXPECT_EQ(out->totals.size, 4000 + 100 + 600) << threads;
+        EXPECT_EQ(out->totals.onDisk, 2000 + 100 + 300) << threads;
+    }
 }
 
 TEST(TScan, RowsCarryStateTextsAndRatio) {
@@ -166,8 +198,8 @@ TEST(TScan, AStoppedScanHandsNothingMoreToItsOutputAndLeavesItsWalk) {
     } cases[] = {
         // Inside a sub-folder's tree: its row is not handed over, nothing deeper is entered.
         {"/d/second/deep", 1, {"busy", "row first"}, {"/d/second/deep/y", "/d/third/z"}},
-        // Between two sub-folders of the folder pass.
-        {"/d/third", 1, {"busy", "row first", "row second"}, {"/d/third/z"}},
+        // While the folder itself is listed: no row, no sub-folder entered.
+        {"/d/third", 1, {"busy"}, {"/d/first/x", "/d/third/z"}},
         // In the file pass.
         {"/d/file2", 2, {"busy", "row first", "row second", "row third", "row file"}, {}},
     };

@@ -13,11 +13,19 @@ using testing::FakeFileSystem;
 using testing::FakeNode;
 using testing::P;
 
-// A wide and a lopsided (one long chain) part, with files of distinct sizes at every level.
+// A wide and a lopsided (one long chain) part, with files of distinct sizes at every level;
+// every 17th file is one more name of a file with links all over the forest.
 void Grow(FakeNode& node, int depth, int width, std::int64_t& seed) {
     for (int i = 0; i < 3; ++i) {
         ++seed;
         node.File("f" + std::to_string(i), seed * 7, seed * 3);
+        if (seed % 17 == 0) {
+            FakeNode& file = *node.Child("f" + std::to_string(i));
+            file.size = 5000;
+            file.onDisk = 4000;
+            file.links = 9;
+            file.fileId = 1 + seed % 3;
+        }
     }
     if (depth == 0) {
         return;
@@ -40,61 +48,71 @@ FakeFileSystem& Forest() {
             chain = &chain->Folder("next");
         }
         top.Link("loop", true);
-        top.Folder("..skipped").File("x", 1000000);
+        Grow(top.Folder("..dots"), 2, 3, seed);
+        top.Folder("empty");
         grown = true;
     }
     return fs;
 }
 
-TEST(TreeMeasurer, SameTotalsAsTheSequentialWalkWithAnyNumberOfThreads) {
+TEST(TreeMeasurer, SameSizesAsTheSequentialWalkWithAnyNumberOfThreads) {
     FakeFileSystem& fs = Forest();
-    std::int64_t expectedLogical = 0;
-    std::int64_t expectedOnDisk = 0;
-    GetFolderSizes(fs, P("/top/"), expectedLogical, expectedOnDisk, kMeasure);
-    ASSERT_GT(expectedLogical, 0);
-    for (unsigned threads : {1u, 2u, 4u, 8u}) {
+    const std::vector<TreeRoot> roots = {
+        {"wide", true}, {"chain", true}, {"loop", false}, {"..dots", true}, {"empty", true}};
+    std::vector<FolderSizes> expected;
+    for (const TreeRoot& root : roots) {
+        expected.push_back(root.enterable ? GetFolderSizes(fs, P("/top/" + root.name + "/"))
+                                          : FolderSizes{});
+    }
+    const FolderSizes whole = GetFolderSizes(fs, P("/top/"));
+    ASSERT_GT(expected[0].logical, 0);
+    for (const unsigned threads : {1u, 2u, 4u, 8u}) {
         TreeMeasurer measurer(threads);
         for (int round = 0; round < 3; ++round) {
-            auto folder = fs.OpenFolder(P("/top/"));
-            std::int64_t logical = 5;  // added to, not replaced
-            std::int64_t onDisk = 5;
-            measurer.Measure(*folder, P("/top/"), logical, onDisk, nullptr);
-            EXPECT_EQ(logical, expectedLogical + 5) << threads << " threads";
-            EXPECT_EQ(onDisk, expectedOnDisk + 5) << threads << " threads";
+            const auto top = fs.OpenFolder(P("/top/"));
+            std::vector<FolderSizes> measured;
+            measurer.MeasureAll(
+                *top, P("/top/"), roots, nullptr, nullptr,
+                [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles&) {
+                    EXPECT_EQ(index, measured.size());
+                    measured.push_back(sizes);
+                });
+            EXPECT_EQ(measured, expected) << threads << " threads";
+            LinkedFiles links;
+            EXPECT_EQ(measurer.Measure(*top, P("/top/"), nullptr, nullptr, links), whole)
+                << threads << " threads";
+            EXPECT_EQ(links.Counted().size(), 3u);
         }
     }
 }
 
-TEST(TreeMeasurer, GivesUpOnceStopped) {
-    FakeFileSystem& fs = Forest();
-    std::int64_t wholeLogical = 0;
-    std::int64_t wholeOnDisk = 0;
-    GetFolderSizes(fs, P("/top/"), wholeLogical, wholeOnDisk, kMeasure);
-    for (unsigned threads : {1u, 4u}) {
-        // The stop comes from inside the walk, at its 200th entry; every thread then leaves its
-        // listings at their next entry.
-        StopFlag stop{false};
-        std::atomic<int> seen{0};
-        std::atomic<int> seenAfterStop{0};
-        fs.onEntry = [&](const std::string&) {
-            if (stop.load()) {
-                ++seenAfterStop;
-            } else if (++seen == 200) {
-                stop.store(true);
-            }
-        };
-        TreeMeasurer measurer(threads);
-        auto folder = fs.OpenFolder(P("/top/"));
-        std::int64_t logical = 0;
-        std::int64_t onDisk = 0;
-        measurer.Measure(*folder, P("/top/"), logical, onDisk, &stop);
-        fs.onEntry = nullptr;
-        EXPECT_GT(logical, 0) << threads << " threads";
-        EXPECT_LT(logical, wholeLogical) << threads << " threads";
-        // At most one more entry for each folder open on each thread (the wide part is 6 deep)
-        // and for each folder handed out but not yet begun.
-        EXPECT_LE(seenAfterStop.load(), int(threads) * 7) << threads << " threads";
+TEST(TreeMeasurer, GivesUpOnceStoppedInTheMiddleAndReportsNothingMore) {
+    FakeFileSystem fs;
+    auto& top = fs.Root().Folder("top");
+    for (int i = 0; i < 20; ++i) {
+        auto& folder = top.Folder("t" + std::to_string(i));
+        for (int j = 0; j < 50; ++j) {
+            folder.Folder("s" + std::to_string(j)).File("x", 10);
+        }
     }
+    std::vector<TreeRoot> roots;
+    for (int i = 0; i < 20; ++i) {
+        roots.push_back({"t" + std::to_string(i), true});
+    }
+    StopFlag stop{false};
+    std::atomic<int> seen{0};
+    fs.onEntry = [&](const std::string&) {
+        if (++seen == 300) {
+            stop = true;
+        }
+    };
+    TreeMeasurer measurer(4);
+    const auto folder = fs.OpenFolder(P("/top/"));
+    std::size_t reported = 0;
+    measurer.MeasureAll(*folder, P("/top/"), roots, &stop, nullptr,
+                        [&](std::size_t, const FolderSizes&, const LinkedFiles&) { ++reported; });
+    EXPECT_LT(reported, 5u);
+    EXPECT_LT(seen.load(), 400);
 }
 
 }  // namespace

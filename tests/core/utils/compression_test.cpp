@@ -112,7 +112,7 @@ TEST(SetFileCompression, FilesOnlyAndRepeatsAreHarmless) {
 TEST(PathHelpers, ExcludedNamesAndSplitting) {
     EXPECT_TRUE(IsExcludedFolderName("."));
     EXPECT_TRUE(IsExcludedFolderName(".."));
-    EXPECT_TRUE(IsExcludedFolderName("..x"));
+    EXPECT_FALSE(IsExcludedFolderName("..x"));
     EXPECT_FALSE(IsExcludedFolderName(".git"));
     EXPECT_FALSE(IsExcludedFolderName("a.."));
     EXPECT_FALSE(IsExcludedFolderName(""));

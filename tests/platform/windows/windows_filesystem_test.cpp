@@ -12,6 +12,7 @@
 #include "core/utils/size_text.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/utils/win_handle.hpp"
+#include "platform/windows/utils/win_path.hpp"
 #include "tests/platform/windows/win_test_tree.hpp"
 
 namespace packmeter {
@@ -32,11 +33,9 @@ std::map<std::string, Entry> ListAll(Folder& folder) {
     return listed;
 }
 
-std::int64_t MeasuredSize(FileSystem& fs, const std::string& path, int mode = kMeasure) {
-    std::int64_t logical = 0;
-    std::int64_t onDisk = 0;
-    GetFolderSizes(fs, path, logical, onDisk, mode);
-    return logical;
+std::int64_t MeasuredSize(FileSystem& fs, const std::string& path, WalkMode mode = kMeasure,
+                          ScanProgress* progress = nullptr) {
+    return GetFolderSizes(fs, path, mode, nullptr, progress).logical;
 }
 
 // A compression request that reached the file system: done, or refused by a volume that does not
@@ -123,8 +122,26 @@ TEST_F(WindowsFileSystemTest, PathsLongerThanMaxPathWork) {
     EXPECT_EQ(FullPath(deepPath + "\\..\\" + std::string(60, 'e')), deepPath);
     EXPECT_TRUE(fs_->GetVolumeInfo(deepPath).valid);
     EXPECT_TRUE(Reached(folder->SetFileCompression("deep.bin", false)));
-    EXPECT_EQ(MeasuredSize(*fs_, tree_.Root()), 1234);
-    EXPECT_EQ(CurrentScanFolder(), deepPath + "\\");
+    ScanProgress progress;
+    EXPECT_EQ(MeasuredSize(*fs_, tree_.Root(), kMeasure, &progress), 1234);
+    EXPECT_EQ(progress.CurrentScanFolder(), deepPath + "\\");
+}
+
+TEST_F(WindowsFileSystemTest, ABareDriveIsItsRootNotTheDrivesCurrentFolder) {
+    // The current folder of the drive lies below its root.
+    tree_.Folder(L"inside");
+    std::wstring before(::GetCurrentDirectoryW(0, nullptr), L'\0');
+    before.resize(::GetCurrentDirectoryW(static_cast<DWORD>(before.size()), before.data()));
+    ASSERT_TRUE(::SetCurrentDirectoryW(win::ToWide(tree_.Root() + "inside").c_str()));
+    const std::string drive = tree_.Root().substr(0, 2);
+    EXPECT_EQ(FullPath(drive), drive + "\\");
+    const auto bare = fs_->OpenFolder(drive);
+    const auto root = fs_->OpenFolder(drive + "\\");
+    ASSERT_TRUE(bare && root);
+    const auto listed = ListAll(*bare);
+    EXPECT_FALSE(listed.empty());
+    EXPECT_EQ(listed.size(), ListAll(*root).size());
+    ::SetCurrentDirectoryW(before.c_str());
 }
 
 // Made on the host side (see CMakeLists.txt): target\data.bin of 1000 bytes, target\back linking
@@ -241,13 +258,11 @@ TEST_F(WindowsFileSystemTest, CompressingWalkAsksEveryFolderFirstAndKeepsTheData
     tree_.File(L"a\\inner\\two.bin", 300);
     const std::string content = tree_.Read(L"a\\inner\\two.bin");
 
-    for (const int mode : {kCompress, kDecompress}) {
+    for (const WalkMode mode : {kCompress, kDecompress}) {
         std::vector<std::string> log;
         RecordingFolder root(fs_->OpenFolder(tree_.Root()), tree_.Root(), log);
-        std::int64_t logical = 0;
-        std::int64_t onDisk = 0;
-        GetFolderSizes(root, tree_.Root(), logical, onDisk, mode);
-        EXPECT_EQ(logical, 5300);
+        LinkedFiles links;
+        EXPECT_EQ(GetFolderSizes(root, tree_.Root(), mode, nullptr, nullptr, links).logical, 5300);
         // Each folder refused: none of its files was asked.
         const std::vector<std::string> expected{"refused " + tree_.Root(),
                                                 "refused " + tree_.Root() + "a\\",

@@ -25,8 +25,13 @@ constexpr std::uint64_t kMax64 = std::numeric_limits<std::uint64_t>::max();
 // cheaper than a second search, but not a whole foreign folder's.
 constexpr std::uint64_t kMaxInodeGap = 16;
 
-// Room for the items of one search call; larger than any single item.
-constexpr std::size_t kResultBytes = 64 * 1024;
+// No item is larger than the largest tree block.
+constexpr std::size_t kLargestItem = 64 * 1024;
+
+// Room for the items of one search call: a folder's files in one call, and whenever less than
+// the largest item plus its header came back, the kernel stopped at the end of the range, not
+// for want of room, so no second call is needed to find that out.
+constexpr std::size_t kResultBytes = 128 * 1024;
 
 // Offsets inside struct btrfs_file_extent_item, which is packed and little-endian.
 constexpr std::size_t kCompressionAt = offsetof(btrfs_file_extent_item, compression);
@@ -141,7 +146,7 @@ ExtentSearch SearchRange(int fd, SearchBuffer& buffer, std::span<const std::uint
         if (key.nr_items == 0) {
             break;
         }
-        const unsigned char* at = args->buf;
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(args->buf);
         btrfs_ioctl_search_header header{};
         for (std::uint32_t n = 0; n < key.nr_items; ++n) {
             std::memcpy(&header, at, sizeof header);
@@ -164,6 +169,11 @@ ExtentSearch SearchRange(int fd, SearchBuffer& buffer, std::span<const std::uint
                 gathering = true;
             }
             AddItem(tally, item, header.len);
+        }
+        const auto used =
+            static_cast<std::size_t>(at - reinterpret_cast<const unsigned char*>(args->buf));
+        if (used + sizeof header + kLargestItem <= kResultBytes) {
+            break;
         }
         // Go on after the last key returned.
         key.min_objectid = header.objectid;
@@ -194,7 +204,9 @@ ExtentSearch SearchFileExtents(int fd, std::span<const std::uint64_t> inodes,
     if (inodes.empty()) {
         return ExtentSearch::kDone;
     }
-    SearchBuffer buffer;
+    // Kept by each walking thread: the buffer is larger than an allocation that the heap serves
+    // without a system call.
+    thread_local SearchBuffer buffer;
     std::size_t first = 0;
     for (std::size_t i = 1; i <= inodes.size(); ++i) {
         if (i == inodes.size() || inodes[i] - inodes[i - 1] > kMaxInodeGap) {

@@ -8,9 +8,8 @@
 
 namespace packmeter::linuxfs {
 
-DirReader::DirReader(int dirFd) : fd_(dirFd) {
-    // Start from the first entry even if this descriptor was listed before.
-    failed_ = ::lseek(fd_, 0, SEEK_SET) < 0;
+DirReader::DirReader(int dirFd, bool rewind) : fd_(dirFd) {
+    failed_ = rewind && ::lseek(fd_, 0, SEEK_SET) < 0;
 }
 
 bool DirReader::NextBatch(std::vector<DirName>& names) {

@@ -12,18 +12,19 @@ struct DirName {
     unsigned char type;
 };
 
-// Reads a directory in batches with getdents64 into a buffer of its own, from the beginning.
-// The names stay valid until the next batch is read.
+// Reads a directory in batches with getdents64 into a buffer of its own, from the beginning
+// (`rewind`: the descriptor may have been read before). The names stay valid until the next
+// batch is read.
 class DirReader {
   public:
-    explicit DirReader(int dirFd);
+    explicit DirReader(int dirFd, bool rewind = true);
     // The next batch without "." and ".."; false at the end of the listing or on an error.
     bool NextBatch(std::vector<DirName>& names);
     // True when the listing could not be read (as opposed to having ended).
     bool Failed() const { return failed_; }
 
   private:
-    static constexpr std::size_t kBufferSize = 32 * 1024;
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     int fd_;
     std::unique_ptr<char[]> buffer_;

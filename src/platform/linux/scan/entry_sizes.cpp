@@ -66,11 +66,12 @@ void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<
     for (StatRecord& record : records) {
         if (volume.kind == VolumeKind::kNtfs3g) {
             // ntfs-3g reports compressed and sparse files with their real allocation in
-            // st_blocks; only the attribute word tells them apart from plain files. A plain
-            // file's allocation is never below its size (small files kept inside the MFT
-            // record report a rounded-up 512-byte unit), so the word changes the sizes only
-            // when the allocation is below the size.
-            const bool wanted = record.IsRegular() ? state || AllocationBelowSize(record)
+            // st_blocks; only the attribute word tells them apart from plain files, which
+            // count their logical size. So the word is needed whenever the allocation differs
+            // from the size: below it (compressed or sparse) and above it (rounded up to the
+            // cluster, or a compressed file that saved nothing), which is why walks on ntfs-3g
+            // cost one more call per file.
+            const bool wanted = record.IsRegular() ? state || record.blocks * 512 != record.size
                                                    : state && record.IsFolder();
             if (wanted) {
                 record.ntfsAttrib = ReadNtfsAttribAt(dirFd, record.name).value_or(0);
@@ -122,8 +123,12 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
         entry.regular = true;
         entry.size = static_cast<std::int64_t>(record.size);
         const bool flagged = marked || record.compressedData || record.sparse;
-        entry.onDisk = flagged ? static_cast<std::int64_t>(std::min(record.size, record.occupied))
-                               : entry.size;
+        entry.onDisk = flagged ? static_cast<std::int64_t>(record.occupied) : entry.size;
+        entry.links = record.links;
+        if (record.links > 1) {
+            entry.volumeId = (std::uint64_t{record.where.devMajor} << 32) | record.where.devMinor;
+            entry.fileId = record.inode;
+        }
     }
     return entry;
 }

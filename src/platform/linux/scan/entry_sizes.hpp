@@ -27,9 +27,8 @@ void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<
                   MeasureScratch& scratch);
 
 // The entry as the core sees it. A file that is neither compressed nor sparse counts its
-// logical size; a compressed or sparse one the bytes it occupies, at most its logical size
-// (allocation rounding is counted for no file, so a compressed file that saved nothing shows
-// 0 %, and the sizes do not depend on which details were read).
+// logical size; a compressed or sparse one the bytes it really occupies, which is more than its
+// size when compression saved less than the allocation rounding costs (a negative ratio).
 Entry ToEntry(const StatRecord& record, const FolderVolume& volume);
 
 }  // namespace packmeter::linuxfs

@@ -21,7 +21,8 @@ bool StatRecord::IsLink() const {
     return stated && S_ISLNK(mode);
 }
 
-void StatEntry(int dirFd, const DirName& name, const FolderVolume& volume, StatRecord& record) {
+void StatEntry(int dirFd, const DirName& name, const FolderVolume& volume, bool linkTargets,
+               StatRecord& record) {
     record = StatRecord{};
     record.name = name.name;
     record.dirType = name.type;
@@ -34,13 +35,15 @@ void StatEntry(int dirFd, const DirName& name, const FolderVolume& volume, StatR
     const char* path = name.name.data();
     struct statx stx;
     if (::statx(dirFd, path, flags,
-                STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_INO | STATX_MNT_ID, &stx) != 0) {
+                STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_INO | STATX_NLINK | STATX_MNT_ID,
+                &stx) != 0) {
         record.vanished = errno == ENOENT;
         return;
     }
     record.stated = true;
     record.mode = stx.stx_mode & S_IFMT;
     record.inode = stx.stx_ino;
+    record.links = (stx.stx_mask & STATX_NLINK) != 0 ? stx.stx_nlink : 1;
     record.size = stx.stx_size;
     record.blocks = stx.stx_blocks;
     record.occupied = stx.stx_blocks * 512;
@@ -50,7 +53,7 @@ void StatEntry(int dirFd, const DirName& name, const FolderVolume& volume, StatR
     record.where.devMinor = stx.stx_dev_minor;
     record.where.hasMountId = (stx.stx_mask & STATX_MNT_ID) != 0;
     record.where.mountId = stx.stx_mnt_id;
-    if (S_ISLNK(stx.stx_mode)) {
+    if (linkTargets && S_ISLNK(stx.stx_mode)) {
         struct statx target;
         record.linkToFolder =
             ::statx(dirFd, path, flags & ~AT_SYMLINK_NOFOLLOW, STATX_TYPE, &target) == 0 &&

@@ -16,6 +16,7 @@ struct StatRecord {
     bool vanished = false;      // the name went away between listing and statx
     std::uint32_t mode = 0;     // S_IFMT bits
     std::uint64_t inode = 0;
+    std::uint32_t links = 1;
     std::uint64_t size = 0;
     std::uint64_t blocks = 0;       // 512-byte units
     bool markedCompressed = false;  // STATX_ATTR_COMPRESSED, as the kernel reports it
@@ -34,9 +35,11 @@ struct StatRecord {
 };
 
 // Fills `record` from one statx of `name` relative to the open folder `dirFd`. Links are not
-// followed, except that a link's target is looked at to tell whether it is a folder; mounts
-// are not triggered.
-void StatEntry(int dirFd, const DirName& name, const FolderVolume& volume, StatRecord& record);
+// followed; with `linkTargets` a link's target is looked at to tell whether it is a folder
+// (only rows need that: the walk below them passes links over either way). Mounts are not
+// triggered.
+void StatEntry(int dirFd, const DirName& name, const FolderVolume& volume, bool linkTargets,
+               StatRecord& record);
 
 // True when the regular file `name` of `dirFd` has a hole before its end. A file that cannot be
 // opened to ask counts as having one (its allocation is already known to be below its size).

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/fs/filesystem.hpp"
+#include "platform/linux/scan/dir_reader.hpp"
+#include "platform/linux/scan/entry_stat.hpp"
 #include "platform/linux/scan/unique_fd.hpp"
 #include "platform/linux/scan/volume.hpp"
 
@@ -15,7 +21,10 @@ class LinuxFolder final : public Folder {
   public:
     // The folder open at `fd`; `parent`, when given, is the folder it was opened from, whose
     // volume details are reused when both lie on the same mount.
-    static std::unique_ptr<LinuxFolder> Create(UniqueFd fd, const LinuxFolder* parent);
+    // `known`, when given, is where the folder lies as its parent's listing found it, which
+    // spares asking again; without it a folder on another mount than `parent` is refused.
+    static std::unique_ptr<LinuxFolder> Create(UniqueFd fd, const LinuxFolder* parent,
+                                               const MountIdentity* known = nullptr);
     LinuxFolder(UniqueFd fd, FolderVolume volume) : fd_(std::move(fd)), volume_(volume) {}
 
     bool List(ListDetail detail, const EntryVisitor& visit) override;
@@ -24,12 +33,27 @@ class LinuxFolder final : public Folder {
     bool SetFileCompression(std::string_view name, bool decompress) override;
 
   private:
-    bool ListFrom(int fd, ListDetail detail, const EntryVisitor& visit);
+    // A sub-folder of the last listing and where it lies.
+    struct SeenFolder {
+        std::string name;
+        MountIdentity where;
+    };
+    const MountIdentity* FindSeen(std::string_view name);
+
+    bool ListFrom(int fd, bool rewind, ListDetail detail, const EntryVisitor& visit);
+    void StatBatch(int fd, ListDetail detail, std::span<const DirName> names,
+                   std::span<StatRecord> records) const;
     void SyncOnce();
 
     UniqueFd fd_;
     FolderVolume volume_;
     bool listing_ = false;
+    bool listedBefore_ = false;
+    // The sub-folders of the last listing in listing order, which walks open in the same
+    // order: `seenNext_` guesses the next one. Listing again while other threads open
+    // sub-folders is not allowed; opening from several threads at once is.
+    std::vector<SeenFolder> seen_;
+    std::atomic<std::size_t> seenNext_{0};
     bool synced_ = false;
 };
 

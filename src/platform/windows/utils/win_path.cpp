@@ -155,10 +155,13 @@ std::wstring ToWide(std::string_view utf8) {
     return out;
 }
 
-std::wstring FullPathName(const std::wstring& path) {
-    if (path.empty()) {
-        return path;
+std::wstring FullPathName(const std::wstring& given) {
+    if (given.empty()) {
+        return given;
     }
+    // A bare drive ("C:") stands for its root, not for the current folder of that drive.
+    const std::wstring path =
+        IsDrivePath(given + L'\\') && given.size() == 2 ? given + L'\\' : given;
     std::wstring full(path.size() + 16, L'\0');
     for (;;) {
         const DWORD length =

@@ -17,7 +17,8 @@ std::string ToUtf8(std::wstring_view wide);
 std::wstring ToWide(std::string_view utf8);
 
 // The absolute path without "." and ".." steps, separators as backslashes; the path unchanged when
-// the system cannot resolve it.
+// the system cannot resolve it. A bare drive ("C:") is its root ("C:\"), not the current folder
+// of that drive.
 std::wstring FullPathName(const std::wstring& path);
 
 // The path in the form with no length limit: "\\?\C:\..." or "\\?\UNC\server\share\...". Relative

@@ -114,10 +114,9 @@ const Entry& Find(const std::vector<Listed>& listed, const std::string& name) {
     return missing;
 }
 
-Sizes WalkSizes(const std::string& folder, int mode) {
-    Sizes sizes;
-    GetFolderSizes(*MakeFileSystem(), folder, sizes.logical, sizes.onDisk, mode);
-    return sizes;
+Sizes WalkSizes(const std::string& folder, WalkMode mode) {
+    const FolderSizes sizes = GetFolderSizes(*MakeFileSystem(), folder, mode);
+    return {sizes.logical, sizes.onDisk};
 }
 
 }  // namespace packmeter::testing

@@ -9,6 +9,7 @@
 
 #include "core/fs/filesystem.hpp"
 #include "core/scan/entry_row.hpp"
+#include "core/scan/folder_walk.hpp"
 
 namespace packmeter::testing {
 
@@ -45,6 +46,6 @@ struct Sizes {
     std::int64_t logical = 0;
     std::int64_t onDisk = 0;
 };
-Sizes WalkSizes(const std::string& folder, int mode = 0);
+Sizes WalkSizes(const std::string& folder, WalkMode mode = WalkMode::kMeasure);
 
 }  // namespace packmeter::testing
