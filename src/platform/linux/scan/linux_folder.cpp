@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,10 @@
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/entry_sizes.hpp"
 #include "platform/linux/scan/entry_stat.hpp"
+#include "platform/linux/scan/failure_reason.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 #include "platform/linux/scan/ntfs3g_rewrite.hpp"
+#include "platform/linux/scan/scratch_folder.hpp"
 
 namespace packmeter::linuxfs {
 
@@ -58,6 +61,8 @@ bool LinuxFolder::ListFrom(int fd, ListDetail detail, const EntryVisitor& visit)
     bool first = true;
     while (reader.NextBatch(names)) {
         first = false;
+        // The scratch folders of file rewrites are never part of the tree.
+        std::erase_if(names, [](const DirName& name) { return IsScratchFolderName(name.name); });
         records.resize(names.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
             StatEntry(fd, names[i], volume_, records[i]);
@@ -89,43 +94,67 @@ void LinuxFolder::SyncOnce() {
     }
 }
 
+bool LinuxFolder::Fail(std::string reason) {
+    failure_ = std::move(reason);
+    return false;
+}
+
+void LinuxFolder::RecoverOnce() {
+    // A rewrite killed midway left its scratch folder here; the first switch in this folder
+    // finishes or undoes it.
+    if (!recovered_) {
+        RecoverScratchFolders(fd_.get());
+        recovered_ = true;
+    }
+}
+
 bool LinuxFolder::SetCompression(bool decompress) {
+    failure_.clear();
     if (!volume_.compressible) {
-        return false;
+        return Fail("not supported: the file system does not compress per file");
     }
     switch (volume_.kind) {
         case VolumeKind::kBtrfs:
             if (!SetBtrfsMark(fd_.get(), decompress)) {
-                return false;
+                return Fail(ErrnoReason(errno));
             }
             SyncOnce();
             return true;
         case VolumeKind::kNtfs3g:
-            return SetNtfsFolderCompression(fd_.get(), decompress);
+            RecoverOnce();
+            return SetNtfsFolderCompression(fd_.get(), decompress) || Fail(ErrnoReason(errno));
         default:
-            return false;
+            return Fail("not supported: the file system does not compress per file");
     }
 }
 
 bool LinuxFolder::SetFileCompression(std::string_view name, bool decompress) {
+    failure_.clear();
     if (!volume_.compressible) {
-        return false;
+        return Fail("not supported: the file system does not compress per file");
     }
     if (volume_.kind == VolumeKind::kNtfs3g) {
-        return RewriteNtfsFile(fd_.get(), name, decompress);
+        RecoverOnce();
+        return RewriteNtfsFile(fd_.get(), name, decompress, failure_);
     }
     if (volume_.kind != VolumeKind::kBtrfs) {
-        return false;
+        return Fail("not supported: the file system does not compress per file");
     }
     const UniqueFd file(::openat(fd_.get(), std::string(name).c_str(),
                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
-    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
+    if (!file || ::fstat(file.get(), &st) != 0) {
+        return Fail(ErrnoReason(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Fail("not a regular file");
     }
     // The file lies on this folder's mount (a mount point cannot be a regular file).
     SyncOnce();
-    return SetBtrfsMark(file.get(), decompress) && RewriteBtrfsFile(file.get(), decompress);
+    if (!SetBtrfsMark(file.get(), decompress) || !RewriteBtrfsFile(file.get(), decompress)) {
+        return Fail(ErrnoReason(errno));
+    }
+    return true;
 }
 
 }  // namespace packmeter::linuxfs

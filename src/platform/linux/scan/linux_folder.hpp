@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "core/fs/filesystem.hpp"
@@ -22,15 +23,20 @@ class LinuxFolder final : public Folder {
     std::unique_ptr<Folder> OpenSubfolder(std::string_view name) override;
     bool SetCompression(bool decompress) override;
     bool SetFileCompression(std::string_view name, bool decompress) override;
+    std::string LastFailure() const override { return failure_; }
 
   private:
     bool ListFrom(int fd, ListDetail detail, const EntryVisitor& visit);
     void SyncOnce();
+    bool Fail(std::string reason);
+    void RecoverOnce();
 
     UniqueFd fd_;
     FolderVolume volume_;
     bool listing_ = false;
     bool synced_ = false;
+    bool recovered_ = false;
+    std::string failure_;
 };
 
 }  // namespace packmeter::linuxfs
