@@ -59,8 +59,14 @@ class TreeSwitch {
             }
             const std::string& name = top.subfolders[top.next++];
             std::string subPath = top.path + name + kPathSeparator;
+            auto sub = top.folder->OpenSubfolder(name);
+            // A folder whose last sub-folder this was is done: dropping it now keeps the open
+            // folders to those with sub-folders still to come (one for a long chain).
+            if (top.next == top.subfolders.size()) {
+                stack_.pop_back();
+            }
             // A folder that cannot be opened adds nothing, as in the measuring walk.
-            if (auto sub = top.folder->OpenSubfolder(name)) {
+            if (sub) {
                 Level level = Enter(std::move(sub), std::move(subPath));
                 stack_.push_back(std::move(level));
             }

@@ -111,7 +111,7 @@ bool SetFolderCompression(Folder& folder, bool decompress, bool recurse,
         return false;
     }
     while (!stack.empty()) {
-        Level& level = stack.back();
+        Level& level = stack.back();  // not used once the stack changes
         if (level.next == level.items.size()) {
             stack.pop_back();
             continue;
@@ -129,6 +129,11 @@ bool SetFolderCompression(Folder& folder, bool decompress, bool recurse,
         Level sub;
         sub.owned = level.folder->OpenSubfolder(item.name);
         sub.path = level.path + item.name + kPathSeparator;
+        // A folder whose last entry this was is done: dropping it now keeps the open folders
+        // to those with entries still to come, so a long chain of folders holds only one.
+        if (level.next == level.items.size()) {
+            stack.pop_back();
+        }
         if (!sub.owned) {
             return Fail(failure, sub.path, "the folder cannot be opened");
         }

@@ -345,8 +345,8 @@ bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::str
         return fail("compression cannot be switched on this volume");
     }
     UniqueFd copy(::openat(scratch->Fd(), ScratchFolder::kCopy,
-                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                 before.st_mode & 07777));
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           before.st_mode & 07777));
     struct stat copyStat;
     if (!copy || ::fstat(copy.get(), &copyStat) != 0) {
         return fail(ErrnoReason(errno));
@@ -402,7 +402,7 @@ bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::str
 
     // Step 3: the original aside.
     if (::renameat(dirFd, fileName.c_str(), scratch->Fd(), ScratchFolder::kOriginal) != 0) {
-        return fail(errno == ENOENT ? "deleted by another process during the switch"
+        return fail(errno == ENOENT ? "moved or deleted by another process during the switch"
                                     : ErrnoReason(errno));
     }
     // ntfs-3g reaches a file through the name it was opened by, so names and times are given
