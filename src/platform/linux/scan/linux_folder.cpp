@@ -37,7 +37,10 @@ std::unique_ptr<LinuxFolder> LinuxFolder::Create(UniqueFd fd, const LinuxFolder*
                               ? parent->volume_
                               : DetectVolume(fd.get(), *where);
     volume.where = *where;
-    return std::make_unique<LinuxFolder>(std::move(fd), volume);
+    auto folder = std::make_unique<LinuxFolder>(std::move(fd), volume);
+    // One sync of the volume serves the folders opened from a synced one on the same mount.
+    folder->synced_ = parent && parent->synced_ && where->SameAs(parent->volume_.where);
+    return folder;
 }
 
 bool LinuxFolder::List(ListDetail detail, const EntryVisitor& visit) {
