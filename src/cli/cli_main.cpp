@@ -1,7 +1,9 @@
 #include "cli/cli_main.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 
 #include "cli/cli_output.hpp"
@@ -159,27 +161,92 @@ int Scan(const Options& options, Terminal& terminal) {
     return 0;
 }
 
+// SIGINT and SIGTERM during a compression command: the command ends after the current file,
+// which a rewrite finishes or abandons as a whole, so no scratch copy is left behind.
+std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};
+
+extern "C" void RequestStop(int signal) {
+    stopSignal.store(signal);
+    stopRequested.store(true);
+}
+
+class StopSignals {
+  public:
+    StopSignals() {
+        stopRequested.store(false);
+        stopSignal.store(0);
+        interrupt_ = std::signal(SIGINT, RequestStop);
+        terminate_ = std::signal(SIGTERM, RequestStop);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    ~StopSignals() {
+        std::signal(SIGINT, interrupt_);
+        std::signal(SIGTERM, terminate_);
+    }
+
+  private:
+    void (*interrupt_)(int) = SIG_DFL;
+    void (*terminate_)(int) = SIG_DFL;
+};
+
 int Compress(const Options& options, Terminal& terminal) {
     const bool decompress = options.command == "decompress";
-    auto fs = MakeFileSystem();
-    Report report;
-    int result = 0;
+    // Every path is checked before anything is switched.
+    std::vector<std::string> paths;
     for (const std::string& given : options.paths) {
-        const PathParts parts = SplitPath(FullPath(given));
+        const std::string problem = given.empty() ? "empty path" : PathProblem(FullPath(given));
+        if (!problem.empty()) {
+            terminal.Err("packmeter-cli: " + (given.empty() ? std::string("\"\"") : given) + ": " +
+                         problem + "\n");
+            return 2;
+        }
+        paths.push_back(FullPath(given));
+    }
+    auto fs = MakeFileSystem();
+    const StopSignals signals;
+    Report report;
+    // Rows name their own full path when the paths lie in different folders.
+    bool oneFolder = true;
+    for (const std::string& path : paths) {
+        oneFolder = oneFolder && SplitPath(path).parent == SplitPath(paths.front()).parent;
+    }
+    int result = 0;
+    for (std::size_t i = 0; i < paths.size() && !stopRequested; ++i) {
+        const PathParts parts = SplitPath(paths[i]);
         if (report.folder.empty()) {
             report.folder = parts.parent;
-            report.volume = fs->GetVolumeInfo(parts.parent);
+            // The volume of the path itself: a mount root named here is its own volume.
+            report.volume = fs->GetVolumeInfo(paths[i]);
             ShowNotice(report.volume, terminal);
         }
-        auto row = CompressEntry(*fs, parts.parent, parts.name, decompress);
-        if (!row) {
-            terminal.Err("packmeter-cli: " + given + ": cannot " + options.command + "\n");
+        std::vector<CompressionFailure> failures;
+        auto row =
+            CompressEntry(*fs, parts.parent, parts.name, decompress, -1, &failures, &stopRequested);
+        for (const CompressionFailure& failure : failures) {
+            terminal.Err("packmeter-cli: " + failure.path + ": cannot " + options.command +
+                         (failure.reason.empty() ? "" : ": " + failure.reason) + "\n");
             result = 1;
+        }
+        if (!row) {
+            result = stopRequested ? result : 1;
             break;
+        }
+        if (!oneFolder) {
+            row->name = paths[i];
+            row->caption = ToDisplayText(paths[i]);
         }
         report.rows.push_back(std::move(*row));
     }
     terminal.Out(Render(report, options.format));
+    if (stopRequested) {
+        const int signal = stopSignal.load();
+        terminal.Err(std::string("packmeter-cli: ") +
+                     (signal == SIGTERM ? "terminated" : "interrupted") +
+                     "; entries not listed were not switched\n");
+        return 128 + signal;
+    }
     return result;
 }
 

@@ -19,6 +19,10 @@ const NumberFormat& UserNumberFormat();
 // True when the path names an existing folder (links to folders are not followed).
 bool IsFolder(const std::string& path);
 
+// Why `path` cannot be reached, in a few words ("no such file or folder", "symbolic-link loop",
+// "permission denied"); empty when it names an existing entry (a link counts as one).
+std::string PathProblem(const std::string& path);
+
 // Lets the process read every folder: true when the privilege is now in effect.
 bool EnableBackupPrivilege();
 

@@ -111,9 +111,12 @@ class FakeFolder final : public packmeter::Folder {
 
     bool SetCompression(bool decompress) override { return Switch(node_, path_, decompress); }
 
+    std::string LastFailure() const override { return failure_; }
+
     bool SetFileCompression(std::string_view name, bool decompress) override {
         FakeNode* child = node_.Child(std::string(name));
         if (!child || child->kind != FakeNode::Kind::kFile) {
+            failure_ = child ? "not a regular file" : "no such file or folder";
             return false;
         }
         return Switch(*child, path_ + child->name, decompress);
@@ -121,7 +124,9 @@ class FakeFolder final : public packmeter::Folder {
 
   private:
     bool Switch(FakeNode& node, const std::string& path, bool decompress) {
+        failure_.clear();
         if (node.failSwitch) {
+            failure_ = "refused by the test";
             return false;
         }
         fs_.switches.push_back((decompress ? "-" : "+") + path);
@@ -136,6 +141,7 @@ class FakeFolder final : public packmeter::Folder {
     FakeFileSystem& fs_;
     FakeNode& node_;
     std::string path_;
+    std::string failure_;
 };
 
 FakeFileSystem::FakeFileSystem() : root_(MakeNode(FakeNode::Kind::kFolder, "")) {

@@ -68,6 +68,10 @@ class Folder {
     virtual bool SetCompression(bool decompress) = 0;
     // Switches the compression of the regular file `name` in this folder, data included.
     virtual bool SetFileCompression(std::string_view name, bool decompress) = 0;
+    // Why the last SetCompression or SetFileCompression of this folder failed, in a few words
+    // for the user ("disk full", "in use by process 42 (editor)"); empty when it did not fail
+    // or the reason is not known.
+    virtual std::string LastFailure() const { return {}; }
 };
 
 struct VolumeInfo {

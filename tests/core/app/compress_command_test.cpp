@@ -38,9 +38,18 @@ TEST(CompressEntry, AFolderGoesThroughTheWalkAndKeepsItsFolderFlag) {
     EXPECT_EQ(row->size, 8192);
     EXPECT_EQ(fs.switches, (std::vector<std::string>{P("+/d/tree/"), P("+/d/tree/a"),
                                                      P("+/d/tree/sub/"), P("+/d/tree/sub/b")}));
-    // Failures inside a folder tree are not reported.
+    // A failure inside a folder tree leaves the row, is named with its reason, and the walk
+    // goes on with the next folder.
     fs.Find(P("/d/tree/sub"))->failSwitch = true;
-    EXPECT_TRUE(CompressEntry(fs, P("/d/"), "tree", true));
+    tree.Folder("later").File("c", 10);
+    fs.switches.clear();
+    std::vector<CompressionFailure> failures;
+    EXPECT_TRUE(CompressEntry(fs, P("/d/"), "tree", true, -1, &failures));
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, P("/d/tree/sub/"));
+    EXPECT_EQ(failures[0].reason, "refused by the test");
+    EXPECT_EQ(fs.switches, (std::vector<std::string>{P("-/d/tree/"), P("-/d/tree/a"),
+                                                     P("-/d/tree/later/"), P("-/d/tree/later/c")}));
 }
 
 TEST(CompressEntry, AFileThatCannotBeSwitchedEndsTheCommand) {

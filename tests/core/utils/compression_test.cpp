@@ -56,11 +56,22 @@ TEST(SetFolderCompression, FirstFailureStopsTheWholeWalkWithoutRollback) {
     FakeFileSystem fs;
     BuildTree(fs);
     fs.Find(P("/w/sub/g1"))->failSwitch = true;
-    EXPECT_FALSE(SetFolderCompression(fs, P("/w/"), false, true));
+    CompressionFailure failure;
+    EXPECT_FALSE(SetFolderCompression(fs, P("/w/"), false, true, &failure));
     // Done before the failure stays done; nothing after it in this or any enclosing folder.
     EXPECT_EQ(fs.switches, (Switches{P("+/w/"), P("+/w/f1"), P("+/w/sub/")}));
     EXPECT_TRUE(fs.Find(P("/w/f1"))->attributes & attr::kCompressed);
     EXPECT_FALSE(fs.Find(P("/w/f2"))->attributes & attr::kCompressed);
+    // The entry and the back end's reason, also for a single file and a stopped walk.
+    EXPECT_EQ(failure.path, P("sub/g1"));
+    EXPECT_EQ(failure.reason, "refused by the test");
+    EXPECT_FALSE(SetFileCompression(fs, P("/w/sub/g1"), false, &failure));
+    EXPECT_EQ(failure.path, P("/w/sub/g1"));
+    EXPECT_EQ(failure.reason, "refused by the test");
+    fs.switches.clear();
+    const std::atomic<bool> stop{true};
+    EXPECT_FALSE(SetFolderCompression(fs, P("/w/"), true, true, &failure, &stop));
+    EXPECT_EQ(fs.switches, Switches{P("-/w/")});
 }
 
 TEST(SetFolderCompression, SecondOfThreeFilesFailing) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -15,8 +16,10 @@
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/entry_sizes.hpp"
 #include "platform/linux/scan/entry_stat.hpp"
+#include "platform/linux/scan/failure_reason.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 #include "platform/linux/scan/ntfs3g_rewrite.hpp"
+#include "platform/linux/scan/scratch_folder.hpp"
 
 namespace packmeter::linuxfs {
 
@@ -40,7 +43,10 @@ std::unique_ptr<LinuxFolder> LinuxFolder::Create(UniqueFd fd, const LinuxFolder*
                               ? parent->volume_
                               : DetectVolume(fd.get(), *where);
     volume.where = *where;
-    return std::make_unique<LinuxFolder>(std::move(fd), volume);
+    auto folder = std::make_unique<LinuxFolder>(std::move(fd), volume);
+    // One sync of the volume serves the folders opened from a synced one on the same mount.
+    folder->synced_ = parent && parent->synced_ && where->SameAs(parent->volume_.where);
+    return folder;
 }
 
 bool LinuxFolder::List(ListDetail detail, const EntryVisitor& visit) {
@@ -101,6 +107,8 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
     bool first = true;
     while (reader.NextBatch(names)) {
         first = false;
+        // The scratch folders of file rewrites are never part of the tree.
+        std::erase_if(names, [](const DirName& name) { return IsScratchFolderName(name.name); });
         records.resize(names.size());
         StatBatch(fd, detail, names, records);
         MeasureBatch(fd, volume_, detail, records, scratch);
@@ -150,43 +158,67 @@ void LinuxFolder::SyncOnce() {
     }
 }
 
+bool LinuxFolder::Fail(std::string reason) {
+    failure_ = std::move(reason);
+    return false;
+}
+
+void LinuxFolder::RecoverOnce() {
+    // A rewrite killed midway left its scratch folder here; the first switch in this folder
+    // finishes or undoes it.
+    if (!recovered_) {
+        RecoverScratchFolders(fd_.get());
+        recovered_ = true;
+    }
+}
+
 bool LinuxFolder::SetCompression(bool decompress) {
+    failure_.clear();
     if (!volume_.compressible) {
-        return false;
+        return Fail("not supported: the file system does not compress per file");
     }
     switch (volume_.kind) {
         case VolumeKind::kBtrfs:
             if (!SetBtrfsMark(fd_.get(), decompress)) {
-                return false;
+                return Fail(ErrnoReason(errno));
             }
             SyncOnce();
             return true;
         case VolumeKind::kNtfs3g:
-            return SetNtfsFolderCompression(fd_.get(), decompress);
+            RecoverOnce();
+            return SetNtfsFolderCompression(fd_.get(), decompress) || Fail(ErrnoReason(errno));
         default:
-            return false;
+            return Fail("not supported: the file system does not compress per file");
     }
 }
 
 bool LinuxFolder::SetFileCompression(std::string_view name, bool decompress) {
+    failure_.clear();
     if (!volume_.compressible) {
-        return false;
+        return Fail("not supported: the file system does not compress per file");
     }
     if (volume_.kind == VolumeKind::kNtfs3g) {
-        return RewriteNtfsFile(fd_.get(), name, decompress);
+        RecoverOnce();
+        return RewriteNtfsFile(fd_.get(), name, decompress, failure_);
     }
     if (volume_.kind != VolumeKind::kBtrfs) {
-        return false;
+        return Fail("not supported: the file system does not compress per file");
     }
     const UniqueFd file(::openat(fd_.get(), std::string(name).c_str(),
                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
-    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
+    if (!file || ::fstat(file.get(), &st) != 0) {
+        return Fail(ErrnoReason(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Fail("not a regular file");
     }
     // The file lies on this folder's mount (a mount point cannot be a regular file).
     SyncOnce();
-    return SetBtrfsMark(file.get(), decompress) && RewriteBtrfsFile(file.get(), decompress);
+    if (!SetBtrfsMark(file.get(), decompress) || !RewriteBtrfsFile(file.get(), decompress)) {
+        return Fail(ErrnoReason(errno));
+    }
+    return true;
 }
 
 }  // namespace packmeter::linuxfs

@@ -31,6 +31,7 @@ class LinuxFolder final : public Folder {
     std::unique_ptr<Folder> OpenSubfolder(std::string_view name) override;
     bool SetCompression(bool decompress) override;
     bool SetFileCompression(std::string_view name, bool decompress) override;
+    std::string LastFailure() const override { return failure_; }
 
   private:
     // A sub-folder of the last listing and where it lies.
@@ -44,6 +45,8 @@ class LinuxFolder final : public Folder {
     void StatBatch(int fd, ListDetail detail, std::span<const DirName> names,
                    std::span<StatRecord> records) const;
     void SyncOnce();
+    bool Fail(std::string reason);
+    void RecoverOnce();
 
     UniqueFd fd_;
     FolderVolume volume_;
@@ -55,6 +58,8 @@ class LinuxFolder final : public Folder {
     std::vector<SeenFolder> seen_;
     std::atomic<std::size_t> seenNext_{0};
     bool synced_ = false;
+    bool recovered_ = false;
+    std::string failure_;
 };
 
 }  // namespace packmeter::linuxfs

@@ -1,6 +1,7 @@
 #include "platform/linux/scan/ntfs3g_rewrite.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,14 +11,17 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/linux/scan/failure_reason.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 #include "platform/linux/scan/open_files.hpp"
+#include "platform/linux/scan/scratch_folder.hpp"
 #include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {
@@ -28,7 +32,6 @@ constexpr const char* kDosName = "system.ntfs_dos_name";
 constexpr const char* kTimes = "system.ntfs_times";
 constexpr const char* kAcl = "system.ntfs_acl";
 constexpr const char* kEa = "system.ntfs_ea";
-constexpr const char* kDataName = "data";
 
 // NTFS compresses in units of 16 clusters of 4 KiB; all-zero units become holes.
 constexpr std::size_t kUnit = 64 * 1024;
@@ -98,6 +101,9 @@ bool FullRead(int fd, char* buffer, std::size_t size, off_t offset) {
             if (got < 0 && errno == EINTR) {
                 continue;
             }
+            if (got == 0) {
+                errno = 0;  // shorter than it was
+            }
             return false;
         }
         buffer += got;
@@ -127,10 +133,20 @@ bool AllZero(const char* data, std::size_t size) {
     return size == 0 || (data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0);
 }
 
-// Copies `size` bytes; with `holes`, all-zero units are not written and stay holes.
-bool CopyData(int from, int to, std::uint64_t size, bool holes) {
+// Copies `size` bytes; with `holes`, all-zero units are not written and stay holes. A sparse
+// copy gets its full size first: on ntfs-3g an extending truncate is what makes a file sparse.
+// `intact` is asked between chunks; the copy stops (false, errno 0) once it says no.
+bool CopyData(int from, int to, std::uint64_t size, bool holes, bool sparse,
+              const std::function<bool()>& intact) {
+    if (sparse && ::ftruncate(to, static_cast<off_t>(size)) != 0) {
+        return false;
+    }
     const auto buffer = std::make_unique_for_overwrite<char[]>(kChunk);
     for (std::uint64_t offset = 0; offset < size; offset += kChunk) {
+        if (!intact()) {
+            errno = 0;
+            return false;
+        }
         const std::size_t length =
             static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - offset));
         if (!FullRead(from, buffer.get(), length, static_cast<off_t>(offset))) {
@@ -174,52 +190,6 @@ bool SameData(int a, int b, std::uint64_t size) {
            ::pread(b, &extra, 1, static_cast<off_t>(size)) == 0;
 }
 
-// A folder beside the file that carries the wanted compressed bit, so that the copy made in it
-// is born compressed (or plain). Removed, with a copy left inside, when it goes out of scope.
-class ScratchFolder {
-  public:
-    ScratchFolder(int parentFd, bool compressed) : parentFd_(parentFd) {
-        static std::atomic<unsigned> counter{0};
-        for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
-            name_ = ".packmeter-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-            if (::mkdirat(parentFd_, name_.c_str(), 0700) != 0) {
-                if (errno == EEXIST) {
-                    continue;
-                }
-                break;
-            }
-            made_ = true;
-            fd_ = UniqueFd(::openat(parentFd_, name_.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        }
-        const std::uint32_t wanted = ntfs::kDirectory | (compressed ? ntfs::kCompressed : 0);
-        ready_ =
-            fd_ && (ReadNtfsAttrib(fd_.get()) == wanted ||
-                    (WriteNtfsAttrib(fd_.get(), wanted) && ReadNtfsAttrib(fd_.get()) == wanted));
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        if (fd_) {
-            ::unlinkat(fd_.get(), kDataName, 0);
-            fd_.reset();
-        }
-        if (made_) {
-            ::unlinkat(parentFd_, name_.c_str(), AT_REMOVEDIR);
-        }
-    }
-
-    bool Ready() const { return ready_; }
-    int Fd() const { return fd_.get(); }
-
-  private:
-    int parentFd_;
-    std::string name_;
-    UniqueFd fd_;
-    bool made_ = false;
-    bool ready_ = false;
-};
-
 // Hard links other than the DOS name. Without posix_nlink ntfs-3g counts a file's DOS 8.3 name
 // as a link of its own and reports 1 link for every folder (with it, folders have 2 or more).
 nlink_t RealLinks(const struct stat& file, int dirFd, bool hasDosName) {
@@ -228,25 +198,118 @@ nlink_t RealLinks(const struct stat& file, int dirFd, bool hasDosName) {
     return file.st_nlink - (dosCounted && file.st_nlink > 1 ? 1 : 0);
 }
 
+// The signal by which the kernel tells of a broken lease. The lease's state is read with
+// F_GETLEASE, so the handler has nothing to do; it only keeps the default action (for SIGIO:
+// ending the process) from happening.
+int LeaseSignal() {
+    static const int signal = [] {
+        const int number = SIGRTMIN + 7;
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(number, &action, nullptr);
+        return number;
+    }();
+    return signal;
+}
+
+// A write lease on an open file: the kernel grants it only while no other process has the file
+// open, and breaks it (F_GETLEASE no longer says F_WRLCK) as soon as any process opens it.
+// A process that opens the file meanwhile waits in open() until the lease is given up, which
+// happens when this object leaves scope.
+class WriteLease {
+  public:
+    explicit WriteLease(int fd) : fd_(fd) {}
+    WriteLease(const WriteLease&) = delete;
+    WriteLease& operator=(const WriteLease&) = delete;
+    ~WriteLease() {
+        if (held_) {
+            ::fcntl(fd_, F_SETLEASE, F_UNLCK);
+        }
+    }
+    bool Take() {
+        held_ =
+            ::fcntl(fd_, F_SETSIG, LeaseSignal()) == 0 && ::fcntl(fd_, F_SETLEASE, F_WRLCK) == 0;
+        return held_;
+    }
+    bool Intact() const { return held_ && ::fcntl(fd_, F_GETLEASE) == F_WRLCK; }
+
+  private:
+    int fd_;
+    bool held_ = false;
+};
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 }  // namespace
 
-bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress) {
+// How the copy takes the original's place, and why no other process's doing is lost:
+//
+//  1. The original is opened read-only and a write lease is taken on it. The lease is granted
+//     only when no other process has the file open (nor mapped), so nobody can be writing to it
+//     through an older descriptor; from then on any open by another process breaks the lease,
+//     and the opener waits in open() until the lease is given up. Writing, appending and
+//     truncating through a path all need an open, so they all break it. What needs no open (a
+//     rename over the name, an unlink, a new hard link) is caught by the checks below.
+//  2. The copy is written and checked against the original while the lease is checked between
+//     chunks. Everything the copy must carry except the DOS name (streams, security, EAs, DOS
+//     bits, times) is set on it now, so that whenever this process dies the name holds either
+//     the original or a complete copy. The state file records what a later command needs to
+//     finish or undo the switch.
+//  3. The original is moved aside into the scratch folder with rename(). Its data is not
+//     touched and it keeps a name throughout. If the name no longer led to the original (it
+//     was renamed over or deleted meanwhile), what was moved is given its name back with
+//     link(), which never replaces anything, and the switch is abandoned. If the original has
+//     gained a hard link, or the lease is broken, it goes back the same way.
+//  4. The copy is linked in under the name with link(). If a file appeared under the name in
+//     the moment it was free, that file stays, and the original is kept beside it.
+//  5. Only now, with the lease still unbroken and no new link, is the original dropped: nobody
+//     opened it since step 1, so nobody holds it, and its only name is inside the scratch
+//     folder. An opener that found the name before step 3 broke the lease and gets the
+//     original back, as the copy is moved aside again and the original linked back.
+//     Afterwards the DOS name (and the times that setting it touches) are given back.
+//
+// The one opening left is an opener that resolved the name before step 3 but reaches the lease
+// check in open() only after step 5, a window of a few file-system calls. The lease is read
+// once more after the original has gone and such a late opener is reported as a failure.
+bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why) {
     const std::string fileName(name);
+    // Declared first so that it goes last, once every descriptor of files in it is closed
+    // (ntfs-3g keeps an unlinked file that is still open under a hidden name in its folder).
+    std::optional<ScratchFolder> scratch;
+    const auto fail = [&](std::string reason) {
+        why = std::move(reason);
+        return false;
+    };
     const UniqueFd source(::openat(dirFd, fileName.c_str(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!source) {
+        return fail(ErrnoReason(errno));
+    }
     struct stat before;
-    if (!source || ::fstat(source.get(), &before) != 0 || !S_ISREG(before.st_mode)) {
-        return false;
+    if (::fstat(source.get(), &before) != 0) {
+        return fail(ErrnoReason(errno));
+    }
+    if (!S_ISREG(before.st_mode)) {
+        return fail("not a regular file");
     }
     const std::optional<std::uint32_t> attrib = ReadNtfsAttrib(source.get());
     if (!attrib) {
-        return false;
+        return fail("the NTFS attributes cannot be read");
     }
-    if (((*attrib & ntfs::kCompressed) != 0) != decompress) {
-        return true;  // already as asked
+    const bool compressed = (*attrib & ntfs::kCompressed) != 0;
+    const bool sparse = (*attrib & ntfs::kSparse) != 0;
+    if (compressed != decompress || (sparse && !compressed)) {
+        return true;  // already as asked, or sparse (see the header)
     }
-    if (*attrib & (ntfs::kReparsePoint | ntfs::kEncrypted)) {
-        return false;
+    if (*attrib & ntfs::kReparsePoint) {
+        return fail("a reparse point");
+    }
+    if (*attrib & ntfs::kEncrypted) {
+        return fail("encrypted");
     }
     const Xattr dosName = GetXattr(source.get(), kDosName);
     const Xattr times = GetXattr(source.get(), kTimes);
@@ -255,65 +318,181 @@ bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress) {
     std::vector<std::pair<std::string, std::string>> streams;
     if (dosName.failed || times.failed || acl.failed || ea.failed ||
         !ReadStreams(source.get(), streams)) {
-        return false;
+        return fail(ErrnoReason(errno));
     }
-    if (RealLinks(before, dirFd, dosName.value.has_value()) > 1 ||
-        OpenByAnyProcess(before.st_dev, before.st_ino, source.get())) {
-        return false;
+    const nlink_t links = RealLinks(before, dirFd, dosName.value.has_value());
+    if (links > 1) {
+        return fail("has " + std::to_string(links) + " hard links");
     }
 
-    ScratchFolder scratch(dirFd, !decompress);
-    if (!scratch.Ready()) {
-        return false;
+    WriteLease lease(source.get());
+    if (!lease.Take()) {
+        if (errno != EAGAIN && errno != EBUSY) {
+            return fail("cannot be guarded against other processes: " + ErrnoReason(errno));
+        }
+        const std::string holder = FindHolder(before.st_dev, before.st_ino, source.get());
+        return fail("in use by " + (holder.empty() ? std::string("another process") : holder));
     }
-    const UniqueFd copy(::openat(scratch.Fd(), kDataName,
-                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                 before.st_mode & 07777));
+    const auto opened = [&] { return fail("opened by another process during the switch"); };
+
+    scratch.emplace(dirFd);
+    if (!*scratch) {
+        return fail(ErrnoReason(errno));
+    }
+    const std::uint32_t folderBits = ntfs::kDirectory | (decompress ? 0 : ntfs::kCompressed);
+    if (!WriteNtfsAttrib(scratch->Fd(), folderBits) ||
+        ReadNtfsAttrib(scratch->Fd()) != folderBits) {
+        return fail("compression cannot be switched on this volume");
+    }
+    UniqueFd copy(::openat(scratch->Fd(), ScratchFolder::kCopy,
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           before.st_mode & 07777));
+    struct stat copyStat;
+    if (!copy || ::fstat(copy.get(), &copyStat) != 0) {
+        return fail(ErrnoReason(errno));
+    }
     // The copy must have inherited the wanted bit; it does not where compression is off
     // (mount option nocompression, clusters over 4 KiB).
-    const std::optional<std::uint32_t> born = copy ? ReadNtfsAttrib(copy.get()) : std::nullopt;
+    const std::optional<std::uint32_t> born = ReadNtfsAttrib(copy.get());
     if (!born || ((*born & ntfs::kCompressed) != 0) == decompress) {
-        return false;
+        return fail("not supported: compression is off on this volume");
     }
+    if (!scratch->WriteState({fileName, dosName.value, times.value,
+                              static_cast<unsigned long long>(copyStat.st_ino)})) {
+        return fail(ErrnoReason(errno));
+    }
+
     // Zero units become holes when compressing (NTFS keeps them so inside compressed files)
-    // and in files that were sparse already; a plain file stays fully allocated.
-    const bool holes = !decompress || (*attrib & ntfs::kSparse) != 0;
-    if (!CopyData(source.get(), copy.get(), static_cast<std::uint64_t>(before.st_size), holes)) {
-        return false;
+    // and in sparse files; a plain file stays fully allocated.
+    const bool holes = !decompress || sparse;
+    if (!CopyData(source.get(), copy.get(), static_cast<std::uint64_t>(before.st_size), holes,
+                  sparse, [&] { return lease.Intact(); })) {
+        return lease.Intact() ? fail(ErrnoReason(errno)) : opened();
     }
     for (const auto& [streamName, value] : streams) {
         if (::fsetxattr(copy.get(), streamName.c_str(), value.data(), value.size(), 0) != 0) {
-            return false;
+            return fail(ErrnoReason(errno));
         }
     }
-    if (!SetXattr(copy.get(), kAcl, acl.value) || !SetXattr(copy.get(), kEa, ea.value) ||
-        ::fsync(copy.get()) != 0) {
-        return false;
+    if (!SetXattr(copy.get(), kAcl, acl.value) || !SetXattr(copy.get(), kEa, ea.value)) {
+        return fail(ErrnoReason(errno));
+    }
+    // The DOS bits other than compressed and sparse, then the times, which the other steps
+    // would touch.
+    const std::uint32_t keep = ntfs::kCompressed | ntfs::kSparse;
+    const std::optional<std::uint32_t> now = ReadNtfsAttrib(copy.get());
+    const std::uint32_t wanted = now ? (*attrib & ~keep) | (*now & keep) : 0;
+    if (!now || (*now != wanted && !WriteNtfsAttrib(copy.get(), wanted)) ||
+        !SetXattr(copy.get(), kTimes, times.value) || ::fsync(copy.get()) != 0) {
+        return fail(ErrnoReason(errno));
     }
     // The original must not have changed while it was copied, and the copy must match it.
     struct stat after;
+    if (!lease.Intact()) {
+        return opened();
+    }
     if (::fstat(source.get(), &after) != 0 || after.st_size != before.st_size ||
-        after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+        !SameTime(after.st_mtim, before.st_mtim) ||
         !SameData(source.get(), copy.get(), static_cast<std::uint64_t>(before.st_size))) {
-        return false;
+        return fail("changed by another process during the switch");
     }
-    if (::renameat(scratch.Fd(), kDataName, dirFd, fileName.c_str()) != 0) {
-        return false;
+    if (ReadNtfsAttrib(copy.get()) != wanted) {
+        return fail("the attributes cannot be carried over");
     }
-    // The copy now carries the name. Give it back what the rename could not carry over: the
-    // DOS name first (setting it updates the times), then the times, then the DOS bits.
-    bool restored = SetXattr(copy.get(), kDosName, dosName.value);
-    restored = SetXattr(copy.get(), kTimes, times.value) && restored;
-    const std::optional<std::uint32_t> now = ReadNtfsAttrib(copy.get());
-    const std::uint32_t keep = ntfs::kCompressed | ntfs::kSparse;
-    restored = now && restored;
-    if (now && (*attrib & ~keep) != (*now & ~keep)) {
-        restored = WriteNtfsAttrib(copy.get(), (*attrib & ~keep) | (*now & keep)) && restored;
+
+    // Step 3: the original aside.
+    if (::renameat(dirFd, fileName.c_str(), scratch->Fd(), ScratchFolder::kOriginal) != 0) {
+        return fail(errno == ENOENT ? "moved or deleted by another process during the switch"
+                                    : ErrnoReason(errno));
     }
-    restored = ::fsync(copy.get()) == 0 && ::fsync(dirFd) == 0 && restored;
-    const std::optional<std::uint32_t> final = ReadNtfsAttrib(copy.get());
-    return restored && final && ((*final & ntfs::kCompressed) != 0) != decompress;
+    // ntfs-3g reaches a file through the name it was opened by, so names and times are given
+    // back through a descriptor opened by the file's name now, once it is known to be `inode`.
+    const auto restoreNames = [&](ino_t inode) {
+        const UniqueFd named(::openat(dirFd, fileName.c_str(),
+                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!named || ::fstat(named.get(), &st) != 0 || st.st_ino != inode) {
+            return false;
+        }
+        bool restored = SetXattr(named.get(), kDosName, dosName.value);
+        restored = SetXattr(named.get(), kTimes, times.value) && restored;
+        return ::fsync(named.get()) == 0 && restored;
+    };
+    const auto putBack = [&](const char* what, std::string reason) {
+        const std::optional<std::string> kept = LinkBack(scratch->Fd(), what, dirFd, fileName);
+        if (!kept) {
+            reason += "; the original is kept in " + scratch->Name();
+        } else if (*kept != fileName) {
+            reason += "; the original is kept as " + *kept;
+        } else if (what == std::string_view(ScratchFolder::kOriginal)) {
+            // Back under its name, which dropped its DOS name: give that and the times back.
+            restoreNames(before.st_ino);
+        }
+        return fail(std::move(reason));
+    };
+    struct stat aside;
+    if (::fstatat(scratch->Fd(), ScratchFolder::kOriginal, &aside, AT_SYMLINK_NOFOLLOW) != 0) {
+        return fail(ErrnoReason(errno));
+    }
+    if (aside.st_dev != before.st_dev || aside.st_ino != before.st_ino) {
+        // Another file had taken the name: it goes back, the original is not ours to touch.
+        const std::optional<std::string> back =
+            LinkBack(scratch->Fd(), ScratchFolder::kOriginal, dirFd, fileName);
+        return fail(std::string("replaced by another file during the switch") +
+                    (back ? "" : "; that file is kept in " + scratch->Name()));
+    }
+    // Moving it dropped the DOS name, which ntfs-3g counts as a link without posix_nlink.
+    if (::fstat(source.get(), &after) != 0 || after.st_nlink > 1) {
+        return putBack(ScratchFolder::kOriginal, "linked to another name during the switch");
+    }
+    if (!lease.Intact()) {
+        return putBack(ScratchFolder::kOriginal, "opened by another process during the switch");
+    }
+
+    // Step 4: the copy under the name, never over anything.
+    if (::linkat(scratch->Fd(), ScratchFolder::kCopy, dirFd, fileName.c_str(), 0) != 0) {
+        return putBack(
+            ScratchFolder::kOriginal,
+            errno == EEXIST ? "another file took the name during the switch" : ErrnoReason(errno));
+    }
+
+    // Step 5: drop the original only while nobody has opened or linked it.
+    if (!lease.Intact() || ::fstat(source.get(), &after) != 0 || after.st_nlink > 1) {
+        const std::string reason = lease.Intact() ? "linked to another name during the switch"
+                                                  : "opened by another process during the switch";
+        // Undo step 4: the copy moves aside again, and whatever was under the name by then
+        // stays if it is not the copy.
+        if (::renameat(dirFd, fileName.c_str(), scratch->Fd(), ScratchFolder::kReplaced) == 0) {
+            struct stat moved;
+            if (::fstatat(scratch->Fd(), ScratchFolder::kReplaced, &moved, AT_SYMLINK_NOFOLLOW) ==
+                    0 &&
+                moved.st_ino == copyStat.st_ino) {
+                ::unlinkat(scratch->Fd(), ScratchFolder::kReplaced, 0);
+            } else {
+                LinkBack(scratch->Fd(), ScratchFolder::kReplaced, dirFd, fileName);
+            }
+        }
+        return putBack(ScratchFolder::kOriginal, reason);
+    }
+    // Closed first: ntfs-3g keeps an open file that loses a name under a hidden name instead,
+    // and a file with two names cannot be given its DOS name.
+    copy.reset();
+    if (::unlinkat(scratch->Fd(), ScratchFolder::kOriginal, 0) != 0 ||
+        ::unlinkat(scratch->Fd(), ScratchFolder::kCopy, 0) != 0) {
+        return fail(ErrnoReason(errno));
+    }
+    const bool lateOpener = !lease.Intact();
+    // The copy now has its one name. Give it back the DOS name (setting it updates the times),
+    // then the times.
+    const bool restored = restoreNames(copyStat.st_ino) && ::fsync(dirFd) == 0;
+    if (lateOpener) {
+        return fail("opened by another process at the moment of the switch");
+    }
+    const std::optional<std::uint32_t> final = ReadNtfsAttribAt(dirFd, fileName);
+    if (!restored || !final || ((*final & ntfs::kCompressed) != 0) == decompress) {
+        return fail("the DOS name or times cannot be given back");
+    }
+    return true;
 }
 
 }  // namespace packmeter::linuxfs

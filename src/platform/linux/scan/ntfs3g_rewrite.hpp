@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace packmeter::linuxfs {
@@ -7,18 +8,22 @@ namespace packmeter::linuxfs {
 // Switches the compression of the regular file `name` in the open ntfs-3g folder `dirFd`.
 //
 // ntfs-3g ignores the compressed bit on existing files, so the file is rewritten: a copy is made
-// in a scratch folder beside it that carries the wanted bit (new files inherit it), checked
-// byte for byte against the original, and renamed over it; then the DOS name, times and DOS
-// attribute bits are restored. Named streams (user.* attributes), the security descriptor and
-// EAs go along. The inode number and object ID change.
+// in a scratch folder beside it that carries the wanted bit (new files inherit it), given the
+// original's named streams (user.* attributes), security descriptor, EAs, DOS attribute bits
+// and times, checked byte for byte, and then takes the original's place. The DOS 8.3 name
+// belongs to a folder entry, so it is given back once the copy has its final name. The inode
+// number and object ID change.
 //
-// Refused (false, file untouched): a file with further hard links (they would keep the old
-// data), a reparse point, an encrypted file, and a file any process holds open or mapped (its
-// handle would go on reaching the old, orphaned data). A process that opens the file after that
-// check and before the rename (a window of one copy and compare) reaches the old data all the
-// same; that window cannot be closed from outside the file system. Any failure before the
-// rename leaves the original as it was; the rename itself keeps a name on the original
-// throughout.
-bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress);
+// The file is never switched when any other process has it open, opens it, writes, truncates,
+// links, renames or deletes it while the rewrite runs: then the switch is abandoned, the other
+// process's doing kept, and false returned with the reason in `why`. The steps and why they
+// are safe are set out at the implementation.
+//
+// Refused as well (false, file untouched, reason in `why`): further hard links, a reparse
+// point, an encrypted file, a named stream too large for the attribute interface, a volume
+// where new files are not born compressed. A sparse file is left as it is (true): it counts
+// as compressed already, and ntfs-3g cannot make a file both compressed and sparse, so any
+// rewrite would fill its holes one way or the other.
+bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why);
 
 }  // namespace packmeter::linuxfs

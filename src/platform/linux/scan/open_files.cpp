@@ -90,12 +90,28 @@ bool HeldByMapping(int procFd, std::string_view pid, dev_t dev, ino_t ino) {
     return false;
 }
 
+// The command name of a process, from /proc/PID/comm.
+std::string CommandName(int procFd, std::string_view pid) {
+    const UniqueFd comm(
+        ::openat(procFd, (std::string(pid) + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+    char text[64];
+    const ssize_t got = comm ? ::read(comm.get(), text, sizeof text) : -1;
+    if (got <= 0) {
+        return {};
+    }
+    std::string name(text, static_cast<std::size_t>(got));
+    while (!name.empty() && name.back() == '\n') {
+        name.pop_back();
+    }
+    return name;
+}
+
 }  // namespace
 
-bool OpenByAnyProcess(dev_t dev, ino_t ino, int ownFd) {
+std::string FindHolder(dev_t dev, ino_t ino, int ownFd) {
     const UniqueFd proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!proc) {
-        return true;  // cannot tell: treat as held
+        return {};
     }
     const std::string self = std::to_string(::getpid());
     DirReader reader(proc.get());
@@ -107,11 +123,13 @@ bool OpenByAnyProcess(dev_t dev, ino_t ino, int ownFd) {
             }
             if (HeldByDescriptor(proc.get(), name.name, name.name == self, dev, ino, ownFd) ||
                 HeldByMapping(proc.get(), name.name, dev, ino)) {
-                return true;
+                const std::string command = CommandName(proc.get(), name.name);
+                return "process " + std::string(name.name) +
+                       (command.empty() ? "" : " (" + command + ")");
             }
         }
     }
-    return false;
+    return {};
 }
 
 }  // namespace packmeter::linuxfs

@@ -70,6 +70,31 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::string PathProblem(const std::string& path) {
+    struct stat st {};
+    if (path.empty()) {
+        return "empty path";
+    }
+    if (::lstat(path.c_str(), &st) == 0) {
+        // A link that leads round in a circle is reported as such; any other link is an entry.
+        return S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0 && errno == ELOOP
+                   ? "symbolic-link loop"
+                   : "";
+    }
+    switch (errno) {
+        case ENOENT:
+            return "no such file or folder";
+        case ENOTDIR:
+            return "no such file or folder (a part of the path is not a folder)";
+        case ELOOP:
+            return "symbolic-link loop";
+        case EACCES:
+            return "permission denied";
+        default:
+            return std::strerror(errno);
+    }
+}
+
 bool EnableBackupPrivilege() {
     // Reading every folder regardless of its permissions is CAP_DAC_READ_SEARCH: raise it to
     // effective when the process is permitted to hold it.

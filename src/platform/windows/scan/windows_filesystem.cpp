@@ -62,6 +62,7 @@ std::int64_t OnDiskSize(const std::wstring& path, std::int64_t logical) {
 // compression request. The reason of a failure stays in the last error for the caller.
 bool SwitchCompression(const std::wstring& path, DWORD openFlags, bool decompress) {
     if (!IsNTPlatform()) {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
         return false;
     }
     UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -78,6 +79,23 @@ bool SwitchCompression(const std::wstring& path, DWORD openFlags, bool decompres
     file.reset();
     ::SetLastError(error);
     return switched;
+}
+
+// The system's text for an error code, in UTF-8, without the trailing line break.
+std::string ErrorText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length > 0 && buffer ? std::wstring(buffer, length) : std::wstring();
+    if (buffer) {
+        ::LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                             text.back() == L'.')) {
+        text.pop_back();
+    }
+    return text.empty() ? "error " + std::to_string(error) : win::ToUtf8(text);
 }
 
 class WindowsFolder final : public Folder {
@@ -121,15 +139,22 @@ class WindowsFolder final : public Folder {
 
     // Backup semantics is what lets CreateFileW open a folder at all.
     bool SetCompression(bool decompress) override {
-        return SwitchCompression(path_, FILE_FLAG_BACKUP_SEMANTICS, decompress);
+        return Remember(SwitchCompression(path_, FILE_FLAG_BACKUP_SEMANTICS, decompress));
     }
 
     // Opened without backup semantics, so that a folder given here fails.
     bool SetFileCompression(std::string_view name, bool decompress) override {
-        return SwitchCompression(path_ + win::ToWide(name), 0, decompress);
+        return Remember(SwitchCompression(path_ + win::ToWide(name), 0, decompress));
     }
 
+    std::string LastFailure() const override { return failure_; }
+
   private:
+    bool Remember(bool switched) {
+        failure_ = switched ? std::string() : ErrorText(::GetLastError());
+        return switched;
+    }
+
     Entry MakeEntry(const WIN32_FIND_DATAW& data, std::string_view name) const {
         const DWORD attributes = data.dwFileAttributes;
         Entry entry;
@@ -149,6 +174,7 @@ class WindowsFolder final : public Folder {
     }
 
     std::wstring path_;
+    std::string failure_;
 };
 
 class WindowsFileSystem final : public FileSystem {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "core/utils/version_text.hpp"
@@ -91,6 +92,28 @@ bool IsFolder(const std::string& path) {
     }
     const DWORD attributes = ::GetFileAttributesW(win::LongPath(win::ToWide(path)).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string PathProblem(const std::string& path) {
+    if (path.empty()) {
+        return "empty path";
+    }
+    if (::GetFileAttributesW(win::LongPath(win::ToWide(path)).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return "";
+    }
+    switch (const DWORD error = ::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+            return "no such file or folder";
+        case ERROR_CANT_RESOLVE_FILENAME:
+            return "symbolic-link loop";
+        case ERROR_ACCESS_DENIED:
+            return "permission denied";
+        default:
+            return "error " + std::to_string(error);
+    }
 }
 
 bool EnableBackupPrivilege() {

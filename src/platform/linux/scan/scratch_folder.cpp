@@ -1,0 +1,273 @@
+#include "platform/linux/scan/scratch_folder.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <vector>
+
+#include "platform/linux/scan/dir_reader.hpp"
+
+namespace packmeter::linuxfs {
+
+namespace {
+
+constexpr std::string_view kPrefix = ".packmeter-";
+constexpr const char* kState = "state";
+constexpr const char* kDosName = "system.ntfs_dos_name";
+constexpr const char* kTimes = "system.ntfs_times";
+
+// The process id of a scratch folder's name, or 0 when the name is not one.
+pid_t ScratchOwner(std::string_view name) {
+    if (!name.starts_with(kPrefix)) {
+        return 0;
+    }
+    name.remove_prefix(kPrefix.size());
+    const auto dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size()) {
+        return 0;
+    }
+    pid_t pid = 0;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + dash, pid);
+    if (ec != std::errc() || end != name.data() + dash || pid <= 0) {
+        return 0;
+    }
+    const std::string_view number = name.substr(dash + 1);
+    return number.find_first_not_of("0123456789") == std::string_view::npos ? pid : 0;
+}
+
+bool Running(pid_t pid) {
+    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+// The state record: the name, then each optional value as a presence byte and its bytes, then
+// the copy's inode; every field is preceded by its length.
+void PutField(std::string& out, std::string_view value) {
+    out += std::to_string(value.size());
+    out += ':';
+    out += value;
+}
+
+bool GetField(std::string_view& in, std::string& value) {
+    const auto colon = in.find(':');
+    std::size_t size = 0;
+    if (colon == std::string_view::npos ||
+        std::from_chars(in.data(), in.data() + colon, size).ec != std::errc() ||
+        in.size() - colon - 1 < size) {
+        return false;
+    }
+    value = std::string(in.substr(colon + 1, size));
+    in.remove_prefix(colon + 1 + size);
+    return true;
+}
+
+void PutOptional(std::string& out, const std::optional<std::string>& value) {
+    PutField(out, value ? "1" : "0");
+    PutField(out, value ? *value : "");
+}
+
+bool GetOptional(std::string_view& in, std::optional<std::string>& value) {
+    std::string present, text;
+    if (!GetField(in, present) || !GetField(in, text)) {
+        return false;
+    }
+    value = present == "1" ? std::optional(text) : std::nullopt;
+    return true;
+}
+
+std::optional<ScratchState> ReadState(int scratchFd) {
+    const UniqueFd fd(::openat(scratchFd, kState, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        return std::nullopt;
+    }
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd.get(), chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::string_view in(text);
+    ScratchState state;
+    std::string inode;
+    if (!GetField(in, state.name) || !GetOptional(in, state.dosName) ||
+        !GetOptional(in, state.times) || !GetField(in, inode) ||
+        std::from_chars(inode.data(), inode.data() + inode.size(), state.copyInode).ec !=
+            std::errc()) {
+        return std::nullopt;
+    }
+    return state;
+}
+
+std::optional<ino_t> InodeAt(int dirFd, const char* name) {
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    return st.st_ino;
+}
+
+// Gives the file back its DOS name and times when it has lost them.
+void RestoreNames(int dirFd, const ScratchState& state) {
+    const UniqueFd file(
+        ::openat(dirFd, state.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) {
+        return;
+    }
+    if (state.dosName && ::fgetxattr(file.get(), kDosName, nullptr, 0) < 0) {
+        ::fsetxattr(file.get(), kDosName, state.dosName->data(), state.dosName->size(), 0);
+    }
+    if (state.times) {
+        ::fsetxattr(file.get(), kTimes, state.times->data(), state.times->size(), 0);
+    }
+}
+
+void Recover(int dirFd, const std::string& scratchName) {
+    const UniqueFd scratch(
+        ::openat(dirFd, scratchName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!scratch) {
+        return;
+    }
+    const std::optional<ScratchState> state = ReadState(scratch.get());
+    const std::optional<ino_t> copy = InodeAt(scratch.get(), ScratchFolder::kCopy);
+    bool restored = false;
+    if (state) {
+        const std::optional<ino_t> named = InodeAt(dirFd, state->name.c_str());
+        if (named && *named == state->copyInode) {
+            // The copy took the name: the switch was done but for the last steps.
+            ::unlinkat(scratch.get(), ScratchFolder::kOriginal, 0);
+            ::unlinkat(scratch.get(), ScratchFolder::kCopy, 0);
+            RestoreNames(dirFd, *state);
+        } else if (InodeAt(scratch.get(), ScratchFolder::kOriginal)) {
+            // The original was moved aside: back to its name, or beside it when the name was
+            // taken by another file meanwhile.
+            const auto name = LinkBack(scratch.get(), ScratchFolder::kOriginal, dirFd, state->name);
+            restored = name == state->name;
+        }
+    }
+    // Whatever else a killed switch left in the folder came from its own folder: nothing is
+    // dropped that is not the copy.
+    DirReader reader(scratch.get());
+    std::vector<DirName> names;
+    std::vector<std::string> others;
+    while (reader.NextBatch(names)) {
+        for (const DirName& name : names) {
+            others.emplace_back(name.name);
+        }
+    }
+    for (const std::string& other : others) {
+        if (other == kState) {
+            continue;
+        }
+        const std::optional<ino_t> inode = InodeAt(scratch.get(), other.c_str());
+        if (other == ScratchFolder::kCopy || (inode && copy && *inode == *copy)) {
+            ::unlinkat(scratch.get(), other.c_str(), 0);
+        } else if (state) {
+            LinkBack(scratch.get(), other.c_str(), dirFd, state->name);
+        }
+    }
+    if (restored) {
+        RestoreNames(dirFd, *state);
+    }
+    ::unlinkat(scratch.get(), kState, 0);
+    ::unlinkat(dirFd, scratchName.c_str(), AT_REMOVEDIR);
+}
+
+}  // namespace
+
+bool IsScratchFolderName(std::string_view name) {
+    return ScratchOwner(name) != 0;
+}
+
+ScratchFolder::ScratchFolder(int parentFd) : parentFd_(parentFd) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
+        name_ = std::string(kPrefix) + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        if (::mkdirat(parentFd_, name_.c_str(), 0700) != 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return;
+        }
+        fd_ = UniqueFd(
+            ::openat(parentFd_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd_) {
+            const int error = errno;
+            ::unlinkat(parentFd_, name_.c_str(), AT_REMOVEDIR);
+            errno = error;
+        }
+    }
+}
+
+ScratchFolder::~ScratchFolder() {
+    if (fd_) {
+        ::unlinkat(fd_.get(), kCopy, 0);
+        ::unlinkat(fd_.get(), kState, 0);
+        fd_.reset();
+        // Fails while anything else is inside. A file closed a moment ago may still stand
+        // there under a hidden name until the file system has seen the close: a few tries.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            if (::unlinkat(parentFd_, name_.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY) {
+                break;
+            }
+            ::usleep(5000);
+        }
+    }
+}
+
+bool ScratchFolder::WriteState(const ScratchState& state) const {
+    std::string text;
+    PutField(text, state.name);
+    PutOptional(text, state.dosName);
+    PutOptional(text, state.times);
+    PutField(text, std::to_string(state.copyInode));
+    const UniqueFd fd(
+        ::openat(fd_.get(), kState, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    return fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+           ::fsync(fd.get()) == 0;
+}
+
+std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
+                                    const std::string& name) {
+    std::string target = name;
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        if (::linkat(fromFd, from, dirFd, target.c_str(), 0) == 0) {
+            ::unlinkat(fromFd, from, 0);
+            return target;
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+        // Names are at most 255 bytes; the mark goes at the end of as much as fits.
+        const std::string mark =
+            ".packmeter-kept" + (attempt == 1 ? std::string() : "-" + std::to_string(attempt));
+        target = name.substr(0, 255 - mark.size()) + mark;
+    }
+    return std::nullopt;
+}
+
+void RecoverScratchFolders(int dirFd) {
+    const UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listing) {
+        return;
+    }
+    std::vector<std::string> dead;
+    DirReader reader(listing.get());
+    std::vector<DirName> names;
+    while (reader.NextBatch(names)) {
+        for (const DirName& name : names) {
+            const pid_t owner = ScratchOwner(name.name);
+            if (owner != 0 && !Running(owner)) {
+                dead.emplace_back(name.name);
+            }
+        }
+    }
+    for (const std::string& name : dead) {
+        Recover(dirFd, name);
+    }
+}
+
+}  // namespace packmeter::linuxfs
