@@ -20,7 +20,10 @@ constexpr bool kTabName = true;
 
 class CapturingTerminal : public Terminal {
   public:
-    void Out(const std::string& text) override { out += text; }
+    bool Out(const std::string& text) override {
+        out += text;
+        return true;
+    }
     void Err(const std::string& text) override { err += text; }
     bool ErrIsInteractive() const override { return false; }
     std::string out;

@@ -14,6 +14,10 @@ inline constexpr int kStateCompressed = 2;
 inline constexpr int kStateMask = 3;
 inline constexpr int kFolderFlag = 4;
 
+// What a row stands for beyond file or folder: links, mount points and special files (devices,
+// pipes, sockets) are shown with 0 bytes and never entered.
+enum class EntryKind { kPlain, kLink, kMount, kSpecial };
+
 // One row of the list: an entry directly inside the scanned folder.
 struct EntryRow {
     std::string name;        // raw bytes, for file-system calls
@@ -26,6 +30,10 @@ struct EntryRow {
     std::int64_t size = 0;
     std::int64_t onDisk = 0;
     std::int64_t ratioPercent = 0;
+    EntryKind kind = EntryKind::kPlain;
+    // Entries of this row's tree (the entry itself included) that could not be read; the sizes
+    // leave them out.
+    std::int64_t unreadable = 0;
 
     bool IsFolder() const { return (state & kFolderFlag) != 0; }
     int CompressionState() const { return state & kStateMask; }
@@ -47,9 +55,10 @@ struct ScanTotals {
     std::int64_t size = 0;
     std::int64_t onDisk = 0;
     std::int64_t ratioPercent = 0;
-    std::string sizeText;    // FormatSize with 0 decimals
-    std::string onDiskText;  // FormatSize with 0 decimals
-    std::string ratioText;   // whole percent followed by " %"
+    std::string sizeText;         // FormatSize with 0 decimals
+    std::string onDiskText;       // FormatSize with 0 decimals
+    std::string ratioText;        // whole percent followed by " %"
+    std::int64_t unreadable = 0;  // entries below the folder that could not be read
 };
 
 ScanTotals MakeScanTotals(std::int64_t logical, std::int64_t onDisk, const NumberFormat& format);

@@ -55,6 +55,7 @@ void TreeMeasurer::Measure(Folder& folder, const std::string& path, std::int64_t
     }
     logical += own.logical + sums_.logical;
     onDisk += own.onDisk + sums_.onDisk;
+    unreadable_ = own.unreadable + sums_.unreadable;
 }
 
 bool TreeMeasurer::Offer(std::unique_ptr<Folder>& folder, const std::string& path) {
@@ -70,11 +71,13 @@ bool TreeMeasurer::Offer(std::unique_ptr<Folder>& folder, const std::string& pat
 
 void TreeMeasurer::Walk(Folder& folder, const std::string& path, Sums& sums) {
     SetCurrentScanFolder(path);
-    folder.List(ListDetail::kSizes, [&](const Entry& entry) {
+    const bool listed = folder.List(ListDetail::kSizes, [&](const Entry& entry) {
         if (stop_ && stop_->load(std::memory_order_relaxed)) {
             return false;
         }
-        if (entry.regular) {
+        if (entry.unreadable) {
+            ++sums.unreadable;
+        } else if (entry.regular) {
             sums.logical += entry.size;
             sums.onDisk += entry.onDisk;
         } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
@@ -85,10 +88,15 @@ void TreeMeasurer::Walk(Folder& folder, const std::string& path, Sums& sums) {
                 if (!Offer(sub, subPath)) {
                     Walk(*sub, subPath, sums);
                 }
+            } else {
+                ++sums.unreadable;
             }
         }
         return true;
     });
+    if (!listed) {
+        ++sums.unreadable;
+    }
 }
 
 void TreeMeasurer::RunJob(Job job) {
@@ -98,6 +106,7 @@ void TreeMeasurer::RunJob(Job job) {
     std::lock_guard guard(lock_);
     sums_.logical += sums.logical;
     sums_.onDisk += sums.onDisk;
+    sums_.unreadable += sums.unreadable;
     if (--outstanding_ == 0) {
         finished_.notify_all();
     }

@@ -31,6 +31,10 @@ class TreeMeasurer {
     void Measure(Folder& folder, const std::string& path, std::int64_t& logical,
                  std::int64_t& onDisk, const StopFlag* stop);
 
+    // The entries that the last Measure could not read: folders that could not be opened or
+    // listed, and entries whose kind and sizes could not be read.
+    std::int64_t Unreadable() const { return unreadable_; }
+
     // The number of walking threads that suits this machine.
     static unsigned DefaultThreads();
 
@@ -42,6 +46,7 @@ class TreeMeasurer {
     struct Sums {
         std::int64_t logical = 0;
         std::int64_t onDisk = 0;
+        std::int64_t unreadable = 0;
     };
 
     void Walk(Folder& folder, const std::string& path, Sums& sums);
@@ -57,6 +62,7 @@ class TreeMeasurer {
     unsigned outstanding_ = 0;  // jobs queued or running
     bool quit_ = false;
     Sums sums_;
+    std::int64_t unreadable_ = 0;
     const StopFlag* stop_ = nullptr;
     std::vector<std::thread> helpers_;
 };

@@ -94,6 +94,7 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
         entry.enterable = entry.folder;
         entry.regular = record.dirType == DT_REG;
         entry.attributes = entry.folder ? attr::kDirectory : 0;
+        entry.unreadable = true;
         return entry;
     }
     // Only btrfs and f2fs compress what carries the mark; ext4 accepts the flag and reports it
