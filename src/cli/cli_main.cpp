@@ -1,25 +1,92 @@
 #include "cli/cli_main.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <optional>
 
 #include "cli/cli_output.hpp"
 #include "core/app/compress_command.hpp"
+#include "core/app/list_order.hpp"
+#include "core/app/main_form_logic.hpp"
+#include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
+#include "core/utils/version.hpp"
 #include "platform/system.hpp"
 
 namespace packmeter::cli {
 
 namespace {
 
+// Writes to standard output; false, with a message on stderr, when the text could not be written
+// in full (a full disk, a closed pipe).
+bool Write(const std::string& text, Terminal& terminal) {
+    if (terminal.Out(text)) {
+        return true;
+    }
+    const std::string reason = terminal.OutError();
+    terminal.Err("packmeter-cli: cannot write the output" + (reason.empty() ? "" : ": " + reason) +
+                 "\n");
+    return false;
+}
+
+#ifdef _WIN32
+constexpr bool kSlashHelp = true;  // "/?" asks for help as with every Windows command
+#else
+constexpr bool kSlashHelp = false;
+#endif
+
 constexpr const char* kUsage =
-    "usage: packmeter-cli [--format table|tsv|json] [FOLDER]\n"
-    "       packmeter-cli [--format table|tsv|json] compress|decompress PATH...\n";
+    "usage: packmeter-cli [OPTION]... [--] [FOLDER]\n"
+    "       packmeter-cli [OPTION]... compress|decompress [--] PATH...\n";
+
+std::string HelpText() {
+    const std::string separator(1, kPathSeparator);
+    return std::string(kUsage) +
+           "\n"
+           "Measures every entry directly inside FOLDER (default: the current folder): its size,\n"
+           "the space it takes on disk after file-system compression, and the saving ratio.\n"
+           "\n"
+           "Commands:\n"
+           "  (none)      scan FOLDER: its totals and volume, then one row per entry\n"
+           "  compress    switch compression on for each PATH (a folder with everything below\n"
+           "              it, each folder before its contents) and print the updated rows\n"
+           "  decompress  switch compression off in the same way\n"
+           "\n"
+           "Options:\n"
+           "  --format FORMAT  table (default), tsv or json\n"
+           "  --sort COLUMN    name, size, compressed or ratio, ordered as the window orders\n"
+           "                   that column (by name: files before folders)\n"
+           "  --reverse        the other way round (without --sort: the listing order reversed)\n"
+           "  -h, --help       show this help and exit\n" +
+           (kSlashHelp ? "  /?               the same\n" : "") +
+           "  --version        show the product and file version and exit\n"
+           "  --               end of options: every later argument is a path\n"
+           "\n"
+           "Formats:\n"
+           "  table  the folder, its totals and volume, then aligned rows; folders end in '" +
+           separator +
+           "',\n"
+           "         control characters in names are shown escaped (\\x1b), links, mount\n"
+           "         points and entries that could not be read are noted in brackets\n"
+           "  tsv    a heading line, then Name, Size, Compresed and Ratio, tab-separated, one\n"
+           "         line per row; names escape \\\\ \\t \\n \\r, and other control bytes and\n"
+           "         bytes that are not UTF-8 as \\xNN\n"
+           "  json   folder, file_system, supports_compression, totals and entries; byte counts\n"
+           "         as integers; name_bytes (base64) holds the exact bytes of a name that is\n"
+           "         not valid UTF-8; kind (file, folder, link, mount, special) and unreadable\n"
+           "\n"
+           "Exit status:\n"
+           "  0  success; entries that could not be read are reported on stderr and in the\n"
+           "     output but do not fail a scan\n"
+           "  1  some entry could not be switched\n"
+           "  2  bad usage, a folder that cannot be read, or output that cannot be written\n";
+}
 
 // Collects a scan's rows and totals and wakes the waiting thread when the scan is idle again.
 class CollectingOutput final : public ScanOutput {
@@ -63,41 +130,90 @@ class CollectingOutput final : public ScanOutput {
 
 struct Options {
     Format format = Format::kTable;
+    int sortColumn = -1;  // a column of the window's list, or -1 for the listing order
+    bool reverse = false;
+    bool help = false;
+    bool version = false;
     std::string command;  // empty (scan), "compress" or "decompress"
     std::vector<std::string> paths;
 };
+
+// The value of "--name VALUE" or "--name=VALUE" at args[i] (advancing i past it), or nothing
+// (with `error` set) when it is missing.
+std::optional<std::string> OptionValue(const std::vector<std::string>& args, std::size_t& i,
+                                       const std::string& name, std::string& error) {
+    const std::string& arg = args[i];
+    if (arg.size() > name.size()) {
+        return arg.substr(name.size() + 1);
+    }
+    if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return std::nullopt;
+    }
+    return args[++i];
+}
+
+bool IsOption(const std::string& arg, const std::string& name) {
+    return arg == name ||
+           (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
+}
 
 bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
     bool onlyPaths = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!onlyPaths && arg == "--") {
+        if (onlyPaths) {
+            options.paths.push_back(arg);
+        } else if (arg == "--") {
             onlyPaths = true;
-        } else if (!onlyPaths && (arg == "--format" || arg.starts_with("--format="))) {
-            std::string value;
-            if (arg == "--format") {
-                if (i + 1 >= args.size()) {
-                    error = "--format needs a value: table, tsv or json";
-                    return false;
-                }
-                value = args[++i];
-            } else {
-                value = arg.substr(9);
-            }
-            if (value == "table") {
-                options.format = Format::kTable;
-            } else if (value == "tsv") {
-                options.format = Format::kTsv;
-            } else if (value == "json") {
-                options.format = Format::kJson;
-            } else {
-                error = "unknown format '" + value + "': use table, tsv or json";
+        } else if (arg == "--help" || arg == "-h" || (kSlashHelp && arg == "/?")) {
+            options.help = true;
+            return true;
+        } else if (arg == "--version") {
+            options.version = true;
+            return true;
+        } else if (arg == "--reverse") {
+            options.reverse = true;
+        } else if (IsOption(arg, "--format")) {
+            const auto value = OptionValue(args, i, "--format", error);
+            if (!value) {
+                error += ": table, tsv or json";
                 return false;
             }
-        } else if (!onlyPaths && arg.size() > 1 && arg.front() == '-') {
-            error = "unknown option '" + arg + "'";
+            if (*value == "table") {
+                options.format = Format::kTable;
+            } else if (*value == "tsv") {
+                options.format = Format::kTsv;
+            } else if (*value == "json") {
+                options.format = Format::kJson;
+            } else {
+                error =
+                    "unknown format '" + ToSafeDisplayText(*value) + "': use table, tsv or json";
+                return false;
+            }
+        } else if (IsOption(arg, "--sort")) {
+            const auto value = OptionValue(args, i, "--sort", error);
+            if (!value) {
+                error += ": name, size, compressed or ratio";
+                return false;
+            }
+            if (*value == "name") {
+                options.sortColumn = kNameColumn;
+            } else if (*value == "size") {
+                options.sortColumn = kSizeColumn;
+            } else if (*value == "compressed") {
+                options.sortColumn = kCompressedColumn;
+            } else if (*value == "ratio") {
+                options.sortColumn = kRatioColumn;
+            } else {
+                error = "unknown column '" + ToSafeDisplayText(*value) +
+                        "': use name, size, compressed or ratio";
+                return false;
+            }
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            error = "unknown option '" + ToSafeDisplayText(arg) + "'";
             return false;
-        } else if (options.command.empty() && options.paths.empty() && !onlyPaths &&
+        } else if (options.command.empty() && options.paths.empty() &&
                    (arg == "compress" || arg == "decompress")) {
             options.command = arg;
         } else {
@@ -115,6 +231,38 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
     return true;
 }
 
+// The rows in the order the window shows them after a click on the column's header (a second
+// click for --reverse); without a column, in the order they were listed.
+void OrderRows(std::vector<EntryRow>& rows, const Options& options) {
+    if (options.sortColumn < 0) {
+        if (options.reverse) {
+            std::reverse(rows.begin(), rows.end());
+        }
+        return;
+    }
+    std::vector<ListItem> items;
+    items.reserve(rows.size());
+    for (const EntryRow& row : rows) {
+        items.push_back(EntryItem(row));
+    }
+    const TSortOption direction = options.reverse ? soDescending : soAscending;
+    const auto order = SortedOrder(items, [&](const ListItem& a, const ListItem& b) {
+        return ListCompare(a, b, options.sortColumn, direction);
+    });
+    std::vector<EntryRow> sorted;
+    sorted.reserve(rows.size());
+    for (const std::size_t at : order) {
+        sorted.push_back(std::move(rows[at]));
+    }
+    rows = std::move(sorted);
+}
+
+// Writes the report; a failed write turns any result into 2.
+int Print(Report& report, const Options& options, Terminal& terminal, int result) {
+    OrderRows(report.rows, options);
+    return Write(Render(report, options.format), terminal) ? result : 2;
+}
+
 void ShowNotice(const VolumeInfo& volume, Terminal& terminal) {
     if (!volume.notice.empty()) {
         terminal.Err("packmeter-cli: " + volume.notice + "\n");
@@ -125,12 +273,12 @@ int Scan(const Options& options, Terminal& terminal) {
     const std::string given = options.paths.empty() ? "." : options.paths.front();
     const std::string folder = IncludeTrailingChar(FullPath(given));
     auto fs = MakeFileSystem();
-    if (!IsFolder(folder)) {
-        terminal.Err("packmeter-cli: " + given + ": no such folder\n");
+    if (given.empty() || !IsFolder(folder)) {
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) + ": no such folder\n");
         return 2;
     }
     if (!fs->OpenFolder(folder)) {
-        terminal.Err("packmeter-cli: " + given +
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) +
                      ": the folder cannot be read (permission denied)\n");
         return 2;
     }
@@ -146,7 +294,7 @@ int Scan(const Options& options, Terminal& terminal) {
     bool shown = false;
     while (!output->WaitDone(std::chrono::milliseconds(1500))) {
         if (progress) {
-            terminal.Err("\r\033[K" + ToDisplayText(scan.Progress().CurrentScanFolder()));
+            terminal.Err("\r\033[K" + ToSafeDisplayText(scan.Progress().CurrentScanFolder()));
             shown = true;
         }
     }
@@ -157,8 +305,12 @@ int Scan(const Options& options, Terminal& terminal) {
     report.hasTotals = true;
     report.totals = output->Totals();
     report.rows = output->TakeRows();
-    terminal.Out(Render(report, options.format));
-    return 0;
+    if (report.totals.unreadable > 0) {
+        terminal.Err("packmeter-cli: " + std::to_string(report.totals.unreadable) +
+                     (report.totals.unreadable == 1 ? " entry" : " entries") +
+                     " could not be read; the sizes leave them out\n");
+    }
+    return Print(report, options, terminal, 0);
 }
 
 // SIGINT and SIGTERM during a compression command: the command ends after the current file,
@@ -239,15 +391,15 @@ int Compress(const Options& options, Terminal& terminal) {
         }
         report.rows.push_back(std::move(*row));
     }
-    terminal.Out(Render(report, options.format));
     if (stopRequested) {
+        Print(report, options, terminal, result);
         const int signal = stopSignal.load();
         terminal.Err(std::string("packmeter-cli: ") +
                      (signal == SIGTERM ? "terminated" : "interrupted") +
                      "; entries not listed were not switched\n");
         return 128 + signal;
     }
-    return result;
+    return Print(report, options, terminal, result);
 }
 
 }  // namespace
@@ -256,8 +408,19 @@ int RunCli(const std::vector<std::string>& args, Terminal& terminal) {
     Options options;
     std::string error;
     if (!ParseArgs(args, options, error)) {
-        terminal.Err("packmeter-cli: " + error + "\n" + kUsage);
+        terminal.Err("packmeter-cli: " + error + "\n" + kUsage +
+                     "Try 'packmeter-cli --help' for more information.\n");
         return 2;
+    }
+    if (options.help) {
+        return Write(HelpText(), terminal) ? 0 : 2;
+    }
+    if (options.version) {
+        return Write("packmeter-cli (" + std::string(kApplicationTitle) + ") " + kProductVersion +
+                         "\nFile version " + kFileVersion + "\n",
+                     terminal)
+                   ? 0
+                   : 2;
     }
     return options.command.empty() ? Scan(options, terminal) : Compress(options, terminal);
 }

@@ -1,6 +1,7 @@
 #include "cli/cli_output.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/app/list_columns.hpp"
@@ -24,11 +25,68 @@ std::string Pad(const std::string& text, std::size_t width, bool right) {
     return right ? fill + text : text + fill;
 }
 
+std::string HexEscape(char prefix, unsigned value, int digits) {
+    char text[12];
+    std::snprintf(text, sizeof text, "\\%c%0*x", prefix, digits, value);
+    return text;
+}
+
+std::string CountOf(std::int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The bracketed note after a row in the table, empty for an ordinary complete row.
+std::string RowNote(const EntryRow& row) {
+    std::string note;
+    switch (row.kind) {
+        case EntryKind::kLink:
+            note = "link";
+            break;
+        case EntryKind::kMount:
+            note = "mount point";
+            break;
+        case EntryKind::kSpecial:
+            note = "special file";
+            break;
+        case EntryKind::kPlain:
+            break;
+    }
+    if (row.unreadable > 0) {
+        note += (note.empty() ? "" : ", ") + std::to_string(row.unreadable) + " unreadable";
+    }
+    return note.empty() ? note : "[" + note + "]";
+}
+
+const char* KindName(const EntryRow& row) {
+    switch (row.kind) {
+        case EntryKind::kLink:
+            return "link";
+        case EntryKind::kMount:
+            return "mount";
+        case EntryKind::kSpecial:
+            return "special";
+        case EntryKind::kPlain:
+            break;
+    }
+    return row.IsFolder() ? "folder" : "file";
+}
+
+// A JSON member holding a name: the display text, and its exact bytes when they are not UTF-8.
+std::string JsonName(const char* key, const std::string& bytes) {
+    std::string out = "\"" + std::string(key) + "\": " + JsonString(bytes);
+    if (!IsValidUtf8(bytes)) {
+        out += ", \"" + std::string(key) + "_bytes\": \"" + Base64(bytes) + "\"";
+    }
+    return out;
+}
+
 }  // namespace
 
-std::string JsonString(const std::string& text) {
+std::string JsonString(std::string_view text) {
+    const std::string valid = ToDisplayText(text);
     std::string out = "\"";
-    for (const char c : text) {
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const char c = valid[i];
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -46,10 +104,13 @@ std::string JsonString(const std::string& text) {
                 out += "\\t";
                 break;
             default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped;
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                    out += HexEscape('u', static_cast<unsigned char>(c), 4);
+                } else if (valid.compare(i, 3, "\xE2\x80\xA8") == 0 ||
+                           valid.compare(i, 3, "\xE2\x80\xA9") == 0) {
+                    // U+2028 and U+2029 are valid in JSON but end a line in JavaScript.
+                    out += valid[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+                    i += 2;
                 } else {
                     out += c;
                 }
@@ -58,38 +119,96 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
+std::string TsvField(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const auto c = static_cast<unsigned char>(bytes.front());
+        std::size_t take = 1;
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += HexEscape('x', c, 2);
+                } else if (const std::size_t n = Utf8SequenceLength(bytes); n > 0) {
+                    take = n;
+                    out += bytes.substr(0, n);
+                } else {
+                    out += HexEscape('x', c, 2);
+                }
+        }
+        bytes.remove_prefix(take);
+    }
+    return out;
+}
+
+std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            out += k <= n ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        }
+    }
+    return out;
+}
+
 std::string RenderTable(const Report& report) {
     std::string out;
-    out += "Path:        " + report.folder + "\n";
+    out += "Path:        " + ToSafeDisplayText(report.folder) + "\n";
     if (report.hasTotals) {
         out += "Size:        " + report.totals.sizeText + "\n";
         out += "Compressed:  " + report.totals.onDiskText + "\n";
         out += "Ratio:       " + report.totals.ratioText + "\n";
+        if (report.totals.unreadable > 0) {
+            out += "Unreadable:  " + CountOf(report.totals.unreadable, "entry", "entries") +
+                   " could not be read\n";
+        }
     }
     out += VolumeLine(report.volume) + "\n\n";
 
+    std::vector<std::string> names;
     std::size_t name = Columns("Name"), size = Columns("Size"), disk = Columns(kCompressedCaption),
                 ratio = Columns("Ratio");
     for (const EntryRow& row : report.rows) {
-        name = std::max(name, Columns(row.caption) + (row.IsFolder() ? 1 : 0));
+        // A trailing separator marks the folders, as the colours do in the window.
+        names.push_back(ToSafeDisplayText(row.name) +
+                        (row.IsFolder() ? std::string(1, kPathSeparator) : ""));
+        name = std::max(name, Columns(names.back()));
         size = std::max(size, Columns(row.sizeText));
         disk = std::max(disk, Columns(row.onDiskText));
         ratio = std::max(ratio, Columns(row.ratioText));
     }
     const auto line = [&](const std::string& a, const std::string& b, const std::string& c,
-                          const std::string& d) {
+                          const std::string& d, const std::string& note) {
         std::string text = Pad(a, name, false) + "  " + Pad(b, size, true) + "  " +
-                           Pad(c, disk, true) + "  " + Pad(d, ratio, true);
+                           Pad(c, disk, true) + "  " + Pad(d, ratio, true) + "  " + note;
         while (!text.empty() && text.back() == ' ') {
             text.pop_back();
         }
         return text + "\n";
     };
-    out += line("Name", "Size", kCompressedCaption, "Ratio");
-    for (const EntryRow& row : report.rows) {
-        // A trailing separator marks the folders, as the colours do in the window.
-        out += line(row.caption + (row.IsFolder() ? std::string(1, kPathSeparator) : ""),
-                    row.sizeText, row.onDiskText, row.ratioText);
+    out += line("Name", "Size", kCompressedCaption, "Ratio", "");
+    for (std::size_t i = 0; i < report.rows.size(); ++i) {
+        const EntryRow& row = report.rows[i];
+        out += line(names[i], row.sizeText, row.onDiskText, row.ratioText, RowNote(row));
     }
     return out;
 }
@@ -97,15 +216,15 @@ std::string RenderTable(const Report& report) {
 std::string RenderTsv(const Report& report) {
     std::string out = std::string("Name\tSize\t") + kCompressedCaption + "\tRatio\n";
     for (const EntryRow& row : report.rows) {
-        out +=
-            row.caption + '\t' + row.sizeText + '\t' + row.onDiskText + '\t' + row.ratioText + '\n';
+        out += TsvField(row.name) + '\t' + row.sizeText + '\t' + row.onDiskText + '\t' +
+               row.ratioText + '\n';
     }
     return out;
 }
 
 std::string RenderJson(const Report& report) {
     std::string out = "{\n";
-    out += "  \"folder\": " + JsonString(report.folder) + ",\n";
+    out += "  " + JsonName("folder", report.folder) + ",\n";
     out += "  \"file_system\": " + JsonString(report.volume.valid ? report.volume.fileSystem : "") +
            ",\n";
     out += std::string("  \"supports_compression\": ") +
@@ -117,14 +236,15 @@ std::string RenderJson(const Report& report) {
                ", \"ratio\": " + std::to_string(t.ratioPercent) +
                ", \"size_text\": " + JsonString(t.sizeText) +
                ", \"on_disk_text\": " + JsonString(t.onDiskText) +
-               ", \"ratio_text\": " + JsonString(t.ratioText) + "},\n";
+               ", \"ratio_text\": " + JsonString(t.ratioText) +
+               ", \"unreadable\": " + std::to_string(t.unreadable) + "},\n";
     }
     out += "  \"entries\": [";
     bool first = true;
     for (const EntryRow& row : report.rows) {
         out += first ? "\n" : ",\n";
         first = false;
-        out += "    {\"name\": " + JsonString(row.caption) +
+        out += "    {" + JsonName("name", row.name) +
                ", \"folder\": " + (row.IsFolder() ? "true" : "false") +
                ", \"size\": " + std::to_string(row.size) +
                ", \"on_disk\": " + std::to_string(row.onDisk) +
@@ -132,7 +252,9 @@ std::string RenderJson(const Report& report) {
                ", \"state\": " + std::to_string(row.StateIndex()) +
                ", \"size_text\": " + JsonString(row.sizeText) +
                ", \"on_disk_text\": " + JsonString(row.onDiskText) +
-               ", \"ratio_text\": " + JsonString(row.ratioText) + "}";
+               ", \"ratio_text\": " + JsonString(row.ratioText) +
+               ", \"kind\": " + JsonString(KindName(row)) +
+               ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + "}";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
     return out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/fs/filesystem.hpp"
@@ -19,13 +20,24 @@ struct Report {
     std::vector<EntryRow> rows;
 };
 
+// For people: names with their control characters escaped, folders marked with a trailing
+// separator, links, mount points and entries that could not be read marked in brackets.
 std::string RenderTable(const Report& report);
-// The list as it is copied: a heading line, then one tab-separated line per row.
+// The list as it is copied (a heading line, then one tab-separated line per row), with the names
+// escaped so that every line is one row and the exact bytes can be read back (TsvField).
 std::string RenderTsv(const Report& report);
 std::string RenderJson(const Report& report);
 std::string Render(const Report& report, Format format);
 
-// The text as a JSON string literal (quotes included).
-std::string JsonString(const std::string& text);
+// The text as a JSON string literal (quotes included): every control character escaped, bytes
+// that are not valid UTF-8 replaced by U+FFFD, so the result is always valid JSON.
+std::string JsonString(std::string_view text);
+
+// A name as a TSV field: backslash, tab, line feed and carriage return as "\\", "\t", "\n", "\r";
+// every other control byte and every byte that does not begin well-formed UTF-8 as "\xNN".
+std::string TsvField(std::string_view bytes);
+
+// The bytes in base64 (the standard alphabet, padded).
+std::string Base64(std::string_view bytes);
 
 }  // namespace packmeter::cli

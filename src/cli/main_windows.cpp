@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,33 @@ class WindowsTerminal final : public packmeter::cli::Terminal {
                           ::SetConsoleMode(err_, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
 
-    void Out(const std::string& text) override { Write(out_, text); }
+    bool Out(const std::string& text) override {
+        if (Write(out_, text)) {
+            return true;
+        }
+        outError_ = packmeter::win::ToUtf8(SystemMessage(::GetLastError()));
+        return false;
+    }
+    std::string OutError() const override { return outError_; }
     void Err(const std::string& text) override { Write(err_, text); }
     bool ErrIsInteractive() const override { return errInteractive_; }
 
   private:
-    static void Write(HANDLE handle, const std::string& text) {
+    static std::wstring SystemMessage(DWORD error) {
+        wchar_t buffer[512];
+        const DWORD length =
+            ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+        std::wstring message(buffer, length);
+        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                    message.back() == L'.' || message.back() == L' ')) {
+            message.pop_back();
+        }
+        return message;
+    }
+
+    // True when every byte was written.
+    static bool Write(HANDLE handle, const std::string& text) {
         DWORD mode = 0;
         if (::GetConsoleMode(handle, &mode)) {
             const std::wstring wide = packmeter::win::ToWide(text);
@@ -37,11 +59,11 @@ class WindowsTerminal final : public packmeter::cli::Terminal {
                 if (!::WriteConsoleW(handle, wide.data() + done,
                                      static_cast<DWORD>(wide.size() - done), &written, nullptr) ||
                     written == 0) {
-                    return;
+                    return false;
                 }
                 done += written;
             }
-            return;
+            return true;
         }
         std::size_t done = 0;
         while (done < text.size()) {
@@ -49,15 +71,17 @@ class WindowsTerminal final : public packmeter::cli::Terminal {
             if (!::WriteFile(handle, text.data() + done, static_cast<DWORD>(text.size() - done),
                              &written, nullptr) ||
                 written == 0) {
-                return;
+                return false;
             }
             done += written;
         }
+        return true;
     }
 
     HANDLE out_;
     HANDLE err_;
     bool errInteractive_ = false;
+    std::string outError_;
 };
 
 }  // namespace

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include "cli/cli_main.hpp"
 #include "cli/cli_output.hpp"
 #include "core/utils/text.hpp"
+#include "core/utils/version.hpp"
+#include "tests/cli/output_parsing.hpp"
 
 namespace packmeter::cli {
 namespace {
@@ -13,14 +18,27 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifdef _WIN32
-constexpr bool kTabName = false;  // Windows does not allow control characters in names
+constexpr bool kPosix = false;  // Windows allows no control characters, no raw bytes in names
 #else
-constexpr bool kTabName = true;
+constexpr bool kPosix = true;
 #endif
+constexpr bool kTabName = kPosix;
+
+// A name's UTF-8 bytes as a path: on Windows converted to UTF-16, elsewhere the bytes themselves.
+fs::path NativeName(const std::string& name) {
+    if constexpr (kPosix) {
+        return name;
+    } else {
+        return std::u8string(name.begin(), name.end());
+    }
+}
 
 class CapturingTerminal : public Terminal {
   public:
-    void Out(const std::string& text) override { out += text; }
+    bool Out(const std::string& text) override {
+        out += text;
+        return true;
+    }
     void Err(const std::string& text) override { err += text; }
     bool ErrIsInteractive() const override { return false; }
     std::string out;
@@ -48,7 +66,10 @@ class CliOnRealFolder : public ::testing::Test {
     static void Write(const fs::path& path, std::size_t bytes) {
         std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
     }
-    int Run(std::vector<std::string> args) { return RunCli(args, terminal_); }
+    int Run(std::vector<std::string> args) {
+        terminal_ = {};
+        return RunCli(args, terminal_);
+    }
     std::string Root() const { return root_.string(); }
 
     fs::path root_;
@@ -74,9 +95,12 @@ TEST_F(CliOnRealFolder, JsonCarriesBytesAndTexts) {
                        ", \"ratio\": 0, \"size_text\": \"298 KB\""),
               std::string::npos)
         << out;
+    EXPECT_NE(out.find("\"unreadable\": 0}"), std::string::npos);
     EXPECT_EQ(out.find("\"name\": \"tab\\there\"") != std::string::npos, kTabName);
     EXPECT_NE(out.find("{\"name\": \"sub\", \"folder\": true, \"size\": 300000"),
               std::string::npos);
+    EXPECT_NE(out.find("\"kind\": \"folder\", \"unreadable\": false}"), std::string::npos);
+    EXPECT_NE(out.find("\"kind\": \"file\", \"unreadable\": false}"), std::string::npos);
     EXPECT_NE(out.find("\"folder\": " +
                        JsonString(Root() + std::string(1, fs::path::preferred_separator))),
               std::string::npos);
@@ -88,6 +112,7 @@ TEST_F(CliOnRealFolder, TableShowsTotalsVolumeAndAlignedRows) {
     EXPECT_NE(out.find("Size:        " + std::string("298 KB") + "\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Ratio:       0 %\n"), std::string::npos);
     EXPECT_NE(out.find("File System: "), std::string::npos);
+    EXPECT_EQ(out.find("Unreadable:"), std::string::npos);
     // The heading and every row end in the same column: sizes and ratios are right-aligned.
     const std::string table = out.substr(out.find("Name "));
     std::size_t width = std::string::npos;
@@ -103,22 +128,215 @@ TEST_F(CliOnRealFolder, TableShowsTotalsVolumeAndAlignedRows) {
     EXPECT_NE(table.find(std::string("sub") + kPathSeparator + " "), std::string::npos);
 }
 
-TEST_F(CliOnRealFolder, BadInputGetsAMessageAndANonZeroExit) {
-    EXPECT_EQ(Run({Root() + "/does-not-exist"}), 2);
-    EXPECT_NE(terminal_.err.find("no such folder"), std::string::npos);
-    EXPECT_EQ(Run({(root_ / "a.txt").string()}), 2);
-    EXPECT_EQ(Run({"--format", "xml", Root()}), 2);
-    EXPECT_NE(terminal_.err.find("unknown format"), std::string::npos);
-    EXPECT_EQ(Run({"--format"}), 2);
-    EXPECT_EQ(Run({"--bogus"}), 2);
-    EXPECT_EQ(Run({Root(), Root()}), 2);
-    EXPECT_EQ(Run({"compress"}), 2);
-    EXPECT_TRUE(terminal_.out.empty());
+// Every option and every kind of bad input, with its exit code and where it answers.
+TEST_F(CliOnRealFolder, OptionsAnswerWithTheirExitCodes) {
+    const std::string root = Root();
+    const std::string separator(1, kPathSeparator);
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string out;  // found in stdout ("" for no stdout at all when failing)
+        std::string err;  // found in stderr ("" for an empty stderr)
+    } cases[] = {
+        {{"--help"}, 0, "Exit status:\n  0  success", ""},
+        {{"-h"}, 0, "usage: packmeter-cli [OPTION]... [--] [FOLDER]\n", ""},
+        {{"--help", "--bogus"}, 0, "--sort COLUMN", ""},
+        {{"/?"}, kPosix ? 2 : 0, kPosix ? "" : "usage:", kPosix ? "no such folder" : ""},
+        {{"--version"},
+         0,
+         std::string("packmeter-cli (Packmeter) ") + kProductVersion + "\nFile version " +
+             kFileVersion + "\n",
+         ""},
+        {{root}, 0, "Path:        " + root + separator + "\n", ""},
+        {{"--format", "table", root}, 0, "Name ", ""},
+        {{"--format", "tsv", root}, 0, "Name\tSize\tCompresed\tRatio\n", ""},
+        {{"--format=json", root}, 0, "\"entries\": [", ""},
+        {{"--sort", "name", root}, 0, "Name ", ""},
+        {{"--sort=compressed", "--reverse", root}, 0, "Name ", ""},
+        {{root, "--sort", "ratio"}, 0, "Name ", ""},
+        {{"--reverse", "--format", "tsv", root}, 0, "a.txt\t", ""},
+        {{"--format", "xml", root}, 2, "", "unknown format 'xml': use table, tsv or json"},
+        {{"--format"}, 2, "", "--format needs a value"},
+        {{"--sort", "colour", root}, 2, "", "unknown column 'colour'"},
+        {{"--sort"}, 2, "", "--sort needs a value"},
+        {{"--bogus"}, 2, "", "unknown option '--bogus'\nusage:"},
+        {{"-x\x1b[2J"}, 2, "", "unknown option '-x\\x1b[2J'"},
+        {{root, root}, 2, "", "one folder at a time"},
+        {{"compress"}, 2, "", "compress needs at least one path"},
+        {{"decompress", "--"}, 2, "", "decompress needs at least one path"},
+        {{root + separator + "does-not-exist"}, 2, "", "does-not-exist: no such folder"},
+        {{root + separator + "a.txt"}, 2, "", "no such folder"},
+        {{""}, 2, "", ": no such folder"},
+        {{"--", "--format"}, 2, "", "--format: no such folder"},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = ::testing::PrintToString(c.args);
+        EXPECT_EQ(Run(c.args), c.exit) << shown << "\n" << terminal_.err;
+        if (c.out.empty()) {
+            EXPECT_EQ(terminal_.out, "") << shown;
+        } else {
+            EXPECT_NE(terminal_.out.find(c.out), std::string::npos) << shown << terminal_.out;
+        }
+        if (c.err.empty()) {
+            EXPECT_EQ(terminal_.err, "") << shown;
+        } else {
+            EXPECT_NE(terminal_.err.find(c.err), std::string::npos) << shown << terminal_.err;
+        }
+    }
 }
 
-TEST(JsonString, EscapesQuotesBackslashesAndControls) {
+// After "--" every argument is a path, even one that looks like an option.
+TEST_F(CliOnRealFolder, FolderNamedLikeAnOptionAfterTheEndOfOptions) {
+    fs::create_directories(root_ / "--format");
+    Write(root_ / "--format" / "inside.txt", 2048);
+    const fs::path before = fs::current_path();
+    fs::current_path(root_);
+    const int exit = Run({"--format", "tsv", "--", "--format"});
+    fs::current_path(before);
+    EXPECT_EQ(exit, 0) << terminal_.err;
+    EXPECT_EQ(terminal_.out, "Name\tSize\tCompresed\tRatio\ninside.txt\t2 KB\t2 KB\t0 %\n");
+}
+
+// The rows in the order of the window's header clicks: sizes by unit letter first, then by the
+// number shown; names without regard to case, files before folders.
+TEST_F(CliOnRealFolder, SortFollowsTheWindowsOrder) {
+    Write(root_ / "k9000.bin", 9000 * 1024);
+    Write(root_ / "K900.bin", 900 * 1024);
+    Write(root_ / "k20.bin", 20 * 1024);
+    { std::ofstream big(root_ / "Big.bin", std::ios::binary); }
+    fs::resize_file(root_ / "Big.bin", 12 * 1024 * 1024);  // "12 MB": above 9000 KB
+    std::vector<std::string> bySize = {"Big.bin", "k9000.bin", "K900.bin",
+                                       "sub",     "k20.bin",   "a.txt"};
+    std::vector<std::string> byName = {"a.txt",    "Big.bin",   "k20.bin",
+                                       "K900.bin", "k9000.bin", "sub"};
+    if (kTabName) {
+        bySize.push_back("tab\there");
+        byName.insert(byName.end() - 1, "tab\there");
+    }
+    const auto names = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"--format", "tsv", Root()});
+        EXPECT_EQ(Run(args), 0) << terminal_.err;
+        std::vector<std::string> result;
+        for (const auto& fields : ParseTsv(terminal_.out)) {
+            result.push_back(fields.front());
+        }
+        return result;
+    };
+    EXPECT_EQ(names({"--sort", "size", "--reverse"}), bySize);
+    std::reverse(bySize.begin(), bySize.end());
+    EXPECT_EQ(names({"--sort", "size"}), bySize);
+    EXPECT_EQ(names({"--sort", "name"}), byName);
+    std::reverse(byName.begin(), byName.end());
+    EXPECT_EQ(names({"--reverse", "--sort=name"}), byName);
+    std::vector<std::string> listed = names({});
+    std::reverse(listed.begin(), listed.end());
+    EXPECT_EQ(names({"--reverse"}), listed);
+}
+
+// Names that would fool a terminal or split a line, through every format: the table shows them
+// escaped, and TSV and JSON give back the exact bytes.
+TEST_F(CliOnRealFolder, HostileNamesSurviveEveryFormat) {
+    const struct {
+        std::string name;
+        std::string inTable;
+        bool posixOnly;
+    } cases[] = {
+        {"esc\x1b]0;title\x07", "esc\\x1b]0;title\\x07", true},
+        {"csi\x1b[31mred", "csi\\x1b[31mred", true},
+        {"tab\there", "tab\\x09here", true},
+        {"line\nfeed", "line\\x0afeed", true},
+        {"carriage\rreturn", "carriage\\x0dreturn", true},
+        {"back\\slash", "back\\slash", true},
+        {"\\x1b", "\\x1b", true},  // the escape's own text: TSV keeps it apart from ESC
+        {"a\xff", "a\\xff", true},
+        {"a\xfe", "a\\xfe", true},
+        {"c1\xc2\x9b", "c1\\u009b", true},
+        {"quote\"d", "quote\"d", true},
+        {"\xe2\x80\xaetxt.exe", "\\u202etxt.exe", false},
+        {"\xce\xb1\xce\xb2 \xe6\xbc\xa2", "\xce\xb1\xce\xb2 \xe6\xbc\xa2", false},
+    };
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    std::set<std::string> expected;
+    for (const auto& c : cases) {
+        if (c.posixOnly && !kPosix) {
+            continue;
+        }
+        expected.insert(c.name);
+        Write(root_ / NativeName(c.name), 1);
+    }
+    const std::string folder = kPosix ? "dir\x1b[0m\xff" : "dir \xe2\x80\xae";
+    fs::create_directories(root_ / NativeName(folder));
+    expected.insert(folder);
+
+    ASSERT_EQ(Run({Root()}), 0);
+    const std::string table = terminal_.out;
+    for (const auto& c : cases) {
+        if (!c.posixOnly || kPosix) {
+            EXPECT_NE(table.find("\n" + c.inTable + " "), std::string::npos) << c.inTable;
+        }
+    }
+    EXPECT_NE(table.find(kPosix ? "\ndir\\x1b[0m\\xff/ " : "\ndir \\u202e\\ "), std::string::npos)
+        << table;
+    EXPECT_TRUE(IsValidUtf8(table));
+    for (const char c : table) {
+        EXPECT_TRUE(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F))
+            << "control byte " << int(c) << " in the table";
+    }
+    EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(table.find("\xe2\x80\xae"), std::string::npos);
+
+    ASSERT_EQ(Run({"--format", "tsv", Root()}), 0);
+    const auto rows = ParseTsv(terminal_.out);
+    std::set<std::string> fromTsv;
+    for (const auto& fields : rows) {
+        ASSERT_EQ(fields.size(), 4u) << terminal_.out;
+        fromTsv.insert(fields.front());
+    }
+    EXPECT_EQ(rows.size(), expected.size());
+    EXPECT_EQ(fromTsv, expected);
+    EXPECT_TRUE(IsValidUtf8(terminal_.out));
+
+    ASSERT_EQ(Run({"--format", "json", Root()}), 0);
+    EXPECT_TRUE(IsValidUtf8(terminal_.out));
+    const auto json = ParseJson(terminal_.out);
+    ASSERT_TRUE(json && json->Find("entries")) << terminal_.out;
+    std::set<std::string> fromJson;
+    for (const JsonValue& entry : json->Find("entries")->items) {
+        const std::string exact = ExactName(entry);
+        fromJson.insert(exact);
+        // The name is the display text; the bytes come along only where it is not the name.
+        EXPECT_EQ(entry.Find("name")->text, ToDisplayText(exact));
+        EXPECT_EQ(entry.Find("name_bytes") != nullptr, !IsValidUtf8(exact)) << exact;
+    }
+    EXPECT_EQ(json->Find("entries")->items.size(), expected.size());
+    EXPECT_EQ(fromJson, expected);
+    EXPECT_EQ(ParseJson(terminal_.out)->Find("folder")->text,
+              ToDisplayText(Root()) + kPathSeparator);
+}
+
+TEST(JsonString, EscapesEveryControlAndStaysValid) {
     EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
     EXPECT_EQ(JsonString("\xce\xb1"), "\"\xce\xb1\"");
+    EXPECT_EQ(JsonString("\x1b[0m\x7f\t\r\x1f"), "\"\\u001b[0m\\u007f\\t\\r\\u001f\"");
+    EXPECT_EQ(JsonString("a\xff"), "\"a\xef\xbf\xbd\"");
+    EXPECT_EQ(JsonString("p\xe2\x80\xa8q\xe2\x80\xa9"), "\"p\\u2028q\\u2029\"");
+    for (int c = 0; c < 0x20; ++c) {
+        const std::string text = JsonString(std::string(1, static_cast<char>(c)));
+        const auto parsed = ParseJson(text);
+        ASSERT_TRUE(parsed) << text;
+        EXPECT_EQ(parsed->text, std::string(1, static_cast<char>(c))) << text;
+    }
+}
+
+TEST(Base64, MatchesTheStandardAlphabetAndPadding) {
+    EXPECT_EQ(Base64(""), "");
+    EXPECT_EQ(Base64("f"), "Zg==");
+    EXPECT_EQ(Base64("fo"), "Zm8=");
+    EXPECT_EQ(Base64("foo"), "Zm9v");
+    EXPECT_EQ(Base64("foob"), "Zm9vYg==");
+    EXPECT_EQ(Base64("a\xff"), "Yf8=");
+    EXPECT_EQ(Base64("\xfb\xff\xbf"), "+/+/");
 }
 
 }  // namespace

@@ -105,7 +105,7 @@ void TMainFormLogic::UpdateStatusTimerTimer() {
         pendingNotice_.clear();
         return;
     }
-    view_.SetStatusText(ToDisplayText(CurrentScanFolder()));
+    view_.SetStatusText(ToSafeDisplayText(CurrentScanFolder()));
 }
 
 std::chrono::steady_clock::time_point TMainFormLogic::Now() const {

@@ -30,6 +30,9 @@ struct Entry {
     // A regular file, whose data is measured and whose compression can be switched. Links,
     // devices, sockets and pipes count 0 bytes and are left alone.
     bool regular = false;
+    // Listed, but its kind and sizes could not be read (the folder may be read but not
+    // searched): it counts 0 bytes, and the walk counts it as unreadable.
+    bool unreadable = false;
     std::uint32_t attributes = 0;
     // Logical size in bytes (0 for anything but a regular file).
     std::int64_t size = 0;

@@ -32,6 +32,10 @@ struct EntryKeys {
     int StateIndex() const { return static_cast<int>(state) + (folder ? kFolderFlag : 0); }
 };
 
+// What a row stands for beyond file or folder: links, mount points and special files (devices,
+// pipes, sockets) are shown with 0 bytes and never entered.
+enum class EntryKind { kPlain, kLink, kMount, kSpecial };
+
 // One row of the list: an entry directly inside the scanned folder.
 struct EntryRow {
     std::string name;        // raw bytes, for file-system calls
@@ -43,6 +47,10 @@ struct EntryRow {
     std::int64_t size = 0;    // logical bytes
     std::int64_t onDisk = 0;  // bytes taken on disk
     EntryKeys keys;
+    EntryKind kind = EntryKind::kPlain;
+    // Entries of this row's tree (the entry itself included) that could not be read; the sizes
+    // leave them out.
+    std::int64_t unreadable = 0;
 
     bool IsFolder() const { return keys.folder; }
     int StateIndex() const { return keys.StateIndex(); }
@@ -65,9 +73,10 @@ struct ScanTotals {
     std::int64_t size = 0;
     std::int64_t onDisk = 0;
     std::int64_t ratioPercent = 0;
-    std::string sizeText;    // FormatSize with 0 decimals
-    std::string onDiskText;  // FormatSize with 0 decimals
-    std::string ratioText;   // whole percent followed by " %"
+    std::string sizeText;         // FormatSize with 0 decimals
+    std::string onDiskText;       // FormatSize with 0 decimals
+    std::string ratioText;        // whole percent followed by " %"
+    std::int64_t unreadable = 0;  // entries below the folder that could not be read
 };
 
 ScanTotals MakeScanTotals(std::int64_t logical, std::int64_t onDisk, const NumberFormat& format);

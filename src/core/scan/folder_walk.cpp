@@ -19,11 +19,13 @@ void Walk(Folder& folder, std::string& path, WalkMode mode, const StopFlag* stop
     if (mode == kCompress || mode == kDecompress) {
         SetFolderCompression(folder, mode == kDecompress, false);
     }
-    folder.List(ListDetail::kWalk, [&](const Entry& entry) {
+    const bool listed = folder.List(ListDetail::kWalk, [&](const Entry& entry) {
         if (Stopped(stop)) {
             return false;
         }
-        if (entry.regular) {
+        if (entry.unreadable) {
+            ++sizes.unreadable;
+        } else if (entry.regular) {
             if (links.CountOnce(entry)) {
                 sizes += {entry.size, entry.onDisk};
             }
@@ -34,10 +36,15 @@ void Walk(Folder& folder, std::string& path, WalkMode mode, const StopFlag* stop
                 path += kPathSeparator;
                 Walk(*sub, path, mode, stop, progress, links, sizes);
                 path.resize(length);
+            } else {
+                ++sizes.unreadable;
             }
         }
         return true;
     });
+    if (!listed && !Stopped(stop)) {
+        ++sizes.unreadable;
+    }
 }
 
 }  // namespace

@@ -41,10 +41,14 @@ using StopFlag = std::atomic<bool>;
 struct FolderSizes {
     std::int64_t logical = 0;
     std::int64_t onDisk = 0;
+    // Entries that could not be read: folders that could not be opened or listed, and entries
+    // whose kind and sizes could not be read. The sizes leave them out.
+    std::int64_t unreadable = 0;
 
     FolderSizes& operator+=(const FolderSizes& other) {
         logical += other.logical;
         onDisk += other.onDisk;
+        unreadable += other.unreadable;
         return *this;
     }
     bool operator==(const FolderSizes&) const = default;

@@ -7,6 +7,20 @@
 
 namespace packmeter {
 
+namespace {
+
+EntryKind KindOf(const Entry& entry) {
+    if (entry.unreadable || entry.regular || entry.enterable) {
+        return EntryKind::kPlain;
+    }
+    if (entry.attributes & attr::kReparsePoint) {
+        return EntryKind::kLink;
+    }
+    return entry.folder ? EntryKind::kMount : EntryKind::kSpecial;
+}
+
+}  // namespace
+
 TScan::TScan(std::string folder, std::shared_ptr<ScanOutput> output, std::shared_ptr<FileSystem> fs,
              std::shared_ptr<IconSource> icons, NumberFormat format)
     : folder_(IncludeTrailingChar(std::move(folder))),
@@ -41,11 +55,15 @@ int TScan::IconIndex(std::string_view name, bool isFolder) {
 }
 
 void TScan::AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
-                     std::int64_t logical, std::int64_t onDisk) {
+                     std::int64_t logical, std::int64_t onDisk, EntryKind kind,
+                     std::int64_t unreadable) {
     if (Terminated()) {
         return;
     }
-    output_->AddRow(MakeEntryRow(std::move(name), iconIndex, isFolder, flagged, logical, onDisk));
+    EntryRow row = MakeEntryRow(std::move(name), iconIndex, isFolder, flagged, logical, onDisk);
+    row.kind = kind;
+    row.unreadable = unreadable;
+    output_->AddRow(std::move(row));
 }
 
 void TScan::Execute() {
@@ -61,23 +79,33 @@ void TScan::Execute() {
     const auto folder = fs_->OpenFolder(folder_);
     if (folder) {
         // Folder pass: every sub-folder, measured over its whole tree.
+        struct Found {
+            bool flagged;
+            EntryKind kind;
+            bool unreadable;
+        };
         std::vector<TreeRoot> roots;
-        std::vector<bool> flagged;
-        folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
+        std::vector<Found> found;
+        const bool listed = folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
             if (Terminated()) {
                 return false;
             }
             if (entry.folder && !IsExcludedFolderName(entry.name)) {
-                roots.push_back({std::string(entry.name), entry.enterable});
-                flagged.push_back(flaggedBy(entry));
+                roots.push_back({std::string(entry.name), entry.enterable && !entry.unreadable});
+                found.push_back({flaggedBy(entry), KindOf(entry), entry.unreadable});
             }
             return true;
         });
+        if (!listed) {
+            ++total.unreadable;
+        }
         TreeMeasurer measurer(walkThreads_);
         measurer.MeasureAll(
             *folder, folder_, roots, stop_.get(), &progress_,
             [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles& links) {
+                const std::int64_t unreadable = sizes.unreadable + (found[index].unreadable ? 1 : 0);
                 total += sizes;
+                total.unreadable += found[index].unreadable ? 1 : 0;
                 // A file linked from several sub-folders counts once in the totals.
                 for (const LinkedFile& file : links.Counted()) {
                     if (!counted.CountOnce(file)) {
@@ -86,8 +114,8 @@ void TScan::Execute() {
                     }
                 }
                 const std::string& name = roots[index].name;
-                AddEntry(name, IconIndex(name, true), true, flagged[index], sizes.logical,
-                         sizes.onDisk);
+                AddEntry(name, IconIndex(name, true), true, found[index].flagged, sizes.logical,
+                         sizes.onDisk, found[index].kind, unreadable);
             });
         // File pass: every other entry, by the sizes of the listing.
         folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
@@ -100,14 +128,17 @@ void TScan::Execute() {
             if (counted.CountOnce(entry)) {
                 total += {entry.size, entry.onDisk};
             }
+            total.unreadable += entry.unreadable ? 1 : 0;
             const std::string name(entry.name);
             AddEntry(name, IconIndex(name, false), false, flaggedBy(entry), entry.size,
-                     entry.onDisk);
+                     entry.onDisk, KindOf(entry), entry.unreadable ? 1 : 0);
             return true;
         });
     }
     if (!Terminated()) {
-        output_->SetTotals(MakeScanTotals(total.logical, total.onDisk, format_));
+        ScanTotals totals = MakeScanTotals(total.logical, total.onDisk, format_);
+        totals.unreadable = total.unreadable;
+        output_->SetTotals(std::move(totals));
         output_->ScanBusy(false);
     }
     finished_ = true;

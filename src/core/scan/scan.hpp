@@ -60,7 +60,8 @@ class TScan {
     // Hands the row of one entry, from its logical and then its on-disk size, to the output
     // unless the worker has been asked to stop.
     void AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
-                  std::int64_t logical, std::int64_t onDisk);
+                  std::int64_t logical, std::int64_t onDisk, EntryKind kind = EntryKind::kPlain,
+                  std::int64_t unreadable = 0);
 
   private:
     int IconIndex(std::string_view name, bool isFolder);

@@ -180,6 +180,7 @@ void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::st
         OfferHalf(folder, path, names, i, root);
         std::shared_ptr<Folder> sub = folder->OpenSubfolder(names[i]);
         if (!sub) {
+            ++sizes.unreadable;
             continue;
         }
         const std::size_t length = path.size();
@@ -203,11 +204,13 @@ void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path
     // Sub-folders are entered once the listing is done, so that the later ones can be handed
     // to idle threads and the listing's buffers are freed before going deeper.
     std::vector<std::string> subfolders;
-    folder->List(ListDetail::kWalk, [&](const Entry& entry) {
+    const bool listed = folder->List(ListDetail::kWalk, [&](const Entry& entry) {
         if (Stopped()) {
             return false;
         }
-        if (entry.regular) {
+        if (entry.unreadable) {
+            ++sizes.unreadable;
+        } else if (entry.regular) {
             if (links.CountOnce(entry)) {
                 sizes += {entry.size, entry.onDisk};
             }
@@ -216,6 +219,9 @@ void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path
         }
         return true;
     });
+    if (!listed && !Stopped()) {
+        ++sizes.unreadable;
+    }
     // The folder stays open as long as a thread that was handed part of it needs it.
     WalkSubfolders(folder, path, subfolders, root, sizes);
 }

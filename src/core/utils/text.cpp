@@ -2,13 +2,62 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace packmeter {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one.
+// The text split into code points (each a byte string), for shortening by characters.
+std::vector<std::string_view> CodePoints(std::string_view text) {
+    std::vector<std::string_view> points;
+    while (!text.empty()) {
+        std::size_t n = Utf8SequenceLength(text);
+        if (n == 0) {
+            n = 1;
+        }
+        points.push_back(text.substr(0, n));
+        text.remove_prefix(n);
+    }
+    return points;
+}
+
+// The code point of a well-formed sequence of `n` bytes.
+char32_t DecodeUtf8(std::string_view s, std::size_t n) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<std::uint8_t>(s[i]));
+    };
+    switch (n) {
+        case 1:
+            return byte(0);
+        case 2:
+            return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+        case 3:
+            return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+        default:
+            return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) |
+                   (byte(3) & 0x3F);
+    }
+}
+
+// Characters that move the cursor, start terminal commands, reorder the text around them or
+// break the line: shown as escapes instead.
+bool HidesOrControls(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+std::string Join(const std::vector<std::string_view>& points, std::size_t from, std::size_t to) {
+    std::string out;
+    for (std::size_t i = from; i < to; ++i) {
+        out += points[i];
+    }
+    return out;
+}
+
+}  // namespace
+
 std::size_t Utf8SequenceLength(std::string_view s) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
     const auto continuation = [&](std::size_t i) {
@@ -44,30 +93,6 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     return 0;
 }
 
-// The text split into code points (each a byte string), for shortening by characters.
-std::vector<std::string_view> CodePoints(std::string_view text) {
-    std::vector<std::string_view> points;
-    while (!text.empty()) {
-        std::size_t n = Utf8SequenceLength(text);
-        if (n == 0) {
-            n = 1;
-        }
-        points.push_back(text.substr(0, n));
-        text.remove_prefix(n);
-    }
-    return points;
-}
-
-std::string Join(const std::vector<std::string_view>& points, std::size_t from, std::size_t to) {
-    std::string out;
-    for (std::size_t i = from; i < to; ++i) {
-        out += points[i];
-    }
-    return out;
-}
-
-}  // namespace
-
 std::string IncludeTrailingChar(std::string text, char ch) {
     if (!text.empty() && text.back() != ch) {
         text += ch;
@@ -90,6 +115,17 @@ std::string ShortenText(std::string_view text, const TextMeasure& canvas, int ma
     return Join(points, 0, headLength) + "..." + tail;
 }
 
+bool IsValidUtf8(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const std::size_t n = Utf8SequenceLength(bytes);
+        if (n == 0) {
+            return false;
+        }
+        bytes.remove_prefix(n);
+    }
+    return true;
+}
+
 std::string ToDisplayText(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
@@ -102,6 +138,31 @@ std::string ToDisplayText(std::string_view bytes) {
             out += bytes.substr(0, n);
             bytes.remove_prefix(n);
         }
+    }
+    return out;
+}
+
+std::string ToSafeDisplayText(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    char escape[8];
+    while (!bytes.empty()) {
+        const std::size_t n = Utf8SequenceLength(bytes);
+        if (n == 0) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<std::uint8_t>(bytes[0]));
+            out += escape;
+            bytes.remove_prefix(1);
+            continue;
+        }
+        const char32_t c = DecodeUtf8(bytes, n);
+        if (HidesOrControls(c)) {
+            std::snprintf(escape, sizeof escape, c < 0x80 ? "\\x%02x" : "\\u%04x",
+                          static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            out += bytes.substr(0, n);
+        }
+        bytes.remove_prefix(n);
     }
     return out;
 }

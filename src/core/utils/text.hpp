@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,20 @@ class TextMeasure {
 // fewer than 2 characters) + "..." + its last 6 characters. Characters are UTF-8 code points.
 std::string ShortenText(std::string_view text, const TextMeasure& canvas, int maxWidth);
 
+// The length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one.
+std::size_t Utf8SequenceLength(std::string_view s);
+
+// Whether the bytes are well-formed UTF-8 throughout.
+bool IsValidUtf8(std::string_view bytes);
+
 // The bytes as valid UTF-8: every byte that does not begin a well-formed sequence becomes
 // U+FFFD. Names keep their raw bytes for file-system calls; this is only for display.
 std::string ToDisplayText(std::string_view bytes);
+
+// The bytes as text that a terminal or a status line shows without being driven by it: like
+// ToDisplayText, but control characters (C0, DEL and C1), the bidirectional formatting marks and
+// the line and paragraph separators appear as escapes ("\x1b", "\u009b", "\u202e"), and a byte
+// that does not begin well-formed UTF-8 as "\xff", so that different names stay different.
+std::string ToSafeDisplayText(std::string_view bytes);
 
 }  // namespace packmeter

@@ -51,5 +51,32 @@ TEST(ToDisplayText, ReplacesEveryMalformedByte) {
     EXPECT_EQ(ToDisplayText("\xf0\x9f\x98\x80"), "\xf0\x9f\x98\x80");
 }
 
+TEST(ToSafeDisplayText, ShowsWhatCouldDriveATerminalAsEscapes) {
+    const struct {
+        std::string_view bytes;
+        std::string_view shown;
+    } cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"\xe6\xbc\xa2\xf0\x9f\x98\x80 \xc3\xa9", "\xe6\xbc\xa2\xf0\x9f\x98\x80 \xc3\xa9"},
+        {"esc\x1b]0;title\x07", "esc\\x1b]0;title\\x07"},
+        {"tab\tline\ncr\r", "tab\\x09line\\x0acr\\x0d"},
+        {std::string_view("nul\0", 4), "nul\\x00"},
+        {"del\x7f", "del\\x7f"},
+        {"c1 csi\xc2\x9b", "c1 csi\\u009b"},        // C1 control as UTF-8
+        {"\xe2\x80\xaetxt.exe", "\\u202etxt.exe"},  // right-to-left override
+        {"line\xe2\x80\xa8sep", "line\\u2028sep"},  // line separator
+        {"isolate\xe2\x81\xa6", "isolate\\u2066"},  // bidirectional isolate
+        {"a\xff", "a\\xff"},                        // not UTF-8: the byte itself
+        {"a\xfe", "a\\xfe"},                        // ... so names stay distinct
+        {"\xe6\xbc", "\\xe6\\xbc"},                 // cut short
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},        // surrogate
+        {"back\\slash", "back\\slash"},             // shown as it is
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToSafeDisplayText(c.bytes), c.shown) << c.shown;
+        EXPECT_EQ(IsValidUtf8(c.bytes), ToDisplayText(c.bytes) == c.bytes) << c.shown;
+    }
+}
+
 }  // namespace
 }  // namespace packmeter

@@ -89,12 +89,14 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
     Entry entry;
     entry.name = record.name;
     if (!record.stated) {
-        // Listed but not statable (a folder with read but no search permission): the name and
-        // kind from the listing, no sizes. Opening or switching it will fail in turn.
+        // Listed but not statable (a folder with read but no search permission), or a folder
+        // that the walk opens next: the name and kind from the listing, no sizes. Opening or
+        // switching an unreadable one will fail in turn.
         entry.folder = record.dirType == DT_DIR;
         entry.enterable = entry.folder;
         entry.regular = record.dirType == DT_REG;
         entry.attributes = entry.folder ? attr::kDirectory : 0;
+        entry.unreadable = !record.skipped;
         return entry;
     }
     // Only btrfs and f2fs compress what carries the mark; ext4 accepts the flag and reports it

@@ -14,6 +14,7 @@ struct StatRecord {
     unsigned char dirType = 0;  // DT_* from the listing
     bool stated = false;        // statx succeeded; the fields below are valid
     bool vanished = false;      // the name went away between listing and statx
+    bool skipped = false;       // a folder left unstated on purpose: the walk opens it next
     std::uint32_t mode = 0;     // S_IFMT bits
     std::uint64_t inode = 0;
     std::uint32_t links = 1;

@@ -74,6 +74,7 @@ void LinuxFolder::StatBatch(int fd, ListDetail detail, std::span<const DirName> 
                 records[i] = StatRecord{};
                 records[i].name = names[i].name;
                 records[i].dirType = DT_DIR;
+                records[i].skipped = true;
                 continue;
             }
             StatEntry(fd, names[i], volume_, detail == ListDetail::kSizesAndState, records[i]);
