@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
     packmeter::RaiseOpenFileLimit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(packmeter::kApplicationTitle);
+    // Ties the windows to the installed desktop entry, whose icon the desktop shows for them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("packmeter"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("packmeter")));
     packmeter::qt::UseDesktopIconTheme();
     // The arguments as the system passed them (QApplication has taken out its own options), so
     // that a folder name reaches the scan byte for byte.
