@@ -1,0 +1,10 @@
+#pragma once
+
+namespace packmeter {
+
+// Starts the fault logger for the running program. Does nothing and returns false when the
+// program file carries no logger data block, which is the case for every build that has not
+// been through the instrumenting step. Call it once, first thing in main().
+bool InstallFaultLogger();
+
+}  // namespace packmeter
