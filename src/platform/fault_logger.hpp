@@ -8,3 +8,13 @@ namespace packmeter {
 bool InstallFaultLogger();
 
 }  // namespace packmeter
+
+#include "core/exceptlog/report_text.hpp"
+
+namespace packmeter {
+
+// The report values that describe the program and the system: Name/Description, Version
+// Number, the Computer section and the Operating System section.
+void FillSystemReportValues(TFaultReportValues& values);
+
+}  // namespace packmeter

@@ -39,3 +39,23 @@ TEST(FaultLogger, TheEmptyResourceLeavesTheLoggerInactive) {
 
 }  // namespace
 }  // namespace packmeter
+
+namespace packmeter {
+namespace {
+
+TEST(SystemReportValues, DescribeTheProgramAndTheSystem) {
+    TFaultReportValues values;
+    FillSystemReportValues(values);
+    // Without a version resource the program's file name stands for its description.
+    EXPECT_EQ(values[lfAppName], "windows_faultlog_tests.exe");
+    EXPECT_EQ(values[lfVersionNumber], "");
+    EXPECT_FALSE(values[lfComputerName].empty());
+    EXPECT_NE(values[lfTotalMemory].find(" Mb"), std::string::npos);
+    EXPECT_NE(values[lfFreeDisk].find(" Gb"), std::string::npos);
+    EXPECT_EQ(values[lfOSType].rfind("Microsoft Windows ", 0), 0u) << values[lfOSType];
+    EXPECT_NE(values[lfOSBuild], "0");
+    EXPECT_FALSE(values[lfOSLanguage].empty());
+}
+
+}  // namespace
+}  // namespace packmeter
