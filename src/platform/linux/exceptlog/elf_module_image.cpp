@@ -88,7 +88,8 @@ std::vector<TFaultFunctionInfo> ElfModuleImage::Functions() const {
     }
     for (unsigned i = 0; i < header->e_shnum; ++i) {
         const auto* table = At<ElfW(Shdr)>(file, header->e_shoff, i);
-        if (!table || table->sh_type != SHT_DYNSYM || table->sh_entsize != sizeof(ElfW(Sym))) {
+        if (!table || (table->sh_type != SHT_DYNSYM && table->sh_type != SHT_SYMTAB) ||
+            table->sh_entsize != sizeof(ElfW(Sym))) {
             continue;
         }
         const auto* names = At<ElfW(Shdr)>(file, header->e_shoff, table->sh_link);

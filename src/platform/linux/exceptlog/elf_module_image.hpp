@@ -8,7 +8,8 @@
 namespace packmeter {
 
 // A loaded ELF module: its kind from the file's ELF header and its functions from the file's
-// dynamic symbol table, placed at the module's load address. Linux has no resources, so the
+// dynamic symbol table and, when the file was not stripped, its full symbol table, placed at
+// the module's load address. Linux has no resources, so the
 // data block can only be the appended one.
 class ElfModuleImage : public FaultModuleImage {
   public:

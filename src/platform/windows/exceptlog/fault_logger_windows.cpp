@@ -4,7 +4,8 @@
 
 namespace packmeter {
 
-bool InstallFaultLogger() {
+// Capture is not installed yet on Windows: the logger starts and reads its data block only.
+bool InstallFaultLogger(bool /*windowedProgram*/) {
     return FaultLogger().Start(PeModuleImage(::GetModuleHandleW(nullptr)));
 }
 

@@ -1,0 +1,127 @@
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "core/exceptlog/data_block.hpp"
+#include "core/exceptlog/log_file.hpp"
+
+namespace packmeter {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ChildRun {
+    int exitCode = -1;  // -1: ended by a signal or killed after the time-out
+    std::string output;
+};
+
+// Runs the program with one argument; kills it after 20 s.
+ChildRun RunProgram(const fs::path& program, const std::string& argument) {
+    const fs::path output = program.string() + ".out";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::freopen(output.c_str(), "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        ::execl(program.c_str(), program.c_str(), argument.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ChildRun run;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << argument << " hung";
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (WIFEXITED(status)) {
+        run.exitCode = WEXITSTATUS(status);
+    }
+    std::ifstream in(output);
+    run.output.assign(std::istreambuf_iterator<char>(in), {});
+    return run;
+}
+
+class FaultCaptureTest : public testing::Test {
+  protected:
+    FaultCaptureTest()
+        : folder_(fs::temp_directory_path() / ("faultlog-capture-" + std::to_string(::getpid()))) {
+        fs::create_directories(folder_);
+        plain_ = folder_ / "plain";
+        instrumented_ = folder_ / "crash";
+        fs::copy_file(FAULTLOG_CRASH_PROGRAM, plain_, fs::copy_options::overwrite_existing);
+        fs::copy_file(FAULTLOG_CRASH_PROGRAM, instrumented_, fs::copy_options::overwrite_existing);
+        TFaultModuleOptions options;
+        std::ofstream(instrumented_, std::ios::binary | std::ios::app)
+            << WriteAppendedDataBlock(options, "");
+    }
+    ~FaultCaptureTest() override { fs::remove_all(folder_); }
+
+    fs::path folder_;
+    fs::path plain_;
+    fs::path instrumented_;
+};
+
+TEST_F(FaultCaptureTest, AProgramWithoutADataBlockStaysInactive) {
+    EXPECT_EQ(RunProgram(plain_, "status").output, "inactive\n");
+    const ChildRun run = RunProgram(plain_, "null");
+    EXPECT_EQ(run.exitCode, -1);  // the system's own end: killed by the signal
+    EXPECT_FALSE(fs::exists(folder_ / "plain.flog"));
+    EXPECT_EQ(RunProgram(instrumented_, "status").output, "active\n");
+}
+
+TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
+    const struct {
+        const char* kind;
+        const char* type;
+        const char* message;
+        const char* function;  // a frame the call stack must name
+        const char* module;    // where the fault or the throw happened
+    } cases[] = {
+        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull()", "crash"},
+        {"null-worker", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull()",
+         "crash"},
+        {"throw", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught()",
+         "crash"},
+        {"throw-worker", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught()",
+         "crash"},
+        {"abort", "EAbnormalTermination", "The program was aborted.", "main", "libc.so.6"},
+        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse(int)", "crash"},
+    };
+    const fs::path log = folder_ / "crash.flog";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        fs::remove(log);
+        const ChildRun run = RunProgram(instrumented_, c.kind);
+        EXPECT_EQ(run.exitCode, 1);
+        TLogFile file(log.string());
+        ASSERT_TRUE(file.Load());
+        ASSERT_EQ(file.Items.size(), 1u);
+        const std::string& report = file.Items[0];
+        EXPECT_NE(report.find(std::string("  Type   : ") + c.type + "\r\n"), std::string::npos)
+            << report;
+        EXPECT_NE(report.find(c.message), std::string::npos) << report;
+        EXPECT_NE(report.find("|" + std::string(c.function)), std::string::npos) << report;
+        EXPECT_NE(report.find("  Module : " + std::string(c.module) + "\r\n"), std::string::npos)
+            << report;
+        // The console text went to standard output too.
+        EXPECT_NE(run.output.find("An error has occurred"), std::string::npos);
+    }
+    // An exception the program catches is no fault.
+    fs::remove(log);
+    EXPECT_EQ(RunProgram(instrumented_, "caught").exitCode, 0);
+    EXPECT_FALSE(fs::exists(log));
+}
+
+}  // namespace
+}  // namespace packmeter
