@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
-#include "core/exceptlog/data_block.hpp"
 #include "core/exceptlog/log_file.hpp"
 
 namespace packmeter {
@@ -60,10 +60,12 @@ class FaultCaptureTest : public testing::Test {
         plain_ = folder_ / "plain";
         instrumented_ = folder_ / "crash";
         fs::copy_file(FAULTLOG_CRASH_PROGRAM, plain_, fs::copy_options::overwrite_existing);
-        fs::copy_file(FAULTLOG_CRASH_PROGRAM, instrumented_, fs::copy_options::overwrite_existing);
-        TFaultModuleOptions options;
-        std::ofstream(instrumented_, std::ios::binary | std::ios::app)
-            << WriteAppendedDataBlock(options, "");
+        const fs::path options = folder_ / "options.txt";
+        std::ofstream(options) << "# as the build's instrumenting step gets it\nLogFileOptions=0\n";
+        const std::string command = std::string(FAULTLOG_INSTRUMENT) + " " +
+                                    FAULTLOG_CRASH_PROGRAM + " " + options.string() + " " +
+                                    instrumented_.string();
+        EXPECT_EQ(std::system(command.c_str()), 0);
     }
     ~FaultCaptureTest() override { fs::remove_all(folder_); }
 
@@ -75,8 +77,19 @@ class FaultCaptureTest : public testing::Test {
 TEST_F(FaultCaptureTest, AProgramWithoutADataBlockStaysInactive) {
     EXPECT_EQ(RunProgram(plain_, "status").output, "inactive\n");
     const ChildRun run = RunProgram(plain_, "null");
-    EXPECT_EQ(run.exitCode, -1);  // the system's own end: killed by the signal
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.output, "");
     EXPECT_FALSE(fs::exists(folder_ / "plain.flog"));
+    EXPECT_EQ(RunProgram(instrumented_, "status").output, "active\n");
+
+    // Instrumenting again replaces the block.
+    const auto size = fs::file_size(instrumented_);
+    const fs::path options = folder_ / "options.txt";
+    EXPECT_EQ(std::system((std::string(FAULTLOG_INSTRUMENT) + " " + instrumented_.string() + " " +
+                           options.string())
+                              .c_str()),
+              0);
+    EXPECT_EQ(fs::file_size(instrumented_), size);
     EXPECT_EQ(RunProgram(instrumented_, "status").output, "active\n");
 }
 
