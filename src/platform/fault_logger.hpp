@@ -9,6 +9,12 @@ namespace packmeter {
 // in main(); later calls return the first one's result.
 bool InstallFaultLogger(bool windowedProgram = false);
 
+// For the catch block of an event loop (the Qt application's notify, the Win32 window
+// framework's dispatch): reports the exception being handled, and the program goes on. True
+// when the logger did not handle it (inactive, or the filter names it), so that the caller
+// shows its own message.
+bool FaultLogExceptionManager();
+
 }  // namespace packmeter
 
 #include "core/exceptlog/report_text.hpp"

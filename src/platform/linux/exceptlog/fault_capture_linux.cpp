@@ -58,6 +58,8 @@ struct FaultRecord {
 FaultRecord gRecord;
 std::atomic<pid_t> gOwner{0};
 std::atomic<pid_t> gReporter{0};
+// Whether the logger's thread made the last report (not filtered, not inactive).
+std::atomic<bool> gReported{false};
 int gRequest[2] = {-1, -1};
 int gDone[2] = {-1, -1};
 bool gWindowed = false;
@@ -105,13 +107,17 @@ void TakeBusyFlag(int signal) {
     }
 }
 
-// Wakes the logger's thread and waits until the report is done, then ends the process.
-[[noreturn]] void ReportAndEnd() {
+// Wakes the logger's thread and waits until the report is done.
+void HandOver() {
     char byte = 1;
     while (::write(gRequest[1], &byte, 1) < 0 && errno == EINTR) {
     }
     while (::read(gDone[0], &byte, 1) < 0 && errno == EINTR) {
     }
+}
+
+[[noreturn]] void ReportAndEnd() {
+    HandOver();
     ::_exit(1);
 }
 
@@ -147,11 +153,10 @@ std::string Demangle(const std::string& symbol) {
     return name;
 }
 
-void TerminateHandler() {
-    TakeBusyFlag(SIGABRT);
+// The type and message of the exception being handled, or of std::terminate called without one.
+void RecordCurrentException() {
     gRecord.signal = 0;
     gRecord.exception = true;
-    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     if (const auto current = std::current_exception()) {
         const std::type_info* type = abi::__cxa_current_exception_type();
         CopyText(gRecord.type, sizeof gRecord.type,
@@ -167,6 +172,12 @@ void TerminateHandler() {
         CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
         CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
     }
+}
+
+void TerminateHandler() {
+    TakeBusyFlag(SIGABRT);
+    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    RecordCurrentException();
     ReportAndEnd();
 }
 
@@ -281,7 +292,7 @@ class Reporter {
   public:
     explicit Reporter(TFaultLogger& logger) : logger_(logger) {}
 
-    void Report(const FaultRecord& record) {
+    bool Report(const FaultRecord& record) {
         const auto mappings = ReadMappings();
         // Read through the system rather than directly: a mapping may hold pages that cannot
         // be read (a mapped file shorter than its mapping), and a fault here would end the
@@ -327,10 +338,10 @@ class Reporter {
         TFaultModuleOptions options(configured->FileName);
         options.Assign(configured->Options.get());
         if (!configured->Options->Active()) {
-            return;
+            return false;
         }
         if (options.FilterEnabled && Filtered(options, type)) {
-            return;
+            return false;
         }
 
         TFaultReportValues values;
@@ -349,6 +360,7 @@ class Reporter {
         }
         DefaultActions actions;
         SaveReportToLog(report, options, values[lfVersionNumber], actions);
+        return true;
     }
 
   private:
@@ -409,7 +421,7 @@ void ReporterLoop(TFaultLogger* logger) {
         if (got != 1) {
             return;
         }
-        reporter.Report(gRecord);
+        gReported = reporter.Report(gRecord);
         ::write(gDone[1], &byte, 1);
     }
 }
@@ -435,6 +447,20 @@ bool InstallCapture(TFaultLogger& logger) {
 }
 
 }  // namespace
+
+bool FaultLogExceptionManager() {
+    if (gRequest[1] < 0) {
+        return true;
+    }
+    TakeBusyFlag(SIGABRT);
+    gRecord = FaultRecord{};
+    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    RecordCurrentException();
+    HandOver();
+    const bool reported = gReported;
+    gOwner = 0;
+    return !reported;
+}
 
 bool InstallFaultLogger(bool windowedProgram) {
     static const bool installed = [&] {

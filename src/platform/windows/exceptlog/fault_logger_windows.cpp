@@ -9,4 +9,8 @@ bool InstallFaultLogger(bool /*windowedProgram*/) {
     return FaultLogger().Start(PeModuleImage(::GetModuleHandleW(nullptr)));
 }
 
+bool FaultLogExceptionManager() {
+    return true;
+}
+
 }  // namespace packmeter

@@ -43,6 +43,15 @@ int main(int argc, char** argv) {
         std::abort();
     } else if (kind == "overflow") {
         return Recurse(0);
+    } else if (kind == "event-loop") {
+        try {
+            ThrowUncaught();
+        } catch (...) {
+            if (packmeter::FaultLogExceptionManager()) {
+                return 3;
+            }
+        }
+        std::cout << "carried on" << std::endl;
     } else if (kind == "caught") {
         try {
             ThrowUncaught();

@@ -130,6 +130,16 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         // The console text went to standard output too.
         EXPECT_NE(run.output.find("An error has occurred"), std::string::npos);
     }
+    // An exception that reaches the event loop is reported, and the program goes on.
+    fs::remove(log);
+    const ChildRun carriedOn = RunProgram(instrumented_, "event-loop");
+    EXPECT_EQ(carriedOn.exitCode, 0);
+    EXPECT_NE(carriedOn.output.find("carried on"), std::string::npos);
+    TLogFile file(log.string());
+    ASSERT_TRUE(file.Load());
+    ASSERT_EQ(file.Items.size(), 1u);
+    EXPECT_NE(file.Items[0].find("  Type   : std::runtime_error\r\n"), std::string::npos);
+
     // An exception the program catches is no fault.
     fs::remove(log);
     EXPECT_EQ(RunProgram(instrumented_, "caught").exitCode, 0);
