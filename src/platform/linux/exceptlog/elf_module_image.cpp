@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -112,6 +113,19 @@ std::vector<TFaultFunctionInfo> ElfModuleImage::Functions() const {
         }
     }
     return functions;
+}
+
+std::uint64_t ElfImageBase(const std::string& fileName) {
+    const std::string file = ReadFile(fileName);
+    const auto* header = Header(file);
+    std::uint64_t base = UINT64_MAX;
+    for (unsigned i = 0; header && i < header->e_phnum; ++i) {
+        const auto* segment = At<ElfW(Phdr)>(file, header->e_phoff, i);
+        if (segment && segment->p_type == PT_LOAD) {
+            base = std::min<std::uint64_t>(base, segment->p_vaddr & ~std::uint64_t{0xFFF});
+        }
+    }
+    return base == UINT64_MAX ? 0 : base;
 }
 
 ElfModuleImage ProgramModuleImage() {

@@ -27,6 +27,9 @@ class ElfModuleImage : public FaultModuleImage {
     std::string fileName_;
 };
 
+// The lowest address the file's loadable segments ask for: 0 for a position-independent file.
+std::uint64_t ElfImageBase(const std::string& fileName);
+
 // The running program's own module.
 ElfModuleImage ProgramModuleImage();
 

@@ -303,14 +303,21 @@ class Reporter {
             return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) ==
                    static_cast<ssize_t>(size);
         };
-        const Mapping* stack = MappingOf(mappings, record.stackPointer);
+        std::uintptr_t stackPointer = record.stackPointer;
+        const Mapping* stack = MappingOf(mappings, stackPointer);
+        // After a stack overflow the stack pointer may stand in the guard page below the stack.
+        for (const auto& m : mappings) {
+            if (!stack && m.start > stackPointer && m.start - stackPointer <= 65536) {
+                stack = &m;
+                stackPointer = m.start;
+            }
+        }
         std::vector<std::uintptr_t> addresses;
         if (!record.exception && record.instruction) {
             addresses.push_back(record.instruction);
         }
         if (stack) {
-            for (const auto call :
-                 ScanStack(record.stackPointer, stack->end, read, kMostStackEntries)) {
+            for (const auto call : ScanStack(stackPointer, stack->end, read, kMostStackEntries)) {
                 addresses.push_back(call);
             }
         }

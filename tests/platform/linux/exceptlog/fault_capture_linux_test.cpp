@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "core/exceptlog/log_file.hpp"
@@ -99,17 +100,20 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         const char* type;
         const char* message;
         const char* function;  // a frame the call stack must name
+        const char* line;      // and its source line
         const char* module;    // where the fault or the throw happened
     } cases[] = {
-        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull()", "crash"},
-        {"null-worker", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull()",
+        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "15",
          "crash"},
-        {"throw", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught()",
-         "crash"},
-        {"throw-worker", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught()",
-         "crash"},
-        {"abort", "EAbnormalTermination", "The program was aborted.", "main", "libc.so.6"},
-        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse(int)", "crash"},
+        {"null-worker", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)",
+         "15", "crash"},
+        {"throw", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught\\(\\)",
+         "19", "crash"},
+        {"throw-worker", "std::runtime_error", "Nothing to scan in 100% of /x.",
+         "ThrowUncaught\\(\\)", "19", "crash"},
+        {"abort", "EAbnormalTermination", "The program was aborted.", "main", "\\d+", "libc.so.6"},
+        // The fault is in the function's first lines, where it makes room for its frame.
+        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[3-6]", "crash"},
     };
     const fs::path log = folder_ / "crash.flog";
     for (const auto& c : cases) {
@@ -124,7 +128,9 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         EXPECT_NE(report.find(std::string("  Type   : ") + c.type + "\r\n"), std::string::npos)
             << report;
         EXPECT_NE(report.find(c.message), std::string::npos) << report;
-        EXPECT_NE(report.find("|" + std::string(c.function)), std::string::npos) << report;
+        const std::regex frame("\\|crash_program\\.cpp *\\| *\\|" + std::string(c.function) +
+                               " *\\|" + c.line + " *\\|");
+        EXPECT_TRUE(std::regex_search(report, frame)) << report;
         EXPECT_NE(report.find("  Module : " + std::string(c.module) + "\r\n"), std::string::npos)
             << report;
         // The console text went to standard output too.
