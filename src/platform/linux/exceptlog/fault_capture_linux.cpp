@@ -10,6 +10,7 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -41,6 +42,7 @@ namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr std::size_t kMostStackEntries = 200;
+constexpr int kMostReportMilliseconds = 20000;
 
 // Filled by the faulting thread before it wakes the logger's thread.
 struct FaultRecord {
@@ -107,12 +109,19 @@ void TakeBusyFlag(int signal) {
     }
 }
 
-// Wakes the logger's thread and waits until the report is done.
+// Wakes the logger's thread and waits until the report is done. The wait is bounded: a fault
+// inside the C library (a damaged heap, say) may leave a lock held that the report needs, and
+// the process must end rather than hang.
 void HandOver() {
     char byte = 1;
     while (::write(gRequest[1], &byte, 1) < 0 && errno == EINTR) {
     }
-    while (::read(gDone[0], &byte, 1) < 0 && errno == EINTR) {
+    pollfd done{gDone[0], POLLIN, 0};
+    while (::poll(&done, 1, kMostReportMilliseconds) < 0 && errno == EINTR) {
+    }
+    if (done.revents & POLLIN) {
+        while (::read(gDone[0], &byte, 1) < 0 && errno == EINTR) {
+        }
     }
 }
 
