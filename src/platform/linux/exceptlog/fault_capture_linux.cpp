@@ -27,10 +27,12 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
 #include "core/exceptlog/fault_logger.hpp"
+#include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_logger.hpp"
@@ -293,7 +295,9 @@ class DefaultActions : public FaultLogActions {
     bool ActionError(int) override { return false; }
     void Warning(TFaultLogErrorCode code, std::string_view section,
                  std::string_view message) override {
-        std::cerr << FaultWarningLine(code, section, message) << '\n';
+        const std::string line = FaultWarningLine(code, section, message);
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
     }
 };
 
@@ -437,9 +441,26 @@ void ReporterLoop(TFaultLogger* logger) {
         if (got != 1) {
             return;
         }
+        FaultTrace().Enter("Report",
+                           {TraceValue::Text(gRecord.type), TraceValue::Integer(gRecord.signal)});
         gReported = reporter.Report(gRecord);
+        FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
+        FaultTrace().Save();
         ::write(gDone[1], &byte, 1);
     }
+}
+
+// The program's last command-line argument; empty without arguments.
+std::string LastArgument() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all(std::istreambuf_iterator<char>(in), {});
+    std::vector<std::string> arguments;
+    for (std::size_t at = 0; at < all.size();) {
+        const auto end = all.find('\0', at);
+        arguments.push_back(all.substr(at, end - at));
+        at = end == std::string::npos ? all.size() : end + 1;
+    }
+    return arguments.size() > 1 ? arguments.back() : std::string{};
 }
 
 bool InstallCapture(TFaultLogger& logger) {
@@ -480,12 +501,21 @@ bool FaultLogExceptionManager() {
 
 bool InstallFaultLogger(bool windowedProgram) {
     static const bool installed = [&] {
+        const std::string program = ProgramModuleImage().FileName();
+        FaultTrace().StartFromArgument(LastArgument(), program);
+        std::atexit([] { FaultTrace().Save(); });
+        FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});
         auto& logger = FaultLogger();
-        if (!logger.Start(ProgramModuleImage())) {
-            return false;
+        bool active = logger.Start(ProgramModuleImage());
+        if (!logger.StartError().empty()) {
+            FaultTrace().Note(logger.StartError());
         }
-        gWindowed = windowedProgram;
-        return InstallCapture(logger);
+        if (active) {
+            gWindowed = windowedProgram;
+            active = InstallCapture(logger);
+        }
+        FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
+        return active;
     }();
     return installed;
 }

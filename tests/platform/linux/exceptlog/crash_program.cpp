@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     const std::string kind = argc > 1 ? argv[1] : "";
     if (kind == "status") {
         std::cout << (active ? "active" : "inactive") << std::endl;
-    } else if (kind == "null") {
+    } else if (kind == "null" || kind == "null-debug") {
         WriteThroughNull();
     } else if (kind == "null-worker") {
         std::thread(WriteThroughNull).join();

@@ -146,6 +146,14 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
     ASSERT_EQ(file.Items.size(), 1u);
     EXPECT_NE(file.Items[0].find("  Type   : std::runtime_error\r\n"), std::string::npos);
 
+    // "DEBUG" as the last argument writes the trace beside the program.
+    RunProgram(instrumented_, "null-debug");
+    std::ifstream trace(folder_ / "crash.log", std::ios::binary);
+    const std::string traceText(std::istreambuf_iterator<char>(trace), {});
+    EXPECT_NE(traceText.find("  InstallFaultLogger(False)\r\n"), std::string::npos) << traceText;
+    EXPECT_NE(traceText.find("  InstallFaultLogger=(True)\r\n"), std::string::npos);
+    EXPECT_NE(traceText.find("  Report=(True)\r\n"), std::string::npos);
+
     // An exception the program catches is no fault.
     fs::remove(log);
     EXPECT_EQ(RunProgram(instrumented_, "caught").exitCode, 0);
