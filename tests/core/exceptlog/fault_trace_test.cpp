@@ -64,6 +64,7 @@ TEST(FaultTrace, LinesIndentationValuesAndFile) {
     in = std::ifstream(log, std::ios::binary);
     EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find("  One\r\n"),
               std::string::npos);
+    in.close();  // Windows removes no open file
     fs::remove(log);
 }
 
