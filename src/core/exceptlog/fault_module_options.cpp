@@ -324,6 +324,27 @@ std::string TFaultModuleOptions::OutputLogFile() const {
     return OutputFile(WithExtension(ModuleFileName, ".flog"));
 }
 
+std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options, std::string_view type) {
+    const auto trimmed = [](std::string_view s) {
+        const auto first = s.find_first_not_of(' ');
+        return first == std::string_view::npos
+                   ? std::string{}
+                   : Lower(s.substr(first, s.find_last_not_of(' ') - first + 1));
+    };
+    if (!options.FilterEnabled) {
+        return std::nullopt;
+    }
+    const std::string wanted = trimmed(type);
+    options.FilterMessages.resize(
+        std::max(options.FilterMessages.size(), options.FilterClassNames.size()));
+    for (std::size_t i = 0; i < options.FilterClassNames.size(); ++i) {
+        if (trimmed(options.FilterClassNames[i]) == wanted) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 void TFaultModuleOptionsEx::SetActive(bool value) {
     const bool changed = value != active_;
     TFaultModuleOptions::SetActive(value);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,10 @@ class TFaultModuleOptions {
     bool active_ = true;
     bool freezeActive_ = false;
 };
+
+// The filter entry that names the type (compared ignoring case and surrounding blanks), when
+// the filter is enabled; its message is FilterMessages at the same index (empty when missing).
+std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options, std::string_view type);
 
 // The options object the logger creates for every module. On the program's own module the
 // logger gives it a watchdog switch, which is told whether the frozen-application watchdog

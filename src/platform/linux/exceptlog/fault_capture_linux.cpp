@@ -360,7 +360,12 @@ class Reporter {
         if (!configured->Options->Active()) {
             return false;
         }
-        if (options.FilterEnabled && Filtered(options, type)) {
+        // A filtered type is left to the program; its message, if any, is shown instead.
+        if (const auto entry = FindFilterEntry(options, type)) {
+            if (!options.FilterMessages[*entry].empty()) {
+                std::cerr << options.GetCustomText(0) << ' ' << options.FilterMessages[*entry]
+                          << '\n';
+            }
             return false;
         }
 
@@ -395,35 +400,6 @@ class Reporter {
             return known;
         }
         return modules->Register(ElfModuleImage(base, info.dli_fname ? info.dli_fname : ""));
-    }
-
-    // A filter entry names the type: its message, if any, is shown instead of a report.
-    static bool Filtered(const TFaultModuleOptions& options, const std::string& type) {
-        const auto same = [](std::string_view a, std::string_view b) {
-            const auto trim = [](std::string_view s) {
-                const auto first = s.find_first_not_of(' ');
-                return first == std::string_view::npos
-                           ? std::string_view{}
-                           : s.substr(first, s.find_last_not_of(' ') - first + 1);
-            };
-            a = trim(a);
-            b = trim(b);
-            return a.size() == b.size() &&
-                   std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                       return std::tolower(static_cast<unsigned char>(x)) ==
-                              std::tolower(static_cast<unsigned char>(y));
-                   });
-        };
-        for (std::size_t i = 0; i < options.FilterClassNames.size(); ++i) {
-            if (same(options.FilterClassNames[i], type)) {
-                if (i < options.FilterMessages.size() && !options.FilterMessages[i].empty()) {
-                    std::cerr << options.GetCustomText(0) << ' ' << options.FilterMessages[i]
-                              << '\n';
-                }
-                return true;
-            }
-        }
-        return false;
     }
 
     TFaultLogger& logger_;
