@@ -1,0 +1,30 @@
+#include "core/exceptlog/fault_logger.hpp"
+
+namespace packmeter {
+
+bool TFaultLogger::Start(const FaultModuleImage& program) {
+    if (IsActive()) {
+        return true;
+    }
+    startTime_ = std::chrono::system_clock::now();
+    auto modules = std::make_unique<TFaultModulesList>();
+    auto* module = modules->Register(program, &startError_);
+    if (!module || !module->DebugInfo) {
+        return false;
+    }
+    modules_ = std::move(modules);
+    program_ = module;
+    return true;
+}
+
+TFaultLogger& FaultLogger() {
+    static TFaultLogger logger;
+    return logger;
+}
+
+TFaultModuleOptionsEx* CurrentFaultLogOptions() {
+    auto* program = FaultLogger().ProgramModule();
+    return program ? program->Options.get() : nullptr;
+}
+
+}  // namespace packmeter

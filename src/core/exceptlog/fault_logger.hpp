@@ -1,0 +1,41 @@
+#pragma once
+
+// The logger's process-wide state. It becomes active only when the program's own module
+// carries a data block; a delivered build carries none, so the logger stays inactive and
+// installs nothing.
+
+#include <chrono>
+#include <memory>
+
+#include "core/exceptlog/fault_modules_list.hpp"
+
+namespace packmeter {
+
+class TFaultLogger {
+  public:
+    // Registers the program's module. True when it carries a data block: the logger is then
+    // active and keeps the module list; otherwise the list is freed again.
+    bool Start(const FaultModuleImage& program);
+    bool IsActive() const { return modules_ != nullptr; }
+
+    // Null while inactive.
+    TFaultModulesList* Modules() const { return modules_.get(); }
+    TFaultModuleInfo* ProgramModule() const { return program_; }
+    std::chrono::system_clock::time_point StartTime() const { return startTime_; }
+    // The warning of a damaged data block met at start, empty otherwise.
+    const std::string& StartError() const { return startError_; }
+
+  private:
+    std::unique_ptr<TFaultModulesList> modules_;
+    TFaultModuleInfo* program_ = nullptr;
+    std::chrono::system_clock::time_point startTime_{};
+    std::string startError_;
+};
+
+// The one logger of the process.
+TFaultLogger& FaultLogger();
+
+// The options of the program's module; null while the logger is inactive.
+TFaultModuleOptionsEx* CurrentFaultLogOptions();
+
+}  // namespace packmeter

@@ -1,0 +1,499 @@
+// Capture of faults and uncaught exceptions on Linux.
+//
+// A fault arrives as a signal in the faulting thread. The handler only does what is
+// async-signal-safe: it takes the busy flag, copies the fault's registers into a static record,
+// wakes the logger's own thread through a pipe and waits on a second pipe. The logger's thread
+// builds the report while the faulting thread's stack stays untouched, then the faulting thread
+// ends the process with exit code 1. An uncaught C++ exception reaches the terminate handler,
+// which takes the same way with the exception's type and message.
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include "core/exceptlog/fault_logger.hpp"
+#include "core/exceptlog/fault_trace.hpp"
+#include "core/exceptlog/log_file.hpp"
+#include "core/exceptlog/stack_scan.hpp"
+#include "platform/fault_logger.hpp"
+#include "platform/linux/exceptlog/elf_module_image.hpp"
+
+namespace packmeter {
+
+namespace {
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+constexpr std::size_t kMostStackEntries = 200;
+constexpr int kMostReportMilliseconds = 20000;
+
+// Filled by the faulting thread before it wakes the logger's thread.
+struct FaultRecord {
+    int signal = 0;
+    int code = 0;
+    std::uintptr_t faultAddress = 0;
+    std::uintptr_t instruction = 0;
+    std::uintptr_t stackPointer = 0;
+    bool write = false;
+    bool exception = false;
+    char type[256] = {};
+    char message[1024] = {};
+};
+
+FaultRecord gRecord;
+std::atomic<pid_t> gOwner{0};
+std::atomic<pid_t> gReporter{0};
+// Whether the logger's thread made the last report (not filtered, not inactive).
+std::atomic<bool> gReported{false};
+int gRequest[2] = {-1, -1};
+int gDone[2] = {-1, -1};
+bool gWindowed = false;
+// The alternate stack of the main thread: a stack overflow leaves no room on the thread's own.
+alignas(16) char gAlternateStack[64 * 1024];
+
+pid_t ThreadId() {
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+// A fault inside the logger itself: let the system end the process as it would have.
+[[noreturn]] void EndProcess(int signal) {
+    struct sigaction plain {};
+    plain.sa_handler = SIG_DFL;
+    ::sigaction(signal, &plain, nullptr);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigaddset(&pending, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &pending, nullptr);
+    ::raise(signal);
+    ::_exit(1);
+}
+
+void CopyText(char* target, std::size_t size, const char* text) {
+    std::size_t i = 0;
+    for (; text && text[i] && i + 1 < size; ++i) {
+        target[i] = text[i];
+    }
+    target[i] = '\0';
+}
+
+// Takes the busy flag, waiting while another thread reports. A thread that faults again while
+// it owns the flag is faulting inside the logger.
+void TakeBusyFlag(int signal) {
+    const pid_t self = ThreadId();
+    if (self == gReporter.load()) {
+        EndProcess(signal);
+    }
+    for (pid_t expected = 0; !gOwner.compare_exchange_strong(expected, self); expected = 0) {
+        if (expected == self) {
+            EndProcess(signal);
+        }
+        const timespec pause{0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+// Wakes the logger's thread and waits until the report is done. The wait is bounded: a fault
+// inside the C library (a damaged heap, say) may leave a lock held that the report needs, and
+// the process must end rather than hang.
+void HandOver() {
+    char byte = 1;
+    while (::write(gRequest[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+    pollfd done{gDone[0], POLLIN, 0};
+    while (::poll(&done, 1, kMostReportMilliseconds) < 0 && errno == EINTR) {
+    }
+    if (done.revents & POLLIN) {
+        while (::read(gDone[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+[[noreturn]] void ReportAndEnd() {
+    HandOver();
+    ::_exit(1);
+}
+
+void SignalHandler(int signal, siginfo_t* info, void* context) {
+    TakeBusyFlag(signal);
+    const auto* registers = &static_cast<ucontext_t*>(context)->uc_mcontext;
+    gRecord.signal = signal;
+    gRecord.code = info->si_code;
+    gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
+#if defined(__x86_64__)
+    gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_RIP]);
+    gRecord.stackPointer = static_cast<std::uintptr_t>(registers->gregs[REG_RSP]);
+    gRecord.write = (registers->gregs[REG_ERR] & 2) != 0;  // page-fault error code: a write
+#elif defined(__i386__)
+    gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_EIP]);
+    gRecord.stackPointer = static_cast<std::uintptr_t>(registers->gregs[REG_ESP]);
+    gRecord.write = (registers->gregs[REG_ERR] & 2) != 0;
+#else
+    (void)registers;
+    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(&signal);
+#endif
+    ReportAndEnd();
+}
+
+std::string Demangle(const std::string& symbol) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
+    if (status != 0 || !readable) {
+        return symbol;
+    }
+    std::string name = readable;
+    std::free(readable);
+    return name;
+}
+
+// The type and message of the exception being handled, or of std::terminate called without one.
+void RecordCurrentException() {
+    gRecord.signal = 0;
+    gRecord.exception = true;
+    if (const auto current = std::current_exception()) {
+        const std::type_info* type = abi::__cxa_current_exception_type();
+        CopyText(gRecord.type, sizeof gRecord.type,
+                 type ? Demangle(type->name()).c_str() : "unknown exception");
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& error) {
+            CopyText(gRecord.message, sizeof gRecord.message, error.what());
+        } catch (...) {
+            // Not a standard exception: the report names its type only.
+        }
+    } else {
+        CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
+        CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
+    }
+}
+
+void TerminateHandler() {
+    TakeBusyFlag(SIGABRT);
+    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    RecordCurrentException();
+    ReportAndEnd();
+}
+
+// ---- The logger's thread ----
+
+struct Mapping {
+    std::uintptr_t start = 0;
+    std::uintptr_t end = 0;
+    bool readable = false;
+};
+
+std::vector<Mapping> ReadMappings() {
+    std::vector<Mapping> mappings;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        Mapping m;
+        char permissions[5] = {};
+        unsigned long start = 0;
+        unsigned long end = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, permissions) == 3) {
+            m.start = start;
+            m.end = end;
+            m.readable = permissions[0] == 'r';
+            mappings.push_back(m);
+        }
+    }
+    return mappings;
+}
+
+const Mapping* MappingOf(const std::vector<Mapping>& mappings, std::uintptr_t address) {
+    for (const auto& m : mappings) {
+        if (address >= m.start && address < m.end) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+std::string FaultType(const FaultRecord& r) {
+    switch (r.signal) {
+        case SIGSEGV:
+            return r.faultAddress + 65536 > r.stackPointer &&
+                           r.faultAddress < r.stackPointer + 65536
+                       ? "EStackOverflow"
+                       : "EAccessViolation";
+        case SIGBUS:
+            return "EBusError";
+        case SIGILL:
+            return "EIllegalInstruction";
+        case SIGFPE:
+            return r.code == FPE_INTDIV   ? "EDivByZero"
+                   : r.code == FPE_INTOVF ? "EIntOverflow"
+                                          : "EMathError";
+        case SIGABRT:
+            return "EAbnormalTermination";
+        default:
+            return r.type;
+    }
+}
+
+std::string FaultMessage(const FaultRecord& r, const std::string& type) {
+    const std::string at = FormatReportAddress(r.instruction);
+    if (type == "EAccessViolation") {
+        const std::string target =
+            r.faultAddress ? FormatReportAddress(r.faultAddress) : "00000000";
+        return "Access violation at address " + at + ". " + (r.write ? "Write" : "Read") +
+               " of address " + target;
+    }
+    if (type == "EStackOverflow") {
+        return "Stack overflow";
+    }
+    if (type == "EBusError") {
+        return "Bus error at address " + at;
+    }
+    if (type == "EIllegalInstruction") {
+        return "Illegal instruction at address " + at;
+    }
+    if (type == "EDivByZero") {
+        return "Division by zero";
+    }
+    if (type == "EIntOverflow") {
+        return "Integer overflow";
+    }
+    if (type == "EMathError") {
+        return "Floating-point error at address " + at;
+    }
+    if (r.signal == SIGABRT) {
+        return "The program was aborted";
+    }
+    return r.message;
+}
+
+std::string ReportDate(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    return FormatReportDate(local);
+}
+
+class DefaultActions : public FaultLogActions {
+  public:
+    bool ActionNotify(int) override { return true; }
+    bool ActionError(int) override { return false; }
+    void Warning(TFaultLogErrorCode code, std::string_view section,
+                 std::string_view message) override {
+        const std::string line = FaultWarningLine(code, section, message);
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
+    }
+};
+
+class Reporter {
+  public:
+    explicit Reporter(TFaultLogger& logger) : logger_(logger) {}
+
+    bool Report(const FaultRecord& record) {
+        const auto mappings = ReadMappings();
+        // Read through the system rather than directly: a mapping may hold pages that cannot
+        // be read (a mapped file shorter than its mapping), and a fault here would end the
+        // process before the report is written.
+        const MemoryReader read = [](std::uintptr_t address, void* out, std::size_t size) {
+            iovec local{out, size};
+            iovec remote{reinterpret_cast<void*>(address), size};
+            return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) ==
+                   static_cast<ssize_t>(size);
+        };
+        std::uintptr_t stackPointer = record.stackPointer;
+        const Mapping* stack = MappingOf(mappings, stackPointer);
+        // After a stack overflow the stack pointer may stand in the guard page below the stack.
+        for (const auto& m : mappings) {
+            if (!stack && m.start > stackPointer && m.start - stackPointer <= 65536) {
+                stack = &m;
+                stackPointer = m.start;
+            }
+        }
+        std::vector<std::uintptr_t> addresses;
+        if (!record.exception && record.instruction) {
+            addresses.push_back(record.instruction);
+        }
+        if (stack) {
+            for (const auto call : ScanStack(stackPointer, stack->end, read, kMostStackEntries)) {
+                addresses.push_back(call);
+            }
+        }
+        if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
+            addresses.erase(addresses.begin());
+        }
+        TFaultStackList callStack;
+        for (const auto address : addresses) {
+            callStack.push_back(NameAddress(ModuleOf(address), address, Demangle));
+        }
+
+        // A C++ exception's address is its throw: the call of the runtime's throw routine, one
+        // entry after that routine's own.
+        std::uintptr_t address = record.exception ? 0 : record.instruction;
+        for (std::size_t i = 0; record.exception && i + 1 < callStack.size(); ++i) {
+            if (callStack[i].ProcedureName == "__cxa_throw") {
+                address = callStack[i + 1].Address;
+                break;
+            }
+        }
+        const std::string type = FaultType(record);
+        const TFaultModuleInfo* faulting = ModuleOf(address);
+        const TFaultModuleInfo* configured =
+            faulting && faulting->DebugInfo ? faulting : logger_.ProgramModule();
+        TFaultModuleOptions options(configured->FileName);
+        options.Assign(configured->Options.get());
+        if (!configured->Options->Active()) {
+            return false;
+        }
+        // A filtered type is left to the program; its message, if any, is shown instead.
+        if (const auto entry = FindFilterEntry(options, type)) {
+            if (!options.FilterMessages[*entry].empty()) {
+                std::cerr << options.GetCustomText(0) << ' ' << options.FilterMessages[*entry]
+                          << '\n';
+            }
+            return false;
+        }
+
+        TFaultReportValues values;
+        FillSystemReportValues(values);
+        values[lfStartDate] = ReportDate(logger_.StartTime());
+        values[lfExceptionDate] = ReportDate(std::chrono::system_clock::now());
+        values[lfExceptionAddress] = FormatReportAddress(address);
+        values[lfExceptionModule] = faulting ? FileNamePart(faulting->FileName) : "";
+        values[lfExceptionType] = type;
+        values[lfExceptionMessage] = FormatReportMessage(FaultMessage(record, type));
+        const std::string report = BuildReportText(values, callStack, options, gWindowed);
+
+        if (!options.SuppressOutput) {
+            // Until the error dialog exists a windowed program shows the report on stderr.
+            (gWindowed ? std::cerr : std::cout) << BuildConsoleText(report, options) << std::endl;
+        }
+        DefaultActions actions;
+        SaveReportToLog(report, options, values[lfVersionNumber], actions);
+        return true;
+    }
+
+  private:
+    const TFaultModuleInfo* ModuleOf(std::uintptr_t address) {
+        Dl_info info{};
+        if (!address || !::dladdr(reinterpret_cast<void*>(address), &info) || !info.dli_fbase) {
+            return nullptr;
+        }
+        const auto base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+        auto* modules = logger_.Modules();
+        if (auto* known = modules->Find(base)) {
+            return known;
+        }
+        return modules->Register(ElfModuleImage(base, info.dli_fname ? info.dli_fname : ""));
+    }
+
+    TFaultLogger& logger_;
+};
+
+void ReporterLoop(TFaultLogger* logger) {
+    gReporter = ThreadId();
+    Reporter reporter(*logger);
+    for (;;) {
+        char byte = 0;
+        const ssize_t got = ::read(gRequest[0], &byte, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != 1) {
+            return;
+        }
+        FaultTrace().Enter("Report",
+                           {TraceValue::Text(gRecord.type), TraceValue::Integer(gRecord.signal)});
+        gReported = reporter.Report(gRecord);
+        FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
+        FaultTrace().Save();
+        ::write(gDone[1], &byte, 1);
+    }
+}
+
+// The program's last command-line argument; empty without arguments.
+std::string LastArgument() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all(std::istreambuf_iterator<char>(in), {});
+    std::vector<std::string> arguments;
+    for (std::size_t at = 0; at < all.size();) {
+        const auto end = all.find('\0', at);
+        arguments.push_back(all.substr(at, end - at));
+        at = end == std::string::npos ? all.size() : end + 1;
+    }
+    return arguments.size() > 1 ? arguments.back() : std::string{};
+}
+
+bool InstallCapture(TFaultLogger& logger) {
+    if (::pipe2(gRequest, O_CLOEXEC) != 0 || ::pipe2(gDone, O_CLOEXEC) != 0) {
+        return false;
+    }
+    std::thread(ReporterLoop, &logger).detach();
+    stack_t alternate{};
+    alternate.ss_sp = gAlternateStack;
+    alternate.ss_size = sizeof gAlternateStack;
+    ::sigaltstack(&alternate, nullptr);
+    struct sigaction action {};
+    action.sa_sigaction = SignalHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kFaultSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    std::set_terminate(TerminateHandler);
+    return true;
+}
+
+}  // namespace
+
+bool FaultLogExceptionManager() {
+    if (gRequest[1] < 0) {
+        return true;
+    }
+    TakeBusyFlag(SIGABRT);
+    gRecord = FaultRecord{};
+    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    RecordCurrentException();
+    HandOver();
+    const bool reported = gReported;
+    gOwner = 0;
+    return !reported;
+}
+
+bool InstallFaultLogger(bool windowedProgram) {
+    static const bool installed = [&] {
+        const std::string program = ProgramModuleImage().FileName();
+        FaultTrace().StartFromArgument(LastArgument(), program);
+        std::atexit([] { FaultTrace().Save(); });
+        FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});
+        auto& logger = FaultLogger();
+        bool active = logger.Start(ProgramModuleImage());
+        if (!logger.StartError().empty()) {
+            FaultTrace().Note(logger.StartError());
+        }
+        if (active) {
+            gWindowed = windowedProgram;
+            active = InstallCapture(logger);
+        }
+        FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
+        return active;
+    }();
+    return installed;
+}
+
+}  // namespace packmeter

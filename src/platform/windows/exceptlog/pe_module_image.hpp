@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include "core/exceptlog/fault_modules_list.hpp"
+
+namespace packmeter {
+
+// A module loaded in this process, read from its mapped image: the kind from the PE headers,
+// the functions from the export table, the data block from the resource "FLDATA".
+class PeModuleImage : public FaultModuleImage {
+  public:
+    explicit PeModuleImage(HMODULE module) : module_(module) {}
+
+    std::uintptr_t Handle() const override { return reinterpret_cast<std::uintptr_t>(module_); }
+    std::string FileName() const override;
+    TFaultModuleKind Kind() const override;
+    std::vector<TFaultFunctionInfo> Functions() const override;
+    std::optional<std::string> ResourceBlock() const override;
+
+  private:
+    HMODULE module_;
+};
+
+}  // namespace packmeter

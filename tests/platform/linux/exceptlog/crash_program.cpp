@@ -1,0 +1,63 @@
+// A program that installs the fault logger and then fails in the way its argument names.
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "platform/fault_logger.hpp"
+
+int* volatile gNowhere = nullptr;
+
+[[gnu::noinline]] void WriteThroughNull() {
+    *gNowhere = 42;
+}
+
+[[gnu::noinline]] void ThrowUncaught() {
+    throw std::runtime_error("Nothing to scan in 100% of /x");
+}
+
+// Deeper on every call until the stack runs out; the depth is read back so that the calls stay.
+[[gnu::noinline]] int Recurse(int depth) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    return depth < 0 ? frame[0] : Recurse(depth + 1) + frame[0];
+}
+
+int main(int argc, char** argv) {
+    const bool active = packmeter::InstallFaultLogger();
+    const std::string kind = argc > 1 ? argv[1] : "";
+    if (kind == "status") {
+        std::cout << (active ? "active" : "inactive") << std::endl;
+    } else if (kind == "null" || kind == "null-debug") {
+        WriteThroughNull();
+    } else if (kind == "null-worker") {
+        std::thread(WriteThroughNull).join();
+    } else if (kind == "throw") {
+        ThrowUncaught();
+    } else if (kind == "throw-worker") {
+        std::thread(ThrowUncaught).join();
+    } else if (kind == "abort") {
+        std::abort();
+    } else if (kind == "overflow") {
+        return Recurse(0);
+    } else if (kind == "event-loop") {
+        try {
+            ThrowUncaught();
+        } catch (...) {
+            if (packmeter::FaultLogExceptionManager()) {
+                return 3;
+            }
+        }
+        std::cout << "carried on" << std::endl;
+    } else if (kind == "caught") {
+        try {
+            ThrowUncaught();
+        } catch (const std::exception&) {
+            return 0;
+        }
+    }
+    return 0;
+}
