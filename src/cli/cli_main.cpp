@@ -12,6 +12,7 @@
 #include "core/app/compress_command.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/main_form_logic.hpp"
+#include "core/app/row_hint.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
 #include "core/utils/compression.hpp"
@@ -306,9 +307,7 @@ int Scan(const Options& options, Terminal& terminal) {
     report.totals = output->Totals();
     report.rows = output->TakeRows();
     if (report.totals.unreadable > 0) {
-        terminal.Err("packmeter-cli: " + std::to_string(report.totals.unreadable) +
-                     (report.totals.unreadable == 1 ? " entry" : " entries") +
-                     " could not be read; the sizes leave them out\n");
+        terminal.Err("packmeter-cli: " + UnreadableNotice(report.totals.unreadable) + "\n");
     }
     return Print(report, options, terminal, 0);
 }

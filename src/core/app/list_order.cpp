@@ -1,5 +1,7 @@
 #include "core/app/list_order.hpp"
 
+#include "core/app/row_hint.hpp"
+
 #include <cstdint>
 
 namespace packmeter {
@@ -26,6 +28,8 @@ ListItem EntryItem(EntryRow row) {
     item.subItems = {std::move(row.sizeText), std::move(row.onDiskText), std::move(row.ratioText)};
     item.imageIndex = row.iconIndex;
     item.keys = row.keys;
+    item.keys.incomplete = row.unreadable > 0;
+    item.hint = RowHint(row);
     item.data = std::move(row.name);
     return item;
 }
@@ -70,8 +74,11 @@ int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption or
     return order == soDescending ? -result : result;
 }
 
-RowColour RowTextColour(CompressionState state) {
-    switch (state) {
+RowColour RowTextColour(const EntryKeys& keys) {
+    if (keys.incomplete) {
+        return RowColour::kGrayText;
+    }
+    switch (keys.state) {
         case CompressionState::kPartly:
             return RowColour::kNavy;
         case CompressionState::kCompressed:

@@ -9,8 +9,8 @@
 
 namespace packmeter {
 
-// The list row of an entry: the caption, the three size texts, the icon, the typed keys and
-// the entry's raw name.
+// The list row of an entry: the caption, the three size texts, the icon, the typed keys, the
+// entry's raw name and its tool tip.
 ListItem EntryItem(EntryRow row);
 
 // Names without regard to case: a–z count as A–Z, every other byte by its code; the first
@@ -23,9 +23,10 @@ int CompareNames(std::string_view a, std::string_view b);
 // soDescending; other columns compare equal.
 int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption order);
 
-// The text colour of a row by its compression state.
-enum class RowColour { kWindowText, kNavy, kBlue };
-RowColour RowTextColour(CompressionState state);
+// The text colour of a row: greyed when part of it could not be read, else by its compression
+// state.
+enum class RowColour { kWindowText, kNavy, kBlue, kGrayText };
+RowColour RowTextColour(const EntryKeys& keys);
 
 struct Rgb {
     int red, green, blue;

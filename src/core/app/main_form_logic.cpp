@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "core/app/row_hint.hpp"
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
 #include "core/utils/text.hpp"
@@ -42,6 +43,7 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
         stopped_.push_back(std::move(active_));
     }
     ReapStoppedScans();
+    doneNotice_.clear();
     view_.ClearList();
     auto output = std::make_shared<ChannelOutput>(channel_);
     active_ = std::make_unique<TScan>(currentFolder_, output, services_.fileSystem, services_.icons,
@@ -105,6 +107,10 @@ void TMainFormLogic::UpdateStatusTimerTimer() {
         pendingNotice_.clear();
         return;
     }
+    if (!doneNotice_.empty()) {
+        view_.SetStatusText(doneNotice_);
+        return;
+    }
     view_.SetStatusText(ToSafeDisplayText(CurrentScanFolder()));
 }
 
@@ -157,6 +163,10 @@ void TMainFormLogic::ApplyScanOutput() {
             view_.SetBusyCursor(*busy);
         } else if (const auto* totals = std::get_if<ScanTotals>(&event.what)) {
             view_.SetTotals(*totals);
+            doneNotice_ = UnreadableNotice(totals->unreadable);
+            if (!doneNotice_.empty() && pendingNotice_.empty()) {
+                view_.SetStatusText(doneNotice_);
+            }
         }
     }
     flushRows();

@@ -118,6 +118,8 @@ class TMainFormLogic {
     std::vector<std::unique_ptr<TScan>> stopped_;
     // A notice about the shown volume, shown at the first tick after its volume line.
     std::string pendingNotice_;
+    // Shown in the status line once the scan has ended: what it could not read.
+    std::string doneNotice_;
     std::chrono::steady_clock::time_point lastApply_{};
     bool applyTimerSet_ = false;
     bool shutDown_ = false;

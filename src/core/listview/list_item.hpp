@@ -19,6 +19,8 @@ struct ListItem {
     EntryKeys keys;
     // The program's own text for the row (the entry rows keep the entry's raw name here).
     std::string data;
+    // The row's tool tip; empty: none.
+    std::string hint;
 };
 
 // The text of a column: the caption for 0 (and below), sub-item n - 1 for n, empty when missing.

@@ -28,6 +28,7 @@ struct EntryKeys {
     std::int64_t ratioPercent = 0;
     CompressionState state = CompressionState::kPlain;
     bool folder = false;
+    bool incomplete = false;  // some of it could not be read, so its sizes may be short
 
     int StateIndex() const { return static_cast<int>(state) + (folder ? kFolderFlag : 0); }
 };

@@ -125,6 +125,8 @@ class ListModel final : public QAbstractTableModel {
                 return {};
             case Qt::TextAlignmentRole:
                 return QVariant::fromValue(Alignment(index.column()));
+            case Qt::ToolTipRole:
+                return item.hint.empty() ? QVariant() : QVariant(Text(item.hint));
             default:
                 return {};
         }

@@ -166,11 +166,13 @@ void TMainForm::CreateList(QWidget* parent) {
         return ListCompare(a, b, column, list_->SortOrder());
     });
     list_->onCustomDrawItem = [list = list_](const ListItem& item) {
-        switch (RowTextColour(item.keys.state)) {
+        switch (RowTextColour(item.keys)) {
             case RowColour::kNavy:
                 return QColor(kNavy.red, kNavy.green, kNavy.blue);
             case RowColour::kBlue:
                 return QColor(kBlue.red, kBlue.green, kBlue.blue);
+            case RowColour::kGrayText:
+                return list->palette().color(QPalette::Disabled, QPalette::Text);
             default:
                 return list->palette().color(QPalette::Text);
         }

@@ -1,5 +1,7 @@
 #include "core/app/list_order.hpp"
 
+#include "core/app/row_hint.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -101,10 +103,57 @@ TEST(ListCompareTest, OtherColumnsCompareEqual) {
     EXPECT_EQ(ListCompare(Entry("a", false), Entry("b", true), -1, soDescending), 0);
 }
 
-TEST(RowTextColourTest, ByCompressionState) {
-    EXPECT_EQ(RowTextColour(CompressionState::kPlain), RowColour::kWindowText);
-    EXPECT_EQ(RowTextColour(CompressionState::kPartly), RowColour::kNavy);
-    EXPECT_EQ(RowTextColour(CompressionState::kCompressed), RowColour::kBlue);
+TEST(RowTextColourTest, ByCompressionStateAndGreyedWhenIncomplete) {
+    const struct {
+        CompressionState state;
+        bool incomplete;
+        RowColour colour;
+    } cases[] = {
+        {CompressionState::kPlain, false, RowColour::kWindowText},
+        {CompressionState::kPartly, false, RowColour::kNavy},
+        {CompressionState::kCompressed, false, RowColour::kBlue},
+        {CompressionState::kPlain, true, RowColour::kGrayText},
+        {CompressionState::kCompressed, true, RowColour::kGrayText},
+    };
+    for (const auto& c : cases) {
+        EntryKeys keys;
+        keys.state = c.state;
+        keys.incomplete = c.incomplete;
+        EXPECT_EQ(RowTextColour(keys), c.colour) << int(c.state) << c.incomplete;
+    }
+}
+
+TEST(EntryItemTest, HintAndGreyingSayWhatARowStandsForAndWhatItLeavesOut) {
+    const auto row = [](bool folder, std::int64_t size, EntryKind kind, std::int64_t unreadable) {
+        EntryRow r = MakeEntryRow("x", -1, folder, false, size, size);
+        r.kind = kind;
+        r.unreadable = unreadable;
+        return r;
+    };
+    const struct {
+        EntryRow row;
+        const char* hint;
+    } cases[] = {
+        {row(false, 10, EntryKind::kPlain, 0), ""},
+        {row(true, 0, EntryKind::kPlain, 1),
+         "This folder could not be read; its sizes are unknown."},
+        {row(true, 10, EntryKind::kPlain, 1),
+         "1 entry in it could not be read; the sizes leave it out."},
+        {row(true, 10, EntryKind::kPlain, 3),
+         "3 entries in it could not be read; the sizes leave them out."},
+        {row(false, 0, EntryKind::kLink, 0), "A link: not followed, counted as 0 bytes."},
+        {row(true, 0, EntryKind::kMount, 0),
+         "A mount point: another volume, not entered, counted as 0 bytes."},
+        {row(false, 0, EntryKind::kSpecial, 0), "A device, pipe or socket: counted as 0 bytes."},
+    };
+    for (const auto& c : cases) {
+        const ListItem item = EntryItem(c.row);
+        EXPECT_EQ(item.hint, c.hint);
+        EXPECT_EQ(item.keys.incomplete, c.row.unreadable > 0) << c.hint;
+    }
+    EXPECT_EQ(UnreadableNotice(0), "");
+    EXPECT_EQ(UnreadableNotice(1), "1 entry could not be read; the sizes leave it out");
+    EXPECT_EQ(UnreadableNotice(2), "2 entries could not be read; the sizes leave them out");
 }
 
 TEST(EntryItemTest, KeepsTheRawNameForTheFileSystemAndTheCaptionForDisplay) {

@@ -320,6 +320,30 @@ TEST_F(MainFormLogicTest, ScanOutputArrivesInBatchesAtLeastTheIntervalApart) {
     EXPECT_EQ(view.batches, 1);
 }
 
+TEST_F(MainFormLogicTest, WhatTheScanCouldNotReadStaysInTheStatusLineAndTheRows) {
+    auto& d = fs->Root().Folder("d");
+    d.Folder("open").Folder("closed").unreadable = true;
+    d.File("f", 1);
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/d"));
+    Finish(logic);
+    const std::string notice = "1 entry could not be read; the sizes leave it out";
+    EXPECT_EQ(view.status, notice);
+    logic.UpdateStatusTimerTimer();
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, notice);
+    ASSERT_EQ(view.rows.size(), 2u);
+    EXPECT_TRUE(view.rows[0].keys.incomplete);
+    EXPECT_FALSE(view.rows[0].hint.empty());
+    EXPECT_FALSE(view.rows[1].keys.incomplete);
+    // A new scan starts without it.
+    d.Child("open")->Child("closed")->unreadable = false;
+    logic.RefreshActionExecute();
+    Finish(logic);
+    logic.UpdateStatusTimerTimer();
+    EXPECT_NE(view.status, notice);
+}
+
 TEST_F(MainFormLogicTest, NamesAndPathsAreShownAsDisplayText) {
     fs->Root().Folder("bad\xff").Folder("sub\xfe").File("f\xfd", 1);
     TMainFormLogic logic(view, services);

@@ -51,9 +51,13 @@ class Recorder : public ScanOutput {
     std::mutex lock_;
 };
 
-std::shared_ptr<Recorder> RunScan(std::shared_ptr<FakeFileSystem> fs, const std::string& folder) {
+std::shared_ptr<Recorder> RunScan(std::shared_ptr<FakeFileSystem> fs, const std::string& folder,
+                                  unsigned threads = 0) {
     auto out = std::make_shared<Recorder>();
     TScan scan(folder, out, fs);
+    if (threads > 0) {
+        scan.SetWalkThreads(threads);
+    }
     scan.Execute();
     EXPECT_TRUE(scan.Finished());
     return out;
@@ -170,6 +174,28 @@ TEST(TScan, MissingOrUnreadableFolderGivesNoRowsAndZeroTotals) {
         EXPECT_EQ(out->totals.sizeText, "0 Bytes");
         EXPECT_EQ(out->totals.onDiskText, "0 Bytes");
         EXPECT_EQ(out->totals.ratioText, "0 %");
+    }
+}
+
+TEST(TScan, EntriesThatCannotBeReadAreCountedPerRowAndInTheTotals) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    auto& d = fs->Root().Folder("d");
+    d.Folder("locked").File("x", 100).unreadable = true;
+    auto& partly = d.Folder("partly");
+    partly.File("a", 1000);
+    partly.Folder("closed1").unreadable = true;
+    partly.Folder("deeper").Folder("closed2").unreadable = true;
+    d.File("f", 10);
+    for (unsigned threads : {1u, 4u}) {
+        auto out = RunScan(fs, P("/d"), threads);
+        ASSERT_EQ(out->rows.size(), 3u);
+        EXPECT_EQ(out->rows[0].caption, "locked");
+        EXPECT_EQ(out->rows[0].unreadable, 1);
+        EXPECT_EQ(out->rows[0].size, 0);
+        EXPECT_EQ(out->rows[1].unreadable, 2);
+        EXPECT_EQ(out->rows[1].size, 1000);
+        EXPECT_EQ(out->rows[2].unreadable, 0);
+        EXPECT_EQ(out->totals.unreadable, 3) << threads;
     }
 }
 

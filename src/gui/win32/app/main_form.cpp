@@ -178,11 +178,13 @@ void TMainForm::CreateList() {
         return ListCompare(a, b, column, list_.SortOrder());
     });
     list_.onCustomDrawItem = [](const ListItem& item) -> std::optional<COLORREF> {
-        switch (RowTextColour(item.keys.state)) {
+        switch (RowTextColour(item.keys)) {
             case RowColour::kNavy:
                 return RGB(kNavy.red, kNavy.green, kNavy.blue);
             case RowColour::kBlue:
                 return RGB(kBlue.red, kBlue.green, kBlue.blue);
+            case RowColour::kGrayText:
+                return ::GetSysColor(COLOR_GRAYTEXT);
             default:
                 return ::GetSysColor(COLOR_WINDOWTEXT);
         }

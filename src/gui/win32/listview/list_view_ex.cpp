@@ -376,6 +376,25 @@ bool TListViewEx::HandleNotify(const NMHDR& header, LRESULT& result) {
             result = 0;
             return true;
         }
+        case LVN_GETINFOTIPW: {
+            // The row's hint as its tool tip, after the text the list view put there (the
+            // cut-off caption, when it is cut off).
+            auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
+            const int row = tip.iItem;
+            if (row >= 0 && row < int(items_.size()) && tip.pszText && tip.cchTextMax > 0 &&
+                !items_[std::size_t(row)].hint.empty()) {
+                std::wstring text(tip.pszText);
+                if (!text.empty()) {
+                    text += L"\r\n";
+                }
+                text += win::ToWide(items_[std::size_t(row)].hint);
+                const std::size_t count = std::min(std::size_t(tip.cchTextMax) - 1, text.size());
+                std::copy_n(text.c_str(), count, tip.pszText);
+                tip.pszText[count] = L'\0';
+            }
+            result = 0;
+            return true;
+        }
         case NM_CUSTOMDRAW:
             result = CustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(const_cast<NMHDR&>(header)));
             return true;
