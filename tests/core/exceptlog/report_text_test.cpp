@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "core/exceptlog/fault_modules_list.hpp"
 
 namespace packmeter {
@@ -121,7 +123,9 @@ TEST(ReportText, ValueTexts) {
     EXPECT_EQ(FormatReportDate(time), "01/05/2026 07:03:09");
     EXPECT_EQ(FormatReportAddress(0), "");
     EXPECT_EQ(FormatReportAddress(0xABC), "00000ABC");
-    EXPECT_EQ(FormatReportAddress(0x7FFF12345678), "7FFF12345678");
+    if constexpr (sizeof(std::uintptr_t) == 8) {
+        EXPECT_EQ(FormatReportAddress(std::uintptr_t(0x7FFF12345678ull)), "7FFF12345678");
+    }
     EXPECT_EQ(FormatReportMessage("line one\r\nline two"), "line one  line two.");
     EXPECT_EQ(FormatReportMessage("Done."), "Done.");
     EXPECT_EQ(FormatWindowText(std::string(300, 'x') + "\t").size(), 255u);
