@@ -103,7 +103,8 @@ void TScan::Execute() {
         measurer.MeasureAll(
             *folder, folder_, roots, stop_.get(), &progress_,
             [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles& links) {
-                const std::int64_t unreadable = sizes.unreadable + (found[index].unreadable ? 1 : 0);
+                const std::int64_t unreadable =
+                    sizes.unreadable + (found[index].unreadable ? 1 : 0);
                 total += sizes;
                 total.unreadable += found[index].unreadable ? 1 : 0;
                 // A file linked from several sub-folders counts once in the totals.
