@@ -1,5 +1,8 @@
 #include "core/scan/folder_walk.hpp"
 
+#include <memory>
+#include <vector>
+
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
 
@@ -11,14 +14,18 @@ bool Stopped(const StopFlag* stop) {
     return stop && stop->load(std::memory_order_relaxed);
 }
 
-void Walk(Folder& folder, std::string& path, WalkMode mode, const StopFlag* stop,
-          ScanProgress* progress, LinkedFiles& links, FolderSizes& sizes) {
+// Switches `folder` in the switching modes, then adds the sizes of its files and returns the
+// names of the sub-folders to enter.
+std::vector<std::string> Visit(Folder& folder, const std::string& path, WalkMode mode,
+                               const StopFlag* stop, ScanProgress* progress, LinkedFiles& links,
+                               FolderSizes& sizes) {
     if (progress) {
         progress->SetCurrentScanFolder(path);
     }
     if (mode == kCompress || mode == kDecompress) {
         SetFolderCompression(folder, mode == kDecompress, false);
     }
+    std::vector<std::string> subfolders;
     const bool listed = folder.List(ListDetail::kWalk, [&](const Entry& entry) {
         if (Stopped(stop)) {
             return false;
@@ -30,20 +37,53 @@ void Walk(Folder& folder, std::string& path, WalkMode mode, const StopFlag* stop
                 sizes += {entry.size, entry.onDisk};
             }
         } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
-            if (const auto sub = folder.OpenSubfolder(entry.name)) {
-                const std::size_t length = path.size();
-                path += entry.name;
-                path += kPathSeparator;
-                Walk(*sub, path, mode, stop, progress, links, sizes);
-                path.resize(length);
-            } else {
-                ++sizes.unreadable;
-            }
+            subfolders.emplace_back(entry.name);
         }
         return true;
     });
     if (!listed && !Stopped(stop)) {
         ++sizes.unreadable;
+    }
+    return subfolders;
+}
+
+// Each folder, then its sub-folders in listing order, each tree finished before the next. The
+// folders on the way down are kept in a list of their own rather than on the call stack, so
+// that no depth of tree can exhaust the stack; a folder is closed once its last sub-folder is
+// entered.
+void Walk(Folder& root, std::string& path, WalkMode mode, const StopFlag* stop,
+          ScanProgress* progress, LinkedFiles& links, FolderSizes& sizes) {
+    struct Level {
+        std::unique_ptr<Folder> owned;  // empty for the root, which the caller owns
+        Folder* folder = nullptr;
+        std::size_t pathLength = 0;
+        std::vector<std::string> subfolders;
+        std::size_t next = 0;
+    };
+    std::vector<Level> stack;
+    stack.push_back(
+        {nullptr, &root, path.size(), Visit(root, path, mode, stop, progress, links, sizes), 0});
+    while (!stack.empty() && !Stopped(stop)) {
+        Level& top = stack.back();
+        if (top.next == top.subfolders.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::string& name = top.subfolders[top.next++];
+        path.resize(top.pathLength);
+        path += name;
+        path += kPathSeparator;
+        std::unique_ptr<Folder> sub = top.folder->OpenSubfolder(name);
+        if (top.next == top.subfolders.size()) {
+            stack.pop_back();
+        }
+        if (!sub) {
+            ++sizes.unreadable;
+            continue;
+        }
+        std::vector<std::string> subfolders = Visit(*sub, path, mode, stop, progress, links, sizes);
+        Folder* const opened = sub.get();
+        stack.push_back({std::move(sub), opened, path.size(), std::move(subfolders), 0});
     }
 }
 

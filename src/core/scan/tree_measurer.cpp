@@ -136,9 +136,9 @@ bool TreeMeasurer::TakeJob(Job& job) {
 void TreeMeasurer::RunJob(Job& job) {
     FolderSizes sizes;
     if (job.self) {
-        Walk(job.folder, job.path, job.root, sizes);
+        Walk(job.folder, job.path, job.root, sizes, 0);
     } else {
-        WalkSubfolders(job.folder, job.path, job.names, job.root, sizes);
+        WalkSubfolders(job.folder, job.path, job.names, job.root, sizes, 0);
     }
     job.folder.reset();
     std::lock_guard guard(lock_);
@@ -166,7 +166,18 @@ void TreeMeasurer::OfferHalf(const std::shared_ptr<Folder>& folder, const std::s
     std::vector<std::string> later(std::make_move_iterator(names.begin() + half),
                                    std::make_move_iterator(names.end()));
     names.resize(half);
-    queue_.push_back({folder, path, std::move(later), false, root});
+    QueueLocked(folder, path, std::move(later), root);
+}
+
+void TreeMeasurer::Queue(const std::shared_ptr<Folder>& folder, const std::string& path,
+                         std::vector<std::string> names, std::size_t root) {
+    std::lock_guard guard(lock_);
+    QueueLocked(folder, path, std::move(names), root);
+}
+
+void TreeMeasurer::QueueLocked(const std::shared_ptr<Folder>& folder, const std::string& path,
+                               std::vector<std::string> names, std::size_t root) {
+    queue_.push_back({folder, path, std::move(names), false, root});
     ++queued_;
     ++states_[root].pending;
     // Any one waiting thread will do, the measuring thread included.
@@ -175,7 +186,14 @@ void TreeMeasurer::OfferHalf(const std::shared_ptr<Folder>& folder, const std::s
 
 void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
                                   std::vector<std::string>& names, std::size_t root,
-                                  FolderSizes& sizes) {
+                                  FolderSizes& sizes, unsigned depth) {
+    if (depth >= kMaxDepth && !names.empty()) {
+        // Deeper than one thread's stack should go: the rest of this tree becomes a job that
+        // starts afresh at the bottom of some thread's stack, holding only this folder open.
+        Queue(folder, path, std::move(names), root);
+        names.clear();
+        return;
+    }
     for (std::size_t i = 0; i < names.size() && !Stopped(); ++i) {
         OfferHalf(folder, path, names, i, root);
         std::shared_ptr<Folder> sub = folder->OpenSubfolder(names[i]);
@@ -186,13 +204,13 @@ void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::st
         const std::size_t length = path.size();
         path += names[i];
         path += kPathSeparator;
-        Walk(sub, path, root, sizes);
+        Walk(sub, path, root, sizes, depth + 1);
         path.resize(length);
     }
 }
 
 void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
-                        FolderSizes& sizes) {
+                        FolderSizes& sizes, unsigned depth) {
     if (progress_) {
         progress_->TrySetCurrentScanFolder(path);
     }
@@ -223,7 +241,7 @@ void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path
         ++sizes.unreadable;
     }
     // The folder stays open as long as a thread that was handed part of it needs it.
-    WalkSubfolders(folder, path, subfolders, root, sizes);
+    WalkSubfolders(folder, path, subfolders, root, sizes, depth);
 }
 
 void TreeMeasurer::EmitReady() {

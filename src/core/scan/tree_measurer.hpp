@@ -81,10 +81,21 @@ class TreeMeasurer {
     // Takes the next job; false when there is none. Called with the lock held.
     bool TakeJob(Job& job);
     void RunJob(Job& job);
+    // `depth`: the folders entered below the job's own on this thread's stack.
     void Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
-              FolderSizes& sizes);
+              FolderSizes& sizes, unsigned depth);
     void WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
-                        std::vector<std::string>& names, std::size_t root, FolderSizes& sizes);
+                        std::vector<std::string>& names, std::size_t root, FolderSizes& sizes,
+                        unsigned depth);
+    // Queues the sub-folders `names` of `folder` as a job of their own; with the lock held for
+    // QueueLocked.
+    void Queue(const std::shared_ptr<Folder>& folder, const std::string& path,
+               std::vector<std::string> names, std::size_t root);
+    void QueueLocked(const std::shared_ptr<Folder>& folder, const std::string& path,
+                     std::vector<std::string> names, std::size_t root);
+    // How many folders one job enters on its thread's stack before it hands the rest of its
+    // tree on as a new job: a tree of any depth then needs no more stack than this.
+    static constexpr unsigned kMaxDepth = 128;
     // Hands the later half of `names` from `next` on to an idle thread, if there is one.
     void OfferHalf(const std::shared_ptr<Folder>& folder, const std::string& path,
                    std::vector<std::string>& names, std::size_t next, std::size_t root);

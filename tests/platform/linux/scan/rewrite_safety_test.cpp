@@ -348,7 +348,7 @@ TEST_F(RewriteSafetyTest, SparseFileStaysSparse) {
     }
 }
 
-// A tree 30,000 folders deep is compressed and decompressed down to its last folder.
+// A tree 30,000 folders deep is compressed, decompressed and measured down to its last folder.
 TEST_F(RewriteSafetyTest, DeepTreeRoundTrips) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfs, root);
     UniqueFd at(::open(root.c_str(), O_RDONLY | O_DIRECTORY));
@@ -368,6 +368,11 @@ TEST_F(RewriteSafetyTest, DeepTreeRoundTrips) {
         EXPECT_EQ(RunCli({command, root + "/d"}, &err), 0) << err;
         EXPECT_EQ((flags() & FS_COMPR_FL) != 0, std::string_view(command) == "compress");
     }
+    // Measured down to its last folder too, by a scan's walk and by the sequential one.
+    EXPECT_EQ(WalkSizes(root).logical, 4);
+    const ScanResult scan = ScanFolder(root + "/");
+    EXPECT_EQ(scan.totals.size, 4);
+    EXPECT_EQ(scan.totals.unreadable, 0);
 }
 
 // Paths that cannot be switched: exit 2 before anything is touched for a bad path, exit 1 with
