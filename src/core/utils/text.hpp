@@ -29,6 +29,9 @@ std::string ShortenText(std::string_view text, const TextMeasure& canvas, int ma
 // The length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one.
 std::size_t Utf8SequenceLength(std::string_view s);
 
+// Appends the code point `c` (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
+
 // Whether the bytes are well-formed UTF-8 throughout.
 bool IsValidUtf8(std::string_view bytes);
 
