@@ -234,33 +234,41 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
 
 // The rows in the order the window shows them after a click on the column's header (a second
 // click for --reverse); without a column, in the order they were listed.
-void OrderRows(std::vector<EntryRow>& rows, const Options& options) {
-    if (options.sortColumn < 0) {
-        if (options.reverse) {
-            std::reverse(rows.begin(), rows.end());
+// Puts the rows (and their volumes, when given) in the order the options ask for.
+void OrderRows(Report& report, const Options& options) {
+    std::vector<EntryRow>& rows = report.rows;
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    if (options.sortColumn >= 0) {
+        std::vector<ListItem> items;
+        items.reserve(rows.size());
+        for (const EntryRow& row : rows) {
+            items.push_back(EntryItem(row));
         }
-        return;
+        const TSortOption direction = options.reverse ? soDescending : soAscending;
+        order = SortedOrder(items, [&](const ListItem& a, const ListItem& b) {
+            return ListCompare(a, b, options.sortColumn, direction);
+        });
+    } else if (options.reverse) {
+        std::reverse(order.begin(), order.end());
     }
-    std::vector<ListItem> items;
-    items.reserve(rows.size());
-    for (const EntryRow& row : rows) {
-        items.push_back(EntryItem(row));
-    }
-    const TSortOption direction = options.reverse ? soDescending : soAscending;
-    const auto order = SortedOrder(items, [&](const ListItem& a, const ListItem& b) {
-        return ListCompare(a, b, options.sortColumn, direction);
-    });
     std::vector<EntryRow> sorted;
-    sorted.reserve(rows.size());
+    std::vector<VolumeInfo> volumes;
     for (const std::size_t at : order) {
         sorted.push_back(std::move(rows[at]));
+        if (at < report.rowVolumes.size()) {
+            volumes.push_back(std::move(report.rowVolumes[at]));
+        }
     }
     rows = std::move(sorted);
+    report.rowVolumes = std::move(volumes);
 }
 
 // Writes the report; a failed write turns any result into 2.
 int Print(Report& report, const Options& options, Terminal& terminal, int result) {
-    OrderRows(report.rows, options);
+    OrderRows(report, options);
     return Write(Render(report, options.format), terminal) ? result : 2;
 }
 
@@ -363,15 +371,29 @@ int Compress(const Options& options, Terminal& terminal) {
     for (const std::string& path : paths) {
         oneFolder = oneFolder && SplitPath(path).parent == SplitPath(paths.front()).parent;
     }
+    // The volume of each path itself: a mount root named here is its own volume.
+    std::vector<VolumeInfo> volumes;
+    bool oneKind = true;
+    for (const std::string& path : paths) {
+        volumes.push_back(fs->GetVolumeInfo(path));
+        oneKind = oneKind && volumes.back().fileSystem == volumes.front().fileSystem &&
+                  volumes.back().supportsCompression == volumes.front().supportsCompression;
+    }
+    if (!paths.empty()) {
+        report.folder = SplitPath(paths.front()).parent;
+        report.volume = volumes.front();
+    }
+    // Each notice once.
+    std::vector<std::string> notices;
+    for (const VolumeInfo& volume : volumes) {
+        if (std::find(notices.begin(), notices.end(), volume.notice) == notices.end()) {
+            notices.push_back(volume.notice);
+            ShowNotice(volume, terminal);
+        }
+    }
     int result = 0;
     for (std::size_t i = 0; i < paths.size() && !stopRequested; ++i) {
         const PathParts parts = SplitPath(paths[i]);
-        if (report.folder.empty()) {
-            report.folder = parts.parent;
-            // The volume of the path itself: a mount root named here is its own volume.
-            report.volume = fs->GetVolumeInfo(paths[i]);
-            ShowNotice(report.volume, terminal);
-        }
         std::vector<CompressionFailure> failures;
         auto row =
             CompressEntry(*fs, parts.parent, parts.name, decompress, -1, &failures, &stopRequested);
@@ -389,6 +411,9 @@ int Compress(const Options& options, Terminal& terminal) {
             row->caption = ToDisplayText(paths[i]);
         }
         report.rows.push_back(std::move(*row));
+        if (!oneKind) {
+            report.rowVolumes.push_back(volumes[i]);
+        }
     }
     if (stopRequested) {
         Print(report, options, terminal, result);

@@ -182,7 +182,9 @@ std::string RenderTable(const Report& report) {
                    " could not be read\n";
         }
     }
-    out += VolumeLine(report.volume) + "\n\n";
+    out += (report.rowVolumes.empty() ? VolumeLine(report.volume)
+                                      : std::string("File System: (each row names its own)")) +
+           "\n\n";
 
     std::vector<std::string> names;
     std::size_t name = Columns("Name"), size = Columns("Size"), disk = Columns(kCompressedCaption),
@@ -208,7 +210,14 @@ std::string RenderTable(const Report& report) {
     out += line("Name", "Size", kCompressedCaption, "Ratio", "");
     for (std::size_t i = 0; i < report.rows.size(); ++i) {
         const EntryRow& row = report.rows[i];
-        out += line(names[i], row.sizeText, row.onDiskText, row.ratioText, RowNote(row));
+        std::string note = RowNote(row);
+        if (i < report.rowVolumes.size()) {
+            const VolumeInfo& volume = report.rowVolumes[i];
+            note += (note.empty() ? "" : " ") + std::string("[") +
+                    (volume.valid ? volume.fileSystem : "unknown file system") +
+                    (volume.valid && !volume.supportsCompression ? ", no compression" : "") + "]";
+        }
+        out += line(names[i], row.sizeText, row.onDiskText, row.ratioText, note);
     }
     return out;
 }
@@ -241,9 +250,17 @@ std::string RenderJson(const Report& report) {
     }
     out += "  \"entries\": [";
     bool first = true;
-    for (const EntryRow& row : report.rows) {
+    for (std::size_t i = 0; i < report.rows.size(); ++i) {
+        const EntryRow& row = report.rows[i];
         out += first ? "\n" : ",\n";
         first = false;
+        std::string volume;
+        if (i < report.rowVolumes.size()) {
+            const VolumeInfo& v = report.rowVolumes[i];
+            volume = ", \"file_system\": " + JsonString(v.valid ? v.fileSystem : "") +
+                     ", \"supports_compression\": " +
+                     (v.valid && v.supportsCompression ? "true" : "false");
+        }
         out += "    {" + JsonName("name", row.name) +
                ", \"folder\": " + (row.IsFolder() ? "true" : "false") +
                ", \"size\": " + std::to_string(row.size) +
@@ -254,7 +271,7 @@ std::string RenderJson(const Report& report) {
                ", \"on_disk_text\": " + JsonString(row.onDiskText) +
                ", \"ratio_text\": " + JsonString(row.ratioText) +
                ", \"kind\": " + JsonString(KindName(row)) +
-               ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + "}";
+               ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + volume + "}";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
     return out;

@@ -18,6 +18,9 @@ struct Report {
     bool hasTotals = false;
     ScanTotals totals;
     std::vector<EntryRow> rows;
+    // The volume of each row, when the rows do not all lie on volumes like `volume` (a
+    // compression command given paths on several file systems); empty otherwise.
+    std::vector<VolumeInfo> rowVolumes;
 };
 
 // For people: names with their control characters escaped, folders marked with a trailing

@@ -419,7 +419,8 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
     ::waitpid(sleeper, nullptr, 0);
 }
 
-// A volume's root is switched when named itself, and rows on several volumes carry their paths.
+// A volume's root is switched when named itself, and rows on several volumes carry their paths
+// and file systems.
 TEST_F(RewriteSafetyTest, MountRootsAndSeveralVolumes) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfs, btrfs);
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kNtfs, ntfs);
@@ -434,6 +435,16 @@ TEST_F(RewriteSafetyTest, MountRootsAndSeveralVolumes) {
     EXPECT_EQ(both.status, 0) << both.output;
     EXPECT_NE(both.output.find(btrfs + "/inside\t"), std::string::npos) << both.output;
     EXPECT_NE(both.output.find(ntfs + "/file\t"), std::string::npos) << both.output;
+    // Each row names its own file system, in the table and in JSON.
+    const CommandResult table =
+        RunCommand({PACKMETER_CLI, "compress", btrfs + "/inside", ntfs + "/file"});
+    EXPECT_NE(table.output.find("[btrfs]"), std::string::npos) << table.output;
+    EXPECT_NE(table.output.find("[NTFS]"), std::string::npos) << table.output;
+    const CommandResult json = RunCommand(
+        {PACKMETER_CLI, "--format", "json", "compress", btrfs + "/inside", ntfs + "/file"});
+    EXPECT_NE(json.output.find("\"file_system\": \"btrfs\", \"supports_compression\": true}"),
+              std::string::npos)
+        << json.output;
 }
 
 }  // namespace
