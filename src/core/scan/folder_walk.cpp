@@ -25,26 +25,7 @@ std::vector<std::string> Visit(Folder& folder, const std::string& path, WalkMode
     if (mode == kCompress || mode == kDecompress) {
         SetFolderCompression(folder, mode == kDecompress, false);
     }
-    std::vector<std::string> subfolders;
-    const bool listed = folder.List(ListDetail::kWalk, [&](const Entry& entry) {
-        if (Stopped(stop)) {
-            return false;
-        }
-        if (entry.unreadable) {
-            ++sizes.unreadable;
-        } else if (entry.regular) {
-            if (links.CountOnce(entry)) {
-                sizes += {entry.size, entry.onDisk};
-            }
-        } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
-            subfolders.emplace_back(entry.name);
-        }
-        return true;
-    });
-    if (!listed && !Stopped(stop)) {
-        ++sizes.unreadable;
-    }
-    return subfolders;
+    return ListForWalk(folder, stop, links, sizes);
 }
 
 // Each folder, then its sub-folders in listing order, each tree finished before the next. The
@@ -88,6 +69,30 @@ void Walk(Folder& root, std::string& path, WalkMode mode, const StopFlag* stop,
 }
 
 }  // namespace
+
+std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, LinkedFiles& links,
+                                     FolderSizes& sizes) {
+    std::vector<std::string> subfolders;
+    const bool listed = folder.List(ListDetail::kWalk, [&](const Entry& entry) {
+        if (Stopped(stop)) {
+            return false;
+        }
+        if (entry.unreadable) {
+            ++sizes.unreadable;
+        } else if (entry.regular) {
+            if (links.CountOnce(entry)) {
+                sizes += {entry.size, entry.onDisk};
+            }
+        } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
+            subfolders.emplace_back(entry.name);
+        }
+        return true;
+    });
+    if (!listed && !Stopped(stop)) {
+        ++sizes.unreadable;
+    }
+    return subfolders;
+}
 
 std::string ScanProgress::CurrentScanFolder() const {
     std::lock_guard guard(lock_);

@@ -102,4 +102,10 @@ FolderSizes GetFolderSizes(FileSystem& fs, const std::string& path, WalkMode mod
 FolderSizes GetFolderSizes(Folder& folder, const std::string& path, WalkMode mode,
                            const StopFlag* stop, ScanProgress* progress, LinkedFiles& links);
 
+// One folder's listing as every walk reads it: adds its files' sizes to `sizes` (a file with
+// several names once within `links`) and counts what could not be read; returns the names of
+// the sub-folders to enter, in listing order ("." and ".." and links never among them).
+std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, LinkedFiles& links,
+                                     FolderSizes& sizes);
+
 }  // namespace packmeter

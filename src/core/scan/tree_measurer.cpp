@@ -221,25 +221,7 @@ void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path
     LinkedFiles& links = *states_[root].links;
     // Sub-folders are entered once the listing is done, so that the later ones can be handed
     // to idle threads and the listing's buffers are freed before going deeper.
-    std::vector<std::string> subfolders;
-    const bool listed = folder->List(ListDetail::kWalk, [&](const Entry& entry) {
-        if (Stopped()) {
-            return false;
-        }
-        if (entry.unreadable) {
-            ++sizes.unreadable;
-        } else if (entry.regular) {
-            if (links.CountOnce(entry)) {
-                sizes += {entry.size, entry.onDisk};
-            }
-        } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
-            subfolders.emplace_back(entry.name);
-        }
-        return true;
-    });
-    if (!listed && !Stopped()) {
-        ++sizes.unreadable;
-    }
+    std::vector<std::string> subfolders = ListForWalk(*folder, stop_, links, sizes);
     // The folder stays open as long as a thread that was handed part of it needs it.
     WalkSubfolders(folder, path, subfolders, root, sizes, depth);
 }
