@@ -4,6 +4,8 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "gui/win32/about/about_box.hpp"
@@ -62,6 +64,39 @@ class OpenedTargets {
     ShellOpener saved_ = ShellOpen();
 };
 
+HWND shotStatusBar = nullptr;
+
+void CALLBACK MoveDown(HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    // Down to "&Print List", past "&Refresh" and the separator.
+    testing::PressKeys({VK_DOWN});
+    testing::PressKeys({VK_DOWN});
+}
+
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    wchar_t text[512] = {};
+    ::SendMessageW(shotStatusBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+    std::printf("status line with the menu open: %s\n", win::ToUtf8(text).c_str());
+    ::EndMenu();
+}
+
+// With $PACKMETER_SHOT_PAUSE set, opens the File menu from the keyboard and keeps it on screen
+// that long, after printing "shot menu", for a screenshot of the display.
+void MenuShot(HWND form, HWND statusBar) {
+    shotStatusBar = statusBar;
+    char pause[32] = {};
+    if (!::GetEnvironmentVariableA("PACKMETER_SHOT_PAUSE", pause, sizeof(pause))) {
+        return;
+    }
+    std::printf("shot menu\n");
+    std::fflush(stdout);
+    ::SetTimer(nullptr, 0, UINT(std::atoi(pause)), &CloseMenu);
+    ::SetTimer(nullptr, 0, 500, &MoveDown);
+    ::PostMessageW(form, WM_SYSCOMMAND, SC_KEYMENU, 'f');
+    testing::Pump(std::atoi(pause) + 500);
+}
+
 std::string StatusText(TMainForm& form) {
     wchar_t text[512] = {};
     ::SendMessageW(form.StatusBar(), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
@@ -90,7 +125,7 @@ TEST(Win32MenuBar, MenusEntriesImagesHintsAndExit) {
                 continue;
             }
             entries.back().push_back(MenuText(popup, i));
-            EXPECT_NE(item.hbmpItem, nullptr) << MenuText(popup, i);
+            EXPECT_EQ(item.hbmpItem, HBMMENU_CALLBACK) << MenuText(popup, i);
             EXPECT_EQ(item.fState & (MFS_DISABLED | MFS_GRAYED), 0u);
         }
     }
@@ -110,6 +145,17 @@ TEST(Win32MenuBar, MenusEntriesImagesHintsAndExit) {
     EXPECT_EQ(StatusText(*form), "Quits the application");
     ::SendMessageW(form->Hwnd(), WM_EXITMENULOOP, 0, 0);
     EXPECT_EQ(StatusText(*form), before);
+    // The status timer's text waits until the menu has closed.
+    ::SendMessageW(form->Hwnd(), WM_MENUSELECT, MAKEWPARAM(kCopyCommand, MF_HILITE),
+                   LPARAM(::GetSubMenu(bar, 1)));
+    ::SendMessageW(form->Hwnd(), WM_TIMER, kStatusTimer, 0);
+    EXPECT_EQ(StatusText(*form), "Copy the list Content to the Clipboard");
+    ::SendMessageW(form->Hwnd(), WM_EXITMENULOOP, 0, 0);
+    const std::string timerText = StatusText(*form);
+    ::SendMessageW(form->Hwnd(), WM_TIMER, kStatusTimer, 0);
+    EXPECT_EQ(StatusText(*form), timerText);
+
+    MenuShot(form->Hwnd(), form->StatusBar());
 
     // Exit closes the window.
     ::SendMessageW(form->Hwnd(), WM_COMMAND, kExitCommand, 0);

@@ -105,7 +105,9 @@ HWND TAboutBox::Label(const char* text, int x, int y) {
     const HDC dc = ::GetDC(Hwnd());
     const HGDIOBJ old = ::SelectObject(dc, font_.get());
     SIZE size{};
-    ::GetTextExtentPoint32W(dc, wide.c_str(), int(wide.size()), &size);
+    // An empty label is as high as a line of text, ready for the text it gets later.
+    const std::wstring measured = wide.empty() ? L"Xg" : wide;
+    ::GetTextExtentPoint32W(dc, measured.c_str(), int(measured.size()), &size);
     ::SelectObject(dc, old);
     ::ReleaseDC(Hwnd(), dc);
     const HWND label =

@@ -286,6 +286,16 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_EXITMENULOOP:
             MenuSelect(0, 0xFFFF, nullptr);
             return 0;
+        case WM_MEASUREITEM:
+            if (MeasureMenuPicture(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam))) {
+                return TRUE;
+            }
+            break;
+        case WM_DRAWITEM:
+            if (DrawMenuPicture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
+                return TRUE;
+            }
+            break;
         case WM_NOTIFY: {
             LRESULT result = 0;
             if (list_.HandleNotify(*reinterpret_cast<const NMHDR*>(lParam), result)) {
@@ -353,6 +363,11 @@ void TMainForm::SetPathText(const std::string& text) {
 }
 
 void TMainForm::SetStatusText(const std::string& text) {
+    // While a menu shows its hints in the status line, the text waits for the menu to close.
+    if (menuHint_) {
+        statusBeforeMenu_ = win::ToWide(text);
+        return;
+    }
     SetWindowTextUtf8(statusBar_, text);
 }
 

@@ -88,6 +88,9 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     bool ExecuteCommand(int id);
     // A menu entry is highlighted (its hint goes to the status line) or the menu has closed.
     void MenuSelect(UINT item, UINT flags, HMENU menu);
+    // The size and the drawing of a menu entry's picture; false for other items.
+    bool MeasureMenuPicture(MEASUREITEMSTRUCT& item) const;
+    bool DrawMenuPicture(const DRAWITEMSTRUCT& item) const;
     void CreateHeader();
     void CreateList();
     void LayOut();
@@ -112,7 +115,6 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     bool busy_ = false;
     TListViewCopy listViewCopy1_;
     TListViewPrint listViewPrint_;
-    std::array<UniqueBitmap, kMenuCommandCount> menuImages_;
     // The status line's text from before a menu showed its hints there.
     std::wstring statusBeforeMenu_;
     bool menuHint_ = false;

@@ -3,6 +3,8 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "core/about/about_texts.hpp"
 #include "gui/win32/about/about_box.hpp"
 #include "gui/win32/app/main_form.hpp"
@@ -14,36 +16,16 @@ namespace packmeter::win32 {
 
 namespace {
 
-// The command's 16 × 16 picture as a 32-bit bitmap with transparency, which menus draw beside
-// the entry's caption.
-HBITMAP MenuPicture(MenuCommand command) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = 16;
-    info.bmiHeader.biHeight = -16;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    const HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap) {
-        return nullptr;
-    }
-    auto* pixels = static_cast<DWORD*>(bits);
-    const CommandPicture& picture = FallbackPicture(command);
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            DWORD pixel = 0;  // transparent
-            for (const PictureColour& colour : PictureColours()) {
-                if (colour.key == picture[std::size_t(y)][x]) {
-                    pixel = 0xFF000000u | (DWORD(colour.red) << 16) | (DWORD(colour.green) << 8) |
-                            DWORD(colour.blue);
-                }
-            }
-            pixels[y * 16 + x] = pixel;
+constexpr int kPictureSize = 16;
+
+// The command whose entry has the id `id`, if any.
+const MenuCommandSetup* CommandOfId(UINT id) {
+    for (const MenuCommandSetup& setup : kMenuCommands) {
+        if (UINT(TMainForm::CommandId(setup.command)) == id) {
+            return &setup;
         }
     }
-    return bitmap;
+    return nullptr;
 }
 
 }  // namespace
@@ -69,9 +51,6 @@ int TMainForm::CommandId(MenuCommand command) {
 }
 
 void TMainForm::CreateMenuBar() {
-    for (const MenuCommandSetup& setup : kMenuCommands) {
-        menuImages_[std::size_t(setup.command)].reset(MenuPicture(setup.command));
-    }
     // Owned by the window once set: destroyed with it.
     const HMENU bar = ::CreateMenu();
     for (const MenuSetup& setup : MenuBarLayout()) {
@@ -87,7 +66,9 @@ void TMainForm::CreateMenuBar() {
             item.fMask = MIIM_ID | MIIM_STRING | MIIM_BITMAP;
             item.wID = UINT(CommandId(entry));
             item.dwTypeData = const_cast<wchar_t*>(caption.c_str());
-            item.hbmpItem = menuImages_[std::size_t(entry)].get();
+            // Drawn by the window when the menu asks (WM_DRAWITEM): menus of older systems and
+            // of Wine draw the transparent pixels of a bitmap black.
+            item.hbmpItem = HBMMENU_CALLBACK;
             ::InsertMenuItemW(popup, UINT(::GetMenuItemCount(popup)), TRUE, &item);
         }
         ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
@@ -121,6 +102,41 @@ bool TMainForm::ExecuteCommand(int id) {
     }
 }
 
+bool TMainForm::MeasureMenuPicture(MEASUREITEMSTRUCT& item) const {
+    if (item.CtlType != ODT_MENU || !CommandOfId(item.itemID)) {
+        return false;
+    }
+    item.itemWidth = UINT(Scaled(kPictureSize));
+    item.itemHeight = UINT(Scaled(kPictureSize));
+    return true;
+}
+
+bool TMainForm::DrawMenuPicture(const DRAWITEMSTRUCT& item) const {
+    const MenuCommandSetup* setup = item.CtlType == ODT_MENU ? CommandOfId(item.itemID) : nullptr;
+    if (!setup) {
+        return false;
+    }
+    const CommandPicture& picture = FallbackPicture(setup->command);
+    const int pixel = std::max(1, Scaled(kPictureSize) / kPictureSize);
+    const int left = item.rcItem.left;
+    const int top =
+        item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - pixel * kPictureSize) / 2;
+    for (int y = 0; y < kPictureSize; ++y) {
+        for (int x = 0; x < kPictureSize; ++x) {
+            for (const PictureColour& colour : PictureColours()) {
+                if (colour.key != picture[std::size_t(y)][x]) {
+                    continue;
+                }
+                const RECT dot{left + x * pixel, top + y * pixel, left + (x + 1) * pixel,
+                               top + (y + 1) * pixel};
+                UniqueBrush brush(::CreateSolidBrush(RGB(colour.red, colour.green, colour.blue)));
+                ::FillRect(item.hDC, &dot, brush.get());
+            }
+        }
+    }
+    return true;
+}
+
 void TMainForm::MenuSelect(UINT item, UINT flags, HMENU menu) {
     const bool closed = flags == 0xFFFF && menu == nullptr;
     if (!menuHint_ && !closed) {
@@ -139,10 +155,8 @@ void TMainForm::MenuSelect(UINT item, UINT flags, HMENU menu) {
     }
     std::wstring hint;
     if (!(flags & (MF_POPUP | MF_SEPARATOR))) {
-        for (const MenuCommandSetup& setup : kMenuCommands) {
-            if (UINT(CommandId(setup.command)) == item) {
-                hint = win::ToWide(LongHint(setup.hint));
-            }
+        if (const MenuCommandSetup* setup = CommandOfId(item)) {
+            hint = win::ToWide(LongHint(setup->hint));
         }
     }
     ::SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(hint.c_str()));
