@@ -121,7 +121,7 @@ QString TMainForm::ReadmePath() {
     for (const std::string& candidate : ReadmeCandidates(folder.toStdString(), true)) {
         const QString path = QFile::decodeName(QByteArray::fromStdString(candidate));
         if (QFileInfo(path).isFile()) {
-            return QFileInfo(path).absoluteFilePath();
+            return QFileInfo(path).canonicalFilePath();
         }
     }
     return {};
