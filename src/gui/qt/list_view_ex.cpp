@@ -266,6 +266,14 @@ const ListItem& TListViewEx::Item(int row) const {
     return model_->items.at(std::size_t(row));
 }
 
+std::string TListViewEx::ColumnCaption(int column) const {
+    return model_->columns.at(std::size_t(column)).caption.toStdString();
+}
+
+bool TListViewEx::ColumnAlignedRight(int column) const {
+    return (model_->columns.at(std::size_t(column)).alignment & Qt::AlignRight) != 0;
+}
+
 const ListItem* TListViewEx::FirstSelectedItem() const {
     int first = -1;
     for (const QItemSelectionRange& range : selectionModel()->selection()) {

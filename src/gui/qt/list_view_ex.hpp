@@ -9,6 +9,7 @@
 
 #include "core/listview/list_item.hpp"
 #include "core/listview/list_view_ex_logic.hpp"
+#include "core/listview/report_list.hpp"
 #include "gui/qt/qt_list_locale.hpp"
 
 namespace packmeter::qt {
@@ -19,7 +20,7 @@ class SortHeader;
 
 // The report list: rows with a caption and sub-items under column headers, sorted by a chosen
 // column in a chosen direction with an arrow on the sorted column's header.
-class TListViewEx : public QTreeView, private ListViewExHost {
+class TListViewEx : public QTreeView, public ReportList, private ListViewExHost {
     Q_OBJECT
 
   public:
@@ -31,8 +32,11 @@ class TListViewEx : public QTreeView, private ListViewExHost {
 
     void AddItems(std::vector<ListItem> items);
     void Clear();
-    int ItemCount() const;
-    const ListItem& Item(int row) const;
+    int ItemCount() const override;
+    const ListItem& Item(int row) const override;
+    std::string ColumnCaption(int column) const override;
+    bool ColumnAlignedRight(int column) const override;
+    bool HasFocus() const override { return hasFocus(); }
     // The first selected row in list order, or nullptr.
     const ListItem* FirstSelectedItem() const;
     // The icons of the rows' image indexes (not owned).

@@ -62,6 +62,8 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     column->setSpacing(0);
     CreateHeader(client);
     CreateList(client);
+    listViewCopy1_.SetListView(list_);
+    listViewPrint_.SetListView(list_);
     column->addWidget(panel_);
     column->addWidget(list_, 1);
     setCentralWidget(client);
@@ -107,17 +109,6 @@ TMainForm::~TMainForm() {
 
 int TMainForm::Scaled(int pixels) const {
     return qt::Scaled(*this, pixels);
-}
-
-void TMainForm::CreateMenu() {
-    QMenu* file = menuBar()->addMenu(kFileMenuText);
-    scanAction_ = file->addAction(QIcon::fromTheme("folder-open"), kScanActionText);
-    refreshAction_ = file->addAction(QIcon::fromTheme("view-refresh"), kRefreshActionText);
-    file->addSeparator();
-    fileExitAction_ = file->addAction(QIcon::fromTheme("application-exit"), kExitActionText);
-    connect(scanAction_, &QAction::triggered, this, [this] { logic_->ScanActionExecute(); });
-    connect(refreshAction_, &QAction::triggered, this, [this] { logic_->RefreshActionExecute(); });
-    connect(fileExitAction_, &QAction::triggered, this, &QWidget::close);
 }
 
 void TMainForm::CreateHeader(QWidget* parent) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/app/main_form_logic.hpp"
+#include "core/app/main_menu.hpp"
+#include "core/listview/list_view_actions.hpp"
 
 class QAction;
 class QLabel;
@@ -42,6 +44,17 @@ class TMainForm : public QMainWindow, private MainFormView {
     QAction* ScanAction() const { return scanAction_; }
     QAction* RefreshAction() const { return refreshAction_; }
     QAction* FileExitAction() const { return fileExitAction_; }
+    // The menu entry of `command`.
+    QAction* Action(MenuCommand command) const { return actions_[std::size_t(command)]; }
+    TListViewCopy& ListViewCopy1() { return listViewCopy1_; }
+    TListViewPrint& ListViewPrint() { return listViewPrint_; }
+
+    // The Help commands: the readme in the desktop's text viewer, and a fresh About box.
+    void ReademFileActionExecute();
+    void HelpAboutActionExecute();
+    // Where the readme is: beside the program, else in an installation's documentation folder;
+    // empty when it is in neither.
+    static QString ReadmePath();
 
     void UpdateStatusTimerTimer();
 
@@ -64,6 +77,7 @@ class TMainForm : public QMainWindow, private MainFormView {
 
     void ScheduleApply();
     void CreateMenu();
+    void Execute(MenuCommand command);
     void CreateHeader(QWidget* parent);
     void CreateList(QWidget* parent);
     void LayOutHeader();
@@ -84,6 +98,9 @@ class TMainForm : public QMainWindow, private MainFormView {
     QAction* scanAction_ = nullptr;
     QAction* refreshAction_ = nullptr;
     QAction* fileExitAction_ = nullptr;
+    std::array<QAction*, kMenuCommandCount> actions_{};
+    TListViewCopy listViewCopy1_;
+    TListViewPrint listViewPrint_;
     bool shown_ = false;
     bool busy_ = false;
 };

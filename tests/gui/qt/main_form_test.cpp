@@ -111,15 +111,6 @@ TEST_F(MainWindowTest, LayoutTextsAndMenuBeforeAnyScan) {
     EXPECT_EQ(form.PathLabel()->y(), qRound(7 * scale));
     EXPECT_EQ(form.SizeLabel()->y(), qRound(27 * scale));
 
-    const QList<QAction*> menus = form.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 1);
-    EXPECT_EQ(menus[0]->text(), "&File");
-    QStringList entries;
-    for (QAction* action : menus[0]->menu()->actions()) {
-        entries << (action->isSeparator() ? "-" : action->text());
-    }
-    EXPECT_EQ(entries, (QStringList{"&Scan...", "&Refresh", "-", "E&xit"}));
-
     TListViewEx& list = *form.List();
     EXPECT_EQ(list.objectName(), "List");
     QStringList captions;

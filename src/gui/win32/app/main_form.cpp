@@ -95,6 +95,8 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font_.get()), FALSE);
     ::SendMessageW(statusBar_, SB_SETMINHEIGHT, WPARAM(Scaled(kStatusHeight)), 0);
     CreateList();
+    listViewCopy1_.SetListView(&list_);
+    listViewPrint_.SetListView(&list_);
     LayOut();
 
     const HWND hwnd = Hwnd();
@@ -130,19 +132,6 @@ void TMainForm::CreateFonts() {
     font_.reset(::CreateFontIndirectW(&face));
     face.lfWeight = FW_BOLD;
     boldFont_.reset(::CreateFontIndirectW(&face));
-}
-
-void TMainForm::CreateMenuBar() {
-    // Owned by the window once set: destroyed with it.
-    const HMENU bar = ::CreateMenu();
-    const HMENU file = ::CreatePopupMenu();
-    ::AppendMenuW(file, MF_STRING, kScanCommand, win::ToWide(kScanActionText).c_str());
-    ::AppendMenuW(file, MF_STRING, kRefreshCommand, win::ToWide(kRefreshActionText).c_str());
-    ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(file, MF_STRING, kExitCommand, win::ToWide(kExitActionText).c_str());
-    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file),
-                  win::ToWide(kFileMenuText).c_str());
-    ::SetMenu(Hwnd(), bar);
 }
 
 HWND TMainForm::MakeLabel(const char* text, bool bold) {
@@ -285,7 +274,26 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                     ::PostMessageW(Hwnd(), WM_CLOSE, 0, 0);
                     return 0;
                 default:
+                    if (ExecuteCommand(LOWORD(wParam))) {
+                        return 0;
+                    }
                     break;
+            }
+            break;
+        case WM_MENUSELECT:
+            MenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
+            return 0;
+        case WM_EXITMENULOOP:
+            MenuSelect(0, 0xFFFF, nullptr);
+            return 0;
+        case WM_MEASUREITEM:
+            if (MeasureMenuPicture(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam))) {
+                return TRUE;
+            }
+            break;
+        case WM_DRAWITEM:
+            if (DrawMenuPicture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
+                return TRUE;
             }
             break;
         case WM_NOTIFY: {
@@ -355,6 +363,11 @@ void TMainForm::SetPathText(const std::string& text) {
 }
 
 void TMainForm::SetStatusText(const std::string& text) {
+    // While a menu shows its hints in the status line, the text waits for the menu to close.
+    if (menuHint_) {
+        statusBeforeMenu_ = win::ToWide(text);
+        return;
+    }
     SetWindowTextUtf8(statusBar_, text);
 }
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/app/main_form_logic.hpp"
+#include "core/app/main_menu.hpp"
+#include "core/listview/list_view_actions.hpp"
 #include "gui/win32/framework/window.hpp"
 #include "gui/win32/listview/list_view_ex.hpp"
 #include "gui/win32/shell/browse_for_folder.hpp"
@@ -21,6 +23,10 @@ inline constexpr UINT kFormShowMessage = WM_APP + 2;
 inline constexpr int kScanCommand = 101;
 inline constexpr int kRefreshCommand = 102;
 inline constexpr int kExitCommand = 103;
+inline constexpr int kPrintCommand = 104;
+inline constexpr int kCopyCommand = 105;
+inline constexpr int kReadmeCommand = 106;
+inline constexpr int kAboutCommand = 107;
 inline constexpr int kListId = 201;
 inline constexpr UINT_PTR kStatusTimer = 1;
 inline constexpr UINT_PTR kApplyTimer = 2;
@@ -49,6 +55,15 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     HFONT FormFont() const { return font_.get(); }
     // The height of the header above the list, in pixels.
     int HeaderHeight() const;
+    TListViewCopy& ListViewCopy1() { return listViewCopy1_; }
+    TListViewPrint& ListViewPrint() { return listViewPrint_; }
+    // The command id of a menu entry.
+    static int CommandId(MenuCommand command);
+    // The Help commands: the readme opened by the shell, and a fresh About box.
+    void ReademFileActionExecute();
+    void HelpAboutActionExecute();
+    // The readme beside the program.
+    static std::wstring ReadmePath();
 
   protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -69,6 +84,13 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
 
     void CreateFonts();
     void CreateMenuBar();
+    // A menu command by its id; false for other ids.
+    bool ExecuteCommand(int id);
+    // A menu entry is highlighted (its hint goes to the status line) or the menu has closed.
+    void MenuSelect(UINT item, UINT flags, HMENU menu);
+    // The size and the drawing of a menu entry's picture; false for other items.
+    bool MeasureMenuPicture(MEASUREITEMSTRUCT& item) const;
+    bool DrawMenuPicture(const DRAWITEMSTRUCT& item) const;
     void CreateHeader();
     void CreateList();
     void LayOut();
@@ -91,6 +113,11 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     HWND statusBar_ = nullptr;
     bool shown_ = false;
     bool busy_ = false;
+    TListViewCopy listViewCopy1_;
+    TListViewPrint listViewPrint_;
+    // The status line's text from before a menu showed its hints there.
+    std::wstring statusBeforeMenu_;
+    bool menuHint_ = false;
 };
 
 }  // namespace packmeter::win32

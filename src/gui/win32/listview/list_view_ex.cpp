@@ -284,6 +284,25 @@ int TListViewEx::ColumnCount() const {
     return header_ ? Header_GetItemCount(header_) : 0;
 }
 
+std::string TListViewEx::ColumnCaption(int column) const {
+    wchar_t text[256] = {};
+    LVCOLUMNW info{};
+    info.mask = LVCF_TEXT;
+    info.pszText = text;
+    info.cchTextMax = int(std::size(text));
+    if (!hwnd_ || !ListView_GetColumn(hwnd_, column, &info)) {
+        return {};
+    }
+    return win::ToUtf8(text);
+}
+
+bool TListViewEx::ColumnAlignedRight(int column) const {
+    LVCOLUMNW info{};
+    info.mask = LVCF_FMT;
+    return hwnd_ && ListView_GetColumn(hwnd_, column, &info) &&
+           (info.fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_RIGHT;
+}
+
 int TListViewEx::ColumnWidth(int column) const {
     return hwnd_ ? ListView_GetColumnWidth(hwnd_, column) : 0;
 }

@@ -11,6 +11,7 @@
 
 #include "core/listview/list_item.hpp"
 #include "core/listview/list_view_ex_logic.hpp"
+#include "core/listview/report_list.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/listview/win_list_locale.hpp"
 
@@ -25,7 +26,7 @@ struct ColumnSetup {
 // The report list on the common-controls list view: the rows live here and the control asks
 // for their texts (owner data), so that adding many rows costs no control items. Sorting, the
 // header's sort arrow and the stored settings are decided by ListViewExLogic.
-class TListViewEx final : private ListViewExHost {
+class TListViewEx final : public ReportList, private ListViewExHost {
   public:
     TListViewEx();
     ~TListViewEx() override;
@@ -41,8 +42,11 @@ class TListViewEx final : private ListViewExHost {
 
     void AddItems(std::vector<ListItem> items);
     void Clear();
-    int ItemCount() const { return int(items_.size()); }
-    const ListItem& Item(int row) const { return items_.at(std::size_t(row)); }
+    int ItemCount() const override { return int(items_.size()); }
+    const ListItem& Item(int row) const override { return items_.at(std::size_t(row)); }
+    std::string ColumnCaption(int column) const override;
+    bool ColumnAlignedRight(int column) const override;
+    bool HasFocus() const override { return hwnd_ && ::GetFocus() == hwnd_; }
     const ListItem* FirstSelectedItem() const;
     std::vector<int> SelectedRows() const;
     void SelectAll();

@@ -1,0 +1,238 @@
+#include "gui/win32/listview/list_view_actions.hpp"
+
+#include <commdlg.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/app/main_form_layout.hpp"
+#include "platform/windows/utils/win_path.hpp"
+
+namespace packmeter::win32 {
+
+namespace {
+
+struct GlobalFreer {
+    void operator()(void* memory) const { ::GlobalFree(memory); }
+};
+
+bool OpenClipboardOf(HWND owner) {
+    // Another program may hold the clipboard for a moment.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (::OpenClipboard(owner)) {
+            return true;
+        }
+        ::Sleep(20);
+    }
+    return false;
+}
+
+std::wstring LocaleText(DWORD flags, bool date, const SYSTEMTIME& now) {
+    wchar_t text[128] = {};
+    if (date) {
+        ::GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, flags, &now, nullptr, text, 128, nullptr);
+    } else {
+        ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, flags, &now, nullptr, text, 128);
+    }
+    return text;
+}
+
+}  // namespace
+
+bool ExecuteCopy(HWND owner, TListViewCopy& action, ReportList* target) {
+    bool copied = false;
+    action.Execute(target, [&](const std::string& text) {
+        const std::wstring wide = win::ToWide(text);
+        std::unique_ptr<void, GlobalFreer> memory(
+            ::GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t)));
+        if (!memory) {
+            return;
+        }
+        void* bytes = ::GlobalLock(memory.get());
+        std::memcpy(bytes, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+        ::GlobalUnlock(memory.get());
+        if (!OpenClipboardOf(owner)) {
+            return;
+        }
+        ::EmptyClipboard();
+        // The clipboard owns the memory once it has taken it.
+        if (::SetClipboardData(CF_UNICODETEXT, memory.get())) {
+            memory.release();
+            copied = true;
+        }
+        ::CloseClipboard();
+    });
+    return copied;
+}
+
+std::wstring PdfPrinterName() {
+    DWORD needed = 0;
+    DWORD count = 0;
+    ::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed,
+                    &count);
+    if (needed == 0) {
+        return {};
+    }
+    std::vector<BYTE> buffer(needed);
+    if (!::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer.data(),
+                         needed, &needed, &count)) {
+        return {};
+    }
+    const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        const std::wstring name = printers[i].pPrinterName ? printers[i].pPrinterName : L"";
+        if (name.find(L"PDF") != std::wstring::npos) {
+            return name;
+        }
+    }
+    return {};
+}
+
+TGdiListPrinter::TGdiListPrinter(HWND owner) : owner_(owner) {}
+
+TGdiListPrinter::TGdiListPrinter(HDC dc, PrintPage page) : dc_(dc), page_(page) {}
+
+TGdiListPrinter::~TGdiListPrinter() {
+    fonts_.clear();
+    if (job_) {
+        ::AbortDoc(dc_);
+    }
+    if (ownsDc_) {
+        ::DeleteDC(dc_);
+    }
+}
+
+bool TGdiListPrinter::ShowDialog() {
+    PRINTDLGW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner_;
+    dialog.Flags = PD_RETURNDC | PD_NOSELECTION | PD_NOPAGENUMS;
+    if (!::PrintDlgW(&dialog)) {
+        return false;
+    }
+    ::GlobalFree(dialog.hDevMode);
+    ::GlobalFree(dialog.hDevNames);
+    dc_ = dialog.hDC;
+    ownsDc_ = true;
+    return dc_ != nullptr;
+}
+
+bool TGdiListPrinter::OpenDefaultPrinter() {
+    PRINTDLGW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner_;
+    dialog.Flags = PD_RETURNDEFAULT | PD_RETURNDC;
+    if (::PrintDlgW(&dialog) && dialog.hDC) {
+        ::GlobalFree(dialog.hDevMode);
+        ::GlobalFree(dialog.hDevNames);
+        dc_ = dialog.hDC;
+        ownsDc_ = true;
+        return true;
+    }
+    const std::wstring title = win::ToWide(kApplicationTitle);
+    const std::wstring pdf = PdfPrinterName();
+    if (pdf.empty()) {
+        ::MessageBoxW(owner_,
+                      L"No printer is set up on this computer, so the list cannot be printed.\n\n"
+                      L"Set up a printer in the system's settings, or copy the list to the "
+                      L"clipboard instead (Edit menu).",
+                      title.c_str(), MB_OK | MB_ICONINFORMATION);
+        return false;
+    }
+    const std::wstring question = L"No printer is set up as the default printer.\n\nPrint to \"" +
+                                  pdf + L"\" instead and save the list as a PDF file?";
+    if (::MessageBoxW(owner_, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) !=
+        IDYES) {
+        return false;
+    }
+    dc_ = ::CreateDCW(L"WINSPOOL", pdf.c_str(), nullptr, nullptr);
+    ownsDc_ = dc_ != nullptr;
+    return dc_ != nullptr;
+}
+
+bool TGdiListPrinter::BeginJob() {
+    if (!dc_ && !OpenDefaultPrinter()) {
+        return false;
+    }
+    if (owner_ || ownsDc_) {
+        const std::wstring name = win::ToWide(kApplicationTitle);
+        DOCINFOW doc{};
+        doc.cbSize = sizeof(doc);
+        doc.lpszDocName = name.c_str();
+        if (::StartDocW(dc_, &doc) <= 0) {
+            return false;
+        }
+        job_ = true;
+        ::StartPage(dc_);
+        page_ = {::GetDeviceCaps(dc_, HORZSIZE) * 10, ::GetDeviceCaps(dc_, VERTSIZE) * 10};
+    }
+    ::SetMapMode(dc_, MM_LOMETRIC);
+    ::SetBkMode(dc_, TRANSPARENT);
+    return true;
+}
+
+HFONT TGdiListPrinter::Font(const PrintFont& font) const {
+    auto& slot = fonts_[{font.bold, font.height}];
+    if (!slot) {
+        // A negative height asks for the character height, here in tenths of a millimetre.
+        slot.reset(::CreateFontW(-font.height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                 FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Arial"));
+    }
+    return slot.get();
+}
+
+int TGdiListPrinter::TextWidth(std::string_view text, const PrintFont& font) const {
+    const std::wstring wide = win::ToWide(text);
+    const HGDIOBJ old = ::SelectObject(dc_, Font(font));
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc_, wide.c_str(), int(wide.size()), &size);
+    ::SelectObject(dc_, old);
+    return int(size.cx);
+}
+
+std::string TGdiListPrinter::DateTimeText() const {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return win::ToUtf8(LocaleText(DATE_SHORTDATE, true, now) + L" " + LocaleText(0, false, now));
+}
+
+void TGdiListPrinter::Draw(const std::vector<PrintOp>& ops) {
+    const HGDIOBJ oldFont = ::GetCurrentObject(dc_, OBJ_FONT);
+    for (const PrintOp& op : ops) {
+        switch (op.kind) {
+            case PrintOpKind::kNewPage:
+                if (job_) {
+                    ::EndPage(dc_);
+                    ::StartPage(dc_);
+                    // Some drivers reset the page's mapping with each new page.
+                    ::SetMapMode(dc_, MM_LOMETRIC);
+                    ::SetBkMode(dc_, TRANSPARENT);
+                }
+                break;
+            case PrintOpKind::kLine:
+                ::MoveToEx(dc_, op.x, -op.y, nullptr);
+                ::LineTo(dc_, op.x2, -op.y);
+                break;
+            case PrintOpKind::kText: {
+                ::SelectObject(dc_, Font(op.font));
+                const UINT align = op.anchor == TextAnchor::kRight    ? TA_RIGHT
+                                   : op.anchor == TextAnchor::kCentre ? TA_CENTER
+                                                                      : TA_LEFT;
+                ::SetTextAlign(dc_, align | TA_TOP | TA_NOUPDATECP);
+                const std::wstring wide = win::ToWide(op.text);
+                ::TextOutW(dc_, op.x, -op.y, wide.c_str(), int(wide.size()));
+                break;
+            }
+        }
+    }
+    ::SelectObject(dc_, oldFont);
+    if (job_) {
+        ::EndPage(dc_);
+        ::EndDoc(dc_);
+        job_ = false;
+    }
+}
+
+}  // namespace packmeter::win32
