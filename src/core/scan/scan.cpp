@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
 
@@ -36,7 +37,7 @@ TScan::~TScan() {
 
 void TScan::Start() {
     if (!thread_.joinable() && !finished_) {
-        thread_ = std::thread([this] { Execute(); });
+        thread_ = StartProgramThread("TScan", [this] { Execute(); });
     }
 }
 
@@ -103,7 +104,8 @@ void TScan::Execute() {
         measurer.MeasureAll(
             *folder, folder_, roots, stop_.get(), &progress_,
             [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles& links) {
-                const std::int64_t unreadable = sizes.unreadable + (found[index].unreadable ? 1 : 0);
+                const std::int64_t unreadable =
+                    sizes.unreadable + (found[index].unreadable ? 1 : 0);
                 total += sizes;
                 total.unreadable += found[index].unreadable ? 1 : 0;
                 // A file linked from several sub-folders counts once in the totals.
