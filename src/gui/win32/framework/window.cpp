@@ -32,14 +32,23 @@ std::string CurrentExceptionMessage() {
     return message;
 }
 
-// An exception must not pass through the system's dispatch back to the message loop: it stops
-// here, where the fault logger reports it or, while the logger is inactive, the error message
-// shows its text. Either way the program goes on.
+std::function<void(const std::string&)>& ErrorDisplay() {
+    static std::function<void(const std::string&)> display;
+    return display;
+}
+
+// An exception must not pass through the system's dispatch back to the message loop.
 void HandleWindowException(HWND hwnd) {
-    if (FaultLogExceptionManager()) {
-        ::MessageBoxW(hwnd, win::ToWide(CurrentExceptionMessage()).c_str(),
-                      win::ToWide(kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+    if (!FaultLogExceptionManager()) {
+        return;
     }
+    const std::string message = CurrentExceptionMessage();
+    if (ErrorDisplay()) {
+        ErrorDisplay()(message);
+        return;
+    }
+    ::MessageBoxW(hwnd, win::ToWide(message).c_str(), win::ToWide(kApplicationTitle).c_str(),
+                  MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -118,6 +127,10 @@ LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
         HandleWindowException(hwnd);
         return 0;
     }
+}
+
+void SetWindowErrorDisplay(std::function<void(const std::string&)> display) {
+    ErrorDisplay() = std::move(display);
 }
 
 void AddKeyPreview(KeyPreview* window) {
