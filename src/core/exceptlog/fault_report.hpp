@@ -4,6 +4,7 @@
 // the faulting module's options in force, the filter, the report text, its output and the log
 // file. The platform supplies what only it can tell.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>

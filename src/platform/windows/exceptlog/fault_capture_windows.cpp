@@ -15,6 +15,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
