@@ -13,23 +13,28 @@ win32=${PACKMETER_WIN32_BUILD:-$here/build-win32}
 started=$SECONDS
 step() { echo "-- $* (at $((SECONDS - started)) s)" >&2; }
 
-# The Windows tool's output is compared with the host's own build of it.
+# The Windows tool's output is compared with the host's own build of it; the instrumenting
+# tool, which runs on this machine, writes the fault logger's block into Windows programs.
 host_cli=$here/build/src/cli/packmeter-cli
-if [ ! -x "$host_cli" ]; then
-    step "host tool"
+host_instrument=$here/build/src/tools/packmeter-faultlog-instrument
+if [ ! -x "$host_cli" ] || [ ! -x "$host_instrument" ]; then
+    step "host tools"
     cmake -S "$here" -B "$here/build-win-host" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DPACKMETER_TESTS=OFF >/dev/null
-    cmake --build "$here/build-win-host" -j"$(jobs)" --target packmeter-cli >/dev/null
+    cmake --build "$here/build-win-host" -j"$(jobs)" \
+        --target packmeter-cli packmeter-faultlog-instrument >/dev/null
     host_cli=$here/build-win-host/src/cli/packmeter-cli
+    host_instrument=$here/build-win-host/src/tools/packmeter-faultlog-instrument
 fi
 
 step "x86_64 build"
 cmake -S "$here" -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACKMETER_HOST_CLI="$host_cli" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACKMETER_HOST_CLI="$host_cli" \
+    -DPACKMETER_FAULTLOG_INSTRUMENT="$host_instrument" >/dev/null
 cmake --build "$win64" -j"$(jobs)" >/dev/null
 step "i686 build"
 cmake -S "$here" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACKMETER_FAULTLOG_INSTRUMENT="$host_instrument" >/dev/null
 cmake --build "$win32" -j"$(jobs)" >/dev/null
 
 step "Wine prefix"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_main.hpp"
+#include "platform/fault_logger.hpp"
 #include "platform/system.hpp"
 
 namespace {
@@ -48,6 +49,8 @@ class FdTerminal final : public packmeter::cli::Terminal {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Stays inactive unless the build's instrumenting step gave the program a data block.
+    packmeter::InstallFaultLogger(false);
     packmeter::RaiseOpenFileLimit();
     // Read every folder the process may read; the result only widens what is measured.
     packmeter::EnableBackupPrivilege();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli_main.hpp"
+#include "platform/fault_logger.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -87,6 +88,8 @@ class WindowsTerminal final : public packmeter::cli::Terminal {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Stays inactive unless the build's instrumenting step gave the program a data block.
+    packmeter::InstallFaultLogger(false);
     // As the window does at start: lets an administrator's scan read every folder.
     packmeter::EnableBackupPrivilege();
     std::vector<std::string> args;

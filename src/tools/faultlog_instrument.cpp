@@ -9,8 +9,9 @@
 // itself without OUTPUT. A block left by an earlier run is replaced.
 //
 // The line table is read through the binutils' object dumper ("objdump", or the one named by
-// PACKMETER_OBJDUMP), which decodes every DWARF version; ELF programs only for now. Without it
-// the debug-information block stays empty and reports name functions from the symbols.
+// PACKMETER_OBJDUMP), which decodes every DWARF version, of ELF programs and of Windows programs
+// built by MinGW alike. Without it the debug-information block stays empty and reports name
+// functions from the symbols.
 
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "core/exceptlog/data_block.hpp"
 #include "core/exceptlog/line_table.hpp"
 #include "core/exceptlog/options_text.hpp"
+#include "core/exceptlog/pe_file.hpp"
 #include "platform/linux/exceptlog/elf_module_image.hpp"
 
 #include <cxxabi.h>
@@ -79,7 +81,7 @@ std::string CommandOutput(const std::string& command) {
     return output;
 }
 
-std::string DebugInfoOf(const std::string& program) {
+std::string DebugInfoOf(const std::string& program, std::string_view bytes) {
     const char* objdump = std::getenv("PACKMETER_OBJDUMP");
     const std::string dump = CommandOutput(std::string(objdump ? objdump : "objdump") +
                                            " --dwarf=decodedline '" + program + "' 2>/dev/null");
@@ -88,14 +90,18 @@ std::string DebugInfoOf(const std::string& program) {
         std::cerr << program << ": no line table; reports will name functions only\n";
         return {};
     }
-    const packmeter::ElfModuleImage image(0, program);
-    const packmeter::TFaultFunctionsList functions(image.Functions());
+    // A Windows program's code offsets count from its preferred load address, which the
+    // system keeps or moves the whole image from.
+    packmeter::PeFileInfo pe;
+    const bool windows = packmeter::ReadPeFile(bytes, pe);
+    const packmeter::TFaultFunctionsList functions(
+        windows ? pe.Functions : packmeter::ElfModuleImage(0, program).Functions());
+    const std::uint64_t base = windows ? pe.ImageBase : packmeter::ElfImageBase(program);
     const auto functionOf = [&](std::uint64_t address) {
         const auto* function = functions.Find(static_cast<std::uintptr_t>(address));
         return function ? Demangle(function->Name) : std::string{};
     };
-    return packmeter::WriteDebugInfo(
-        {}, packmeter::BuildDebugUnits(rows, functionOf, packmeter::ElfImageBase(program)));
+    return packmeter::WriteDebugInfo({}, packmeter::BuildDebugUnits(rows, functionOf, base));
 }
 
 }  // namespace
@@ -124,7 +130,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path output = argc == 4 ? argv[3] : argv[1];
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
     out << WithoutBlock(program)
-        << packmeter::WriteAppendedDataBlock(options, DebugInfoOf(argv[1]));
+        << packmeter::WriteAppendedDataBlock(options, DebugInfoOf(argv[1], program));
     out.close();
     if (!out) {
         std::cerr << output.string() << ": cannot write the program\n";

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
 
@@ -36,7 +37,7 @@ TScan::~TScan() {
 
 void TScan::Start() {
     if (!thread_.joinable() && !finished_) {
-        thread_ = std::thread([this] { Execute(); });
+        thread_ = StartProgramThread("TScan", [this] { Execute(); });
     }
 }
 

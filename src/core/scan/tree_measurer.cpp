@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/text.hpp"
 
@@ -9,7 +10,7 @@ namespace packmeter {
 
 TreeMeasurer::TreeMeasurer(unsigned threads) {
     for (unsigned i = 1; i < threads; ++i) {
-        helpers_.emplace_back([this] { HelperLoop(); });
+        helpers_.push_back(StartProgramThread("TreeMeasurer", [this] { HelperLoop(); }));
     }
 }
 

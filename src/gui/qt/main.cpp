@@ -1,16 +1,19 @@
-#include <QApplication>
 #include <QIcon>
 #include <string>
 #include <vector>
 
 #include "gui/qt/desktop_services.hpp"
+#include "gui/qt/fault_log_application.hpp"
 #include "gui/qt/main_form.hpp"
 #include "gui/qt/system_image_list.hpp"
+#include "platform/fault_logger.hpp"
 #include "platform/system.hpp"
 
 int main(int argc, char** argv) {
+    // Stays inactive unless the build's instrumenting step gave the program a data block.
+    packmeter::InstallFaultLogger(true);
     packmeter::RaiseOpenFileLimit();
-    QApplication app(argc, argv);
+    packmeter::qt::TFaultLogApplication app(argc, argv);
     QApplication::setApplicationName(packmeter::kApplicationTitle);
     // Ties the windows to the installed desktop entry, whose icon the desktop shows for them.
     QGuiApplication::setDesktopFileName(QStringLiteral("packmeter"));

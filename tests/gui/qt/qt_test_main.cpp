@@ -2,12 +2,12 @@
 // in temporary folders of their own.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include "core/app/main_form_logic.hpp"
+#include "gui/qt/fault_log_application.hpp"
 #include "gui/qt/system_image_list.hpp"
 
 int main(int argc, char** argv) {
@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     const QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QApplication app(argc, argv);
+    // The program's own application object, which stops exceptions at the event loop.
+    packmeter::qt::TFaultLogApplication app(argc, argv);
     // Dates, numbers and collation as in the examples the tests use.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication::setApplicationName(packmeter::kApplicationTitle);

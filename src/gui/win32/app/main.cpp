@@ -9,6 +9,7 @@
 #include "gui/win32/app/main_form.hpp"
 #include "gui/win32/app/shell_launcher.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
+#include "platform/fault_logger.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
 namespace {
@@ -31,6 +32,8 @@ std::vector<std::string> Arguments() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    // Stays inactive unless the build's instrumenting step gave the program a data block.
+    packmeter::InstallFaultLogger(true);
     using namespace packmeter::win32;
     ShellEnvironment shell;
     if (!shell.Ready()) {

@@ -1,8 +1,11 @@
 #include "gui/win32/framework/window.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
+#include "core/app/main_form_layout.hpp"
+#include "platform/fault_logger.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
@@ -12,6 +15,40 @@ namespace {
 std::vector<KeyPreview*>& KeyPreviews() {
     static std::vector<KeyPreview*> previews;
     return previews;
+}
+
+// The text of the exception being handled, ended by a full stop as the logger's messages are.
+std::string CurrentExceptionMessage() {
+    std::string message = "Unknown exception";
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        message = error.what();
+    } catch (...) {
+    }
+    if (message.empty() || message.back() != '.') {
+        message += '.';
+    }
+    return message;
+}
+
+std::function<void(const std::string&)>& ErrorDisplay() {
+    static std::function<void(const std::string&)> display;
+    return display;
+}
+
+// An exception must not pass through the system's dispatch back to the message loop.
+void HandleWindowException(HWND hwnd) {
+    if (!FaultLogExceptionManager()) {
+        return;
+    }
+    const std::string message = CurrentExceptionMessage();
+    if (ErrorDisplay()) {
+        ErrorDisplay()(message);
+        return;
+    }
+    ::MessageBoxW(hwnd, win::ToWide(message).c_str(), win::ToWide(kApplicationTitle).c_str(),
+                  MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -75,11 +112,25 @@ LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     if (message == WM_NCDESTROY) {
         // Destroyed from outside (the close button): the object keeps no dead handle.
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        const LRESULT result = self->HandleMessage(message, wParam, lParam);
+        LRESULT result = 0;
+        try {
+            result = self->HandleMessage(message, wParam, lParam);
+        } catch (...) {
+            HandleWindowException(hwnd);
+        }
         (void)self->hwnd_.release();
         return result;
     }
-    return self->HandleMessage(message, wParam, lParam);
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        HandleWindowException(hwnd);
+        return 0;
+    }
+}
+
+void SetWindowErrorDisplay(std::function<void(const std::string&)> display) {
+    ErrorDisplay() = std::move(display);
 }
 
 void AddKeyPreview(KeyPreview* window) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "gui/win32/framework/win_owned.hpp"
@@ -33,6 +34,11 @@ class Window {
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     UniqueHwnd hwnd_;
 };
+
+// An exception thrown while a window handles a message stops at the window procedure: the
+// fault logger reports it, or, while the logger is inactive, the error message shows its text
+// (in a message box unless replaced here); either way the program goes on.
+void SetWindowErrorDisplay(std::function<void(const std::string&)> display);
 
 // Keys reach a window that asked to see them before the control that has the focus.
 class KeyPreview {

@@ -9,6 +9,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -28,10 +29,14 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "core/exceptlog/fault_logger.hpp"
+#include "core/exceptlog/fault_report.hpp"
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/stack_scan.hpp"
@@ -55,6 +60,7 @@ struct FaultRecord {
     std::uintptr_t stackPointer = 0;
     bool write = false;
     bool exception = false;
+    std::thread::id thread;
     char type[256] = {};
     char message[1024] = {};
 };
@@ -137,6 +143,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     const auto* registers = &static_cast<ucontext_t*>(context)->uc_mcontext;
     gRecord.signal = signal;
     gRecord.code = info->si_code;
+    gRecord.thread = std::this_thread::get_id();
     gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
 #if defined(__x86_64__)
     gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_RIP]);
@@ -153,7 +160,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     ReportAndEnd();
 }
 
-std::string Demangle(const std::string& symbol) {
+std::string DemangleSymbol(const std::string& symbol) {
     int status = 0;
     char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
     if (status != 0 || !readable) {
@@ -171,7 +178,7 @@ void RecordCurrentException() {
     if (const auto current = std::current_exception()) {
         const std::type_info* type = abi::__cxa_current_exception_type();
         CopyText(gRecord.type, sizeof gRecord.type,
-                 type ? Demangle(type->name()).c_str() : "unknown exception");
+                 type ? DemangleSymbol(type->name()).c_str() : "unknown exception");
         try {
             std::rethrow_exception(current);
         } catch (const std::exception& error) {
@@ -187,9 +194,49 @@ void RecordCurrentException() {
 
 void TerminateHandler() {
     TakeBusyFlag(SIGABRT);
+    gRecord.thread = std::this_thread::get_id();
     gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     RecordCurrentException();
     ReportAndEnd();
+}
+
+// ---- Every program thread ----
+
+constexpr std::size_t kAlternateStackSize = 64 * 1024;
+thread_local std::unique_ptr<char[]> tAlternateStack;
+
+// A thread's own stack cannot take the signal of its stack overflow: each program thread gets
+// an alternate stack of its own, as the main thread has.
+void EnterProgramThread() {
+    tAlternateStack = std::make_unique<char[]>(kAlternateStackSize);
+    stack_t alternate{};
+    alternate.ss_sp = tAlternateStack.get();
+    alternate.ss_size = kAlternateStackSize;
+    ::sigaltstack(&alternate, nullptr);
+}
+
+void LeaveProgramThread() {
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+    tAlternateStack.reset();
+}
+
+// The call sites of the thread that starts a program thread, for that thread's reports.
+std::vector<std::uintptr_t> CaptureCreatorStack() {
+    void* frames[64];
+    const int count = ::backtrace(frames, 64);
+    std::vector<std::uintptr_t> calls;
+    // The first two are this function and the thread starter.
+    for (int i = 2; i < count; ++i) {
+        const auto returnAddress = reinterpret_cast<std::uintptr_t>(frames[i]);
+        std::uint8_t before[7];
+        std::memcpy(before, reinterpret_cast<const void*>(returnAddress - 7), 7);
+        if (const int length = CallLengthBefore(before)) {
+            calls.push_back(returnAddress - static_cast<std::uintptr_t>(length));
+        }
+    }
+    return calls;
 }
 
 // ---- The logger's thread ----
@@ -289,19 +336,7 @@ std::string ReportDate(std::chrono::system_clock::time_point time) {
     return FormatReportDate(local);
 }
 
-class DefaultActions : public FaultLogActions {
-  public:
-    bool ActionNotify(int) override { return true; }
-    bool ActionError(int) override { return false; }
-    void Warning(TFaultLogErrorCode code, std::string_view section,
-                 std::string_view message) override {
-        const std::string line = FaultWarningLine(code, section, message);
-        std::cerr << line << '\n';
-        FaultTrace().Note(line);
-    }
-};
-
-class Reporter {
+class Reporter final : public FaultReportPlatform {
   public:
     explicit Reporter(TFaultLogger& logger) : logger_(logger) {}
 
@@ -325,71 +360,29 @@ class Reporter {
                 stackPointer = m.start;
             }
         }
-        std::vector<std::uintptr_t> addresses;
+        TFaultReportInput input;
+        input.Exception = record.exception;
+        input.Address = record.exception ? 0 : record.instruction;
         if (!record.exception && record.instruction) {
-            addresses.push_back(record.instruction);
+            input.CallSites.push_back(record.instruction);
         }
         if (stack) {
             for (const auto call : ScanStack(stackPointer, stack->end, read, kMostStackEntries)) {
-                addresses.push_back(call);
+                input.CallSites.push_back(call);
             }
         }
-        if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
-            addresses.erase(addresses.begin());
+        // A program thread's stack goes on with the stack of the thread that started it.
+        TFaultThreadEntry thread;
+        if (FaultThreads().Find(record.thread, thread)) {
+            input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
+                                   thread.CreatorStack.end());
         }
-        TFaultStackList callStack;
-        for (const auto address : addresses) {
-            callStack.push_back(NameAddress(ModuleOf(address), address, Demangle));
-        }
-
-        // A C++ exception's address is its throw: the call of the runtime's throw routine, one
-        // entry after that routine's own.
-        std::uintptr_t address = record.exception ? 0 : record.instruction;
-        for (std::size_t i = 0; record.exception && i + 1 < callStack.size(); ++i) {
-            if (callStack[i].ProcedureName == "__cxa_throw") {
-                address = callStack[i + 1].Address;
-                break;
-            }
-        }
-        const std::string type = FaultType(record);
-        const TFaultModuleInfo* faulting = ModuleOf(address);
-        const TFaultModuleInfo* configured =
-            faulting && faulting->DebugInfo ? faulting : logger_.ProgramModule();
-        TFaultModuleOptions options(configured->FileName);
-        options.Assign(configured->Options.get());
-        if (!configured->Options->Active()) {
-            return false;
-        }
-        // A filtered type is left to the program; its message, if any, is shown instead.
-        if (const auto entry = FindFilterEntry(options, type)) {
-            if (!options.FilterMessages[*entry].empty()) {
-                std::cerr << options.GetCustomText(0) << ' ' << options.FilterMessages[*entry]
-                          << '\n';
-            }
-            return false;
-        }
-
-        TFaultReportValues values;
-        FillSystemReportValues(values);
-        values[lfStartDate] = ReportDate(logger_.StartTime());
-        values[lfExceptionDate] = ReportDate(std::chrono::system_clock::now());
-        values[lfExceptionAddress] = FormatReportAddress(address);
-        values[lfExceptionModule] = faulting ? FileNamePart(faulting->FileName) : "";
-        values[lfExceptionType] = type;
-        values[lfExceptionMessage] = FormatReportMessage(FaultMessage(record, type));
-        const std::string report = BuildReportText(values, callStack, options, gWindowed);
-
-        if (!options.SuppressOutput) {
-            // Until the error dialog exists a windowed program shows the report on stderr.
-            (gWindowed ? std::cerr : std::cout) << BuildConsoleText(report, options) << std::endl;
-        }
-        DefaultActions actions;
-        SaveReportToLog(report, options, values[lfVersionNumber], actions);
-        return true;
+        input.Type = FaultType(record);
+        input.Message = FaultMessage(record, input.Type);
+        return ReportFault(logger_, input, *this, gWindowed);
     }
 
-  private:
-    const TFaultModuleInfo* ModuleOf(std::uintptr_t address) {
+    const TFaultModuleInfo* ModuleOf(std::uintptr_t address) override {
         Dl_info info{};
         if (!address || !::dladdr(reinterpret_cast<void*>(address), &info) || !info.dli_fbase) {
             return nullptr;
@@ -401,7 +394,26 @@ class Reporter {
         }
         return modules->Register(ElfModuleImage(base, info.dli_fname ? info.dli_fname : ""));
     }
+    std::string Demangle(const std::string& symbol) override { return DemangleSymbol(symbol); }
+    void FillSystemValues(TFaultReportValues& values) override { FillSystemReportValues(values); }
+    std::string LocalDate(std::chrono::system_clock::time_point time) override {
+        return ReportDate(time);
+    }
+    void ShowFilterMessage(const std::string& caption, const std::string& message) override {
+        std::cerr << caption << ' ' << message << '\n';
+    }
+    void ShowReport(const std::string& consoleText) override {
+        // Until the error dialog exists a windowed program shows the report on stderr.
+        (gWindowed ? std::cerr : std::cout) << consoleText << std::endl;
+    }
+    void Warning(TFaultLogErrorCode code, std::string_view section,
+                 std::string_view message) override {
+        const std::string line = FaultWarningLine(code, section, message);
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
+    }
 
+  private:
     TFaultLogger& logger_;
 };
 
@@ -456,6 +468,7 @@ bool InstallCapture(TFaultLogger& logger) {
         ::sigaction(signal, &action, nullptr);
     }
     std::set_terminate(TerminateHandler);
+    SetFaultThreadHooks({CaptureCreatorStack, EnterProgramThread, LeaveProgramThread});
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "platform/linux/scan/btrfs_compression.hpp"
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/entry_sizes.hpp"
@@ -91,7 +92,7 @@ void LinuxFolder::StatBatch(int fd, ListDetail detail, std::span<const DirName> 
     for (std::size_t part = 1; part < parts; ++part) {
         const std::size_t to = names.size() * part / parts;
         try {
-            helpers.emplace_back(statRange, from, to);
+            helpers.push_back(StartProgramThread<std::jthread>("LinuxFolder", statRange, from, to));
         } catch (const std::system_error&) {
             break;  // no thread to spare: this one does the rest
         }

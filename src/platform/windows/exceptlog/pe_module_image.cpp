@@ -1,6 +1,11 @@
 #include "platform/windows/exceptlog/pe_module_image.hpp"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/exceptlog/pe_file.hpp"
 
 namespace packmeter {
 
@@ -67,6 +72,29 @@ TFaultModuleKind PeModuleImage::Kind() const {
 }
 
 std::vector<TFaultFunctionInfo> PeModuleImage::Functions() const {
+    std::vector<TFaultFunctionInfo> functions = ExportedFunctions();
+    if (!functions.empty()) {
+        return functions;
+    }
+    // A program exports nothing, but MinGW keeps the COFF symbol table in the file: every
+    // function, the statically linked run-time library's included.
+    std::wstring name(MAX_PATH, L'\0');
+    name.resize(::GetModuleFileNameW(module_, name.data(), static_cast<DWORD>(name.size())));
+    std::ifstream in(std::filesystem::path(name), std::ios::binary);
+    const std::string file(std::istreambuf_iterator<char>(in), {});
+    PeFileInfo info;
+    if (!ReadPeFile(file, info)) {
+        return functions;
+    }
+    const auto moved = reinterpret_cast<std::uintptr_t>(module_) - info.ImageBase;
+    for (auto& function : info.Functions) {
+        function.Start += moved;
+        functions.push_back(std::move(function));
+    }
+    return functions;
+}
+
+std::vector<TFaultFunctionInfo> PeModuleImage::ExportedFunctions() const {
     std::vector<TFaultFunctionInfo> functions;
     const auto* nt = NtHeaders(module_);
     if (!nt) {

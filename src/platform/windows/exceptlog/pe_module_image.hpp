@@ -7,7 +7,8 @@
 namespace packmeter {
 
 // A module loaded in this process, read from its mapped image: the kind from the PE headers,
-// the functions from the export table, the data block from the resource "FLDATA".
+// the functions from the export table and the file's symbol table, the data block from the
+// resource "FLDATA".
 class PeModuleImage : public FaultModuleImage {
   public:
     explicit PeModuleImage(HMODULE module) : module_(module) {}
@@ -19,6 +20,8 @@ class PeModuleImage : public FaultModuleImage {
     std::optional<std::string> ResourceBlock() const override;
 
   private:
+    std::vector<TFaultFunctionInfo> ExportedFunctions() const;
+
     HMODULE module_;
 };
 

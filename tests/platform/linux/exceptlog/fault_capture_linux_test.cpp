@@ -103,17 +103,19 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         const char* line;      // and its source line
         const char* module;    // where the fault or the throw happened
     } cases[] = {
-        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "15",
+        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "16",
          "crash"},
         {"null-worker", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)",
-         "15", "crash"},
+         "16", "crash"},
         {"throw", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught\\(\\)",
-         "19", "crash"},
+         "20", "crash"},
         {"throw-worker", "std::runtime_error", "Nothing to scan in 100% of /x.",
-         "ThrowUncaught\\(\\)", "19", "crash"},
+         "ThrowUncaught\\(\\)", "20", "crash"},
         {"abort", "EAbnormalTermination", "The program was aborted.", "main", "\\d+", "libc.so.6"},
         // The fault is in the function's first lines, where it makes room for its frame.
-        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[3-6]", "crash"},
+        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[4-7]", "crash"},
+        {"overflow-worker", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[4-7]",
+         "crash"},
     };
     const fs::path log = folder_ / "crash.flog";
     for (const auto& c : cases) {
@@ -131,6 +133,12 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         const std::regex frame("\\|crash_program\\.cpp *\\| *\\|" + std::string(c.function) +
                                " *\\|" + c.line + " *\\|");
         EXPECT_TRUE(std::regex_search(report, frame)) << report;
+        // A worker's stack goes on with that of main, which started it.
+        if (std::string(c.kind).find("worker") != std::string::npos) {
+            EXPECT_TRUE(
+                std::regex_search(report, std::regex("\\|crash_program\\.cpp *\\| *\\|main *\\|")))
+                << report;
+        }
         EXPECT_NE(report.find("  Module : " + std::string(c.module) + "\r\n"), std::string::npos)
             << report;
         // The console text went to standard output too.

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "platform/fault_logger.hpp"
 
 int* volatile gNowhere = nullptr;
@@ -34,15 +35,17 @@ int main(int argc, char** argv) {
     } else if (kind == "null" || kind == "null-debug") {
         WriteThroughNull();
     } else if (kind == "null-worker") {
-        std::thread(WriteThroughNull).join();
+        packmeter::StartProgramThread("Worker", WriteThroughNull).join();
     } else if (kind == "throw") {
         ThrowUncaught();
     } else if (kind == "throw-worker") {
-        std::thread(ThrowUncaught).join();
+        packmeter::StartProgramThread("Worker", ThrowUncaught).join();
     } else if (kind == "abort") {
         std::abort();
     } else if (kind == "overflow") {
         return Recurse(0);
+    } else if (kind == "overflow-worker") {
+        packmeter::StartProgramThread("Worker", Recurse, 0).join();
     } else if (kind == "event-loop") {
         try {
             ThrowUncaught();

@@ -1,0 +1,60 @@
+#include "core/exceptlog/fault_report.hpp"
+
+#include "core/exceptlog/stack_scan.hpp"
+
+namespace packmeter {
+
+bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
+                 FaultReportPlatform& platform, bool windowed) {
+    std::vector<std::uintptr_t> addresses = input.CallSites;
+    if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
+        addresses.erase(addresses.begin());
+    }
+    const auto demangle = [&](const std::string& symbol) { return platform.Demangle(symbol); };
+    TFaultStackList callStack;
+    for (const auto address : addresses) {
+        callStack.push_back(NameAddress(platform.ModuleOf(address), address, demangle));
+    }
+
+    // A C++ exception's address is its throw: the call of the runtime's throw routine, one
+    // entry after that routine's own.
+    std::uintptr_t address = input.Exception ? 0 : input.Address;
+    for (std::size_t i = 0; input.Exception && i + 1 < callStack.size(); ++i) {
+        if (callStack[i].ProcedureName == "__cxa_throw") {
+            address = callStack[i + 1].Address;
+            break;
+        }
+    }
+    const TFaultModuleInfo* faulting = platform.ModuleOf(address);
+    const TFaultModuleInfo* configured =
+        faulting && faulting->DebugInfo ? faulting : logger.ProgramModule();
+    if (!configured || !configured->Options->Active()) {
+        return false;
+    }
+    TFaultModuleOptions options(configured->FileName);
+    options.Assign(configured->Options.get());
+    // A filtered type is left to the program; its message, if any, is shown instead.
+    if (const auto entry = FindFilterEntry(options, input.Type)) {
+        if (!options.FilterMessages[*entry].empty()) {
+            platform.ShowFilterMessage(options.GetCustomText(0), options.FilterMessages[*entry]);
+        }
+        return false;
+    }
+
+    TFaultReportValues values;
+    platform.FillSystemValues(values);
+    values[lfStartDate] = platform.LocalDate(logger.StartTime());
+    values[lfExceptionDate] = platform.LocalDate(std::chrono::system_clock::now());
+    values[lfExceptionAddress] = FormatReportAddress(address);
+    values[lfExceptionModule] = faulting ? FileNamePart(faulting->FileName) : "";
+    values[lfExceptionType] = input.Type;
+    values[lfExceptionMessage] = FormatReportMessage(input.Message);
+    const std::string report = BuildReportText(values, callStack, options, windowed);
+    if (!options.SuppressOutput) {
+        platform.ShowReport(BuildConsoleText(report, options));
+    }
+    SaveReportToLog(report, options, values[lfVersionNumber], platform);
+    return true;
+}
+
+}  // namespace packmeter

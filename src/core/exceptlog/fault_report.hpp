@@ -1,0 +1,50 @@
+#pragma once
+
+// One report from a captured fault or exception, whatever the platform: the call stack named,
+// the faulting module's options in force, the filter, the report text, its output and the log
+// file. The platform supplies what only it can tell.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/exceptlog/fault_logger.hpp"
+#include "core/exceptlog/log_file.hpp"
+#include "core/exceptlog/report_text.hpp"
+
+namespace packmeter {
+
+struct TFaultReportInput {
+    // Call sites, innermost first; a fault's instruction comes first.
+    std::vector<std::uintptr_t> CallSites;
+    // The fault's instruction; 0 for a C++ exception, whose address is taken from its throw.
+    std::uintptr_t Address = 0;
+    bool Exception = false;
+    std::string Type;
+    std::string Message;
+};
+
+class FaultReportPlatform : public FaultLogActions {
+  public:
+    // The record of the module holding an address, registered on first use; null outside
+    // every module.
+    virtual const TFaultModuleInfo* ModuleOf(std::uintptr_t address) = 0;
+    virtual std::string Demangle(const std::string& symbol) = 0;
+    // Name/Description, Version Number, Computer and Operating System values.
+    virtual void FillSystemValues(TFaultReportValues& values) = 0;
+    virtual std::string LocalDate(std::chrono::system_clock::time_point time) = 0;
+    // Shows the message of a filtered exception, and the report of an unfiltered one.
+    virtual void ShowFilterMessage(const std::string& caption, const std::string& message) = 0;
+    virtual void ShowReport(const std::string& consoleText) = 0;
+
+    bool ActionNotify(int) override { return true; }
+    bool ActionError(int) override { return false; }
+};
+
+// True when a report was made; false when the logger is not active for the faulting module or
+// the filter leaves the exception to the program.
+bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
+                 FaultReportPlatform& platform, bool windowed);
+
+}  // namespace packmeter

@@ -1,0 +1,519 @@
+// Capture of faults and uncaught exceptions on Windows.
+//
+// A fault that no handler takes reaches the process's unhandled-exception filter, in the
+// faulting thread, with the fault's context. A stack overflow is taken earlier, by a vectored
+// handler: no program code can handle it, and the filter may not get the stack to run. Either
+// way the faulting thread copies the context into a static record, wakes the logger's own
+// thread and waits; the logger's thread builds the report while the faulting thread's stack
+// stays untouched, then the process ends with exit code 1. An uncaught C++ exception reaches
+// the terminate handler, and abort() the SIGABRT handler: both capture their own call stack
+// and take the same way.
+
+#include <windows.h>
+// After windows.h, which they need.
+#include <shellapi.h>
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "core/exceptlog/fault_logger.hpp"
+#include "core/exceptlog/fault_report.hpp"
+#include "core/exceptlog/fault_threads.hpp"
+#include "core/exceptlog/fault_trace.hpp"
+#include "core/exceptlog/stack_scan.hpp"
+#include "platform/fault_logger.hpp"
+#include "platform/windows/exceptlog/pe_module_image.hpp"
+
+namespace packmeter {
+
+namespace {
+
+constexpr std::size_t kMostStackEntries = 200;
+constexpr DWORD kMostReportMilliseconds = 20000;
+// Room kept on every program thread's stack for reporting its stack overflow.
+constexpr ULONG kStackGuarantee = 64 * 1024;
+// The code GCC's unwinder raises a C++ throw with ("GCC" and the customer bit); the low byte
+// of the top nibble varies with the unwinding phase.
+constexpr DWORD kGccExceptionMask = 0x20FFFFFF;
+constexpr DWORD kGccException = 0x20474343;
+// Exit code of a process that faults inside the logger itself.
+constexpr UINT kLoggerFaultExit = 3;
+
+// Filled by the faulting thread before it wakes the logger's thread.
+struct FaultRecord {
+    DWORD code = 0;
+    std::uintptr_t instruction = 0;
+    std::uintptr_t faultAddress = 0;
+    bool write = false;
+    bool exception = false;
+    bool aborted = false;
+    bool hasContext = false;
+    std::thread::id thread;
+    std::uintptr_t stackTop = 0;
+    // Call sites captured by the thread itself (exceptions and abort).
+    std::uintptr_t calls[kMostStackEntries] = {};
+    std::size_t callCount = 0;
+    char type[256] = {};
+    char message[1024] = {};
+};
+
+FaultRecord gRecord;
+// The fault's registers; CONTEXT must be 16-byte aligned on x64.
+alignas(16) CONTEXT gContext;
+std::atomic<DWORD> gOwner{0};
+std::atomic<DWORD> gReporter{0};
+std::atomic<bool> gReported{false};
+HANDLE gRequest = nullptr;
+HANDLE gDone = nullptr;
+bool gWindowed = false;
+
+[[noreturn]] void EndProcess(UINT code) {
+    ::TerminateProcess(::GetCurrentProcess(), code);
+    std::_Exit(static_cast<int>(code));
+}
+
+void CopyText(char* target, std::size_t size, const char* text) {
+    std::size_t i = 0;
+    for (; text && text[i] && i + 1 < size; ++i) {
+        target[i] = text[i];
+    }
+    target[i] = '\0';
+}
+
+// Takes the busy flag, waiting while another thread reports. A thread that faults again while
+// it owns the flag, or the logger's own thread, is faulting inside the logger.
+void TakeBusyFlag() {
+    const DWORD self = ::GetCurrentThreadId();
+    if (self == gReporter.load()) {
+        EndProcess(kLoggerFaultExit);
+    }
+    for (DWORD expected = 0; !gOwner.compare_exchange_strong(expected, self); expected = 0) {
+        if (expected == self) {
+            EndProcess(kLoggerFaultExit);
+        }
+        ::Sleep(10);
+    }
+}
+
+// Wakes the logger's thread and waits until the report is done, a bounded time: a fault
+// inside the C library may leave a lock held that the report needs.
+void HandOver() {
+    ::SetEvent(gRequest);
+    ::WaitForSingleObject(gDone, kMostReportMilliseconds);
+}
+
+// GCC takes the thread block's segment-relative read for an access to an empty array.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+std::uintptr_t StackTop() {
+    return reinterpret_cast<std::uintptr_t>(reinterpret_cast<NT_TIB*>(::NtCurrentTeb())->StackBase);
+}
+#pragma GCC diagnostic pop
+
+// The call site before a return address; the address itself when no call ends there.
+std::uintptr_t CallSiteOf(std::uintptr_t returnAddress) {
+    std::uint8_t before[7];
+    SIZE_T got = 0;
+    if (returnAddress > 7 &&
+        ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(returnAddress - 7),
+                            before, sizeof before, &got) &&
+        got == sizeof before) {
+        if (const int length = CallLengthBefore(before)) {
+            return returnAddress - static_cast<std::uintptr_t>(length);
+        }
+    }
+    return returnAddress;
+}
+
+// The calling thread's own call sites, from the unwind data on x64 (frame pointers on x86),
+// without the `skip` innermost frames below its caller.
+[[gnu::noinline]] std::size_t CaptureCalls(std::uintptr_t* calls, std::size_t most, ULONG skip) {
+    void* frames[kMostStackEntries];
+    const USHORT count = ::RtlCaptureStackBackTrace(
+        skip + 1, static_cast<DWORD>(std::min(most, kMostStackEntries)), frames, nullptr);
+    for (USHORT i = 0; i < count; ++i) {
+        calls[i] = CallSiteOf(reinterpret_cast<std::uintptr_t>(frames[i]));
+    }
+    return count;
+}
+
+[[noreturn]] void ReportAndEnd() {
+    HandOver();
+    EndProcess(1);
+}
+
+void RecordFault(const EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD* exception = pointers->ExceptionRecord;
+    gRecord.code = exception->ExceptionCode;
+    gRecord.instruction = reinterpret_cast<std::uintptr_t>(exception->ExceptionAddress);
+    if (exception->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+        exception->NumberParameters >= 2) {
+        gRecord.write = exception->ExceptionInformation[0] == 1;
+        gRecord.faultAddress = exception->ExceptionInformation[1];
+    }
+    gRecord.thread = std::this_thread::get_id();
+    gRecord.stackTop = StackTop();
+    gContext = *pointers->ContextRecord;
+    gRecord.hasContext = true;
+}
+
+LONG CALLBACK StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    TakeBusyFlag();
+    RecordFault(pointers);
+    ReportAndEnd();
+}
+
+LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD* exception = pointers->ExceptionRecord;
+    if ((exception->ExceptionCode & kGccExceptionMask) == kGccException) {
+        // A C++ throw that nothing catches: going on returns to the runtime's throw, which
+        // calls the terminate handler with the thrower's stack still in place.
+        return (exception->ExceptionFlags & EXCEPTION_NONCONTINUABLE)
+                   ? EXCEPTION_CONTINUE_SEARCH
+                   : EXCEPTION_CONTINUE_EXECUTION;
+    }
+    TakeBusyFlag();
+    RecordFault(pointers);
+    ReportAndEnd();
+}
+
+std::string DemangleSymbol(const std::string& symbol) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
+    if (status != 0 || !readable) {
+        return symbol;
+    }
+    std::string name = readable;
+    std::free(readable);
+    return name;
+}
+
+// The type and message of the exception being handled, or of std::terminate called without one.
+void RecordCurrentException() {
+    gRecord.exception = true;
+    gRecord.thread = std::this_thread::get_id();
+    if (const auto current = std::current_exception()) {
+        const std::type_info* type = abi::__cxa_current_exception_type();
+        CopyText(gRecord.type, sizeof gRecord.type,
+                 type ? DemangleSymbol(type->name()).c_str() : "unknown exception");
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& error) {
+            CopyText(gRecord.message, sizeof gRecord.message, error.what());
+        } catch (...) {
+            // Not a standard exception: the report names its type only.
+        }
+    } else {
+        CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
+        CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
+    }
+}
+
+void TerminateHandler() {
+    TakeBusyFlag();
+    RecordCurrentException();
+    gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 0);
+    ReportAndEnd();
+}
+
+void AbortHandler(int) {
+    TakeBusyFlag();
+    gRecord.aborted = true;
+    gRecord.thread = std::this_thread::get_id();
+    // From the C library's raise on: this handler is no part of the program's fault.
+    gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 1);
+    ReportAndEnd();
+}
+
+// ---- Every program thread ----
+
+void EnterProgramThread() {
+    ULONG guarantee = kStackGuarantee;
+    ::SetThreadStackGuarantee(&guarantee);
+}
+
+std::vector<std::uintptr_t> CaptureCreatorStack() {
+    std::uintptr_t calls[64];
+    // Without this function and the thread starter.
+    const std::size_t count = CaptureCalls(calls, 64, 2);
+    return std::vector<std::uintptr_t>(calls, calls + count);
+}
+
+// ---- The logger's thread ----
+
+// The fault's call sites from its context: the faulting instruction, then the calls below it.
+std::vector<std::uintptr_t> CallsFromContext(const FaultRecord& record, CONTEXT context) {
+    std::vector<std::uintptr_t> calls;
+#if defined(_M_X64) || defined(__x86_64__)
+    (void)record;
+    // Each frame's caller from the module's unwind data; a leaf function has none and keeps
+    // its return address at the top of the stack.
+    for (std::size_t i = 0; i < kMostStackEntries && context.Rip; ++i) {
+        calls.push_back(i == 0 ? context.Rip : CallSiteOf(context.Rip));
+        DWORD64 imageBase = 0;
+        RUNTIME_FUNCTION* function = ::RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+        if (function) {
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context,
+                               &handlerData, &establisher, nullptr);
+        } else {
+            SIZE_T got = 0;
+            if (!::ReadProcessMemory(::GetCurrentProcess(),
+                                     reinterpret_cast<const void*>(context.Rsp), &context.Rip,
+                                     sizeof context.Rip, &got)) {
+                break;
+            }
+            context.Rsp += sizeof context.Rip;
+        }
+    }
+#else
+    // No unwind data on x86: the return addresses are found on the raw stack.
+    calls.push_back(context.Eip);
+    const MemoryReader read = [](std::uintptr_t address, void* out, std::size_t size) {
+        SIZE_T got = 0;
+        return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address),
+                                   out, size, &got) &&
+               got == size;
+    };
+    for (const auto call : ScanStack(context.Esp, record.stackTop, read, kMostStackEntries)) {
+        calls.push_back(call);
+    }
+#endif
+    return calls;
+}
+
+std::string FaultType(DWORD code) {
+    switch (code) {
+        case EXCEPTION_ACCESS_VIOLATION:
+            return "EAccessViolation";
+        case EXCEPTION_STACK_OVERFLOW:
+            return "EStackOverflow";
+        case EXCEPTION_IN_PAGE_ERROR:
+        case EXCEPTION_DATATYPE_MISALIGNMENT:
+            return "EBusError";
+        case EXCEPTION_ILLEGAL_INSTRUCTION:
+        case EXCEPTION_PRIV_INSTRUCTION:
+            return "EIllegalInstruction";
+        case EXCEPTION_INT_DIVIDE_BY_ZERO:
+            return "EDivByZero";
+        case EXCEPTION_INT_OVERFLOW:
+            return "EIntOverflow";
+        case EXCEPTION_FLT_DENORMAL_OPERAND:
+        case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+        case EXCEPTION_FLT_INEXACT_RESULT:
+        case EXCEPTION_FLT_INVALID_OPERATION:
+        case EXCEPTION_FLT_OVERFLOW:
+        case EXCEPTION_FLT_STACK_CHECK:
+        case EXCEPTION_FLT_UNDERFLOW:
+            return "EMathError";
+        default:
+            return "EExternalException";
+    }
+}
+
+std::string FaultMessage(const FaultRecord& r, const std::string& type) {
+    const std::string at = FormatReportAddress(r.instruction);
+    if (type == "EAccessViolation") {
+        const std::string target =
+            r.faultAddress ? FormatReportAddress(r.faultAddress) : "00000000";
+        return "Access violation at address " + at + ". " + (r.write ? "Write" : "Read") +
+               " of address " + target;
+    }
+    if (type == "EStackOverflow") {
+        return "Stack overflow";
+    }
+    if (type == "EBusError") {
+        return "Bus error at address " + at;
+    }
+    if (type == "EIllegalInstruction") {
+        return "Illegal instruction at address " + at;
+    }
+    if (type == "EDivByZero") {
+        return "Division by zero";
+    }
+    if (type == "EIntOverflow") {
+        return "Integer overflow";
+    }
+    if (type == "EMathError") {
+        return "Floating-point error at address " + at;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(r.code));
+    return "External exception " + std::string(code);
+}
+
+class Reporter final : public FaultReportPlatform {
+  public:
+    explicit Reporter(TFaultLogger& logger) : logger_(logger) {}
+
+    bool Report(const FaultRecord& record) {
+        TFaultReportInput input;
+        if (record.hasContext) {
+            input.CallSites = CallsFromContext(record, gContext);
+            input.Address = record.instruction;
+            input.Type = FaultType(record.code);
+            input.Message = FaultMessage(record, input.Type);
+        } else {
+            input.CallSites.assign(record.calls, record.calls + record.callCount);
+            if (record.aborted) {
+                // The call that raised the signal, inside the C library's abort.
+                input.Address = record.callCount ? record.calls[0] : 0;
+                input.Type = "EAbnormalTermination";
+                input.Message = "The program was aborted";
+            } else {
+                input.Exception = true;
+                input.Type = record.type;
+                input.Message = record.message;
+            }
+        }
+        // A program thread's stack goes on with the stack of the thread that started it.
+        TFaultThreadEntry thread;
+        if (FaultThreads().Find(record.thread, thread)) {
+            input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
+                                   thread.CreatorStack.end());
+        }
+        return ReportFault(logger_, input, *this, gWindowed);
+    }
+
+    const TFaultModuleInfo* ModuleOf(std::uintptr_t address) override {
+        HMODULE module = nullptr;
+        if (!address || !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                              reinterpret_cast<LPCWSTR>(address), &module)) {
+            return nullptr;
+        }
+        auto* modules = logger_.Modules();
+        if (auto* known = modules->Find(reinterpret_cast<std::uintptr_t>(module))) {
+            return known;
+        }
+        return modules->Register(PeModuleImage(module));
+    }
+    std::string Demangle(const std::string& symbol) override { return DemangleSymbol(symbol); }
+    void FillSystemValues(TFaultReportValues& values) override { FillSystemReportValues(values); }
+    std::string LocalDate(std::chrono::system_clock::time_point time) override {
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+        std::tm local{};
+        ::localtime_s(&local, &seconds);
+        return FormatReportDate(local);
+    }
+    void ShowFilterMessage(const std::string& caption, const std::string& message) override {
+        std::cerr << caption << ' ' << message << '\n';
+    }
+    void ShowReport(const std::string& consoleText) override {
+        // Until the error dialog exists a windowed program shows the report on stderr.
+        (gWindowed ? std::cerr : std::cout) << consoleText << std::endl;
+    }
+    void Warning(TFaultLogErrorCode code, std::string_view section,
+                 std::string_view message) override {
+        const std::string line = FaultWarningLine(code, section, message);
+        ::OutputDebugStringA(line.c_str());
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
+    }
+
+  private:
+    TFaultLogger& logger_;
+};
+
+void ReporterLoop(TFaultLogger* logger) {
+    gReporter = ::GetCurrentThreadId();
+    Reporter reporter(*logger);
+    while (::WaitForSingleObject(gRequest, INFINITE) == WAIT_OBJECT_0) {
+        FaultTrace().Enter("Report",
+                           {TraceValue::Text(gRecord.type),
+                            TraceValue::Integer(static_cast<std::int64_t>(gRecord.code))});
+        gReported = reporter.Report(gRecord);
+        FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
+        FaultTrace().Save();
+        ::SetEvent(gDone);
+    }
+}
+
+// The program's last command-line argument, as UTF-8; empty without arguments.
+std::string LastArgument() {
+    int count = 0;
+    wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::string last;
+    if (words && count > 1) {
+        const std::wstring wide = words[count - 1];
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr,
+                                               0, nullptr, nullptr);
+        last.resize(static_cast<std::size_t>(size));
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), last.data(), size, nullptr,
+                              nullptr);
+    }
+    ::LocalFree(words);
+    return last;
+}
+
+bool InstallCapture(TFaultLogger& logger) {
+    gRequest = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    gDone = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!gRequest || !gDone) {
+        return false;
+    }
+    std::thread(ReporterLoop, &logger).detach();
+    EnterProgramThread();
+    ::AddVectoredExceptionHandler(1, StackOverflowHandler);
+    ::SetUnhandledExceptionFilter(UnhandledFilter);
+    // No system error box for a fault: the logger reports it.
+    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    std::set_terminate(TerminateHandler);
+    std::signal(SIGABRT, AbortHandler);
+    SetFaultThreadHooks({CaptureCreatorStack, EnterProgramThread, nullptr});
+    return true;
+}
+
+}  // namespace
+
+bool FaultLogExceptionManager() {
+    if (!gRequest) {
+        return true;
+    }
+    TakeBusyFlag();
+    gRecord = FaultRecord{};
+    RecordCurrentException();
+    gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 0);
+    HandOver();
+    const bool reported = gReported;
+    gOwner = 0;
+    return !reported;
+}
+
+bool InstallFaultLogger(bool windowedProgram) {
+    static const bool installed = [&] {
+        const PeModuleImage program(::GetModuleHandleW(nullptr));
+        FaultTrace().StartFromArgument(LastArgument(), program.FileName());
+        std::atexit([] { FaultTrace().Save(); });
+        FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});
+        auto& logger = FaultLogger();
+        bool active = logger.Start(program);
+        if (!logger.StartError().empty()) {
+            FaultTrace().Note(logger.StartError());
+        }
+        if (active) {
+            gWindowed = windowedProgram;
+            active = InstallCapture(logger);
+        }
+        FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
+        return active;
+    }();
+    return installed;
+}
+
+}  // namespace packmeter
