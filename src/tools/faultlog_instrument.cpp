@@ -20,6 +20,7 @@
 
 #include "core/exceptlog/byte_stream.hpp"
 #include "core/exceptlog/data_block.hpp"
+#include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/line_table.hpp"
 #include "core/exceptlog/options_text.hpp"
 #include "core/exceptlog/pe_file.hpp"
@@ -52,17 +53,6 @@ std::string WithoutBlock(std::string program) {
         program.resize(program.size() - 8 - length);
     }
     return program;
-}
-
-std::string Demangle(const std::string& symbol) {
-    int status = 0;
-    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
-    if (status != 0 || !readable) {
-        return symbol;
-    }
-    std::string name = readable;
-    std::free(readable);
-    return name;
 }
 
 // The output of a command; empty when it fails.
@@ -99,7 +89,7 @@ std::string DebugInfoOf(const std::string& program, std::string_view bytes) {
     const std::uint64_t base = windows ? pe.ImageBase : packmeter::ElfImageBase(program);
     const auto functionOf = [&](std::uint64_t address) {
         const auto* function = functions.Find(static_cast<std::uintptr_t>(address));
-        return function ? Demangle(function->Name) : std::string{};
+        return function ? packmeter::DemangleSymbol(function->Name) : std::string{};
     };
     return packmeter::WriteDebugInfo({}, packmeter::BuildDebugUnits(rows, functionOf, base));
 }

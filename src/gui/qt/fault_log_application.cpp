@@ -5,28 +5,10 @@
 
 #include <exception>
 
+#include "core/exceptlog/fault_texts.hpp"
 #include "platform/fault_logger.hpp"
 
 namespace packmeter::qt {
-
-namespace {
-
-// The text of the exception being handled, ended by a full stop as the logger's messages are.
-std::string CurrentExceptionMessage() {
-    std::string message = "Unknown exception";
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        message = error.what();
-    } catch (...) {
-    }
-    if (message.empty() || message.back() != '.') {
-        message += '.';
-    }
-    return message;
-}
-
-}  // namespace
 
 TFaultLogApplication::TFaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

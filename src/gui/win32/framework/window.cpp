@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/app/main_form_layout.hpp"
+#include "core/exceptlog/fault_texts.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -15,21 +16,6 @@ namespace {
 std::vector<KeyPreview*>& KeyPreviews() {
     static std::vector<KeyPreview*> previews;
     return previews;
-}
-
-// The text of the exception being handled, ended by a full stop as the logger's messages are.
-std::string CurrentExceptionMessage() {
-    std::string message = "Unknown exception";
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        message = error.what();
-    } catch (...) {
-    }
-    if (message.empty() || message.back() != '.') {
-        message += '.';
-    }
-    return message;
 }
 
 std::function<void(const std::string&)>& ErrorDisplay() {

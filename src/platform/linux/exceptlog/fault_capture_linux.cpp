@@ -36,6 +36,7 @@
 
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
+#include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/log_file.hpp"
@@ -158,17 +159,6 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(&signal);
 #endif
     ReportAndEnd();
-}
-
-std::string DemangleSymbol(const std::string& symbol) {
-    int status = 0;
-    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
-    if (status != 0 || !readable) {
-        return symbol;
-    }
-    std::string name = readable;
-    std::free(readable);
-    return name;
 }
 
 // The type and message of the exception being handled, or of std::terminate called without one.
@@ -298,35 +288,11 @@ std::string FaultType(const FaultRecord& r) {
 }
 
 std::string FaultMessage(const FaultRecord& r, const std::string& type) {
-    const std::string at = FormatReportAddress(r.instruction);
-    if (type == "EAccessViolation") {
-        const std::string target =
-            r.faultAddress ? FormatReportAddress(r.faultAddress) : "00000000";
-        return "Access violation at address " + at + ". " + (r.write ? "Write" : "Read") +
-               " of address " + target;
+    std::string message = FaultMessageOf(type, r.instruction, r.faultAddress, r.write);
+    if (message.empty()) {
+        message = r.signal == SIGABRT ? "The program was aborted" : r.message;
     }
-    if (type == "EStackOverflow") {
-        return "Stack overflow";
-    }
-    if (type == "EBusError") {
-        return "Bus error at address " + at;
-    }
-    if (type == "EIllegalInstruction") {
-        return "Illegal instruction at address " + at;
-    }
-    if (type == "EDivByZero") {
-        return "Division by zero";
-    }
-    if (type == "EIntOverflow") {
-        return "Integer overflow";
-    }
-    if (type == "EMathError") {
-        return "Floating-point error at address " + at;
-    }
-    if (r.signal == SIGABRT) {
-        return "The program was aborted";
-    }
-    return r.message;
+    return message;
 }
 
 std::string ReportDate(std::chrono::system_clock::time_point time) {

@@ -29,6 +29,7 @@
 
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
+#include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/stack_scan.hpp"
@@ -191,17 +192,6 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     ReportAndEnd();
 }
 
-std::string DemangleSymbol(const std::string& symbol) {
-    int status = 0;
-    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
-    if (status != 0 || !readable) {
-        return symbol;
-    }
-    std::string name = readable;
-    std::free(readable);
-    return name;
-}
-
 // The type and message of the exception being handled, or of std::terminate called without one.
 void RecordCurrentException() {
     gRecord.exception = true;
@@ -327,34 +317,13 @@ std::string FaultType(DWORD code) {
 }
 
 std::string FaultMessage(const FaultRecord& r, const std::string& type) {
-    const std::string at = FormatReportAddress(r.instruction);
-    if (type == "EAccessViolation") {
-        const std::string target =
-            r.faultAddress ? FormatReportAddress(r.faultAddress) : "00000000";
-        return "Access violation at address " + at + ". " + (r.write ? "Write" : "Read") +
-               " of address " + target;
+    std::string message = FaultMessageOf(type, r.instruction, r.faultAddress, r.write);
+    if (message.empty()) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(r.code));
+        message = "External exception " + std::string(code);
     }
-    if (type == "EStackOverflow") {
-        return "Stack overflow";
-    }
-    if (type == "EBusError") {
-        return "Bus error at address " + at;
-    }
-    if (type == "EIllegalInstruction") {
-        return "Illegal instruction at address " + at;
-    }
-    if (type == "EDivByZero") {
-        return "Division by zero";
-    }
-    if (type == "EIntOverflow") {
-        return "Integer overflow";
-    }
-    if (type == "EMathError") {
-        return "Floating-point error at address " + at;
-    }
-    char code[16];
-    std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(r.code));
-    return "External exception " + std::string(code);
+    return message;
 }
 
 class Reporter final : public FaultReportPlatform {

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace packmeter {
+
+// The readable form of a mangled C++ name; the name itself when it is not one.
+std::string DemangleSymbol(const std::string& symbol);
+
+// The report's message for a fault of the given type (the names the capture gives faults, such
+// as "EAccessViolation"); empty for a type that has no fixed message.
+std::string FaultMessageOf(const std::string& type, std::uintptr_t instruction,
+                           std::uintptr_t faultAddress, bool write);
+
+// The text of the exception being handled (call only inside a catch block), ended by a full
+// stop as the logger's messages are.
+std::string CurrentExceptionMessage();
+
+}  // namespace packmeter
