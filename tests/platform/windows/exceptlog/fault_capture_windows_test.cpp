@@ -24,7 +24,11 @@ struct ChildRun {
 
 // Runs the program with one argument, its output in a file; kills it after 60 s.
 ChildRun RunProgram(const fs::path& program, const std::string& argument) {
-    const fs::path outputFile = program.wstring() + L".out";
+    // One file per run: tests of this program may run at the same time in other processes.
+    static int runs = 0;
+    const fs::path outputFile = program.wstring() + L"." +
+                                std::to_wstring(::GetCurrentProcessId()) + L"." +
+                                std::to_wstring(++runs) + L".out";
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE output = ::CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -51,8 +55,12 @@ ChildRun RunProgram(const fs::path& program, const std::string& argument) {
     }
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
-    std::ifstream in(outputFile, std::ios::binary);
-    run.output.assign(std::istreambuf_iterator<char>(in), {});
+    {
+        std::ifstream in(outputFile, std::ios::binary);
+        run.output.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::error_code ignored;
+    fs::remove(outputFile, ignored);
     return run;
 }
 
