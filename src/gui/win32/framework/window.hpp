@@ -34,7 +34,8 @@ class Window {
     UniqueHwnd hwnd_;
 };
 
-// Keys reach a window that asked to see them before the control that has the focus.
+// Keys reach a window that asked to see them before the control that has the focus (WM_KEYDOWN,
+// and WM_SYSKEYDOWN for keys held with Alt).
 class KeyPreview {
   public:
     virtual ~KeyPreview() = default;
