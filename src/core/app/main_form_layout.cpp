@@ -103,6 +103,28 @@ std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxW
     return shortened(low);
 }
 
+std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth) {
+    const bool path = (!text.empty() && text.front() == kPathSeparator) ||
+                      (text.size() > 2 && text[1] == ':' && text[2] == kPathSeparator);
+    if (path || font.TextWidth(text) <= maxWidth) {
+        return ElideMiddle(text, font, maxWidth);
+    }
+    static constexpr std::string_view kEllipsis = "\u2026";
+    const std::vector<std::size_t> starts = CodePointStarts(text);
+    std::size_t low = 0;
+    std::size_t high = starts.size() - 1;
+    while (low < high) {
+        const std::size_t mid = (low + high + 1) / 2;
+        if (font.TextWidth(std::string(text.substr(0, starts[mid])) + std::string(kEllipsis)) <=
+            maxWidth) {
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return std::string(text.substr(0, starts[low])) + std::string(kEllipsis);
+}
+
 bool ClassicFaceDraws(std::string_view text) {
     // The characters of code page 1252 above 0x7F that are not Latin-1 ones.
     static constexpr char32_t kExtra[] = {0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,

@@ -266,8 +266,8 @@ void TMainForm::FitNameColumn() {
 
 void TMainForm::ShowStatus() {
     const int room = std::max(0, statusLine_->contentsRect().width() - 2);
-    const QString shown =
-        Text(ElideMiddle(statusText_.toStdString(), FontMeasure(statusLine_->fontMetrics()), room));
+    const QString shown = Text(
+        ShortenStatus(statusText_.toStdString(), FontMeasure(statusLine_->fontMetrics()), room));
     statusLine_->setText(shown);
     statusLine_->setToolTip(shown == statusText_ ? QString() : statusText_);
 }

@@ -105,6 +105,11 @@ TEST(ElideMiddle, LongTextKeepsItsBeginningAndItsEndAroundAnEllipsis) {
     for (const auto& c : cases) {
         EXPECT_EQ(ElideMiddle(c.text, font, c.width), c.shown) << c.text;
     }
+    // The status line shortens a path in the middle and a sentence at its end.
+    const std::string path = std::string(1, kPathSeparator) + "home" + kPathSeparator + "user";
+    EXPECT_EQ(ShortenStatus(path, font, 49), path.substr(0, 2) + ellipsis + path.substr(8));
+    EXPECT_EQ(ShortenStatus("btrfs - 12 entries", font, 70), "btrfs -" + ellipsis);
+    EXPECT_EQ(ShortenStatus("short", font, 70), "short");
 }
 
 }  // namespace

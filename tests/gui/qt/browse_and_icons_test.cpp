@@ -152,6 +152,17 @@ TEST(BrowseForFolderTest, RootsAtTheDesktopsPlaces) {
     EXPECT_EQ(dialog.RootPath(), "/");
 }
 
+TEST(SystemIconListTest, TheProgramsOwnIconInSeveralSizes) {
+    const QIcon icon = ApplicationIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int size : {16, 32}) {
+        const QImage picture = icon.pixmap(size, size).toImage();
+        EXPECT_EQ(picture.width(), size);
+        // Not blank: the picture has pixels of more than one colour.
+        EXPECT_NE(picture.pixelColor(0, 0), picture.pixelColor(size / 2, size / 2)) << size;
+    }
+}
+
 TEST(SystemIconListTest, OneSharedListWithDistinctIconsPerType) {
     auto list = SystemIconList::Shared();
     EXPECT_EQ(list, SystemIconList::Shared());

@@ -267,7 +267,7 @@ void TMainForm::ShowStatus() {
         }
         HDC dc_;
     } measure(dc);
-    const std::string shown = ElideMiddle(statusText_, measure, room);
+    const std::string shown = ShortenStatus(statusText_, measure, room);
     ::SelectObject(dc, old);
     ::ReleaseDC(statusBar_, dc);
     SetWindowTextUtf8(statusBar_, shown);
