@@ -177,7 +177,7 @@ std::string TMainFormLogic::FinishedLine(const std::string& what) const {
 }
 
 bool TMainFormLogic::Scanning() const {
-    return active_ && !active_->Terminated() && doneNotice_.empty();
+    return active_ && !active_->Terminated() && doneNotice_.empty() && folderError_.empty();
 }
 
 void TMainFormLogic::StopScan() {

@@ -475,6 +475,10 @@ TEST_F(MainFormLogicTest, FolderThatCannotBeScannedSaysWhyInsteadOfLookingEmpty)
     EXPECT_EQ(view.notice, "Cannot read " + P("/b/") + ": permission denied");
     EXPECT_TRUE(view.rows.empty());
     EXPECT_TRUE(view.messages.empty());
+    // Nothing runs, so Escape has nothing to stop.
+    EXPECT_FALSE(logic.Scanning());
+    logic.KeyCommand(DesktopKey::kStop);
+    EXPECT_EQ(view.notice, "Cannot read " + P("/b/") + ": permission denied");
     // A folder that can be read again shows its totals again.
     fs->Root().Child("b")->unreadable = false;
     logic.RefreshActionExecute();
