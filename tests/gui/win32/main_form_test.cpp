@@ -57,7 +57,16 @@ class MainWindowTest : public ::testing::Test {
         services.icons = MakeShellIconSource();
         services.launcher = launcher;
         services.isFolder = IsFolder;
-        services.pathProblem = fs ? nullptr : PathProblem;
+        services.pathProblem = PathProblem;
+        // The fake file system's folders are its own, not the disk's.
+        if (const auto fake = std::dynamic_pointer_cast<packmeter::testing::FakeFileSystem>(
+                services.fileSystem)) {
+            services.isFolder = [fake](const std::string& path) {
+                const packmeter::testing::FakeNode* node = fake->Find(path);
+                return node && node->kind == packmeter::testing::FakeNode::Kind::kFolder;
+            };
+            services.pathProblem = nullptr;
+        }
         return services;
     }
 
