@@ -2,6 +2,7 @@
 
 #include "core/app/row_hint.hpp"
 
+#include <cmath>
 #include <cstdint>
 
 namespace packmeter {
@@ -87,6 +88,55 @@ RowColour RowTextColour(const EntryKeys& keys) {
             break;
     }
     return RowColour::kWindowText;
+}
+
+namespace {
+
+double Luminance(Rgb c) {
+    const auto channel = [](int value) {
+        const double v = value / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red) + 0.7152 * channel(c.green) + 0.0722 * channel(c.blue);
+}
+
+Rgb Mix(Rgb c, Rgb with, double part) {
+    const auto mix = [&](int a, int b) { return int(std::lround(a + (b - a) * part)); };
+    return {mix(c.red, with.red), mix(c.green, with.green), mix(c.blue, with.blue)};
+}
+
+Rgb Readable(Rgb colour, Rgb base, double contrast) {
+    if (ContrastRatio(colour, base) >= contrast) {
+        return colour;
+    }
+    // Away from the background: towards white on a dark one, towards black on a light one.
+    const Rgb target = Luminance(base) < 0.18 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+    for (int step = 1; step <= 100; ++step) {
+        const Rgb mixed = Mix(colour, target, step / 100.0);
+        if (ContrastRatio(mixed, base) >= contrast) {
+            return mixed;
+        }
+    }
+    return target;
+}
+
+}  // namespace
+
+double ContrastRatio(Rgb a, Rgb b) {
+    const double x = Luminance(a) + 0.05;
+    const double y = Luminance(b) + 0.05;
+    return x > y ? x / y : y / x;
+}
+
+std::optional<Rgb> RowRgb(RowColour colour, Rgb base) {
+    switch (colour) {
+        case RowColour::kNavy:
+            return Readable(kNavy, base, Luminance(base) < 0.18 ? kPartlyContrast : kTextContrast);
+        case RowColour::kBlue:
+            return Readable(kBlue, base, kTextContrast);
+        default:
+            return std::nullopt;
+    }
 }
 
 }  // namespace packmeter

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "core/app/list_columns.hpp"
@@ -33,5 +34,20 @@ struct Rgb {
 };
 inline constexpr Rgb kNavy{0, 0, 128};
 inline constexpr Rgb kBlue{0, 0, 255};
+
+// The contrast of two colours as the WCAG defines it, from 1 (equal) to 21 (black on white).
+double ContrastRatio(Rgb a, Rgb b);
+
+// The least contrast of readable text (the WCAG minimum), and the higher one that partly
+// compressed rows keep on a dark background, so that they stay apart from compressed ones as
+// navy and blue do on a light one.
+inline constexpr double kTextContrast = 4.5;
+inline constexpr double kPartlyContrast = 7.0;
+
+// The colour of a navy or blue row on a list whose background is `base`: navy and blue
+// themselves where they are readable on it (light backgrounds); otherwise lighter shades of the
+// same hue, mixed with white until they reach their contrast. Nothing for the rows that take
+// the list's own text colours.
+std::optional<Rgb> RowRgb(RowColour colour, Rgb base);
 
 }  // namespace packmeter

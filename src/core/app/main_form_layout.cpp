@@ -1,6 +1,8 @@
 #include "core/app/main_form_layout.hpp"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 namespace packmeter {
 
@@ -21,12 +23,126 @@ std::array<int, kHeaderLabelCount> HeaderLabelLefts(
     return lefts;
 }
 
+double FontFactor(double fontPoints) {
+    return std::max(1.0, fontPoints / kFormFontPoints);
+}
+
 int ListColumnWidth(std::size_t column, const TextMeasure& font, int cellMargins,
-                    const Scale& scale) {
+                    const TextMeasure& header, int arrowSpace, const Scale& scale) {
     const ListColumnSetup& setup = kListColumns.at(column);
     const std::string_view longest = setup.longest;
-    const int least = scale(setup.width);
-    return longest.empty() ? least : std::max(least, font.TextWidth(longest) + cellMargins);
+    int width =
+        std::max(scale(setup.width), header.TextWidth(kColumnCaptions.at(column)) + arrowSpace);
+    if (!longest.empty()) {
+        width = std::max(width, font.TextWidth(longest) + cellMargins);
+    }
+    return width;
+}
+
+int NameColumnWidth(int available, int others, int least) {
+    return std::max(least, available - others);
+}
+
+namespace {
+
+// Where the code points of a UTF-8 text begin (invalid bytes count one each).
+std::vector<std::size_t> CodePointStarts(std::string_view text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < text.size();) {
+        starts.push_back(i);
+        const std::size_t length = Utf8SequenceLength(text.substr(i));
+        i += length == 0 ? 1 : length;
+    }
+    return starts;
+}
+
+// The code point of the well-formed sequence at the start of `text`.
+char32_t CodePoint(std::string_view text, std::size_t length) {
+    const auto byte = [&](std::size_t i) { return char32_t(static_cast<unsigned char>(text[i])); };
+    switch (length) {
+        case 1:
+            return byte(0);
+        case 2:
+            return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+        case 3:
+            return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+        default:
+            return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 |
+                   (byte(3) & 0x3F);
+    }
+}
+
+}  // namespace
+
+std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxWidth) {
+    if (font.TextWidth(text) <= maxWidth) {
+        return std::string(text);
+    }
+    static constexpr std::string_view kEllipsis = "\u2026";
+    const std::vector<std::size_t> starts = CodePointStarts(text);
+    const std::size_t count = starts.size();
+    const auto shortened = [&](std::size_t kept) {
+        // Keeps `kept` code points, the larger half at the end, where the folder's name is.
+        const std::size_t head = kept / 2;
+        const std::size_t tail = kept - head;
+        const std::size_t headEnd = head < count ? starts[head] : text.size();
+        const std::size_t tailBegin = tail == 0 ? text.size() : starts[count - tail];
+        return std::string(text.substr(0, headEnd)) + std::string(kEllipsis) +
+               std::string(text.substr(tailBegin));
+    };
+    std::size_t low = 0;
+    std::size_t high = count - 1;
+    while (low < high) {
+        const std::size_t mid = (low + high + 1) / 2;
+        if (font.TextWidth(shortened(mid)) <= maxWidth) {
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return shortened(low);
+}
+
+std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth) {
+    const bool path = (!text.empty() && text.front() == kPathSeparator) ||
+                      (text.size() > 2 && text[1] == ':' && text[2] == kPathSeparator);
+    if (path || font.TextWidth(text) <= maxWidth) {
+        return ElideMiddle(text, font, maxWidth);
+    }
+    static constexpr std::string_view kEllipsis = "\u2026";
+    const std::vector<std::size_t> starts = CodePointStarts(text);
+    std::size_t low = 0;
+    std::size_t high = starts.size() - 1;
+    while (low < high) {
+        const std::size_t mid = (low + high + 1) / 2;
+        if (font.TextWidth(std::string(text.substr(0, starts[mid])) + std::string(kEllipsis)) <=
+            maxWidth) {
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return std::string(text.substr(0, starts[low])) + std::string(kEllipsis);
+}
+
+bool ClassicFaceDraws(std::string_view text) {
+    // The characters of code page 1252 above 0x7F that are not Latin-1 ones.
+    static constexpr char32_t kExtra[] = {0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x017D, 0x2018,
+                                          0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC,
+                                          0x2122, 0x0161, 0x203A, 0x0153, 0x017E, 0x0178};
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceLength(text.substr(i));
+        if (length == 0) {
+            return false;
+        }
+        const char32_t c = CodePoint(text.substr(i), length);
+        if (c >= 0x100 && std::find(std::begin(kExtra), std::end(kExtra), c) == std::end(kExtra)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 }  // namespace packmeter

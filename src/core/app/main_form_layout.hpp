@@ -28,6 +28,13 @@ inline constexpr std::chrono::milliseconds kApplyInterval{40};
 
 inline constexpr const char* kApplicationTitle = "Packmeter";
 inline constexpr const char* kCalculatingText = "Calculating ...";
+inline constexpr const char* kNoFolderText =
+    "No folder chosen: choose one with Scan... in the File menu.";
+inline constexpr const char* kStoppedText = "Scan stopped: the totals are not known.";
+// What the row colours mean, for the Name column's tool tip and the status bar's.
+inline constexpr const char* kColourLegend =
+    "Plain text: not compressed. Navy: a folder with some compressed contents (partly "
+    "compressed). Blue: compressed. Grey: could not be read completely.";
 inline constexpr const char* kBrowseTitle =
     "Please select a folder for which the compression rate should be calculated.";
 
@@ -83,6 +90,10 @@ static_assert(HeaderLabelsInOrder());
 // Scales a length at 96 dots per inch to the window's screen.
 using Scale = std::function<int(int)>;
 
+// How much larger than the form's 8-point font the window's font is: the layout's positions
+// and sizes grow with it (never shrink), as they do with the screen's dots per inch.
+double FontFactor(double fontPoints);
+
 // Where each header label goes (left edges, in the order of kHeaderLabels) for the labels'
 // widths as drawn: at its own place, moved right only where a wider font would make it
 // overlap the label before it on the same line.
@@ -105,8 +116,27 @@ inline constexpr std::array<ListColumnSetup, kColumnCaptions.size()> kListColumn
 
 // The width of list column `column`: its least width scaled, or more where its longest text,
 // measured in the list's font, and `cellMargins` (the space a cell keeps beside its text)
-// would not fit.
+// would not fit, or where its caption with the sort arrow (`arrowSpace`: the arrow, the gap
+// before it and the header's margins) would not fit in `header`'s font.
 int ListColumnWidth(std::size_t column, const TextMeasure& font, int cellMargins,
-                    const Scale& scale);
+                    const TextMeasure& header, int arrowSpace, const Scale& scale);
+
+// The Name column's width when the list is `available` pixels wide inside and the other
+// columns are `others` wide together: the width the window gains goes to the names.
+int NameColumnWidth(int available, int others, int least);
+
+// The text unchanged when it fits in `maxWidth`; otherwise its beginning and its end with "…"
+// between, as much of both as fits (so a path keeps its drive or root and its last folder).
+std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxWidth);
+
+// The status line's text for `maxWidth`: a path (the folder being walked) shortened in the
+// middle, which keeps its root and its last folder; a sentence shortened at its end, so that it
+// reads from its beginning. The window shows the whole text in a tool tip.
+std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth);
+
+// Whether the window's classic 8-point face draws every character of the UTF-8 text: it has
+// the Western European characters only (code page 1252), and other scripts need the system's
+// message font, which links in faces for them.
+bool ClassicFaceDraws(std::string_view text);
 
 }  // namespace packmeter

@@ -10,6 +10,65 @@
 
 namespace packmeter {
 
+namespace {
+
+// A whole number with the locale's thousands separator: 1,234.
+std::string Grouped(std::size_t value, const NumberFormat& format) {
+    std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += format.thousands;
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+// Seconds with one decimal: "0.4 s".
+std::string Seconds(std::chrono::steady_clock::duration taken, const NumberFormat& format) {
+    const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(taken).count() / 100;
+    return Grouped(std::size_t(tenths / 10), format) + format.decimal +
+           std::to_string(tenths % 10) + " s";
+}
+
+ScanTotals CalculatingTotals() {
+    ScanTotals totals;
+    totals.sizeText = kCalculatingText;
+    totals.onDiskText = kCalculatingText;
+    return totals;
+}
+
+}  // namespace
+
+std::string ParentFolder(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    const std::size_t cut = path.find_last_of(kPathSeparator);
+    if (cut == std::string::npos) {
+        return {};
+    }
+    // The separator stays only where it is the root's ("/", "C:\").
+    const bool root = cut == 0 || (cut == 2 && path[1] == ':');
+    std::string parent = path.substr(0, root ? cut + 1 : cut);
+    return parent.size() < path.size() ? parent : std::string();
+}
+
+std::string RowsText(const std::vector<const ListItem*>& items) {
+    std::string text;
+    for (const ListItem* item : items) {
+        text += item->caption;
+        for (const std::string& sub : item->subItems) {
+            text += '\t';
+            text += sub;
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
 TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)
     : view_(view), services_(std::move(services)) {}
 
@@ -25,10 +84,18 @@ void TMainFormLogic::FormShow(const std::vector<std::string>& args) {
     }
     if (!args.empty()) {
         ScanFolder(args.front());
+        if (!folderError_.empty()) {
+            view_.ShowMessage(folderError_);
+        }
     } else {
         ScanActionExecute();
     }
     view_.SetSortColumn(-1);
+    if (!active_ && folderError_.empty()) {
+        // Not "Calculating ..." for ever: say that nothing was chosen, and how to choose.
+        view_.SetHeaderNotice(kNoFolderText);
+        view_.SetStatusText(kNoFolderText);
+    }
 }
 
 void TMainFormLogic::ScanFolder(const std::string& path) {
@@ -41,10 +108,25 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
     if (active_ && !active_->Finished()) {
         active_->Terminate();
         stopped_.push_back(std::move(active_));
+        // Its end, with the normal cursor, is no longer heard of.
+        view_.SetBusyCursor(false);
     }
     ReapStoppedScans();
     doneNotice_.clear();
+    pendingNotice_.clear();
+    rowsShown_ = 0;
+    scanStart_ = Now();
     view_.ClearList();
+    folderError_ = FolderProblem(currentFolder_);
+    if (!folderError_.empty()) {
+        ShowVolumeInfo(currentFolder_);
+        view_.SetHeaderNotice(folderError_);
+        view_.SetStatusText(folderError_);
+        pendingNotice_.clear();
+        return;
+    }
+    view_.SetHeaderNotice({});
+    view_.SetTotals(CalculatingTotals());
     auto output = std::make_shared<ChannelOutput>(channel_);
     active_ = std::make_unique<TScan>(currentFolder_, output, services_.fileSystem, services_.icons,
                                       services_.numberFormat);
@@ -62,14 +144,108 @@ void TMainFormLogic::ShowVolumeInfo(const std::string& path) {
     view_.SetPathText(shownPath);
     view_.SetCaption(std::string(kApplicationTitle) + " - " + shownPath);
     const VolumeInfo volume = services_.fileSystem->GetVolumeInfo(path);
+    volumeLine_ = ToDisplayText(VolumeSummary(volume));
     view_.SetStatusText(ToDisplayText(VolumeLine(volume)));
     pendingNotice_ = ToDisplayText(volume.notice);
 }
 
+std::string TMainFormLogic::FolderProblem(const std::string& folder) const {
+    std::string reason;
+    if (services_.pathProblem) {
+        // Asked without the trailing separator, so that a file is found as the file it is.
+        std::string bare = folder;
+        if (bare.size() > 1 && bare.back() == kPathSeparator && bare[bare.size() - 2] != ':') {
+            bare.pop_back();
+        }
+        reason = services_.pathProblem(bare);
+    }
+    if (reason.empty() && services_.isFolder && !services_.isFolder(folder)) {
+        reason = "not a folder";
+    }
+    if (reason.empty() && !services_.fileSystem->OpenFolder(folder)) {
+        reason = "permission denied";
+    }
+    return reason.empty() ? std::string() : "Cannot read " + ToDisplayText(folder) + ": " + reason;
+}
+
+std::string TMainFormLogic::FinishedLine(const std::string& what) const {
+    std::string line = volumeLine_ + " \u2014 " + what +
+                       Grouped(rowsShown_, services_.numberFormat) +
+                       (rowsShown_ == 1 ? " entry" : " entries") + " in " +
+                       Seconds(Now() - scanStart_, services_.numberFormat);
+    return line;
+}
+
+bool TMainFormLogic::Scanning() const {
+    return active_ && !active_->Terminated() && doneNotice_.empty() && folderError_.empty();
+}
+
+void TMainFormLogic::StopScan() {
+    if (!Scanning()) {
+        return;
+    }
+    active_->Terminate();
+    view_.SetBusyCursor(false);
+    view_.SetHeaderNotice(kStoppedText);
+    doneNotice_ = FinishedLine("stopped after ");
+    view_.SetStatusText(doneNotice_);
+}
+
+void TMainFormLogic::CopySelectedRows() {
+    std::vector<const ListItem*> items = view_.ItemsInOrder(true);
+    if (items.empty()) {
+        items = view_.ItemsInOrder(false);
+    }
+    if (!items.empty()) {
+        view_.CopyToClipboard(RowsText(items));
+    }
+}
+
+void TMainFormLogic::OpenParentFolder() {
+    const std::string parent = ParentFolder(currentFolder_);
+    if (!parent.empty() && services_.launcher) {
+        services_.launcher->StartInstance(parent);
+    }
+}
+
+void TMainFormLogic::KeyCommand(DesktopKey key) {
+    switch (key) {
+        case DesktopKey::kOpen:
+            ListDblClick();
+            break;
+        case DesktopKey::kRefresh:
+            RefreshActionExecute();
+            break;
+        case DesktopKey::kCopy:
+            CopySelectedRows();
+            break;
+        case DesktopKey::kParent:
+            OpenParentFolder();
+            break;
+        case DesktopKey::kStop:
+            StopScan();
+            break;
+    }
+}
+
+void TMainFormLogic::DocumentNotOpened(const std::string& path, const std::string& reason) {
+    if (shutDown_) {
+        return;
+    }
+    const std::size_t slash = path.find_last_of(kPathSeparator);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    view_.SetStatusText("Cannot open " + ToDisplayText(name) + ": " +
+                        (reason.empty() ? "no application is set to open it" : reason));
+}
+
 void TMainFormLogic::ScanActionExecute() {
-    std::string folder;
+    // The picker opens at the folder shown.
+    std::string folder = currentFolder_;
     if (view_.BrowseForFolder(folder)) {
         ScanFolder(folder);
+        if (!folder.empty() && !folderError_.empty()) {
+            view_.ShowMessage(folderError_);
+        }
     }
 }
 
@@ -86,7 +262,10 @@ void TMainFormLogic::ListDblClick() {
     if (services_.isFolder && services_.isFolder(path)) {
         services_.launcher->StartInstance(path);
     } else {
-        services_.launcher->OpenDocument(path);
+        const std::string problem = services_.launcher->OpenDocument(path);
+        if (!problem.empty()) {
+            DocumentNotOpened(path, problem);
+        }
     }
 }
 
@@ -99,7 +278,7 @@ bool TMainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
 
 void TMainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
-    if (!active_) {
+    if (!active_ || !folderError_.empty()) {
         return;
     }
     if (!pendingNotice_.empty()) {
@@ -156,6 +335,7 @@ void TMainFormLogic::ApplyScanOutput() {
         }
         if (auto* row = std::get_if<EntryRow>(&event.what)) {
             rows.push_back(EntryItem(std::move(*row)));
+            ++rowsShown_;
             continue;
         }
         flushRows();
@@ -163,8 +343,12 @@ void TMainFormLogic::ApplyScanOutput() {
             view_.SetBusyCursor(*busy);
         } else if (const auto* totals = std::get_if<ScanTotals>(&event.what)) {
             view_.SetTotals(*totals);
-            doneNotice_ = UnreadableNotice(totals->unreadable);
-            if (!doneNotice_.empty() && pendingNotice_.empty()) {
+            doneNotice_ = FinishedLine({});
+            const std::string unreadable = UnreadableNotice(totals->unreadable);
+            if (!unreadable.empty()) {
+                doneNotice_ += " \u2014 " + unreadable;
+            }
+            if (pendingNotice_.empty()) {
                 view_.SetStatusText(doneNotice_);
             }
         }

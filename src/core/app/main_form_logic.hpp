@@ -24,6 +24,11 @@ class MainFormView {
     virtual void SetPathText(const std::string& text) = 0;
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void SetTotals(const ScanTotals& totals) = 0;
+    // A sentence shown where the totals stand, in their place (a folder that cannot be read, no
+    // folder chosen, a stopped scan); empty: the totals are shown again.
+    virtual void SetHeaderNotice(const std::string& text) = 0;
+    // A message box over the window that tells the user something went wrong.
+    virtual void ShowMessage(const std::string& text) = 0;
     // The busy cursor of a running scan, or the normal one.
     virtual void SetBusyCursor(bool busy) = 0;
     virtual void ClearList() = 0;
@@ -31,7 +36,11 @@ class MainFormView {
     virtual void SelectAllItems() = 0;
     // The first selected row in list order, or nullptr when no row is selected.
     virtual const ListItem* FirstSelectedItem() const = 0;
-    // Shows the folder picker; true, with the folder, when the user confirmed a choice.
+    // The rows in list order: the selected ones, or all when `selectedOnly` is false.
+    virtual std::vector<const ListItem*> ItemsInOrder(bool selectedOnly) const = 0;
+    virtual void CopyToClipboard(const std::string& text) = 0;
+    // Shows the folder picker, open at `folder` when it names one; true, with the folder, when
+    // the user confirmed a choice.
     virtual bool BrowseForFolder(std::string& folder) = 0;
     virtual void SetSortColumn(int column) = 0;
 };
@@ -42,8 +51,10 @@ class Launcher {
     virtual ~Launcher() = default;
     // A new, independent instance of this program that scans `folder`.
     virtual void StartInstance(const std::string& folder) = 0;
-    // The document in the application that the desktop associates with it.
-    virtual void OpenDocument(const std::string& path) = 0;
+    // The document in the application that the desktop associates with it. Returns why it
+    // cannot be opened when that is known at once ("no application is set to open it"); a
+    // launcher that learns it later calls TMainFormLogic::DocumentNotOpened.
+    virtual std::string OpenDocument(const std::string& path) = 0;
 };
 
 // What the platform provides to the window's logic.
@@ -53,6 +64,9 @@ struct MainFormServices {
     NumberFormat numberFormat;
     std::shared_ptr<Launcher> launcher;
     std::function<bool(const std::string&)> isFolder;
+    // Why a path cannot be reached ("no such file or folder"); empty when it exists. Unset:
+    // only isFolder and the file system are asked.
+    std::function<std::string(const std::string&)> pathProblem;
     // Makes a given path absolute; unset: paths are taken as given.
     std::function<std::string(const std::string&)> fullPath;
     std::function<bool()> enableBackupPrivilege;
@@ -61,6 +75,22 @@ struct MainFormServices {
     // Walking threads per scan; 0: the scan's own choice.
     unsigned walkThreads = 0;
 };
+
+// The desktop's keys that the window hands to its logic.
+enum class DesktopKey {
+    kOpen,     // Enter: opens the selected row as a double-click does
+    kRefresh,  // F5
+    kCopy,     // Ctrl+C: the selected rows, or all rows when none is selected
+    kParent,   // Backspace, Alt+Up: the parent folder in a new window
+    kStop,     // Escape: stops a running scan
+};
+
+// The folder above `folder` (which ends in a separator), without a trailing separator unless
+// it is a root ("/", "C:\"); empty when `folder` is a root.
+std::string ParentFolder(const std::string& folder);
+
+// The clipboard text of rows: their column texts separated by tabs, each line ended by CR LF.
+std::string RowsText(const std::vector<const ListItem*>& items);
 
 // What the main window decides: starting and replacing scans, the header and status texts,
 // applying what the scans hand over, the double-click, Ctrl+A and the status timer.
@@ -95,6 +125,17 @@ class TMainFormLogic {
     // consumed, which it never is.
     bool FormKeyDown(int key, bool ctrlHeld);
     void UpdateStatusTimerTimer();
+    void KeyCommand(DesktopKey key);
+    // Stops a running scan: its rows stay, the totals say that they are not known.
+    void StopScan();
+    // Copies the selected rows, or all rows when none is selected.
+    void CopySelectedRows();
+    // Opens the folder above the one shown in a new window.
+    void OpenParentFolder();
+    // A launcher found out later that `path` could not be opened, and why.
+    void DocumentNotOpened(const std::string& path, const std::string& reason);
+    // Whether a scan has been started and has not yet ended or been stopped.
+    bool Scanning() const;
     // The channel's wake has reached the UI thread. Batches are kept kApplyInterval apart:
     // applies the output now when the last batch is that old; otherwise returns how long the
     // window's one-shot timer has to wait before it calls ApplyScanOutput, or nothing when
@@ -107,6 +148,10 @@ class TMainFormLogic {
     void Shutdown();
 
   private:
+    // Why the folder cannot be scanned, as a sentence for the user; empty when it can.
+    std::string FolderProblem(const std::string& folder) const;
+    // The status line once the scan has ended (or was stopped after `what`).
+    std::string FinishedLine(const std::string& what) const;
     void ReapStoppedScans();
     std::chrono::steady_clock::time_point Now() const;
 
@@ -118,8 +163,15 @@ class TMainFormLogic {
     std::vector<std::unique_ptr<TScan>> stopped_;
     // A notice about the shown volume, shown at the first tick after its volume line.
     std::string pendingNotice_;
-    // Shown in the status line once the scan has ended: what it could not read.
+    // Shown in the status line once the scan has ended: the volume line, the entries and the
+    // time taken, and what it could not read.
     std::string doneNotice_;
+    // The shown folder's volume in short, the start of the line that ends a scan.
+    std::string volumeLine_;
+    // Why the folder shown could not be scanned; empty while it could.
+    std::string folderError_;
+    std::size_t rowsShown_ = 0;
+    std::chrono::steady_clock::time_point scanStart_{};
     std::chrono::steady_clock::time_point lastApply_{};
     bool applyTimerSet_ = false;
     bool shutDown_ = false;

@@ -10,4 +10,12 @@ std::string VolumeLine(const VolumeInfo& volume) {
            ")";
 }
 
+std::string VolumeSummary(const VolumeInfo& volume) {
+    const bool supports = volume.valid && volume.supportsCompression;
+    const std::string name =
+        volume.valid && !volume.fileSystem.empty() ? volume.fileSystem : "Unknown file system";
+    return name + (supports ? " (supports file based compression)"
+                            : " (doesn't support file based compression)");
+}
+
 }  // namespace packmeter

@@ -34,4 +34,9 @@ using ItemOrder = std::function<int(const ListItem& a, const ListItem& b)>;
 // pairs as numbers and others as text) yields some order but never reads outside the rows.
 std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const ItemOrder& order);
 
+// The positions of `items` in sorted order when the rows before `firstNew` are sorted already:
+// the rows from `firstNew` on are sorted and merged in, each going to its place.
+std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::size_t firstNew,
+                                     const ItemOrder& order);
+
 }  // namespace packmeter

@@ -122,6 +122,22 @@ void ListViewExLogic::Resort() {
     SortByProcedure(onCompare ? ListSortProc() : sortProc_, sortColumn_);
 }
 
+void ListViewExLogic::RowsAdded(std::size_t firstNew) {
+    if (sortOrder_ == soNone || sortColumn_ < 0 || sortColumn_ >= host_.ColumnCount()) {
+        return;
+    }
+    const int data = sortColumn_;
+    if (!onCompare && sortProc_) {
+        host_.MergeRows(firstNew, [&](const ListItem& a, const ListItem& b) {
+            return sortProc_(&a, &b, data);
+        });
+        return;
+    }
+    host_.MergeRows(firstNew, [&](const ListItem& a, const ListItem& b) {
+        return onCompare ? onCompare(a, b, data) : locale_.CompareText(a.caption, b.caption);
+    });
+}
+
 bool ListViewExLogic::SortByProcedure(const ListSortProc& proc, int data) {
     if (proc) {
         sortProc_ = proc;

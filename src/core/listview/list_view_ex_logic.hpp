@@ -28,6 +28,9 @@ class ListViewExHost {
     virtual void SetColumnWidth(int column, int width) = 0;
     // Reorders the rows by `order`; false when the control cannot sort now.
     virtual bool SortRows(const ItemOrder& order) = 0;
+    // Rows from `firstNew` on were just added to rows sorted by `order`: puts each in its place
+    // (see MergedOrder), keeping the selection and the focused row with their rows.
+    virtual void MergeRows(std::size_t /*firstNew*/, const ItemOrder& /*order*/) {}
     // The header item of `column` has to be drawn again: its mark changed.
     virtual void HeaderMarkChanged(int column) = 0;
     // The column-click event of the control, raised before the clicked column is sorted.
@@ -68,6 +71,9 @@ class ListViewExLogic {
     void ColumnClick(int column);
     // Sorts the rows now by the sort column.
     void Resort();
+    // Rows from `firstNew` on have just been added. While a column is marked as sorted, they
+    // go to their places in its order, so that the arrow always tells the order of the rows.
+    void RowsAdded(std::size_t firstNew);
     // Sorts with `proc` (which is kept for later sorts) or, without one, with the standard
     // comparison: the owner's comparison, else the captions as text.
     bool SortByProcedure(const ListSortProc& proc, int data);

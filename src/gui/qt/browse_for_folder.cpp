@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -11,6 +10,7 @@
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -142,6 +142,8 @@ bool TQelBrowseForFolder::Execute() {
     chooser->setFileMode(QFileDialog::Directory);
     chooser->setOption(QFileDialog::ShowDirsOnly, !options_.Has(bfBrowseIncludeFiles));
     chooser->setOption(QFileDialog::ReadOnly, !options_.Has(bfNewDialogStyle));
+    // Dot-folders too: the scan lists and measures them like any other.
+    chooser->setFilter(chooser->filter() | QDir::Hidden);
     const QString root = RootPath();
     QList<QUrl> places{QUrl::fromLocalFile(root)};
     for (const QString& place :
@@ -154,23 +156,19 @@ bool TQelBrowseForFolder::Execute() {
         }
     }
     chooser->setSidebarUrls(places);
-    chooser->setDirectory(root);
+    chooser->setDirectory(IsFolder(startFolder_) ? startFolder_ : root);
     // Only folders are chosen, so the type filter has nothing to offer.
     for (const char* name : {"fileTypeCombo", "fileTypeLabel"}) {
         if (auto* widget = chooser->findChild<QWidget*>(name)) {
             widget->hide();
         }
     }
-    if (!options_.Has(bfEditBox)) {
-        for (const char* name : {"fileNameEdit", "fileNameLabel"}) {
-            if (auto* widget = chooser->findChild<QWidget*>(name)) {
-                widget->hide();
-            }
-        }
-        // Without the edit line the buttons stand side by side below the folders.
-        if (auto* buttons = chooser->findChild<QDialogButtonBox*>("buttonBox")) {
-            buttons->setOrientation(Qt::Horizontal);
-        }
+    // The path field stays whatever the options: a folder can always be typed or pasted, full
+    // or relative to the folder shown, and typing goes there from the start.
+    auto* pathField = chooser->findChild<QLineEdit*>("fileNameEdit");
+    if (auto* label = chooser->findChild<QLabel*>("fileNameLabel");
+        label && !options_.Has(bfEditBox)) {
+        label->setText(QCoreApplication::translate("TQelBrowseForFolder", "Folder:"));
     }
     layout->addWidget(chooser);
     QObject::connect(chooser, &QDialog::accepted, &dialog, &QDialog::accept);
@@ -181,6 +179,10 @@ bool TQelBrowseForFolder::Execute() {
         dialog.setFixedSize(dialog.size());
     }
 
+    if (pathField) {
+        // Once the dialog is on screen: a hidden field cannot take the focus.
+        QTimer::singleShot(0, pathField, [pathField] { pathField->setFocus(); });
+    }
     if (onShow) {
         onShow();
     }

@@ -30,6 +30,10 @@ class TQelBrowseForFolder : public QObject {
     TQelShellFolder RootedAt() const { return rootedAt_; }
     void SetRootedAt(TQelShellFolder folder) { rootedAt_ = folder; }
 
+    // The folder the next run opens at, inside the root (the folder shown, for example); empty
+    // or missing: the root itself.
+    void SetStartFolder(const QString& folder) { startFolder_ = folder; }
+
     // Shows the chooser; true when the user confirmed a folder.
     bool Execute();
     // The folder confirmed in the last run, without a trailing separator (except "/"); empty
@@ -50,6 +54,7 @@ class TQelBrowseForFolder : public QObject {
     QString title_;
     TQelBrowseFlags options_{bfNewDialogStyle};
     QString rootFolder_;
+    QString startFolder_;
     TQelShellFolder rootedAt_ = SF_DESKTOP;
     std::string selected_;
 };

@@ -87,6 +87,7 @@ class ListModel final : public QAbstractTableModel {
     struct Column {
         QString caption;
         Qt::Alignment alignment;
+        QString hint;
     };
 
     explicit ListModel(TListViewEx& list) : QAbstractTableModel(&list), list_(list) {}
@@ -142,6 +143,9 @@ class ListModel final : public QAbstractTableModel {
         }
         if (role == Qt::TextAlignmentRole) {
             return QVariant::fromValue(Alignment(section));
+        }
+        if (role == Qt::ToolTipRole && !columns[std::size_t(section)].hint.isEmpty()) {
+            return columns[std::size_t(section)].hint;
         }
         return {};
     }
@@ -242,7 +246,7 @@ TListViewEx::~TListViewEx() {
 }
 
 void TListViewEx::AddColumn(const QString& caption, int width, Qt::Alignment alignment) {
-    model_->AddColumn({caption, alignment});
+    model_->AddColumn({caption, alignment, {}});
     setColumnWidth(ColumnCount() - 1, width);
 }
 
@@ -250,8 +254,16 @@ int TListViewEx::ColumnCount() const {
     return int(model_->columns.size());
 }
 
+void TListViewEx::SetColumnHint(int column, const QString& hint) {
+    if (column >= 0 && column < ColumnCount()) {
+        model_->columns[std::size_t(column)].hint = hint;
+    }
+}
+
 void TListViewEx::AddItems(std::vector<ListItem> items) {
+    const std::size_t first = model_->items.size();
     model_->Append(std::move(items));
+    logic_.RowsAdded(first);
 }
 
 void TListViewEx::Clear() {
@@ -354,6 +366,10 @@ void TListViewEx::SetColumnWidth(int column, int width) {
 bool TListViewEx::SortRows(const ItemOrder& order) {
     model_->Reorder(SortedOrder(model_->items, order));
     return true;
+}
+
+void TListViewEx::MergeRows(std::size_t firstNew, const ItemOrder& order) {
+    model_->Reorder(MergedOrder(model_->items, firstNew, order));
 }
 
 void TListViewEx::HeaderMarkChanged(int column) {

@@ -28,6 +28,8 @@ class TListViewEx : public QTreeView, public ReportList, private ListViewExHost 
     ~TListViewEx() override;
 
     void AddColumn(const QString& caption, int width, Qt::Alignment alignment = Qt::AlignLeft);
+    // The tool tip of a column's header.
+    void SetColumnHint(int column, const QString& hint);
     int ColumnCount() const override;
 
     void AddItems(std::vector<ListItem> items);
@@ -88,6 +90,7 @@ class TListViewEx : public QTreeView, public ReportList, private ListViewExHost 
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
     bool SortRows(const ItemOrder& order) override;
+    void MergeRows(std::size_t firstNew, const ItemOrder& order) override;
     void HeaderMarkChanged(int column) override;
     void ColumnClicked(int column) override;
     void HeaderClicked(int column);

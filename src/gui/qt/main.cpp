@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(packmeter::kApplicationTitle);
     // Ties the windows to the installed desktop entry, whose icon the desktop shows for them.
     QGuiApplication::setDesktopFileName(QStringLiteral("packmeter"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("packmeter")));
     packmeter::qt::UseDesktopIconTheme();
+    QApplication::setWindowIcon(packmeter::qt::ApplicationIcon());
     // The arguments as the system passed them (QApplication has taken out its own options), so
     // that a folder name reaches the scan byte for byte.
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -2,10 +2,15 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFontDatabase>
+#include <QClipboard>
+#include <QFile>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -14,6 +19,7 @@
 
 #include "core/app/list_order.hpp"
 #include "gui/qt/browse_for_folder.hpp"
+#include "gui/qt/desktop_services.hpp"
 #include "gui/qt/list_view_ex.hpp"
 #include "gui/qt/owned.hpp"
 #include "gui/qt/system_image_list.hpp"
@@ -43,10 +49,8 @@ class FontMeasure final : public TextMeasure {
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, QWidget* parent)
     : QMainWindow(parent), args_(std::move(args)) {
     setWindowTitle(kApplicationTitle);
-    // The desktop's own font for windows, at the size the layout was made for.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(kFormFontPoints);
-    setFont(font);
+    // The window keeps the application's font, which is the desktop's at the user's size; the
+    // layout grows with it (Scaled).
 
     systemImageList_ = MakeOwned<TQelSystemImageList>(this);
     services.icons = systemImageList_->Source();
@@ -72,9 +76,18 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     // A long folder path must not widen the window.
     statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(statusLine_, 1);
+    statusBar()->setToolTip(kColourLegend);
     statusBar()->setFixedHeight(
         std::max(Scaled(kStatusHeight), statusLine_->sizeHint().height() + 2));
 
+    if (const auto desktop = std::dynamic_pointer_cast<DesktopLauncher>(services.launcher)) {
+        desktop->onNotOpened = [window = QPointer<TMainForm>(this)](const std::string& path,
+                                                                    const std::string& reason) {
+            if (window && window->logic_) {
+                window->logic_->DocumentNotOpened(path, reason);
+            }
+        };
+    }
     logic_ =
         std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
     applyTimer_ = MakeOwned<QTimer>(this);
@@ -89,6 +102,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     connect(updateStatusTimer_, &QTimer::timeout, this, &TMainForm::UpdateStatusTimerTimer);
     updateStatusTimer_->start();
 
+    CreateShortcuts();
     // The window sees every key before the control that has the focus.
     qApp->installEventFilter(this);
     resize(Scaled(kClientWidth), Scaled(kClientHeight));
@@ -108,7 +122,28 @@ TMainForm::~TMainForm() {
 }
 
 int TMainForm::Scaled(int pixels) const {
-    return qt::Scaled(*this, pixels);
+    const double points =
+        font().pointSizeF() > 0 ? font().pointSizeF() : QFontInfo(font()).pointSizeF();
+    return qRound(pixels * logicalDpiX() / 96.0 * FontFactor(points));
+}
+
+void TMainForm::CreateShortcuts() {
+    const auto add = [this](const QKeySequence& keys, auto action) {
+        auto* shortcut = MakeOwned<QShortcut>(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    const auto key = [this](DesktopKey which) {
+        return [this, which] { logic_->KeyCommand(which); };
+    };
+    add(QKeySequence(Qt::Key_Return), key(DesktopKey::kOpen));
+    add(QKeySequence(Qt::Key_Enter), key(DesktopKey::kOpen));
+    add(QKeySequence(Qt::Key_F5), key(DesktopKey::kRefresh));
+    add(QKeySequence::Copy, key(DesktopKey::kCopy));
+    add(QKeySequence(Qt::Key_Backspace), key(DesktopKey::kParent));
+    add(QKeySequence(Qt::ALT | Qt::Key_Up), key(DesktopKey::kParent));
+    add(QKeySequence(Qt::Key_Escape), key(DesktopKey::kStop));
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
 }
 
 void TMainForm::CreateHeader(QWidget* parent) {
@@ -124,19 +159,41 @@ void TMainForm::CreateHeader(QWidget* parent) {
             labels_[i]->setFont(bold);
         }
     }
+    // The path can be selected and copied; shortened, it is shown whole in its tool tip.
+    PathLabel()->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    noticeLabel_ = MakeOwned<QLabel>(panel_);
+    noticeLabel_->setObjectName("NoticeLabel");
+    noticeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    noticeLabel_->hide();
     LayOutHeader();
 }
 
 void TMainForm::LayOutHeader() {
+    const auto scale = [this](int pixels) { return Scaled(pixels); };
+    const auto path = std::size_t(HeaderLabel::kPath);
     std::array<int, kHeaderLabelCount> widths{};
     for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
         labels_[i]->adjustSize();
         widths[i] = labels_[i]->width();
     }
-    const auto lefts = HeaderLabelLefts(widths, [this](int pixels) { return Scaled(pixels); });
+    // The path ends at the window's edge: longer, it is shortened in the middle.
+    const int pathRoom =
+        std::max(0, panel_->width() - HeaderLabelLefts(widths, scale)[path] - Scaled(8));
+    const std::string whole = pathText_.toStdString();
+    const QString shown =
+        Text(ElideMiddle(whole, FontMeasure(PathLabel()->fontMetrics()), pathRoom));
+    PathLabel()->setText(shown);
+    PathLabel()->setToolTip(shown == pathText_ ? QString() : pathText_);
+    PathLabel()->adjustSize();
+    widths[path] = PathLabel()->width();
+    const auto lefts = HeaderLabelLefts(widths, scale);
     for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
         labels_[i]->move(lefts[i], Scaled(kHeaderLabels[i].y));
     }
+    const HeaderLabelSetup& size = kHeaderLabels[std::size_t(HeaderLabel::kSizeTitle)];
+    noticeLabel_->move(Scaled(size.x), Scaled(size.y));
+    noticeLabel_->resize(std::max(0, panel_->width() - Scaled(size.x) - Scaled(8)),
+                         noticeLabel_->sizeHint().height());
 }
 
 void TMainForm::CreateList(QWidget* parent) {
@@ -157,17 +214,16 @@ void TMainForm::CreateList(QWidget* parent) {
         return ListCompare(a, b, column, list_->SortOrder());
     });
     list_->onCustomDrawItem = [list = list_](const ListItem& item) {
-        switch (RowTextColour(item.keys)) {
-            case RowColour::kNavy:
-                return QColor(kNavy.red, kNavy.green, kNavy.blue);
-            case RowColour::kBlue:
-                return QColor(kBlue.red, kBlue.green, kBlue.blue);
-            case RowColour::kGrayText:
-                return list->palette().color(QPalette::Disabled, QPalette::Text);
-            default:
-                return list->palette().color(QPalette::Text);
+        const RowColour colour = RowTextColour(item.keys);
+        const QColor base = list->palette().color(QPalette::Base);
+        if (const auto rgb = RowRgb(colour, {base.red(), base.green(), base.blue()})) {
+            return QColor(rgb->red, rgb->green, rgb->blue);
         }
+        return colour == RowColour::kGrayText
+                   ? list->palette().color(QPalette::Disabled, QPalette::Text)
+                   : list->palette().color(QPalette::Text);
     };
+    list_->SetColumnHint(kNameColumn, kColourLegend);
     list_->onDblClick = [this] { logic_->ListDblClick(); };
     list_->Loaded();
 }
@@ -177,11 +233,34 @@ void TMainForm::SizeColumns() {
     const int margin =
         list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1;
     const FontMeasure measure(list_->fontMetrics());
+    const FontMeasure header(list_->header()->fontMetrics());
+    // The header keeps its margins on either side and one before the arrow.
+    const int headerMargin = list_->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list_);
+    const int arrowSpace = 3 * headerMargin + qt::Scaled(*list_, 8) + 1;
     for (std::size_t i = 0; i < kListColumns.size(); ++i) {
         list_->setColumnWidth(int(i),
-                              ListColumnWidth(i, measure, 2 * margin + 1,
+                              ListColumnWidth(i, measure, 2 * margin + 1, header, arrowSpace,
                                               [this](int pixels) { return Scaled(pixels); }));
     }
+    nameLeast_ = list_->columnWidth(kNameColumn);
+    FitNameColumn();
+}
+
+void TMainForm::FitNameColumn() {
+    int others = 0;
+    for (int i = 1; i < int(kListColumns.size()); ++i) {
+        others += list_->columnWidth(i);
+    }
+    list_->setColumnWidth(kNameColumn,
+                          NameColumnWidth(list_->viewport()->width(), others, nameLeast_));
+}
+
+void TMainForm::ShowStatus() {
+    const int room = std::max(0, statusLine_->contentsRect().width() - 2);
+    const QString shown = Text(
+        ShortenStatus(statusText_.toStdString(), FontMeasure(statusLine_->fontMetrics()), room));
+    statusLine_->setText(shown);
+    statusLine_->setToolTip(shown == statusText_ ? QString() : statusText_);
 }
 
 void TMainForm::UpdateStatusTimerTimer() {
@@ -205,6 +284,15 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == panel_) {
+            LayOutHeader();
+        } else if (watched == list_->viewport()) {
+            FitNameColumn();
+        } else if (watched == statusLine_) {
+            ShowStatus();
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         // Only at the key's first stop: the focused control, or the window itself.
         QWidget* focus = QApplication::focusWidget();
@@ -223,12 +311,45 @@ void TMainForm::SetCaption(const std::string& text) {
 }
 
 void TMainForm::SetPathText(const std::string& text) {
-    PathLabel()->setText(Text(text));
+    pathText_ = Text(text);
     LayOutHeader();
 }
 
 void TMainForm::SetStatusText(const std::string& text) {
-    statusLine_->setText(Text(text));
+    statusText_ = Text(text);
+    ShowStatus();
+}
+
+void TMainForm::SetHeaderNotice(const std::string& text) {
+    const bool notice = !text.empty();
+    noticeLabel_->setText(Text(text));
+    noticeLabel_->setVisible(notice);
+    for (std::size_t i = std::size_t(HeaderLabel::kSizeTitle); i < kHeaderLabelCount; ++i) {
+        labels_[i]->setVisible(!notice);
+    }
+    LayOutHeader();
+}
+
+void TMainForm::ShowMessage(const std::string& text) {
+    // Window-modal but not blocking: the window goes on drawing behind it.
+    auto* box = MakeOwned<QMessageBox>(QMessageBox::Warning, QString(kApplicationTitle), Text(text),
+                                       QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
+    std::vector<const ListItem*> items;
+    for (int row = 0; row < list_->ItemCount(); ++row) {
+        if (!selectedOnly || list_->selectionModel()->isRowSelected(row, {})) {
+            items.push_back(&list_->Item(row));
+        }
+    }
+    return items;
+}
+
+void TMainForm::CopyToClipboard(const std::string& text) {
+    QGuiApplication::clipboard()->setText(Text(text));
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
@@ -267,6 +388,7 @@ const ListItem* TMainForm::FirstSelectedItem() const {
 }
 
 bool TMainForm::BrowseForFolder(std::string& folder) {
+    browseForFolderDlg_->SetStartFolder(QFile::decodeName(QByteArray::fromStdString(folder)));
     if (!browseForFolderDlg_->Execute()) {
         return false;
     }

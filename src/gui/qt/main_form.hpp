@@ -38,6 +38,11 @@ class TMainForm : public QMainWindow, private MainFormView {
     QLabel* CompressedLabel() const { return Label(HeaderLabel::kCompressed); }
     QLabel* RatioLabel() const { return Label(HeaderLabel::kRatio); }
     QLabel* StatusLine() const { return statusLine_; }
+    // The whole texts of the status line and the path, which may be shown shortened.
+    const QString& StatusText() const { return statusText_; }
+    const QString& PathText() const { return pathText_; }
+    // Where the header says why there are no totals (an error, no folder, a stopped scan).
+    QLabel* NoticeLabel() const { return noticeLabel_; }
     QWidget* HeaderPanel() const { return panel_; }
     QTimer* UpdateStatusTimer() const { return updateStatusTimer_; }
     TQelBrowseForFolder* BrowseForFolderDlg() const { return browseForFolderDlg_; }
@@ -58,6 +63,10 @@ class TMainForm : public QMainWindow, private MainFormView {
 
     void UpdateStatusTimerTimer();
 
+    // The layout's lengths at 96 dpi and the form's 8-point font, on this screen and in the
+    // window's font.
+    int Scaled(int pixels) const;
+
   protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,6 +76,10 @@ class TMainForm : public QMainWindow, private MainFormView {
     void SetPathText(const std::string& text) override;
     void SetStatusText(const std::string& text) override;
     void SetTotals(const ScanTotals& totals) override;
+    void SetHeaderNotice(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;
+    std::vector<const ListItem*> ItemsInOrder(bool selectedOnly) const override;
+    void CopyToClipboard(const std::string& text) override;
     void SetBusyCursor(bool busy) override;
     void ClearList() override;
     void AddItems(std::vector<ListItem> items) override;
@@ -81,8 +94,10 @@ class TMainForm : public QMainWindow, private MainFormView {
     void CreateHeader(QWidget* parent);
     void CreateList(QWidget* parent);
     void LayOutHeader();
+    void CreateShortcuts();
     void SizeColumns();
-    int Scaled(int pixels) const;
+    void FitNameColumn();
+    void ShowStatus();
 
     std::vector<std::string> args_;
     std::unique_ptr<TMainFormLogic> logic_;
@@ -93,6 +108,10 @@ class TMainForm : public QMainWindow, private MainFormView {
     std::array<QLabel*, kHeaderLabelCount> labels_{};
     TListViewEx* list_ = nullptr;
     QLabel* statusLine_ = nullptr;
+    QLabel* noticeLabel_ = nullptr;
+    // The whole texts of the path and the status line, which are shown shortened when long.
+    QString pathText_;
+    QString statusText_;
     QTimer* updateStatusTimer_ = nullptr;
     QTimer* applyTimer_ = nullptr;
     QAction* scanAction_ = nullptr;
@@ -101,6 +120,7 @@ class TMainForm : public QMainWindow, private MainFormView {
     std::array<QAction*, kMenuCommandCount> actions_{};
     TListViewCopy listViewCopy1_;
     TListViewPrint listViewPrint_;
+    int nameLeast_ = 0;
     bool shown_ = false;
     bool busy_ = false;
 };

@@ -190,4 +190,8 @@ void UseDesktopIconTheme() {
     QIcon::setFallbackThemeName(kFallbackTheme);
 }
 
+QIcon ApplicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("packmeter"), QIcon(QStringLiteral(":/packmeter.ico")));
+}
+
 }  // namespace packmeter::qt

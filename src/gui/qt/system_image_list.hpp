@@ -96,4 +96,9 @@ class TQelSystemImageList : public QObject {
 // none and for every icon the desktop's theme lacks.
 void UseDesktopIconTheme();
 
+// The program's own icon for its windows: the installed one from the icon theme (every size the
+// theme has), else the pictures built into the program (16 and 32 pixels), so that task bars
+// and window switchers show it also when the program runs uninstalled.
+QIcon ApplicationIcon();
+
 }  // namespace packmeter::qt

@@ -123,6 +123,35 @@ TEST(RowTextColourTest, ByCompressionStateAndGreyedWhenIncomplete) {
     }
 }
 
+TEST(RowRgbTest, NavyAndBlueOnLightBackgroundsReadableShadesOfThemOnDarkOnes) {
+    const struct {
+        Rgb base;
+        bool light;
+    } bases[] = {
+        {{255, 255, 255}, true}, {{240, 240, 240}, true}, {{42, 42, 42}, false},
+        {{0, 0, 0}, false},      {{30, 30, 46}, false},   {{53, 53, 53}, false},
+    };
+    for (const auto& b : bases) {
+        const Rgb navy = *RowRgb(RowColour::kNavy, b.base);
+        const Rgb blue = *RowRgb(RowColour::kBlue, b.base);
+        EXPECT_GE(ContrastRatio(navy, b.base), b.light ? kTextContrast : kPartlyContrast);
+        EXPECT_GE(ContrastRatio(blue, b.base), kTextContrast);
+        if (b.light) {
+            EXPECT_EQ(navy.blue, kNavy.blue);
+            EXPECT_EQ(navy.red + navy.green + blue.red + blue.green, 0);
+            EXPECT_EQ(blue.blue, kBlue.blue);
+        } else {
+            // Lighter shades of the same hue: blue stays the strongest channel, and the two
+            // stay apart.
+            EXPECT_GT(navy.blue, navy.red);
+            EXPECT_GT(blue.blue, blue.red);
+            EXPECT_GT(ContrastRatio(navy, blue), 1.3);
+        }
+    }
+    EXPECT_FALSE(RowRgb(RowColour::kWindowText, {0, 0, 0}));
+    EXPECT_NEAR(ContrastRatio({0, 0, 0}, {255, 255, 255}), 21.0, 1e-9);
+}
+
 TEST(EntryItemTest, HintAndGreyingSayWhatARowStandsForAndWhatItLeavesOut) {
     const auto row = [](bool folder, std::int64_t size, EntryKind kind, std::int64_t unreadable) {
         EntryRow r = MakeEntryRow("x", -1, folder, false, size, size);

@@ -32,15 +32,84 @@ TEST(HeaderLabelLefts, OwnPlacesUnlessTheLabelBeforeWouldReachIntoThem) {
     }
 }
 
-TEST(ListColumnWidth, TheColumnsOwnWidthUnlessItsLongestTextNeedsMore) {
+TEST(ListColumnWidth, TheColumnsOwnWidthUnlessItsLongestTextOrItsSortedCaptionNeedsMore) {
     const FixedWidth font;
-    // "100 %" is 35 pixels wide: with 6 pixels of margins it needs 41 of the ratio's 40.
-    EXPECT_EQ(ListColumnWidth(3, font, 6, [](int pixels) { return pixels; }), 41);
-    EXPECT_EQ(ListColumnWidth(3, font, 6, Twice), 80);
-    // "9999 KB" (49) fits in 70; the name column has no text to fit.
-    EXPECT_EQ(ListColumnWidth(1, font, 6, [](int pixels) { return pixels; }), 70);
-    EXPECT_EQ(ListColumnWidth(2, font, 30, [](int pixels) { return pixels; }), 79);
-    EXPECT_EQ(ListColumnWidth(0, font, 600, [](int pixels) { return pixels; }), 170);
+    const auto same = [](int pixels) { return pixels; };
+    const struct {
+        std::size_t column;
+        int cellMargins;
+        int arrowSpace;
+        Scale scale;
+        int width;
+    } cases[] = {
+        // "100 %" is 35 pixels wide: with 6 pixels of margins it needs 41 of the ratio's 40.
+        {3, 6, 0, same, 41},
+        {3, 6, 0, Twice, 80},
+        // "9999 KB" (49) fits in 70; the name column has no text to fit.
+        {1, 6, 0, same, 70},
+        {2, 30, 0, same, 79},
+        {0, 600, 0, same, 170},
+        // The sorted caption keeps its whole text beside the arrow: "Compresed" is 63 wide,
+        // "Ratio" 35, "Size" 28.
+        {2, 6, 20, same, 83},
+        {3, 6, 20, same, 55},
+        {1, 6, 20, same, 70},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ListColumnWidth(c.column, font, c.cellMargins, font, c.arrowSpace, c.scale),
+                  c.width)
+            << c.column;
+    }
+}
+
+TEST(MainFormLayout, NameColumnFontFactorAndClassicFace) {
+    // The Name column takes what the window gains, never less than its own width.
+    EXPECT_EQ(NameColumnWidth(600, 180, 170), 420);
+    EXPECT_EQ(NameColumnWidth(300, 180, 170), 170);
+    // The layout grows with a larger desktop font and never shrinks.
+    EXPECT_DOUBLE_EQ(FontFactor(8), 1.0);
+    EXPECT_DOUBLE_EQ(FontFactor(14), 1.75);
+    EXPECT_DOUBLE_EQ(FontFactor(6), 1.0);
+    // The classic face draws Western European text only.
+    const struct {
+        const char* text;
+        bool draws;
+    } texts[] = {
+        {"C:\\Daten\\Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac 5",
+         true},                                               // ü ß €
+        {"\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1", false},  // Greek
+        {"\xd0\x9f\xd1\x80\xd0\xb8", false},                  // Cyrillic
+        {"\xe6\x96\x87\xe4\xbb\xb6", false},                  // CJK
+        {"\xf0\x9f\x93\x81", false},                          // emoji
+        {"bad\xff", false},
+    };
+    for (const auto& t : texts) {
+        EXPECT_EQ(ClassicFaceDraws(t.text), t.draws) << t.text;
+    }
+}
+
+TEST(ElideMiddle, LongTextKeepsItsBeginningAndItsEndAroundAnEllipsis) {
+    const FixedWidth font;
+    const std::string ellipsis = "\xe2\x80\xa6";  // 3 bytes: 21 pixels here
+    const struct {
+        std::string text;
+        int width;
+        std::string shown;
+    } cases[] = {
+        {"/short/path", 77, "/short/path"},
+        {"/home/user/projects/packmeter", 70, "/ho" + ellipsis + "eter"},
+        {"/a/\xce\xa9\xce\xa9\xce\xa9/b", 50, "/a" + ellipsis + "/b"},
+        {"abcdef", 0, ellipsis},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ElideMiddle(c.text, font, c.width), c.shown) << c.text;
+    }
+    // The status line shortens a path in the middle and a sentence at its end.
+    const std::string path = std::string(1, kPathSeparator) + "home" + kPathSeparator + "user";
+    EXPECT_EQ(ShortenStatus(path, font, 49), path.substr(0, 2) + ellipsis + path.substr(8));
+    EXPECT_EQ(ShortenStatus("btrfs - 12 entries", font, 70), "btrfs -" + ellipsis);
+    EXPECT_EQ(ShortenStatus("short", font, 70), "short");
 }
 
 }  // namespace

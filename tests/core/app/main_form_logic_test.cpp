@@ -26,6 +26,22 @@ class FakeView : public MainFormView {
     void SetTotals(const ScanTotals& t) override {
         totals = t.sizeText + "|" + t.onDiskText + "|" + t.ratioText;
     }
+    void SetHeaderNotice(const std::string& text) override { notice = text; }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    std::vector<const ListItem*> ItemsInOrder(bool selectedOnly) const override {
+        std::vector<const ListItem*> out;
+        if (selectedOnly) {
+            for (const std::size_t i : selected) {
+                out.push_back(&rows.at(i));
+            }
+        } else {
+            for (const auto& row : rows) {
+                out.push_back(&row);
+            }
+        }
+        return out;
+    }
+    void CopyToClipboard(const std::string& text) override { clipboard = text; }
     void SetBusyCursor(bool busy) override { busyLog.push_back(busy); }
     void ClearList() override {
         ++clears;
@@ -49,6 +65,7 @@ class FakeView : public MainFormView {
     }
     bool BrowseForFolder(std::string& folder) override {
         ++pickerRuns;
+        pickerStart = folder;
         if (!pickerAnswer) {
             return false;
         }
@@ -65,7 +82,8 @@ class FakeView : public MainFormView {
         return out;
     }
 
-    std::string caption, path, status, totals;
+    std::string caption, path, status, totals, notice, clipboard, pickerStart;
+    std::vector<std::string> messages;
     std::vector<bool> busyLog;
     std::vector<ListItem> rows;
     std::vector<std::size_t> selected;
@@ -79,7 +97,11 @@ class FakeView : public MainFormView {
 class RecordingLauncher : public Launcher {
   public:
     void StartInstance(const std::string& folder) override { log.push_back("instance " + folder); }
-    void OpenDocument(const std::string& path) override { log.push_back("open " + path); }
+    std::string OpenDocument(const std::string& path) override {
+        log.push_back("open " + path);
+        return answer;
+    }
+    std::string answer;
     std::vector<std::string> log;
 };
 
@@ -100,7 +122,34 @@ class MainFormLogicTest : public ::testing::Test {
             ++privilegeCalls;
             return false;
         };
+        services.pathProblem = [this](const std::string& path) {
+            return fs->Find(path) ? "" : "no such file or folder";
+        };
+        services.now = [this] { return clock; };
         services.walkThreads = 1;
+    }
+
+    // Stops the scan's walk when it reaches `path` for the `visit`th time, until Release.
+    void HoldAt(const std::string& path, int visit = 1) {
+        fs->onEntry = [this, path, visit, seen = 0](const std::string& entry) mutable {
+            if (entry == path && ++seen == visit) {
+                std::unique_lock guard(gateLock);
+                reached = true;
+                gateChanged.notify_all();
+                gateChanged.wait(guard, [&] { return released; });
+            }
+        };
+    }
+    void WaitUntilHeld() {
+        std::unique_lock guard(gateLock);
+        ASSERT_TRUE(gateChanged.wait_for(guard, std::chrono::seconds(5), [&] { return reached; }));
+    }
+    void Release() {
+        {
+            std::lock_guard guard(gateLock);
+            released = true;
+        }
+        gateChanged.notify_all();
     }
 
     using FakeNode = testing::FakeNode;
@@ -119,7 +168,15 @@ class MainFormLogicTest : public ::testing::Test {
     MainFormServices services;
     FakeView view;
     int privilegeCalls = 0;
+    std::chrono::steady_clock::time_point clock =
+        std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    std::mutex gateLock;
+    std::condition_variable gateChanged;
+    bool reached = false;
+    bool released = false;
 };
+
+const std::string kFinished = "fakefs (supports file based compression) \u2014 ";
 
 TEST_F(MainFormLogicTest, StartWithAFolderScansItShowsThePathAndTheVolumeLine) {
     TMainFormLogic logic(view, services);
@@ -131,7 +188,15 @@ TEST_F(MainFormLogicTest, StartWithAFolderScansItShowsThePathAndTheVolumeLine) {
     EXPECT_EQ(view.caption, "Packmeter - " + P("/a/"));
     EXPECT_EQ(view.path, P("/a/"));
     EXPECT_EQ(view.status, "File System: fakefs    (Supports file based compression)");
+    EXPECT_EQ(view.totals, "Calculating ...|Calculating ...|");
+    clock += std::chrono::milliseconds(1234);
     Finish(logic);
+    // Done: the volume again, with what was listed and how long it took.
+    EXPECT_EQ(view.status, kFinished + "3 entries in 1.2 s");
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, kFinished + "3 entries in 1.2 s");
+    EXPECT_EQ(view.notice, "");
+    EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub", "one.txt", "two.bin"}));
     EXPECT_EQ(view.rows[0].keys.StateIndex(), kStatePartly + kFolderFlag);
     EXPECT_EQ(view.rows[2].keys.StateIndex(), kStateCompressed);
@@ -147,6 +212,8 @@ TEST_F(MainFormLogicTest, StartWithoutArgumentsRunsThePickerAndCancelLeavesEvery
     EXPECT_EQ(logic.CurrentFolder(), "");
     EXPECT_EQ(view.clears, 0);
     EXPECT_EQ(view.caption, "");
+    // Not "Calculating ..." for ever: the header says that no folder was chosen.
+    EXPECT_EQ(view.notice, kNoFolderText);
     // Refresh before any scan does nothing either.
     logic.RefreshActionExecute();
     EXPECT_EQ(logic.ActiveScan(), nullptr);
@@ -157,17 +224,21 @@ TEST_F(MainFormLogicTest, EmptyFirstArgumentNeitherScansNorOpensThePicker) {
     logic.FormShow({"", P("/a")});
     EXPECT_EQ(view.pickerRuns, 0);
     EXPECT_EQ(logic.ActiveScan(), nullptr);
+    EXPECT_EQ(view.notice, kNoFolderText);
 }
 
 TEST_F(MainFormLogicTest, PickerChoiceIsScannedAndAnEmptyChoiceIsNot) {
     TMainFormLogic logic(view, services);
     view.pickerAnswer = P("/b");
     logic.ScanActionExecute();
+    EXPECT_EQ(view.pickerStart, "");
     EXPECT_EQ(logic.CurrentFolder(), P("/b/"));
     Finish(logic);
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
     view.pickerAnswer = "";
     logic.ScanActionExecute();
+    // The picker opens at the folder shown.
+    EXPECT_EQ(view.pickerStart, P("/b/"));
     EXPECT_EQ(logic.CurrentFolder(), P("/b/"));
 }
 
@@ -215,13 +286,17 @@ TEST_F(MainFormLogicTest, FinishedScanIsReplacedWithoutWaiting) {
     TMainFormLogic logic(view, services);
     logic.ScanFolder(P("/b"));
     Finish(logic);
+    EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
     logic.RefreshActionExecute();
     EXPECT_EQ(view.clears, 2);
+    // Never the totals of the scan before.
+    EXPECT_EQ(view.totals, "Calculating ...|Calculating ...|");
     Finish(logic);
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
+    EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
 }
 
-TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheWalkedFolder) {
+TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheFinishedLine) {
     fs->volume.notice = "Compressed sizes need root";
     TMainFormLogic logic(view, services);
     logic.UpdateStatusTimerTimer();
@@ -232,7 +307,7 @@ TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheWalkedFold
     logic.UpdateStatusTimerTimer();
     EXPECT_EQ(view.status, "Compressed sizes need root");
     logic.UpdateStatusTimerTimer();
-    EXPECT_EQ(view.status, P("/a/sub/"));
+    EXPECT_EQ(view.status, kFinished + "3 entries in 0.0 s");
 }
 
 TEST_F(MainFormLogicTest, StatusOfAVolumeThatCannotBeReadOrCompress) {
@@ -240,10 +315,11 @@ TEST_F(MainFormLogicTest, StatusOfAVolumeThatCannotBeReadOrCompress) {
     TMainFormLogic logic(view, services);
     logic.ScanFolder(P("/b"));
     EXPECT_EQ(view.status, "File System:     (Doesn't support file based compression!!)");
-    // Without sub-folders nothing is walked: the tick shows what the walk entered last.
     Finish(logic);
     logic.UpdateStatusTimerTimer();
-    EXPECT_EQ(view.status, "");
+    EXPECT_EQ(
+        view.status,
+        "Unknown file system (doesn't support file based compression) \u2014 1 entry in 0.0 s");
 }
 
 TEST_F(MainFormLogicTest, CtrlWithAnyModifiersAndAKeySelectsAllRows) {
@@ -291,7 +367,7 @@ TEST_F(MainFormLogicTest, AfterShutdownNothingReachesTheView) {
     logic.ApplyScanOutput();
     logic.ScanFolder(P("/b"));
     EXPECT_TRUE(view.rows.empty());
-    EXPECT_EQ(view.totals, "");
+    EXPECT_EQ(view.totals, "Calculating ...|Calculating ...|");
     EXPECT_EQ(logic.CurrentFolder(), P("/a/"));
 }
 
@@ -327,7 +403,8 @@ TEST_F(MainFormLogicTest, WhatTheScanCouldNotReadStaysInTheStatusLineAndTheRows)
     TMainFormLogic logic(view, services);
     logic.ScanFolder(P("/d"));
     Finish(logic);
-    const std::string notice = "1 entry could not be read; the sizes leave it out";
+    const std::string notice =
+        kFinished + "2 entries in 0.0 s \u2014 1 entry could not be read; the sizes leave it out";
     EXPECT_EQ(view.status, notice);
     logic.UpdateStatusTimerTimer();
     logic.UpdateStatusTimerTimer();
@@ -354,9 +431,126 @@ TEST_F(MainFormLogicTest, NamesAndPathsAreShownAsDisplayText) {
     EXPECT_EQ(view.caption, "Packmeter - " + P("/bad\xef\xbf\xbd/"));
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub\xef\xbf\xbd"}));
     EXPECT_EQ(view.rows[0].data, "sub\xfe");
-    // The status line shows undecodable bytes and control characters visibly.
+    // While it walks, the status line shows undecodable bytes and control characters visibly.
+    HoldAt(P("/bad\xff/sub\xfe/f\xfd"));
+    logic.RefreshActionExecute();
+    WaitUntilHeld();
     logic.UpdateStatusTimerTimer();
     EXPECT_EQ(view.status, P("/bad\\xff/sub\\xfe/"));
+    Release();
+}
+
+TEST_F(MainFormLogicTest, FolderThatCannotBeScannedSaysWhyInsteadOfLookingEmpty) {
+    fs->Root().Folder("locked").unreadable = true;
+    const struct {
+        std::string path;
+        bool fromCommandLine;
+        std::string error;
+    } cases[] = {
+        {P("/nope"), true, "Cannot read " + P("/nope/") + ": no such file or folder"},
+        {P("/locked"), false, "Cannot read " + P("/locked/") + ": permission denied"},
+        {P("/a/one.txt"), true, "Cannot read " + P("/a/one.txt/") + ": not a folder"},
+    };
+    for (const auto& c : cases) {
+        FakeView shown;
+        shown.pickerAnswer = c.path;
+        TMainFormLogic logic(shown, services);
+        logic.FormShow(c.fromCommandLine ? std::vector<std::string>{c.path}
+                                         : std::vector<std::string>{});
+        EXPECT_EQ(shown.notice, c.error);
+        EXPECT_EQ(shown.status, c.error);
+        EXPECT_EQ(shown.messages, std::vector<std::string>{c.error});
+        EXPECT_TRUE(shown.rows.empty());
+        EXPECT_EQ(shown.totals, "");
+        logic.UpdateStatusTimerTimer();
+        EXPECT_EQ(shown.status, c.error);
+    }
+    // Refreshing a folder that has gone away says so in the window, without a message box.
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/b"));
+    Finish(logic);
+    fs->Root().children.pop_back();  // "locked"
+    fs->Root().Child("b")->unreadable = true;
+    logic.RefreshActionExecute();
+    EXPECT_EQ(view.notice, "Cannot read " + P("/b/") + ": permission denied");
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_TRUE(view.messages.empty());
+    // Nothing runs, so Escape has nothing to stop.
+    EXPECT_FALSE(logic.Scanning());
+    logic.KeyCommand(DesktopKey::kStop);
+    EXPECT_EQ(view.notice, "Cannot read " + P("/b/") + ": permission denied");
+    // A folder that can be read again shows its totals again.
+    fs->Root().Child("b")->unreadable = false;
+    logic.RefreshActionExecute();
+    EXPECT_EQ(view.notice, "");
+    Finish(logic);
+    EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
+}
+
+TEST_F(MainFormLogicTest, EscapeStopsARunningScanAndTheWindowSaysSo) {
+    // In the file pass, the second listing of the folder.
+    HoldAt(P("/a/two.bin"), 2);
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/a"));
+    WaitUntilHeld();
+    logic.ApplyScanOutput();
+    EXPECT_TRUE(logic.Scanning());
+    clock += std::chrono::milliseconds(500);
+    logic.KeyCommand(DesktopKey::kStop);
+    EXPECT_FALSE(logic.Scanning());
+    EXPECT_TRUE(logic.ActiveScan()->Terminated());
+    EXPECT_EQ(view.busyLog.back(), false);
+    EXPECT_EQ(view.notice, kStoppedText);
+    const std::string stopped = kFinished + "stopped after 2 entries in 0.5 s";
+    EXPECT_EQ(view.status, stopped);
+    Release();
+    Finish(logic);
+    logic.UpdateStatusTimerTimer();
+    EXPECT_EQ(view.status, stopped);
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub", "one.txt"}));
+    EXPECT_EQ(view.totals, "Calculating ...|Calculating ...|");
+    // Escape with nothing running changes nothing.
+    logic.RefreshActionExecute();
+    Finish(logic);
+    logic.KeyCommand(DesktopKey::kStop);
+    EXPECT_EQ(view.notice, "");
+}
+
+TEST_F(MainFormLogicTest, DesktopKeysOpenRefreshCopyAndGoUp) {
+    TMainFormLogic logic(view, services);
+    logic.ScanFolder(P("/a"));
+    Finish(logic);
+    // Ctrl+C: every row when none is selected, else the selected ones.
+    logic.KeyCommand(DesktopKey::kCopy);
+    EXPECT_EQ(view.clipboard,
+              "sub\t8 KB\t5 KB\t38 %\r\none.txt\t2 KB\t2 KB\t0 %\r\ntwo.bin\t4 KB\t4 KB\t0 %\r\n");
+    view.selected = {2};
+    logic.KeyCommand(DesktopKey::kCopy);
+    EXPECT_EQ(view.clipboard, "two.bin\t4 KB\t4 KB\t0 %\r\n");
+    // Enter opens as a double-click does; Backspace opens the parent in a new window.
+    logic.KeyCommand(DesktopKey::kOpen);
+    logic.KeyCommand(DesktopKey::kParent);
+    EXPECT_EQ(launcher->log,
+              (std::vector<std::string>{"open " + P("/a/two.bin"), "instance " + P("/")}));
+    // A file that nothing opens says so.
+    launcher->answer = "no application is set to open it";
+    logic.KeyCommand(DesktopKey::kOpen);
+    EXPECT_EQ(view.status, "Cannot open two.bin: no application is set to open it");
+    logic.KeyCommand(DesktopKey::kRefresh);
+    EXPECT_EQ(view.clears, 2);
+    Finish(logic);
+    const struct {
+        std::string folder;
+        std::string parent;
+    } parents[] = {
+        {P("/a/b/"), P("/a")},
+        {P("/a/"), P("/")},
+        {P("/"), ""},
+        {"C:\\", ""},
+    };
+    for (const auto& p : parents) {
+        EXPECT_EQ(ParentFolder(p.folder), p.parent) << p.folder;
+    }
 }
 
 TEST(ScanChannelTest, WakesOncePerBatchAndNotAfterDetaching) {

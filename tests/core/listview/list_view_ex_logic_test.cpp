@@ -31,6 +31,18 @@ class FakeList : public ListViewExHost {
         rows = std::move(sorted);
         return true;
     }
+    void MergeRows(std::size_t firstNew, const ItemOrder& order) override {
+        std::vector<ListItem> merged;
+        for (const auto at : MergedOrder(rows, firstNew, order)) {
+            merged.push_back(rows[at]);
+        }
+        rows = std::move(merged);
+    }
+    void Add(std::vector<ListItem> added, ListViewExLogic& logic) {
+        const std::size_t first = rows.size();
+        rows.insert(rows.end(), added.begin(), added.end());
+        logic.RowsAdded(first);
+    }
     void HeaderMarkChanged(int column) override { redrawn.push_back(column); }
     void ColumnClicked(int column) override { clicked.push_back(column); }
 
@@ -87,6 +99,25 @@ TEST_F(ListViewLogicTest, ColumnClicksSortAscendingThenToggleAndRestartOnAnother
     EXPECT_EQ(list.Captions(), (Captions{"c", "b", "a"}));
     EXPECT_EQ(Marks(), (std::vector<TSortOption>{soNone, soAscending, soNone}));
     EXPECT_EQ(list.clicked, (std::vector<int>{0, 0, 1}));
+}
+
+TEST_F(ListViewLogicTest, RowsAddedUnderASortedColumnGoToTheirPlacesAndUnsortedOnesAtTheEnd) {
+    logic.SetAutoResort(false);
+    // No column sorted yet: rows stay in the order they come.
+    list.Add({Row("m"), Row("c")}, logic);
+    EXPECT_EQ(list.Captions(), (Captions{"m", "c"}));
+    logic.ColumnClick(0);
+    EXPECT_EQ(list.Captions(), (Captions{"c", "m"}));
+    // Each batch is merged in; equal rows keep the order they came in.
+    list.Add({Row("z"), Row("a"), Row("m"), Row("d")}, logic);
+    EXPECT_EQ(list.Captions(), (Captions{"a", "c", "d", "m", "m", "z"}));
+    logic.ColumnClick(0);
+    list.Add({Row("b"), Row("y")}, logic);
+    EXPECT_EQ(list.Captions(), (Captions{"z", "y", "m", "m", "d", "c", "b", "a"}));
+    // A sort column outside the columns sorts nothing.
+    logic.SetSortColumn(7);
+    list.Add({Row("q")}, logic);
+    EXPECT_EQ(list.Captions().back(), "q");
 }
 
 TEST_F(ListViewLogicTest, NewListHasNoMarkAndSettingTheColumnWithoutOrderNeitherSortsNorMarks) {

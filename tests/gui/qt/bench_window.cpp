@@ -60,7 +60,14 @@ int main(int argc, char** argv) {
     form.show();
     QTest::qWait(50);
 
-    for (int run = 1; run <= 2; ++run) {
+    // The third run with the list sorted by name: every batch of rows goes to its places.
+    for (int run = 1; run <= 3; ++run) {
+        if (run == 3) {
+            QElapsedTimer sortClock;
+            sortClock.start();
+            packmeter::qt::testing::ClickHeader(*form.List(), 0);
+            std::printf("sort by name: %lld ms\n", static_cast<long long>(sortClock.elapsed()));
+        }
         // The longest stretch the event loop spent without coming back to a 5 ms timer.
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
@@ -87,10 +94,6 @@ int main(int argc, char** argv) {
             run, form.List()->ItemCount(), static_cast<long long>(shown),
             static_cast<long long>(longestStall));
     }
-    QElapsedTimer sortClock;
-    sortClock.start();
-    packmeter::qt::testing::ClickHeader(*form.List(), 0);
-    std::printf("sort by name: %lld ms\n", static_cast<long long>(sortClock.elapsed()));
     std::printf("memory: %ld KiB resident before the window, %ld KiB with the rows, peak %ld KiB\n",
                 before, StatusKiB("VmRSS"), StatusKiB("VmHWM"));
     return 0;

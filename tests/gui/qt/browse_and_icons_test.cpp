@@ -93,7 +93,8 @@ TEST(BrowseForFolderTest, OptionsShapeTheChooser) {
         return seen;
     };
     const Seen plain = look({});
-    EXPECT_FALSE(plain.editShown);
+    // The path field is always there: a folder can be typed or pasted.
+    EXPECT_TRUE(plain.editShown);
     EXPECT_FALSE(plain.filesListed);
     EXPECT_FALSE(plain.newFolder);
     EXPECT_FALSE(plain.resizable);
@@ -103,6 +104,36 @@ TEST(BrowseForFolderTest, OptionsShapeTheChooser) {
     EXPECT_TRUE(all.filesListed);
     EXPECT_TRUE(all.newFolder);
     EXPECT_TRUE(all.resizable);
+}
+
+TEST(BrowseForFolderTest, OpensAtTheStartFolderWithHiddenFoldersAndTypingGoesToThePath) {
+    TempTree tree;
+    tree.Folder("shown/.hidden");
+    tree.Folder("shown/usr");
+    QWidget owner;
+    TQelBrowseForFolder dialog(&owner);
+    dialog.SetOptions({bfNewDialogStyle, bfFileSystemOnly});
+    dialog.SetStartFolder(tree.Q("shown"));
+    QString directory;
+    bool hidden = false;
+    OnModal type([&](QWidget* modal) {
+        auto* chooser = modal->findChild<QFileDialog*>();
+        directory = chooser->directory().absolutePath();
+        hidden = chooser->filter().testFlag(QDir::Hidden);
+        // What the user types lands in the path field, which takes a name in the folder shown.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return QApplication::focusWidget() ==
+                       chooser->findChild<QLineEdit*>("fileNameEdit");
+            },
+            2000));
+        QTest::keyClicks(QApplication::focusWidget(), "usr");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(directory, tree.Q("shown"));
+    EXPECT_TRUE(hidden);
+    EXPECT_EQ(dialog.SelectedFolder(), tree.Path() + "/shown/usr");
 }
 
 TEST(BrowseForFolderTest, RootsAtTheDesktopsPlaces) {
@@ -119,6 +150,17 @@ TEST(BrowseForFolderTest, RootsAtTheDesktopsPlaces) {
     // A missing folder given by path roots the chooser at the computer.
     dialog.SetRootedAtFileSystemFolder("/no/such/folder");
     EXPECT_EQ(dialog.RootPath(), "/");
+}
+
+TEST(SystemIconListTest, TheProgramsOwnIconInSeveralSizes) {
+    const QIcon icon = ApplicationIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int size : {16, 32}) {
+        const QImage picture = icon.pixmap(size, size).toImage();
+        EXPECT_EQ(picture.width(), size);
+        // Not blank: the picture has pixels of more than one colour.
+        EXPECT_NE(picture.pixelColor(0, 0), picture.pixelColor(size / 2, size / 2)) << size;
+    }
 }
 
 TEST(SystemIconListTest, OneSharedListWithDistinctIconsPerType) {

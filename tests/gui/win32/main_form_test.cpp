@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -56,6 +57,16 @@ class MainWindowTest : public ::testing::Test {
         services.icons = MakeShellIconSource();
         services.launcher = launcher;
         services.isFolder = IsFolder;
+        services.pathProblem = PathProblem;
+        // The fake file system's folders are its own, not the disk's.
+        if (const auto fake = std::dynamic_pointer_cast<packmeter::testing::FakeFileSystem>(
+                services.fileSystem)) {
+            services.isFolder = [fake](const std::string& path) {
+                const packmeter::testing::FakeNode* node = fake->Find(path);
+                return node && node->kind == packmeter::testing::FakeNode::Kind::kFolder;
+            };
+            services.pathProblem = nullptr;
+        }
         return services;
     }
 
@@ -112,6 +123,10 @@ TEST_F(MainWindowTest, LayoutTextsAndFontsBeforeAnyScan) {
     EXPECT_EQ(WindowText(form->SizeLabel()), "Calculating ...");
     EXPECT_EQ(WindowText(form->CompressedLabel()), "Calculating ...");
     EXPECT_EQ(WindowText(form->RatioLabel()), "");
+    // No folder: the header says so in place of the totals.
+    EXPECT_TRUE(::IsWindowVisible(form->NoticeLabel()));
+    EXPECT_FALSE(::IsWindowVisible(form->SizeLabel()));
+    EXPECT_EQ(WindowText(form->NoticeLabel()), kNoFolderText);
     // The list fills the space between the header and the status bar.
     RECT list{};
     ::GetWindowRect(form->List().Hwnd(), &list);
@@ -138,9 +153,15 @@ TEST_F(MainWindowTest, LayoutTextsAndFontsBeforeAnyScan) {
         EXPECT_EQ(win::ToUtf8(text), captions[i]);
         EXPECT_GE(column.cx, ::MulDiv(widths[i], dpi, 96));
         EXPECT_GE(column.cx, ListView_GetStringWidth(form->List().Hwnd(), longest[i]) + 12);
-        if (i == 0) {
-            EXPECT_EQ(column.cx, ::MulDiv(widths[i], dpi, 96));
-        }
+        // A sorted caption keeps its whole text beside the arrow.
+        HDC dc = ::GetDC(form->List().Header());
+        const HGDIOBJ old = ::SelectObject(
+            dc, reinterpret_cast<HFONT>(::SendMessageW(form->List().Header(), WM_GETFONT, 0, 0)));
+        SIZE caption{};
+        ::GetTextExtentPoint32W(dc, text, int(wcslen(text)), &caption);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(form->List().Header(), dc);
+        EXPECT_GE(column.cx, caption.cx + ::MulDiv(8 + 18, dpi, 96)) << i;
         EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, formats[i]);
     }
     const DWORD ex = ListView_GetExtendedListViewStyle(form->List().Hwnd());
@@ -166,6 +187,25 @@ TEST_F(MainWindowTest, LayoutTextsAndFontsBeforeAnyScan) {
     // The list's small images are the shell's own list.
     EXPECT_EQ(ListView_GetImageList(form->List().Hwnd(), LVSIL_SMALL),
               form->SystemImageList().Handle());
+    // The Name column takes the list's whole width, and a wider window widens it alone.
+    RECT inside{};
+    ::GetClientRect(form->List().Hwnd(), &inside);
+    const auto columnsWidth = [&] {
+        int sum = 0;
+        for (int i = 0; i < 4; ++i) {
+            sum += ListView_GetColumnWidth(form->List().Hwnd(), i);
+        }
+        return sum;
+    };
+    EXPECT_EQ(columnsWidth(), inside.right);
+    const int size = ListView_GetColumnWidth(form->List().Hwnd(), 1);
+    RECT outer{};
+    ::GetWindowRect(form->Hwnd(), &outer);
+    ::SetWindowPos(form->Hwnd(), nullptr, 0, 0, outer.right - outer.left + 150,
+                   outer.bottom - outer.top, SWP_NOMOVE | SWP_NOZORDER);
+    ::GetClientRect(form->List().Hwnd(), &inside);
+    EXPECT_EQ(columnsWidth(), inside.right);
+    EXPECT_EQ(ListView_GetColumnWidth(form->List().Hwnd(), 1), size);
     testing::ShotPause(form->Hwnd(), "empty");
     // The list's settings are not kept: closing the window writes nothing to the registry.
     form.reset();
@@ -185,7 +225,7 @@ TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
     EXPECT_FALSE(list.Item(2).keys.folder);
     EXPECT_EQ(::SendMessageW(list.Hwnd(), LVM_GETITEMCOUNT, 0, 0), 5);
     EXPECT_EQ(WindowText(form->Hwnd()), "Packmeter - " + tree.Path());
-    EXPECT_EQ(WindowText(form->PathLabel()), tree.Path());
+    EXPECT_EQ(form->PathText(), tree.Path());
     EXPECT_EQ(WindowText(form->RatioLabel()), "0 %");
     EXPECT_EQ(form->Logic().CurrentFolder(), tree.Path());
     // The control asks the rows for their texts.
@@ -194,12 +234,13 @@ TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
     EXPECT_EQ(win::ToUtf8(text), list.Item(2).caption);
     ListView_GetItemText(list.Hwnd(), 2, 3, text, 64);
     EXPECT_EQ(win::ToUtf8(text), list.Item(2).subItems.at(2));
-    // The volume line first, then at a tick the folder the walk entered last.
-    const std::string volume = WindowText(form->StatusBar());
-    EXPECT_EQ(volume.rfind("File System: ", 0), 0u) << volume;
-    EXPECT_NE(volume.find("    ("), std::string::npos);
+    // Once done, the volume with the entries and the time, which the timer leaves in place.
+    const std::string done = form->StatusText();
+    EXPECT_NE(done.find(" (doesn't support file based compression) \u2014 5 entries in "),
+              std::string::npos)
+        << done;
     ::SendMessageW(form->Hwnd(), WM_TIMER, kStatusTimer, 0);
-    EXPECT_NE(WindowText(form->StatusBar()), volume);
+    EXPECT_EQ(form->StatusText(), done);
     testing::ShotPause(form->Hwnd(), "scanned");
 }
 
@@ -251,6 +292,153 @@ TEST_F(MainWindowTest, HeaderClicksSortBothWaysWithTheArrowOnThatColumnOnly) {
     ColumnClick(*form, 1);
     ASSERT_NE(list.FirstSelectedItem(), nullptr);
     EXPECT_EQ(list.FirstSelectedItem()->caption, selected);
+    // After Refresh the new rows arrive in the order the arrow shows.
+    ColumnClick(*form, 0);
+    ColumnClick(*form, 0);
+    form->Logic().RefreshActionExecute();
+    ASSERT_TRUE(ScanShown(*form));
+    ASSERT_TRUE(WaitFor([&] { return list.ItemCount() == 5; }));
+    EXPECT_EQ(Captions(list),
+              (std::vector<std::string>{"empty dir", "docs", "zeta.txt", "Beta.png", "alpha.bin"}));
+    EXPECT_EQ(HeaderFormat(list, 0), UINT(HDF_BITMAP | HDF_BITMAP_ON_RIGHT));
+}
+
+// Answers the next message box of the program from another thread; what it said.
+class MessageBoxAnswer {
+  public:
+    MessageBoxAnswer()
+        : thread_([this] {
+              for (int i = 0; i < 1000 && !done_; ++i) {
+                  if (const HWND box = ::FindWindowW(L"#32770", L"Packmeter")) {
+                      wchar_t text[512] = {};
+                      ::GetDlgItemTextW(box, 0xFFFF, text, 512);
+                      said_ = win::ToUtf8(text);
+                      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+          }) {}
+    ~MessageBoxAnswer() {
+        done_ = true;
+        thread_.join();
+    }
+    std::string Said() {
+        done_ = true;
+        thread_.join();
+        thread_ = std::thread([] {});
+        return said_;
+    }
+
+  private:
+    std::atomic<bool> done_{false};
+    std::string said_;
+    std::thread thread_;
+};
+
+TEST_F(MainWindowTest, AFolderThatCannotBeReadIsNamedWithTheReason) {
+    const std::string missing = tree.Path() + "missing";
+    MessageBoxAnswer answer;
+    auto form = Open({missing}, Services());
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(form->NoticeLabel()); }));
+    const std::string error = "Cannot read " + missing + "\\: no such file or folder";
+    EXPECT_EQ(WindowText(form->NoticeLabel()), error);
+    EXPECT_FALSE(::IsWindowVisible(form->SizeLabel()));
+    EXPECT_EQ(form->StatusText(), error);
+    EXPECT_EQ(form->List().ItemCount(), 0);
+    EXPECT_EQ(answer.Said(), error);
+}
+
+TEST_F(MainWindowTest, DesktopKeysCopyOpenGoUpAndRefresh) {
+    auto form = Open({tree.Path()}, Services());
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = form->List();
+    ASSERT_TRUE(WaitFor([&] { return list.ItemCount() == 5; }));
+    ::SetForegroundWindow(form->Hwnd());
+    ::SetFocus(list.Hwnd());
+    const auto clipboard = [&] {
+        std::string text;
+        if (::OpenClipboard(form->Hwnd())) {
+            if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+                text = win::ToUtf8(static_cast<const wchar_t*>(::GlobalLock(data)));
+                ::GlobalUnlock(data);
+            }
+            ::CloseClipboard();
+        }
+        return text;
+    };
+    // Ctrl+C with no row selected copies them all.
+    testing::PressKeys({VK_CONTROL, 'C'});
+    ASSERT_TRUE(WaitFor([&] { return clipboard().find("zeta.txt\t") != std::string::npos; }, 3000));
+    int zeta = 0;
+    while (list.Item(zeta).caption != "zeta.txt") {
+        ++zeta;
+    }
+    ListView_SetItemState(list.Hwnd(), zeta, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    testing::PressKeys({VK_CONTROL, 'C'});
+    ASSERT_TRUE(WaitFor([&] { return clipboard().rfind("zeta.txt\t", 0) == 0; }, 3000));
+    EXPECT_EQ(clipboard(), "zeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
+                               list.Item(zeta).subItems[1] + "\t" + list.Item(zeta).subItems[2] +
+                               "\r\n");
+    // Enter opens the row; Backspace and Alt+Up the parent folder in a new window.
+    testing::PressKeys({VK_RETURN});
+    testing::PressKeys({VK_BACK});
+    testing::PressKeys({VK_MENU, VK_UP});
+    ASSERT_TRUE(WaitFor([&] { return launcher->log.size() == 3; }, 3000));
+    std::string parent = tree.Path().substr(0, tree.Path().size() - 1);
+    parent.resize(parent.rfind('\\'));
+    EXPECT_EQ(launcher->log,
+              (std::vector<std::string>{"open " + tree.Path() + "zeta.txt", "instance " + parent,
+                                        "instance " + parent}));
+    // F5 scans again.
+    const TScan* before = form->Logic().ActiveScan();
+    testing::PressKeys({VK_F5});
+    ASSERT_TRUE(WaitFor([&] { return form->Logic().ActiveScan() != before; }, 3000));
+    ASSERT_TRUE(ScanShown(*form));
+}
+
+// The pixels of `text` drawn in `font`, black on white.
+std::vector<COLORREF> Drawn(HFONT font, const std::wstring& text) {
+    const HDC screen = ::GetDC(nullptr);
+    const HDC dc = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 64, 32);
+    ::ReleaseDC(nullptr, screen);
+    const HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+    const HGDIOBJ oldFont = ::SelectObject(dc, font);
+    RECT all{0, 0, 64, 32};
+    ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::DrawTextW(dc, text.c_str(), int(text.size()), &all, DT_LEFT | DT_TOP | DT_NOPREFIX);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            pixels.push_back(::GetPixel(dc, x, y));
+        }
+    }
+    ::SelectObject(dc, oldFont);
+    ::SelectObject(dc, oldBitmap);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+    return pixels;
+}
+
+TEST_F(MainWindowTest, NamesInEveryScriptAreDrawnNotBoxed) {
+    const std::string greek = "\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1";
+    tree.File(greek + ".txt", 10);
+    auto form = Open({tree.Path()}, Services());
+    ASSERT_TRUE(ScanShown(*form));
+    ASSERT_TRUE(WaitFor([&] { return form->List().ItemCount() == 6; }));
+    // A name that the classic face cannot draw puts the list in the message font, where the
+    // Greek letters differ from the box of a character no face has.
+    const auto listFont =
+        reinterpret_cast<HFONT>(::SendMessageW(form->List().Hwnd(), WM_GETFONT, 0, 0));
+    EXPECT_EQ(listFont, form->MessageFont());
+    const auto box = Drawn(listFont, L"\uE000\uE000");
+    EXPECT_NE(Drawn(listFont, L"\u03A9\u03BC"), box);
+    EXPECT_NE(Drawn(listFont, L"\u0416\u0436"), box);
+    testing::ShotPause(form->Hwnd(), "greek");
 }
 
 TEST_F(MainWindowTest, RowColoursByCompressionStateThroughCustomDraw) {

@@ -34,7 +34,11 @@ class TempTree {
 class RecordingLauncher : public Launcher {
   public:
     void StartInstance(const std::string& folder) override { log.push_back("instance " + folder); }
-    void OpenDocument(const std::string& path) override { log.push_back("open " + path); }
+    std::string OpenDocument(const std::string& path) override {
+        log.push_back("open " + path);
+        return answer;
+    }
+    std::string answer;
     std::vector<std::string> log;
 };
 

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/app/list_order.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
@@ -89,9 +90,9 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     SetMainWindow(Hwnd());
     CreateMenuBar();
     CreateHeader();
-    statusBar_ =
-        ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0,
-                          0, Hwnd(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"",
+                                   WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0, 0, 0,
+                                   0, Hwnd(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font_.get()), FALSE);
     ::SendMessageW(statusBar_, SB_SETMINHEIGHT, WPARAM(Scaled(kStatusHeight)), 0);
     CreateList();
@@ -117,21 +118,33 @@ int TMainForm::Scaled(int pixels) const {
 }
 
 void TMainForm::CreateFonts() {
-    LOGFONTW face{};
-    if (FontInstalled(kFormFontName)) {
+    // The system's message font is a TrueType face that the system links other faces into, so
+    // it draws every script; the classic raster face draws Western European text only.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    LOGFONTW message = metrics.lfMessageFont;
+    messageFont_.reset(::CreateFontIndirectW(&message));
+    message.lfWeight = FW_BOLD;
+    boldMessageFont_.reset(::CreateFontIndirectW(&message));
+    LOGFONTW face = metrics.lfMessageFont;
+    classicFace_ = FontInstalled(kFormFontName);
+    if (classicFace_) {
+        face = LOGFONTW{};
         wcsncpy(face.lfFaceName, kFormFontName, LF_FACESIZE - 1);
         face.lfHeight = -::MulDiv(kFormFontPoints, dpi_, 72);
         face.lfCharSet = DEFAULT_CHARSET;
-    } else {
-        // The system's dialog font where the classic one is missing.
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof(metrics);
-        ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-        face = metrics.lfMessageFont;
     }
     font_.reset(::CreateFontIndirectW(&face));
     face.lfWeight = FW_BOLD;
     boldFont_.reset(::CreateFontIndirectW(&face));
+}
+
+HFONT TMainForm::FontFor(const std::string& text, bool bold) const {
+    if (!classicFace_ || ClassicFaceDraws(text)) {
+        return bold ? boldFont_.get() : font_.get();
+    }
+    return bold ? boldMessageFont_.get() : messageFont_.get();
 }
 
 HWND TMainForm::MakeLabel(const char* text, bool bold) {
@@ -146,6 +159,21 @@ void TMainForm::CreateHeader() {
     for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
         labels_[i] = MakeLabel(kHeaderLabels[i].text, kHeaderLabels[i].bold);
     }
+    noticeLabel_ = MakeLabel("", false);
+    ::ShowWindow(noticeLabel_, SW_HIDE);
+    // The whole path, while the label shows it shortened.
+    toolTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(),
+                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowLongPtrW(PathLabel(), GWL_STYLE,
+                        ::GetWindowLongPtrW(PathLabel(), GWL_STYLE) | SS_NOTIFY);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(PathLabel());
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void TMainForm::CreateList() {
@@ -167,16 +195,12 @@ void TMainForm::CreateList() {
         return ListCompare(a, b, column, list_.SortOrder());
     });
     list_.onCustomDrawItem = [](const ListItem& item) -> std::optional<COLORREF> {
-        switch (RowTextColour(item.keys)) {
-            case RowColour::kNavy:
-                return RGB(kNavy.red, kNavy.green, kNavy.blue);
-            case RowColour::kBlue:
-                return RGB(kBlue.red, kBlue.green, kBlue.blue);
-            case RowColour::kGrayText:
-                return ::GetSysColor(COLOR_GRAYTEXT);
-            default:
-                return ::GetSysColor(COLOR_WINDOWTEXT);
+        const RowColour colour = RowTextColour(item.keys);
+        const COLORREF base = ::GetSysColor(COLOR_WINDOW);
+        if (const auto rgb = RowRgb(colour, {GetRValue(base), GetGValue(base), GetBValue(base)})) {
+            return RGB(rgb->red, rgb->green, rgb->blue);
         }
+        return ::GetSysColor(colour == RowColour::kGrayText ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
     };
     list_.onDblClick = [this] { logic_->ListDblClick(); };
     list_.Loaded();
@@ -187,34 +211,110 @@ int TMainForm::HeaderHeight() const {
 }
 
 void TMainForm::SizeColumns() {
-    // The list view keeps about 6 pixels beside a cell's text on either side.
+    // The list view keeps about 6 pixels beside a cell's text on either side; the header as
+    // much beside its caption, and 6 more before a bitmap on the right.
     const WindowFontMeasure measure(list_.Hwnd());
+    const WindowFontMeasure header(list_.Header() ? list_.Header() : list_.Hwnd());
+    const int arrowSpace = Scaled(8) + Scaled(18) + 2;
     for (std::size_t i = 0; i < kListColumns.size(); ++i) {
-        ListView_SetColumnWidth(
-            list_.Hwnd(), int(i),
-            ListColumnWidth(i, measure, Scaled(12), [this](int pixels) { return Scaled(pixels); }));
+        ListView_SetColumnWidth(list_.Hwnd(), int(i),
+                                ListColumnWidth(i, measure, Scaled(12), header, arrowSpace,
+                                                [this](int pixels) { return Scaled(pixels); }));
+    }
+    nameLeast_ = ListView_GetColumnWidth(list_.Hwnd(), kNameColumn);
+}
+
+void TMainForm::FitNameColumn() {
+    RECT client{};
+    ::GetClientRect(list_.Hwnd(), &client);
+    int others = 0;
+    for (int i = 1; i < int(kListColumns.size()); ++i) {
+        others += ListView_GetColumnWidth(list_.Hwnd(), i);
+    }
+    const int width = NameColumnWidth(int(client.right), others, nameLeast_);
+    if (width != ListView_GetColumnWidth(list_.Hwnd(), kNameColumn)) {
+        ListView_SetColumnWidth(list_.Hwnd(), kNameColumn, width);
     }
 }
 
+void TMainForm::ShowStatus() {
+    RECT status{};
+    ::GetClientRect(statusBar_, &status);
+    // The size grip and the bar's borders take some of the width.
+    const int room = std::max(0, int(status.right) - Scaled(24));
+    const HFONT font = FontFor(statusText_, false);
+    ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font), FALSE);
+    const HDC dc = ::GetDC(statusBar_);
+    const HGDIOBJ old = ::SelectObject(dc, font);
+    struct DcMeasure final : TextMeasure {
+        explicit DcMeasure(HDC dc) : dc_(dc) {}
+        int TextWidth(std::string_view text) const override {
+            const std::wstring wide = win::ToWide(std::string(text));
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc_, wide.c_str(), int(wide.size()), &size);
+            return int(size.cx);
+        }
+        HDC dc_;
+    } measure(dc);
+    const std::string shown = ShortenStatus(statusText_, measure, room);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(statusBar_, dc);
+    SetWindowTextUtf8(statusBar_, shown);
+    ::SendMessageW(
+        statusBar_, SB_SETTIPTEXTW, 0,
+        reinterpret_cast<LPARAM>(win::ToWide(shown == statusText_ ? "" : statusText_).c_str()));
+}
+
 void TMainForm::LayOutHeader() {
+    const auto scale = [this](int pixels) { return Scaled(pixels); };
+    const auto path = std::size_t(HeaderLabel::kPath);
     std::array<SIZE, kHeaderLabelCount> sizes{};
     std::array<int, kHeaderLabelCount> widths{};
-    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
-        const HFONT font = kHeaderLabels[i].bold ? boldFont_.get() : font_.get();
-        sizes[i] = TextSize(labels_[i], font, win::ToWide(WindowText(labels_[i])));
+    const auto measure = [&](std::size_t i, const std::string& text) {
+        const HFONT font = FontFor(text, kHeaderLabels[i].bold);
+        ::SendMessageW(labels_[i], WM_SETFONT, WPARAM(font), FALSE);
+        sizes[i] = TextSize(labels_[i], font, win::ToWide(text));
         widths[i] = int(sizes[i].cx);
+    };
+    for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
+        measure(i, i == path ? std::string() : WindowText(labels_[i]));
     }
-    const auto lefts = HeaderLabelLefts(widths, [this](int pixels) { return Scaled(pixels); });
     RECT client{};
     ::GetClientRect(Hwnd(), &client);
+    // The path ends at the window's edge: longer, it is shortened in the middle.
+    const int room =
+        std::max(0, int(client.right) - HeaderLabelLefts(widths, scale)[path] - Scaled(8));
+    const HFONT pathFont = FontFor(pathText_, false);
+    struct LabelMeasure final : TextMeasure {
+        LabelMeasure(HWND label, HFONT font) : label_(label), font_(font) {}
+        int TextWidth(std::string_view text) const override {
+            return int(TextSize(label_, font_, win::ToWide(std::string(text))).cx);
+        }
+        HWND label_;
+        HFONT font_;
+    };
+    const std::string shown = ElideMiddle(pathText_, LabelMeasure(PathLabel(), pathFont), room);
+    SetWindowTextUtf8(PathLabel(), shown);
+    measure(path, shown);
+    const std::wstring tip = win::ToWide(shown == pathText_ ? std::string() : pathText_);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = Hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(PathLabel());
+    tool.lpszText = const_cast<wchar_t*>(tip.c_str());
+    ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    const auto lefts = HeaderLabelLefts(widths, scale);
     for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
-        const int x = lefts[i];
-        // The path may be longer than the window: it ends at the window's edge.
-        const int width = kHeaderLabels[i].label == HeaderLabel::kPath
-                              ? std::max(0, int(client.right) - x - Scaled(4))
-                              : widths[i] + 1;
-        ::MoveWindow(labels_[i], x, Scaled(kHeaderLabels[i].y), width, sizes[i].cy, TRUE);
+        ::MoveWindow(labels_[i], lefts[i], Scaled(kHeaderLabels[i].y), widths[i] + 1, sizes[i].cy,
+                     TRUE);
     }
+    const HeaderLabelSetup& size = kHeaderLabels[std::size_t(HeaderLabel::kSizeTitle)];
+    const std::string notice = WindowText(noticeLabel_);
+    const HFONT noticeFont = FontFor(notice, false);
+    ::SendMessageW(noticeLabel_, WM_SETFONT, WPARAM(noticeFont), FALSE);
+    ::MoveWindow(noticeLabel_, Scaled(size.x), Scaled(size.y),
+                 std::max(0, int(client.right) - Scaled(size.x) - Scaled(8)),
+                 int(TextSize(noticeLabel_, noticeFont, L"Ag").cy), TRUE);
 }
 
 void TMainForm::LayOut() {
@@ -227,7 +327,9 @@ void TMainForm::LayOut() {
     const int top = HeaderHeight();
     ::MoveWindow(list_.Hwnd(), 0, top, client.right,
                  std::max(0, int(client.bottom) - top - statusHeight), TRUE);
+    FitNameColumn();
     LayOutHeader();
+    ShowStatus();
 }
 
 void TMainForm::Show(int showCommand) {
@@ -349,8 +451,36 @@ void TMainForm::PreviewKeyDown(const MSG& message) {
         return;
     }
     const auto key = int(message.wParam);
+    const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
+    if (message.message == WM_SYSKEYDOWN) {
+        if (key == VK_UP) {
+            logic_->KeyCommand(DesktopKey::kParent);
+        }
+        return;
+    }
     const int letter = key >= 'A' && key <= 'Z' ? key : 0;
-    logic_->FormKeyDown(letter, ::GetKeyState(VK_CONTROL) < 0);
+    logic_->FormKeyDown(letter, ctrl);
+    switch (key) {
+        case VK_RETURN:
+            logic_->KeyCommand(DesktopKey::kOpen);
+            break;
+        case VK_F5:
+            logic_->KeyCommand(DesktopKey::kRefresh);
+            break;
+        case VK_BACK:
+            logic_->KeyCommand(DesktopKey::kParent);
+            break;
+        case VK_ESCAPE:
+            logic_->KeyCommand(DesktopKey::kStop);
+            break;
+        case 'C':
+            if (ctrl) {
+                logic_->KeyCommand(DesktopKey::kCopy);
+            }
+            break;
+        default:
+            break;
+    }
 }
 
 void TMainForm::SetCaption(const std::string& text) {
@@ -358,17 +488,69 @@ void TMainForm::SetCaption(const std::string& text) {
 }
 
 void TMainForm::SetPathText(const std::string& text) {
-    SetWindowTextUtf8(PathLabel(), text);
+    pathText_ = text;
     LayOutHeader();
 }
 
 void TMainForm::SetStatusText(const std::string& text) {
+    statusText_ = text;
     // While a menu shows its hints in the status line, the text waits for the menu to close.
-    if (menuHint_) {
-        statusBeforeMenu_ = win::ToWide(text);
+    if (!menuHint_) {
+        ShowStatus();
+    }
+}
+
+void TMainForm::SetHeaderNotice(const std::string& text) {
+    const bool notice = !text.empty();
+    SetWindowTextUtf8(noticeLabel_, text);
+    ::ShowWindow(noticeLabel_, notice ? SW_SHOW : SW_HIDE);
+    for (std::size_t i = std::size_t(HeaderLabel::kSizeTitle); i < kHeaderLabelCount; ++i) {
+        ::ShowWindow(labels_[i], notice ? SW_HIDE : SW_SHOW);
+    }
+    LayOutHeader();
+    ::InvalidateRect(Hwnd(), nullptr, TRUE);
+}
+
+void TMainForm::ShowMessage(const std::string& text) {
+    ::MessageBoxW(Hwnd(), win::ToWide(text).c_str(), win::ToWide(kApplicationTitle).c_str(),
+                  MB_OK | MB_ICONWARNING);
+}
+
+std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
+    std::vector<const ListItem*> items;
+    if (selectedOnly) {
+        for (const int row : list_.SelectedRows()) {
+            items.push_back(&list_.Item(row));
+        }
+    } else {
+        for (int row = 0; row < list_.ItemCount(); ++row) {
+            items.push_back(&list_.Item(row));
+        }
+    }
+    return items;
+}
+
+void TMainForm::CopyToClipboard(const std::string& text) {
+    // Unicode text: the system makes the other formats from it.
+    const std::wstring wide = win::ToWide(text);
+    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    if (!::OpenClipboard(Hwnd())) {
         return;
     }
-    SetWindowTextUtf8(statusBar_, text);
+    ::EmptyClipboard();
+    if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        if (void* data = ::GlobalLock(memory)) {
+            std::memcpy(data, wide.c_str(), bytes);
+            ::GlobalUnlock(memory);
+            // The clipboard owns the memory once it has taken it.
+            if (!::SetClipboardData(CF_UNICODETEXT, memory)) {
+                ::GlobalFree(memory);
+            }
+        } else {
+            ::GlobalFree(memory);
+        }
+    }
+    ::CloseClipboard();
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
@@ -394,6 +576,16 @@ void TMainForm::ClearList() {
 }
 
 void TMainForm::AddItems(std::vector<ListItem> items) {
+    if (classicFace_ && !listInMessageFont_) {
+        const bool other = std::any_of(items.begin(), items.end(), [](const ListItem& item) {
+            return !ClassicFaceDraws(item.caption);
+        });
+        if (other) {
+            // A name the classic face would draw as boxes: the whole list in the message font.
+            listInMessageFont_ = true;
+            list_.UseFont(messageFont_.get());
+        }
+    }
     list_.AddItems(std::move(items));
 }
 

@@ -50,9 +50,16 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     HWND CompressedLabel() const { return Label(HeaderLabel::kCompressed); }
     HWND RatioLabel() const { return Label(HeaderLabel::kRatio); }
     HWND StatusBar() const { return statusBar_; }
+    // Where the header says why there are no totals (an error, no folder, a stopped scan).
+    HWND NoticeLabel() const { return noticeLabel_; }
+    // The whole texts of the status line and the path, which may be shown shortened.
+    const std::string& StatusText() const { return statusText_; }
+    const std::string& PathText() const { return pathText_; }
     TQelBrowseForFolder& BrowseForFolderDlg() { return browseForFolderDlg_; }
     TQelSystemImageList& SystemImageList() { return systemImageList_; }
     HFONT FormFont() const { return font_.get(); }
+    // The system's message font, for the texts that the form's classic face cannot draw.
+    HFONT MessageFont() const { return messageFont_.get(); }
     // The height of the header above the list, in pixels.
     int HeaderHeight() const;
     TListViewCopy& ListViewCopy1() { return listViewCopy1_; }
@@ -73,6 +80,10 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void SetPathText(const std::string& text) override;
     void SetStatusText(const std::string& text) override;
     void SetTotals(const ScanTotals& totals) override;
+    void SetHeaderNotice(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;
+    std::vector<const ListItem*> ItemsInOrder(bool selectedOnly) const override;
+    void CopyToClipboard(const std::string& text) override;
     void SetBusyCursor(bool busy) override;
     void ClearList() override;
     void AddItems(std::vector<ListItem> items) override;
@@ -96,6 +107,10 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void LayOut();
     void LayOutHeader();
     void SizeColumns();
+    void FitNameColumn();
+    void ShowStatus();
+    // The form's font where its classic face draws `text`, else the message font.
+    HFONT FontFor(const std::string& text, bool bold) const;
     void ScheduleApply();
     int Scaled(int pixels) const;
     HWND MakeLabel(const char* text, bool bold);
@@ -105,18 +120,27 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     int dpi_ = 96;
     UniqueFont font_;
     UniqueFont boldFont_;
+    UniqueFont messageFont_;
+    UniqueFont boldMessageFont_;
+    // Whether font_ is the classic face, which draws Western European text only.
+    bool classicFace_ = false;
+    bool listInMessageFont_ = false;
     TQelSystemImageList systemImageList_;
     TQelBrowseForFolder browseForFolderDlg_;
     TListViewEx list_;
     // Child windows are destroyed with the main window. Indexed by HeaderLabel.
     std::array<HWND, kHeaderLabelCount> labels_{};
     HWND statusBar_ = nullptr;
+    HWND noticeLabel_ = nullptr;
+    HWND toolTip_ = nullptr;
+    std::string pathText_;
+    std::string statusText_;
+    int nameLeast_ = 0;
     bool shown_ = false;
     bool busy_ = false;
     TListViewCopy listViewCopy1_;
     TListViewPrint listViewPrint_;
-    // The status line's text from before a menu showed its hints there.
-    std::wstring statusBeforeMenu_;
+    // A menu shows its hints in the status line; status texts wait until it closes.
     bool menuHint_ = false;
 };
 

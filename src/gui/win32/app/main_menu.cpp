@@ -139,20 +139,15 @@ bool TMainForm::DrawMenuPicture(const DRAWITEMSTRUCT& item) const {
 
 void TMainForm::MenuSelect(UINT item, UINT flags, HMENU menu) {
     const bool closed = flags == 0xFFFF && menu == nullptr;
-    if (!menuHint_ && !closed) {
-        wchar_t text[1024] = {};
-        ::SendMessageW(statusBar_, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
-        statusBeforeMenu_ = text;
-        menuHint_ = true;
-    }
     if (closed) {
+        // The status text set meanwhile, or the one the menu covered, comes back.
         if (menuHint_) {
-            ::SendMessageW(statusBar_, SB_SETTEXTW, 0,
-                           reinterpret_cast<LPARAM>(statusBeforeMenu_.c_str()));
             menuHint_ = false;
+            ShowStatus();
         }
         return;
     }
+    menuHint_ = true;
     std::wstring hint;
     if (!(flags & (MF_POPUP | MF_SEPARATOR))) {
         if (const MenuCommandSetup* setup = CommandOfId(item)) {

@@ -26,15 +26,35 @@ std::wstring ProgramPath() {
 
 void ShellLauncher::StartInstance(const std::string& folder) {
     // Quoted, so that a folder with spaces reaches the new instance as one argument.
-    const std::wstring parameters = L"\"" + win::ToWide(folder) + L"\"";
+    // A backslash before the closing quote would escape it: a root ("C:\") gets a second one.
+    std::wstring parameters = L"\"" + win::ToWide(folder);
+    if (!folder.empty() && folder.back() == '\\') {
+        parameters += L'\\';
+    }
+    parameters += L"\"";
     ::ShellExecuteW(DialogOwnerWindow(), L"open", ProgramPath().c_str(), parameters.c_str(),
                     nullptr, SW_SHOW);
 }
 
-void ShellLauncher::OpenDocument(const std::string& path) {
+std::string ShellLauncher::OpenDocument(const std::string& path) {
     // The shell takes the document's path as it is: quotes would become part of the name.
-    ::ShellExecuteW(DialogOwnerWindow(), L"open", win::ToWide(path).c_str(), nullptr, nullptr,
-                    SW_SHOW);
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
+        DialogOwnerWindow(), L"open", win::ToWide(path).c_str(), nullptr, nullptr, SW_SHOW));
+    if (result > 32) {
+        return {};
+    }
+    switch (result) {
+        case SE_ERR_NOASSOC:
+        case SE_ERR_ASSOCINCOMPLETE:
+            return "no application is set to open it";
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "no such file or folder";
+        case SE_ERR_ACCESSDENIED:
+            return "permission denied";
+        default:
+            return "error " + std::to_string(result);
+    }
 }
 
 MainFormServices WindowsServices() {
@@ -45,6 +65,7 @@ MainFormServices WindowsServices() {
     services.launcher = std::make_shared<ShellLauncher>();
     services.isFolder = IsFolder;
     services.fullPath = FullPath;
+    services.pathProblem = PathProblem;
     services.enableBackupPrivilege = EnableBackupPrivilege;
     return services;
 }

@@ -11,7 +11,7 @@ namespace packmeter::win32 {
 class ShellLauncher final : public Launcher {
   public:
     void StartInstance(const std::string& folder) override;
-    void OpenDocument(const std::string& path) override;
+    std::string OpenDocument(const std::string& path) override;
 };
 
 // The path of the running program.

@@ -128,7 +128,7 @@ void RemoveKeyPreview(KeyPreview* window) {
 }
 
 void DispatchOne(MSG& message) {
-    if (message.message == WM_KEYDOWN) {
+    if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
         for (KeyPreview* preview : std::vector<KeyPreview*>(KeyPreviews())) {
             preview->PreviewKeyDown(message);
         }

@@ -40,7 +40,8 @@ class Window {
 // (in a message box unless replaced here); either way the program goes on.
 void SetWindowErrorDisplay(std::function<void(const std::string&)> display);
 
-// Keys reach a window that asked to see them before the control that has the focus.
+// Keys reach a window that asked to see them before the control that has the focus (WM_KEYDOWN,
+// and WM_SYSKEYDOWN for keys held with Alt).
 class KeyPreview {
   public:
     virtual ~KeyPreview() = default;

@@ -187,11 +187,19 @@ void TListViewEx::AddItems(std::vector<ListItem> items) {
     if (items.empty()) {
         return;
     }
+    const std::size_t first = items_.size();
     items_.insert(items_.end(), std::make_move_iterator(items.begin()),
                   std::make_move_iterator(items.end()));
     if (hwnd_) {
         ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, WPARAM(items_.size()),
                        LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    }
+    logic_.RowsAdded(first);
+}
+
+void TListViewEx::UseFont(HFONT font) {
+    if (hwnd_) {
+        ApplyFont(font);
     }
 }
 
@@ -317,7 +325,17 @@ bool TListViewEx::SortRows(const ItemOrder& order) {
     if (!hwnd_) {
         return false;
     }
-    const std::vector<std::size_t> sorted = SortedOrder(items_, order);
+    Reorder(SortedOrder(items_, order));
+    return true;
+}
+
+void TListViewEx::MergeRows(std::size_t firstNew, const ItemOrder& order) {
+    if (hwnd_) {
+        Reorder(MergedOrder(items_, firstNew, order));
+    }
+}
+
+void TListViewEx::Reorder(const std::vector<std::size_t>& sorted) {
     // The selection and the focus follow their rows.
     std::vector<char> selected(items_.size(), 0);
     for (const int row : SelectedRows()) {
@@ -341,7 +359,6 @@ bool TListViewEx::SortRows(const ItemOrder& order) {
         }
     }
     ::InvalidateRect(hwnd_, nullptr, FALSE);
-    return true;
 }
 
 void TListViewEx::HeaderMarkChanged(int column) {

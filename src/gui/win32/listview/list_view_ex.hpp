@@ -40,7 +40,10 @@ class TListViewEx final : public ReportList, private ListViewExHost {
     HWND Header() const { return header_; }
     const std::string& Name() const { return name_; }
 
+    // Adds rows at the end, or each at its place while a column is marked as sorted.
     void AddItems(std::vector<ListItem> items);
+    // Draws the rows and the header in `font` (not owned) from now on.
+    void UseFont(HFONT font);
     void Clear();
     int ItemCount() const override { return int(items_.size()); }
     const ListItem& Item(int row) const override { return items_.at(std::size_t(row)); }
@@ -91,6 +94,9 @@ class TListViewEx final : public ReportList, private ListViewExHost {
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
     bool SortRows(const ItemOrder& order) override;
+    void MergeRows(std::size_t firstNew, const ItemOrder& order) override;
+    // Puts the rows in the order of their old positions; selection and focus follow them.
+    void Reorder(const std::vector<std::size_t>& sorted);
     void HeaderMarkChanged(int column) override;
     void ColumnClicked(int column) override;
 
