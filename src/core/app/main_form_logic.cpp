@@ -5,6 +5,7 @@
 #include "core/app/list_order.hpp"
 #include "core/app/row_hint.hpp"
 #include "core/app/volume_line.hpp"
+#include "core/listview/list_view_actions.hpp"
 #include "core/scan/folder_walk.hpp"
 #include "core/utils/text.hpp"
 
@@ -57,16 +58,8 @@ std::string ParentFolder(const std::string& folder) {
 }
 
 std::string RowsText(const std::vector<const ListItem*>& items) {
-    std::string text;
-    for (const ListItem* item : items) {
-        text += item->caption;
-        for (const std::string& sub : item->subItems) {
-            text += '\t';
-            text += sub;
-        }
-        text += "\r\n";
-    }
-    return text;
+    const std::vector<std::string> captions(kColumnCaptions.begin(), kColumnCaptions.end());
+    return RowsCopyText(captions, items, "\t", true);
 }
 
 TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)

@@ -89,7 +89,8 @@ enum class DesktopKey {
 // it is a root ("/", "C:\"); empty when `folder` is a root.
 std::string ParentFolder(const std::string& folder);
 
-// The clipboard text of rows: their column texts separated by tabs, each line ended by CR LF.
+// The clipboard text of some rows of the main list, as the copy command makes it for the whole
+// list: the column captions, then the rows, fields separated by tabs, lines ended by CR LF.
 std::string RowsText(const std::vector<const ListItem*>& items);
 
 // What the main window decides: starting and replacing scans, the header and status texts,

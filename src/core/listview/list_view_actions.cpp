@@ -42,20 +42,33 @@ void TListViewAction::Notification(const ReportList* list) {
 }
 
 std::string ListCopyText(const ReportList& list, std::string_view separator, bool includeHeader) {
+    std::vector<std::string> captions;
+    for (int c = 0; c < list.ColumnCount(); ++c) {
+        captions.push_back(list.ColumnCaption(c));
+    }
+    std::vector<const ListItem*> rows;
+    for (int i = 0; i < list.ItemCount(); ++i) {
+        rows.push_back(&list.Item(i));
+    }
+    return RowsCopyText(captions, rows, separator, includeHeader);
+}
+
+std::string RowsCopyText(const std::vector<std::string>& captions,
+                         const std::vector<const ListItem*>& rows, std::string_view separator,
+                         bool includeHeader) {
     std::string text;
     if (includeHeader) {
-        for (int c = 0; c < list.ColumnCount(); ++c) {
+        for (std::size_t c = 0; c < captions.size(); ++c) {
             if (c > 0) {
                 text += separator;
             }
-            text += list.ColumnCaption(c);
+            text += captions[c];
         }
         text += "\r\n";
     }
-    for (int i = 0; i < list.ItemCount(); ++i) {
-        const ListItem& item = list.Item(i);
-        text += item.caption;
-        for (const std::string& sub : item.subItems) {
+    for (const ListItem* item : rows) {
+        text += item->caption;
+        for (const std::string& sub : item->subItems) {
             text += separator;
             text += sub;
         }

@@ -45,6 +45,10 @@ class TListViewAction {
 // The list as text: an optional line of column captions, then one line per row (caption and
 // every sub-item), fields joined by `separator`, every line ended by CR LF. Nothing is quoted.
 std::string ListCopyText(const ReportList& list, std::string_view separator, bool includeHeader);
+// The same text for the columns `captions` and the rows `rows` only.
+std::string RowsCopyText(const std::vector<std::string>& captions,
+                         const std::vector<const ListItem*>& rows, std::string_view separator,
+                         bool includeHeader);
 
 // Puts the whole list on the clipboard as plain text.
 class TListViewCopy final : public TListViewAction {

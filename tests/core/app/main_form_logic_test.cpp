@@ -522,11 +522,13 @@ TEST_F(MainFormLogicTest, DesktopKeysOpenRefreshCopyAndGoUp) {
     Finish(logic);
     // Ctrl+C: every row when none is selected, else the selected ones.
     logic.KeyCommand(DesktopKey::kCopy);
-    EXPECT_EQ(view.clipboard,
-              "sub\t8 KB\t5 KB\t38 %\r\none.txt\t2 KB\t2 KB\t0 %\r\ntwo.bin\t4 KB\t4 KB\t0 %\r\n");
+    const std::string heading = "Name\tSize\tCompresed\tRatio\r\n";
+    EXPECT_EQ(view.clipboard, heading +
+                                  "sub\t8 KB\t5 KB\t38 %\r\none.txt\t2 KB\t2 KB\t0 %\r\n"
+                                  "two.bin\t4 KB\t4 KB\t0 %\r\n");
     view.selected = {2};
     logic.KeyCommand(DesktopKey::kCopy);
-    EXPECT_EQ(view.clipboard, "two.bin\t4 KB\t4 KB\t0 %\r\n");
+    EXPECT_EQ(view.clipboard, heading + "two.bin\t4 KB\t4 KB\t0 %\r\n");
     // Enter opens as a double-click does; Backspace opens the parent in a new window.
     logic.KeyCommand(DesktopKey::kOpen);
     logic.KeyCommand(DesktopKey::kParent);

@@ -377,8 +377,9 @@ TEST_F(MainWindowTest, DesktopKeysCopyOpenGoUpAndRefresh) {
     ListView_SetItemState(list.Hwnd(), zeta, LVIS_SELECTED | LVIS_FOCUSED,
                           LVIS_SELECTED | LVIS_FOCUSED);
     testing::PressKeys({VK_CONTROL, 'C'});
-    ASSERT_TRUE(WaitFor([&] { return clipboard().rfind("zeta.txt\t", 0) == 0; }, 3000));
-    EXPECT_EQ(clipboard(), "zeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
+    const std::string heading = "Name\tSize\tCompresed\tRatio\r\n";
+    ASSERT_TRUE(WaitFor([&] { return clipboard().rfind(heading + "zeta.txt\t", 0) == 0; }, 3000));
+    EXPECT_EQ(clipboard(), heading + "zeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
                                list.Item(zeta).subItems[1] + "\t" + list.Item(zeta).subItems[2] +
                                "\r\n");
     // Enter opens the row; Backspace and Alt+Up the parent folder in a new window.
