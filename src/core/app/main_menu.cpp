@@ -15,6 +15,27 @@ const std::vector<MenuSetup>& MenuBarLayout() {
     return layout;
 }
 
+std::string_view MenuKeyText(MenuCommand command, bool quitKey) {
+    switch (command) {
+        case MenuCommand::kRefresh:
+            return "F5";
+        case MenuCommand::kExit:
+            return quitKey ? "Ctrl+Q" : "";
+        default:
+            return "";
+    }
+}
+
+std::string MenuEntryText(MenuCommand command, bool quitKey) {
+    std::string text = CommandSetup(command).caption;
+    const std::string_view key = MenuKeyText(command, quitKey);
+    if (!key.empty()) {
+        text += '\t';
+        text += key;
+    }
+    return text;
+}
+
 std::string_view ShortHint(std::string_view hint) {
     return hint.substr(0, hint.find('|'));
 }

@@ -56,6 +56,14 @@ struct MenuSetup {
 // The menus of the menu bar in their order.
 const std::vector<MenuSetup>& MenuBarLayout();
 
+// The desktop key that does what the command does, shown beside its caption in the menu (the
+// commands keep no shortcut of their own): F5 for Refresh, and Ctrl+Q for Exit where that is the
+// desktop's habit (`quitKey`). Empty for the others.
+std::string_view MenuKeyText(MenuCommand command, bool quitKey);
+// The caption as a menu entry shows it: the caption, then a tab and the key text when there is
+// one.
+std::string MenuEntryText(MenuCommand command, bool quitKey);
+
 // The short form of a hint (before "|"), or the whole hint when it has one form.
 std::string_view ShortHint(std::string_view hint);
 // The long form of a hint (after "|"), or the whole hint when it has one form: what the status

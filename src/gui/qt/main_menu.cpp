@@ -56,8 +56,9 @@ void StyleMenu(QWidget& menu) {
 void TMainForm::CreateMenu() {
     StyleMenu(*menuBar());
     for (const MenuCommandSetup& setup : kMenuCommands) {
-        auto* action = MakeOwned<QAction>(
-            QIcon::fromTheme(setup.themeIcon, FallbackIcon(setup.command)), setup.caption, this);
+        auto* action =
+            MakeOwned<QAction>(QIcon::fromTheme(setup.themeIcon, FallbackIcon(setup.command)),
+                               QString::fromStdString(MenuEntryText(setup.command, true)), this);
         action->setObjectName(QString::fromLatin1(setup.themeIcon));
         action->setToolTip(QString::fromUtf8(ShortHint(setup.hint).data(),
                                              qsizetype(ShortHint(setup.hint).size())));

@@ -92,7 +92,7 @@ TEST(MenuBar, MenusEntriesImagesAndHints) {
     }
     ASSERT_EQ(menus, QStringList({"&File", "&Edit", "&Help"}));
     EXPECT_EQ(Entries(*popups[0]),
-              QStringList({"&Scan...", "&Refresh", "-", "&Print List", "-", "E&xit"}));
+              QStringList({"&Scan...", "&Refresh\tF5", "-", "&Print List", "-", "E&xit\tCtrl+Q"}));
     EXPECT_EQ(Entries(*popups[1]), QStringList({"&Copy List to Clipboard"}));
     EXPECT_EQ(Entries(*popups[2]), QStringList({"&Readme.txt", "-", "&About"}));
     for (const MenuCommandSetup& setup : kMenuCommands) {

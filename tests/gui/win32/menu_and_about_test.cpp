@@ -130,8 +130,8 @@ TEST(Win32MenuBar, MenusEntriesImagesHintsAndExit) {
         }
     }
     EXPECT_EQ(menus, (std::vector<std::string>{"&File", "&Edit", "&Help"}));
-    EXPECT_EQ(entries[0],
-              (std::vector<std::string>{"&Scan...", "&Refresh", "-", "&Print List", "-", "E&xit"}));
+    EXPECT_EQ(entries[0], (std::vector<std::string>{"&Scan...", "&Refresh\tF5", "-", "&Print List",
+                                                    "-", "E&xit"}));
     EXPECT_EQ(entries[1], (std::vector<std::string>{"&Copy List to Clipboard"}));
     EXPECT_EQ(entries[2], (std::vector<std::string>{"&Readme.txt", "-", "&About"}));
 

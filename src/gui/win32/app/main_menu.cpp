@@ -60,7 +60,7 @@ void TMainForm::CreateMenuBar() {
                 ::AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
                 continue;
             }
-            const std::wstring caption = win::ToWide(CommandSetup(entry).caption);
+            const std::wstring caption = win::ToWide(MenuEntryText(entry, false));
             MENUITEMINFOW item{};
             item.cbSize = sizeof(item);
             item.fMask = MIIM_ID | MIIM_STRING | MIIM_BITMAP;
