@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <typeinfo>
 
 #include "core/exceptlog/report_text.hpp"
 
@@ -44,6 +45,24 @@ std::string FaultMessageOf(const std::string& type, std::uintptr_t instruction,
         return "Floating-point error at address " + at;
     }
     return {};
+}
+
+bool DescribeCurrentException(std::string& type, std::string& message) {
+    const std::exception_ptr current = std::current_exception();
+    if (!current) {
+        return false;
+    }
+    const std::type_info* info = abi::__cxa_current_exception_type();
+    type = info ? DemangleSymbol(info->name()) : "unknown exception";
+    message.clear();
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& error) {
+        message = error.what();
+    } catch (...) {
+        // Not a standard exception: its type is all there is to say.
+    }
+    return true;
 }
 
 std::string CurrentExceptionMessage() {

@@ -13,6 +13,10 @@ std::string DemangleSymbol(const std::string& symbol);
 std::string FaultMessageOf(const std::string& type, std::uintptr_t instruction,
                            std::uintptr_t faultAddress, bool write);
 
+// The demangled type name and the message (what() of a standard exception, else empty) of the
+// exception in flight, as std::current_exception() finds it; false when there is none.
+bool DescribeCurrentException(std::string& type, std::string& message);
+
 // The text of the exception being handled (call only inside a catch block), ended by a full
 // stop as the logger's messages are.
 std::string CurrentExceptionMessage();

@@ -165,17 +165,11 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
 void RecordCurrentException() {
     gRecord.signal = 0;
     gRecord.exception = true;
-    if (const auto current = std::current_exception()) {
-        const std::type_info* type = abi::__cxa_current_exception_type();
-        CopyText(gRecord.type, sizeof gRecord.type,
-                 type ? DemangleSymbol(type->name()).c_str() : "unknown exception");
-        try {
-            std::rethrow_exception(current);
-        } catch (const std::exception& error) {
-            CopyText(gRecord.message, sizeof gRecord.message, error.what());
-        } catch (...) {
-            // Not a standard exception: the report names its type only.
-        }
+    std::string type;
+    std::string message;
+    if (DescribeCurrentException(type, message)) {
+        CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
+        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
     } else {
         CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
         CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
