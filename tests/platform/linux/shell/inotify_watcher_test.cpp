@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "tests/support/owner_queue.hpp"
 
 namespace packmeter::linuxfs {
 namespace {
@@ -17,8 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A monitor on real inotify watches whose notices are taken on the test's thread, as a window's
-// thread takes them from its queue.
+// A monitor on real inotify watches whose notices run on the test's thread.
 class InotifyWatcherTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -37,39 +36,17 @@ class InotifyWatcherTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    // Runs the notices that arrive within `wait` on this thread.
-    void Take(std::chrono::milliseconds wait) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        std::unique_lock guard(lock_);
-        while (arrived_.wait_until(guard, until, [&] { return !queue_.empty(); })) {
-            auto run = std::move(queue_.front());
-            queue_.erase(queue_.begin());
-            guard.unlock();
-            run();
-            guard.lock();
-        }
-    }
-    // Whether a change is reported after `act`.
+    void Take(std::chrono::milliseconds wait) { queue_.Take(wait); }
     bool Reported(const std::function<void()>& act) {
-        Take(100ms);
-        changes_ = 0;
-        act();
-        Take(500ms);
-        return changes_ > 0;
+        return testing::Reported(queue_, changes_, act);
     }
 
     fs::path root_;
     std::thread::id owner_ = std::this_thread::get_id();
-    std::mutex lock_;
-    std::condition_variable arrived_;
-    std::vector<std::function<void()>> queue_;
+    testing::OwnerQueue queue_;
     int changes_ = 0;
     std::vector<std::string> failures_;
-    TDirMon mon_{MakeInotifyWatcher(), [this](std::function<void()> run) {
-                     std::lock_guard guard(lock_);
-                     queue_.push_back(std::move(run));
-                     arrived_.notify_one();
-                 }};
+    TDirMon mon_{MakeInotifyWatcher(), queue_.Poster()};
 };
 
 TEST_F(InotifyWatcherTest, ReportsTheKindsAskedForInTheFolderOrItsWholeTree) {
