@@ -394,7 +394,28 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         ::execlp("sleep", "sleep", "30", nullptr);
         ::_exit(127);
     }
-    std::this_thread::sleep_for(300ms);
+    // Until it runs as "sleep" with the file open (slow to come under a sanitizer and load).
+    const auto holds = [&] {
+        std::ifstream comm("/proc/" + std::to_string(sleeper) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != "sleep") {
+            return false;
+        }
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator(
+                 "/proc/" + std::to_string(sleeper) + "/fd", error)) {
+            if (std::filesystem::read_symlink(fd.path(), error) ==
+                std::filesystem::path(ntfs + "/held")) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int i = 0; i < 200 && !holds(); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(holds());
     const struct {
         std::vector<std::string> args;
         int status;
