@@ -16,6 +16,7 @@
 namespace packmeter::win32 {
 namespace {
 
+using testing::FindOwnDialog;
 using testing::RecordingLauncher;
 using testing::TempTree;
 using testing::WaitFor;
@@ -309,7 +310,7 @@ class MessageBoxAnswer {
     MessageBoxAnswer()
         : thread_([this] {
               for (int i = 0; i < 1000 && !done_; ++i) {
-                  if (const HWND box = ::FindWindowW(L"#32770", L"Packmeter")) {
+                  if (const HWND box = FindOwnDialog(L"Packmeter")) {
                       wchar_t text[512] = {};
                       ::GetDlgItemTextW(box, 0xFFFF, text, 512);
                       said_ = win::ToUtf8(text);

@@ -124,8 +124,9 @@ TEST(SystemImageListTest, SharedSmallAndLargeAndAnOwnCopy) {
 // item and confirms, otherwise the picker is cancelled.
 std::thread DrivePicker(bool choose, std::atomic<bool>& seen) {
     return std::thread([choose, &seen] {
-        for (int i = 0; i < 400; ++i) {
-            const HWND dialog = ::FindWindowW(L"#32770", nullptr);
+        // Up to a minute: a loaded machine starts the dialog slowly.
+        for (int i = 0; i < 2400; ++i) {
+            const HWND dialog = testing::FindOwnDialog();
             if (dialog) {
                 seen = true;
                 ::Sleep(300);

@@ -11,6 +11,37 @@
 
 namespace packmeter::win32::testing {
 
+namespace {
+
+struct DialogSearch {
+    const std::wstring* title;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchOwnDialog(HWND hwnd, LPARAM data) {
+    auto& search = *reinterpret_cast<DialogSearch*>(data);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(hwnd, &process);
+    wchar_t name[16] = {};
+    ::GetClassNameW(hwnd, name, 16);
+    wchar_t title[256] = {};
+    ::GetWindowTextW(hwnd, title, 256);
+    if (process == ::GetCurrentProcessId() && std::wstring(name) == L"#32770" &&
+        ::IsWindowVisible(hwnd) && (search.title->empty() || *search.title == title)) {
+        search.found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindOwnDialog(const std::wstring& title) {
+    DialogSearch search{&title};
+    ::EnumWindows(&MatchOwnDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {

@@ -14,6 +14,11 @@ namespace packmeter::win32::testing {
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 void Pump(int ms);
 
+// A visible dialog (window class "#32770") of this process with the title `title` (any title
+// when empty); null when there is none. Tests in other processes share the desktop and open
+// dialogs of their own.
+HWND FindOwnDialog(const std::wstring& title = L"");
+
 // A folder tree on the real disk, removed again at the end.
 class TempTree {
   public:
