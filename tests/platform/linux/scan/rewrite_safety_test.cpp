@@ -386,12 +386,12 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
     WriteFile(tmpfs + "/plain", "x");
     ::symlink("loop2", (tmpfs + "/loop1").c_str());
     ::symlink("loop1", (tmpfs + "/loop2").c_str());
-    // A process that keeps the file open and is named in the message.
+    // A process that keeps the file open and is named in the message: the shell opens the file
+    // as descriptor 3 and becomes "sleep", which keeps it open.
+    const std::string held = ntfs + "/held";
     const pid_t sleeper = ::fork();
     if (sleeper == 0) {
-        const int fd = ::open((ntfs + "/held").c_str(), O_RDONLY);
-        (void)fd;
-        ::execlp("sleep", "sleep", "30", nullptr);
+        ::execlp("sh", "sh", "-c", "exec sleep 600 3<\"$0\"", held.c_str(), nullptr);
         ::_exit(127);
     }
     // Until it runs as "sleep" with the file open (slow to come under a sanitizer and load).
@@ -405,8 +405,7 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         std::error_code error;
         for (const auto& fd : std::filesystem::directory_iterator(
                  "/proc/" + std::to_string(sleeper) + "/fd", error)) {
-            if (std::filesystem::read_symlink(fd.path(), error) ==
-                std::filesystem::path(ntfs + "/held")) {
+            if (std::filesystem::read_symlink(fd.path(), error) == std::filesystem::path(held)) {
                 return true;
             }
         }
