@@ -6,6 +6,11 @@ bool TFaultLogger::Start(const FaultModuleImage& program) {
     if (IsActive()) {
         return true;
     }
+    // Without a data block the logger stays inactive; finding that out first keeps a program
+    // that carries none from reading its whole function list at every start.
+    if (!HasDataBlock(program)) {
+        return false;
+    }
     startTime_ = std::chrono::system_clock::now();
     auto modules = std::make_unique<TFaultModulesList>();
     auto* module = modules->Register(program, &startError_);

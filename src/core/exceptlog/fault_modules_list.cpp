@@ -12,7 +12,28 @@ std::filesystem::path Utf8Path(const std::string& name) {
     return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
+DataBlockRead ReadDataBlock(const FaultModuleImage& image, TFaultModuleInfo& module) {
+    DataBlockRead read = DataBlockRead::kAbsent;
+    if (const auto resource = image.ResourceBlock()) {
+        read = ReadResourceDataBlock(*resource, module);
+    }
+    if (read == DataBlockRead::kAbsent) {
+        read = ReadAppendedDataBlock(Utf8Path(module.FileName), module);
+    }
+    return read;
+}
+
 }  // namespace
+
+bool HasDataBlock(const FaultModuleImage& image) {
+    TFaultModuleInfo probe;
+    probe.FileName = image.FileName();
+    if (probe.FileName.empty()) {
+        return false;
+    }
+    probe.Options = std::make_unique<TFaultModuleOptionsEx>(probe.FileName);
+    return ReadDataBlock(image, probe) != DataBlockRead::kAbsent;
+}
 
 TFaultFunctionsList::TFaultFunctionsList(std::vector<TFaultFunctionInfo> functions)
     : functions_(std::move(functions)) {
@@ -51,13 +72,7 @@ TFaultModuleInfo* TFaultModulesList::Register(const FaultModuleImage& image, std
     }
     module->Functions = TFaultFunctionsList(image.Functions());
     module->Options = std::make_unique<TFaultModuleOptionsEx>(module->FileName);
-    DataBlockRead read = DataBlockRead::kAbsent;
-    if (const auto resource = image.ResourceBlock()) {
-        read = ReadResourceDataBlock(*resource, *module);
-    }
-    if (read == DataBlockRead::kAbsent) {
-        read = ReadAppendedDataBlock(Utf8Path(module->FileName), *module);
-    }
+    const DataBlockRead read = ReadDataBlock(image, *module);
     if (read == DataBlockRead::kDamaged && error) {
         *error = "The data block of \"" + module->FileName + "\" ends early.";
     }

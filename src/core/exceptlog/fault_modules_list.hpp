@@ -67,6 +67,10 @@ class FaultModuleImage {
     virtual std::optional<std::string> ResourceBlock() const = 0;
 };
 
+// Whether the module carries a data block (as a resource, else appended to its file), read
+// without the module's function list, which is long in a large program.
+bool HasDataBlock(const FaultModuleImage& image);
+
 class TFaultModulesList {
   public:
     TFaultModuleInfo* Find(std::uintptr_t handle) const;
