@@ -78,8 +78,15 @@ for mode in AllUsers CurrentUser; do
     # _?= runs the uninstaller in place, so that it has finished when wine returns; run so, it
     # cannot remove itself, and everything else must be gone.
     wine "$dir/Uninstall.exe" /S /$mode "_?=$location" >/dev/null 2>&1
-    uninstalled() { [ -z "$(reg_value $hive InstallLocation)" ] &&
-        [ -z "$(ls -A "$dir" | grep -vx Uninstall.exe)" ]; }
+    # The uninstaller may hand its work to a second instance of itself (to gain the rights the
+    # mode needs) and return first, so the result is awaited for up to 30 s.
+    gone() { [ -z "$(reg_value $hive InstallLocation)" ] &&
+        [ -z "$(ls -A "$dir" 2>/dev/null | grep -vx Uninstall.exe)" ]; }
+    uninstalled() {
+        for _ in $(seq 30); do gone && return 0; sleep 1; done
+        echo "left behind: $(ls -A "$dir" 2>/dev/null | tr '\n' ' ')" >&2
+        return 1
+    }
     check "$mode: uninstalled" uninstalled
     rm -rf "$dir"
 done
