@@ -63,10 +63,13 @@ std::string RowsText(const std::vector<const ListItem*>& items) {
 }
 
 TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)
-    : view_(view), services_(std::move(services)) {}
+    : view_(view),
+      services_(std::move(services)),
+      commands_(std::make_unique<TCompressionCommands>(view_, services_.fileSystem, channel_)) {}
 
 TMainFormLogic::~TMainFormLogic() {
     Shutdown();
+    commands_.reset();
     active_.reset();
     stopped_.clear();
 }
@@ -326,6 +329,11 @@ void TMainFormLogic::ApplyScanOutput() {
         if (event.Stopped()) {
             continue;
         }
+        if (std::holds_alternative<CommandNotice>(event.what)) {
+            flushRows();
+            commands_->ApplyOutput(currentFolder_);
+            continue;
+        }
         if (auto* row = std::get_if<EntryRow>(&event.what)) {
             rows.push_back(EntryItem(std::move(*row)));
             ++rowsShown_;
@@ -357,6 +365,20 @@ void TMainFormLogic::Shutdown() {
     }
     for (auto& scan : stopped_) {
         scan->Terminate();
+    }
+}
+
+bool TMainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
+    return commands_->ListContextPopup(browser, currentFolder_, screenX, screenY);
+}
+
+void TMainFormLogic::PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY) {
+    commands_->PathLabelMouseUp(browser, currentFolder_, screenX, screenY);
+}
+
+void TMainFormLogic::DecompressMenuItemClick(int tag) {
+    if (!shutDown_) {
+        commands_->DecompressMenuItemClick(tag, currentFolder_);
     }
 }
 

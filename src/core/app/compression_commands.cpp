@@ -1,0 +1,211 @@
+#include "core/app/compression_commands.hpp"
+
+#include <utility>
+
+#include "core/app/compress_command.hpp"
+#include "core/app/list_order.hpp"
+#include "core/app/main_form_logic.hpp"
+#include "core/app/scan_channel.hpp"
+#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/size_text.hpp"
+#include "core/utils/text.hpp"
+
+namespace packmeter {
+
+namespace {
+
+std::string Grouped(std::int64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+int CommandProgress::Percent() const {
+    std::int64_t done = bytesDone;
+    std::int64_t total = bytesTotal;
+    if (total <= 0) {
+        done = entriesDone;
+        total = entriesTotal;
+    }
+    if (total <= 0) {
+        return 0;
+    }
+    const std::int64_t percent = done * 100 / total;
+    return static_cast<int>(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
+}
+
+std::string CommandProgress::Text() const {
+    return Grouped(entriesDone) + " of " + Grouped(entriesTotal) +
+           (entriesTotal == 1 ? " entry, " : " entries, ") + FormatSize(0, bytesDone) + " of " +
+           FormatSize(0, bytesTotal);
+}
+
+// What the worker hands to the UI thread, under the lock; one poke in the channel at a time.
+struct TCompressionCommands::Shared {
+    enum class End { kRunning, kFinished, kFailed, kCancelled };
+
+    std::mutex lock;
+    CommandProgress progress;
+    // The status line's path while the command runs; `statusChanged` when it is new.
+    std::string statusPath;
+    bool statusChanged = false;
+    // Rows measured again since the last take, by raw name.
+    std::vector<std::pair<std::string, EntryRow>> rows;
+    std::vector<CompressionFailure> failures;
+    // The last selected row reached: the status line of the command's end names it.
+    std::string lastRowPath;
+    End end = End::kRunning;
+    bool poked = false;
+};
+
+TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
+                                           std::shared_ptr<ScanChannel> channel)
+    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)) {}
+
+TCompressionCommands::~TCompressionCommands() {
+    stop_.store(true);
+    Join();
+}
+
+void TCompressionCommands::SetView(CommandView* view) {
+    commandView_ = view;
+}
+
+void TCompressionCommands::UpdateMenuItems() {
+    const std::vector<const ListItem*> selected = view_.ItemsInOrder(true);
+    if (selected.size() != 1) {
+        return;
+    }
+    const int state = static_cast<int>(selected.front()->keys.state);
+    items_[0].visible = (state & kStateCompressed) == 0;
+    items_[1].visible = state != kStatePlain;
+}
+
+bool TCompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
+                                            int screenX, int screenY) {
+    (void)browser;
+    (void)folder;
+    (void)screenX;
+    (void)screenY;
+    UpdateMenuItems();
+    return true;
+}
+
+void TCompressionCommands::PathLabelMouseUp(TShellBrowser& browser, const std::string& folder,
+                                            int screenX, int screenY) {
+    if (commandView_) {
+        commandView_->ClearSelection();
+    }
+    ListContextPopup(browser, folder, screenX, screenY);
+}
+
+void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& folder) {
+    if (running_) {
+        view_.ShowMessage(kCommandBusyText);
+        return;
+    }
+    Join();
+    const bool decompress = tag == kDecompressTag;
+    std::vector<RowTarget> targets;
+    for (const ListItem* item : view_.ItemsInOrder(true)) {
+        targets.push_back({item->data, item->caption});
+    }
+    failures_.clear();
+    if (commandView_) {
+        commandView_->SetCommandFailures(failures_);
+    }
+    if (targets.empty()) {
+        // Nothing to switch: the line only says that the command has ended.
+        if (commandView_) {
+            view_.SetStatusText(commandView_->StatusText() + kFinishedText);
+        }
+        return;
+    }
+    folder_ = IncludeTrailingChar(folder);
+    stop_.store(false);
+    shared_ = std::make_shared<Shared>();
+    shared_->progress.running = true;
+    shared_->progress.decompress = decompress;
+    shared_->progress.counting = true;
+    running_ = true;
+    view_.SetBusyCursor(true);
+    if (commandView_) {
+        commandView_->SetCommandProgress(shared_->progress);
+    }
+    worker_ = StartProgramThread("TCompressionCommands", [this, targets = std::move(targets),
+                                                          folder = folder_, decompress]() mutable {
+        Run(std::move(targets), std::move(folder), decompress);
+    });
+}
+
+void TCompressionCommands::Cancel() {
+    if (running_) {
+        stop_.store(true);
+    }
+}
+
+bool TCompressionCommands::Running() const {
+    return running_;
+}
+
+CommandProgress TCompressionCommands::Progress() const {
+    if (!shared_) {
+        return {};
+    }
+    std::lock_guard guard(shared_->lock);
+    return shared_->progress;
+}
+
+std::string TCompressionCommands::FailuresText(std::size_t lines) const {
+    std::string text;
+    for (std::size_t i = 0; i < failures_.size() && i < lines; ++i) {
+        const CompressionFailure& failure = failures_[i];
+        text += (i > 0 ? "\n" : "") + ToDisplayText(failure.path) +
+                (failure.reason.empty() ? "" : ": " + failure.reason);
+    }
+    if (failures_.size() > lines) {
+        text +=
+            "\n... and " + Grouped(static_cast<std::int64_t>(failures_.size() - lines)) + " more";
+    }
+    return text;
+}
+
+bool TCompressionCommands::FormCloseQuery() {
+    if (!running_) {
+        return true;
+    }
+    if (commandView_ && !commandView_->AskStopCommand(kCloseWhileRunningText)) {
+        return false;
+    }
+    stop_.store(true);
+    Join();
+    running_ = false;
+    return true;
+}
+
+void TCompressionCommands::Join() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void TCompressionCommands::ApplyOutput(const std::string& currentFolder) {
+    (void)currentFolder;
+}
+
+void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
+                               bool decompress) {
+    (void)targets;
+    (void)folder;
+    (void)decompress;
+}
+
+}  // namespace packmeter
