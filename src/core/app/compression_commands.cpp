@@ -1,5 +1,6 @@
 #include "core/app/compression_commands.hpp"
 
+#include <functional>
 #include <utility>
 
 #include "core/app/compress_command.hpp"
@@ -27,6 +28,11 @@ std::string Grouped(std::int64_t value) {
 }
 
 }  // namespace
+
+std::string FailedEntriesText(std::int64_t count) {
+    return std::string(" \u2014 ") + Grouped(count) + (count == 1 ? " entry" : " entries") +
+           " could not be switched";
+}
 
 int CommandProgress::Percent() const {
     std::int64_t done = bytesDone;
@@ -62,6 +68,8 @@ struct TCompressionCommands::Shared {
     std::vector<CompressionFailure> failures;
     // The last selected row reached: the status line of the command's end names it.
     std::string lastRowPath;
+    // Entries inside trees that could not be switched, in the whole command.
+    std::int64_t treeFailures = 0;
     End end = End::kRunning;
     bool poked = false;
 };
@@ -119,6 +127,8 @@ void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& f
         targets.push_back({item->data, item->caption});
     }
     failures_.clear();
+    treeFailures_ = 0;
+    statusKept_ = false;
     if (commandView_) {
         commandView_->SetCommandFailures(failures_);
     }
@@ -197,15 +207,204 @@ void TCompressionCommands::Join() {
     }
 }
 
-void TCompressionCommands::ApplyOutput(const std::string& currentFolder) {
-    (void)currentFolder;
+void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
+    if (!shared_) {
+        return;
+    }
+    std::string statusPath;
+    bool statusChanged = false;
+    std::vector<std::pair<std::string, EntryRow>> rows;
+    std::vector<CompressionFailure> failures;
+    CommandProgress progress;
+    std::string lastRowPath;
+    Shared::End end = Shared::End::kRunning;
+    {
+        std::lock_guard guard(shared_->lock);
+        statusPath = shared_->statusPath;
+        statusChanged = std::exchange(shared_->statusChanged, false);
+        rows.swap(shared_->rows);
+        failures.swap(shared_->failures);
+        progress = shared_->progress;
+        lastRowPath = shared_->lastRowPath;
+        treeFailures_ = shared_->treeFailures;
+        end = shared_->end;
+        shared_->poked = false;
+    }
+    if (!running_) {
+        return;
+    }
+    const std::string prefix = progress.decompress ? kDecompressingText : kCompressingText;
+    // Rows of another folder than the one the command ran in are not in the list any more.
+    const bool sameFolder = currentFolder == folder_;
+    if (commandView_ && sameFolder) {
+        for (auto& [name, row] : rows) {
+            commandView_->UpdateItem(name, EntryItem(std::move(row)));
+        }
+    }
+    if (!failures.empty()) {
+        failures_.insert(failures_.end(), std::make_move_iterator(failures.begin()),
+                         std::make_move_iterator(failures.end()));
+        if (commandView_) {
+            commandView_->SetCommandFailures(failures_);
+        }
+    }
+    if (statusChanged) {
+        view_.SetStatusText(prefix + ToDisplayText(statusPath) + kEllipsisText);
+    }
+    if (end == Shared::End::kRunning) {
+        if (commandView_) {
+            commandView_->SetCommandProgress(progress);
+        }
+        return;
+    }
+    Join();
+    running_ = false;
+    statusKept_ = true;
+    progress.running = false;
+    if (commandView_) {
+        commandView_->SetCommandProgress(progress);
+    }
+    view_.SetBusyCursor(scanBusy);
+    switch (end) {
+        case Shared::End::kFinished: {
+            std::string line = prefix + ToDisplayText(lastRowPath) + kEllipsisText + kFinishedText;
+            if (treeFailures_ > 0) {
+                line += FailedEntriesText(treeFailures_);
+            }
+            view_.SetStatusText(line);
+            if (commandView_ && sameFolder) {
+                commandView_->ClearSelection();
+            }
+            break;
+        }
+        case Shared::End::kFailed:
+            // The line names the file that failed; selection and line stay for the user.
+            if (commandView_) {
+                commandView_->Beep();
+            }
+            break;
+        case Shared::End::kCancelled:
+            view_.SetStatusText(prefix + ToDisplayText(statusPath) + kEllipsisText +
+                                kCancelledText);
+            break;
+        case Shared::End::kRunning:
+            break;
+    }
 }
+
+namespace {
+
+// Hands the worker's progress to the shared state as each entry is switched.
+class ProgressListener final : public CompressListener {
+  public:
+    using Poke = std::function<void()>;
+    ProgressListener(std::mutex& lock, CommandProgress& progress, std::string& statusPath,
+                     bool& statusChanged, Poke poke)
+        : lock_(lock),
+          progress_(progress),
+          statusPath_(statusPath),
+          statusChanged_(statusChanged),
+          poke_(std::move(poke)) {}
+
+    void Switching(const std::string& path) override {
+        {
+            std::lock_guard guard(lock_);
+            progress_.currentPath = path;
+            statusPath_ = path;
+            statusChanged_ = true;
+        }
+        poke_();
+    }
+    void Switched(const std::string&, std::int64_t bytes, bool) override {
+        {
+            std::lock_guard guard(lock_);
+            ++progress_.entriesDone;
+            progress_.bytesDone += bytes;
+        }
+        poke_();
+    }
+
+  private:
+    std::mutex& lock_;
+    CommandProgress& progress_;
+    std::string& statusPath_;
+    bool& statusChanged_;
+    Poke poke_;
+};
+
+}  // namespace
 
 void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
                                bool decompress) {
-    (void)targets;
-    (void)folder;
-    (void)decompress;
+    Shared& shared = *shared_;
+    const std::shared_ptr<ScanChannel> channel = channel_;
+    const auto poke = [&shared, channel] {
+        {
+            std::lock_guard guard(shared.lock);
+            if (std::exchange(shared.poked, true)) {
+                return;
+            }
+        }
+        channel->Push({CommandNotice{}, nullptr});
+    };
+    // The quick count first, so that the figure has its totals.
+    {
+        std::lock_guard guard(shared.lock);
+        shared.statusPath = folder + targets.front().name;
+        shared.statusChanged = true;
+    }
+    poke();
+    for (const RowTarget& target : targets) {
+        const CompressCount count = CountEntry(*fs_, folder, target.name, &stop_);
+        std::lock_guard guard(shared.lock);
+        shared.progress.entriesTotal += count.entries;
+        shared.progress.bytesTotal += count.bytes;
+    }
+    {
+        std::lock_guard guard(shared.lock);
+        shared.progress.counting = false;
+    }
+    poke();
+    ProgressListener listener(shared.lock, shared.progress, shared.statusPath, shared.statusChanged,
+                              poke);
+    Shared::End end = Shared::End::kFinished;
+    for (const RowTarget& target : targets) {
+        if (stop_.load()) {
+            end = Shared::End::kCancelled;
+            break;
+        }
+        {
+            std::lock_guard guard(shared.lock);
+            shared.lastRowPath = folder + target.name;
+        }
+        std::vector<CompressionFailure> failures;
+        CompressResult result =
+            CompressEntry(*fs_, folder, target.name, decompress, -1, &failures, &stop_, &listener);
+        {
+            std::lock_guard guard(shared.lock);
+            if (result.row) {
+                shared.rows.emplace_back(target.name, std::move(*result.row));
+            }
+            if (result.outcome != CompressOutcome::kFailed) {
+                shared.treeFailures += static_cast<std::int64_t>(failures.size());
+            }
+            shared.failures.insert(shared.failures.end(), failures.begin(), failures.end());
+        }
+        if (result.outcome == CompressOutcome::kFailed) {
+            end = Shared::End::kFailed;
+            break;
+        }
+        if (result.outcome == CompressOutcome::kStopped) {
+            end = Shared::End::kCancelled;
+            break;
+        }
+    }
+    {
+        std::lock_guard guard(shared.lock);
+        shared.end = end;
+        shared.poked = false;
+    }
+    poke();
 }
 
 }  // namespace packmeter

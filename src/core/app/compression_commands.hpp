@@ -42,6 +42,10 @@ inline constexpr const char* kCommandBusyText =
 inline constexpr const char* kCloseWhileRunningText =
     "A compression command is running. Stop it after the current file and close the window?";
 
+// What "Finished" is followed by when `count` entries inside trees could not be switched:
+// " — 3 entries could not be switched".
+std::string FailedEntriesText(std::int64_t count);
+
 // One item of the popup menu: the shell browser copies caption, tag and visibility into the
 // shell's menu; choosing it calls DecompressMenuItemClick with the tag.
 struct CommandMenuItem {
@@ -144,9 +148,15 @@ class TCompressionCommands {
     // on yes, cancels and waits for the current file to end.
     bool FormCloseQuery();
 
+    // Whether the status line is the command's: while it runs and after it ended, until
+    // ReleaseStatusLine (a new scan); the status timer leaves the line alone meanwhile.
+    bool OwnsStatusLine() const { return running_ || statusKept_; }
+    void ReleaseStatusLine() { statusKept_ = false; }
+
     // Applies what the worker handed over (called by TMainFormLogic as the channel's events
     // arrive): status line, progress, updated rows, and the command's end.
-    void ApplyOutput(const std::string& currentFolder);
+    // `scanBusy`: a scan still runs, so the busy cursor stays once the command has ended.
+    void ApplyOutput(const std::string& currentFolder, bool scanBusy = false);
 
   private:
     struct Shared;
@@ -168,8 +178,10 @@ class TCompressionCommands {
     std::thread worker_;
     std::atomic<bool> stop_{false};
     std::vector<CompressionFailure> failures_;
+    std::int64_t treeFailures_ = 0;
     std::string folder_;
     bool running_ = false;
+    bool statusKept_ = false;
 };
 
 }  // namespace packmeter

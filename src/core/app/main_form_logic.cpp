@@ -105,9 +105,11 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
         active_->Terminate();
         stopped_.push_back(std::move(active_));
         // Its end, with the normal cursor, is no longer heard of.
-        view_.SetBusyCursor(false);
+        scanBusy_ = false;
+        view_.SetBusyCursor(commands_->Running());
     }
     ReapStoppedScans();
+    commands_->ReleaseStatusLine();
     doneNotice_.clear();
     pendingNotice_.clear();
     rowsShown_ = 0;
@@ -181,7 +183,8 @@ void TMainFormLogic::StopScan() {
         return;
     }
     active_->Terminate();
-    view_.SetBusyCursor(false);
+    scanBusy_ = false;
+    view_.SetBusyCursor(commands_->Running());
     view_.SetHeaderNotice(kStoppedText);
     doneNotice_ = FinishedLine("stopped after ");
     view_.SetStatusText(doneNotice_);
@@ -219,7 +222,12 @@ void TMainFormLogic::KeyCommand(DesktopKey key) {
             OpenParentFolder();
             break;
         case DesktopKey::kStop:
-            StopScan();
+            // Escape stops a running command first (after its current file), else the scan.
+            if (commands_->Running()) {
+                commands_->Cancel();
+            } else {
+                StopScan();
+            }
             break;
     }
 }
@@ -274,7 +282,7 @@ bool TMainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
 
 void TMainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
-    if (!active_ || !folderError_.empty()) {
+    if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine()) {
         return;
     }
     if (!pendingNotice_.empty()) {
@@ -331,7 +339,7 @@ void TMainFormLogic::ApplyScanOutput() {
         }
         if (std::holds_alternative<CommandNotice>(event.what)) {
             flushRows();
-            commands_->ApplyOutput(currentFolder_);
+            commands_->ApplyOutput(currentFolder_, scanBusy_);
             continue;
         }
         if (auto* row = std::get_if<EntryRow>(&event.what)) {
@@ -341,7 +349,8 @@ void TMainFormLogic::ApplyScanOutput() {
         }
         flushRows();
         if (const auto* busy = std::get_if<bool>(&event.what)) {
-            view_.SetBusyCursor(*busy);
+            scanBusy_ = *busy;
+            view_.SetBusyCursor(*busy || commands_->Running());
         } else if (const auto* totals = std::get_if<ScanTotals>(&event.what)) {
             view_.SetTotals(*totals);
             doneNotice_ = FinishedLine({});

@@ -195,6 +195,8 @@ class TMainFormLogic {
     std::chrono::steady_clock::time_point lastApply_{};
     bool applyTimerSet_ = false;
     bool shutDown_ = false;
+    // The last busy state a scan handed over.
+    bool scanBusy_ = false;
     std::unique_ptr<TCompressionCommands> commands_;
 };
 
