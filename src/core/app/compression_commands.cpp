@@ -8,6 +8,7 @@
 #include "core/app/main_form_logic.hpp"
 #include "core/app/scan_channel.hpp"
 #include "core/exceptlog/fault_threads.hpp"
+#include "core/shell/shell_browser.hpp"
 #include "core/utils/size_text.hpp"
 #include "core/utils/text.hpp"
 
@@ -76,7 +77,21 @@ struct TCompressionCommands::Shared {
 
 TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
                                            std::shared_ptr<ScanChannel> channel)
-    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)) {}
+    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)) {
+    const auto click = [this](const MenuItem& sender) {
+        DecompressMenuItemClick(sender.Tag, popupFolder_);
+    };
+    MenuItem compress;
+    compress.Caption = kCompressCaption;
+    compress.Name = "CompressMenuItem";
+    compress.Tag = kCompressTag;
+    compress.OnClick = click;
+    MenuItem decompress = compress;
+    decompress.Caption = kDecompressCaption;
+    decompress.Name = "DecompressMenuItem";
+    decompress.Tag = kDecompressTag;
+    popup_.Items = {std::move(compress), std::move(decompress)};
+}
 
 TCompressionCommands::~TCompressionCommands() {
     stop_.store(true);
@@ -87,23 +102,47 @@ void TCompressionCommands::SetView(CommandView* view) {
     commandView_ = view;
 }
 
+std::vector<CommandMenuItem> TCompressionCommands::MenuItems() const {
+    std::vector<CommandMenuItem> items;
+    for (const MenuItem& item : popup_.Items) {
+        items.push_back({item.Caption, item.Tag, item.Visible});
+    }
+    return items;
+}
+
 void TCompressionCommands::UpdateMenuItems() {
     const std::vector<const ListItem*> selected = view_.ItemsInOrder(true);
     if (selected.size() != 1) {
         return;
     }
     const int state = static_cast<int>(selected.front()->keys.state);
-    items_[0].visible = (state & kStateCompressed) == 0;
-    items_[1].visible = state != kStatePlain;
+    popup_.Items[0].Visible = (state & kStateCompressed) == 0;
+    popup_.Items[1].Visible = state != kStatePlain;
 }
 
 bool TCompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
                                             int screenX, int screenY) {
-    (void)browser;
-    (void)folder;
-    (void)screenX;
-    (void)screenY;
     UpdateMenuItems();
+    popupFolder_ = IncludeTrailingChar(folder);
+    browser.SetShowErrorMessages(true);
+    try {
+        browser.SetFolder(popupFolder_);
+        browser.MultiObjects().clear();
+        const std::vector<const ListItem*> selected = view_.ItemsInOrder(true);
+        // The raw names: a caption is display text, which a name that is not valid UTF-8
+        // differs from.
+        for (const ListItem* item : selected) {
+            browser.MultiObjects().push_back(item->data);
+        }
+        if (selected.empty()) {
+            browser.SelectFolderAsObject();
+        }
+        std::string verb;
+        browser.ShowContextMenu({screenX, screenY}, &popup_, verb);
+    } catch (const EShellBrowserError& error) {
+        browser.MultiObjects().clear();
+        view_.ShowMessage(error.what());
+    }
     return true;
 }
 

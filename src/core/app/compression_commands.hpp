@@ -13,6 +13,7 @@
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/entry_row.hpp"
+#include "core/shell/shell_space.hpp"
 #include "core/utils/compression.hpp"
 
 namespace packmeter {
@@ -46,8 +47,8 @@ inline constexpr const char* kCloseWhileRunningText =
 // " — 3 entries could not be switched".
 std::string FailedEntriesText(std::int64_t count);
 
-// One item of the popup menu: the shell browser copies caption, tag and visibility into the
-// shell's menu; choosing it calls DecompressMenuItemClick with the tag.
+// One item of the popup menu as the window may show it: caption, tag and visibility (the
+// shell browser merges the items of Popup() into the shell's menu).
 struct CommandMenuItem {
     std::string caption;
     int tag = 0;
@@ -116,7 +117,10 @@ class TCompressionCommands {
     void SetView(CommandView* view);
 
     // The popup menu's items; their visibility persists between popups.
-    const std::vector<CommandMenuItem>& MenuItems() const { return items_; }
+    std::vector<CommandMenuItem> MenuItems() const;
+    // The popup menu handed to the shell browser: "&COMPRESS" (tag 1) and "&DECOMPRESS"
+    // (tag -1), each running DecompressMenuItemClick in the folder of the last popup.
+    PopupMenu& Popup() { return popup_; }
 
     // A right-click on the list (or the context-menu key): sets the items' visibility from the
     // single selected row, hands the selected rows in list order (or, with none selected, the
@@ -172,8 +176,9 @@ class TCompressionCommands {
     CommandView* commandView_ = nullptr;
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<ScanChannel> channel_;
-    std::vector<CommandMenuItem> items_{{kCompressCaption, kCompressTag, true},
-                                        {kDecompressCaption, kDecompressTag, true}};
+    PopupMenu popup_;
+    // The folder of the last popup, which the menu's items switch entries in.
+    std::string popupFolder_;
     std::shared_ptr<Shared> shared_;
     std::thread worker_;
     std::atomic<bool> stop_{false};
