@@ -298,6 +298,7 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                                 std::chrono::milliseconds batch) {
     const std::string parent = IncludeTrailingChar(folder);
     const EntryFactsMap facts = LookUpEntries(fs, parent, names);
+    std::unique_ptr<Folder> dir;
     // Files switched whose rows are still to be measured, by index.
     std::vector<std::size_t> pending;
     auto measuredAt = std::chrono::steady_clock::now();
@@ -351,9 +352,20 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
         }
         const std::string path = parent + names[i];
         listener.Switching(path);
-        CompressionFailure failure;
-        const bool ok = found ? SetFileCompression(fs, path, decompress, &failure)
-                              : (failure = {path, "no such file or folder"}, false);
+        CompressionFailure failure{path, {}};
+        bool ok = false;
+        if (!found) {
+            failure.reason = "no such file or folder";
+        } else if (!fs.CompressionAvailable()) {
+            failure.reason = "not supported on this system";
+        } else if (!dir && !(dir = fs.OpenFolder(parent))) {
+            failure.reason = "its folder cannot be opened";
+        } else {
+            // One open folder for all its files: the back end prepares a folder once (a sync
+            // before the first rewrite, the recovery of a killed one), not once per file.
+            ok = dir->SetFileCompression(names[i], decompress);
+            failure.reason = ok ? std::string() : dir->LastFailure();
+        }
         listener.Switched(path, found ? found->size : 0, ok);
         if (!ok) {
             measure();
