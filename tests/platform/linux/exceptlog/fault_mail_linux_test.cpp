@@ -305,5 +305,33 @@ TEST_F(FaultMailTest, WithoutAServerTheMailClientGetsTheMessage) {
     ::unsetenv("XDG_EMAIL_EXIT");
 }
 
+TEST_F(FaultMailTest, ACrashedProgramMailsItsReport) {
+    // Mode 2 mails every report; mode 1 once, as the program ends.
+    for (const char* mode : {"2", "1"}) {
+        SCOPED_TRACE(mode);
+        const fs::path run = folder_ / ("crash-mode-" + std::string(mode));
+        SmtpServer server("plain", run / "server");
+        const fs::path options = run / "options.txt";
+        std::ofstream(options) << "EmailSendMode=" << mode
+                               << "\nSmtpHost=127.0.0.1:" << server.Port()
+                               << "\nEmailAddresses=dev@example.org\nEmailSubject=Crash\n";
+        const fs::path program = run / "crash";
+        ASSERT_EQ(std::system((std::string(FAULTLOG_INSTRUMENT) + " " + FAULTLOG_CRASH_PROGRAM +
+                               " " + options.string() + " " + program.string())
+                                  .c_str()),
+                  0);
+        const std::string command =
+            program.string() + " null >/dev/null 2>" + (run / "stderr").string();
+        EXPECT_NE(std::system(command.c_str()), 0);
+        const auto messages = server.Messages();
+        ASSERT_EQ(messages.size(), 1u) << ReadText(run / "stderr");
+        EXPECT_NE(messages[0].find("Subject: Crash\r\n"), std::string::npos);
+        EXPECT_NE(messages[0].find("filename=\"crash.flog\""), std::string::npos);
+        EXPECT_NE(messages[0].find("  Type   : EAccessViolation\r\n"), std::string::npos)
+            << messages[0];
+        EXPECT_EQ(ReadText(run / "stderr").find("WARNING"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace packmeter
