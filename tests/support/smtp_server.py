@@ -3,8 +3,10 @@
 Usage: smtp_server.py MODE OUTPUT_DIR [CERT KEY]
 MODE: plain, auth (login "user" / "secret"), starttls (TLS required before the login),
 refuse (greets with 554), close (closes at once), silent (greets, then never answers).
-The port is written to OUTPUT_DIR/port once the server listens; each message received is
-written to OUTPUT_DIR/message-N: "FROM", "TO", "TLS", "LOGIN" lines, an empty line, the data.
+The port is written to OUTPUT_DIR/port once the server listens. Each message received is written
+to OUTPUT_DIR/message-N: "FROM", "TO", "TLS", "LOGIN" lines, an empty line, the data. The server
+stops when the file OUTPUT_DIR/stop appears (a test under Wine cannot signal it), or after five
+minutes.
 """
 
 import asyncio
@@ -73,7 +75,12 @@ async def main():
     with open(os.path.join(out, "port.part"), "w") as f:
         f.write(str(port))
     os.rename(os.path.join(out, "port.part"), os.path.join(out, "port"))
-    await server.serve_forever()
+    stop = os.path.join(out, "stop")
+    for _ in range(3000):
+        if os.path.exists(stop):
+            break
+        await asyncio.sleep(0.1)
+    server.close()
 
 
 asyncio.run(main())

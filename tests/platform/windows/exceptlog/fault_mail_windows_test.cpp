@@ -1,0 +1,178 @@
+#include "platform/windows/exceptlog/fault_mail_windows.hpp"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace packmeter {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The tests' folder as the host names it (the server runs there) and as Wine names it.
+const std::string kHostFolder = FAULTLOG_MAIL_FOLDER;
+const fs::path kFolder = fs::path("Z:" + kHostFolder);
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Starts a host program, which Wine runs like any other, its output discarded; its process
+// handle.
+HANDLE StartHostProgram(const std::string& commandLine) {
+    std::wstring command = FaultWide(commandLine);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE discard =
+        ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = discard;
+    startup.hStdError = discard;
+    PROCESS_INFORMATION process{};
+    EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &startup, &process))
+        << commandLine;
+    ::CloseHandle(discard);
+    ::CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// A certificate for 127.0.0.1 that only the test may trust, made once.
+void MakeCertificate() {
+    if (fs::exists(kFolder / "cert.pem")) {
+        return;
+    }
+    const HANDLE openssl = StartHostProgram(
+        "Z:\\usr\\bin\\openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
+        "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
+        kHostFolder + "/key.pem -out " + kHostFolder + "/cert.pem");
+    ::WaitForSingleObject(openssl, 30000);
+    ::CloseHandle(openssl);
+}
+
+// The test's SMTP server.
+class SmtpServer {
+  public:
+    explicit SmtpServer(const std::string& mode) : folder_(kFolder / mode) {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        MakeCertificate();
+        process_ = StartHostProgram("Z:\\usr\\bin\\python3 " FAULTLOG_SMTP_SERVER " " + mode + " " +
+                                    kHostFolder + "/" + mode + " " + kHostFolder + "/cert.pem " +
+                                    kHostFolder + "/key.pem");
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(folder_ / "port") && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        port_ = std::atoi(ReadText(folder_ / "port").c_str());
+        EXPECT_NE(port_, 0) << mode;
+    }
+    ~SmtpServer() {
+        std::ofstream(folder_ / "stop");
+        ::WaitForSingleObject(process_, 10000);
+        ::CloseHandle(process_);
+    }
+
+    int Port() const { return port_; }
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> messages;
+        for (int i = 1; fs::exists(folder_ / ("message-" + std::to_string(i))); ++i) {
+            messages.push_back(ReadText(folder_ / ("message-" + std::to_string(i))));
+        }
+        return messages;
+    }
+
+  private:
+    fs::path folder_;
+    HANDLE process_ = nullptr;
+    int port_ = 0;
+};
+
+class RecordingMail : public FaultMailWindows {
+  public:
+    void Warning(TFaultLogErrorCode code, std::string_view section,
+                 std::string_view message) override {
+        Warnings.push_back(FaultWarningLine(code, section, message));
+    }
+    std::vector<std::string> Warnings;
+};
+
+class FaultMailWindowsTest : public testing::Test {
+  protected:
+    FaultMailWindowsTest() {
+        fs::remove_all(kFolder);
+        fs::create_directories(kFolder);
+        std::ofstream(kFolder / "tool.flog", std::ios::binary)
+            << "Application...\r\n  Name: tool\r\n\r\n\r\n\r\n";
+        options_.ModuleFileName = (kFolder / "tool").string();
+        options_.EmailAddresses = "first@example.org; second@example.org";
+        options_.EmailSubject = "Crash in tool";
+        options_.EmailMessage = "Please look.";
+        options_.EmailSendMode = 2;
+    }
+
+    TFaultModuleOptions options_;
+};
+
+TEST_F(FaultMailWindowsTest, WinsockDeliversTheReportToEveryRecipient) {
+    for (const char* mode : {"plain", "auth"}) {
+        SCOPED_TRACE(mode);
+        SmtpServer server(mode);
+        const bool login = std::string(mode) == "auth";
+        options_.SmtpHost = "127.0.0.1:" + std::to_string(server.Port());
+        options_.SmtpUserId = login ? "user" : "";
+        options_.SmtpPassword = login ? "secret" : "";
+        RecordingMail mail;
+        EXPECT_TRUE(SendReport(options_, "the report", mail, 5000));
+        EXPECT_EQ(mail.Warnings, std::vector<std::string>{});
+        const auto messages = server.Messages();
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[1].substr(0, messages[1].find("\n\n")),
+                  std::string("FROM second@example.org\nTO second@example.org\nTLS no\nLOGIN ") +
+                      (login ? "user" : ""));
+        EXPECT_NE(messages[1].find("Subject: Crash in tool\r\n"), std::string::npos);
+        EXPECT_NE(messages[1].find("filename=\"tool.flog\"\r\n\r\nApplication...\r\n  Name: tool"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(FaultMailWindowsTest, AFailingServerGivesAWarningWithinTheTimeOut) {
+    const struct {
+        const char* mode;
+        const char* warning;
+    } cases[] = {
+        {"refuse", "554 No service here"},
+        {"close", "Error into \"recv\": \"The server closed the connection.\""},
+        {"silent", "Socket timeout."},
+        // Schannel is not used yet: the login is not sent unencrypted.
+        {"starttls", "TLS error: \"TLS is not available.\""},
+    };
+    constexpr int kTimeoutMs = 2000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        SmtpServer server(c.mode);
+        options_.SmtpHost = "127.0.0.1:" + std::to_string(server.Port());
+        options_.SmtpUserId = "user";
+        options_.SmtpPassword = "secret";
+        RecordingMail mail;
+        const auto start = Clock::now();
+        EXPECT_FALSE(SendReport(options_, "the report", mail, kTimeoutMs));
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kTimeoutMs + 1500));
+        ASSERT_EQ(mail.Warnings.size(), 1u);
+        EXPECT_NE(mail.Warnings[0].find("[WARNING] - Code: flEmailSMTPError - Message: \"[SMTP] "),
+                  std::string::npos);
+        EXPECT_NE(mail.Warnings[0].find(c.warning), std::string::npos) << mail.Warnings[0];
+    }
+}
+
+}  // namespace
+}  // namespace packmeter
