@@ -25,23 +25,17 @@ std::string ReadText(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Starts a host program, which Wine runs like any other, its output discarded; its process
-// handle.
-HANDLE StartHostProgram(const std::string& commandLine) {
-    std::wstring command = FaultWide(commandLine);
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE discard =
-        ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+// Starts a host command through the host's shell, which Wine runs like any other program, with
+// its output discarded; its process handle.
+HANDLE StartHostCommand(const std::string& shellCommand) {
+    std::wstring command =
+        FaultWide("Z:\\bin\\sh -c \"exec " + shellCommand + " >/dev/null 2>&1\"");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = discard;
-    startup.hStdError = discard;
     PROCESS_INFORMATION process{};
-    EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                  nullptr, &startup, &process))
-        << commandLine;
-    ::CloseHandle(discard);
+        << shellCommand;
     ::CloseHandle(process.hThread);
     return process.hProcess;
 }
@@ -51,8 +45,8 @@ void MakeCertificate() {
     if (fs::exists(kFolder / "cert.pem")) {
         return;
     }
-    const HANDLE openssl = StartHostProgram(
-        "Z:\\usr\\bin\\openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
+    const HANDLE openssl = StartHostCommand(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
         "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
         kHostFolder + "/key.pem -out " + kHostFolder + "/cert.pem");
     ::WaitForSingleObject(openssl, 30000);
@@ -66,7 +60,7 @@ class SmtpServer {
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         MakeCertificate();
-        process_ = StartHostProgram("Z:\\usr\\bin\\python3 " FAULTLOG_SMTP_SERVER " " + mode + " " +
+        process_ = StartHostCommand("/usr/bin/python3 " FAULTLOG_SMTP_SERVER " " + mode + " " +
                                     kHostFolder + "/" + mode + " " + kHostFolder + "/cert.pem " +
                                     kHostFolder + "/key.pem");
         const auto deadline = Clock::now() + std::chrono::seconds(30);
