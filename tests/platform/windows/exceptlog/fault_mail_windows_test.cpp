@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <vector>
 
 namespace packmeter {
 namespace {
@@ -118,10 +119,10 @@ class FaultMailWindowsTest : public testing::Test {
 };
 
 TEST_F(FaultMailWindowsTest, WinsockDeliversTheReportToEveryRecipient) {
-    for (const char* mode : {"plain", "auth"}) {
+    for (const std::string mode : {"plain", "auth"}) {
         SCOPED_TRACE(mode);
         SmtpServer server(mode);
-        const bool login = std::string(mode) == "auth";
+        const bool login = mode != "plain";
         options_.SmtpHost = "127.0.0.1:" + std::to_string(server.Port());
         options_.SmtpUserId = login ? "user" : "";
         options_.SmtpPassword = login ? "secret" : "";
@@ -147,8 +148,10 @@ TEST_F(FaultMailWindowsTest, AFailingServerGivesAWarningWithinTheTimeOut) {
         {"refuse", "554 No service here"},
         {"close", "Error into \"recv\": \"The server closed the connection.\""},
         {"silent", "Socket timeout."},
-        // Schannel is not used yet: the login is not sent unencrypted.
-        {"starttls", "TLS error: \"TLS is not available.\""},
+        // Schannel's handshake reaches the certificate check, which fails for a certificate
+        // nobody trusts: the login is not sent. (Wine's trusted roots are the host's, which a
+        // test cannot add to, so a trusted TLS delivery is not tested here.)
+        {"starttls", "TLS error: \""},
     };
     constexpr int kTimeoutMs = 2000;
     for (const auto& c : cases) {
