@@ -78,10 +78,9 @@ Library LoadMapiLibrary() {
         const std::wstring key = std::wstring(L"SOFTWARE\\Clients\\Mail\\") + name;
         wchar_t path[MAX_PATH * 4] = {};
         size = sizeof path;
-        // RegGetValueW expands a REG_EXPAND_SZ value itself.
-        if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DLLPath",
-                           RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, path,
-                           &size) == ERROR_SUCCESS) {
+        // Asked for a plain string, RegGetValueW expands a REG_EXPAND_SZ value itself.
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DLLPath", RRF_RT_REG_SZ, nullptr,
+                           path, &size) == ERROR_SUCCESS) {
             if (Library library{::LoadLibraryW(path)}) {
                 return library;
             }

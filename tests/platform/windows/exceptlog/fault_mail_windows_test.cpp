@@ -171,5 +171,75 @@ TEST_F(FaultMailWindowsTest, AFailingServerGivesAWarningWithinTheTimeOut) {
     }
 }
 
+// A registry value set for as long as the object lives; the earlier value comes back after.
+class RegistryValue {
+  public:
+    RegistryValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type,
+                  const std::wstring& value)
+        : root_(root), key_(key), name_(name ? name : L"") {
+        DWORD size = 0;
+        had_ = ::RegGetValueW(root_, key_.c_str(), Name(), RRF_RT_ANY | RRF_NOEXPAND, &oldType_,
+                              nullptr, &size) == ERROR_SUCCESS;
+        if (had_) {
+            old_.resize(size);
+            ::RegGetValueW(root_, key_.c_str(), Name(), RRF_RT_ANY | RRF_NOEXPAND, &oldType_,
+                           old_.data(), &size);
+        }
+        EXPECT_EQ(::RegSetKeyValueW(root_, key_.c_str(), Name(), type, value.c_str(),
+                                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    ~RegistryValue() {
+        if (had_) {
+            ::RegSetKeyValueW(root_, key_.c_str(), Name(), oldType_, old_.data(),
+                              static_cast<DWORD>(old_.size()));
+        } else {
+            HKEY key = nullptr;
+            if (::RegOpenKeyExW(root_, key_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+                ::RegDeleteValueW(key, Name());
+                ::RegCloseKey(key);
+            }
+        }
+    }
+
+  private:
+    const wchar_t* Name() const { return name_.empty() ? nullptr : name_.c_str(); }
+    HKEY root_;
+    std::wstring key_;
+    std::wstring name_;
+    bool had_ = false;
+    DWORD oldType_ = 0;
+    std::vector<BYTE> old_;
+};
+
+TEST_F(FaultMailWindowsTest, WhenTheMailInterfaceFailsTheMailtoHandlerGetsTheMessage) {
+    // The default mail program names, through an environment variable, a library without the
+    // mail interface; the "mailto:" handler is a host script that records its argument.
+    const RegistryValue client(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\Mail", nullptr, REG_SZ,
+                               L"Stand-in");
+    const RegistryValue library(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\Mail\\Stand-in",
+                                L"DLLPath", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\kernel32.dll");
+    const std::string record = kHostFolder + "/mailto";
+    std::ofstream(kFolder / "record.sh", std::ios::binary)
+        << "printf '%s' \"$1\" > " << record << ".part && mv " << record << ".part " << record
+        << "\n";
+    const RegistryValue handler(HKEY_CLASSES_ROOT, L"mailto\\shell\\open\\command", nullptr, REG_SZ,
+                                FaultWide("Z:\\bin\\sh " + kHostFolder + "/record.sh \"%1\""));
+    options_.EmailMessage = "Fish & chips";
+    RecordingMail mail;
+    EXPECT_TRUE(SendReport(options_, "the report", mail));
+    EXPECT_EQ(mail.Warnings, std::vector<std::string>{"[WARNING] - Code: flEmailMAPIError - "
+                                                      "Message: \"[MAPI] Cannot found the MAPI "
+                                                      "functions.\""});
+    // The handler is not waited for.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(kFolder / "mailto") && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(ReadText(kFolder / "mailto"),
+              "mailto:first@example.org,second@example.org?Subject=Crash%20in%20tool&Body=Fish%20%"
+              "20chips%0D%0A%0D%0A%0D%0Athe%20report");
+}
+
 }  // namespace
 }  // namespace packmeter
