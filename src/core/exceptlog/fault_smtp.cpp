@@ -339,6 +339,10 @@ bool SmtpSend(const TFaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer
               std::string& error) {
     try {
         const auto recipients = SplitRecipients(request.Recipients);
+        if (recipients.empty()) {
+            error = "No recipients.";
+            return false;
+        }
         TFaultClientSMTP client(std::move(layer), request.Host, request.TimeoutMs, request.Port);
         client.Connect();
         std::string attachment;

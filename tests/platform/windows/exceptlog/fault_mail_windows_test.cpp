@@ -27,10 +27,9 @@ std::string ReadText(const fs::path& path) {
 }
 
 // Starts a host command through the host's shell, which Wine runs like any other program, with
-// its output discarded; its process handle.
+// its output discarded; its process handle, which does not tell when the command ends.
 HANDLE StartHostCommand(const std::string& shellCommand) {
-    std::wstring command =
-        FaultWide("Z:\\bin\\sh -c \"exec " + shellCommand + " >/dev/null 2>&1\"");
+    std::wstring command = FaultWide("Z:\\bin\\sh -c \"(" + shellCommand + ") >/dev/null 2>&1\"");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -49,9 +48,13 @@ void MakeCertificate() {
     const HANDLE openssl = StartHostCommand(
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
         "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
-        kHostFolder + "/key.pem -out " + kHostFolder + "/cert.pem");
-    ::WaitForSingleObject(openssl, 30000);
+        kHostFolder + "/key.pem -out " + kHostFolder + "/cert.tmp && mv " + kHostFolder +
+        "/cert.tmp " + kHostFolder + "/cert.pem");
     ::CloseHandle(openssl);
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(kFolder / "cert.pem") && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 // The test's SMTP server.
@@ -240,6 +243,52 @@ TEST_F(FaultMailWindowsTest, WhenTheMailInterfaceFailsTheMailtoHandlerGetsTheMes
               "mailto:first@example.org,second@example.org?Subject=Crash%20in%20tool&Body=Fish%20%"
               "20chips%0D%0A%0D%0A%0D%0Athe%20report");
 }
+
+#ifdef FAULTLOG_INSTRUMENT_TOOL
+TEST_F(FaultMailWindowsTest, ACrashedProgramMailsItsReport) {
+    SmtpServer server("plain");
+    std::ofstream(kFolder / "options.txt", std::ios::binary)
+        << "EmailSendMode=2\nSmtpHost=127.0.0.1:" << server.Port()
+        << "\nEmailAddresses=dev@example.org\nEmailSubject=Crash\n";
+    // Wine does not tell when a host program has ended: the copy appears under its name whole.
+    const HANDLE tool =
+        StartHostCommand(std::string(FAULTLOG_INSTRUMENT_TOOL) + " " + FAULTLOG_CRASH_PROGRAM_HOST +
+                         " " + kHostFolder + "/options.txt " + kHostFolder + "/crash.tmp && mv " +
+                         kHostFolder + "/crash.tmp " + kHostFolder + "/crash.exe");
+    ::CloseHandle(tool);
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(kFolder / "crash.exe") && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    const std::wstring program = (kFolder / "crash.exe").wstring();
+    std::wstring command = L"crash.exe null";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE discard =
+        ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = discard;
+    startup.hStdError = discard;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                                 nullptr, nullptr, &startup, &process));
+    ::CloseHandle(discard);
+    EXPECT_EQ(::WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(process.hProcess, &exitCode);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, 1u);
+
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("Subject: Crash\r\n"), std::string::npos);
+    EXPECT_NE(messages[0].find("filename=\"crash.flog\""), std::string::npos);
+    EXPECT_NE(messages[0].find("EAccessViolation"), std::string::npos) << messages[0];
+}
+#endif
 
 }  // namespace
 }  // namespace packmeter
