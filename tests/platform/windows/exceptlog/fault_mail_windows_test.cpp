@@ -17,9 +17,15 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The tests' folder as the host names it (the server runs there) and as Wine names it.
-const std::string kHostFolder = FAULTLOG_MAIL_FOLDER;
-const fs::path kFolder = fs::path("Z:" + kHostFolder);
+// The running test's folder as the host names it (host programs work there) and as Wine names
+// it; each test has its own, since the tests run at the same time.
+std::string HostFolder() {
+    return std::string(FAULTLOG_MAIL_FOLDER) + "/" +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+fs::path Folder() {
+    return fs::path("Z:" + HostFolder());
+}
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -42,17 +48,17 @@ HANDLE StartHostCommand(const std::string& shellCommand) {
 
 // A certificate for 127.0.0.1 that only the test may trust, made once.
 void MakeCertificate() {
-    if (fs::exists(kFolder / "cert.pem")) {
+    if (fs::exists(Folder() / "cert.pem")) {
         return;
     }
     const HANDLE openssl = StartHostCommand(
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
         "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
-        kHostFolder + "/key.pem -out " + kHostFolder + "/cert.tmp && mv " + kHostFolder +
-        "/cert.tmp " + kHostFolder + "/cert.pem");
+        HostFolder() + "/key.pem -out " + HostFolder() + "/cert.tmp && mv " + HostFolder() +
+        "/cert.tmp " + HostFolder() + "/cert.pem");
     ::CloseHandle(openssl);
     const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (!fs::exists(kFolder / "cert.pem") && Clock::now() < deadline) {
+    while (!fs::exists(Folder() / "cert.pem") && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
@@ -60,13 +66,13 @@ void MakeCertificate() {
 // The test's SMTP server.
 class SmtpServer {
   public:
-    explicit SmtpServer(const std::string& mode) : folder_(kFolder / mode) {
+    explicit SmtpServer(const std::string& mode) : folder_(Folder() / mode) {
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         MakeCertificate();
         process_ = StartHostCommand("/usr/bin/python3 " FAULTLOG_SMTP_SERVER " " + mode + " " +
-                                    kHostFolder + "/" + mode + " " + kHostFolder + "/cert.pem " +
-                                    kHostFolder + "/key.pem");
+                                    HostFolder() + "/" + mode + " " + HostFolder() + "/cert.pem " +
+                                    HostFolder() + "/key.pem");
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         while (!fs::exists(folder_ / "port") && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -107,11 +113,11 @@ class RecordingMail : public FaultMailWindows {
 class FaultMailWindowsTest : public testing::Test {
   protected:
     FaultMailWindowsTest() {
-        fs::remove_all(kFolder);
-        fs::create_directories(kFolder);
-        std::ofstream(kFolder / "tool.flog", std::ios::binary)
+        fs::remove_all(Folder());
+        fs::create_directories(Folder());
+        std::ofstream(Folder() / "tool.flog", std::ios::binary)
             << "Application...\r\n  Name: tool\r\n\r\n\r\n\r\n";
-        options_.ModuleFileName = (kFolder / "tool").string();
+        options_.ModuleFileName = (Folder() / "tool").string();
         options_.EmailAddresses = "first@example.org; second@example.org";
         options_.EmailSubject = "Crash in tool";
         options_.EmailMessage = "Please look.";
@@ -222,12 +228,12 @@ TEST_F(FaultMailWindowsTest, WhenTheMailInterfaceFailsTheMailtoHandlerGetsTheMes
                                L"Stand-in");
     const RegistryValue library(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\Mail\\Stand-in",
                                 L"DLLPath", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\kernel32.dll");
-    const std::string record = kHostFolder + "/mailto";
-    std::ofstream(kFolder / "record.sh", std::ios::binary)
+    const std::string record = HostFolder() + "/mailto";
+    std::ofstream(Folder() / "record.sh", std::ios::binary)
         << "printf '%s' \"$1\" > " << record << ".part && mv " << record << ".part " << record
         << "\n";
     const RegistryValue handler(HKEY_CLASSES_ROOT, L"mailto\\shell\\open\\command", nullptr, REG_SZ,
-                                FaultWide("Z:\\bin\\sh " + kHostFolder + "/record.sh \"%1\""));
+                                FaultWide("Z:\\bin\\sh " + HostFolder() + "/record.sh \"%1\""));
     options_.EmailMessage = "Fish & chips";
     RecordingMail mail;
     EXPECT_TRUE(SendReport(options_, "the report", mail));
@@ -236,10 +242,10 @@ TEST_F(FaultMailWindowsTest, WhenTheMailInterfaceFailsTheMailtoHandlerGetsTheMes
                                                       "functions.\""});
     // The handler is not waited for.
     const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (!fs::exists(kFolder / "mailto") && Clock::now() < deadline) {
+    while (!fs::exists(Folder() / "mailto") && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_EQ(ReadText(kFolder / "mailto"),
+    EXPECT_EQ(ReadText(Folder() / "mailto"),
               "mailto:first@example.org,second@example.org?Subject=Crash%20in%20tool&Body=Fish%20%"
               "20chips%0D%0A%0D%0A%0D%0Athe%20report");
 }
@@ -247,21 +253,21 @@ TEST_F(FaultMailWindowsTest, WhenTheMailInterfaceFailsTheMailtoHandlerGetsTheMes
 #ifdef FAULTLOG_INSTRUMENT_TOOL
 TEST_F(FaultMailWindowsTest, ACrashedProgramMailsItsReport) {
     SmtpServer server("plain");
-    std::ofstream(kFolder / "options.txt", std::ios::binary)
+    std::ofstream(Folder() / "options.txt", std::ios::binary)
         << "EmailSendMode=2\nSmtpHost=127.0.0.1:" << server.Port()
         << "\nEmailAddresses=dev@example.org\nEmailSubject=Crash\n";
     // Wine does not tell when a host program has ended: the copy appears under its name whole.
     const HANDLE tool =
         StartHostCommand(std::string(FAULTLOG_INSTRUMENT_TOOL) + " " + FAULTLOG_CRASH_PROGRAM_HOST +
-                         " " + kHostFolder + "/options.txt " + kHostFolder + "/crash.tmp && mv " +
-                         kHostFolder + "/crash.tmp " + kHostFolder + "/crash.exe");
+                         " " + HostFolder() + "/options.txt " + HostFolder() + "/crash.tmp && mv " +
+                         HostFolder() + "/crash.tmp " + HostFolder() + "/crash.exe");
     ::CloseHandle(tool);
     const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (!fs::exists(kFolder / "crash.exe") && Clock::now() < deadline) {
+    while (!fs::exists(Folder() / "crash.exe") && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
-    const std::wstring program = (kFolder / "crash.exe").wstring();
+    const std::wstring program = (Folder() / "crash.exe").wstring();
     std::wstring command = L"crash.exe null";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const HANDLE discard =
