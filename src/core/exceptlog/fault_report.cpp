@@ -54,6 +54,11 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
         platform.ShowReport(BuildConsoleText(report, options));
     }
     SaveReportToLog(report, options, values[lfVersionNumber], platform);
+    if (options.EmailSendMode == 1) {
+        NotePendingMail(options);
+    } else if (auto* mail = platform.MailPlatform(); mail && options.EmailSendMode == 2) {
+        SendReport(options, report, *mail);
+    }
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/exceptlog/fault_email.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/report_text.hpp"
@@ -37,6 +38,9 @@ class FaultReportPlatform : public FaultLogActions {
     // Shows the message of a filtered exception, and the report of an unfiltered one.
     virtual void ShowFilterMessage(const std::string& caption, const std::string& message) = 0;
     virtual void ShowReport(const std::string& consoleText) = 0;
+
+    // The platform's way to mail reports; null where there is none.
+    virtual FaultMailPlatform* MailPlatform() { return nullptr; }
 
     bool ActionNotify(int) override { return true; }
     bool ActionError(int) override { return false; }

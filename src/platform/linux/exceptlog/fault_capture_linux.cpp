@@ -43,6 +43,7 @@
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/linux/exceptlog/elf_module_image.hpp"
+#include "platform/linux/exceptlog/fault_mail_linux.hpp"
 
 namespace packmeter {
 
@@ -61,6 +62,8 @@ struct FaultRecord {
     std::uintptr_t stackPointer = 0;
     bool write = false;
     bool exception = false;
+    // Reported from an event loop's catch block: the program goes on.
+    bool continues = false;
     std::thread::id thread;
     char type[256] = {};
     char message[1024] = {};
@@ -143,6 +146,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     TakeBusyFlag(signal);
     const auto* registers = &static_cast<ucontext_t*>(context)->uc_mcontext;
     gRecord.signal = signal;
+    gRecord.continues = false;
     gRecord.code = info->si_code;
     gRecord.thread = std::this_thread::get_id();
     gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
@@ -165,6 +169,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
 void RecordCurrentException() {
     gRecord.signal = 0;
     gRecord.exception = true;
+    gRecord.continues = false;
     std::string type;
     std::string message;
     if (DescribeCurrentException(type, message)) {
@@ -372,9 +377,11 @@ class Reporter final : public FaultReportPlatform {
         std::cerr << line << '\n';
         FaultTrace().Note(line);
     }
+    FaultMailPlatform* MailPlatform() override { return &mail_; }
 
   private:
     TFaultLogger& logger_;
+    FaultMailLinux mail_;
 };
 
 void ReporterLoop(TFaultLogger* logger) {
@@ -392,6 +399,10 @@ void ReporterLoop(TFaultLogger* logger) {
         FaultTrace().Enter("Report",
                            {TraceValue::Text(gRecord.type), TraceValue::Integer(gRecord.signal)});
         gReported = reporter.Report(gRecord);
+        // After a fault the process ends: the mail of the program's end goes now.
+        if (gReported && !gRecord.continues) {
+            SendPendingMail(*reporter.MailPlatform());
+        }
         FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
         FaultTrace().Save();
         ::write(gDone[1], &byte, 1);
@@ -442,6 +453,7 @@ bool FaultLogExceptionManager() {
     gRecord = FaultRecord{};
     gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     RecordCurrentException();
+    gRecord.continues = true;
     HandOver();
     const bool reported = gReported;
     gOwner = 0;
@@ -462,6 +474,11 @@ bool InstallFaultLogger(bool windowedProgram) {
         if (active) {
             gWindowed = windowedProgram;
             active = InstallCapture(logger);
+            // Reports the program went on after are mailed when it ends.
+            std::atexit([] {
+                FaultMailLinux mail;
+                SendPendingMail(mail);
+            });
         }
         FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
         return active;

@@ -34,6 +34,7 @@
 #include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_logger.hpp"
+#include "platform/windows/exceptlog/fault_mail_windows.hpp"
 #include "platform/windows/exceptlog/pe_module_image.hpp"
 
 namespace packmeter {
@@ -60,6 +61,8 @@ struct FaultRecord {
     bool exception = false;
     bool aborted = false;
     bool hasContext = false;
+    // Reported from an event loop's catch block: the program goes on.
+    bool continues = false;
     std::thread::id thread;
     std::uintptr_t stackTop = 0;
     // Call sites captured by the thread itself (exceptions and abort).
@@ -167,6 +170,7 @@ void RecordFault(const EXCEPTION_POINTERS* pointers) {
     gRecord.stackTop = StackTop();
     gContext = *pointers->ContextRecord;
     gRecord.hasContext = true;
+    gRecord.continues = false;
 }
 
 LONG CALLBACK StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
@@ -195,6 +199,7 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
 // The type and message of the exception being handled, or of std::terminate called without one.
 void RecordCurrentException() {
     gRecord.exception = true;
+    gRecord.continues = false;
     gRecord.thread = std::this_thread::get_id();
     std::string type;
     std::string message;
@@ -217,6 +222,7 @@ void TerminateHandler() {
 void AbortHandler(int) {
     TakeBusyFlag();
     gRecord.aborted = true;
+    gRecord.continues = false;
     gRecord.thread = std::this_thread::get_id();
     // From the C library's raise on: this handler is no part of the program's fault.
     gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 1);
@@ -388,9 +394,11 @@ class Reporter final : public FaultReportPlatform {
         std::cerr << line << '\n';
         FaultTrace().Note(line);
     }
+    FaultMailPlatform* MailPlatform() override { return &mail_; }
 
   private:
     TFaultLogger& logger_;
+    FaultMailWindows mail_;
 };
 
 void ReporterLoop(TFaultLogger* logger) {
@@ -401,6 +409,10 @@ void ReporterLoop(TFaultLogger* logger) {
                            {TraceValue::Text(gRecord.type),
                             TraceValue::Integer(static_cast<std::int64_t>(gRecord.code))});
         gReported = reporter.Report(gRecord);
+        // After a fault the process ends: the mail of the program's end goes now.
+        if (gReported && !gRecord.continues) {
+            SendPendingMail(*reporter.MailPlatform());
+        }
         FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
         FaultTrace().Save();
         ::SetEvent(gDone);
@@ -452,6 +464,7 @@ bool FaultLogExceptionManager() {
     gRecord = FaultRecord{};
     RecordCurrentException();
     gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 0);
+    gRecord.continues = true;
     HandOver();
     const bool reported = gReported;
     gOwner = 0;
@@ -472,6 +485,11 @@ bool InstallFaultLogger(bool windowedProgram) {
         if (active) {
             gWindowed = windowedProgram;
             active = InstallCapture(logger);
+            // Reports the program went on after are mailed when it ends.
+            std::atexit([] {
+                FaultMailWindows mail;
+                SendPendingMail(mail);
+            });
         }
         FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
         return active;
