@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -198,8 +199,9 @@ class FaultDialog {
     explicit FaultDialog(const TFaultDialogData& data) : data_(data) {}
 
     TFaultDialogResult Run() {
-        DialogTemplate dialog(DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 473,
-                              216, ToWide(data_.Caption).c_str());
+        DialogTemplate dialog(
+            DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, 473,
+            216, ToWide(data_.Caption).c_str());
         dialog.Control(kFaultTerminateButton, L"BUTTON", L"", BS_PUSHBUTTON | WS_TABSTOP, 4, 197,
                        50, 15);
         dialog.Control(kFaultCloseButton, L"BUTTON", L"", BS_DEFPUSHBUTTON | WS_TABSTOP, 211, 197,
@@ -341,12 +343,15 @@ class FaultDialog {
         // Bold Verdana for the header, the system's message font for the buttons, 8-point
         // Lucida Console for the report; the system substitutes its closest when one is missing.
         const int logical = -::MulDiv(8, DpiY(), 72);
-        headerFont_.reset(::CreateFontW(logical, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
-                                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                        DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, L"Verdana"));
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
         ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        // The system's closest face to a missing Verdana may have no bold; the message font's
+        // face has.
+        headerFont_.reset(::CreateFontW(
+            logical, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS,
+            FontInstalled(L"Verdana") ? L"Verdana" : metrics.lfMessageFont.lfFaceName));
         buttonFont_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
         reportFont_.reset(::CreateFontW(
             logical, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -377,6 +382,22 @@ class FaultDialog {
         ShowCollapsed();
         ::SetFocus(Item(kFaultCloseButton));
         ::SetTimer(hwnd, kGuardTimer, 1, nullptr);
+    }
+
+    static int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+        *reinterpret_cast<bool*>(found) = true;
+        return 0;
+    }
+
+    static bool FontInstalled(const wchar_t* face) {
+        LOGFONTW wanted{};
+        wanted.lfCharSet = DEFAULT_CHARSET;
+        wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
+        bool found = false;
+        HDC screen = ::GetDC(nullptr);
+        ::EnumFontFamiliesExW(screen, &wanted, FoundFont, reinterpret_cast<LPARAM>(&found), 0);
+        ::ReleaseDC(nullptr, screen);
+        return found;
     }
 
     static int DpiY() {
