@@ -48,20 +48,17 @@ struct ChildRun {
 
 class FaultDialogTest : public testing::Test {
   protected:
-    FaultDialogTest() : ini_(FaultDialogCoordinatesFile()), saved_(ReadAll(ini_)) {}
     ~FaultDialogTest() override {
-        std::ofstream(ini_, std::ios::binary | std::ios::trunc) << saved_;
         std::error_code ignored;
-        fs::remove(Pids(), ignored);
+        fs::remove(pids_, ignored);
     }
-
-    static fs::path Pids() { return fs::path(FAULT_DIALOG_PROGRAM).replace_extension(".pids"); }
 
     // Runs the program with its output in a file; kills it after 60 s.
     ChildRun RunProgram(const fs::path& program, const std::string& kind,
                         const std::string& script) {
         std::error_code ignored;
-        fs::remove(Pids(), ignored);
+        pids_ = fs::path(program).replace_extension(".pids");
+        fs::remove(pids_, ignored);
         const fs::path outputFile = program.wstring() + L".out";
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
         HANDLE output = ::CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -73,7 +70,7 @@ class FaultDialogTest : public testing::Test {
         startup.hStdError = output;
         ::SetEnvironmentVariableW(L"FAULTLOG_SCRIPT", fs::path(script).wstring().c_str());
         std::wstring command = L"\"" + program.wstring() + L"\" " + fs::path(kind).wstring() +
-                               L" \"" + Pids().wstring() + L"\"";
+                               L" \"" + pids_.wstring() + L"\"";
         PROCESS_INFORMATION process{};
         ChildRun run;
         const BOOL started = ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr,
@@ -96,8 +93,20 @@ class FaultDialogTest : public testing::Test {
         return run;
     }
 
-    fs::path ini_;
-    std::string saved_;
+    fs::path pids_;
+};
+
+// The user's own coordinates file, put back after the test.
+class SavedFile {
+  public:
+    explicit SavedFile(fs::path path) : path_(std::move(path)), text_(ReadAll(path_)) {}
+    ~SavedFile() { std::ofstream(path_, std::ios::binary | std::ios::trunc) << text_; }
+    SavedFile(const SavedFile&) = delete;
+    SavedFile& operator=(const SavedFile&) = delete;
+
+  private:
+    fs::path path_;
+    std::string text_;
 };
 
 TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) {
@@ -105,7 +114,9 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     const fs::path log = fs::path(program).replace_extension(".flog");
     std::error_code ignored;
     fs::remove(log, ignored);
-    std::ofstream(ini_, std::ios::binary | std::ios::trunc)
+    const fs::path ini = FaultDialogCoordinatesFile();
+    const SavedFile saved(ini);
+    std::ofstream(ini, std::ios::binary | std::ios::trunc)
         << "[Other]\r\nKept=1\r\n[Coordinates]\r\nWidth=500\r\nHeight=300\r\nLeft=40\r\nTop=30\r\n"
            "Col1=90\r\n";
 
@@ -136,15 +147,15 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     EXPECT_EQ(expanded[0],
               "expanded 40 30 500 300 \"An error has occurred during program execution.\"");
     EXPECT_EQ(expanded[1].substr(0, 24), "expanded 60 50 520 330 \"");
-    const std::string stored = ReadAll(ini_);
+    const std::string stored = ReadAll(ini);
     EXPECT_NE(stored.find("[Other]\r\nKept=1\r\n"), std::string::npos) << stored;
     EXPECT_NE(stored.find("Width=520\r\nHeight=330\r\nLeft=60\r\nTop=50\r\n"), std::string::npos)
         << stored;
     EXPECT_NE(stored.find("Col1=90\r\n"), std::string::npos) << stored;
-    for (int i = 0; i < 250 && Lines(ReadAll(Pids()), "").size() < 2; ++i) {
+    for (int i = 0; i < 250 && Lines(ReadAll(pids_), "").size() < 2; ++i) {
         ::Sleep(20);
     }
-    const auto pids = Lines(ReadAll(Pids()), "");
+    const auto pids = Lines(ReadAll(pids_), "");
     ASSERT_EQ(pids.size(), 2u);
     EXPECT_NE(pids[0], pids[1]);
 
