@@ -193,7 +193,11 @@ TEST_F(FaultDialogTest, TheWatchdogReportsAFrozenMainThreadOnce) {
             EXPECT_TRUE(std::regex_search(
                 report, std::regex("\\|fault_dialog_program\\.cpp *\\| *\\|SleepInMainThread")))
                 << report;
-            // The program went on once the report was made.
+            // The dialog showed the report, and the program went on once it was closed.
+            EXPECT_NE(
+                run.output.find("dialog 1 \"Error.\" \"The application seems to be frozen.\""),
+                std::string::npos)
+                << run.output;
             EXPECT_NE(run.output.find("woke"), std::string::npos);
         }
     }

@@ -213,6 +213,11 @@ TEST_F(FaultDialogTest, TheWatchdogReportsAFrozenMainThreadOnce) {
                 report,
                 std::regex("\\|fault_dialog_program_win32\\.cpp *\\| *\\|SleepInMainThread")))
                 << report;
+            // The dialog showed the report, and the program went on once it was closed.
+            EXPECT_NE(
+                run.output.find("dialog 1 \"Error.\" \"The application seems to be frozen.\""),
+                std::string::npos)
+                << run.output;
             EXPECT_NE(run.output.find("woke"), std::string::npos);
         }
     }
