@@ -4,6 +4,7 @@
 // carries a data block; a delivered build carries none, so the logger stays inactive and
 // installs nothing.
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -24,12 +25,16 @@ class TFaultLogger {
     std::chrono::system_clock::time_point StartTime() const { return startTime_; }
     // The warning of a damaged data block met at start, empty otherwise.
     const std::string& StartError() const { return startError_; }
+    // Counts one more report and returns the count; the dialog offers to terminate after a
+    // number of them.
+    int CountError() const { return ++errorCount_; }
 
   private:
     std::unique_ptr<TFaultModulesList> modules_;
     TFaultModuleInfo* program_ = nullptr;
     std::chrono::system_clock::time_point startTime_{};
     std::string startError_;
+    mutable std::atomic<int> errorCount_{0};
 };
 
 // The one logger of the process.

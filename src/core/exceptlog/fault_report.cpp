@@ -1,5 +1,6 @@
 #include "core/exceptlog/fault_report.hpp"
 
+#include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 
 namespace packmeter {
@@ -50,8 +51,15 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
     values[lfExceptionType] = input.Type;
     values[lfExceptionMessage] = FormatReportMessage(input.Message);
     const std::string report = BuildReportText(values, callStack, options, windowed);
+    const int errors = logger.CountError();
     if (!options.SuppressOutput) {
-        platform.ShowReport(BuildConsoleText(report, options));
+        if (windowed) {
+            platform.ShowErrorDialog(MakeFaultDialogData(
+                FaultShortMessage(input.Message, input.Type),
+                BuildReportSections(values, options, windowed), callStack, options, errors));
+        } else {
+            platform.ShowReport(BuildConsoleText(report, options));
+        }
     }
     SaveReportToLog(report, options, values[lfVersionNumber], platform);
     if (options.EmailSendMode == 1) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/exceptlog/fault_email.hpp"
+#include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/report_text.hpp"
@@ -38,6 +39,8 @@ class FaultReportPlatform : public FaultLogActions {
     // Shows the message of a filtered exception, and the report of an unfiltered one.
     virtual void ShowFilterMessage(const std::string& caption, const std::string& message) = 0;
     virtual void ShowReport(const std::string& consoleText) = 0;
+    // The error dialog of a windowed program.
+    virtual void ShowErrorDialog(const TFaultDialogData&) {}
 
     // The platform's way to mail reports; null where there is none.
     virtual FaultMailPlatform* MailPlatform() { return nullptr; }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -9,10 +10,12 @@ namespace packmeter::qt {
 
 // The application object of the window program. An exception thrown by an event handler stops
 // at the event loop: the fault logger reports it, or, while the logger is inactive, the error
-// message shows its text; either way the program goes on.
+// message shows its text; either way the program goes on. While it exists the logger shows its
+// error dialog, and its watchdog probes the event loop with a heartbeat.
 class TFaultLogApplication : public QApplication {
   public:
     TFaultLogApplication(int& argc, char** argv);
+    ~TFaultLogApplication() override;
 
     bool notify(QObject* receiver, QEvent* event) override;
 
@@ -22,6 +25,11 @@ class TFaultLogApplication : public QApplication {
 
   private:
     void ShowError(const std::string& message);
+    // Called by the watchdog's thread: true when the event loop answered within the time.
+    bool Heartbeat(int milliseconds);
+
+    std::atomic<unsigned> heartbeatSent_{0};
+    std::atomic<unsigned> heartbeatAnswered_{0};
 
     std::function<void(const std::string&)> display_;
 };

@@ -8,6 +8,7 @@
 
 #include "gui/win32/app/main_form.hpp"
 #include "gui/win32/app/shell_launcher.hpp"
+#include "gui/win32/exceptlog/fault_dialog.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/windows/utils/win_path.hpp"
@@ -35,6 +36,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // Stays inactive unless the build's instrumenting step gave the program a data block.
     packmeter::InstallFaultLogger(true);
     using namespace packmeter::win32;
+    InstallFaultDialog();
     ShellEnvironment shell;
     if (!shell.Ready()) {
         ::MessageBoxW(nullptr, packmeter::win::ToWide(kCannotFindShell).c_str(),

@@ -5,7 +5,12 @@
 // wakes the logger's own thread through a pipe and waits on a second pipe. The logger's thread
 // builds the report while the faulting thread's stack stays untouched, then the faulting thread
 // ends the process with exit code 1. An uncaught C++ exception reaches the terminate handler,
-// which takes the same way with the exception's type and message.
+// which takes the same way with the exception's type and message. In a windowed program the
+// thread that met the error then shows the error dialog, once the report is written.
+//
+// The frozen-application watchdog stops the main thread with a signal of its own: the handler
+// hands the main thread's registers to the logger's thread the same way, and the main thread
+// goes on once the report is made.
 
 #include <cxxabi.h>
 #include <dlfcn.h>
@@ -30,15 +35,18 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
 #include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
+#include "core/exceptlog/freeze_thread.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_logger.hpp"
@@ -64,6 +72,7 @@ struct FaultRecord {
     bool exception = false;
     // Reported from an event loop's catch block: the program goes on.
     bool continues = false;
+    bool frozen = false;
     std::thread::id thread;
     char type[256] = {};
     char message[1024] = {};
@@ -78,7 +87,15 @@ int gRequest[2] = {-1, -1};
 int gDone[2] = {-1, -1};
 bool gWindowed = false;
 // The alternate stack of the main thread: a stack overflow leaves no room on the thread's own.
-alignas(16) char gAlternateStack[64 * 1024];
+// The error dialog runs on it after a fault of the main thread, hence its size.
+alignas(16) char gAlternateStack[1024 * 1024];
+// The dialog of the last report, shown by the thread that met the error.
+std::optional<TFaultDialogData> gPendingDialog;
+pid_t gMainThread = 0;
+std::string gStartFolder;
+std::string gProgramFile;
+std::atomic<bool> gFrozenDone{false};
+TFreezeThread gFreezeThread;
 
 pid_t ThreadId() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
@@ -137,8 +154,59 @@ void HandOver() {
     }
 }
 
+// Starts the program again with its own command line in the folder it started in, in a
+// process group of its own.
+void Restart() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all(std::istreambuf_iterator<char>(in), {});
+    std::vector<char*> arguments;
+    for (std::size_t at = 0; at < all.size();) {
+        arguments.push_back(all.data() + at);
+        const auto end = all.find('\0', at);
+        if (end == std::string::npos) {
+            break;
+        }
+        at = end + 1;
+    }
+    arguments.push_back(nullptr);
+    if (::fork() == 0) {
+        ::setsid();
+        if (::chdir(gStartFolder.c_str()) == 0) {
+            ::execv(gProgramFile.c_str(), arguments.data());
+        }
+        ::_exit(127);
+    }
+}
+
+// Shows the dialog of the report just made, when there is one; a terminate request ends the
+// process (after starting it again when the dialog offered a restart).
+void ShowPendingDialog() {
+    if (!gPendingDialog) {
+        return;
+    }
+    const TFaultDialogData data = std::move(*gPendingDialog);
+    gPendingDialog.reset();
+    const auto presenter = FaultDialogPresenter();
+    const auto result = presenter ? presenter(data) : TFaultDialogResult::kNotShown;
+    if (result == TFaultDialogResult::kNotShown) {
+        // No window can be shown: the message goes where a console program's report goes.
+        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+        const std::string line =
+            FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
+    } else if (result == TFaultDialogResult::kTerminate) {
+        if (data.RestartOnTerminate) {
+            Restart();
+        }
+        FaultTrace().Save();
+        ::_exit(1);
+    }
+}
+
 [[noreturn]] void ReportAndEnd() {
     HandOver();
+    ShowPendingDialog();
     ::_exit(1);
 }
 
@@ -368,9 +436,9 @@ class Reporter final : public FaultReportPlatform {
         std::cerr << caption << ' ' << message << '\n';
     }
     void ShowReport(const std::string& consoleText) override {
-        // Until the error dialog exists a windowed program shows the report on stderr.
-        (gWindowed ? std::cerr : std::cout) << consoleText << std::endl;
+        std::cout << consoleText << std::endl;
     }
+    void ShowErrorDialog(const TFaultDialogData& data) override { gPendingDialog = data; }
     void Warning(TFaultLogErrorCode code, std::string_view section,
                  std::string_view message) override {
         const std::string line = FaultWarningLine(code, section, message);
@@ -422,6 +490,66 @@ std::string LastArgument() {
     return arguments.size() > 1 ? arguments.back() : std::string{};
 }
 
+// ---- The frozen-application watchdog ----
+
+int FreezeSignal() {
+    return SIGRTMIN + 5;
+}
+
+// In the main thread, stopped wherever it was: its registers go to the logger's thread, which
+// scans its stack while it waits here.
+void FreezeSignalHandler(int, siginfo_t*, void* context) {
+    if (ThreadId() != gMainThread) {
+        return;
+    }
+    const auto* registers = &static_cast<ucontext_t*>(context)->uc_mcontext;
+    gRecord.signal = 0;
+    gRecord.exception = false;
+    gRecord.frozen = true;
+    gRecord.thread = std::this_thread::get_id();
+#if defined(__x86_64__)
+    gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_RIP]);
+    gRecord.stackPointer = static_cast<std::uintptr_t>(registers->gregs[REG_RSP]);
+#elif defined(__i386__)
+    gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_EIP]);
+    gRecord.stackPointer = static_cast<std::uintptr_t>(registers->gregs[REG_ESP]);
+#else
+    (void)registers;
+#endif
+    if (gRecord.instruction && gRecord.stackPointer) {
+        HandOver();
+        ShowPendingDialog();
+    }
+    gFrozenDone = true;
+}
+
+void ReportFrozenMainThread() {
+    auto* options = CurrentFaultLogOptions();
+    TakeBusyFlag(SIGABRT);
+    gRecord = FaultRecord{};
+    CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
+    CopyText(gRecord.message, sizeof gRecord.message,
+             options ? options->FreezeMessage.c_str() : "");
+    gFrozenDone = false;
+    if (::syscall(SYS_tgkill, ::getpid(), gMainThread, FreezeSignal()) == 0) {
+        while (!gFrozenDone) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    gOwner = 0;
+}
+
+void SwitchWatchdog(bool run) {
+    const auto* options = CurrentFaultLogOptions();
+    if (!run || !options) {
+        gFreezeThread.Stop();
+        return;
+    }
+    gFreezeThread.Start(options->FreezeTimeout,
+                        {HasMainWindowProbe, ProbeMainWindow, HasMainWindowProbe,
+                         [] { return gOwner.load() != 0; }, ReportFrozenMainThread});
+}
+
 bool InstallCapture(TFaultLogger& logger) {
     if (::pipe2(gRequest, O_CLOEXEC) != 0 || ::pipe2(gDone, O_CLOEXEC) != 0) {
         return false;
@@ -440,13 +568,29 @@ bool InstallCapture(TFaultLogger& logger) {
     }
     std::set_terminate(TerminateHandler);
     SetFaultThreadHooks({CaptureCreatorStack, EnterProgramThread, LeaveProgramThread});
+
+    gMainThread = ThreadId();
+    char folder[4096];
+    gStartFolder = ::getcwd(folder, sizeof folder) ? folder : "/";
+    gProgramFile = ProgramModuleImage().FileName();
+    struct sigaction freeze {};
+    freeze.sa_sigaction = FreezeSignalHandler;
+    freeze.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&freeze.sa_mask);
+    ::sigaction(FreezeSignal(), &freeze, nullptr);
+    auto* options = CurrentFaultLogOptions();
+    options->SetWatchdogSwitch(SwitchWatchdog);
+    SwitchWatchdog(options->Active() && options->FreezeActive());
+    std::atexit([] { gFreezeThread.Stop(); });
     return true;
 }
 
 }  // namespace
 
 bool FaultLogExceptionManager() {
-    if (gRequest[1] < 0) {
+    // An exception in an event handler run while this thread's error dialog is open is left to
+    // the program's own message.
+    if (gRequest[1] < 0 || gOwner.load() == ThreadId()) {
         return true;
     }
     TakeBusyFlag(SIGABRT);
@@ -456,6 +600,7 @@ bool FaultLogExceptionManager() {
     gRecord.continues = true;
     HandOver();
     const bool reported = gReported;
+    ShowPendingDialog();
     gOwner = 0;
     return !reported;
 }

@@ -7,7 +7,12 @@
 // thread and waits; the logger's thread builds the report while the faulting thread's stack
 // stays untouched, then the process ends with exit code 1. An uncaught C++ exception reaches
 // the terminate handler, and abort() the SIGABRT handler: both capture their own call stack
-// and take the same way.
+// and take the same way. In a windowed program the thread that met the error then shows the
+// error dialog, once the report is written.
+//
+// The frozen-application watchdog probes the main window; when it stops answering, the
+// watchdog's thread suspends the main thread, reads its registers and hands them over the same
+// way, then lets the main thread go on.
 
 #include <windows.h>
 // After windows.h, which they need.
@@ -24,14 +29,17 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
 #include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
+#include "core/exceptlog/freeze_thread.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/windows/exceptlog/fault_mail_windows.hpp"
@@ -60,6 +68,7 @@ struct FaultRecord {
     bool write = false;
     bool exception = false;
     bool aborted = false;
+    bool frozen = false;
     bool hasContext = false;
     // Reported from an event loop's catch block: the program goes on.
     bool continues = false;
@@ -81,6 +90,16 @@ std::atomic<bool> gReported{false};
 HANDLE gRequest = nullptr;
 HANDLE gDone = nullptr;
 bool gWindowed = false;
+// The dialog of the last report, shown by the thread that met the error.
+std::optional<TFaultDialogData> gPendingDialog;
+std::wstring gStartFolder;
+// The main thread, for the watchdog: its id, a handle that may suspend it and read its
+// registers, and its stack's top.
+DWORD gMainThreadId = 0;
+HANDLE gMainThread = nullptr;
+std::uintptr_t gMainStackTop = 0;
+HWND gMainWindow = nullptr;
+TFreezeThread gFreezeThread;
 
 [[noreturn]] void EndProcess(UINT code) {
     ::TerminateProcess(::GetCurrentProcess(), code);
@@ -152,8 +171,51 @@ std::uintptr_t CallSiteOf(std::uintptr_t returnAddress) {
     return count;
 }
 
+// Starts the program again with its own command line in the folder it started in, in a
+// process group of its own.
+void Restart() {
+    std::wstring command = ::GetCommandLineW();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                         CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS, nullptr,
+                         gStartFolder.c_str(), &startup, &process)) {
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+}
+
+// Shows the dialog of the report just made, when there is one; a terminate request ends the
+// process (after starting it again when the dialog offered a restart).
+void ShowPendingDialog() {
+    if (!gPendingDialog) {
+        return;
+    }
+    const TFaultDialogData data = std::move(*gPendingDialog);
+    gPendingDialog.reset();
+    const auto presenter = FaultDialogPresenter();
+    const auto result = presenter ? presenter(data) : TFaultDialogResult::kNotShown;
+    if (result == TFaultDialogResult::kNotShown) {
+        if (!presenter) {
+            std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+        }
+        const std::string line =
+            FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
+    } else if (result == TFaultDialogResult::kTerminate) {
+        if (data.RestartOnTerminate) {
+            Restart();
+        }
+        FaultTrace().Save();
+        EndProcess(1);
+    }
+}
+
 [[noreturn]] void ReportAndEnd() {
     HandOver();
+    ShowPendingDialog();
     EndProcess(1);
 }
 
@@ -332,7 +394,12 @@ class Reporter final : public FaultReportPlatform {
 
     bool Report(const FaultRecord& record) {
         TFaultReportInput input;
-        if (record.hasContext) {
+        if (record.frozen) {
+            input.CallSites = CallsFromContext(record, gContext);
+            input.Address = record.instruction;
+            input.Type = record.type;
+            input.Message = record.message;
+        } else if (record.hasContext) {
             input.CallSites = CallsFromContext(record, gContext);
             input.Address = record.instruction;
             input.Type = FaultType(record.code);
@@ -384,9 +451,9 @@ class Reporter final : public FaultReportPlatform {
         std::cerr << caption << ' ' << message << '\n';
     }
     void ShowReport(const std::string& consoleText) override {
-        // Until the error dialog exists a windowed program shows the report on stderr.
-        (gWindowed ? std::cerr : std::cout) << consoleText << std::endl;
+        std::cout << consoleText << std::endl;
     }
+    void ShowErrorDialog(const TFaultDialogData& data) override { gPendingDialog = data; }
     void Warning(TFaultLogErrorCode code, std::string_view section,
                  std::string_view message) override {
         const std::string line = FaultWarningLine(code, section, message);
@@ -436,6 +503,82 @@ std::string LastArgument() {
     return last;
 }
 
+// ---- The frozen-application watchdog ----
+
+// The process's main window: visible, owned by no other window, and not a tool window unless
+// it is also an application window.
+BOOL CALLBACK CheckMainWindow(HWND hwnd, LPARAM) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(hwnd, &process);
+    const LONG_PTR exStyle = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+    const HWND owner = ::GetWindow(hwnd, GW_OWNER);
+    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(hwnd) &&
+        (!owner || owner == ::GetDesktopWindow()) &&
+        (!(exStyle & WS_EX_TOOLWINDOW) || (exStyle & WS_EX_APPWINDOW))) {
+        gMainWindow = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool FindMainWindow() {
+    gMainWindow = nullptr;
+    ::EnumWindows(CheckMainWindow, 0);
+    return gMainWindow != nullptr;
+}
+
+// A null message that must be answered within the time: it fails while the window's thread is
+// busy.
+bool ProbeMainWindow(int milliseconds) {
+    DWORD_PTR answer = 0;
+    return ::SendMessageTimeoutW(gMainWindow, WM_NULL, 0, 0, SMTO_NORMAL,
+                                 static_cast<UINT>(milliseconds), &answer) != 0;
+}
+
+void ReportFrozenMainThread() {
+    auto* options = CurrentFaultLogOptions();
+    TakeBusyFlag();
+    if (::SuspendThread(gMainThread) != static_cast<DWORD>(-1)) {
+        alignas(16) CONTEXT context{};
+        context.ContextFlags = CONTEXT_FULL;
+#if defined(_M_X64) || defined(__x86_64__)
+        const bool read = ::GetThreadContext(gMainThread, &context) && context.Rip && context.Rsp;
+        const std::uintptr_t instruction = read ? context.Rip : 0;
+#else
+        const bool read = ::GetThreadContext(gMainThread, &context) && context.Eip && context.Esp;
+        const std::uintptr_t instruction = read ? context.Eip : 0;
+#endif
+        if (read) {
+            gRecord = FaultRecord{};
+            gRecord.frozen = true;
+            gRecord.hasContext = true;
+            gRecord.instruction = instruction;
+            gRecord.stackTop = gMainStackTop;
+            CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
+            CopyText(gRecord.message, sizeof gRecord.message,
+                     options ? options->FreezeMessage.c_str() : "");
+            gContext = context;
+            HandOver();
+        }
+        // The dialog's windows would wait for the main thread's answers: it goes on first.
+        ::ResumeThread(gMainThread);
+        ShowPendingDialog();
+    }
+    gOwner = 0;
+}
+
+void SwitchWatchdog(bool run) {
+    const auto* options = CurrentFaultLogOptions();
+    if (!run || !options || !gMainThread) {
+        gFreezeThread.Stop();
+        return;
+    }
+    gFreezeThread.Start(
+        options->FreezeTimeout,
+        {FindMainWindow, ProbeMainWindow, [] { return ::IsWindow(gMainWindow) != 0; },
+         [] { return gOwner.load() != 0; }, ReportFrozenMainThread});
+}
+
 bool InstallCapture(TFaultLogger& logger) {
     gRequest = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     gDone = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -451,13 +594,28 @@ bool InstallCapture(TFaultLogger& logger) {
     std::set_terminate(TerminateHandler);
     std::signal(SIGABRT, AbortHandler);
     SetFaultThreadHooks({CaptureCreatorStack, EnterProgramThread, nullptr});
+
+    std::wstring folder(::GetCurrentDirectoryW(0, nullptr), L'\0');
+    folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+    gStartFolder = folder;
+    gMainThreadId = ::GetCurrentThreadId();
+    gMainThread =
+        ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
+                     gMainThreadId);
+    gMainStackTop = StackTop();
+    auto* options = CurrentFaultLogOptions();
+    options->SetWatchdogSwitch(SwitchWatchdog);
+    SwitchWatchdog(options->Active() && options->FreezeActive());
+    std::atexit([] { gFreezeThread.Stop(); });
     return true;
 }
 
 }  // namespace
 
 bool FaultLogExceptionManager() {
-    if (!gRequest) {
+    // An exception in a message handler run while this thread's error dialog is open is left to
+    // the program's own message.
+    if (!gRequest || gOwner.load() == ::GetCurrentThreadId()) {
         return true;
     }
     TakeBusyFlag();
@@ -467,6 +625,7 @@ bool FaultLogExceptionManager() {
     gRecord.continues = true;
     HandOver();
     const bool reported = gReported;
+    ShowPendingDialog();
     gOwner = 0;
     return !reported;
 }

@@ -1,0 +1,229 @@
+#include "core/exceptlog/fault_dialog.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <mutex>
+
+#include "core/exceptlog/fault_modules_list.hpp"
+
+namespace packmeter {
+
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+constexpr std::array<std::string_view, 6> kColumnKeys{"Col0", "Col1", "Col2",
+                                                      "Col3", "Col4", "Col5"};
+constexpr std::string_view kSection = "Coordinates";
+
+}  // namespace
+
+std::string FaultShortMessage(std::string_view message, std::string_view type) {
+    std::string out(Trimmed(message));
+    if (out.empty()) {
+        out = "Exception Object: " + std::string(type);
+    }
+    if (out.back() != '.') {
+        out += '.';
+    }
+    return out;
+}
+
+std::vector<TFaultDialogRow> FaultDialogRows(const TFaultStackList& stack) {
+    std::vector<TFaultDialogRow> rows;
+    for (const auto& entry : stack) {
+        const auto kind = entry.Module ? entry.Module->Kind : TFaultModuleKind::kNotImage;
+        if (entry.Kind < dkProcedure ||
+            (entry.Kind == dkUnitProcedure && kind == TFaultModuleKind::kExecutable)) {
+            continue;
+        }
+        TFaultDialogRow row;
+        row.Image = entry.Kind == dkDebugInfo               ? TFaultRowImage::kUnit
+                    : kind == TFaultModuleKind::kExecutable ? TFaultRowImage::kExecutable
+                    : kind == TFaultModuleKind::kPackage    ? TFaultRowImage::kPackage
+                                                            : TFaultRowImage::kLibrary;
+        char address[24];
+        std::snprintf(address, sizeof address, "%08llX",
+                      static_cast<unsigned long long>(entry.Address));
+        row.Cells = {address,
+                     entry.Module ? FileNamePart(entry.Module->FileName) : std::string{},
+                     entry.UnitName,
+                     entry.ClassName,
+                     entry.ProcedureName,
+                     entry.Line ? std::to_string(entry.Line) : std::string{}};
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+TFaultDialogData MakeFaultDialogData(std::string shortMessage, std::string reportSections,
+                                     const TFaultStackList& stack,
+                                     const TFaultModuleOptions& options, int errorCount) {
+    TFaultDialogData data;
+    data.ShortMessage = std::move(shortMessage);
+    data.ReportSections = std::move(reportSections);
+    data.Rows = FaultDialogRows(stack);
+    data.Caption = options.GetCustomText(2);
+    data.Heading = options.GetCustomText(3);
+    data.GeneralTab = options.GetCustomText(4);
+    data.GeneralHeader = options.GetCustomText(5);
+    data.DetailsTab = options.GetCustomText(6);
+    data.DetailsHeader = options.GetCustomText(7);
+    data.CloseText = options.GetCustomText(8);
+    data.TerminateText = options.GetCustomText(options.RestartOnTerminate ? 10 : 9);
+    data.DetailsText = options.GetCustomText(11);
+    for (int c = 0; c < 6; ++c) {
+        data.ColumnTitles[c] = options.GetCustomText(37 + c);
+    }
+    data.TerminateVisible =
+        options.TerminateButtonEnabled && errorCount > options.TerminateButtonAfter;
+    data.RestartOnTerminate = options.RestartOnTerminate;
+    data.StartsOnGeneral = options.DialogStartsOnGeneral == 1;
+    data.CustomColors = options.CustomDialogColors;
+    return data;
+}
+
+std::string DetailsButtonText(std::string_view text, bool expanded) {
+    return expanded ? "<< " + std::string(text) : std::string(text) + " >>";
+}
+
+int CollapsedTextLimit(const TDialogFrame& frame) {
+    return 640 - (2 * frame.FrameWidth + 58);
+}
+
+TDialogRect CollapsedDialogRect(int textWidth, int textHeight, const TDialogFrame& frame,
+                                const TDialogRect& screen) {
+    TDialogRect rect;
+    rect.Width = std::max(
+        std::min(textWidth, CollapsedTextLimit(frame)) + 16 + (2 * frame.FrameWidth + 58), 250);
+    rect.Height =
+        std::max(textHeight - 39, 0) + 2 * frame.FrameHeight + frame.SmallCaptionHeight + 86;
+    rect.Left = screen.Left + (screen.Width - rect.Width) / 2;
+    rect.Top = screen.Top + (screen.Height - rect.Height) / 2;
+    return rect;
+}
+
+TFaultDialogCoordinates ReadDialogCoordinates(std::string_view iniText) {
+    TFaultDialogCoordinates coordinates;
+    bool inSection = false;
+    while (!iniText.empty()) {
+        const auto end = iniText.find('\n');
+        std::string_view line = Trimmed(iniText.substr(0, end));
+        iniText = end == std::string_view::npos ? std::string_view{} : iniText.substr(end + 1);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            inSection = SameName(Trimmed(line.substr(1, line.size() - 2)), kSection);
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inSection || equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = Trimmed(line.substr(0, equals));
+        const std::string_view text = Trimmed(line.substr(equals + 1));
+        int value = 0;
+        const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc{} || rest != text.data() + text.size()) {
+            continue;
+        }
+        if (SameName(key, "Width")) {
+            coordinates.Width = value;
+        } else if (SameName(key, "Height")) {
+            coordinates.Height = value;
+        } else if (SameName(key, "Left")) {
+            coordinates.Left = value;
+        } else if (SameName(key, "Top")) {
+            coordinates.Top = value;
+        } else if (SameName(key, "WindowsState")) {
+            coordinates.WindowsState = value;
+        }
+        for (std::size_t c = 0; c < kColumnKeys.size(); ++c) {
+            if (SameName(key, kColumnKeys[c])) {
+                coordinates.Columns[c] = value;
+            }
+        }
+    }
+    return coordinates;
+}
+
+std::string WriteDialogCoordinates(std::string_view iniText,
+                                   const TFaultDialogCoordinates& coordinates) {
+    std::string section = "[" + std::string(kSection) + "]\r\n";
+    const auto add = [&](std::string_view key, int value) {
+        section += std::string(key) + "=" + std::to_string(value) + "\r\n";
+    };
+    add("Width", coordinates.Width);
+    add("Height", coordinates.Height);
+    if (coordinates.Left) {
+        add("Left", *coordinates.Left);
+    }
+    if (coordinates.Top) {
+        add("Top", *coordinates.Top);
+    }
+    add("WindowsState", coordinates.WindowsState);
+    for (std::size_t c = 0; c < kColumnKeys.size(); ++c) {
+        add(kColumnKeys[c], coordinates.Columns[c]);
+    }
+    // Every other section as it was, then ours.
+    std::string out;
+    bool inSection = false;
+    while (!iniText.empty()) {
+        const auto end = iniText.find('\n');
+        const std::string_view raw = iniText.substr(0, end);
+        iniText = end == std::string_view::npos ? std::string_view{} : iniText.substr(end + 1);
+        const std::string_view line = Trimmed(raw);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            inSection = SameName(Trimmed(line.substr(1, line.size() - 2)), kSection);
+        }
+        if (!inSection && !line.empty()) {
+            out += std::string(line) + "\r\n";
+        }
+    }
+    return out + section;
+}
+
+TDialogRect PlaceExpandedDialog(const TFaultDialogCoordinates& coordinates,
+                                const TDialogRect& screen) {
+    TDialogRect rect;
+    rect.Width = coordinates.Width;
+    rect.Height = coordinates.Height;
+    rect.Left = coordinates.Left.value_or(screen.Left + (screen.Width - rect.Width) / 2);
+    rect.Top = coordinates.Top.value_or(screen.Top + (screen.Height - rect.Height) / 2);
+    rect.Left = std::max(std::min(rect.Left, screen.Left + screen.Width - rect.Width), 0);
+    rect.Top = std::max(std::min(rect.Top, screen.Top + screen.Height - rect.Height), 0);
+    return rect;
+}
+
+namespace {
+std::mutex gPresenterLock;
+TFaultDialogPresenter gPresenter;
+}  // namespace
+
+void SetFaultDialogPresenter(TFaultDialogPresenter presenter) {
+    const std::lock_guard lock(gPresenterLock);
+    gPresenter = std::move(presenter);
+}
+
+TFaultDialogPresenter FaultDialogPresenter() {
+    const std::lock_guard lock(gPresenterLock);
+    return gPresenter;
+}
+
+}  // namespace packmeter

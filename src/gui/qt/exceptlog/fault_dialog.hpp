@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+
+#include "core/exceptlog/fault_dialog.hpp"
+
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace packmeter::qt {
+
+// The fault logger's error dialog: the short message with OK, Details and (after enough
+// errors) Terminate or Restart; Details opens the report's two pages.
+class TFaultDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TFaultDialog(TFaultDialogData data, QWidget* parent = nullptr);
+    ~TFaultDialog() override;
+
+    TFaultDialogResult Result() const { return result_; }
+    bool Expanded() const { return expanded_; }
+    void SetExpanded(bool expanded);
+
+    // "FaultLog.ini" in the user's configuration folder.
+    static QString CoordinatesFile();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void done(int result) override;
+
+  private:
+    void ShowPage(int index);
+    void ClosePage();
+    void PlaceButtons();
+    void ShowCollapsed();
+    void ShowExpanded();
+    void SaveCoordinates();
+
+    TFaultDialogData data_;
+    TFaultDialogCoordinates coordinates_;
+    TFaultDialogResult result_ = TFaultDialogResult::kClosed;
+    bool expanded_ = false;
+    bool painted_ = false;
+    QLabel* picture_;
+    QLabel* header_;
+    QTabWidget* tabs_;
+    QPushButton* close_;
+    QPushButton* terminate_;
+    QPushButton* details_;
+    QTreeWidget* list_ = nullptr;
+};
+
+// Shows the dialog on the window thread, waiting for it from any other thread; beeps first and
+// gives the active window its focus back afterwards.
+TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data);
+
+}  // namespace packmeter::qt
