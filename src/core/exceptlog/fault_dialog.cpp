@@ -4,9 +4,12 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <iostream>
 #include <mutex>
 
+#include "core/exceptlog/fault_log_error.hpp"
 #include "core/exceptlog/fault_modules_list.hpp"
+#include "core/exceptlog/fault_trace.hpp"
 
 namespace packmeter {
 
@@ -224,6 +227,22 @@ void SetFaultDialogPresenter(TFaultDialogPresenter presenter) {
 TFaultDialogPresenter FaultDialogPresenter() {
     const std::lock_guard lock(gPresenterLock);
     return gPresenter;
+}
+
+bool PresentFaultDialog(const TFaultDialogData& data, bool echoOnlyWithoutPresenter) {
+    const auto presenter = FaultDialogPresenter();
+    const auto result = presenter ? presenter(data) : TFaultDialogResult::kNotShown;
+    if (result == TFaultDialogResult::kNotShown) {
+        // No window could be shown: the message goes where a console program's report goes.
+        if (!presenter || !echoOnlyWithoutPresenter) {
+            std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+        }
+        const std::string line =
+            FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
+        std::cerr << line << '\n';
+        FaultTrace().Note(line);
+    }
+    return result == TFaultDialogResult::kTerminate;
 }
 
 }  // namespace packmeter

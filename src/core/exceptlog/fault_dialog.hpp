@@ -113,4 +113,10 @@ using TFaultDialogPresenter = std::function<TFaultDialogResult(const TFaultDialo
 void SetFaultDialogPresenter(TFaultDialogPresenter presenter);
 TFaultDialogPresenter FaultDialogPresenter();
 
+// Shows the dialog for one report through the presenter. When no window could be shown, the
+// warning goes to stderr and the trace, and the message itself too unless a presenter ran and
+// `echoOnlyWithoutPresenter` says that it has shown the message its own way. True when the user
+// asked to end the program.
+bool PresentFaultDialog(const TFaultDialogData& data, bool echoOnlyWithoutPresenter);
+
 }  // namespace packmeter

@@ -186,16 +186,7 @@ void ShowPendingDialog() {
     }
     const TFaultDialogData data = std::move(*gPendingDialog);
     gPendingDialog.reset();
-    const auto presenter = FaultDialogPresenter();
-    const auto result = presenter ? presenter(data) : TFaultDialogResult::kNotShown;
-    if (result == TFaultDialogResult::kNotShown) {
-        // No window can be shown: the message goes where a console program's report goes.
-        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
-        const std::string line =
-            FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
-        std::cerr << line << '\n';
-        FaultTrace().Note(line);
-    } else if (result == TFaultDialogResult::kTerminate) {
+    if (PresentFaultDialog(data, false)) {
         if (data.RestartOnTerminate) {
             Restart();
         }

@@ -194,17 +194,7 @@ void ShowPendingDialog() {
     }
     const TFaultDialogData data = std::move(*gPendingDialog);
     gPendingDialog.reset();
-    const auto presenter = FaultDialogPresenter();
-    const auto result = presenter ? presenter(data) : TFaultDialogResult::kNotShown;
-    if (result == TFaultDialogResult::kNotShown) {
-        if (!presenter) {
-            std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
-        }
-        const std::string line =
-            FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
-        std::cerr << line << '\n';
-        FaultTrace().Note(line);
-    } else if (result == TFaultDialogResult::kTerminate) {
+    if (PresentFaultDialog(data, true)) {
         if (data.RestartOnTerminate) {
             Restart();
         }
