@@ -1,6 +1,7 @@
 #include "core/exceptlog/fault_report.hpp"
 
 #include "core/exceptlog/fault_dialog.hpp"
+#include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 
 namespace packmeter {
@@ -68,6 +69,25 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
         SendReport(options, report, *mail);
     }
     return true;
+}
+
+bool StartFaultLogger(const FaultModuleImage& program, const std::string& lastArgument,
+                      bool windowedProgram,
+                      const std::function<bool(TFaultLogger&)>& installCapture, void (*atExit)()) {
+    FaultTrace().StartFromArgument(lastArgument, program.FileName());
+    std::atexit([] { FaultTrace().Save(); });
+    FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});
+    auto& logger = FaultLogger();
+    bool active = logger.Start(program);
+    if (!logger.StartError().empty()) {
+        FaultTrace().Note(logger.StartError());
+    }
+    if (active) {
+        active = installCapture(logger);
+        std::atexit(atExit);
+    }
+    FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
+    return active;
 }
 
 }  // namespace packmeter

@@ -6,11 +6,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "core/exceptlog/fault_email.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
+#include "core/exceptlog/fault_email.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/report_text.hpp"
@@ -53,5 +54,13 @@ class FaultReportPlatform : public FaultLogActions {
 // the filter leaves the exception to the program.
 bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
                  FaultReportPlatform& platform, bool windowed);
+
+// The start of the fault logger that both captures share: the trace starts (from the
+// program's last argument) and is saved at exit; the logger reads its options from `program`;
+// when that makes it active, `installCapture` hooks the platform's capture in and `atExit` is
+// registered to run when the program ends. Returns whether the logger is active.
+bool StartFaultLogger(const FaultModuleImage& program, const std::string& lastArgument,
+                      bool windowedProgram,
+                      const std::function<bool(TFaultLogger&)>& installCapture, void (*atExit)());
 
 }  // namespace packmeter

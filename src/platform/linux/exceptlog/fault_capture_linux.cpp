@@ -597,28 +597,17 @@ bool FaultLogExceptionManager() {
 }
 
 bool InstallFaultLogger(bool windowedProgram) {
-    static const bool installed = [&] {
-        const std::string program = ProgramModuleImage().FileName();
-        FaultTrace().StartFromArgument(LastArgument(), program);
-        std::atexit([] { FaultTrace().Save(); });
-        FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});
-        auto& logger = FaultLogger();
-        bool active = logger.Start(ProgramModuleImage());
-        if (!logger.StartError().empty()) {
-            FaultTrace().Note(logger.StartError());
-        }
-        if (active) {
+    static const bool installed = StartFaultLogger(
+        ProgramModuleImage(), LastArgument(), windowedProgram,
+        [&](TFaultLogger& logger) {
             gWindowed = windowedProgram;
-            active = InstallCapture(logger);
-            // Reports the program went on after are mailed when it ends.
-            std::atexit([] {
-                FaultMailLinux mail;
-                SendPendingMail(mail);
-            });
-        }
-        FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
-        return active;
-    }();
+            return InstallCapture(logger);
+        },
+        // Reports the program went on after are mailed when it ends.
+        [] {
+            FaultMailLinux mail;
+            SendPendingMail(mail);
+        });
     return installed;
 }
 

@@ -621,28 +621,17 @@ bool FaultLogExceptionManager() {
 }
 
 bool InstallFaultLogger(bool windowedProgram) {
-    static const bool installed = [&] {
-        const PeModuleImage program(::GetModuleHandleW(nullptr));
-        FaultTrace().StartFromArgument(LastArgument(), program.FileName());
-        std::atexit([] { FaultTrace().Save(); });
-        FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});
-        auto& logger = FaultLogger();
-        bool active = logger.Start(program);
-        if (!logger.StartError().empty()) {
-            FaultTrace().Note(logger.StartError());
-        }
-        if (active) {
+    static const bool installed = StartFaultLogger(
+        PeModuleImage(::GetModuleHandleW(nullptr)), LastArgument(), windowedProgram,
+        [&](TFaultLogger& logger) {
             gWindowed = windowedProgram;
-            active = InstallCapture(logger);
-            // Reports the program went on after are mailed when it ends.
-            std::atexit([] {
-                FaultMailWindows mail;
-                SendPendingMail(mail);
-            });
-        }
-        FaultTrace().Exit("InstallFaultLogger", {TraceValue::Boolean(active)});
-        return active;
-    }();
+            return InstallCapture(logger);
+        },
+        // Reports the program went on after are mailed when it ends.
+        [] {
+            FaultMailWindows mail;
+            SendPendingMail(mail);
+        });
     return installed;
 }
 
