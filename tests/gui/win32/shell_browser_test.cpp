@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <thread>
-
 #include "core/shell/shell_browser.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
@@ -13,94 +10,6 @@
 
 namespace packmeter::win32 {
 namespace {
-
-constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
-
-std::wstring WithoutAccessKey(std::wstring text) {
-    std::erase(text, L'&');
-    return text;
-}
-
-struct MenuSearch {
-    HWND found = nullptr;
-};
-
-BOOL CALLBACK MatchOwnMenu(HWND window, LPARAM data) {
-    wchar_t name[16] = {};
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) &&
-        ::GetClassNameW(window, name, 16) && std::wstring(name) == L"#32768") {
-        reinterpret_cast<MenuSearch*>(data)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Plays the user from another thread: waits for this process's popup menu, reads its item
-// captions (separators as empty texts), chooses the item with the caption `choice` by the
-// keyboard (dismisses it when the caption is empty or absent), then answers the shell's
-// confirmation, if one comes, with `answer`.
-class MenuUser {
-  public:
-    MenuUser(std::wstring choice, int answer)
-        : thread_([this, choice = std::move(choice), answer] { Run(choice, answer); }) {}
-    ~MenuUser() { Join(); }
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    std::vector<std::wstring> captions;
-    bool confirmed = false;
-
-  private:
-    void Run(const std::wstring& choice, int answer) {
-        MenuSearch search;
-        for (int i = 0; i < 400 && !search.found; ++i) {
-            ::Sleep(25);
-            ::EnumWindows(&MatchOwnMenu, reinterpret_cast<LPARAM>(&search));
-        }
-        if (!search.found) {
-            return;
-        }
-        const auto menu =
-            reinterpret_cast<HMENU>(::SendMessageW(search.found, kGetMenuHandle, 0, 0));
-        int downs = 0;
-        int target = -1;
-        for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
-            wchar_t text[256] = {};
-            ::GetMenuStringW(menu, UINT(i), text, 256, MF_BYPOSITION);
-            captions.push_back(WithoutAccessKey(text));
-            if (!(::GetMenuState(menu, UINT(i), MF_BYPOSITION) & MF_SEPARATOR) && target < 0) {
-                ++downs;
-            }
-            if (target < 0 && !choice.empty() && captions.back() == choice) {
-                target = i;
-            }
-        }
-        if (target < 0) {
-            ::PostMessageW(search.found, WM_KEYDOWN, VK_ESCAPE, 0);
-            return;
-        }
-        for (int i = 0; i < downs; ++i) {
-            ::PostMessageW(search.found, WM_KEYDOWN, VK_DOWN, 0);
-        }
-        ::PostMessageW(search.found, WM_KEYDOWN, VK_RETURN, 0);
-        if (answer == 0) {
-            return;
-        }
-        for (int i = 0; i < 120; ++i) {
-            ::Sleep(25);
-            if (const HWND dialog = testing::FindOwnDialog()) {
-                ::PostMessageW(dialog, WM_COMMAND, answer, 0);
-                confirmed = true;
-                return;
-            }
-        }
-    }
-    std::thread thread_;
-};
 
 TEST(WinShellBrowserTest, ShellMenuWithTheProgramsItemsAfterTheShells) {
     testing::TempTree tree;
@@ -165,7 +74,7 @@ TEST(WinShellBrowserTest, ShellMenuWithTheProgramsItemsAfterTheShells) {
         if (c.objects.empty()) {
             browser.SelectFolderAsObject();
         }
-        MenuUser user(c.choice, c.answer);
+        testing::MenuUser user(c.choice, c.answer);
         std::string verb = "stale";
         browser.ShowContextMenu({120, 120}, &popup, verb);
         user.Join();
