@@ -627,6 +627,7 @@ TEST_F(MainWindowTest, ShellMenuOfRowsAndPathLabelWithTheCompressionCommands) {
     EXPECT_EQ(form->List().SelectedRows(), files);
     const std::string first = form->List().Item(files.front()).caption;
     EXPECT_EQ(form->StatusText(), "Compressing " + tree.Path() + first + " ... ");
+    testing::ShotPause(form->Hwnd(), "win32-compress-stopped");
 
     // Any button released over the path label: no row stays selected and the menu is the
     // shown folder's own, the browser now in the folder above.
