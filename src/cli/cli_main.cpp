@@ -395,17 +395,24 @@ int Compress(const Options& options, Terminal& terminal) {
     for (std::size_t i = 0; i < paths.size() && !stopRequested; ++i) {
         const PathParts parts = SplitPath(paths[i]);
         std::vector<CompressionFailure> failures;
-        auto row =
+        CompressResult done =
             CompressEntry(*fs, parts.parent, parts.name, decompress, -1, &failures, &stopRequested);
         for (const CompressionFailure& failure : failures) {
-            terminal.Err("packmeter-cli: " + failure.path + ": cannot " + options.command +
-                         (failure.reason.empty() ? "" : ": " + failure.reason) + "\n");
+            terminal.Err("packmeter-cli: " + ToSafeDisplayText(failure.path) + ": cannot " +
+                         options.command + (failure.reason.empty() ? "" : ": " + failure.reason) +
+                         "\n");
             result = 1;
         }
-        if (!row) {
-            result = stopRequested ? result : 1;
-            break;
+        if (done.outcome == CompressOutcome::kFailed) {
+            result = 1;
         }
+        if (!done.row) {
+            if (done.outcome == CompressOutcome::kFailed) {
+                break;
+            }
+            continue;
+        }
+        auto& row = done.row;
         if (!oneFolder) {
             row->name = paths[i];
             row->caption = ToDisplayText(paths[i]);

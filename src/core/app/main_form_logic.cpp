@@ -63,10 +63,13 @@ std::string RowsText(const std::vector<const ListItem*>& items) {
 }
 
 TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)
-    : view_(view), services_(std::move(services)) {}
+    : view_(view),
+      services_(std::move(services)),
+      commands_(std::make_unique<TCompressionCommands>(view_, services_.fileSystem, channel_)) {}
 
 TMainFormLogic::~TMainFormLogic() {
     Shutdown();
+    commands_.reset();
     active_.reset();
     stopped_.clear();
 }
@@ -102,9 +105,11 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
         active_->Terminate();
         stopped_.push_back(std::move(active_));
         // Its end, with the normal cursor, is no longer heard of.
-        view_.SetBusyCursor(false);
+        scanBusy_ = false;
+        view_.SetBusyCursor(commands_->Running());
     }
     ReapStoppedScans();
+    commands_->ReleaseStatusLine();
     doneNotice_.clear();
     pendingNotice_.clear();
     rowsShown_ = 0;
@@ -178,7 +183,8 @@ void TMainFormLogic::StopScan() {
         return;
     }
     active_->Terminate();
-    view_.SetBusyCursor(false);
+    scanBusy_ = false;
+    view_.SetBusyCursor(commands_->Running());
     view_.SetHeaderNotice(kStoppedText);
     doneNotice_ = FinishedLine("stopped after ");
     view_.SetStatusText(doneNotice_);
@@ -216,7 +222,12 @@ void TMainFormLogic::KeyCommand(DesktopKey key) {
             OpenParentFolder();
             break;
         case DesktopKey::kStop:
-            StopScan();
+            // Escape stops a running command first (after its current file), else the scan.
+            if (commands_->Running()) {
+                commands_->Cancel();
+            } else {
+                StopScan();
+            }
             break;
     }
 }
@@ -271,7 +282,7 @@ bool TMainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
 
 void TMainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
-    if (!active_ || !folderError_.empty()) {
+    if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine()) {
         return;
     }
     if (!pendingNotice_.empty()) {
@@ -326,6 +337,11 @@ void TMainFormLogic::ApplyScanOutput() {
         if (event.Stopped()) {
             continue;
         }
+        if (std::holds_alternative<CommandNotice>(event.what)) {
+            flushRows();
+            commands_->ApplyOutput(currentFolder_, scanBusy_);
+            continue;
+        }
         if (auto* row = std::get_if<EntryRow>(&event.what)) {
             rows.push_back(EntryItem(std::move(*row)));
             ++rowsShown_;
@@ -333,7 +349,8 @@ void TMainFormLogic::ApplyScanOutput() {
         }
         flushRows();
         if (const auto* busy = std::get_if<bool>(&event.what)) {
-            view_.SetBusyCursor(*busy);
+            scanBusy_ = *busy;
+            view_.SetBusyCursor(*busy || commands_->Running());
         } else if (const auto* totals = std::get_if<ScanTotals>(&event.what)) {
             view_.SetTotals(*totals);
             doneNotice_ = FinishedLine({});
@@ -357,6 +374,20 @@ void TMainFormLogic::Shutdown() {
     }
     for (auto& scan : stopped_) {
         scan->Terminate();
+    }
+}
+
+bool TMainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
+    return commands_->ListContextPopup(browser, currentFolder_, screenX, screenY);
+}
+
+void TMainFormLogic::PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY) {
+    commands_->PathLabelMouseUp(browser, currentFolder_, screenX, screenY);
+}
+
+void TMainFormLogic::DecompressMenuItemClick(int tag) {
+    if (!shutDown_) {
+        commands_->DecompressMenuItemClick(tag, currentFolder_);
     }
 }
 

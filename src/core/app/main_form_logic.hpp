@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/app/compression_commands.hpp"
 #include "core/app/main_form_layout.hpp"
 #include "core/app/scan_channel.hpp"
 #include "core/fs/filesystem.hpp"
@@ -148,6 +149,24 @@ class TMainFormLogic {
     // Detaches the window and asks every scan to stop: nothing reaches the view afterwards.
     void Shutdown();
 
+    // The compression commands of the list's and the path label's context menu.
+    TCompressionCommands& Commands() { return *commands_; }
+    // The window's part of the commands' view (beep, rows updated in place, progress...).
+    void SetCommandView(CommandView* view) { commands_->SetView(view); }
+    // A right-click on the list at a screen point: the shell's menu for the selected rows (or
+    // the shown folder) with "&COMPRESS" and "&DECOMPRESS" merged in. Returns true (handled).
+    bool ListContextPopup(TShellBrowser& browser, int screenX, int screenY);
+    // A mouse button released over the path label, at a screen point.
+    void PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY);
+    // "&COMPRESS" (tag 1) or "&DECOMPRESS" (tag -1) was chosen.
+    void DecompressMenuItemClick(int tag);
+    // Stops a running compression command after its current file.
+    void CancelCommand() { commands_->Cancel(); }
+    bool CommandRunning() const { return commands_->Running(); }
+    // The window is about to close: false keeps it open (the user chose to let a running
+    // command go on); true once a running command has been cancelled and has ended.
+    bool FormCloseQuery() { return commands_->FormCloseQuery(); }
+
   private:
     // Why the folder cannot be scanned, as a sentence for the user; empty when it can.
     std::string FolderProblem(const std::string& folder) const;
@@ -176,6 +195,9 @@ class TMainFormLogic {
     std::chrono::steady_clock::time_point lastApply_{};
     bool applyTimerSet_ = false;
     bool shutDown_ = false;
+    // The last busy state a scan handed over.
+    bool scanBusy_ = false;
+    std::unique_ptr<TCompressionCommands> commands_;
 };
 
 }  // namespace packmeter

@@ -12,10 +12,13 @@
 
 namespace packmeter {
 
+// A compression command has handed something over; the command keeps what it was.
+struct CommandNotice {};
+
 // One thing a scan handed over for the window, with the stop flag of the scan that made it.
 struct ScanEvent {
-    // The busy state (bool), a row, or the totals.
-    std::variant<bool, EntryRow, ScanTotals> what;
+    // The busy state (bool), a row, the totals, or a compression command's notice.
+    std::variant<bool, EntryRow, ScanTotals, CommandNotice> what;
     std::shared_ptr<const StopFlag> stop;
 
     bool Stopped() const { return stop && stop->load(); }

@@ -21,27 +21,27 @@ struct ScreenPoint {
 // Windows shell menu and the desktop menu on Linux can show it. Items one level below a
 // top-level item are shown as its submenu; deeper levels are not shown.
 struct MenuItem {
-    std::string Caption;  // with '&' before the access key
-    std::string Name;
+    std::string Caption{};  // with '&' before the access key
+    std::string Name{};
     int Tag = 0;
     bool Visible = true;
     bool Enabled = true;
     bool Checked = false;
     bool RadioItem = false;
     bool Default = false;
-    std::string ShortCut;  // the key text shown beside the caption, e.g. "Ctrl+Q"; may be empty
+    std::string ShortCut{};  // the key text shown beside the caption, e.g. "Ctrl+Q"; may be empty
     // Runs when the item is chosen, with the item as the menu showed it (same tag and name).
-    std::function<void(const MenuItem& sender)> OnClick;
-    std::vector<MenuItem> Items;
+    std::function<void(const MenuItem& sender)> OnClick{};
+    std::vector<MenuItem> Items{};
     // The command identifier the merged menu gives the item; 0 outside a merged menu.
     unsigned Command = 0;
 };
 
 // The program's popup menu handed to a shell context menu.
 struct PopupMenu {
-    std::vector<MenuItem> Items;
+    std::vector<MenuItem> Items{};
     // Runs just before the menu appears.
-    std::function<void(PopupMenu& sender)> OnPopup;
+    std::function<void(PopupMenu& sender)> OnPopup{};
 };
 
 // Attribute bits of shell objects (the Windows shell's values).

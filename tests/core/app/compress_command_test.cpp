@@ -15,52 +15,52 @@ using testing::P;
 TEST(CompressEntry, AFileIsSwitchedAndItsRowRemeasured) {
     FakeFileSystem fs;
     fs.Root().Folder("d").File("f", 8192, 2048);
-    auto row = CompressEntry(fs, P("/d/"), "f", false);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->StateIndex(), kStateCompressed);
-    EXPECT_EQ(row->sizeText, "8 KB");
-    EXPECT_EQ(row->onDiskText, "2 KB");
-    EXPECT_EQ(row->ratioText, "75 %");
+    auto done = CompressEntry(fs, P("/d/"), "f", false);
+    ASSERT_TRUE(done.row);
+    EXPECT_EQ(done.outcome, CompressOutcome::kDone);
+    EXPECT_EQ(done.row->StateIndex(), kStateCompressed);
+    EXPECT_EQ(done.row->sizeText, "8 KB");
+    EXPECT_EQ(done.row->onDiskText, "2 KB");
+    EXPECT_EQ(done.row->ratioText, "75 %");
     EXPECT_EQ(fs.switches, std::vector<std::string>{P("+/d/f")});
-
-    row = CompressEntry(fs, P("/d"), "f", true);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->StateIndex(), kStatePlain);
 }
 
 TEST(CompressEntry, AFolderGoesThroughTheWalkAndKeepsItsFolderFlag) {
     FakeFileSystem fs;
     auto& tree = fs.Root().Folder("d").Folder("tree");
     tree.File("a", 4096).Folder("sub").File("b", 4096);
-    auto row = CompressEntry(fs, P("/d/"), "tree", false);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->StateIndex(), kStateCompressed + kFolderFlag);
-    EXPECT_EQ(row->size, 8192);
+    auto done = CompressEntry(fs, P("/d/"), "tree", false);
+    ASSERT_TRUE(done.row);
+    EXPECT_EQ(done.row->StateIndex(), kStateCompressed + kFolderFlag);
+    EXPECT_EQ(done.row->size, 8192);
     EXPECT_EQ(fs.switches, (std::vector<std::string>{P("+/d/tree/"), P("+/d/tree/a"),
                                                      P("+/d/tree/sub/"), P("+/d/tree/sub/b")}));
-    // A failure inside a folder tree leaves the row, is named with its reason, and the walk
-    // goes on with the next folder.
+    // A failure inside a folder tree is named with its reason, and the walk goes on with the
+    // rest of the tree.
     fs.Find(P("/d/tree/sub"))->failSwitch = true;
     tree.Folder("later").File("c", 10);
     fs.switches.clear();
     std::vector<CompressionFailure> failures;
-    EXPECT_TRUE(CompressEntry(fs, P("/d/"), "tree", true, -1, &failures));
+    done = CompressEntry(fs, P("/d/"), "tree", true, -1, &failures);
+    EXPECT_EQ(done.outcome, CompressOutcome::kDone);
+    EXPECT_TRUE(done.row);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].path, P("/d/tree/sub/"));
     EXPECT_EQ(failures[0].reason, "refused by the test");
-    EXPECT_EQ(fs.switches, (std::vector<std::string>{P("-/d/tree/"), P("-/d/tree/a"),
-                                                     P("-/d/tree/later/"), P("-/d/tree/later/c")}));
+    EXPECT_EQ(fs.switches,
+              (std::vector<std::string>{P("-/d/tree/"), P("-/d/tree/a"), P("-/d/tree/sub/b"),
+                                        P("-/d/tree/later/"), P("-/d/tree/later/c")}));
 }
 
 TEST(CompressEntry, AFileThatCannotBeSwitchedEndsTheCommand) {
     FakeFileSystem fs;
     fs.Root().Folder("d").File("locked", 10);
     fs.Find(P("/d/locked"))->failSwitch = true;
-    EXPECT_FALSE(CompressEntry(fs, P("/d/"), "locked", false));
-    EXPECT_FALSE(CompressEntry(fs, P("/d/"), "gone", false));
+    EXPECT_EQ(CompressEntry(fs, P("/d/"), "locked", false).outcome, CompressOutcome::kFailed);
+    EXPECT_EQ(CompressEntry(fs, P("/d/"), "gone", false).outcome, CompressOutcome::kFailed);
     fs.compressionAvailable = false;
     fs.Root().Child("d")->File("free", 10);
-    EXPECT_FALSE(CompressEntry(fs, P("/d/"), "free", false));
+    EXPECT_EQ(CompressEntry(fs, P("/d/"), "free", false).outcome, CompressOutcome::kFailed);
 }
 
 TEST(RowsAndTotals, RatioRoundsHalfToEvenAndTotalsUseLocaleSeparators) {

@@ -1,0 +1,449 @@
+#include "core/app/compression_commands.hpp"
+
+#include <functional>
+#include <utility>
+
+#include "core/app/compress_command.hpp"
+#include "core/app/list_order.hpp"
+#include "core/app/main_form_logic.hpp"
+#include "core/app/scan_channel.hpp"
+#include "core/exceptlog/fault_threads.hpp"
+#include "core/shell/shell_browser.hpp"
+#include "core/utils/size_text.hpp"
+#include "core/utils/text.hpp"
+
+namespace packmeter {
+
+namespace {
+
+std::string Grouped(std::int64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string FailedEntriesText(std::int64_t count) {
+    return std::string(" \u2014 ") + Grouped(count) + (count == 1 ? " entry" : " entries") +
+           " could not be switched";
+}
+
+int CommandProgress::Percent() const {
+    std::int64_t done = bytesDone;
+    std::int64_t total = bytesTotal;
+    if (total <= 0) {
+        done = entriesDone;
+        total = entriesTotal;
+    }
+    if (total <= 0) {
+        return 0;
+    }
+    const std::int64_t percent = done * 100 / total;
+    return static_cast<int>(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
+}
+
+std::string CommandProgress::Text() const {
+    return Grouped(entriesDone) + " of " + Grouped(entriesTotal) +
+           (entriesTotal == 1 ? " entry, " : " entries, ") + FormatSize(0, bytesDone) + " of " +
+           FormatSize(0, bytesTotal);
+}
+
+// What the worker hands to the UI thread, under the lock; one poke in the channel at a time.
+struct TCompressionCommands::Shared {
+    enum class End { kRunning, kFinished, kFailed, kCancelled };
+
+    std::mutex lock;
+    CommandProgress progress;
+    // The status line's path while the command runs; `statusChanged` when it is new.
+    std::string statusPath;
+    bool statusChanged = false;
+    // Rows measured again since the last take, by raw name.
+    std::vector<std::pair<std::string, EntryRow>> rows;
+    std::vector<CompressionFailure> failures;
+    // The last selected row reached: the status line of the command's end names it.
+    std::string lastRowPath;
+    // Entries inside trees that could not be switched, in the whole command.
+    std::int64_t treeFailures = 0;
+    End end = End::kRunning;
+    bool poked = false;
+};
+
+TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
+                                           std::shared_ptr<ScanChannel> channel)
+    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)) {
+    const auto click = [this](const MenuItem& sender) {
+        DecompressMenuItemClick(sender.Tag, popupFolder_);
+    };
+    MenuItem compress;
+    compress.Caption = kCompressCaption;
+    compress.Name = "CompressMenuItem";
+    compress.Tag = kCompressTag;
+    compress.OnClick = click;
+    MenuItem decompress = compress;
+    decompress.Caption = kDecompressCaption;
+    decompress.Name = "DecompressMenuItem";
+    decompress.Tag = kDecompressTag;
+    popup_.Items = {std::move(compress), std::move(decompress)};
+}
+
+TCompressionCommands::~TCompressionCommands() {
+    stop_.store(true);
+    Join();
+}
+
+void TCompressionCommands::SetView(CommandView* view) {
+    commandView_ = view;
+}
+
+std::vector<CommandMenuItem> TCompressionCommands::MenuItems() const {
+    std::vector<CommandMenuItem> items;
+    for (const MenuItem& item : popup_.Items) {
+        items.push_back({item.Caption, item.Tag, item.Visible});
+    }
+    return items;
+}
+
+void TCompressionCommands::UpdateMenuItems() {
+    const std::vector<const ListItem*> selected = view_.ItemsInOrder(true);
+    if (selected.size() != 1) {
+        return;
+    }
+    const int state = static_cast<int>(selected.front()->keys.state);
+    popup_.Items[0].Visible = (state & kStateCompressed) == 0;
+    popup_.Items[1].Visible = state != kStatePlain;
+}
+
+bool TCompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
+                                            int screenX, int screenY) {
+    UpdateMenuItems();
+    popupFolder_ = IncludeTrailingChar(folder);
+    browser.SetShowErrorMessages(true);
+    try {
+        browser.SetFolder(popupFolder_);
+        browser.MultiObjects().clear();
+        const std::vector<const ListItem*> selected = view_.ItemsInOrder(true);
+        // The raw names: a caption is display text, which a name that is not valid UTF-8
+        // differs from.
+        for (const ListItem* item : selected) {
+            browser.MultiObjects().push_back(item->data);
+        }
+        if (selected.empty()) {
+            browser.SelectFolderAsObject();
+        }
+        std::string verb;
+        browser.ShowContextMenu({screenX, screenY}, &popup_, verb);
+    } catch (const EShellBrowserError& error) {
+        browser.MultiObjects().clear();
+        view_.ShowMessage(error.what());
+    }
+    return true;
+}
+
+void TCompressionCommands::PathLabelMouseUp(TShellBrowser& browser, const std::string& folder,
+                                            int screenX, int screenY) {
+    if (commandView_) {
+        commandView_->ClearSelection();
+    }
+    ListContextPopup(browser, folder, screenX, screenY);
+}
+
+void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& folder) {
+    if (running_) {
+        view_.ShowMessage(kCommandBusyText);
+        return;
+    }
+    Join();
+    const bool decompress = tag == kDecompressTag;
+    std::vector<RowTarget> targets;
+    for (const ListItem* item : view_.ItemsInOrder(true)) {
+        targets.push_back({item->data, item->caption});
+    }
+    failures_.clear();
+    treeFailures_ = 0;
+    statusKept_ = false;
+    if (commandView_) {
+        commandView_->SetCommandFailures(failures_);
+    }
+    if (targets.empty()) {
+        // Nothing to switch: the line only says that the command has ended.
+        if (commandView_) {
+            view_.SetStatusText(commandView_->StatusText() + kFinishedText);
+        }
+        return;
+    }
+    folder_ = IncludeTrailingChar(folder);
+    stop_.store(false);
+    shared_ = std::make_shared<Shared>();
+    shared_->progress.running = true;
+    shared_->progress.decompress = decompress;
+    shared_->progress.counting = true;
+    running_ = true;
+    view_.SetBusyCursor(true);
+    if (commandView_) {
+        commandView_->SetCommandProgress(shared_->progress);
+    }
+    worker_ = StartProgramThread("TCompressionCommands", [this, targets = std::move(targets),
+                                                          folder = folder_, decompress]() mutable {
+        Run(std::move(targets), std::move(folder), decompress);
+    });
+}
+
+void TCompressionCommands::Cancel() {
+    if (running_) {
+        stop_.store(true);
+    }
+}
+
+bool TCompressionCommands::Running() const {
+    return running_;
+}
+
+CommandProgress TCompressionCommands::Progress() const {
+    if (!shared_) {
+        return {};
+    }
+    std::lock_guard guard(shared_->lock);
+    return shared_->progress;
+}
+
+std::string TCompressionCommands::FailuresText(std::size_t lines) const {
+    std::string text;
+    for (std::size_t i = 0; i < failures_.size() && i < lines; ++i) {
+        const CompressionFailure& failure = failures_[i];
+        text += (i > 0 ? "\n" : "") + ToDisplayText(failure.path) +
+                (failure.reason.empty() ? "" : ": " + failure.reason);
+    }
+    if (failures_.size() > lines) {
+        text +=
+            "\n... and " + Grouped(static_cast<std::int64_t>(failures_.size() - lines)) + " more";
+    }
+    return text;
+}
+
+bool TCompressionCommands::FormCloseQuery() {
+    if (!running_) {
+        return true;
+    }
+    if (commandView_ && !commandView_->AskStopCommand(kCloseWhileRunningText)) {
+        return false;
+    }
+    stop_.store(true);
+    Join();
+    running_ = false;
+    return true;
+}
+
+void TCompressionCommands::Join() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
+    if (!shared_) {
+        return;
+    }
+    std::string statusPath;
+    bool statusChanged = false;
+    std::vector<std::pair<std::string, EntryRow>> rows;
+    std::vector<CompressionFailure> failures;
+    CommandProgress progress;
+    std::string lastRowPath;
+    Shared::End end = Shared::End::kRunning;
+    {
+        std::lock_guard guard(shared_->lock);
+        statusPath = shared_->statusPath;
+        statusChanged = std::exchange(shared_->statusChanged, false);
+        rows.swap(shared_->rows);
+        failures.swap(shared_->failures);
+        progress = shared_->progress;
+        lastRowPath = shared_->lastRowPath;
+        treeFailures_ = shared_->treeFailures;
+        end = shared_->end;
+        shared_->poked = false;
+    }
+    if (!running_) {
+        return;
+    }
+    const std::string prefix = progress.decompress ? kDecompressingText : kCompressingText;
+    // Rows of another folder than the one the command ran in are not in the list any more.
+    const bool sameFolder = currentFolder == folder_;
+    if (commandView_ && sameFolder) {
+        for (auto& [name, row] : rows) {
+            commandView_->UpdateItem(name, EntryItem(std::move(row)));
+        }
+    }
+    if (!failures.empty()) {
+        failures_.insert(failures_.end(), std::make_move_iterator(failures.begin()),
+                         std::make_move_iterator(failures.end()));
+        if (commandView_) {
+            commandView_->SetCommandFailures(failures_);
+        }
+    }
+    if (statusChanged) {
+        view_.SetStatusText(prefix + ToDisplayText(statusPath) + kEllipsisText);
+    }
+    if (end == Shared::End::kRunning) {
+        if (commandView_) {
+            commandView_->SetCommandProgress(progress);
+        }
+        return;
+    }
+    Join();
+    running_ = false;
+    statusKept_ = true;
+    progress.running = false;
+    if (commandView_) {
+        commandView_->SetCommandProgress(progress);
+    }
+    view_.SetBusyCursor(scanBusy);
+    switch (end) {
+        case Shared::End::kFinished: {
+            std::string line = prefix + ToDisplayText(lastRowPath) + kEllipsisText + kFinishedText;
+            if (treeFailures_ > 0) {
+                line += FailedEntriesText(treeFailures_);
+            }
+            view_.SetStatusText(line);
+            if (commandView_ && sameFolder) {
+                commandView_->ClearSelection();
+            }
+            break;
+        }
+        case Shared::End::kFailed:
+            // The line names the file that failed; selection and line stay for the user.
+            if (commandView_) {
+                commandView_->Beep();
+            }
+            break;
+        case Shared::End::kCancelled:
+            view_.SetStatusText(prefix + ToDisplayText(statusPath) + kEllipsisText +
+                                kCancelledText);
+            break;
+        case Shared::End::kRunning:
+            break;
+    }
+}
+
+namespace {
+
+// Hands the worker's progress to the shared state as each entry is switched.
+class ProgressListener final : public CompressListener {
+  public:
+    using Poke = std::function<void()>;
+    ProgressListener(std::mutex& lock, CommandProgress& progress, std::string& statusPath,
+                     bool& statusChanged, Poke poke)
+        : lock_(lock),
+          progress_(progress),
+          statusPath_(statusPath),
+          statusChanged_(statusChanged),
+          poke_(std::move(poke)) {}
+
+    void Switching(const std::string& path) override {
+        {
+            std::lock_guard guard(lock_);
+            progress_.currentPath = path;
+            statusPath_ = path;
+            statusChanged_ = true;
+        }
+        poke_();
+    }
+    void Switched(const std::string&, std::int64_t bytes, bool) override {
+        {
+            std::lock_guard guard(lock_);
+            ++progress_.entriesDone;
+            progress_.bytesDone += bytes;
+        }
+        poke_();
+    }
+
+  private:
+    std::mutex& lock_;
+    CommandProgress& progress_;
+    std::string& statusPath_;
+    bool& statusChanged_;
+    Poke poke_;
+};
+
+}  // namespace
+
+void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
+                               bool decompress) {
+    Shared& shared = *shared_;
+    const std::shared_ptr<ScanChannel> channel = channel_;
+    const auto poke = [&shared, channel] {
+        {
+            std::lock_guard guard(shared.lock);
+            if (std::exchange(shared.poked, true)) {
+                return;
+            }
+        }
+        channel->Push({CommandNotice{}, nullptr});
+    };
+    // The quick count first, so that the figure has its totals.
+    {
+        std::lock_guard guard(shared.lock);
+        shared.statusPath = folder + targets.front().name;
+        shared.statusChanged = true;
+    }
+    poke();
+    for (const RowTarget& target : targets) {
+        const CompressCount count = CountEntry(*fs_, folder, target.name, &stop_);
+        std::lock_guard guard(shared.lock);
+        shared.progress.entriesTotal += count.entries;
+        shared.progress.bytesTotal += count.bytes;
+    }
+    {
+        std::lock_guard guard(shared.lock);
+        shared.progress.counting = false;
+    }
+    poke();
+    ProgressListener listener(shared.lock, shared.progress, shared.statusPath, shared.statusChanged,
+                              poke);
+    Shared::End end = Shared::End::kFinished;
+    for (const RowTarget& target : targets) {
+        if (stop_.load()) {
+            end = Shared::End::kCancelled;
+            break;
+        }
+        {
+            std::lock_guard guard(shared.lock);
+            shared.lastRowPath = folder + target.name;
+        }
+        std::vector<CompressionFailure> failures;
+        CompressResult result =
+            CompressEntry(*fs_, folder, target.name, decompress, -1, &failures, &stop_, &listener);
+        {
+            std::lock_guard guard(shared.lock);
+            if (result.row) {
+                shared.rows.emplace_back(target.name, std::move(*result.row));
+            }
+            if (result.outcome != CompressOutcome::kFailed) {
+                shared.treeFailures += static_cast<std::int64_t>(failures.size());
+            }
+            shared.failures.insert(shared.failures.end(), failures.begin(), failures.end());
+        }
+        if (result.outcome == CompressOutcome::kFailed) {
+            end = Shared::End::kFailed;
+            break;
+        }
+        if (result.outcome == CompressOutcome::kStopped) {
+            end = Shared::End::kCancelled;
+            break;
+        }
+    }
+    {
+        std::lock_guard guard(shared.lock);
+        shared.end = end;
+        shared.poked = false;
+    }
+    poke();
+}
+
+}  // namespace packmeter
