@@ -20,61 +20,18 @@
 namespace packmeter::qt {
 namespace {
 
+using testing::ActionNamed;
+using testing::ChooseFromMenu;
 using testing::OnModal;
 using testing::TempTree;
+using testing::Texts;
 using testing::WaitFor;
-
-QAction* ActionNamed(QMenu* menu, const QString& text) {
-    for (QAction* action : menu->actions()) {
-        if (action->text() == text) {
-            return action;
-        }
-    }
-    return nullptr;
-}
-
-QStringList Texts(QMenu* menu) {
-    QStringList texts;
-    for (QAction* action : menu->actions()) {
-        texts << (action->isSeparator() ? QString("-") : action->text());
-    }
-    return texts;
-}
 
 QString Log() {
     QFile file(testing::TestViewerLog());
     file.open(QIODevice::ReadOnly);
     return QString::fromLocal8Bit(file.readAll());
 }
-
-// Chooses `caption` from the next popup menu with the keyboard, as a user would; an empty
-// caption dismisses it. `seen` gets the menu's item texts.
-class ChooseFromMenu {
-  public:
-    explicit ChooseFromMenu(QString caption, QStringList* seen = nullptr) {
-        QObject::connect(&timer_, &QTimer::timeout, [this, caption, seen] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu || !menu->isVisible()) {
-                return;
-            }
-            timer_.stop();
-            if (seen) {
-                *seen = Texts(menu);
-            }
-            QAction* action = caption.isEmpty() ? nullptr : ActionNamed(menu, caption);
-            if (action) {
-                menu->setActiveAction(action);
-                QTest::keyClick(menu, Qt::Key_Return);
-            } else {
-                QTest::keyClick(menu, Qt::Key_Escape);
-            }
-        });
-        timer_.start(10);
-    }
-
-  private:
-    QTimer timer_;
-};
 
 TEST(DesktopMenu, OpenAndOpenWithStartTheApplicationsTheDesktopRegisters) {
     TempTree tree;

@@ -1,13 +1,19 @@
 #pragma once
 
-// The tests' own desktop: data and settings folders of their own (so the trash, the installed
-// applications and their defaults are the test's), with one application installed for plain
-// text that writes the paths it is started with to a log. Set up by main before anything reads
-// the desktop's registry, which is read once per process.
+// The tests' own desktop and its context menus: data and settings folders of their own (so the
+// trash, the installed applications and their defaults are the test's), with one application
+// installed for plain text that writes the paths it is started with to a log. Set up by main before
+// anything reads the desktop's registry, which is read once per process.
 
+#include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QString>
+#include <QTest>
+#include <QTimer>
+#include <functional>
 
 namespace packmeter::qt::testing {
 
@@ -66,5 +72,58 @@ inline void SetUpTestDesktop(const QString& root) {
     defaults.open(QIODevice::WriteOnly);
     defaults.write(QString("[Default Applications]\ntext/plain=%1\n").arg(kTestViewerId).toUtf8());
 }
+
+inline QAction* ActionNamed(QMenu* menu, const QString& text) {
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+inline QStringList Texts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    }
+    return texts;
+}
+
+// Chooses `caption` from the next popup menu with the keyboard, as a user would; an empty
+// caption dismisses it. `seen` gets the menu's item texts; `look` sees the open menu first.
+class ChooseFromMenu {
+  public:
+    explicit ChooseFromMenu(QString caption, QStringList* seen = nullptr,
+                            std::function<void(QMenu*)> look = nullptr) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, caption, seen, look] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu || !menu->isVisible()) {
+                return;
+            }
+            timer_.stop();
+            done_ = true;
+            if (seen) {
+                *seen = Texts(menu);
+            }
+            if (look) {
+                look(menu);
+            }
+            QAction* action = caption.isEmpty() ? nullptr : ActionNamed(menu, caption);
+            if (action) {
+                menu->setActiveAction(action);
+                QTest::keyClick(menu, Qt::Key_Return);
+            } else {
+                QTest::keyClick(menu, Qt::Key_Escape);
+            }
+        });
+        timer_.start(10);
+    }
+    bool Done() const { return done_; }
+
+  private:
+    QTimer timer_;
+    bool done_ = false;
+};
 
 }  // namespace packmeter::qt::testing

@@ -1,0 +1,226 @@
+// The window's context menus on real folders: the path label's menu is the shown folder's own,
+// and on a real btrfs volume "&COMPRESS" and "&DECOMPRESS" switch the chosen rows while the
+// window goes on answering. $PACKMETER_SHOT_DIR, when set, receives pictures of the menu
+// (qt-menu.png) and of a command in progress (qt-progress.png).
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <filesystem>
+
+#include "core/app/compression_commands.hpp"
+#include "core/scan/scan.hpp"
+#include "gui/qt/main_form.hpp"
+#include "platform/system.hpp"
+#include "tests/gui/qt/gui_test_support.hpp"
+#include "tests/gui/qt/test_desktop.hpp"
+#include "tests/platform/linux/scan/test_volumes.hpp"
+#include "tests/platform/linux/scan/tree_tools.hpp"
+
+namespace packmeter::qt {
+namespace {
+
+using namespace testing;
+using packmeter::testing::Compressible;
+using packmeter::testing::CompsizeBytes;
+using packmeter::testing::Incompressible;
+using packmeter::testing::RunCommand;
+using packmeter::testing::TestArea;
+using packmeter::testing::TreeSha256;
+using packmeter::testing::VolumeType;
+using packmeter::testing::WriteFile;
+
+MainFormServices Services() {
+    MainFormServices services;
+    services.fileSystem = MakeFileSystem();
+    services.launcher = std::make_shared<RecordingLauncher>();
+    services.isFolder = IsFolder;
+    services.pathProblem = PathProblem;
+    services.numberFormat = NumberFormat{};
+    return services;
+}
+
+std::unique_ptr<TMainForm> OpenWindow(const std::string& folder) {
+    auto form = std::make_unique<TMainForm>(Services(), std::vector<std::string>{folder});
+    form->resize(640, 360);
+    form->show();
+    const bool shown = WaitFor([&] {
+        const TScan* scan = form->Logic().ActiveScan();
+        return scan && scan->Finished() && form->SizeLabel()->text() != kCalculatingText;
+    });
+    EXPECT_TRUE(shown);
+    return form;
+}
+
+void SaveShot(const QImage& image, const char* name) {
+    const QString dir = qEnvironmentVariable("PACKMETER_SHOT_DIR");
+    if (!dir.isEmpty()) {
+        image.save(dir + '/' + name);
+    }
+}
+
+// The window with the open menu drawn over it where it stands on the screen.
+QImage WindowWithMenu(QWidget& window, QMenu& menu) {
+    const QImage back = window.grab().toImage();
+    const QPoint at = window.mapFromGlobal(menu.pos());
+    const QImage front = menu.grab().toImage();
+    QImage both(std::max(back.width(), at.x() + front.width()),
+                std::max(back.height(), at.y() + front.height()), QImage::Format_ARGB32);
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    painter.drawImage(0, 0, back);
+    painter.drawImage(at, front);
+    return both;
+}
+
+int RowOf(const TListViewEx& list, const std::string& caption) {
+    for (int row = 0; row < list.ItemCount(); ++row) {
+        if (list.Item(row).caption == caption) {
+            return row;
+        }
+    }
+    ADD_FAILURE() << "no row " << caption;
+    return 0;
+}
+
+void Select(TListViewEx& list, const std::vector<std::string>& captions) {
+    list.clearSelection();
+    for (const auto& caption : captions) {
+        list.selectionModel()->select(list.model()->index(RowOf(list, caption), 0),
+                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+}
+
+// A right-click on the first selected row, as the desktop delivers it.
+void RightClickSelection(TListViewEx& list) {
+    const QModelIndex first = list.selectionModel()->selectedRows().value(0);
+    const QPoint at = list.visualRect(first).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list.viewport(), &event);
+}
+
+TEST(ContextMenuWindow, PathLabelMenuIsTheShownFoldersOwnWithTheCommandsAfterTheDesktops) {
+    TempTree tree;
+    tree.Folder("docs");
+    tree.File("docs/a.txt", 5000);
+    tree.File("notes.txt", 300);
+    auto form = OpenWindow(tree.Path());
+    Select(*form->List(), {"notes.txt"});
+
+    QStringList seen;
+    ChooseFromMenu choose("Copy &Path", &seen, [&](QMenu* menu) {
+        SaveShot(WindowWithMenu(*form, *menu), "qt-menu.png");
+    });
+    QTest::mouseRelease(form->PathLabel(), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(WaitFor([&] { return choose.Done(); }));
+    ASSERT_TRUE(WaitFor([&] { return QApplication::clipboard()->text() == tree.Q(); }))
+        << QApplication::clipboard()->text().toStdString();
+
+    EXPECT_TRUE(form->List()->selectionModel()->selectedRows().isEmpty());
+    // The menu stood for the folder itself: the browser now sits in its parent.
+    EXPECT_EQ(form->ShellBrowser().Folder(),
+              QFileInfo(tree.Q()).absolutePath().toStdString() + '/');
+    // The desktop's commands first, the program's two after them.
+    const auto properties = seen.indexOf("P&roperties");
+    ASSERT_GE(properties, 0) << seen.join(", ").toStdString();
+    EXPECT_EQ(seen.mid(properties + 1), (QStringList{"-", kCompressCaption, kDecompressCaption}))
+        << seen.join(", ").toStdString();
+}
+
+TEST(ContextMenuWindow, CompressAndDecompressOnBtrfsFromTheMenu) {
+    TestArea area;
+    PACKMETER_VOLUME_OR_SKIP(area, VolumeType::kBtrfs, root);
+    const std::string folder = root + "/shown";
+    ::mkdir(folder.c_str(), 0755);
+    ::mkdir((folder + "/tree").c_str(), 0755);
+    ::mkdir((folder + "/tree/sub").c_str(), 0755);
+    WriteFile(folder + "/tree/a.txt", Compressible(3 << 20));
+    WriteFile(folder + "/tree/sub/b.txt", Compressible(3 << 20));
+    WriteFile(folder + "/tree/sub/noise.bin", Incompressible(1 << 20));
+    WriteFile(folder + "/big.txt", Compressible(6 << 20));
+    WriteFile(folder + "/left alone.txt", Compressible(1 << 20));
+    // Data still in the page cache is not rewritten by the switch: users' files are on disk.
+    RunCommand({"sync"});
+    const std::string sums = TreeSha256(folder);
+
+    auto form = OpenWindow(folder);
+    TListViewEx& list = *form->List();
+    const auto expectRow = [&](const std::string& caption, const std::string& path,
+                               bool compressed) {
+        SCOPED_TRACE(caption);
+        const ListItem& item = list.Item(RowOf(list, caption));
+        const std::int64_t logical =
+            IsFolder(path) ? packmeter::testing::WalkSizes(path).logical
+                           : std::int64_t(std::filesystem::file_size(path));
+        const std::int64_t onDisk = CompsizeBytes(path);
+        const SizePair texts = FormatSizePair(logical, onDisk);
+        EXPECT_EQ(item.subItems.at(0), texts.size);
+        EXPECT_EQ(item.subItems.at(1), texts.compressed);
+        EXPECT_EQ(item.keys.state != CompressionState::kPlain, compressed);
+        if (compressed) {
+            EXPECT_LT(onDisk, logical / 2);
+        }
+    };
+    const std::vector<std::string> order = packmeter::qt::testing::Captions(list);
+
+    for (const char* caption : {kCompressCaption, kDecompressCaption}) {
+        SCOPED_TRACE(caption);
+        const bool compress = std::string(caption) == kCompressCaption;
+        Select(list, {"tree", "big.txt"});
+        // The event loop keeps turning while the command runs, and the progress shows.
+        QElapsedTimer clock;
+        qint64 last = -1;
+        qint64 longest = 0;
+        bool progressShown = false;
+        QTimer ticks;
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            if (last >= 0 && form->Logic().CommandRunning()) {
+                longest = std::max(longest, now - last);
+            }
+            last = now;
+            if (form->CancelButton()->isVisible() && !progressShown) {
+                progressShown = true;
+                if (compress) {
+                    SaveShot(form->grab().toImage(), "qt-progress.png");
+                }
+            }
+        });
+        clock.start();
+        ticks.start(5);
+        ChooseFromMenu choose(caption);
+        RightClickSelection(list);
+        ASSERT_TRUE(choose.Done());
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return !form->Logic().CommandRunning() &&
+                       form->StatusText().endsWith(kFinishedText);
+            },
+            60000))
+            << form->StatusText().toStdString();
+        ticks.stop();
+        std::printf("%s: longest pause of the event loop %lld ms\n", caption,
+                    static_cast<long long>(longest));
+        EXPECT_LT(longest, 100);
+        EXPECT_TRUE(progressShown);
+        EXPECT_FALSE(form->CancelButton()->isVisible());
+        EXPECT_EQ(form->StatusText().toStdString(),
+                  std::string(compress ? kCompressingText : kDecompressingText) + folder +
+                      "/big.txt" + kEllipsisText + kFinishedText);
+
+        expectRow("tree", folder + "/tree", compress);
+        expectRow("big.txt", folder + "/big.txt", compress);
+        expectRow("left alone.txt", folder + "/left alone.txt", false);
+        EXPECT_EQ(packmeter::qt::testing::Captions(list), order) << "rows keep their places";
+        EXPECT_TRUE(list.selectionModel()->selectedRows().isEmpty());
+        EXPECT_EQ(TreeSha256(folder), sums);
+    }
+}
+
+}  // namespace
+}  // namespace packmeter::qt
