@@ -418,9 +418,15 @@ void TMainForm::SetCommandProgress(const CommandProgress& progress) {
     progressBar_->setVisible(progress.running);
     cancelButton_->setVisible(progress.running);
     if (!progress.running) {
+        progressLabel_->setMinimumWidth(0);
         return;
     }
-    progressLabel_->setText(Text(progress.Text()));
+    // While the quick count runs there are no totals yet to show.
+    progressLabel_->setText(progress.counting ? tr("Counting entries...") : Text(progress.Text()));
+    // The figure only widens while the command runs, so the line does not jump as it counts;
+    // the path in the status line gives way.
+    progressLabel_->setMinimumWidth(
+        std::max(progressLabel_->minimumWidth(), progressLabel_->sizeHint().width()));
     if (progress.counting) {
         progressBar_->setRange(0, 0);  // moving to and fro until the count is known
     } else {

@@ -154,9 +154,9 @@ TEST(ContextMenuWindow, CompressAndDecompressOnBtrfsFromTheMenu) {
                                bool compressed) {
         SCOPED_TRACE(caption);
         const ListItem& item = list.Item(RowOf(list, caption));
-        const std::int64_t logical =
-            IsFolder(path) ? packmeter::testing::WalkSizes(path).logical
-                           : std::int64_t(std::filesystem::file_size(path));
+        const std::int64_t logical = IsFolder(path)
+                                         ? packmeter::testing::WalkSizes(path).logical
+                                         : std::int64_t(std::filesystem::file_size(path));
         const std::int64_t onDisk = CompsizeBytes(path);
         const SizePair texts = FormatSizePair(logical, onDisk);
         EXPECT_EQ(item.subItems.at(0), texts.size);
@@ -167,6 +167,37 @@ TEST(ContextMenuWindow, CompressAndDecompressOnBtrfsFromTheMenu) {
         }
     };
     const std::vector<std::string> order = packmeter::qt::testing::Captions(list);
+
+    // Escape while the command runs stops it after the current file: the line says so, and
+    // every row shows what is true of it.
+    {
+        Select(list, {"tree", "big.txt"});
+        QTimer escape;
+        QObject::connect(&escape, &QTimer::timeout, [&] {
+            if (form->Logic().CommandRunning()) {
+                escape.stop();
+                QTest::keyClick(&list, Qt::Key_Escape);
+            }
+        });
+        escape.start(1);
+        ChooseFromMenu choose(kCompressCaption);
+        RightClickSelection(list);
+        ASSERT_TRUE(choose.Done());
+        ASSERT_TRUE(WaitFor([&] { return !form->Logic().CommandRunning(); }, 60000));
+        EXPECT_TRUE(form->StatusText().endsWith(kCancelledText))
+            << form->StatusText().toStdString();
+        EXPECT_FALSE(form->CancelButton()->isVisible());
+        EXPECT_EQ(TreeSha256(folder), sums);
+        for (const char* name : {"tree", "big.txt"}) {
+            SCOPED_TRACE(name);
+            const ListItem& item = list.Item(RowOf(list, name));
+            const std::string path = folder + "/" + name;
+            const std::int64_t logical = IsFolder(path)
+                                             ? packmeter::testing::WalkSizes(path).logical
+                                             : std::int64_t(std::filesystem::file_size(path));
+            EXPECT_EQ(item.subItems.at(1), FormatSizePair(logical, CompsizeBytes(path)).compressed);
+        }
+    }
 
     for (const char* caption : {kCompressCaption, kDecompressCaption}) {
         SCOPED_TRACE(caption);
@@ -184,7 +215,10 @@ TEST(ContextMenuWindow, CompressAndDecompressOnBtrfsFromTheMenu) {
                 longest = std::max(longest, now - last);
             }
             last = now;
-            if (form->CancelButton()->isVisible() && !progressShown) {
+            // Pictured once the count is done and the first entry is being switched.
+            if (form->CancelButton()->isVisible() && !progressShown &&
+                form->CommandProgressBar()->maximum() > 0 &&
+                form->StatusText().startsWith(compress ? kCompressingText : kDecompressingText)) {
                 progressShown = true;
                 if (compress) {
                     SaveShot(form->grab().toImage(), "qt-progress.png");
