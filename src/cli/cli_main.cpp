@@ -10,6 +10,7 @@
 
 #include "cli/cli_output.hpp"
 #include "core/app/compress_command.hpp"
+#include "core/app/compression_commands.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/main_form_logic.hpp"
 #include "core/app/row_hint.hpp"
@@ -350,6 +351,51 @@ class StopSignals {
     void (*terminate_)(int) = SIG_DFL;
 };
 
+// The progress line of a command on an interactive terminal: the entry being switched and how
+// far the command has come, redrawn at most five times a second.
+class ProgressLine final : public CompressListener {
+  public:
+    ProgressLine(Terminal& terminal, bool decompress) : terminal_(terminal) {
+        progress_.decompress = decompress;
+    }
+    void Count(FileSystem& fs, const std::vector<std::string>& paths) {
+        for (const std::string& path : paths) {
+            const PathParts parts = SplitPath(path);
+            const CompressCount count = CountEntry(fs, parts.parent, parts.name, &stopRequested);
+            progress_.entriesTotal += count.entries;
+            progress_.bytesTotal += count.bytes;
+        }
+    }
+    void Switching(const std::string& path) override {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - shownAt_ < std::chrono::milliseconds(200)) {
+            return;
+        }
+        shownAt_ = now;
+        shown_ = true;
+        terminal_.Err("\r\033[K" +
+                      std::string(progress_.decompress ? kDecompressingText : kCompressingText) +
+                      ToSafeDisplayText(path) + kEllipsisText + progress_.Text());
+    }
+    void Switched(const std::string&, std::int64_t bytes, bool) override {
+        ++progress_.entriesDone;
+        progress_.bytesDone += bytes;
+    }
+    // Clears the line, before other text goes to the terminal.
+    void Clear() {
+        if (shown_) {
+            terminal_.Err("\r\033[K");
+            shown_ = false;
+        }
+    }
+
+  private:
+    Terminal& terminal_;
+    CommandProgress progress_;
+    std::chrono::steady_clock::time_point shownAt_{};
+    bool shown_ = false;
+};
+
 int Compress(const Options& options, Terminal& terminal) {
     const bool decompress = options.command == "decompress";
     // Every path is checked before anything is switched.
@@ -391,12 +437,20 @@ int Compress(const Options& options, Terminal& terminal) {
             ShowNotice(volume, terminal);
         }
     }
+    std::optional<ProgressLine> line;
+    if (terminal.ErrIsInteractive()) {
+        line.emplace(terminal, decompress);
+        line->Count(*fs, paths);
+    }
     int result = 0;
     for (std::size_t i = 0; i < paths.size() && !stopRequested; ++i) {
         const PathParts parts = SplitPath(paths[i]);
         std::vector<CompressionFailure> failures;
-        CompressResult done =
-            CompressEntry(*fs, parts.parent, parts.name, decompress, -1, &failures, &stopRequested);
+        CompressResult done = CompressEntry(*fs, parts.parent, parts.name, decompress, -1,
+                                            &failures, &stopRequested, line ? &*line : nullptr);
+        if (line) {
+            line->Clear();
+        }
         for (const CompressionFailure& failure : failures) {
             terminal.Err("packmeter-cli: " + ToSafeDisplayText(failure.path) + ": cannot " +
                          options.command + (failure.reason.empty() ? "" : ": " + failure.reason) +
@@ -427,7 +481,7 @@ int Compress(const Options& options, Terminal& terminal) {
         const int signal = stopSignal.load();
         terminal.Err(std::string("packmeter-cli: ") +
                      (signal == SIGTERM ? "terminated" : "interrupted") +
-                     "; entries not listed were not switched\n");
+                     " after the current file; entries not listed were not switched\n");
         return 128 + signal;
     }
     return Print(report, options, terminal, result);

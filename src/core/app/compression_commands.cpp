@@ -122,6 +122,10 @@ void TCompressionCommands::UpdateMenuItems() {
 
 bool TCompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
                                             int screenX, int screenY) {
+    if (folder.empty()) {
+        // No folder is shown yet: there is nothing to show a menu for.
+        return true;
+    }
     UpdateMenuItems();
     popupFolder_ = IncludeTrailingChar(folder);
     browser.SetShowErrorMessages(true);

@@ -358,7 +358,7 @@ void TMainFormLogic::ApplyScanOutput() {
             if (!unreadable.empty()) {
                 doneNotice_ += " \u2014 " + unreadable;
             }
-            if (pendingNotice_.empty()) {
+            if (pendingNotice_.empty() && !commands_->OwnsStatusLine()) {
                 view_.SetStatusText(doneNotice_);
             }
         }

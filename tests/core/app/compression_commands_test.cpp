@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -55,10 +56,11 @@ class FakeWindow : public MainFormView, public CommandView {
 
     void Beep() override { ++beeps; }
     std::string StatusText() const override { return status; }
+    // Logs the names of the rows it found.
     void UpdateItem(const std::string& name, const ListItem& item) override {
-        updated.push_back(name);
         for (ListItem& row : rows) {
             if (row.data == name) {
+                updated.push_back(name);
                 row.subItems = item.subItems;
                 row.keys = item.keys;
                 row.hint = item.hint;
@@ -213,7 +215,8 @@ class CompressionCommandsTest : public ::testing::Test {
 
     // Holds the worker when a listing reaches `path` for the `visit`th time, until Release.
     void HoldAt(const std::string& path, int visit) {
-        fs->onEntry = [this, path, visit, seen = 0](const std::string& entry) mutable {
+        seen = 0;
+        fs->onEntry = [this, path, visit](const std::string& entry) {
             if (entry == path && ++seen == visit) {
                 std::unique_lock guard(gateLock);
                 reached = true;
@@ -240,6 +243,7 @@ class CompressionCommandsTest : public ::testing::Test {
     std::condition_variable gate;
     bool reached = false;
     bool released = false;
+    std::atomic<int> seen{0};
 };
 
 TEST_F(CompressionCommandsTest, PopupItemsFollowTheSingleSelectedRowAndObjectsKeepListOrder) {
@@ -381,10 +385,20 @@ TEST_F(CompressionCommandsTest, CancelStopsBetweenFilesAndASecondCommandOrCloseW
     EXPECT_EQ(window.messages, std::vector<std::string>{kCommandBusyText});
     EXPECT_FALSE(logic->FormCloseQuery());
     EXPECT_TRUE(logic->CommandRunning());
+    // A scan meanwhile brings its rows, and its end leaves the command's line alone.
+    logic->RefreshActionExecute();
+    while (!logic->ActiveScan()->Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic->ApplyScanOutput();
+    EXPECT_EQ(window.rows.size(), 7u);
+    EXPECT_EQ(window.status, "Compressing " + d + P("tree/sub/") + " ... ");
+    window.Select({"tree", "f1"});
     logic->KeyCommand(DesktopKey::kStop);
     Release();
     Finish();
-    // Stopped before b: nothing half done, the tree's row measured again, f1 untouched.
+    // Stopped before b: nothing half done, the tree's row (the scan's new one) measured again,
+    // f1 untouched.
     EXPECT_EQ(fs->switches,
               (std::vector<std::string>{P("+/d/tree/"), P("+/d/tree/a"), P("+/d/tree/sub/")}));
     EXPECT_EQ(window.updated, std::vector<std::string>{"tree"});

@@ -1,0 +1,144 @@
+// packmeter-cli compress and decompress on real volumes: the rows it prints are what the file
+// system says afterwards, the data is untouched, and a failure anywhere gives exit status 1.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "tests/platform/linux/scan/test_volumes.hpp"
+#include "tests/platform/linux/scan/tree_tools.hpp"
+
+namespace packmeter::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The fields of one JSON entry line of the tool's output.
+struct JsonRow {
+    bool found = false;
+    std::int64_t size = 0;
+    std::int64_t onDisk = 0;
+    int state = -1;
+};
+
+JsonRow RowOf(const std::string& output, const std::string& name) {
+    std::istringstream lines(output);
+    std::string line;
+    const std::regex fields(
+        R"re("size": (\d+), "on_disk": (\d+), "ratio": -?\d+, "state": (\d+))re");
+    while (std::getline(lines, line)) {
+        std::smatch match;
+        if (line.find("{\"name\": \"" + name + "\"") != std::string::npos &&
+            std::regex_search(line, match, fields)) {
+            return {true, std::stoll(match[1]), std::stoll(match[2]), std::stoi(match[3])};
+        }
+    }
+    return {};
+}
+
+// The on-disk bytes of every file below `path` (or of the file), as the volume's own tool
+// tells them: compsize -b on btrfs, st_blocks on NTFS.
+std::int64_t OutsideOnDisk(VolumeType type, const std::string& path) {
+    if (type != VolumeType::kNtfs) {
+        return CompsizeBytes(path);
+    }
+    if (!fs::is_directory(path)) {
+        return AllocatedBytes(path);
+    }
+    std::int64_t sum = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(path)) {
+        if (entry.is_regular_file()) {
+            sum += AllocatedBytes(entry.path());
+        }
+    }
+    return sum;
+}
+
+class CliCompressTest : public ::testing::Test {
+  protected:
+    TestArea area_;
+};
+
+TEST_F(CliCompressTest, RowsMatchTheVolumesOwnFiguresAndDataStaysTheSame) {
+    for (const VolumeType type : {VolumeType::kBtrfsZstd, VolumeType::kNtfs}) {
+        std::string why;
+        const std::string root = area_.Volume(type, why);
+        if (root.empty()) {
+            GTEST_SKIP() << why;
+        }
+        const std::string top = root + "/";
+        fs::create_directories(top + "tree/sub");
+        WriteFile(top + "tree/text.txt", Compressible(512 << 10));
+        WriteFile(top + "tree/random.bin", Incompressible(128 << 10));
+        WriteFile(top + "tree/sub/deeper.txt", Compressible(256 << 10));
+        WriteFile(top + "c.txt", Compressible(300000));
+        const std::string hashes = TreeSha256(top);
+        const std::int64_t treeSize = (512 << 10) + (128 << 10) + (256 << 10);
+        struct Case {
+            const char* command;
+            int state;  // of both rows, the folder flag aside
+        };
+        for (const Case c : {Case{"compress", kStateCompressed}, Case{"decompress", kStatePlain},
+                             Case{"compress", kStateCompressed}}) {
+            const CommandResult run = RunCommand(
+                {PACKMETER_CLI, "--format", "json", c.command, top + "tree", top + "c.txt"});
+            ASSERT_EQ(run.status, 0) << run.output;
+            RunCommand({"sync"});
+            const JsonRow tree = RowOf(run.output, "tree");
+            const JsonRow file = RowOf(run.output, "c.txt");
+            ASSERT_TRUE(tree.found && file.found) << run.output;
+            EXPECT_EQ(tree.state, c.state + kFolderFlag) << c.command;
+            EXPECT_EQ(file.state, c.state) << c.command;
+            EXPECT_EQ(tree.size, treeSize);
+            EXPECT_EQ(file.size, 300000);
+            // Compressed data counts what it occupies; plain data its size.
+            if (c.state == kStateCompressed) {
+                EXPECT_EQ(tree.onDisk, OutsideOnDisk(type, top + "tree")) << c.command;
+                EXPECT_EQ(file.onDisk, OutsideOnDisk(type, top + "c.txt")) << c.command;
+                EXPECT_LT(file.onDisk, 300000 / 3) << c.command;
+            } else {
+                EXPECT_EQ(tree.onDisk, treeSize) << c.command;
+                EXPECT_EQ(file.onDisk, 300000) << c.command;
+                EXPECT_GE(OutsideOnDisk(type, top + "c.txt"), 300000) << c.command;
+            }
+            EXPECT_EQ(TreeSha256(top), hashes) << c.command;
+        }
+    }
+}
+
+// Where the volume cannot compress, each entry that failed is named on stderr, the row shows
+// the state that is true, and the status is 1; a later path is not switched after a failing
+// file, as in the window.
+TEST_F(CliCompressTest, FailuresAreNamedAndExitOne) {
+    PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kTmpfs, tmpfs);
+    PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfs, btrfs);
+    fs::create_directories(tmpfs + "/tree/sub");
+    WriteFile(tmpfs + "/tree/a", Compressible(100000));
+    WriteFile(tmpfs + "/tree/sub/b", Compressible(100000));
+    WriteFile(tmpfs + "/plain", Compressible(100000));
+    WriteFile(btrfs + "/after", Compressible(300000));
+    const std::string hashes = TreeSha256(tmpfs);
+
+    CommandResult run = RunCommand({PACKMETER_CLI, "--format", "json", "compress", tmpfs + "/tree",
+                                    tmpfs + "/plain", btrfs + "/after"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    for (const std::string failed : {"/tree/", "/tree/a", "/tree/sub/", "/tree/sub/b", "/plain"}) {
+        EXPECT_NE(run.output.find("packmeter-cli: " + tmpfs + failed + ": cannot compress: "),
+                  std::string::npos)
+            << failed << "\n"
+            << run.output;
+    }
+    const JsonRow tree = RowOf(run.output, tmpfs + "/tree");
+    ASSERT_TRUE(tree.found) << run.output;
+    EXPECT_EQ(tree.state, kStatePlain + kFolderFlag);
+    EXPECT_EQ(tree.size, 200000);
+    EXPECT_FALSE(RowOf(run.output, btrfs + "/after").found);
+    RunCommand({"sync"});
+    EXPECT_GE(CompsizeBytes(btrfs + "/after"), 300000);
+    EXPECT_EQ(TreeSha256(tmpfs), hashes);
+}
+
+}  // namespace
+}  // namespace packmeter::testing
