@@ -4,11 +4,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusConnection>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QThread>
 #include <QUrl>
+#include <mutex>
 
 #include "core/shell/shell_browser.hpp"
 #include "gui/qt/shell/desktop_actions.hpp"
@@ -23,13 +26,69 @@ namespace {
 using testing::ActionNamed;
 using testing::ChooseFromMenu;
 using testing::OnModal;
+using testing::PrivateSessionBus;
 using testing::TempTree;
 using testing::Texts;
 using testing::WaitFor;
 
+// The desktop's file manager as it offers itself on the bus, on a thread and a connection of
+// its own (the menu's calls wait for the answer).
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+  public:
+    QStringList Calls() const {
+        const std::lock_guard hold(lock_);
+        return calls_;
+    }
+
+  public slots:
+    void ShowFolders(const QStringList& uris, const QString&) { Record("ShowFolders", uris); }
+    void ShowItems(const QStringList& uris, const QString&) { Record("ShowItems", uris); }
+    void ShowItemProperties(const QStringList& uris, const QString&) {
+        Record("ShowItemProperties", uris);
+    }
+
+  private:
+    void Record(const QString& method, const QStringList& uris) {
+        const std::lock_guard hold(lock_);
+        calls_ << method + ' ' + uris.join(' ');
+    }
+    mutable std::mutex lock_;
+    QStringList calls_;
+};
+
+class OfferedFileManager {
+  public:
+    OfferedFileManager()
+        : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fileManager")) {
+        thread_.start();
+        service_.moveToThread(&thread_);
+        bus_.registerObject("/org/freedesktop/FileManager1", &service_,
+                            QDBusConnection::ExportAllSlots);
+        bus_.registerService("org.freedesktop.FileManager1");
+    }
+    ~OfferedFileManager() {
+        bus_.unregisterService("org.freedesktop.FileManager1");
+        bus_.unregisterObject("/org/freedesktop/FileManager1");
+        QDBusConnection::disconnectFromBus("fileManager");
+        thread_.quit();
+        thread_.wait();
+    }
+    QStringList Calls() const { return service_.Calls(); }
+
+  private:
+    QDBusConnection bus_;
+    QThread thread_;
+    FakeFileManager service_;
+};
+
 QString Log() {
     QFile file(testing::TestViewerLog());
-    file.open(QIODevice::ReadOnly);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
     return QString::fromLocal8Bit(file.readAll());
 }
 
@@ -61,6 +120,31 @@ TEST(DesktopMenu, OpenAndOpenWithStartTheApplicationsTheDesktopRegisters) {
     EXPECT_EQ(menu.Verb(openId), kVerbOpen);
     ASSERT_TRUE(menu.Invoke(openId));
     EXPECT_TRUE(WaitFor([&] { return Log().count('\n') == 2; }, 10000)) << Log().toStdString();
+}
+
+TEST(DesktopMenu, TheFileManagersServiceShowsTheEntryAndItsPropertiesWhenOffered) {
+    if (!PrivateSessionBus::Available()) {
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    }
+    TempTree tree;
+    tree.File("notes.txt", 5);
+    const QString uri = QUrl::fromLocalFile(tree.Q("notes.txt")).toString();
+    EXPECT_FALSE(FileManagerService::Available());
+    const OfferedFileManager fileManager;
+    ASSERT_TRUE(FileManagerService::Available());
+
+    TDesktopContextMenu menu(nullptr, MakeFileSystem(), {tree.Q("notes.txt").toStdString()}, true);
+    ASSERT_TRUE(menu.Build({}, false));
+    for (const char* caption : {"Open Containing &Folder", "P&roperties"}) {
+        const unsigned id = ActionNamed(menu.Menu(), caption)->data().toUInt();
+        EXPECT_TRUE(menu.Invoke(id)) << caption;
+    }
+    EXPECT_EQ(fileManager.Calls(), (QStringList{"ShowItems " + uri, "ShowItemProperties " + uri}));
+    // The file manager's own window stands in for ours.
+    QTest::qWait(50);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        EXPECT_EQ(qobject_cast<TPropertiesDialog*>(widget), nullptr);
+    }
 }
 
 // Each row: the item chosen, whether OnRename is set, the verb the browser reports, and what
@@ -164,3 +248,5 @@ TEST(DesktopMenu, CommandsRunThroughTheShellBrowser) {
 
 }  // namespace
 }  // namespace packmeter::qt
+
+#include "desktop_menu_test.moc"

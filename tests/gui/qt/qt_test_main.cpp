@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     packmeter::qt::testing::SetUpTestDesktop(desktop.path());
     // The program's own application object, which stops exceptions at the event loop.
     packmeter::qt::TFaultLogApplication app(argc, argv);
+    const packmeter::qt::testing::PrivateSessionBus bus;
     // Dates, numbers and collation as in the examples the tests use.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication::setApplicationName(packmeter::kApplicationTitle);

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QTest>
 #include <QTimer>
@@ -44,7 +46,7 @@ inline void SetUpTestDesktop(const QString& root) {
     // The system's MIME database stays, so files get their usual types.
     qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
     qputenv("XDG_CONFIG_DIRS", (root + "/config-dirs").toLocal8Bit());
-    // No session bus: the file manager's service is absent, so our own dialogs show.
+    // No session bus until PrivateSessionBus gives one: never the user's.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 
     const QString script = root + "/viewer.sh";
@@ -72,6 +74,42 @@ inline void SetUpTestDesktop(const QString& root) {
     defaults.open(QIODevice::WriteOnly);
     defaults.write(QString("[Default Applications]\ntext/plain=%1\n").arg(kTestViewerId).toUtf8());
 }
+
+// A session bus of the tests' own, with nothing on it and nothing it can start, so the file
+// manager's service is there only when a test offers it. Without dbus-daemon there is none.
+class PrivateSessionBus {
+  public:
+    PrivateSessionBus() {
+        // The desktop's own session configuration, without the folders of services it starts.
+        QFile system("/usr/share/dbus-1/session.conf");
+        if (!system.open(QIODevice::ReadOnly)) {
+            return;
+        }
+        QString text = QString::fromUtf8(system.readAll());
+        text.remove(QRegularExpression("<standard_session_servicedirs\\s*/>"));
+        const QString config = TestDesktopRoot() + "/bus.conf";
+        QFile file(config);
+        file.open(QIODevice::WriteOnly);
+        file.write(text.toUtf8());
+        file.close();
+        daemon_.start("dbus-daemon", {"--config-file=" + config, "--nofork", "--print-address=1"});
+        if (daemon_.waitForStarted(5000) && daemon_.waitForReadyRead(5000)) {
+            address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+            qputenv("DBUS_SESSION_BUS_ADDRESS", address_.toUtf8());
+        }
+    }
+    ~PrivateSessionBus() {
+        daemon_.kill();
+        daemon_.waitForFinished(5000);
+    }
+    PrivateSessionBus(const PrivateSessionBus&) = delete;
+    PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+    static bool Available() { return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"); }
+
+  private:
+    QProcess daemon_;
+    QString address_;
+};
 
 inline QAction* ActionNamed(QMenu* menu, const QString& text) {
     for (QAction* action : menu->actions()) {
