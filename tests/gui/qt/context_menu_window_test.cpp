@@ -8,10 +8,14 @@
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "core/app/compression_commands.hpp"
 #include "core/scan/scan.hpp"
@@ -21,6 +25,7 @@
 #include "tests/gui/qt/test_desktop.hpp"
 #include "tests/platform/linux/scan/test_volumes.hpp"
 #include "tests/platform/linux/scan/tree_tools.hpp"
+#include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter::qt {
 namespace {
@@ -257,6 +262,91 @@ TEST(ContextMenuWindow, CompressAndDecompressOnBtrfsFromTheMenu) {
         EXPECT_TRUE(list.selectionModel()->selectedRows().isEmpty());
         EXPECT_EQ(TreeSha256(folder), sums);
     }
+}
+
+// Holds the command's worker at its first listing until released.
+class Hold {
+  public:
+    void Arm() { armed_ = true; }
+    void OnEntry() {
+        std::unique_lock lock(lock_);
+        if (armed_) {
+            reached_ = true;
+            released_.wait_for(lock, std::chrono::seconds(20), [this] { return !armed_; });
+        }
+    }
+    void Release() {
+        {
+            const std::lock_guard lock(lock_);
+            armed_ = false;
+        }
+        released_.notify_all();
+    }
+    bool Reached() {
+        const std::lock_guard lock(lock_);
+        return reached_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable released_;
+    bool armed_ = false;
+    bool reached_ = false;
+};
+
+TEST(ContextMenuWindow, ClosingDuringACommandAsksThenStopsItAndWaits) {
+    auto fs = std::make_shared<packmeter::testing::FakeFileSystem>();
+    auto& root = fs->Root().Folder("data");
+    for (const char* name : {"a", "b", "c"}) {
+        root.File(name, 1000);
+    }
+    auto hold = std::make_shared<Hold>();
+    fs->onEntry = [hold](const std::string&) { hold->OnEntry(); };
+    MainFormServices services = Services();
+    services.fileSystem = fs;
+    services.isFolder = [fs](const std::string& path) {
+        const auto* node = fs->Find(path);
+        return node && node->kind == packmeter::testing::FakeNode::Kind::kFolder;
+    };
+    services.pathProblem = nullptr;
+    auto form = std::make_unique<TMainForm>(std::move(services), std::vector<std::string>{"/data"});
+    form->show();
+    ASSERT_TRUE(WaitFor([&] {
+        const TScan* scan = form->Logic().ActiveScan();
+        return scan && scan->Finished() && form->List()->ItemCount() == 3;
+    }));
+    form->List()->selectAll();
+    hold->Arm();
+    form->Logic().DecompressMenuItemClick(kCompressTag);
+    ASSERT_TRUE(WaitFor([&] { return hold->Reached(); }));
+
+    const auto answer = [](QMessageBox::StandardButton button) {
+        return [button](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text().toStdString(), kCloseWhileRunningText);
+            box->button(button)->click();
+        };
+    };
+    {
+        OnModal no(answer(QMessageBox::No));
+        form->close();
+        EXPECT_TRUE(no.Done());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(form->Logic().CommandRunning());
+    }
+    // Yes: the window waits for the file in hand, then closes with nothing left running.
+    std::thread release([hold] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        hold->Release();
+    });
+    OnModal yes(answer(QMessageBox::Yes));
+    form->close();
+    release.join();
+    EXPECT_TRUE(yes.Done());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->Logic().CommandRunning());
+    EXPECT_LT(fs->switches.size(), 3u) << "stopped after the file in hand";
 }
 
 }  // namespace
