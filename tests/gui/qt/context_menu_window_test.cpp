@@ -72,17 +72,20 @@ void SaveShot(const QImage& image, const char* name) {
     }
 }
 
-// The window with the open menu drawn over it where it stands on the screen.
-QImage WindowWithMenu(QWidget& window, QMenu& menu) {
+// The window with the open menus drawn over it where they stand on the screen.
+QImage WindowWithMenus(QWidget& window, const std::vector<QMenu*>& menus) {
     const QImage back = window.grab().toImage();
-    const QPoint at = window.mapFromGlobal(menu.pos());
-    const QImage front = menu.grab().toImage();
-    QImage both(std::max(back.width(), at.x() + front.width()),
-                std::max(back.height(), at.y() + front.height()), QImage::Format_ARGB32);
+    QRect all(QPoint(0, 0), back.size());
+    for (QMenu* menu : menus) {
+        all |= QRect(window.mapFromGlobal(menu->pos()), menu->size());
+    }
+    QImage both(all.size(), QImage::Format_ARGB32);
     both.fill(Qt::white);
     QPainter painter(&both);
     painter.drawImage(0, 0, back);
-    painter.drawImage(at, front);
+    for (QMenu* menu : menus) {
+        painter.drawImage(window.mapFromGlobal(menu->pos()), menu->grab().toImage());
+    }
     return both;
 }
 
@@ -120,9 +123,27 @@ TEST(ContextMenuWindow, PathLabelMenuIsTheShownFoldersOwnWithTheCommandsAfterThe
     auto form = OpenWindow(tree.Path());
     Select(*form->List(), {"notes.txt"});
 
+    // The rows' menu, as a picture: the desktop's commands for a plain text file, and the one
+    // command that applies to a file stored plain.
+    QStringList rowMenu;
+    ChooseFromMenu look("", &rowMenu, [&](QMenu* menu) {
+        if (auto* with = menu->findChild<QMenu*>("openWithMenu")) {
+            menu->setActiveAction(with->menuAction());
+            with->popup(menu->mapToGlobal(menu->actionGeometry(with->menuAction()).topRight()));
+            QTest::qWait(50);
+            SaveShot(WindowWithMenus(*form, {menu, with}), "qt-menu-rows.png");
+            with->hide();
+        }
+    });
+    RightClickSelection(*form->List());
+    ASSERT_TRUE(look.Done());
+    EXPECT_TRUE(rowMenu.contains(kCompressCaption)) << rowMenu.join(", ").toStdString();
+    EXPECT_FALSE(rowMenu.contains(kDecompressCaption));
+    EXPECT_EQ(rowMenu.value(0), QString("&Open With ") + kTestViewerName);
+
     QStringList seen;
     ChooseFromMenu choose("Copy &Path", &seen, [&](QMenu* menu) {
-        SaveShot(WindowWithMenu(*form, *menu), "qt-menu.png");
+        SaveShot(WindowWithMenus(*form, {menu}), "qt-menu.png");
     });
     QTest::mouseRelease(form->PathLabel(), Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_TRUE(WaitFor([&] { return choose.Done(); }));
@@ -133,10 +154,11 @@ TEST(ContextMenuWindow, PathLabelMenuIsTheShownFoldersOwnWithTheCommandsAfterThe
     // The menu stood for the folder itself: the browser now sits in its parent.
     EXPECT_EQ(form->ShellBrowser().Folder(),
               QFileInfo(tree.Q()).absolutePath().toStdString() + '/');
-    // The desktop's commands first, the program's two after them.
+    // The desktop's commands first, the program's after them; with no row selected the items
+    // keep the visibility the plain file's popup gave them.
     const auto properties = seen.indexOf("P&roperties");
     ASSERT_GE(properties, 0) << seen.join(", ").toStdString();
-    EXPECT_EQ(seen.mid(properties + 1), (QStringList{"-", kCompressCaption, kDecompressCaption}))
+    EXPECT_EQ(seen.mid(properties + 1), (QStringList{"-", kCompressCaption}))
         << seen.join(", ").toStdString();
 }
 

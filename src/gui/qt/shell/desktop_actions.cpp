@@ -1,5 +1,7 @@
 #include "gui/qt/shell/desktop_actions.hpp"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
@@ -21,6 +23,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -158,9 +161,16 @@ bool RenameEntry(const QString& path, const QString& newName, QString& error) {
         error = QObject::tr("\"%1\" already exists").arg(newName);
         return false;
     }
-    // rename(2) renames folders and links as they are, where QFile would copy a folder.
-    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) !=
-        0) {
+    // A rename in place renames folders and links as they are, where QFile would copy a folder;
+    // it never replaces an entry that appeared meanwhile. File systems without that guarantee
+    // (FUSE ones among them) refuse it with EINVAL, and get the plain rename after the check.
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(target);
+    int result = renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    if (result != 0 && errno == EINVAL) {
+        result = std::rename(from.constData(), to.constData());
+    }
+    if (result != 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
