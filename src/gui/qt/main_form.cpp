@@ -105,10 +105,9 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(statusLine_, 1);
     statusBar()->setToolTip(kColourLegend);
-    CreateCommandProgress();
     statusBar()->setFixedHeight(
-        std::max({Scaled(kStatusHeight), statusLine_->sizeHint().height() + 2,
-                  cancelButton_->sizeHint().height()}));
+        std::max(Scaled(kStatusHeight), statusLine_->sizeHint().height() + 2));
+    CreateCommandProgress();
 
     // The desktop's context menu of the rows and of the shown folder (through the path label).
     shellBrowser_ = std::make_unique<TShellBrowser>(MakeDesktopShell(this, services.fileSystem));
@@ -379,6 +378,8 @@ void TMainForm::CreateCommandProgress() {
     cancelButton_->setObjectName("CancelButton");
     cancelButton_->setToolTip(tr("Stop after the current file (Esc)"));
     cancelButton_->setFocusPolicy(Qt::NoFocus);
+    // The status bar keeps its height; the button fits into it.
+    cancelButton_->setMaximumHeight(statusBar()->height());
     connect(cancelButton_, &QPushButton::clicked, this, [this] { logic_->CancelCommand(); });
     statusBar()->addPermanentWidget(progressLabel_);
     statusBar()->addPermanentWidget(progressBar_);
