@@ -375,7 +375,7 @@ class ProgressLine final : public CompressListener {
         shown_ = true;
         terminal_.Err("\r\033[K" +
                       std::string(progress_.decompress ? kDecompressingText : kCompressingText) +
-                      ToSafeDisplayText(path) + kEllipsisText + progress_.Text());
+                      ToSafeDisplayText(path) + kEllipsisText + progress_.Text(format_));
     }
     void Switched(const std::string&, std::int64_t bytes, bool) override {
         ++progress_.entriesDone;
@@ -391,6 +391,7 @@ class ProgressLine final : public CompressListener {
 
   private:
     Terminal& terminal_;
+    NumberFormat format_ = UserNumberFormat();
     CommandProgress progress_;
     std::chrono::steady_clock::time_point shownAt_{};
     bool shown_ = false;

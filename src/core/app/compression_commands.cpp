@@ -16,12 +16,12 @@ namespace packmeter {
 
 namespace {
 
-std::string Grouped(std::int64_t value) {
+std::string Grouped(std::int64_t value, const NumberFormat& format) {
     const std::string digits = std::to_string(value);
     std::string out;
     for (std::size_t i = 0; i < digits.size(); ++i) {
         if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) {
-            out += ',';
+            out += format.thousands;
         }
         out += digits[i];
     }
@@ -30,8 +30,8 @@ std::string Grouped(std::int64_t value) {
 
 }  // namespace
 
-std::string FailedEntriesText(std::int64_t count) {
-    return std::string(" \u2014 ") + Grouped(count) + (count == 1 ? " entry" : " entries") +
+std::string FailedEntriesText(std::int64_t count, const NumberFormat& format) {
+    return std::string(" \u2014 ") + Grouped(count, format) + (count == 1 ? " entry" : " entries") +
            " could not be switched";
 }
 
@@ -49,10 +49,10 @@ int CommandProgress::Percent() const {
     return static_cast<int>(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
 }
 
-std::string CommandProgress::Text() const {
-    return Grouped(entriesDone) + " of " + Grouped(entriesTotal) +
-           (entriesTotal == 1 ? " entry, " : " entries, ") + FormatSize(0, bytesDone) + " of " +
-           FormatSize(0, bytesTotal);
+std::string CommandProgress::Text(const NumberFormat& format) const {
+    return Grouped(entriesDone, format) + " of " + Grouped(entriesTotal, format) +
+           (entriesTotal == 1 ? " entry, " : " entries, ") + FormatSize(0, bytesDone, format) +
+           " of " + FormatSize(0, bytesTotal, format);
 }
 
 // What the worker hands to the UI thread, under the lock; one poke in the channel at a time.
@@ -76,8 +76,9 @@ struct TCompressionCommands::Shared {
 };
 
 TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                                           std::shared_ptr<ScanChannel> channel)
-    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)) {
+                                           std::shared_ptr<ScanChannel> channel,
+                                           NumberFormat format)
+    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)), format_(std::move(format)) {
     const auto click = [this](const MenuItem& sender) {
         DecompressMenuItemClick(sender.Tag, popupFolder_);
     };
@@ -167,7 +168,7 @@ void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& f
     const bool decompress = tag == kDecompressTag;
     std::vector<RowTarget> targets;
     for (const ListItem* item : view_.ItemsInOrder(true)) {
-        targets.push_back({item->data, item->caption});
+        targets.push_back({item->data});
     }
     failures_.clear();
     treeFailures_ = 0;
@@ -225,8 +226,8 @@ std::string TCompressionCommands::FailuresText(std::size_t lines) const {
                 (failure.reason.empty() ? "" : ": " + failure.reason);
     }
     if (failures_.size() > lines) {
-        text +=
-            "\n... and " + Grouped(static_cast<std::int64_t>(failures_.size() - lines)) + " more";
+        text += "\n... and " +
+                Grouped(static_cast<std::int64_t>(failures_.size() - lines), format_) + " more";
     }
     return text;
 }
@@ -312,7 +313,7 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         case Shared::End::kFinished: {
             std::string line = prefix + ToDisplayText(lastRowPath) + kEllipsisText + kFinishedText;
             if (treeFailures_ > 0) {
-                line += FailedEntriesText(treeFailures_);
+                line += FailedEntriesText(treeFailures_, format_);
             }
             view_.SetStatusText(line);
             if (commandView_ && sameFolder) {

@@ -15,6 +15,7 @@
 #include "core/scan/entry_row.hpp"
 #include "core/shell/shell_space.hpp"
 #include "core/utils/compression.hpp"
+#include "core/utils/size_text.hpp"
 
 namespace packmeter {
 
@@ -45,7 +46,7 @@ inline constexpr const char* kCloseWhileRunningText =
 
 // What "Finished" is followed by when `count` entries inside trees could not be switched:
 // " — 3 entries could not be switched".
-std::string FailedEntriesText(std::int64_t count);
+std::string FailedEntriesText(std::int64_t count, const NumberFormat& format = {});
 
 // One item of the popup menu as the window may show it: caption, tag and visibility (the
 // shell browser merges the items of Popup() into the shell's menu).
@@ -72,7 +73,7 @@ struct CommandProgress {
     // Whole percent of the bytes done (of the entries when no file holds any bytes), 0..100.
     int Percent() const;
     // "1,234 of 5,678 entries, 12.5 MB of 40.0 MB" for a progress label.
-    std::string Text() const;
+    std::string Text(const NumberFormat& format = {}) const;
 };
 
 // What the window does for the compression commands, besides MainFormView. Every call comes on
@@ -107,7 +108,7 @@ class CommandView {
 class TCompressionCommands {
   public:
     TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                         std::shared_ptr<ScanChannel> channel);
+                         std::shared_ptr<ScanChannel> channel, NumberFormat format = {});
     // Cancels a running command and waits for its current file.
     ~TCompressionCommands();
     TCompressionCommands(const TCompressionCommands&) = delete;
@@ -165,8 +166,7 @@ class TCompressionCommands {
   private:
     struct Shared;
     struct RowTarget {
-        std::string name;
-        std::string caption;
+        std::string name;  // raw bytes, for the file system
     };
 
     void Run(std::vector<RowTarget> targets, std::string folder, bool decompress);
@@ -176,6 +176,7 @@ class TCompressionCommands {
     CommandView* commandView_ = nullptr;
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<ScanChannel> channel_;
+    NumberFormat format_;
     PopupMenu popup_;
     // The folder of the last popup, which the menu's items switch entries in.
     std::string popupFolder_;

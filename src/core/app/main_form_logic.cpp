@@ -65,7 +65,8 @@ std::string RowsText(const std::vector<const ListItem*>& items) {
 TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)
     : view_(view),
       services_(std::move(services)),
-      commands_(std::make_unique<TCompressionCommands>(view_, services_.fileSystem, channel_)) {}
+      commands_(std::make_unique<TCompressionCommands>(view_, services_.fileSystem, channel_,
+                                                       services_.numberFormat)) {}
 
 TMainFormLogic::~TMainFormLogic() {
     Shutdown();

@@ -116,6 +116,9 @@ void TShellBrowser::SelectFolderAsObject() {
         return;
     }
     auto [parent, self] = folderObject_->AsObjectInParent();
+    if (!parent) {
+        return;
+    }
     Bind(std::move(parent));
     SetObject(std::move(self));
 }

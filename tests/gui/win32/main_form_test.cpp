@@ -588,5 +588,64 @@ TEST_F(MainWindowTest, AHundredThousandRowsArriveInBatchesAndSort) {
     EXPECT_EQ(form->List().Item(0).caption, "file0.dat");
 }
 
+TEST_F(MainWindowTest, ShellMenuOfRowsAndPathLabelWithTheCompressionCommands) {
+    auto form = Open({tree.Path()}, Services());
+    ASSERT_TRUE(ScanShown(*form));
+    ::SetForegroundWindow(form->Hwnd());
+    const HWND list = form->List().Hwnd();
+    std::vector<int> files;
+    for (int row = 0; row < form->List().ItemCount(); ++row) {
+        const std::string& caption = form->List().Item(row).caption;
+        if (caption == "zeta.txt" || caption == "alpha.bin") {
+            files.push_back(row);
+            ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+        }
+    }
+    ASSERT_EQ(files.size(), 2u);
+    form->Logic().UpdateStatusTimerTimer();
+    testing::Pump(50);
+
+    // A real right-click on the first selected row; the user chooses "&COMPRESS". Wine's volume
+    // cannot compress: one beep, and the command stops at that file.
+    RECT cell{};
+    ListView_GetItemRect(list, files.front(), &cell, LVIR_LABEL);
+    POINT at{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+    ::ClientToScreen(list, &at);
+    testing::MenuUser rows(L"COMPRESS", 0, "win32-menu");
+    testing::RightClickAt(at);
+    ASSERT_TRUE(
+        WaitFor([&] { return form->BeepCount() == 1 && !form->Logic().CommandRunning(); }, 20000));
+    rows.Join();
+    testing::Pump(200);
+    EXPECT_EQ(form->BeepCount(), 1);
+    // The shell's own commands, then the program's two (several rows: both stay visible).
+    ASSERT_GE(rows.captions.size(), 4u);
+    EXPECT_EQ(rows.captions[rows.captions.size() - 2], L"COMPRESS");
+    EXPECT_EQ(rows.captions.back(), L"DECOMPRESS");
+    EXPECT_NE(std::find(rows.captions.begin(), rows.captions.end(), L"Delete"),
+              rows.captions.end());
+    EXPECT_EQ(form->List().SelectedRows(), files);
+    const std::string first = form->List().Item(files.front()).caption;
+    EXPECT_EQ(form->StatusText(), "Compressing " + tree.Path() + first + " ... ");
+
+    // Any button released over the path label: no row stays selected and the menu is the
+    // shown folder's own, the browser now in the folder above.
+    RECT label{};
+    ::GetWindowRect(form->PathLabel(), &label);
+    testing::MenuUser folder(L"");
+    testing::ClickAt({label.left + 4, (label.top + label.bottom) / 2});
+    ASSERT_TRUE(WaitFor([&] { return form->ShellBrowser().Folder() != tree.Path(); }));
+    folder.Join();
+    EXPECT_TRUE(form->List().SelectedRows().empty());
+    ASSERT_GE(folder.captions.size(), 4u);
+    EXPECT_NE(std::find(folder.captions.begin(), folder.captions.end(), L"Explore"),
+              folder.captions.end());
+    EXPECT_EQ(folder.captions.back(), L"DECOMPRESS");
+    const std::string shown = tree.Path().substr(0, tree.Path().size() - 1);
+    EXPECT_EQ(form->ShellBrowser().Folder(), shown.substr(0, shown.find_last_of('\\') + 1));
+    EXPECT_EQ(form->ShellBrowser().ObjectName(), shown.substr(shown.find_last_of('\\') + 1));
+    EXPECT_EQ(form->BeepCount(), 1);
+}
+
 }  // namespace
 }  // namespace packmeter::win32

@@ -92,6 +92,93 @@ void ClickAt(POINT screen) {
     ::SendInput(2, inputs, sizeof(INPUT));
 }
 
+void RightClickAt(POINT screen) {
+    ::SetCursorPos(screen.x, screen.y);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    ::SendInput(2, inputs, sizeof(INPUT));
+}
+
+namespace {
+
+constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
+
+BOOL CALLBACK MatchOwnMenu(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) &&
+        ::GetClassNameW(window, name, 16) && std::wstring(name) == L"#32768") {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+MenuUser::MenuUser(std::wstring choice, int answer, std::string shot)
+    : thread_([this, choice = std::move(choice), answer, shot = std::move(shot)] {
+          Run(choice, answer, shot);
+      }) {}
+
+void MenuUser::Join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void MenuUser::Run(const std::wstring& choice, int answer, const std::string& shot) {
+    HWND window = nullptr;
+    for (int i = 0; i < 400 && !window; ++i) {
+        ::Sleep(25);
+        ::EnumWindows(&MatchOwnMenu, reinterpret_cast<LPARAM>(&window));
+    }
+    if (!window) {
+        return;
+    }
+    const auto menu = reinterpret_cast<HMENU>(::SendMessageW(window, kGetMenuHandle, 0, 0));
+    int downs = 0;
+    int target = -1;
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+        wchar_t text[256] = {};
+        ::GetMenuStringW(menu, UINT(i), text, 256, MF_BYPOSITION);
+        std::wstring caption = text;
+        std::erase(caption, L'&');
+        captions.push_back(caption);
+        if (target < 0 && !(::GetMenuState(menu, UINT(i), MF_BYPOSITION) & MF_SEPARATOR)) {
+            ++downs;
+        }
+        if (target < 0 && !choice.empty() && caption == choice) {
+            target = i;
+        }
+    }
+    char pause[32] = {};
+    if (!shot.empty() && ::GetEnvironmentVariableA("PACKMETER_SHOT_PAUSE", pause, sizeof(pause))) {
+        std::printf("shot %s\n", shot.c_str());
+        std::fflush(stdout);
+        ::Sleep(DWORD(std::atoi(pause)));
+    }
+    if (target < 0) {
+        ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+        return;
+    }
+    for (int i = 0; i < downs; ++i) {
+        ::PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
+    }
+    ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+    for (int i = 0; answer != 0 && i < 120; ++i) {
+        ::Sleep(25);
+        if (const HWND dialog = FindOwnDialog()) {
+            ::PostMessageW(dialog, WM_COMMAND, WPARAM(answer), 0);
+            confirmed = true;
+            return;
+        }
+    }
+}
+
 void PressKeys(const std::vector<WORD>& keys) {
     std::vector<INPUT> inputs;
     for (const WORD key : keys) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/app/main_form_logic.hpp"
@@ -49,6 +50,29 @@ class RecordingLauncher : public Launcher {
 
 // A left click at a point of the screen, through the system's input queue.
 void ClickAt(POINT screen);
+void RightClickAt(POINT screen);
+
+// Plays the user of a popup menu from another thread: waits for this process's popup menu,
+// reads its item captions (without '&'; separators as empty texts), chooses the item captioned
+// `choice` by the keyboard (dismisses the menu when the caption is empty or absent), then
+// answers the shell's confirmation, if one comes, with the button `answer` (0: none expected).
+// With $PACKMETER_SHOT_PAUSE set and a `shot` name, the open menu stays that long first, after
+// "shot <name>" is printed.
+class MenuUser {
+  public:
+    MenuUser(std::wstring choice, int answer = 0, std::string shot = {});
+    ~MenuUser() { Join(); }
+    MenuUser(const MenuUser&) = delete;
+    MenuUser& operator=(const MenuUser&) = delete;
+    void Join();
+
+    std::vector<std::wstring> captions;
+    bool confirmed = false;
+
+  private:
+    void Run(const std::wstring& choice, int answer, const std::string& shot);
+    std::thread thread_;
+};
 // Key presses through the system's input queue: each key goes down in order, then all go up.
 void PressKeys(const std::vector<WORD>& keys);
 // With $PACKMETER_SHOT_PAUSE set (milliseconds), keeps the window on screen that long, after

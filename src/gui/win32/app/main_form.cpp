@@ -1,12 +1,14 @@
 #include "gui/win32/app/main_form.hpp"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "core/app/list_order.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
+#include "gui/win32/shell/win_shell_space.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
@@ -66,6 +68,32 @@ class WindowFontMeasure final : public TextMeasure {
 
 }  // namespace
 
+class TMainForm::CommandSink final : public CommandView {
+  public:
+    explicit CommandSink(TMainForm& form) : form_(form) {}
+    void Beep() override {
+        ++form_.beeps_;
+        ::MessageBeep(0);
+    }
+    std::string StatusText() const override { return form_.statusText_; }
+    void UpdateItem(const std::string& name, const ListItem& item) override {
+        form_.UpdateItem(name, item);
+    }
+    void ClearSelection() override { form_.list_.ClearSelection(); }
+    void SetCommandProgress(const CommandProgress& progress) override {
+        form_.SetCommandProgress(progress);
+    }
+    void SetCommandFailures(const std::vector<CompressionFailure>& failures) override {
+        form_.SetCommandFailures(failures);
+    }
+    bool AskStopCommand(const std::string& question) override {
+        return form_.AskStopCommand(question);
+    }
+
+  private:
+    TMainForm& form_;
+};
+
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     : args_(std::move(args)), dpi_(ScreenDpi()) {
     CreateFonts();
@@ -98,6 +126,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     CreateList();
     listViewCopy1_.SetListView(&list_);
     listViewPrint_.SetListView(&list_);
+    CreateCommandControls();
     LayOut();
 
     const HWND hwnd = Hwnd();
@@ -111,6 +140,136 @@ TMainForm::~TMainForm() {
     logic_->Shutdown();
     DestroyNow();
     logic_.reset();
+    commandSink_.reset();
+    shellBrowser_.reset();
+}
+
+void TMainForm::CreateCommandControls() {
+    // The shell's context menu of the rows and of the shown folder (through the path label).
+    shellBrowser_ = std::make_unique<TShellBrowser>(std::make_shared<WinShellSpace>(Hwnd()));
+    shellBrowser_->SetFilter("*");
+    shellBrowser_->SetShowErrorMessages(true);
+    commandSink_ = std::make_unique<CommandSink>(*this);
+    logic_->SetCommandView(commandSink_.get());
+    ::SetWindowSubclass(PathLabel(), &PathLabelProc, 0, reinterpret_cast<DWORD_PTR>(this));
+
+    cancelButton_ = ::CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | BS_PUSHBUTTON, 0, 0, 0, 0,
+                                      statusBar_, reinterpret_cast<HMENU>(kCancelCommand),
+                                      ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(cancelButton_, WM_SETFONT, WPARAM(font_.get()), FALSE);
+    // The button tells its parent, the status bar, which passes the click on to the window.
+    ::SetWindowSubclass(statusBar_, &StatusBarProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(cancelButton_);
+    tool.lpszText = const_cast<wchar_t*>(L"Stop after the current file (Esc)");
+    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.uId = reinterpret_cast<UINT_PTR>(statusBar_);
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT CALLBACK TMainForm::PathLabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self) {
+    switch (message) {
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP: {
+            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            ::ClientToScreen(hwnd, &at);
+            // After the label has finished with the click.
+            ::PostMessageW(reinterpret_cast<TMainForm*>(self)->Hwnd(), kPathLabelMouseUpMessage, 0,
+                           MAKELPARAM(at.x, at.y));
+            break;
+        }
+        case WM_NCDESTROY:
+            ::RemoveWindowSubclass(hwnd, &PathLabelProc, id);
+            break;
+        default:
+            break;
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TMainForm::StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self) {
+    if (message == WM_COMMAND) {
+        return ::SendMessageW(reinterpret_cast<TMainForm*>(self)->Hwnd(), message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(hwnd, &StatusBarProc, id);
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+void TMainForm::ListContextPopup(POINT screen) {
+    try {
+        logic_->ListContextPopup(*shellBrowser_, screen.x, screen.y);
+    } catch (const EShellBrowserError& error) {
+        ShowMessage(error.what());
+    }
+}
+
+void TMainForm::PathLabelMouseUp(POINT screen) {
+    try {
+        logic_->PathLabelMouseUp(*shellBrowser_, screen.x, screen.y);
+    } catch (const EShellBrowserError& error) {
+        ShowMessage(error.what());
+    }
+}
+
+void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
+    for (int row = 0; row < list_.ItemCount(); ++row) {
+        if (list_.Item(row).data == name) {
+            list_.UpdateItem(row, item);
+            return;
+        }
+    }
+}
+
+void TMainForm::SetCommandProgress(const CommandProgress& progress) {
+    progressText_ = !progress.running   ? std::string()
+                    : progress.counting ? std::string("Counting entries...")
+                                        : progress.Text();
+    ::ShowWindow(cancelButton_, progress.running ? SW_SHOW : SW_HIDE);
+    LayOutStatusParts();
+    ShowStatus();
+}
+
+void TMainForm::SetCommandFailures(const std::vector<CompressionFailure>& failures) {
+    failuresText_ = failures.empty() ? std::string() : logic_->Commands().FailuresText();
+    ShowStatus();
+}
+
+bool TMainForm::AskStopCommand(const std::string& question) {
+    return ::MessageBoxW(Hwnd(), win::ToWide(question).c_str(),
+                         win::ToWide(kApplicationTitle).c_str(),
+                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void TMainForm::LayOutStatusParts() {
+    RECT client{};
+    ::GetClientRect(statusBar_, &client);
+    if (progressText_.empty()) {
+        int whole = -1;
+        ::SendMessageW(statusBar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&whole));
+        return;
+    }
+    // The figure only widens while the command runs, so the line does not jump as it counts.
+    const int text = int(TextSize(statusBar_, font_.get(), win::ToWide(progressText_)).cx);
+    const int button = Scaled(64);
+    const int grip = Scaled(20);
+    int parts[3] = {std::max(0, int(client.right) - text - Scaled(16) - button - grip),
+                    std::max(0, int(client.right) - button - grip), -1};
+    ::SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+    ::SendMessageW(statusBar_, SB_SETTEXTW, 1,
+                   reinterpret_cast<LPARAM>(win::ToWide(progressText_).c_str()));
+    RECT cell{};
+    ::SendMessageW(statusBar_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&cell));
+    ::MoveWindow(cancelButton_, cell.left + 1, cell.top + 1, button - 2, cell.bottom - cell.top - 2,
+                 TRUE);
 }
 
 int TMainForm::Scaled(int pixels) const {
@@ -240,8 +399,11 @@ void TMainForm::FitNameColumn() {
 void TMainForm::ShowStatus() {
     RECT status{};
     ::GetClientRect(statusBar_, &status);
+    if (!progressText_.empty()) {
+        ::SendMessageW(statusBar_, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&status));
+    }
     // The size grip and the bar's borders take some of the width.
-    const int room = std::max(0, int(status.right) - Scaled(24));
+    const int room = std::max(0, int(status.right - status.left) - Scaled(24));
     const HFONT font = FontFor(statusText_, false);
     ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font), FALSE);
     const HDC dc = ::GetDC(statusBar_);
@@ -263,6 +425,14 @@ void TMainForm::ShowStatus() {
     ::SendMessageW(
         statusBar_, SB_SETTIPTEXTW, 0,
         reinterpret_cast<LPARAM>(win::ToWide(shown == statusText_ ? "" : statusText_).c_str()));
+    // The entries the last command could not switch, named over the status bar.
+    const std::wstring failures = win::ToWide(failuresText_);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = Hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(statusBar_);
+    tool.lpszText = const_cast<wchar_t*>(failures.c_str());
+    ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void TMainForm::LayOutHeader() {
@@ -321,6 +491,7 @@ void TMainForm::LayOut() {
     RECT client{};
     ::GetClientRect(Hwnd(), &client);
     ::SendMessageW(statusBar_, WM_SIZE, 0, 0);
+    LayOutStatusParts();
     RECT status{};
     ::GetWindowRect(statusBar_, &status);
     const int statusHeight = status.bottom - status.top;
@@ -356,6 +527,33 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case kFormShowMessage:
             logic_->FormShow(args_);
             return 0;
+        case kPathLabelMouseUpMessage:
+            PathLabelMouseUp({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            return 0;
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wParam) == list_.Hwnd()) {
+                POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+                if (at.x == -1 && at.y == -1) {
+                    // From the keyboard: at the focused row, else at the list's corner.
+                    RECT row{};
+                    const int focused = ListView_GetNextItem(list_.Hwnd(), -1, LVNI_FOCUSED);
+                    if (focused < 0 ||
+                        !ListView_GetItemRect(list_.Hwnd(), focused, &row, LVIR_LABEL)) {
+                        row = RECT{};
+                    }
+                    at = {row.left, row.bottom};
+                    ::ClientToScreen(list_.Hwnd(), &at);
+                }
+                ListContextPopup(at);
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            // A running command is asked about, then stopped after its current file.
+            if (!logic_->FormCloseQuery()) {
+                return 0;
+            }
+            break;
         case WM_TIMER:
             if (wParam == kStatusTimer) {
                 logic_->UpdateStatusTimerTimer();
@@ -375,6 +573,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 case kExitCommand:
                     ::PostMessageW(Hwnd(), WM_CLOSE, 0, 0);
                     return 0;
+                case kCancelCommand:
+                    logic_->CancelCommand();
+                    return 0;
                 default:
                     if (ExecuteCommand(LOWORD(wParam))) {
                         return 0;
@@ -382,11 +583,21 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                     break;
             }
             break;
+        case WM_ENTERMENULOOP:
+            // A popup menu (the shell's context menu) has no hints: the status line stays.
+            contextMenuLoop_ = wParam != FALSE;
+            break;
         case WM_MENUSELECT:
-            MenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
+            if (!contextMenuLoop_) {
+                MenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
+            }
             return 0;
         case WM_EXITMENULOOP:
-            MenuSelect(0, 0xFFFF, nullptr);
+            if (contextMenuLoop_) {
+                contextMenuLoop_ = false;
+            } else {
+                MenuSelect(0, 0xFFFF, nullptr);
+            }
             return 0;
         case WM_MEASUREITEM:
             if (MeasureMenuPicture(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam))) {

@@ -10,6 +10,7 @@
 #include "core/app/main_form_logic.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/listview/list_view_actions.hpp"
+#include "core/shell/shell_browser.hpp"
 #include "gui/win32/framework/window.hpp"
 #include "gui/win32/listview/list_view_ex.hpp"
 #include "gui/win32/shell/browse_for_folder.hpp"
@@ -20,6 +21,8 @@ namespace packmeter::win32 {
 // Messages and command ids of the main window.
 inline constexpr UINT kApplyScanOutputMessage = WM_APP + 1;
 inline constexpr UINT kFormShowMessage = WM_APP + 2;
+// A mouse button was released over the path label; lParam: the screen point.
+inline constexpr UINT kPathLabelMouseUpMessage = WM_APP + 3;
 inline constexpr int kScanCommand = 101;
 inline constexpr int kRefreshCommand = 102;
 inline constexpr int kExitCommand = 103;
@@ -27,12 +30,14 @@ inline constexpr int kPrintCommand = 104;
 inline constexpr int kCopyCommand = 105;
 inline constexpr int kReadmeCommand = 106;
 inline constexpr int kAboutCommand = 107;
+inline constexpr int kCancelCommand = 108;
 inline constexpr int kListId = 201;
 inline constexpr UINT_PTR kStatusTimer = 1;
 inline constexpr UINT_PTR kApplyTimer = 2;
 
 // The Packmeter window: the folder's path and totals in a header, the entries in a sortable
-// list, one line of status at the foot, and the File menu.
+// list, one line of status at the foot, and the File menu. A right-click on the rows, or a
+// click on the path, shows the shell's context menu with "&COMPRESS" and "&DECOMPRESS".
 class TMainForm final : public Window, private MainFormView, private KeyPreview {
   public:
     // `args`: the command-line arguments, the first of which is the folder to scan.
@@ -64,6 +69,12 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     int HeaderHeight() const;
     TListViewCopy& ListViewCopy1() { return listViewCopy1_; }
     TListViewPrint& ListViewPrint() { return listViewPrint_; }
+    TShellBrowser& ShellBrowser() { return *shellBrowser_; }
+    // The running command's progress figure and its Cancel button, in the status bar.
+    const std::string& ProgressText() const { return progressText_; }
+    HWND CancelButton() const { return cancelButton_; }
+    // How often a compression command has sounded the failure beep.
+    int BeepCount() const { return beeps_; }
     // The command id of a menu entry.
     static int CommandId(MenuCommand command);
     // The Help commands: the readme opened by the shell, and a fresh About box.
@@ -93,6 +104,22 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void SetSortColumn(int column) override;
     void PreviewKeyDown(const MSG& message) override;
 
+    // The compression commands' part of the view, which CommandSink hands on.
+    class CommandSink;
+    void UpdateItem(const std::string& name, const ListItem& item);
+    void SetCommandProgress(const CommandProgress& progress);
+    void SetCommandFailures(const std::vector<CompressionFailure>& failures);
+    bool AskStopCommand(const std::string& question);
+    // Shows the context menu at a screen point; the shell browser's errors become messages.
+    void ListContextPopup(POINT screen);
+    void PathLabelMouseUp(POINT screen);
+    void CreateCommandControls();
+    void LayOutStatusParts();
+    static LRESULT CALLBACK PathLabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self);
+
     void CreateFonts();
     void CreateMenuBar();
     // A menu command by its id; false for other ids.
@@ -116,6 +143,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     HWND MakeLabel(const char* text, bool bold);
 
     std::vector<std::string> args_;
+    std::unique_ptr<TShellBrowser> shellBrowser_;
+    std::unique_ptr<CommandSink> commandSink_;
     std::unique_ptr<TMainFormLogic> logic_;
     int dpi_ = 96;
     UniqueFont font_;
@@ -142,6 +171,12 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     TListViewPrint listViewPrint_;
     // A menu shows its hints in the status line; status texts wait until it closes.
     bool menuHint_ = false;
+    bool contextMenuLoop_ = false;
+    HWND cancelButton_ = nullptr;  // a child of the status bar
+    std::string progressText_;
+    // The entries a command could not switch, shown in the status line's tool tip.
+    std::string failuresText_;
+    int beeps_ = 0;
 };
 
 }  // namespace packmeter::win32

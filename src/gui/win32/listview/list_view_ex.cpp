@@ -239,6 +239,22 @@ void TListViewEx::SelectAll() {
     }
 }
 
+void TListViewEx::ClearSelection() {
+    if (hwnd_) {
+        ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED);
+    }
+}
+
+void TListViewEx::UpdateItem(int row, const ListItem& item) {
+    ListItem& target = items_.at(std::size_t(row));
+    target.subItems = item.subItems;
+    target.keys = item.keys;
+    target.hint = item.hint;
+    if (hwnd_) {
+        ListView_RedrawItems(hwnd_, row, row);
+    }
+}
+
 void TListViewEx::SetSmallImages(HIMAGELIST images) {
     if (hwnd_) {
         ListView_SetImageList(hwnd_, images, LVSIL_SMALL);

@@ -53,6 +53,9 @@ class TListViewEx final : public ReportList, private ListViewExHost {
     const ListItem* FirstSelectedItem() const;
     std::vector<int> SelectedRows() const;
     void SelectAll();
+    void ClearSelection();
+    // The row takes `item`'s further columns, keys and hint; its caption, icon and place stay.
+    void UpdateItem(int row, const ListItem& item);
     void SetSmallImages(HIMAGELIST images);
 
     TSortOption SortOrder() const { return logic_.SortOrder(); }
