@@ -351,37 +351,31 @@ class StopSignals {
     void (*terminate_)(int) = SIG_DFL;
 };
 
-// The progress line of a command on an interactive terminal: the entry being switched and how
-// far the command has come, redrawn at most five times a second.
-class ProgressLine final : public CompressListener {
+// What a command tells the terminal as it goes: each failure at once on stderr and, on an
+// interactive terminal, a progress line with the entry being switched and how far the command
+// has come, redrawn at most five times a second. Collects the rows of one folder's entries.
+class CommandOutput final : public CompressListener {
   public:
-    ProgressLine(Terminal& terminal, bool decompress) : terminal_(terminal) {
-        progress_.decompress = decompress;
+    CommandOutput(Terminal& terminal, const std::string& command, bool progress)
+        : terminal_(terminal), command_(command), progress_(progress) {
+        figure_.decompress = command == "decompress";
     }
+    // The totals of the progress figure, when it is shown.
     void Count(FileSystem& fs, const std::vector<std::string>& paths) {
+        if (!progress_) {
+            return;
+        }
         for (const std::string& path : paths) {
             const PathParts parts = SplitPath(path);
             const CompressCount count = CountEntry(fs, parts.parent, parts.name, &stopRequested);
-            progress_.entriesTotal += count.entries;
-            progress_.bytesTotal += count.bytes;
+            figure_.entriesTotal += count.entries;
+            figure_.bytesTotal += count.bytes;
         }
     }
-    void Switching(const std::string& path) override {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - shownAt_ < std::chrono::milliseconds(200)) {
-            return;
-        }
-        shownAt_ = now;
-        shown_ = true;
-        terminal_.Err("\r\033[K" +
-                      std::string(progress_.decompress ? kDecompressingText : kCompressingText) +
-                      ToSafeDisplayText(path) + kEllipsisText + progress_.Text(format_));
-    }
-    void Switched(const std::string&, std::int64_t bytes, bool) override {
-        ++progress_.entriesDone;
-        progress_.bytesDone += bytes;
-    }
-    // Clears the line, before other text goes to the terminal.
+    // The rows measured since the last call, by index.
+    std::vector<std::pair<std::size_t, EntryRow>> TakeRows() { return std::move(rows_); }
+    bool AnyFailed() const { return failed_; }
+    // Clears the progress line, before other text goes to the terminal.
     void Clear() {
         if (shown_) {
             terminal_.Err("\r\033[K");
@@ -389,12 +383,41 @@ class ProgressLine final : public CompressListener {
         }
     }
 
+    void Switching(const std::string& path) override {
+        const auto now = std::chrono::steady_clock::now();
+        if (!progress_ || now - shownAt_ < std::chrono::milliseconds(200)) {
+            return;
+        }
+        shownAt_ = now;
+        shown_ = true;
+        terminal_.Err("\r\033[K" +
+                      std::string(figure_.decompress ? kDecompressingText : kCompressingText) +
+                      ToSafeDisplayText(path) + kEllipsisText + figure_.Text(format_));
+    }
+    void Switched(const std::string&, std::int64_t bytes, bool) override {
+        ++figure_.entriesDone;
+        figure_.bytesDone += bytes;
+    }
+    void Measured(std::size_t index, EntryRow row) override {
+        rows_.emplace_back(index, std::move(row));
+    }
+    void Failed(const CompressionFailure& failure, bool) override {
+        Clear();
+        terminal_.Err("packmeter-cli: " + ToSafeDisplayText(failure.path) + ": cannot " + command_ +
+                      (failure.reason.empty() ? "" : ": " + failure.reason) + "\n");
+        failed_ = true;
+    }
+
   private:
     Terminal& terminal_;
+    std::string command_;
+    bool progress_;
     NumberFormat format_ = UserNumberFormat();
-    CommandProgress progress_;
+    CommandProgress figure_;
     std::chrono::steady_clock::time_point shownAt_{};
     bool shown_ = false;
+    bool failed_ = false;
+    std::vector<std::pair<std::size_t, EntryRow>> rows_;
 };
 
 int Compress(const Options& options, Terminal& terminal) {
@@ -438,45 +461,34 @@ int Compress(const Options& options, Terminal& terminal) {
             ShowNotice(volume, terminal);
         }
     }
-    std::optional<ProgressLine> line;
-    if (terminal.ErrIsInteractive()) {
-        line.emplace(terminal, decompress);
-        line->Count(*fs, paths);
-    }
-    int result = 0;
-    for (std::size_t i = 0; i < paths.size() && !stopRequested; ++i) {
-        const PathParts parts = SplitPath(paths[i]);
-        std::vector<CompressionFailure> failures;
-        CompressResult done = CompressEntry(*fs, parts.parent, parts.name, decompress, -1,
-                                            &failures, &stopRequested, line ? &*line : nullptr);
-        if (line) {
-            line->Clear();
+    CommandOutput output(terminal, options.command, terminal.ErrIsInteractive());
+    output.Count(*fs, paths);
+    // The paths of one folder, one after the other, go together: their folder is listed once
+    // for all of them.
+    CompressOutcome outcome = CompressOutcome::kDone;
+    for (std::size_t first = 0; first < paths.size() && outcome == CompressOutcome::kDone;) {
+        const std::string parent = SplitPath(paths[first]).parent;
+        std::vector<std::string> names;
+        std::size_t end = first;
+        for (; end < paths.size() && SplitPath(paths[end]).parent == parent; ++end) {
+            names.push_back(SplitPath(paths[end]).name);
         }
-        for (const CompressionFailure& failure : failures) {
-            terminal.Err("packmeter-cli: " + ToSafeDisplayText(failure.path) + ": cannot " +
-                         options.command + (failure.reason.empty() ? "" : ": " + failure.reason) +
-                         "\n");
-            result = 1;
-        }
-        if (done.outcome == CompressOutcome::kFailed) {
-            result = 1;
-        }
-        if (!done.row) {
-            if (done.outcome == CompressOutcome::kFailed) {
-                break;
+        outcome = CompressEntries(*fs, parent, names, decompress, &stopRequested, output);
+        output.Clear();
+        for (auto& [index, row] : output.TakeRows()) {
+            const std::size_t i = first + index;
+            if (!oneFolder) {
+                row.name = paths[i];
+                row.caption = ToDisplayText(paths[i]);
             }
-            continue;
+            report.rows.push_back(std::move(row));
+            if (!oneKind) {
+                report.rowVolumes.push_back(volumes[i]);
+            }
         }
-        auto& row = done.row;
-        if (!oneFolder) {
-            row->name = paths[i];
-            row->caption = ToDisplayText(paths[i]);
-        }
-        report.rows.push_back(std::move(*row));
-        if (!oneKind) {
-            report.rowVolumes.push_back(volumes[i]);
-        }
+        first = end;
     }
+    const int result = output.AnyFailed() ? 1 : 0;
     if (stopRequested) {
         Print(report, options, terminal, result);
         const int signal = stopSignal.load();

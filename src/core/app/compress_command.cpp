@@ -10,34 +10,38 @@ namespace packmeter {
 
 namespace {
 
-struct Found {
-    bool present = false;
-    bool folder = false;  // switched and measured as a folder
-    bool flagged = false;
-    bool link = false;
-    std::int64_t size = 0;
-    std::int64_t onDisk = 0;
-};
+EntryFacts FactsOf(const Entry& entry) {
+    // A mount point (a folder that is no link) is switched when it is named itself.
+    const bool link = (entry.attributes & attr::kReparsePoint) != 0;
+    EntryFacts facts;
+    facts.folder = entry.folder && (entry.enterable || !link);
+    facts.flagged = (entry.attributes & (attr::kCompressed | attr::kSparse)) != 0;
+    facts.size = entry.size;
+    facts.onDisk = entry.onDisk;
+    return facts;
+}
 
-Found LookUp(FileSystem& fs, const std::string& folder, const std::string& name) {
-    Found found;
-    if (const auto dir = fs.OpenFolder(folder)) {
-        dir->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
-            if (entry.name != name) {
-                return true;
-            }
-            // A mount point (a folder that is no link) is switched when it is named itself.
-            const bool link = (entry.attributes & attr::kReparsePoint) != 0;
-            found.present = true;
-            found.folder = entry.folder && (entry.enterable || !link);
-            found.flagged = (entry.attributes & (attr::kCompressed | attr::kSparse)) != 0;
-            found.link = link;
-            found.size = entry.size;
-            found.onDisk = entry.onDisk;
-            return false;
-        });
+std::optional<EntryFacts> LookUp(FileSystem& fs, const std::string& folder,
+                                 const std::string& name) {
+    EntryFactsMap found = LookUpEntries(fs, folder, {name});
+    const auto at = found.find(name);
+    return at == found.end() ? std::nullopt : std::optional<EntryFacts>(at->second);
+}
+
+EntryRow RowOf(FileSystem& fs, const std::string& folder, const std::string& name,
+               const EntryFacts& facts, int iconIndex) {
+    std::int64_t logical = facts.size;
+    std::int64_t onDisk = facts.onDisk;
+    std::int64_t unreadable = 0;
+    if (facts.folder) {
+        const FolderSizes sizes = GetFolderSizes(fs, IncludeTrailingChar(folder + name));
+        logical = sizes.logical;
+        onDisk = sizes.onDisk;
+        unreadable = sizes.unreadable;
     }
-    return found;
+    EntryRow row = MakeEntryRow(name, iconIndex, facts.folder, facts.flagged, logical, onDisk);
+    row.unreadable = unreadable;
+    return row;
 }
 
 bool Stopped(const std::atomic<bool>* stop) {
@@ -112,14 +116,40 @@ bool WalkTree(std::unique_ptr<Folder> root, std::string path, ListDetail detail,
 
 }  // namespace
 
-CompressCount CountEntry(FileSystem& fs, const std::string& folder, const std::string& name,
-                         const std::atomic<bool>* stop) {
-    const Found found = LookUp(fs, folder, name);
-    if (!found.present) {
-        return {};
+EntryFactsMap LookUpEntries(FileSystem& fs, const std::string& folder,
+                            const std::vector<std::string>& names) {
+    EntryFactsMap found;
+    if (names.empty()) {
+        return found;
     }
-    if (!found.folder) {
-        return {1, found.size};
+    for (const std::string& name : names) {
+        found.emplace(name, EntryFacts{});
+    }
+    EntryFactsMap listed;
+    if (const auto dir = fs.OpenFolder(IncludeTrailingChar(folder))) {
+        dir->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
+            const std::string name(entry.name);
+            if (found.contains(name)) {
+                listed.emplace(name, FactsOf(entry));
+            }
+            return listed.size() < found.size();
+        });
+    }
+    return listed;
+}
+
+CompressCount CountEntry(FileSystem& fs, const std::string& folder, const std::string& name,
+                         const std::atomic<bool>* stop, const EntryFacts* facts) {
+    std::optional<EntryFacts> looked;
+    if (!facts) {
+        looked = LookUp(fs, folder, name);
+        if (!looked) {
+            return {};
+        }
+        facts = &*looked;
+    }
+    if (!facts->folder) {
+        return {1, facts->size};
     }
     CompressCount count;
     const std::string path = IncludeTrailingChar(IncludeTrailingChar(folder) + name);
@@ -137,31 +167,51 @@ CompressCount CountEntry(FileSystem& fs, const std::string& folder, const std::s
     return count;
 }
 
+CompressCount CountEntries(FileSystem& fs, const std::string& folder,
+                           const std::vector<std::string>& names, const std::atomic<bool>* stop) {
+    const EntryFactsMap facts = LookUpEntries(fs, folder, names);
+    CompressCount total;
+    for (const std::string& name : names) {
+        const auto at = facts.find(name);
+        if (at == facts.end() || Stopped(stop)) {
+            continue;
+        }
+        const CompressCount count = CountEntry(fs, folder, name, stop, &at->second);
+        total.entries += count.entries;
+        total.bytes += count.bytes;
+    }
+    return total;
+}
+
 std::optional<EntryRow> MeasureEntry(FileSystem& fs, const std::string& folder,
                                      const std::string& name, int iconIndex) {
-    const Found found = LookUp(fs, folder, name);
-    if (!found.present) {
+    const std::optional<EntryFacts> facts = LookUp(fs, folder, name);
+    if (!facts) {
         return std::nullopt;
     }
-    std::int64_t logical = found.size;
-    std::int64_t onDisk = found.onDisk;
-    std::int64_t unreadable = 0;
-    if (found.folder) {
-        const FolderSizes sizes =
-            GetFolderSizes(fs, IncludeTrailingChar(IncludeTrailingChar(folder) + name));
-        logical = sizes.logical;
-        onDisk = sizes.onDisk;
-        unreadable = sizes.unreadable;
+    return RowOf(fs, IncludeTrailingChar(folder), name, *facts, iconIndex);
+}
+
+std::vector<std::optional<EntryRow>> MeasureEntries(FileSystem& fs, const std::string& folder,
+                                                    const std::vector<std::string>& names) {
+    const EntryFactsMap facts = LookUpEntries(fs, folder, names);
+    std::vector<std::optional<EntryRow>> rows;
+    rows.reserve(names.size());
+    for (const std::string& name : names) {
+        const auto at = facts.find(name);
+        rows.push_back(at == facts.end()
+                           ? std::nullopt
+                           : std::optional<EntryRow>(
+                                 RowOf(fs, IncludeTrailingChar(folder), name, at->second, -1)));
     }
-    EntryRow row = MakeEntryRow(name, iconIndex, found.folder, found.flagged, logical, onDisk);
-    row.unreadable = unreadable;
-    return row;
+    return rows;
 }
 
 CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const std::string& name,
                              bool decompress, int iconIndex,
                              std::vector<CompressionFailure>* failures,
-                             const std::atomic<bool>* stop, CompressListener* listener) {
+                             const std::atomic<bool>* stop, CompressListener* listener,
+                             const EntryFacts* facts) {
     const std::string parent = IncludeTrailingChar(folder);
     const std::string path = parent + name;
     const auto fail = [&](std::string failedPath, std::string reason) {
@@ -174,8 +224,12 @@ CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const st
         result.outcome = CompressOutcome::kStopped;
         return result;
     }
-    const Found found = LookUp(fs, parent, name);
-    if (found.folder) {
+    std::optional<EntryFacts> looked;
+    if (!facts) {
+        looked = LookUp(fs, parent, name);
+    }
+    const EntryFacts* found = facts ? facts : (looked ? &*looked : nullptr);
+    if (found && found->folder) {
         const std::string folderPath = IncludeTrailingChar(path);
         auto root = fs.OpenFolder(folderPath);
         if (!root) {
@@ -219,10 +273,10 @@ CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const st
             listener->Switching(path);
         }
         CompressionFailure failure;
-        const bool ok = found.present ? SetFileCompression(fs, path, decompress, &failure)
-                                      : (failure = {path, "no such file or folder"}, false);
+        const bool ok = found ? SetFileCompression(fs, path, decompress, &failure)
+                              : (failure = {path, "no such file or folder"}, false);
         if (listener) {
-            listener->Switched(path, found.size, ok);
+            listener->Switched(path, found ? found->size : 0, ok);
         }
         if (!ok) {
             fail(std::move(failure.path), std::move(failure.reason));
@@ -231,11 +285,99 @@ CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const st
         }
     }
     result.row = MeasureEntry(fs, parent, name, iconIndex);
-    if (!result.row && result.outcome == CompressOutcome::kDone && !found.folder) {
+    if (!result.row && result.outcome == CompressOutcome::kDone && !found->folder) {
         fail(path, "gone after the switch");
         result.outcome = CompressOutcome::kFailed;
     }
     return result;
+}
+
+CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
+                                const std::vector<std::string>& names, bool decompress,
+                                const std::atomic<bool>* stop, CompressListener& listener,
+                                std::chrono::milliseconds batch) {
+    const std::string parent = IncludeTrailingChar(folder);
+    const EntryFactsMap facts = LookUpEntries(fs, parent, names);
+    std::unique_ptr<Folder> dir;
+    // Files switched whose rows are still to be measured, by index.
+    std::vector<std::size_t> pending;
+    auto measuredAt = std::chrono::steady_clock::now();
+    // Measures the pending rows; false when a switched file is gone, which ends the command.
+    const auto measure = [&] {
+        bool present = true;
+        if (!pending.empty()) {
+            std::vector<std::string> pendingNames;
+            for (const std::size_t index : pending) {
+                pendingNames.push_back(names[index]);
+            }
+            std::vector<std::optional<EntryRow>> rows = MeasureEntries(fs, parent, pendingNames);
+            for (std::size_t k = 0; k < pending.size(); ++k) {
+                if (rows[k]) {
+                    listener.Measured(pending[k], std::move(*rows[k]));
+                } else {
+                    listener.Failed({parent + names[pending[k]], "gone after the switch"}, false);
+                    present = false;
+                }
+            }
+            pending.clear();
+        }
+        measuredAt = std::chrono::steady_clock::now();
+        return present;
+    };
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (Stopped(stop)) {
+            measure();
+            return CompressOutcome::kStopped;
+        }
+        listener.EntryStarted(i);
+        const auto at = facts.find(names[i]);
+        const EntryFacts* found = at == facts.end() ? nullptr : &at->second;
+        if (found && found->folder) {
+            if (!measure()) {
+                return CompressOutcome::kFailed;
+            }
+            std::vector<CompressionFailure> failures;
+            CompressResult result = CompressEntry(fs, parent, names[i], decompress, -1, &failures,
+                                                  stop, &listener, found);
+            for (const CompressionFailure& failure : failures) {
+                listener.Failed(failure, true);
+            }
+            if (result.row) {
+                listener.Measured(i, std::move(*result.row));
+            }
+            if (result.outcome != CompressOutcome::kDone) {
+                return result.outcome;
+            }
+            continue;
+        }
+        const std::string path = parent + names[i];
+        listener.Switching(path);
+        CompressionFailure failure{path, {}};
+        bool ok = false;
+        if (!found) {
+            failure.reason = "no such file or folder";
+        } else if (!fs.CompressionAvailable()) {
+            failure.reason = "not supported on this system";
+        } else if (!dir && !(dir = fs.OpenFolder(parent))) {
+            failure.reason = "its folder cannot be opened";
+        } else {
+            // One open folder for all its files: the back end prepares a folder once (a sync
+            // before the first rewrite, the recovery of a killed one), not once per file.
+            ok = dir->SetFileCompression(names[i], decompress);
+            failure.reason = ok ? std::string() : dir->LastFailure();
+        }
+        listener.Switched(path, found ? found->size : 0, ok);
+        if (!ok) {
+            measure();
+            listener.Failed(failure, false);
+            return CompressOutcome::kFailed;
+        }
+        pending.push_back(i);
+        if (std::chrono::steady_clock::now() - measuredAt >= batch && !measure()) {
+            return CompressOutcome::kFailed;
+        }
+    }
+    return measure() ? CompressOutcome::kDone : CompressOutcome::kFailed;
 }
 
 }  // namespace packmeter

@@ -336,52 +336,11 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
     }
 }
 
-namespace {
-
-// Hands the worker's progress to the shared state as each entry is switched.
-class ProgressListener final : public CompressListener {
-  public:
-    using Poke = std::function<void()>;
-    ProgressListener(std::mutex& lock, CommandProgress& progress, std::string& statusPath,
-                     bool& statusChanged, Poke poke)
-        : lock_(lock),
-          progress_(progress),
-          statusPath_(statusPath),
-          statusChanged_(statusChanged),
-          poke_(std::move(poke)) {}
-
-    void Switching(const std::string& path) override {
-        {
-            std::lock_guard guard(lock_);
-            progress_.currentPath = path;
-            statusPath_ = path;
-            statusChanged_ = true;
-        }
-        poke_();
-    }
-    void Switched(const std::string&, std::int64_t bytes, bool) override {
-        {
-            std::lock_guard guard(lock_);
-            ++progress_.entriesDone;
-            progress_.bytesDone += bytes;
-        }
-        poke_();
-    }
-
-  private:
-    std::mutex& lock_;
-    CommandProgress& progress_;
-    std::string& statusPath_;
-    bool& statusChanged_;
-    Poke poke_;
-};
-
-}  // namespace
-
 void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
                                bool decompress) {
     Shared& shared = *shared_;
     const std::shared_ptr<ScanChannel> channel = channel_;
+    // One notice in the channel at a time: the UI thread takes everything that came since.
     const auto poke = [&shared, channel] {
         {
             std::lock_guard guard(shared.lock);
@@ -391,61 +350,90 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
         }
         channel->Push({CommandNotice{}, nullptr});
     };
+    std::vector<std::string> names;
+    for (const RowTarget& target : targets) {
+        names.push_back(target.name);
+    }
     // The quick count first, so that the figure has its totals.
     {
         std::lock_guard guard(shared.lock);
-        shared.statusPath = folder + targets.front().name;
+        shared.statusPath = folder + names.front();
         shared.statusChanged = true;
     }
     poke();
-    for (const RowTarget& target : targets) {
-        const CompressCount count = CountEntry(*fs_, folder, target.name, &stop_);
-        std::lock_guard guard(shared.lock);
-        shared.progress.entriesTotal += count.entries;
-        shared.progress.bytesTotal += count.bytes;
-    }
+    const CompressCount count = CountEntries(*fs_, folder, names, &stop_);
     {
         std::lock_guard guard(shared.lock);
+        shared.progress.entriesTotal = count.entries;
+        shared.progress.bytesTotal = count.bytes;
         shared.progress.counting = false;
     }
     poke();
-    ProgressListener listener(shared.lock, shared.progress, shared.statusPath, shared.statusChanged,
-                              poke);
-    Shared::End end = Shared::End::kFinished;
-    for (const RowTarget& target : targets) {
-        if (stop_.load()) {
-            end = Shared::End::kCancelled;
-            break;
+
+    // Hands each step to the shared state.
+    class Listener final : public CompressListener {
+      public:
+        Listener(Shared& shared, const std::string& folder, const std::vector<std::string>& names,
+                 const std::function<void()>& poke)
+            : shared_(shared), folder_(folder), names_(names), poke_(poke) {}
+        void EntryStarted(std::size_t index) override {
+            std::lock_guard guard(shared_.lock);
+            shared_.lastRowPath = folder_ + names_[index];
         }
-        {
-            std::lock_guard guard(shared.lock);
-            shared.lastRowPath = folder + target.name;
-        }
-        std::vector<CompressionFailure> failures;
-        CompressResult result =
-            CompressEntry(*fs_, folder, target.name, decompress, -1, &failures, &stop_, &listener);
-        {
-            std::lock_guard guard(shared.lock);
-            if (result.row) {
-                shared.rows.emplace_back(target.name, std::move(*result.row));
+        void Switching(const std::string& path) override {
+            {
+                std::lock_guard guard(shared_.lock);
+                shared_.progress.currentPath = path;
+                shared_.statusPath = path;
+                shared_.statusChanged = true;
             }
-            if (result.outcome != CompressOutcome::kFailed) {
-                shared.treeFailures += static_cast<std::int64_t>(failures.size());
+            poke_();
+        }
+        void Switched(const std::string&, std::int64_t bytes, bool) override {
+            {
+                std::lock_guard guard(shared_.lock);
+                ++shared_.progress.entriesDone;
+                shared_.progress.bytesDone += bytes;
             }
-            shared.failures.insert(shared.failures.end(), failures.begin(), failures.end());
+            poke_();
         }
-        if (result.outcome == CompressOutcome::kFailed) {
-            end = Shared::End::kFailed;
-            break;
+        void Measured(std::size_t index, EntryRow row) override {
+            {
+                std::lock_guard guard(shared_.lock);
+                shared_.rows.emplace_back(names_[index], std::move(row));
+            }
+            poke_();
         }
-        if (result.outcome == CompressOutcome::kStopped) {
-            end = Shared::End::kCancelled;
-            break;
+        void Failed(const CompressionFailure& failure, bool insideTree) override {
+            std::lock_guard guard(shared_.lock);
+            shared_.failures.push_back(failure);
+            shared_.treeFailures += insideTree ? 1 : 0;
         }
-    }
+
+      private:
+        Shared& shared_;
+        const std::string& folder_;
+        const std::vector<std::string>& names_;
+        const std::function<void()>& poke_;
+    };
+    const std::function<void()> pokeFunction = poke;
+    Listener listener(shared, folder, names, pokeFunction);
+    const CompressOutcome outcome =
+        CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
     {
         std::lock_guard guard(shared.lock);
-        shared.end = end;
+        switch (outcome) {
+            case CompressOutcome::kDone:
+                shared.end = Shared::End::kFinished;
+                break;
+            case CompressOutcome::kFailed:
+                shared.end = Shared::End::kFailed;
+                break;
+            case CompressOutcome::kStopped:
+                shared.end = Shared::End::kCancelled;
+                break;
+        }
+        // The end is always announced, even when a notice is still waiting to be taken.
         shared.poked = false;
     }
     poke();

@@ -63,6 +63,38 @@ TEST(CompressEntry, AFileThatCannotBeSwitchedEndsTheCommand) {
     EXPECT_EQ(CompressEntry(fs, P("/d/"), "free", false).outcome, CompressOutcome::kFailed);
 }
 
+// Every file of a large folder: the folder is listed once before and once for the rows, not
+// once per file; a folder among them is measured over its tree.
+TEST(CompressEntries, ManyFilesOfOneFolderCostTwoListings) {
+    FakeFileSystem fs;
+    auto& d = fs.Root().Folder("d");
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) {
+        names.push_back("f" + std::to_string(i));
+        d.File(names.back(), 100 + i);
+    }
+    struct Rows : CompressListener {
+        void Switching(const std::string&) override {}
+        void Switched(const std::string&, std::int64_t, bool) override {}
+        void Measured(std::size_t index, EntryRow row) override {
+            indexes.push_back(index);
+            states.push_back(row.StateIndex());
+        }
+        std::vector<std::size_t> indexes;
+        std::vector<int> states;
+    } rows;
+    fs.listings = 0;
+    EXPECT_EQ(CompressEntries(fs, P("/d/"), names, false, nullptr, rows, std::chrono::hours(1)),
+              CompressOutcome::kDone);
+    EXPECT_EQ(fs.listings.load(), 2);
+    ASSERT_EQ(rows.indexes.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(rows.indexes[i], i);
+        EXPECT_EQ(rows.states[i], kStateCompressed);
+    }
+    EXPECT_EQ(CountEntries(fs, P("/d/"), names).entries, 300);
+}
+
 TEST(RowsAndTotals, RatioRoundsHalfToEvenAndTotalsUseLocaleSeparators) {
     EXPECT_EQ(RatioPercent(0, 0), 0);
     EXPECT_EQ(RatioPercent(0, 4096), 0);
