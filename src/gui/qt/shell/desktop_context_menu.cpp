@@ -1,5 +1,6 @@
 #include "gui/qt/shell/desktop_context_menu.hpp"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QUrl>
+#include <algorithm>
 
 #include "gui/qt/shell/desktop_actions.hpp"
 #include "platform/linux/shell/desktop_apps.hpp"
@@ -45,13 +47,10 @@ TDesktopContextMenu::TDesktopContextMenu(QWidget* owner, std::shared_ptr<FileSys
 TDesktopContextMenu::~TDesktopContextMenu() = default;
 
 unsigned TDesktopContextMenu::AddCommand(QMenu* menu, const QString& caption, const QIcon& icon,
-                                         Command command, const QString& keys) {
+                                         Command command) {
     const unsigned id = kFirstShellCommand + unsigned(commands_.size());
     QAction* action = menu->addAction(icon, caption);
     action->setData(id);
-    if (!keys.isEmpty()) {
-        action->setShortcut(QKeySequence(keys));
-    }
     commands_[id] = std::move(command);
     return id;
 }
@@ -117,16 +116,16 @@ bool TDesktopContextMenu::Build(const std::vector<MenuItem>& programItems, bool)
     AddCommand(menu_.get(), QObject::tr("Open Containing &Folder"), QIcon::fromTheme("folder-open"),
                {kVerbShowInFolder, {}});
     menu_->addSeparator();
-    AddCommand(menu_.get(), QObject::tr("&Copy"), QIcon::fromTheme("edit-copy"), {kVerbCopy, {}},
-               "Ctrl+C");
+    AddCommand(menu_.get(), QObject::tr("&Copy"), QIcon::fromTheme("edit-copy"), {kVerbCopy, {}});
     AddCommand(menu_.get(), QObject::tr("Copy &Path"), QIcon::fromTheme("edit-copy"),
-               {kVerbCopyPath, {}}, "Ctrl+Alt+C");
+               {kVerbCopyPath, {}});
     menu_->addSeparator();
-    // Like file managers: one entry at a time is renamed; the root has no name to change.
+    // No key hints beside the commands: the window's own keys differ (Ctrl+C copies the rows
+    // as text). Like file managers, one entry at a time is renamed; the root has no name to change.
     const unsigned rename = AddCommand(menu_.get(), QObject::tr("Rena&me..."),
-                                       QIcon::fromTheme("edit-rename"), {kVerbRename, {}}, "F2");
+                                       QIcon::fromTheme("edit-rename"), {kVerbRename, {}});
     const unsigned trash = AddCommand(menu_.get(), QObject::tr("Move to &Trash"),
-                                      QIcon::fromTheme("user-trash"), {kVerbDelete, {}}, "Delete");
+                                      QIcon::fromTheme("user-trash"), {kVerbDelete, {}});
     const bool root = paths_.front() == "/";
     for (QAction* action : menu_->actions()) {
         const unsigned id = action->data().toUInt();
@@ -138,7 +137,7 @@ bool TDesktopContextMenu::Build(const std::vector<MenuItem>& programItems, bool)
     }
     menu_->addSeparator();
     AddCommand(menu_.get(), QObject::tr("P&roperties"), QIcon::fromTheme("document-properties"),
-               {kVerbProperties, {}}, "Alt+Return");
+               {kVerbProperties, {}});
 
     const bool anyProgramItem = std::any_of(programItems.begin(), programItems.end(),
                                             [](const MenuItem& item) { return item.Visible; });

@@ -50,8 +50,7 @@ class TDesktopContextMenu final : public ShellContextMenu {
         std::string verb;
         std::string application;  // the desktop entry of an Open With item
     };
-    unsigned AddCommand(QMenu* menu, const QString& caption, const QIcon& icon, Command command,
-                        const QString& keys = {});
+    unsigned AddCommand(QMenu* menu, const QString& caption, const QIcon& icon, Command command);
     void AddProgramItem(QMenu* menu, const MenuItem& item);
     bool Open();
     bool Launch(const std::string& application, const std::vector<std::string>& paths);
