@@ -65,13 +65,6 @@ std::unique_ptr<TMainForm> OpenWindow(const std::string& folder) {
     return form;
 }
 
-void SaveShot(const QImage& image, const char* name) {
-    const QString dir = qEnvironmentVariable("PACKMETER_SHOT_DIR");
-    if (!dir.isEmpty()) {
-        image.save(dir + '/' + name);
-    }
-}
-
 // The window with the open menus drawn over it where they stand on the screen.
 QImage WindowWithMenus(QWidget& window, const std::vector<QMenu*>& menus) {
     const QImage back = window.grab().toImage();

@@ -205,6 +205,7 @@ TEST(DesktopMenu, CommandsRunThroughTheShellBrowser) {
              EXPECT_EQ(dialog->Value("Permissions:").left(3), "rw-");
              EXPECT_FALSE(dialog->Value("Owner:").isEmpty());
              EXPECT_FALSE(dialog->Value("Modified:").isEmpty());
+             testing::SaveShot(dialog->grab().toImage(), "qt-properties.png");
              dialog->close();
          }},
         {"", false, "",

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
@@ -110,6 +111,14 @@ class PrivateSessionBus {
     QProcess daemon_;
     QString address_;
 };
+
+// Saves a picture into $PACKMETER_SHOT_DIR when it is set.
+inline void SaveShot(const QImage& image, const char* name) {
+    const QString dir = qEnvironmentVariable("PACKMETER_SHOT_DIR");
+    if (!dir.isEmpty()) {
+        image.save(dir + '/' + name);
+    }
+}
 
 inline QAction* ActionNamed(QMenu* menu, const QString& text) {
     for (QAction* action : menu->actions()) {
