@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "gui/win32/framework/window.hpp"
@@ -612,6 +614,9 @@ TEST_F(MainWindowTest, ShellMenuOfRowsAndPathLabelWithTheCompressionCommands) {
     POINT at{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
     ::ClientToScreen(list, &at);
     testing::MenuUser rows(L"COMPRESS", 0, "win32-menu");
+    // The pointer first, so that the click goes to where it now is.
+    ::SetCursorPos(at.x, at.y);
+    testing::Pump(100);
     testing::RightClickAt(at);
     ASSERT_TRUE(
         WaitFor([&] { return form->BeepCount() == 1 && !form->Logic().CommandRunning(); }, 20000));
@@ -627,13 +632,17 @@ TEST_F(MainWindowTest, ShellMenuOfRowsAndPathLabelWithTheCompressionCommands) {
     EXPECT_EQ(form->List().SelectedRows(), files);
     const std::string first = form->List().Item(files.front()).caption;
     EXPECT_EQ(form->StatusText(), "Compressing " + tree.Path() + first + " ... ");
+    testing::ShotPause(form->Hwnd(), "win32-compress-stopped");
 
     // Any button released over the path label: no row stays selected and the menu is the
     // shown folder's own, the browser now in the folder above.
     RECT label{};
     ::GetWindowRect(form->PathLabel(), &label);
+    const POINT onLabel{label.left + 4, (label.top + label.bottom) / 2};
+    ::SetCursorPos(onLabel.x, onLabel.y);
+    testing::Pump(100);
     testing::MenuUser folder(L"");
-    testing::ClickAt({label.left + 4, (label.top + label.bottom) / 2});
+    testing::ClickAt(onLabel);
     ASSERT_TRUE(WaitFor([&] { return form->ShellBrowser().Folder() != tree.Path(); }));
     folder.Join();
     EXPECT_TRUE(form->List().SelectedRows().empty());
@@ -645,6 +654,66 @@ TEST_F(MainWindowTest, ShellMenuOfRowsAndPathLabelWithTheCompressionCommands) {
     EXPECT_EQ(form->ShellBrowser().Folder(), shown.substr(0, shown.find_last_of('\\') + 1));
     EXPECT_EQ(form->ShellBrowser().ObjectName(), shown.substr(shown.find_last_of('\\') + 1));
     EXPECT_EQ(form->BeepCount(), 1);
+}
+
+TEST_F(MainWindowTest, ACommandShowsItsProgressCancelsAndUpdatesRowsInPlace) {
+    using packmeter::testing::P;
+    auto fs = std::make_shared<packmeter::testing::FakeFileSystem>();
+    auto& root = fs->Root();
+    root.File("a.bin", 4000);
+    root.Folder("tree").File("inner.bin", 9000);
+    root.File("z.txt", 3000);
+    auto form = Open({P("/")}, Services(fs));
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = form->List();
+    ASSERT_TRUE(WaitFor([&] { return list.ItemCount() == 3; }));
+    const std::vector<std::string> rows = Captions(list);
+    list.SelectAll();
+
+    // The worker is held inside the tree (its second listing: the first is the quick count).
+    std::mutex lock;
+    std::condition_variable gate;
+    bool reached = false;
+    bool released = false;
+    int seen = 0;
+    fs->onEntry = [&](const std::string& entry) {
+        if (entry == P("/tree/inner.bin") && ++seen == 2) {
+            std::unique_lock guard(lock);
+            reached = true;
+            gate.wait(guard, [&] { return released; });
+        }
+    };
+    form->Logic().DecompressMenuItemClick(1);
+    ASSERT_TRUE(WaitFor([&] {
+        std::lock_guard guard(lock);
+        return reached && ::IsWindowVisible(form->CancelButton()) &&
+               form->ProgressText().find(" entries") != std::string::npos &&
+               form->StatusText().rfind("Compressing " + P("/tree/"), 0) == 0;
+    }));
+    testing::ShotPause(form->Hwnd(), "win32-command-progress");
+    // The status bar's Cancel button: the command stops after the file being switched.
+    ::SendMessageW(form->CancelButton(), BM_CLICK, 0, 0);
+    {
+        std::lock_guard guard(lock);
+        released = true;
+    }
+    gate.notify_all();
+    ASSERT_TRUE(WaitFor([&] { return !form->Logic().CommandRunning(); }));
+    testing::Pump(100);
+    EXPECT_FALSE(::IsWindowVisible(form->CancelButton()));
+    EXPECT_EQ(form->ProgressText(), "");
+    EXPECT_NE(form->StatusText().find("Cancelled"), std::string::npos) << form->StatusText();
+    // Rows keep their places: the tree (first in the list) was switched before the file inside
+    // it was reached; the rows after it are untouched.
+    EXPECT_EQ(Captions(list), rows);
+    EXPECT_EQ(fs->switches, std::vector<std::string>{"+" + P("/tree/")});
+    for (int row = 0; row < list.ItemCount(); ++row) {
+        const ListItem& item = list.Item(row);
+        // The tree's row is measured again: the folder itself is now marked compressed.
+        EXPECT_EQ(item.keys.state,
+                  item.caption == "tree" ? CompressionState::kCompressed : CompressionState::kPlain)
+            << item.caption;
+    }
 }
 
 }  // namespace
