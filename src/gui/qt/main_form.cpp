@@ -8,6 +8,7 @@
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -426,8 +427,14 @@ void TMainForm::SetCommandProgress(const CommandProgress& progress) {
     progressLabel_->setText(progress.counting ? tr("Counting entries...") : Text(progress.Text()));
     // The figure only widens while the command runs, so the line does not jump as it counts;
     // the path in the status line gives way.
-    progressLabel_->setMinimumWidth(
-        std::max(progressLabel_->minimumWidth(), progressLabel_->sizeHint().width()));
+    const int wanted = std::max(progressLabel_->minimumWidth(), progressLabel_->sizeHint().width());
+    if (wanted != progressLabel_->minimumWidth()) {
+        progressLabel_->setMinimumWidth(wanted);
+        // At once, not at the next layout pass: the figure is read as it changes.
+        if (QLayout* layout = statusBar()->layout()) {
+            layout->activate();
+        }
+    }
     if (progress.counting) {
         progressBar_->setRange(0, 0);  // moving to and fro until the count is known
     } else {
