@@ -168,6 +168,15 @@ class ListModel final : public QAbstractTableModel {
         endInsertRows();
     }
 
+    // The row's further columns, state and hint from `item`; its caption and icon stay.
+    void Update(std::size_t row, const ListItem& item) {
+        ListItem& target = items.at(row);
+        target.subItems = item.subItems;
+        target.keys = item.keys;
+        target.hint = item.hint;
+        emit dataChanged(index(int(row), 0), index(int(row), int(columns.size()) - 1));
+    }
+
     void Clear() {
         beginResetModel();
         items.clear();
@@ -268,6 +277,10 @@ void TListViewEx::AddItems(std::vector<ListItem> items) {
 
 void TListViewEx::Clear() {
     model_->Clear();
+}
+
+void TListViewEx::UpdateItem(int row, const ListItem& item) {
+    model_->Update(std::size_t(row), item);
 }
 
 int TListViewEx::ItemCount() const {

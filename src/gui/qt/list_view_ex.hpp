@@ -34,6 +34,9 @@ class TListViewEx : public QTreeView, public ReportList, private ListViewExHost 
 
     void AddItems(std::vector<ListItem> items);
     void Clear();
+    // Row `row` takes `item`'s further columns, keys and hint in place: its caption, icon and
+    // position stay, and the list is not sorted again.
+    void UpdateItem(int row, const ListItem& item);
     int ItemCount() const override;
     const ListItem& Item(int row) const override;
     std::string ColumnCaption(int column) const override;

@@ -3,13 +3,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -22,6 +27,7 @@
 #include "gui/qt/desktop_services.hpp"
 #include "gui/qt/list_view_ex.hpp"
 #include "gui/qt/owned.hpp"
+#include "gui/qt/shell/desktop_context_menu.hpp"
 #include "gui/qt/system_image_list.hpp"
 
 namespace packmeter::qt {
@@ -45,6 +51,29 @@ class FontMeasure final : public TextMeasure {
 };
 
 }  // namespace
+
+class TMainForm::CommandSink final : public CommandView {
+  public:
+    explicit CommandSink(TMainForm& form) : form_(form) {}
+    void Beep() override { QApplication::beep(); }
+    std::string StatusText() const override { return form_.statusText_.toStdString(); }
+    void UpdateItem(const std::string& name, const ListItem& item) override {
+        form_.UpdateItem(name, item);
+    }
+    void ClearSelection() override { form_.list_->clearSelection(); }
+    void SetCommandProgress(const CommandProgress& progress) override {
+        form_.SetCommandProgress(progress);
+    }
+    void SetCommandFailures(const std::vector<CompressionFailure>& failures) override {
+        form_.SetCommandFailures(failures);
+    }
+    bool AskStopCommand(const std::string& question) override {
+        return form_.AskStopCommand(question);
+    }
+
+  private:
+    TMainForm& form_;
+};
 
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, QWidget* parent)
     : QMainWindow(parent), args_(std::move(args)) {
@@ -79,6 +108,15 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     statusBar()->setToolTip(kColourLegend);
     statusBar()->setFixedHeight(
         std::max(Scaled(kStatusHeight), statusLine_->sizeHint().height() + 2));
+    CreateCommandProgress();
+
+    // The desktop's context menu of the rows and of the shown folder (through the path label).
+    shellBrowser_ = std::make_unique<TShellBrowser>(MakeDesktopShell(this, services.fileSystem));
+    shellBrowser_->SetFilter("*");
+    shellBrowser_->SetShowErrorMessages(true);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { ListContextPopup(list_->viewport()->mapToGlobal(at)); });
 
     if (const auto desktop = std::dynamic_pointer_cast<DesktopLauncher>(services.launcher)) {
         desktop->onNotOpened = [window = QPointer<TMainForm>(this)](const std::string& path,
@@ -90,6 +128,8 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     }
     logic_ =
         std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
+    commandSink_ = std::make_unique<CommandSink>(*this);
+    logic_->SetCommandView(commandSink_.get());
     applyTimer_ = MakeOwned<QTimer>(this);
     applyTimer_->setSingleShot(true);
     connect(applyTimer_, &QTimer::timeout, this, [this] { logic_->ApplyScanOutput(); });
@@ -116,6 +156,8 @@ TMainForm::~TMainForm() {
     list_->onDblClick = nullptr;
     logic_->Shutdown();
     logic_.reset();
+    commandSink_.reset();
+    shellBrowser_.reset();
     if (busy_) {
         QGuiApplication::restoreOverrideCursor();
     }
@@ -260,7 +302,11 @@ void TMainForm::ShowStatus() {
     const QString shown = Text(
         ShortenStatus(statusText_.toStdString(), FontMeasure(statusLine_->fontMetrics()), room));
     statusLine_->setText(shown);
-    statusLine_->setToolTip(shown == statusText_ ? QString() : statusText_);
+    QString tip = shown == statusText_ ? QString() : statusText_;
+    if (!failuresText_.isEmpty()) {
+        tip += (tip.isEmpty() ? "" : "\n\n") + failuresText_;
+    }
+    statusLine_->setToolTip(tip);
 }
 
 void TMainForm::UpdateStatusTimerTimer() {
@@ -293,6 +339,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             ShowStatus();
         }
     }
+    if (event->type() == QEvent::MouseButtonRelease && watched == PathLabel()) {
+        const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+        // After the label has finished with the click (it may end a text selection).
+        QMetaObject::invokeMethod(
+            this, [this, global] { PathLabelMouseUp(global); }, Qt::QueuedConnection);
+    }
     if (event->type() == QEvent::KeyPress) {
         // Only at the key's first stop: the focused control, or the window itself.
         QWidget* focus = QApplication::focusWidget();
@@ -304,6 +356,102 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // A running command is asked about, then stopped after its current file.
+    if (!logic_->FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TMainForm::CreateCommandProgress() {
+    progressLabel_ = MakeOwned<QLabel>(statusBar());
+    progressLabel_->setObjectName("CommandProgressLabel");
+    progressBar_ = MakeOwned<QProgressBar>(statusBar());
+    progressBar_->setObjectName("CommandProgress");
+    progressBar_->setRange(0, 100);
+    progressBar_->setMaximumWidth(Scaled(120));
+    progressBar_->setMaximumHeight(statusLine_->sizeHint().height());
+    cancelButton_ = MakeOwned<QPushButton>(tr("Cancel"), statusBar());
+    cancelButton_->setObjectName("CancelButton");
+    cancelButton_->setToolTip(tr("Stop after the current file (Esc)"));
+    cancelButton_->setFocusPolicy(Qt::NoFocus);
+    // The status bar keeps its height; the button fits into it.
+    cancelButton_->setMaximumHeight(statusBar()->height());
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { logic_->CancelCommand(); });
+    statusBar()->addPermanentWidget(progressLabel_);
+    statusBar()->addPermanentWidget(progressBar_);
+    statusBar()->addPermanentWidget(cancelButton_);
+    progressLabel_->hide();
+    progressBar_->hide();
+    cancelButton_->hide();
+}
+
+void TMainForm::ListContextPopup(const QPoint& global) {
+    try {
+        logic_->ListContextPopup(*shellBrowser_, global.x(), global.y());
+    } catch (const EShellBrowserError& error) {
+        ShowMessage(error.what());
+    }
+}
+
+void TMainForm::PathLabelMouseUp(const QPoint& global) {
+    try {
+        logic_->PathLabelMouseUp(*shellBrowser_, global.x(), global.y());
+    } catch (const EShellBrowserError& error) {
+        ShowMessage(error.what());
+    }
+}
+
+void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
+    for (int row = 0; row < list_->ItemCount(); ++row) {
+        if (list_->Item(row).data == name) {
+            list_->UpdateItem(row, item);
+            return;
+        }
+    }
+}
+
+void TMainForm::SetCommandProgress(const CommandProgress& progress) {
+    progressLabel_->setVisible(progress.running);
+    progressBar_->setVisible(progress.running);
+    cancelButton_->setVisible(progress.running);
+    if (!progress.running) {
+        progressLabel_->setMinimumWidth(0);
+        return;
+    }
+    // While the quick count runs there are no totals yet to show.
+    progressLabel_->setText(progress.counting ? tr("Counting entries...") : Text(progress.Text()));
+    // The figure only widens while the command runs, so the line does not jump as it counts;
+    // the path in the status line gives way.
+    const int wanted = std::max(progressLabel_->minimumWidth(), progressLabel_->sizeHint().width());
+    if (wanted != progressLabel_->minimumWidth()) {
+        progressLabel_->setMinimumWidth(wanted);
+        // At once, not at the next layout pass: the figure is read as it changes.
+        if (QLayout* layout = statusBar()->layout()) {
+            layout->activate();
+        }
+    }
+    if (progress.counting) {
+        progressBar_->setRange(0, 0);  // moving to and fro until the count is known
+    } else {
+        progressBar_->setRange(0, 100);
+        progressBar_->setValue(progress.Percent());
+    }
+}
+
+void TMainForm::SetCommandFailures(const std::vector<CompressionFailure>& failures) {
+    failuresText_ = failures.empty() ? QString() : Text(logic_->Commands().FailuresText());
+    ShowStatus();
+}
+
+bool TMainForm::AskStopCommand(const std::string& question) {
+    return QMessageBox::question(this, QString(kApplicationTitle), Text(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TMainForm::SetCaption(const std::string& text) {

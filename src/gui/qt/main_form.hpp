@@ -9,9 +9,12 @@
 #include "core/app/main_form_logic.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/listview/list_view_actions.hpp"
+#include "core/shell/shell_browser.hpp"
 
 class QAction;
 class QLabel;
+class QProgressBar;
+class QPushButton;
 class QTimer;
 
 namespace packmeter::qt {
@@ -21,7 +24,8 @@ class TQelBrowseForFolder;
 class TQelSystemImageList;
 
 // The Packmeter window: the folder's path and totals in a header, the entries in a sortable
-// list, one line of status at the foot, and the File menu.
+// list, one line of status at the foot, and the File menu. A right-click on the rows, or a
+// click on the path, shows the desktop's context menu with "&COMPRESS" and "&DECOMPRESS".
 class TMainForm : public QMainWindow, private MainFormView {
     Q_OBJECT
 
@@ -53,6 +57,11 @@ class TMainForm : public QMainWindow, private MainFormView {
     QAction* Action(MenuCommand command) const { return actions_[std::size_t(command)]; }
     TListViewCopy& ListViewCopy1() { return listViewCopy1_; }
     TListViewPrint& ListViewPrint() { return listViewPrint_; }
+    TShellBrowser& ShellBrowser() { return *shellBrowser_; }
+    // The running command's progress figure and its Cancel button, in the status bar.
+    QProgressBar* CommandProgressBar() const { return progressBar_; }
+    QLabel* CommandProgressLabel() const { return progressLabel_; }
+    QPushButton* CancelButton() const { return cancelButton_; }
 
     // The Help commands: the readme in the desktop's text viewer, and a fresh About box.
     void ReademFileActionExecute();
@@ -69,6 +78,7 @@ class TMainForm : public QMainWindow, private MainFormView {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -88,6 +98,18 @@ class TMainForm : public QMainWindow, private MainFormView {
     bool BrowseForFolder(std::string& folder) override;
     void SetSortColumn(int column) override;
 
+    // The compression commands' part of the view, which CommandSink hands on.
+    class CommandSink;
+    void UpdateItem(const std::string& name, const ListItem& item);
+    void SetCommandProgress(const CommandProgress& progress);
+    void SetCommandFailures(const std::vector<CompressionFailure>& failures);
+    bool AskStopCommand(const std::string& question);
+
+    void CreateCommandProgress();
+    // Shows the context menu at a screen point; the shell browser's errors become messages.
+    void ListContextPopup(const QPoint& global);
+    void PathLabelMouseUp(const QPoint& global);
+
     void ScheduleApply();
     void CreateMenu();
     void Execute(MenuCommand command);
@@ -101,6 +123,8 @@ class TMainForm : public QMainWindow, private MainFormView {
 
     std::vector<std::string> args_;
     std::unique_ptr<TMainFormLogic> logic_;
+    std::unique_ptr<TShellBrowser> shellBrowser_;
+    std::unique_ptr<CommandSink> commandSink_;
     TQelSystemImageList* systemImageList_ = nullptr;
     TQelBrowseForFolder* browseForFolderDlg_ = nullptr;
     QWidget* panel_ = nullptr;
@@ -109,6 +133,11 @@ class TMainForm : public QMainWindow, private MainFormView {
     TListViewEx* list_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QLabel* noticeLabel_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QLabel* progressLabel_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    // The entries a command could not switch, shown in the status line's tool tip.
+    QString failuresText_;
     // The whole texts of the path and the status line, which are shown shortened when long.
     QString pathText_;
     QString statusText_;

@@ -1,5 +1,5 @@
-// Runs the window tests on the offscreen platform, with the user's runtime and settings folders
-// in temporary folders of their own.
+// Runs the window tests on the offscreen platform, with the user's runtime, settings and data
+// folders in temporary folders of their own.
 #include <gtest/gtest.h>
 
 #include <QLocale>
@@ -9,6 +9,7 @@
 #include "core/app/main_form_logic.hpp"
 #include "gui/qt/fault_log_application.hpp"
 #include "gui/qt/system_image_list.hpp"
+#include "tests/gui/qt/test_desktop.hpp"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -17,9 +18,12 @@ int main(int argc, char** argv) {
     const QTemporaryDir runtime;  // made with mode 0700, as the runtime folder must be
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     const QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // The desktop's data and settings: the trash, the applications and their defaults.
+    const QTemporaryDir desktop;
+    packmeter::qt::testing::SetUpTestDesktop(desktop.path());
     // The program's own application object, which stops exceptions at the event loop.
     packmeter::qt::TFaultLogApplication app(argc, argv);
+    const packmeter::qt::testing::PrivateSessionBus bus;
     // Dates, numbers and collation as in the examples the tests use.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication::setApplicationName(packmeter::kApplicationTitle);
