@@ -102,14 +102,8 @@ int TAboutBox::Scaled(int pixels) const {
 
 HWND TAboutBox::Label(const char* text, int x, int y) {
     const std::wstring wide = win::ToWide(text);
-    const HDC dc = ::GetDC(Hwnd());
-    const HGDIOBJ old = ::SelectObject(dc, font_.get());
-    SIZE size{};
     // An empty label is as high as a line of text, ready for the text it gets later.
-    const std::wstring measured = wide.empty() ? L"Xg" : wide;
-    ::GetTextExtentPoint32W(dc, measured.c_str(), int(measured.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(Hwnd(), dc);
+    const SIZE size = TextExtent(Hwnd(), font_.get(), wide.empty() ? L"Xg" : wide);
     const HWND label =
         ::CreateWindowExW(0, L"STATIC", wide.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
                           Scaled(x), Scaled(y), std::max<int>(size.cx + 2, Scaled(150)), size.cy,

@@ -14,16 +14,6 @@ namespace {
 
 constexpr UINT kCopyCommand = 1;
 
-SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text) {
-    const HDC dc = ::GetDC(hwnd);
-    const HGDIOBJ old = ::SelectObject(dc, font);
-    SIZE size{};
-    ::GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(hwnd, dc);
-    return size;
-}
-
 }  // namespace
 
 ShellOpener& ShellOpen() {

@@ -42,23 +42,13 @@ int ScreenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
-SIZE TextSize(HWND hwnd, HFONT font, const std::wstring& text) {
-    const HDC dc = ::GetDC(hwnd);
-    const HGDIOBJ old = ::SelectObject(dc, font);
-    SIZE size{};
-    ::GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(hwnd, dc);
-    return size;
-}
-
 // Text widths in the font that a window draws with.
 class WindowFontMeasure final : public TextMeasure {
   public:
     explicit WindowFontMeasure(HWND hwnd)
         : hwnd_(hwnd), font_(reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0))) {}
     int TextWidth(std::string_view text) const override {
-        return int(TextSize(hwnd_, font_, win::ToWide(std::string(text))).cx);
+        return int(TextExtent(hwnd_, font_, win::ToWide(std::string(text))).cx);
     }
 
   private:
@@ -258,7 +248,7 @@ void TMainForm::LayOutStatusParts() {
         return;
     }
     // The figure only widens while the command runs, so the line does not jump as it counts.
-    const int text = int(TextSize(statusBar_, font_.get(), win::ToWide(progressText_)).cx);
+    const int text = int(TextExtent(statusBar_, font_.get(), win::ToWide(progressText_)).cx);
     const int button = Scaled(64);
     const int grip = Scaled(20);
     int parts[3] = {std::max(0, int(client.right) - text - Scaled(16) - button - grip),
@@ -443,7 +433,7 @@ void TMainForm::LayOutHeader() {
     const auto measure = [&](std::size_t i, const std::string& text) {
         const HFONT font = FontFor(text, kHeaderLabels[i].bold);
         ::SendMessageW(labels_[i], WM_SETFONT, WPARAM(font), FALSE);
-        sizes[i] = TextSize(labels_[i], font, win::ToWide(text));
+        sizes[i] = TextExtent(labels_[i], font, win::ToWide(text));
         widths[i] = int(sizes[i].cx);
     };
     for (std::size_t i = 0; i < kHeaderLabelCount; ++i) {
@@ -458,7 +448,7 @@ void TMainForm::LayOutHeader() {
     struct LabelMeasure final : TextMeasure {
         LabelMeasure(HWND label, HFONT font) : label_(label), font_(font) {}
         int TextWidth(std::string_view text) const override {
-            return int(TextSize(label_, font_, win::ToWide(std::string(text))).cx);
+            return int(TextExtent(label_, font_, win::ToWide(std::string(text))).cx);
         }
         HWND label_;
         HFONT font_;
@@ -484,7 +474,7 @@ void TMainForm::LayOutHeader() {
     ::SendMessageW(noticeLabel_, WM_SETFONT, WPARAM(noticeFont), FALSE);
     ::MoveWindow(noticeLabel_, Scaled(size.x), Scaled(size.y),
                  std::max(0, int(client.right) - Scaled(size.x) - Scaled(8)),
-                 int(TextSize(noticeLabel_, noticeFont, L"Ag").cy), TRUE);
+                 int(TextExtent(noticeLabel_, noticeFont, L"Ag").cy), TRUE);
 }
 
 void TMainForm::LayOut() {

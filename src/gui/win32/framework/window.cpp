@@ -165,4 +165,14 @@ void SetWindowTextUtf8(HWND hwnd, const std::string& text) {
     ::SetWindowTextW(hwnd, win::ToWide(text).c_str());
 }
 
+SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text) {
+    const HDC dc = ::GetDC(hwnd);
+    const HGDIOBJ old = ::SelectObject(dc, font);
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(hwnd, dc);
+    return size;
+}
+
 }  // namespace packmeter::win32

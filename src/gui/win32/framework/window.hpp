@@ -60,5 +60,7 @@ void ProcessPendingMessages();
 // The window's text of a control or window, in UTF-8.
 std::string WindowText(HWND hwnd);
 void SetWindowTextUtf8(HWND hwnd, const std::string& text);
+// The size of `text` drawn in `font` on the window's device context.
+SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text);
 
 }  // namespace packmeter::win32
