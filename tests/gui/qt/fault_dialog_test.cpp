@@ -127,8 +127,9 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     EXPECT_NE(stored.find("Width=520\r\nHeight=330\r\nLeft=60\r\nTop=50\r\n"), std::string::npos)
         << stored;
     EXPECT_NE(stored.find("Col1=90\r\n"), std::string::npos) << stored;
-    // Restarted: a second process wrote its id (and ended at once).
-    for (int i = 0; i < 200 && Lines(ReadAll(folder_ / "pids.txt"), "").size() < 2; ++i) {
+    // Restarted: a second process wrote its id (and ended at once). A sanitized build starts
+    // slowly, so the wait is long.
+    for (int i = 0; i < 1500 && Lines(ReadAll(folder_ / "pids.txt"), "").size() < 2; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const auto pids = Lines(ReadAll(folder_ / "pids.txt"), "");

@@ -152,7 +152,8 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     EXPECT_NE(stored.find("Width=520\r\nHeight=330\r\nLeft=60\r\nTop=50\r\n"), std::string::npos)
         << stored;
     EXPECT_NE(stored.find("Col1=90\r\n"), std::string::npos) << stored;
-    for (int i = 0; i < 250 && Lines(ReadAll(pids_), "").size() < 2; ++i) {
+    // A restarted process can take seconds to start under a loaded Wine.
+    for (int i = 0; i < 1500 && Lines(ReadAll(pids_), "").size() < 2; ++i) {
         ::Sleep(20);
     }
     const auto pids = Lines(ReadAll(pids_), "");
