@@ -34,9 +34,7 @@
 namespace {
 
 std::string ReadFile(const std::filesystem::path& file, bool& ok) {
-    std::ifstream in(file, std::ios::binary);
-    ok = static_cast<bool>(in);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return packmeter::ReadWholeFile(file, &ok);
 }
 
 // The program's bytes without a block appended earlier.

@@ -1,6 +1,23 @@
 #include "core/exceptlog/byte_stream.hpp"
 
+#include <fstream>
+
 namespace packmeter {
+
+std::string ReadWholeFile(const std::filesystem::path& file, bool* ok) {
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    std::string bytes;
+    const auto size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size >= 0 && in.seekg(0)) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), size);
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (ok) {
+        *ok = size >= 0 && !in.bad() && bytes.size() == static_cast<std::size_t>(size);
+    }
+    return bytes;
+}
 
 namespace {
 

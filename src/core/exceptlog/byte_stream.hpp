@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace packmeter {
 
 // Every byte of a stored text is XORed with this key.
 inline constexpr std::uint8_t kFaultTextKey = 0xA5;
+
+// Every byte of a file (a program image of many megabytes), read in one block; empty, with
+// `ok` false when given, when the file cannot be opened or read.
+std::string ReadWholeFile(const std::filesystem::path& file, bool* ok = nullptr);
 
 class ByteWriter {
   public:

@@ -7,17 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "core/exceptlog/byte_stream.hpp"
 
 namespace packmeter {
 
 namespace {
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The 64-bit ELF header of the file, when it is one of ours (same word size as the process).
 const ElfW(Ehdr) * Header(const std::string& file) {
@@ -42,7 +37,7 @@ ElfModuleImage::ElfModuleImage(std::uintptr_t loadBias, std::string fileName)
     : loadBias_(loadBias), fileName_(std::move(fileName)) {}
 
 TFaultModuleKind ElfModuleImage::Kind() const {
-    const std::string file = ReadFile(fileName_);
+    const std::string file = ReadWholeFile(fileName_);
     const auto* header = Header(file);
     if (!header) {
         return TFaultModuleKind::kNotImage;
@@ -82,7 +77,7 @@ TFaultModuleKind ElfModuleImage::Kind() const {
 
 std::vector<TFaultFunctionInfo> ElfModuleImage::Functions() const {
     std::vector<TFaultFunctionInfo> functions;
-    const std::string file = ReadFile(fileName_);
+    const std::string file = ReadWholeFile(fileName_);
     const auto* header = Header(file);
     if (!header) {
         return functions;
@@ -116,7 +111,7 @@ std::vector<TFaultFunctionInfo> ElfModuleImage::Functions() const {
 }
 
 std::uint64_t ElfImageBase(const std::string& fileName) {
-    const std::string file = ReadFile(fileName);
+    const std::string file = ReadWholeFile(fileName);
     const auto* header = Header(file);
     std::uint64_t base = UINT64_MAX;
     for (unsigned i = 0; header && i < header->e_phnum; ++i) {

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "core/exceptlog/byte_stream.hpp"
 #include "core/exceptlog/pe_file.hpp"
 
 namespace packmeter {
@@ -80,8 +79,7 @@ std::vector<TFaultFunctionInfo> PeModuleImage::Functions() const {
     // function, the statically linked run-time library's included.
     std::wstring name(MAX_PATH, L'\0');
     name.resize(::GetModuleFileNameW(module_, name.data(), static_cast<DWORD>(name.size())));
-    std::ifstream in(std::filesystem::path(name), std::ios::binary);
-    const std::string file(std::istreambuf_iterator<char>(in), {});
+    const std::string file = ReadWholeFile(std::filesystem::path(name));
     PeFileInfo info;
     if (!ReadPeFile(file, info)) {
         return functions;
