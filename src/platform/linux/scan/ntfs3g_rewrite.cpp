@@ -240,6 +240,33 @@ class WriteLease {
     bool held_ = false;
 };
 
+// lowntfs-3g reports one link more for an open file that was renamed, until it is closed
+// (measured: 1 link before the rename, 2 after it through the same descriptor, 1 again once
+// closed); ntfs-3g does not. The inode number survives the rename on both. Measured here on a
+// probe file in the scratch folder: the number of links the rename adds.
+nlink_t RenameLinkQuirk(int scratchFd) {
+    constexpr const char* kProbe = "probe";
+    constexpr const char* kProbed = "probed";
+    nlink_t extra = 0;
+    {
+        const UniqueFd probe(::openat(scratchFd, kProbe,
+                                      O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        struct stat st;
+        if (probe && ::renameat(scratchFd, kProbe, scratchFd, kProbed) == 0 &&
+            ::fstat(probe.get(), &st) == 0 && st.st_nlink > 1) {
+            extra = st.st_nlink - 1;
+        }
+    }  // closed before it is removed, or ntfs-3g would keep it under a hidden name
+    ::unlinkat(scratchFd, kProbe, 0);
+    ::unlinkat(scratchFd, kProbed, 0);
+    return extra;
+}
+
+RewriteStepHook& StepHook() {
+    static RewriteStepHook hook;
+    return hook;
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -282,7 +309,9 @@ class NtfsRewrite {
         : dirFd_(dirFd), fileName_(name), decompress_(decompress), why_(why) {}
 
     bool Run() {
-        if (GuardOriginal() && WriteCopy() && MoveOriginalAside() && LinkCopyIn()) {
+        if (GuardOriginal() && Hold(RewriteStep::kGuarded) && WriteCopy() &&
+            Hold(RewriteStep::kCopied) && MoveOriginalAside() && Hold(RewriteStep::kMovedAside) &&
+            LinkCopyIn() && Hold(RewriteStep::kLinkedIn)) {
             DropOriginal();
         }
         return result_;
@@ -295,6 +324,12 @@ class NtfsRewrite {
     bool LinkCopyIn();         // step 4
     bool DropOriginal();       // step 5
 
+    bool Hold(RewriteStep step) {
+        if (StepHook()) {
+            StepHook()(step, [this] { return Guarded(); });
+        }
+        return true;
+    }
     bool Fail(std::string reason) {
         why_ = std::move(reason);
         result_ = false;
@@ -307,6 +342,10 @@ class NtfsRewrite {
     bool Opened() { return Fail("opened by another process during the switch"); }
     bool RestoreNames(ino_t inode);
     bool PutBack(const char* what, std::string reason);
+    bool GuardShortName();
+    bool Guarded() const { return lease_->Intact() && (!shortLease_ || shortLease_->Intact()); }
+    std::string OriginalChange();
+    nlink_t LinksWhenAside() const { return 1 + renameQuirk_; }
 
     const int dirFd_;
     const std::string fileName_;
@@ -318,8 +357,11 @@ class NtfsRewrite {
     // (ntfs-3g keeps an unlinked file that is still open under a hidden name in its folder).
     std::optional<ScratchFolder> scratch_;
     UniqueFd source_;
-    std::optional<WriteLease> lease_;  // given up before source_ is closed
+    std::optional<WriteLease> lease_;       // given up before source_ is closed
+    UniqueFd shortName_;                    // the same file opened by its DOS name
+    std::optional<WriteLease> shortLease_;  // its lease, given up before it is closed
     UniqueFd copy_;
+    nlink_t renameQuirk_ = 0;
 
     struct stat before_ {};
     struct stat copyStat_ {};
@@ -380,7 +422,74 @@ bool NtfsRewrite::GuardOriginal() {
         const std::string holder = FindHolder(before_.st_dev, before_.st_ino, source_.get());
         return Fail("in use by " + (holder.empty() ? std::string("another process") : holder));
     }
+    return GuardShortName();
+}
+
+// In ntfs-3g's default mode the DOS 8.3 name of a file is a kernel inode of its own: an open by
+// that name does not break the lease on the long name, and pages the kernel cached for the long
+// name do not see writes made through the short one. So the short name gets a lease of its own,
+// and the long name's cached pages are dropped before the copy reads them. (lowntfs-3g and
+// posix_nlink show both names as one inode; the second lease is then refused as the file is
+// open already, which is harmless: the first one covers it.)
+bool NtfsRewrite::GuardShortName() {
+    ::posix_fadvise(source_.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (!dosName_.value || *dosName_.value == fileName_) {
+        return true;
+    }
+    shortName_ = UniqueFd(::openat(dirFd_, dosName_.value->c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!shortName_ || ::fstat(shortName_.get(), &st) != 0 || st.st_ino != before_.st_ino) {
+        shortName_.reset();
+        return true;  // not reachable by its short name
+    }
+    if (lease_->Intact()) {
+        // Two kernel inodes: the short name needs its own lease.
+        ::posix_fadvise(shortName_.get(), 0, 0, POSIX_FADV_DONTNEED);
+        shortLease_.emplace(shortName_.get());
+        if (!shortLease_->Take()) {
+            shortLease_.reset();
+            return Fail("in use by another process through its short name " + *dosName_.value);
+        }
+        return true;
+    }
+    // This open broke the lease: both names are one kernel inode (lowntfs-3g, posix_nlink), and
+    // the long name's lease guards both. It is taken again once this descriptor is closed; an
+    // open by another process meanwhile makes that fail, and the file is refused as in use.
+    shortName_.reset();
+    lease_.reset();
+    lease_.emplace(source_.get());
+    if (!lease_->Take()) {
+        return Fail("in use by another process");
+    }
     return true;
+}
+
+// What changed in the original since step 1, or nothing. The data is guarded by the lease;
+// streams, DOS bits and times can be set without an open, so they are read again. The DOS name
+// is not: moving the original aside drops it.
+std::string NtfsRewrite::OriginalChange() {
+    struct stat now;
+    if (::fstat(source_.get(), &now) != 0 || now.st_size != before_.st_size ||
+        !SameTime(now.st_mtim, before_.st_mtim)) {
+        return "changed by another process during the switch";
+    }
+    // Creation and last write time; the access time, which reading changes, is left out.
+    constexpr std::size_t kCompared = 16;
+    const Xattr times = GetXattr(source_.get(), kTimes);
+    if (times.failed || times.value.has_value() != times_.value.has_value() ||
+        (times.value && times.value->substr(0, kCompared) != times_.value->substr(0, kCompared))) {
+        return "its times were changed by another process during the switch";
+    }
+    const std::optional<std::uint32_t> attrib = ReadNtfsAttrib(source_.get());
+    if (attrib != attrib_) {
+        return "its DOS attributes were changed by another process during the switch";
+    }
+    std::vector<std::pair<std::string, std::string>> streams;
+    if (!ReadStreams(source_.get(), streams) || streams != streams_) {
+        return "its named streams were changed by another process during the switch";
+    }
+    return {};
 }
 
 // Step 2: the copy in the scratch folder, with everything but the DOS name, checked against
@@ -395,6 +504,7 @@ bool NtfsRewrite::WriteCopy() {
         ReadNtfsAttrib(scratch_->Fd()) != folderBits) {
         return Fail("compression cannot be switched on this volume");
     }
+    renameQuirk_ = RenameLinkQuirk(scratch_->Fd());
     copy_ = UniqueFd(::openat(scratch_->Fd(), ScratchFolder::kCopy,
                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                               before_.st_mode & 07777));
@@ -416,8 +526,8 @@ bool NtfsRewrite::WriteCopy() {
     // and in sparse files; a plain file stays fully allocated.
     const bool holes = !decompress_ || sparse_;
     if (!CopyData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size), holes,
-                  sparse_, [&] { return lease_->Intact(); })) {
-        return lease_->Intact() ? Fail(ErrnoReason(errno)) : Opened();
+                  sparse_, [&] { return Guarded(); })) {
+        return Guarded() ? Fail(ErrnoReason(errno)) : Opened();
     }
     for (const auto& [streamName, value] : streams_) {
         if (::fsetxattr(copy_.get(), streamName.c_str(), value.data(), value.size(), 0) != 0) {
@@ -437,18 +547,22 @@ bool NtfsRewrite::WriteCopy() {
         return Fail(ErrnoReason(errno));
     }
     // The original must not have changed while it was copied, and the copy must match it.
-    struct stat after;
-    if (!lease_->Intact()) {
+    if (!Guarded()) {
         return Opened();
     }
-    if (::fstat(source_.get(), &after) != 0 || after.st_size != before_.st_size ||
-        !SameTime(after.st_mtim, before_.st_mtim) ||
-        !SameData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size))) {
+    if (const std::string change = OriginalChange(); !change.empty()) {
+        return Fail(change);
+    }
+    if (!SameData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size))) {
         return Fail("changed by another process during the switch");
     }
     if (ReadNtfsAttrib(copy_.get()) != wanted) {
         return Fail("the attributes cannot be carried over");
     }
+    // Closed before it gets the name: ntfs-3g writes the times an open file had when it was
+    // opened back on close, over a time another process set through the name meanwhile; and a
+    // file that is open when it loses a name is kept under a hidden name instead.
+    copy_.reset();
     return true;
 }
 
@@ -461,8 +575,14 @@ bool NtfsRewrite::RestoreNames(ino_t inode) {
     if (!named || ::fstat(named.get(), &st) != 0 || st.st_ino != inode) {
         return false;
     }
-    bool restored = SetXattr(named.get(), kDosName, dosName_.value);
-    restored = SetXattr(named.get(), kTimes, times_.value) && restored;
+    if (!dosName_.value) {
+        return ::fsync(named.get()) == 0;
+    }
+    // Setting the DOS name touches the times: they are put back as they were just before, so a
+    // time another process set meanwhile stays.
+    const Xattr times = GetXattr(named.get(), kTimes);
+    bool restored = !times.failed && SetXattr(named.get(), kDosName, dosName_.value);
+    restored = restored && SetXattr(named.get(), kTimes, times.value);
     return ::fsync(named.get()) == 0 && restored;
 }
 
@@ -497,14 +617,7 @@ bool NtfsRewrite::MoveOriginalAside() {
         return Fail(std::string("replaced by another file during the switch") +
                     (back ? "" : "; that file is kept in " + scratch_->Name()));
     }
-    // Moving it dropped the DOS name, which ntfs-3g counts as a link without posix_nlink.
-    struct stat after;
-    if (::fstat(source_.get(), &after) != 0 || after.st_nlink > 1) {
-        return PutBack(ScratchFolder::kOriginal, "linked to another name during the switch");
-    }
-    if (!lease_->Intact()) {
-        return PutBack(ScratchFolder::kOriginal, "opened by another process during the switch");
-    }
+    // The name is absent until step 4 links the copy in: everything else is checked after it.
     return true;
 }
 
@@ -521,10 +634,17 @@ bool NtfsRewrite::LinkCopyIn() {
 // Step 5: drop the original only while nobody has opened or linked it, then give the copy its
 // DOS name and times.
 bool NtfsRewrite::DropOriginal() {
+    // Moving it aside dropped the DOS name, which ntfs-3g counts as a link without posix_nlink.
     struct stat after;
-    if (!lease_->Intact() || ::fstat(source_.get(), &after) != 0 || after.st_nlink > 1) {
-        const std::string reason = lease_->Intact() ? "linked to another name during the switch"
-                                                    : "opened by another process during the switch";
+    std::string reason;
+    if (!Guarded()) {
+        reason = "opened by another process during the switch";
+    } else if (::fstat(source_.get(), &after) != 0 || after.st_nlink > LinksWhenAside()) {
+        reason = "linked to another name during the switch";
+    } else {
+        reason = OriginalChange();
+    }
+    if (!reason.empty()) {
         // Undo step 4: the copy moves aside again, and whatever was under the name by then
         // stays if it is not the copy.
         if (::renameat(dirFd_, fileName_.c_str(), scratch_->Fd(), ScratchFolder::kReplaced) == 0) {
@@ -539,19 +659,27 @@ bool NtfsRewrite::DropOriginal() {
         }
         return PutBack(ScratchFolder::kOriginal, reason);
     }
-    // Closed first: ntfs-3g keeps an open file that loses a name under a hidden name instead,
-    // and a file with two names cannot be given its DOS name.
-    copy_.reset();
     if (::unlinkat(scratch_->Fd(), ScratchFolder::kOriginal, 0) != 0 ||
         ::unlinkat(scratch_->Fd(), ScratchFolder::kCopy, 0) != 0) {
         return Fail(ErrnoReason(errno));
     }
-    const bool lateOpener = !lease_->Intact();
+    Hold(RewriteStep::kDropped);
+    const bool lateOpener = !Guarded();
     // The copy now has its one name. Give it back the DOS name (setting it updates the times),
     // then the times.
     const bool restored = RestoreNames(copyStat_.st_ino) && ::fsync(dirFd_) == 0;
     if (lateOpener) {
         return Fail("opened by another process at the moment of the switch");
+    }
+    struct stat named;
+    if (::fstatat(dirFd_, fileName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_ino != copyStat_.st_ino) {
+        return Fail("replaced, moved or deleted by another process as the switch ended");
+    }
+    if (!restored && named.st_nlink > 1 + (dosName_.value ? 1 : 0)) {
+        return Fail(
+            "linked to another name by another process as the switch ended, so its DOS "
+            "name cannot be given back");
     }
     const std::optional<std::uint32_t> final = ReadNtfsAttribAt(dirFd_, fileName_);
     if (!restored || !final || ((*final & ntfs::kCompressed) != 0) == decompress_) {
@@ -564,6 +692,10 @@ bool NtfsRewrite::DropOriginal() {
 
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why) {
     return NtfsRewrite(dirFd, name, decompress, why).Run();
+}
+
+void SetRewriteStepHook(RewriteStepHook hook) {
+    StepHook() = std::move(hook);
 }
 
 }  // namespace packmeter::linuxfs

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,14 @@ namespace packmeter::linuxfs {
 // as compressed already, and ntfs-3g cannot make a file both compressed and sparse, so any
 // rewrite would fill its holes one way or the other.
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why);
+
+// The moments between the steps of a rewrite: the lease taken; the copy written and checked;
+// the original moved aside; the copy linked in under the name; the original dropped.
+enum class RewriteStep { kGuarded, kCopied, kMovedAside, kLinkedIn, kDropped };
+// For tests: `hook` is called at each of these moments, in the rewriting thread; it may hold the
+// rewrite there while another process acts. `guarded` tells whether the rewrite's leases are
+// still unbroken (no other process has opened the file since). An empty hook removes it.
+using RewriteStepHook = std::function<void(RewriteStep step, const std::function<bool()>& guarded)>;
+void SetRewriteStepHook(RewriteStepHook hook);
 
 }  // namespace packmeter::linuxfs

@@ -41,6 +41,24 @@ pid_t ScratchOwner(std::string_view name) {
     return number.find_first_not_of("0123456789") == std::string_view::npos ? pid : 0;
 }
 
+// FUSE file systems refuse a rename that must not replace (EINVAL), so there it is checked that
+// the name is free first. A rename of a folder fails over a file and replaces only an empty
+// folder, which another process would have to make in the moment between the two calls.
+bool MoveFolderNoReplace(int fromFd, const char* from, int dirFd, const std::string& name) {
+    if (::renameat2(fromFd, from, dirFd, name.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT && ::renameat(fromFd, from, dirFd, name.c_str()) == 0;
+}
+
 bool Running(pid_t pid) {
     return pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH;
 }
@@ -232,9 +250,16 @@ bool ScratchFolder::WriteState(const ScratchState& state) const {
 
 std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
                                     const std::string& name) {
+    // A folder cannot be linked: it is moved, never over anything.
+    struct stat st;
+    const bool folder =
+        ::fstatat(fromFd, from, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
     std::string target = name;
     for (int attempt = 1; attempt <= 100; ++attempt) {
-        if (::linkat(fromFd, from, dirFd, target.c_str(), 0) == 0) {
+        if (folder && MoveFolderNoReplace(fromFd, from, dirFd, target)) {
+            return target;
+        }
+        if (!folder && ::linkat(fromFd, from, dirFd, target.c_str(), 0) == 0) {
             ::unlinkat(fromFd, from, 0);
             return target;
         }

@@ -51,7 +51,8 @@ class ScratchFolder {
 };
 
 // Gives the file `from` of the folder `fromFd` the name `name` in `dirFd` by a hard link, which
-// never replaces anything, then drops `from`. When the name is taken, the file gets a free
+// never replaces anything, then drops `from` (a folder is moved, by a rename that never replaces
+// anything either). When the name is taken, the file gets a free
 // name beside it ("NAME.packmeter-kept", "NAME.packmeter-kept-2", ...) instead. Returns the name
 // it got, or nothing when it could not be linked at all (it then stays where it was).
 std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
