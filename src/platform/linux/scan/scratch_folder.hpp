@@ -8,10 +8,12 @@
 
 namespace packmeter::linuxfs {
 
-// True for the name of a folder in which a file rewrite works: ".packmeter-PID-N". Listings
-// hide such folders, whether their process still runs or not: what is inside is a copy or a
-// file on its way back to its name, never data of its own.
-bool IsScratchFolderName(std::string_view name);
+// True for a folder in which a file rewrite works: named ".packmeter-PID-N" and holding the
+// marker the rewrite writes first (a fixed line, a random token, the owner's process id and
+// start time). Listings hide such folders, whether their process still runs or not: what is
+// inside is a copy or a file on its way back to its name, never data of its own. A folder of
+// the user's with such a name but no marker is an ordinary folder.
+bool IsScratchFolder(int dirFd, std::string_view name);
 
 // What a rewrite notes in its scratch folder before it moves anything, so that a later command
 // can finish or undo the switch when the process was killed: the file's name, its DOS 8.3 name
@@ -23,7 +25,8 @@ struct ScratchState {
     unsigned long long copyInode = 0;
 };
 
-// A folder beside the file being rewritten, ".packmeter-PID-N". It holds the copy ("data"),
+// A folder beside the file being rewritten, ".packmeter-PID-N". It holds its marker ("owner"),
+// the copy ("data"),
 // the state above ("state") and, during the switch, the original moved aside ("original").
 // Leaving scope removes the copy, the state and the folder, but never anything else: a folder
 // that still holds another file stays, for RecoverScratchFolders of a later process.

@@ -19,6 +19,7 @@
 #include <functional>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "platform/linux/scan/ntfs3g_rewrite.hpp"
 #include "platform/linux/scan/unique_fd.hpp"
@@ -333,6 +334,45 @@ TEST(RewriteRaceTest, EveryInterferenceAtEveryStepKeepsTheOtherProcessesDoing) {
                 }
             }
         }
+    }
+}
+
+}  // namespace
+}  // namespace packmeter::testing
+
+namespace packmeter::testing {
+namespace {
+
+// Folders of the user's named like scratch folders (".packmeter-PID-N", of a process that has
+// ended and of the test's own) are counted by scans and left untouched by a command beside
+// them; only a folder holding the rewrite's own marker is one.
+TEST(RewriteRaceTest, UserFoldersNamedLikeScratchFoldersStayTheUsers) {
+    TestArea area;
+    for (const VolumeType type : {VolumeType::kNtfs, VolumeType::kTmpfs}) {
+        std::string why;
+        const std::string root = area.Volume(type, why);
+        if (root.empty()) {
+            GTEST_SKIP() << why;
+        }
+        const std::string file = root + "/file";
+        WriteFile(file, Compressible(100000));
+        std::vector<std::string> folders;
+        for (const std::string& pid : {std::string("999999"), std::to_string(::getpid())}) {
+            const std::string folder = root + "/.packmeter-" + pid + "-1";
+            std::filesystem::create_directories(folder);
+            for (const char* name : {"data", "state", "original", "owner"}) {
+                WriteFile(folder + "/" + name, std::string(250000, 'u'));
+            }
+            folders.push_back(folder);
+        }
+        RunCommand({PACKMETER_CLI, "compress", file});
+        RunCommand({PACKMETER_CLI, "decompress", root});
+        for (const std::string& folder : folders) {
+            for (const char* name : {"data", "state", "original", "owner"}) {
+                EXPECT_EQ(ReadAll(folder + "/" + name), std::string(250000, 'u')) << folder << name;
+            }
+        }
+        EXPECT_GE(ScanFolder(root + "/").totals.size, 2 * 4 * 250000 + 100000);
     }
 }
 
