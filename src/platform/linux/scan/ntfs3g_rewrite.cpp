@@ -392,8 +392,11 @@ bool NtfsRewrite::GuardOriginal() {
     attrib_ = *attrib;
     const bool compressed = (attrib_ & ntfs::kCompressed) != 0;
     sparse_ = (attrib_ & ntfs::kSparse) != 0;
-    if (compressed != decompress_ || (sparse_ && !compressed)) {
-        return Succeed();  // already as asked, or sparse (see the header)
+    if (compressed != decompress_) {
+        return Succeed();  // already as asked
+    }
+    if (sparse_) {
+        return Fail("sparse files are left as they are on this volume");
     }
     if (attrib_ & ntfs::kReparsePoint) {
         return Fail("a reparse point");

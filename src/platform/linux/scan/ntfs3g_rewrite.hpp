@@ -22,9 +22,10 @@ namespace packmeter::linuxfs {
 //
 // Refused as well (false, file untouched, reason in `why`): further hard links, a reparse
 // point, an encrypted file, a named stream too large for the attribute interface, a volume
-// where new files are not born compressed. A sparse file is left as it is (true): it counts
-// as compressed already, and ntfs-3g cannot make a file both compressed and sparse, so any
-// rewrite would fill its holes one way or the other.
+// where new files are not born compressed, and a sparse file that is to be compressed
+// ("sparse files are left as they are on this volume"): ntfs-3g cannot make a file both
+// compressed and sparse, and a rewrite would fill its holes when it is decompressed again, so
+// it is not switched and the command says so (exit 1).
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why);
 
 // The moments between the steps of a rewrite: the lease taken; the copy written and checked;
