@@ -9,10 +9,9 @@
 #include <optional>
 
 #include "cli/cli_output.hpp"
+#include "core/app/command_progress.hpp"
 #include "core/app/compress_command.hpp"
-#include "core/app/compression_commands.hpp"
 #include "core/app/list_order.hpp"
-#include "core/app/main_form_logic.hpp"
 #include "core/app/row_hint.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
