@@ -6,7 +6,7 @@
 #include "core/app/compress_command.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/main_form_logic.hpp"
-#include "core/app/scan_channel.hpp"
+#include "core/app/worker_channel.hpp"
 #include "core/shell/shell_browser.hpp"
 #include "core/utils/program_thread.hpp"
 #include "core/utils/size_text.hpp"
@@ -35,7 +35,8 @@ struct CompressionCommands::Shared {
 };
 
 CompressionCommands::CompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                                         std::shared_ptr<ScanChannel> channel, NumberFormat format)
+                                         std::shared_ptr<WorkerChannel> channel,
+                                         NumberFormat format)
     : view_(view), fs_(std::move(fs)), channel_(std::move(channel)), format_(std::move(format)) {
     const auto click = [this](const MenuItem& sender) {
         DecompressMenuItemClick(sender.Tag, popupFolder_);
@@ -289,7 +290,7 @@ void CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
 
 void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder, bool decompress) {
     Shared& shared = *shared_;
-    const std::shared_ptr<ScanChannel> channel = channel_;
+    const std::shared_ptr<WorkerChannel> channel = channel_;
     // One notice in the channel at a time: the UI thread takes everything that came since.
     const auto poke = [&shared, channel] {
         {

@@ -114,7 +114,7 @@ void MainFormLogic::ScanFolder(const std::string& path) {
     }
     view_.SetHeaderNotice({});
     view_.SetTotals(CalculatingTotals());
-    auto output = std::make_shared<ChannelOutput>(channel_);
+    auto output = std::make_shared<ScanChannelOutput>(channel_);
     active_ = std::make_unique<TScan>(currentFolder_, output, services_.fileSystem, services_.icons,
                                       services_.numberFormat);
     if (services_.walkThreads > 0) {
@@ -312,7 +312,7 @@ std::string MainFormLogic::CurrentScanFolder() const {
 void MainFormLogic::ApplyScanOutput() {
     lastApply_ = Now();
     applyTimerSet_ = false;
-    std::vector<ScanEvent> events = channel_->Take();
+    std::vector<WorkerEvent> events = channel_->Take();
     if (shutDown_) {
         return;
     }
@@ -323,7 +323,7 @@ void MainFormLogic::ApplyScanOutput() {
             rows.clear();
         }
     };
-    for (ScanEvent& event : events) {
+    for (WorkerEvent& event : events) {
         if (event.Stopped()) {
             continue;
         }
