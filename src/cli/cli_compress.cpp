@@ -116,18 +116,23 @@ class CommandOutput final : public CompressListener {
 
 int Compress(const Options& options, Terminal& terminal) {
     const bool decompress = options.command == "decompress";
-    // Every path is checked before anything is switched.
+    // Every path is checked before anything is switched, after a switch a killed run left
+    // half-done there is finished or undone (the file may be absent from its name until then).
+    auto fs = MakeFileSystem();
     std::vector<std::string> paths;
     for (const std::string& given : options.paths) {
+        if (!given.empty()) {
+            fs->RecoverInterruptedSwitches(FullPath(given));
+        }
         const std::string problem = given.empty() ? "empty path" : PathProblem(FullPath(given));
         if (!problem.empty()) {
-            terminal.Err("packmeter-cli: " + (given.empty() ? std::string("\"\"") : given) + ": " +
+            terminal.Err("packmeter-cli: " +
+                         (given.empty() ? std::string("\"\"") : ToSafeDisplayText(given)) + ": " +
                          problem + "\n");
             return 2;
         }
         paths.push_back(FullPath(given));
     }
-    auto fs = MakeFileSystem();
     const StopSignals signals;
     Report report;
     // Rows name their own full path when the paths lie in different folders.

@@ -400,12 +400,15 @@ std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
     return std::nullopt;
 }
 
-void RecoverScratchFolders(int dirFd) {
+namespace {
+
+// The scratch folders in `dirFd` of processes that no longer run.
+std::vector<std::string> DeadScratchFolders(int dirFd) {
+    std::vector<std::string> dead;
     const UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!listing) {
-        return;
+        return dead;
     }
-    std::vector<std::string> dead;
     DirReader reader(listing.get());
     std::vector<DirName> names;
     while (reader.NextBatch(names)) {
@@ -420,9 +423,28 @@ void RecoverScratchFolders(int dirFd) {
             }
         }
     }
-    for (const std::string& name : dead) {
+    return dead;
+}
+
+}  // namespace
+
+void RecoverScratchFolders(int dirFd) {
+    for (const std::string& name : DeadScratchFolders(dirFd)) {
         Recover(dirFd, name);
     }
+}
+
+std::vector<std::string> InterruptedSwitches(int dirFd) {
+    std::vector<std::string> files;
+    for (const std::string& name : DeadScratchFolders(dirFd)) {
+        const UniqueFd scratch(
+            ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (const std::optional<ScratchState> state =
+                scratch ? ReadState(scratch.get()) : std::nullopt) {
+            files.push_back(state->name);
+        }
+    }
+    return files;
 }
 
 }  // namespace packmeter::linuxfs

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/linux/scan/unique_fd.hpp"
 
@@ -66,5 +67,9 @@ std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
 // name is taken by another file meanwhile), a finished switch gets its DOS name and times, and
 // the scratch folder is removed. Folders of running processes are left alone.
 void RecoverScratchFolders(int dirFd);
+
+// Read-only: the names of the files in the open folder `dirFd` whose switch a process that no
+// longer runs left half-done.
+std::vector<std::string> InterruptedSwitches(int dirFd);
 
 }  // namespace packmeter::linuxfs

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -373,6 +374,84 @@ TEST(RewriteRaceTest, UserFoldersNamedLikeScratchFoldersStayTheUsers) {
             }
         }
         EXPECT_GE(ScanFolder(root + "/").totals.size, 2 * 4 * 250000 + 100000);
+    }
+}
+
+}  // namespace
+}  // namespace packmeter::testing
+
+namespace packmeter::testing {
+namespace {
+
+// A rewrite killed (SIGKILL) at each of its steps, followed by each kind of next command: a
+// command naming the file or its folder first finishes or undoes the switch (also when the name
+// was absent at the kill), and a scan only reports it. The data is never lost.
+TEST(RewriteRaceTest, KilledAtEveryStepThenEveryNextCommand) {
+    TestArea area;
+    std::string why;
+    const std::string root = area.Volume(VolumeType::kNtfs, why);
+    if (root.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const std::string original = Compressible(300000);
+    const struct {
+        const char* what;
+        std::vector<std::string> args;  // the path is added: "F" the file, "D" its folder
+        bool folder;
+    } nexts[] = {
+        {"compress the file", {"compress"}, false},
+        {"decompress the file", {"decompress"}, false},
+        {"compress the folder", {"compress"}, true},
+        {"scan the folder", {}, true},
+    };
+    for (const auto& [step, stepName] : kSteps) {
+        for (const auto& next : nexts) {
+            SCOPED_TRACE(std::string(stepName) + ", then " + next.what);
+            const std::string dir = root + "/" + stepName + " " + next.what;
+            std::filesystem::create_directories(dir);
+            const std::string file = dir + "/" + kName;
+            WriteFile(file, original);
+            ASSERT_EQ(::setxattr(file.c_str(), "system.ntfs_dos_name", kShortName,
+                                 std::strlen(kShortName), 0),
+                      0);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                linuxfs::SetRewriteStepHook([&](RewriteStep at, const std::function<bool()>&) {
+                    if (at == step) {
+                        ::raise(SIGKILL);
+                    }
+                });
+                const UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY));
+                std::string reason;
+                linuxfs::RewriteNtfsFile(dirFd.get(), kName, false, reason);
+                ::_exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFSIGNALED(status));
+
+            std::vector<std::string> args = next.args;
+            args.insert(args.begin(), PACKMETER_CLI);
+            args.push_back(next.folder ? dir : file);
+            const CommandResult result = RunCommand(args);
+            EXPECT_EQ(result.status, 0) << result.output;
+            const bool scan = next.args.empty();
+            const bool scratchMade = step != RewriteStep::kGuarded;
+            if (scan) {
+                // Nothing was changed: the scratch folder is still there, and reported.
+                EXPECT_EQ(result.output.find("interrupted") != std::string::npos, scratchMade)
+                    << result.output;
+                if (scratchMade) {
+                    RunCommand({PACKMETER_CLI, "decompress", file});
+                }
+            }
+            ExpectContent(file, original);
+            std::set<std::string> names = Names(dir);
+            EXPECT_EQ(names, std::set<std::string>{kName});
+            char dos[32] = {};
+            ::getxattr(file.c_str(), "system.ntfs_dos_name", dos, sizeof dos - 1);
+            EXPECT_EQ(std::string(dos), kShortName);
+        }
     }
 }
 
