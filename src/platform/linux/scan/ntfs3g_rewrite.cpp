@@ -408,8 +408,14 @@ bool NtfsRewrite::GuardOriginal() {
     times_ = GetXattr(source_.get(), kTimes);
     acl_ = GetXattr(source_.get(), kAcl);
     ea_ = GetXattr(source_.get(), kEa);
-    if (dosName_.failed || times_.failed || acl_.failed || ea_.failed ||
-        !ReadStreams(source_.get(), streams_)) {
+    if (!ReadStreams(source_.get(), streams_)) {
+        // ENODATA: the volume was mounted with streams_interface=windows or none, where ntfs-3g
+        // does not list named streams as attributes, so they could not be carried over.
+        return Fail(errno == ENODATA ? "its named streams cannot be copied on this mount "
+                                       "(mounted without streams_interface=xattr)"
+                                     : ErrnoReason(errno));
+    }
+    if (dosName_.failed || times_.failed || acl_.failed || ea_.failed) {
         return Fail(ErrnoReason(errno));
     }
     const nlink_t links = RealLinks(before_, dirFd_, dosName_.value.has_value());

@@ -388,6 +388,14 @@ TEST_F(RewriteSafetyTest, DeepTreeRoundTrips) {
 TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kNtfs, ntfs);
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kTmpfs, tmpfs);
+    PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfs, btrfs);
+    {
+        // No copy-on-write, set while the file is empty.
+        const UniqueFd nocow(::open((btrfs + "/nocow").c_str(), O_RDWR | O_CREAT, 0644));
+        int flags = FS_NOCOW_FL;
+        ASSERT_EQ(::ioctl(nocow.get(), FS_IOC_SETFLAGS, &flags), 0);
+        ASSERT_EQ(::write(nocow.get(), "data", 4), 4);
+    }
     WriteFile(ntfs + "/linked", "x");
     ASSERT_EQ(::link((ntfs + "/linked").c_str(), (ntfs + "/other").c_str()), 0);
     WriteFile(ntfs + "/held", Compressible(10000));
@@ -434,6 +442,8 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         {{"compress", tmpfs + "/loop1/x"}, 2, "symbolic-link loop"},
         {{"compress", tmpfs + "/plain"}, 1, "not supported"},
         {{"compress", ntfs + "/linked"}, 1, "has 2 hard links"},
+        {{"compress", btrfs + "/nocow"}, 1, "no-copy-on-write"},
+        {{"compress", std::string("bad\x1b[2Jname")}, 2, "bad\\x1b[2Jname"},
         {{"compress", ntfs + "/held"},
          1,
          "in use by process " + std::to_string(sleeper) + " (sleep)"},
