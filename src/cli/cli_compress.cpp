@@ -82,9 +82,9 @@ class CommandOutput final : public CompressListener {
         }
         shownAt_ = now;
         shown_ = true;
-        terminal_.Err("\r\033[K" +
-                      std::string(figure_.decompress ? kDecompressingText : kCompressingText) +
-                      ToSafeDisplayText(path) + kEllipsisText + figure_.Text(format_));
+        terminal_.ErrProgress(
+            std::string(figure_.decompress ? kDecompressingText : kCompressingText) +
+            ToSafeDisplayText(path) + kEllipsisText + figure_.Text(format_));
     }
     void Switched(const std::string&, std::int64_t bytes, bool) override {
         ++figure_.entriesDone;

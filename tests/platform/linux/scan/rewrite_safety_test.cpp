@@ -440,6 +440,7 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         {{"compress", ""}, 2, "empty path"},
         {{"decompress", tmpfs + "/loop1"}, 2, "symbolic-link loop"},
         {{"compress", tmpfs + "/loop1/x"}, 2, "symbolic-link loop"},
+        {{tmpfs + "/loop1"}, 2, "symbolic-link loop"},
         {{"compress", tmpfs + "/plain"}, 1, "not supported"},
         {{"compress", ntfs + "/linked"}, 1, "has 2 hard links"},
         {{"compress", btrfs + "/nocow"}, 1, "no-copy-on-write"},
@@ -450,7 +451,7 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
     };
     for (const auto& c : cases) {
         std::string err;
-        EXPECT_EQ(RunCli(c.args, &err), c.status) << c.args[1];
+        EXPECT_EQ(RunCli(c.args, &err), c.status) << c.args.back();
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
     }
     ::kill(sleeper, SIGKILL);
