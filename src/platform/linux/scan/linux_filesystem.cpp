@@ -26,7 +26,11 @@ class LinuxFileSystem final : public FileSystem {
         // anything unreadable, is reached without opening it, which still names its mount.
         UniqueFd fd = OpenPath(path, O_RDONLY | O_DIRECTORY);
         if (!fd) {
+            // A dangling link lies on the volume of its own folder.
             fd = OpenPath(path, O_PATH);
+            if (!fd) {
+                fd = OpenPath(path, O_PATH | O_NOFOLLOW);
+            }
             struct stat st;
             if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
                 if (UniqueFd file =

@@ -193,7 +193,10 @@ VolumeInfo DescribeVolume(int fd) {
     if (type == kBtrfsMagic) {
         info.fileSystem = "btrfs";
         info.supportsCompression = true;
-        if (!ExtentSearchPermitted(fd)) {
+        // Only folders and files have extents to measure; a pipe, device or link reached
+        // without opening it (O_PATH) cannot be asked and needs no notice.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_PATH) == 0 && !ExtentSearchPermitted(fd)) {
             info.notice =
                 "btrfs compressed sizes need root; files are shown with their uncompressed size";
         }
