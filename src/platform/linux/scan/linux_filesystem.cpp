@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "platform/linux/scan/linux_folder.hpp"
+#include "platform/linux/scan/ntfs3g_rewrite.hpp"
 #include "platform/linux/scan/open_path.hpp"
 #include "platform/linux/scan/scratch_folder.hpp"
 #include "platform/linux/scan/volume.hpp"
@@ -58,6 +59,8 @@ class LinuxFileSystem final : public FileSystem {
             }
         }
     }
+
+    void SetAbandonFlag(const std::atomic<bool>* flag) override { SetRewriteAbandonFlag(flag); }
 
     std::vector<std::string> InterruptedSwitches(const std::string& folder) override {
         const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY);

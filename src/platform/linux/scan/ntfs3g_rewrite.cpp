@@ -32,6 +32,7 @@ constexpr const char* kDosName = "system.ntfs_dos_name";
 constexpr const char* kTimes = "system.ntfs_times";
 constexpr const char* kAcl = "system.ntfs_acl";
 constexpr const char* kEa = "system.ntfs_ea";
+constexpr const char* kAbandoned = "abandoned at the user's request; it stays as it was";
 
 // NTFS compresses in units of 16 clusters of 4 KiB; all-zero units become holes.
 constexpr std::size_t kUnit = 64 * 1024;
@@ -260,6 +261,13 @@ nlink_t RenameLinkQuirk(int scratchFd) {
     ::unlinkat(scratchFd, kProbe, 0);
     ::unlinkat(scratchFd, kProbed, 0);
     return extra;
+}
+
+std::atomic<const std::atomic<bool>*> abandonFlag{nullptr};
+
+bool AbandonRequested() {
+    const std::atomic<bool>* flag = abandonFlag.load();
+    return flag && flag->load();
 }
 
 RewriteStepHook& StepHook() {
@@ -535,7 +543,10 @@ bool NtfsRewrite::WriteCopy() {
     // and in sparse files; a plain file stays fully allocated.
     const bool holes = !decompress_ || sparse_;
     if (!CopyData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size), holes,
-                  sparse_, [&] { return Guarded(); })) {
+                  sparse_, [&] { return Guarded() && !AbandonRequested(); })) {
+        if (AbandonRequested()) {
+            return Fail(kAbandoned);
+        }
         return Guarded() ? Fail(ErrnoReason(errno)) : Opened();
     }
     for (const auto& [streamName, value] : streams_) {
@@ -611,6 +622,9 @@ bool NtfsRewrite::PutBack(const char* what, std::string reason) {
 
 // Step 3: the original aside.
 bool NtfsRewrite::MoveOriginalAside() {
+    if (AbandonRequested()) {
+        return Fail(kAbandoned);
+    }
     if (::renameat(dirFd_, fileName_.c_str(), scratch_->Fd(), ScratchFolder::kOriginal) != 0) {
         return Fail(errno == ENOENT ? "moved or deleted by another process during the switch"
                                     : ErrnoReason(errno));
@@ -701,6 +715,10 @@ bool NtfsRewrite::DropOriginal() {
 
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why) {
     return NtfsRewrite(dirFd, name, decompress, why).Run();
+}
+
+void SetRewriteAbandonFlag(const std::atomic<bool>* flag) {
+    abandonFlag.store(flag);
 }
 
 void SetRewriteStepHook(RewriteStepHook hook) {

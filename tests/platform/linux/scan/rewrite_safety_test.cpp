@@ -55,6 +55,14 @@ class Cli {
     }
     ~Cli() { Wait(); }
     void Kill(int signal) { ::kill(pid_, signal); }
+    // Whether it still runs (has not ended, not even as a zombie).
+    bool Running() const {
+        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+    }
     // The exit status, or 128 + the signal that ended it.
     int Wait() {
         if (pid_ > 0) {
@@ -306,13 +314,30 @@ TEST_F(RewriteSafetyTest, InterruptEndsTheCommandCleanly) {
         WriteFile(top + std::to_string(i), Compressible(6 << 20));
     }
     const std::string hashes = TreeSha256(top);
-    for (const int signal : {SIGINT, SIGTERM}) {
+    // A second signal abandons the file in hand at once.
+    for (const auto& [signal, times] : {std::pair{SIGINT, 1}, {SIGTERM, 1}, {SIGINT, 2}}) {
         Cli cli({"compress", top}, ErrFile());
         ASSERT_TRUE(WaitForScratch(top));
         cli.Kill(signal);
+        bool again = false;
+        if (times == 2) {
+            // Once the first has been taken (a second one pending with it would merge into it),
+            // while the command still runs.
+            for (auto until = std::chrono::steady_clock::now() + 20s;
+                 std::chrono::steady_clock::now() < until &&
+                 cli.Err().find("stopping") == std::string::npos;
+                 std::this_thread::sleep_for(1ms)) {
+            }
+            again = cli.Running();
+            cli.Kill(signal);
+        }
         EXPECT_EQ(cli.Wait(), 128 + signal);
         EXPECT_NE(cli.Err().find(signal == SIGINT ? "interrupted" : "terminated"),
                   std::string::npos);
+        EXPECT_NE(cli.Err().find("stopping once the file in hand"), std::string::npos) << cli.Err();
+        if (again) {
+            EXPECT_NE(cli.Err().find("abandoning"), std::string::npos) << cli.Err();
+        }
         EXPECT_FALSE(HasScratch(top));
         EXPECT_EQ(TreeSha256(top), hashes);
     }
