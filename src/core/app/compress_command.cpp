@@ -269,6 +269,13 @@ CompressOutcome SwitchEntries(FileSystem& fs, const std::string& folder,
                 listener.Failed(failure, true);
             }
             if (result.row) {
+                // A tree switched only in part (cancelled midway, or with entries that could not
+                // be switched) carries the new mark on contents that are partly still plain: it
+                // is partly compressed, whatever its own mark says.
+                if (!decompress && result.row->keys.state == CompressionState::kCompressed &&
+                    (result.outcome == CompressOutcome::kStopped || !failures.empty())) {
+                    result.row->keys.state = CompressionState::kPartly;
+                }
                 listener.Measured(i, std::move(*result.row));
             }
             if (result.outcome != CompressOutcome::kDone) {

@@ -176,13 +176,8 @@ void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& f
     if (commandView_) {
         commandView_->SetCommandFailures(failures_);
     }
-    if (targets.empty()) {
-        // Nothing to switch: the line only says that the command has ended.
-        if (commandView_) {
-            view_.SetStatusText(commandView_->StatusText() + kFinishedText);
-        }
-        return;
-    }
+    // With no row selected the menu was the shown folder's own: its tree is switched.
+    const bool wholeFolder = targets.empty();
     folder_ = IncludeTrailingChar(folder);
     stop_.store(false);
     shared_ = std::make_shared<Shared>();
@@ -194,10 +189,11 @@ void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& f
     if (commandView_) {
         commandView_->SetCommandProgress(shared_->progress);
     }
-    worker_ = StartProgramThread("TCompressionCommands", [this, targets = std::move(targets),
-                                                          folder = folder_, decompress]() mutable {
-        Run(std::move(targets), std::move(folder), decompress);
-    });
+    worker_ = StartProgramThread(
+        "TCompressionCommands",
+        [this, targets = std::move(targets), folder = folder_, decompress, wholeFolder]() mutable {
+            Run(std::move(targets), std::move(folder), decompress, wholeFolder);
+        });
 }
 
 void TCompressionCommands::Cancel() {
@@ -251,9 +247,9 @@ void TCompressionCommands::Join() {
     }
 }
 
-void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
+bool TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
     if (!shared_) {
-        return;
+        return false;
     }
     std::string statusPath;
     bool statusChanged = false;
@@ -275,7 +271,7 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         shared_->poked = false;
     }
     if (!running_) {
-        return;
+        return false;
     }
     const std::string prefix = progress.decompress ? kDecompressingText : kCompressingText;
     // Rows of another folder than the one the command ran in are not in the list any more.
@@ -299,7 +295,7 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         if (commandView_) {
             commandView_->SetCommandProgress(progress);
         }
-        return;
+        return false;
     }
     Join();
     running_ = false;
@@ -334,10 +330,11 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         case Shared::End::kRunning:
             break;
     }
+    return true;
 }
 
-void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
-                               bool decompress) {
+void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder, bool decompress,
+                               bool wholeFolder) {
     Shared& shared = *shared_;
     const std::shared_ptr<WorkerChannel> channel = channel_;
     // One notice in the channel at a time: the UI thread takes everything that came since.
@@ -354,17 +351,22 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
     for (const RowTarget& target : targets) {
         names.push_back(target.name);
     }
+    if (wholeFolder) {
+        names = TreeEntryNames(*fs_, folder);
+    }
     // The quick count first, so that the figure has its totals.
     {
         std::lock_guard guard(shared.lock);
-        shared.statusPath = folder + names.front();
+        shared.statusPath = wholeFolder ? folder : folder + names.front();
+        shared.lastRowPath = shared.statusPath;
         shared.statusChanged = true;
     }
     poke();
     const CompressCount count = CountEntries(*fs_, folder, names, &stop_);
     {
         std::lock_guard guard(shared.lock);
-        shared.progress.entriesTotal = count.entries;
+        // The shown folder's own mark is one entry more.
+        shared.progress.entriesTotal = count.entries + (wholeFolder ? 1 : 0);
         shared.progress.bytesTotal = count.bytes;
         shared.progress.counting = false;
     }
@@ -374,11 +376,19 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
     class Listener final : public CompressListener {
       public:
         Listener(Shared& shared, const std::string& folder, const std::vector<std::string>& names,
-                 const std::function<void()>& poke)
-            : shared_(shared), folder_(folder), names_(names), poke_(poke) {}
+                 const std::function<void()>& poke, bool wholeFolder)
+            : shared_(shared),
+              folder_(folder),
+              names_(names),
+              poke_(poke),
+              wholeFolder_(wholeFolder) {}
+        // The line at the end names the last selected row, or the shown folder when it was
+        // switched as a whole.
         void EntryStarted(std::size_t index) override {
-            std::lock_guard guard(shared_.lock);
-            shared_.lastRowPath = folder_ + names_[index];
+            if (!wholeFolder_) {
+                std::lock_guard guard(shared_.lock);
+                shared_.lastRowPath = folder_ + names_[index];
+            }
         }
         void Switching(const std::string& path) override {
             {
@@ -415,11 +425,13 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
         const std::string& folder_;
         const std::vector<std::string>& names_;
         const std::function<void()>& poke_;
+        bool wholeFolder_;
     };
     const std::function<void()> pokeFunction = poke;
-    Listener listener(shared, folder, names, pokeFunction);
+    Listener listener(shared, folder, names, pokeFunction, wholeFolder);
     const CompressOutcome outcome =
-        CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
+        wholeFolder ? CompressFolderTree(*fs_, folder, names, decompress, &stop_, listener)
+                    : CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
     {
         std::lock_guard guard(shared.lock);
         switch (outcome) {
