@@ -63,9 +63,22 @@ class StopSignals {
     void (*terminate_)(int) = SIG_DFL;
 };
 
-// What a command tells the terminal as it goes: each failure at once on stderr and, on an
-// interactive terminal, a progress line with the entry being switched and how far the command
-// has come, redrawn at most five times a second. Collects the rows of one folder's entries.
+// The failures named one by one on stderr; the rest are counted in one line at the end, so a
+// command over many files that all fail does not bury the terminal.
+constexpr std::int64_t kNamedFailures = 20;
+
+// The paths of one folder that are switched together (their folder is listed once for all of
+// them), or a folder switched as itself (a root, which no folder lists): its own entries.
+struct PathGroup {
+    std::string folder;  // with trailing separator
+    std::vector<std::string> names;
+    bool itself = false;
+    std::size_t firstPath = 0;  // the index of its first path among the command's paths
+};
+
+// What a command tells the terminal as it goes: the first failures at once on stderr and, on
+// an interactive terminal, a progress line with the entry being switched and how far the
+// command has come, redrawn at most five times a second. Collects the rows of one group.
 class CommandOutput final : public CompressListener {
   public:
     CommandOutput(Terminal& terminal, const std::string& command, bool progress)
@@ -73,25 +86,33 @@ class CommandOutput final : public CompressListener {
         figure_.decompress = command == "decompress";
     }
     // The totals of the progress figure, when it is shown.
-    void Count(FileSystem& fs, const std::vector<std::string>& paths) {
+    void Count(FileSystem& fs, const std::vector<PathGroup>& groups) {
         if (!progress_) {
             return;
         }
-        for (const std::string& path : paths) {
-            const PathParts parts = SplitPath(path);
-            const CompressCount count = CountEntry(fs, parts.parent, parts.name, &stopRequested);
-            figure_.entriesTotal += count.entries;
+        for (const PathGroup& group : groups) {
+            const CompressCount count = CountEntries(fs, group.folder, group.names, &stopRequested);
+            figure_.entriesTotal += count.entries + (group.itself ? 1 : 0);
             figure_.bytesTotal += count.bytes;
         }
     }
     // The rows measured since the last call, by index.
     std::vector<std::pair<std::size_t, EntryRow>> TakeRows() { return std::move(rows_); }
-    bool AnyFailed() const { return failed_; }
+    bool AnyFailed() const { return failures_ > 0; }
     // Clears the progress line, before other text goes to the terminal.
     void Clear() {
         if (shown_) {
             terminal_.Err("\r\033[K");
             shown_ = false;
+        }
+    }
+    // The count of the failures that were not named, if any.
+    void ShowUnnamed() {
+        if (failures_ > kNamedFailures) {
+            Clear();
+            terminal_.Err("packmeter-cli: " + std::to_string(failures_ - kNamedFailures) +
+                          " more entries could not be " + command_ + "ed (" +
+                          std::to_string(failures_) + " in all)\n");
         }
     }
 
@@ -114,10 +135,13 @@ class CommandOutput final : public CompressListener {
         rows_.emplace_back(index, std::move(row));
     }
     void Failed(const CompressionFailure& failure, bool) override {
+        if (++failures_ > kNamedFailures) {
+            return;
+        }
         Clear();
         terminal_.Err("packmeter-cli: " + ToSafeDisplayText(failure.path) + ": cannot " + command_ +
-                      (failure.reason.empty() ? "" : ": " + failure.reason) + "\n");
-        failed_ = true;
+                      (failure.reason.empty() ? "" : ": " + ToSafeDisplayText(failure.reason)) +
+                      "\n");
     }
 
   private:
@@ -128,9 +152,41 @@ class CommandOutput final : public CompressListener {
     CommandProgress figure_;
     std::chrono::steady_clock::time_point shownAt_{};
     bool shown_ = false;
-    bool failed_ = false;
+    std::int64_t failures_ = 0;
     std::vector<std::pair<std::size_t, EntryRow>> rows_;
 };
+
+// Why nothing on the volume can be switched, or "" when it may be.
+std::string VolumeRefusal(const FileSystem& fs, const VolumeInfo& volume) {
+    if (!fs.CompressionAvailable()) {
+        return "this system offers no file compression";
+    }
+    if (volume.valid && !volume.supportsCompression) {
+        return "the file system (" + ToSafeDisplayText(volume.fileSystem) +
+               ") does not compress files";
+    }
+    return {};
+}
+
+// The paths in groups: those of one folder, one after the other, together; a folder that no
+// listing of its parent shows (a root) alone, as itself.
+std::vector<PathGroup> GroupPaths(FileSystem& fs, const std::vector<std::string>& paths) {
+    std::vector<PathGroup> groups;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const PathParts parts = SplitPath(paths[i]);
+        if (IsFolder(paths[i]) &&
+            (parts.name.empty() || LookUpEntries(fs, parts.parent, {parts.name}).empty())) {
+            const std::string folder = IncludeTrailingChar(paths[i]);
+            groups.push_back({folder, TreeEntryNames(fs, folder), true, i});
+        } else if (!groups.empty() && !groups.back().itself &&
+                   groups.back().folder == parts.parent) {
+            groups.back().names.push_back(parts.name);
+        } else {
+            groups.push_back({parts.parent, {parts.name}, false, i});
+        }
+    }
+    return groups;
+}
 
 }  // namespace
 
@@ -154,24 +210,19 @@ int Compress(const Options& options, Terminal& terminal) {
         }
         paths.push_back(FullPath(given));
     }
-    const StopSignals signals;
-    Report report;
-    // Rows name their own full path when the paths lie in different folders.
-    bool oneFolder = true;
-    for (const std::string& path : paths) {
-        oneFolder = oneFolder && SplitPath(path).parent == SplitPath(paths.front()).parent;
-    }
-    // The volume of each path itself: a mount root named here is its own volume.
+    // The volume of each path itself: a mount root named here is its own volume. A volume that
+    // cannot compress at all is said once, before anything is switched.
     std::vector<VolumeInfo> volumes;
     bool oneKind = true;
     for (const std::string& path : paths) {
         volumes.push_back(fs->GetVolumeInfo(path));
         oneKind = oneKind && volumes.back().fileSystem == volumes.front().fileSystem &&
                   volumes.back().supportsCompression == volumes.front().supportsCompression;
-    }
-    if (!paths.empty()) {
-        report.folder = SplitPath(paths.front()).parent;
-        report.volume = volumes.front();
+        if (const std::string refusal = VolumeRefusal(*fs, volumes.back()); !refusal.empty()) {
+            terminal.Err("packmeter-cli: " + ToSafeDisplayText(path) + ": cannot " +
+                         options.command + ": " + refusal + "\n");
+            return 1;
+        }
     }
     // Each notice once.
     std::vector<std::string> notices;
@@ -181,33 +232,41 @@ int Compress(const Options& options, Terminal& terminal) {
             ShowNotice(volume, terminal);
         }
     }
+    const StopSignals signals;
+    const std::vector<PathGroup> groups = GroupPaths(*fs, paths);
+    Report report;
+    // Rows name their own full path when they lie in different folders.
+    bool oneFolder = true;
+    for (const PathGroup& group : groups) {
+        oneFolder = oneFolder && group.folder == groups.front().folder;
+    }
+    if (!groups.empty()) {
+        report.folder = groups.front().folder;
+        report.volume = volumes.front();
+    }
     CommandOutput output(terminal, options.command, terminal.ErrIsInteractive());
-    output.Count(*fs, paths);
-    // The paths of one folder, one after the other, go together: their folder is listed once
-    // for all of them.
+    output.Count(*fs, groups);
     CompressOutcome outcome = CompressOutcome::kDone;
-    for (std::size_t first = 0; first < paths.size() && outcome == CompressOutcome::kDone;) {
-        const std::string parent = SplitPath(paths[first]).parent;
-        std::vector<std::string> names;
-        std::size_t end = first;
-        for (; end < paths.size() && SplitPath(paths[end]).parent == parent; ++end) {
-            names.push_back(SplitPath(paths[end]).name);
-        }
-        outcome = CompressEntries(*fs, parent, names, decompress, &stopRequested, output);
+    for (std::size_t g = 0; g < groups.size() && outcome == CompressOutcome::kDone; ++g) {
+        const PathGroup& group = groups[g];
+        outcome = group.itself ? CompressFolderTree(*fs, group.folder, group.names, decompress,
+                                                    &stopRequested, output)
+                               : CompressEntries(*fs, group.folder, group.names, decompress,
+                                                 &stopRequested, output);
         output.Clear();
         for (auto& [index, row] : output.TakeRows()) {
-            const std::size_t i = first + index;
             if (!oneFolder) {
-                row.name = paths[i];
-                row.caption = ToDisplayText(paths[i]);
+                row.name = group.folder + group.names[index];
+                row.caption = ToDisplayText(row.name);
             }
             report.rows.push_back(std::move(row));
             if (!oneKind) {
-                report.rowVolumes.push_back(volumes[i]);
+                report.rowVolumes.push_back(
+                    volumes[group.itself ? group.firstPath : group.firstPath + index]);
             }
         }
-        first = end;
     }
+    output.ShowUnnamed();
     const int result = output.AnyFailed() ? 1 : 0;
     if (stopRequested) {
         Print(report, options, terminal, result);

@@ -466,7 +466,7 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         {{"decompress", tmpfs + "/loop1"}, 2, "symbolic-link loop"},
         {{"compress", tmpfs + "/loop1/x"}, 2, "symbolic-link loop"},
         {{tmpfs + "/loop1"}, 2, "symbolic-link loop"},
-        {{"compress", tmpfs + "/plain"}, 1, "not supported"},
+        {{"compress", tmpfs + "/plain"}, 1, "the file system (tmpfs) does not compress files"},
         {{"compress", ntfs + "/linked"}, 1, "has 2 hard links"},
         {{"compress", btrfs + "/nocow"}, 1, "no-copy-on-write"},
         {{"compress", std::string("bad\x1b[2Jname")}, 2, "bad\\x1b[2Jname"},
