@@ -4,8 +4,8 @@
 #include <csignal>
 
 #include "cli/cli_commands.hpp"
+#include "core/app/command_progress.hpp"
 #include "core/app/compress_command.hpp"
-#include "core/app/compression_commands.hpp"
 #include "core/utils/text.hpp"
 #include "platform/system.hpp"
 
@@ -172,9 +172,14 @@ std::vector<PathGroup> GroupPaths(FileSystem& fs, const std::vector<std::string>
 
 int Compress(const Options& options, Terminal& terminal) {
     const bool decompress = options.command == "decompress";
-    // Every path is checked before anything is switched.
+    // Every path is checked before anything is switched, after a switch a killed run left
+    // half-done there is finished or undone (the file may be absent from its name until then).
+    auto fs = MakeFileSystem();
     std::vector<std::string> paths;
     for (const std::string& given : options.paths) {
+        if (!given.empty()) {
+            fs->RecoverInterruptedSwitches(FullPath(given));
+        }
         const std::string problem = given.empty() ? "empty path" : PathProblem(FullPath(given));
         if (!problem.empty()) {
             terminal.Err("packmeter-cli: " +
@@ -184,7 +189,6 @@ int Compress(const Options& options, Terminal& terminal) {
         }
         paths.push_back(FullPath(given));
     }
-    auto fs = MakeFileSystem();
     // The volume of each path itself: a mount root named here is its own volume. A volume that
     // cannot compress at all is said once, before anything is switched.
     std::vector<VolumeInfo> volumes;

@@ -93,6 +93,12 @@ int Scan(const Options& options, Terminal& terminal) {
     if (report.totals.unreadable > 0) {
         terminal.Err("packmeter-cli: " + UnreadableNotice(report.totals.unreadable) + "\n");
     }
+    // A scan changes nothing: a switch a killed run left half-done is only reported.
+    for (const std::string& name : fs->InterruptedSwitches(folder)) {
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(folder + name) +
+                     ": a compression switch was interrupted; compress or decompress it to "
+                     "finish or undo the switch\n");
+    }
     return Print(report, options, terminal, 0);
 }
 

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontInfo>
@@ -23,8 +22,10 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
+#include "gui/qt/framework/qt_text.hpp"
 #include "gui/qt/listview/list_view_ex.hpp"
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
@@ -33,10 +34,6 @@
 namespace packmeter::qt {
 
 namespace {
-
-QString Text(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 
 // Text widths in a widget's font.
 class FontMeasure final : public TextMeasure {
@@ -51,29 +48,6 @@ class FontMeasure final : public TextMeasure {
 };
 
 }  // namespace
-
-class TMainForm::CommandSink final : public CommandView {
-  public:
-    explicit CommandSink(TMainForm& form) : form_(form) {}
-    void Beep() override { QApplication::beep(); }
-    std::string StatusText() const override { return form_.statusText_.toStdString(); }
-    void UpdateItem(const std::string& name, const ListItem& item) override {
-        form_.UpdateItem(name, item);
-    }
-    void ClearSelection() override { form_.list_->clearSelection(); }
-    void SetCommandProgress(const CommandProgress& progress) override {
-        form_.SetCommandProgress(progress);
-    }
-    void SetCommandFailures(const std::vector<CompressionFailure>& failures) override {
-        form_.SetCommandFailures(failures);
-    }
-    bool AskStopCommand(const std::string& question) override {
-        return form_.AskStopCommand(question);
-    }
-
-  private:
-    TMainForm& form_;
-};
 
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, QWidget* parent)
     : QMainWindow(parent), args_(std::move(args)) {
@@ -127,8 +101,8 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
         };
     }
     logic_ =
-        std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
-    commandSink_ = std::make_unique<CommandSink>(*this);
+        std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
+    commandSink_ = std::make_unique<CommandSink<TMainForm>>(*this);
     logic_->SetCommandView(commandSink_.get());
     applyTimer_ = MakeOwned<QTimer>(this);
     applyTimer_->setSingleShot(true);
@@ -497,7 +471,7 @@ std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
 }
 
 void TMainForm::CopyToClipboard(const std::string& text) {
-    QGuiApplication::clipboard()->setText(Text(text));
+    SetClipboardText(text);
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
@@ -546,6 +520,18 @@ bool TMainForm::BrowseForFolder(std::string& folder) {
 
 void TMainForm::SetSortColumn(int column) {
     list_->SetSortColumn(column);
+}
+
+void TMainForm::CommandBeep() {
+    QApplication::beep();
+}
+
+std::string TMainForm::CommandStatusText() const {
+    return statusText_.toStdString();
+}
+
+void TMainForm::ClearCommandSelection() {
+    list_->clearSelection();
 }
 
 }  // namespace packmeter::qt

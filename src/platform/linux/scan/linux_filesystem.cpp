@@ -3,6 +3,7 @@
 
 #include "platform/linux/scan/linux_folder.hpp"
 #include "platform/linux/scan/open_path.hpp"
+#include "platform/linux/scan/scratch_folder.hpp"
 #include "platform/linux/scan/volume.hpp"
 #include "platform/system.hpp"
 
@@ -38,6 +39,26 @@ class LinuxFileSystem final : public FileSystem {
     }
 
     bool CompressionAvailable() const override { return true; }
+
+    // Only a rewrite (NTFS) leaves scratch folders; they lie beside the file they belong to.
+    void RecoverInterruptedSwitches(const std::string& path) override {
+        std::string trimmed = path;
+        while (trimmed.size() > 1 && trimmed.back() == '/') {
+            trimmed.pop_back();
+        }
+        const auto slash = trimmed.rfind('/');
+        const std::string parent = slash == std::string::npos ? "." : trimmed.substr(0, slash + 1);
+        for (const std::string& folder : {parent, trimmed}) {
+            if (const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY)) {
+                RecoverScratchFolders(fd.get());
+            }
+        }
+    }
+
+    std::vector<std::string> InterruptedSwitches(const std::string& folder) override {
+        const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY);
+        return fd ? linuxfs::InterruptedSwitches(fd.get()) : std::vector<std::string>{};
+    }
 };
 
 }  // namespace

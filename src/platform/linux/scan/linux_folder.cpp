@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/program_thread.hpp"
 #include "platform/linux/scan/btrfs_compression.hpp"
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/entry_sizes.hpp"
@@ -110,7 +110,7 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
     while (reader.NextBatch(names)) {
         first = false;
         // The scratch folders of file rewrites are never part of the tree.
-        std::erase_if(names, [](const DirName& name) { return IsScratchFolderName(name.name); });
+        std::erase_if(names, [fd](const DirName& name) { return IsScratchFolder(fd, name.name); });
         records.resize(names.size());
         StatBatch(fd, detail, names, records);
         MeasureBatch(fd, volume_, detail, records, scratch);

@@ -169,7 +169,7 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
         why = "needs root to make and mount file-system images in " PACKMETER_TEST_AREA;
         return {};
     }
-    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs"};
+    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs", "lowntfs"};
     const std::string name = names[static_cast<int>(type)];
     Mounted volume{type, dir_->Path() + "/" + name, nullptr, nullptr};
     const std::string image = volume.root + ".img";
@@ -178,7 +178,7 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
     if (type != VolumeType::kTmpfs) {
         // 128 MiB is about the smallest btrfs mkfs accepts; sparse files of any size fit,
         // being holes.
-        const bool ntfs = type == VolumeType::kNtfs;
+        const bool ntfs = type == VolumeType::kNtfs || type == VolumeType::kLowNtfs;
         RunCommand({"truncate", "-s", "128M", image});
         const CommandResult made = ntfs ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
                                         : RunCommand({"mkfs.btrfs", "-q", "-f", image});
@@ -191,7 +191,8 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
             why = "no loop device for " + image;
             return {};
         }
-        mount = ntfs ? std::vector<std::string>{"ntfs-3g", "-o", "compression"}
+        const char* driver = type == VolumeType::kLowNtfs ? "lowntfs-3g" : "ntfs-3g";
+        mount = ntfs ? std::vector<std::string>{driver, "-o", "compression"}
                      : std::vector<std::string>{"mount", "-t", "btrfs"};
         if (type == VolumeType::kBtrfsZstd) {
             mount.insert(mount.end(), {"-o", "compress=zstd"});
