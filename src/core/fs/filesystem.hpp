@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -99,6 +100,9 @@ class FileSystem {
     // (and inside `path` when it is a folder), so that the path is as the user left it before
     // a command checks it. Nothing to do where switches are done in place.
     virtual void RecoverInterruptedSwitches(const std::string& /*path*/) {}
+    // A flag that, once set (from a signal handler too), makes a switch in progress give up at
+    // once and leave its file as it was, where a switch takes long (a rewrite). Null: none.
+    virtual void SetAbandonFlag(const std::atomic<bool>* /*flag*/) {}
     // Read-only: the names of the files in `folder` whose switch a killed run left half-done.
     virtual std::vector<std::string> InterruptedSwitches(const std::string& /*folder*/) {
         return {};

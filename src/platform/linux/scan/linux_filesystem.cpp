@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "platform/linux/scan/linux_folder.hpp"
+#include "platform/linux/scan/ntfs3g_rewrite.hpp"
 #include "platform/linux/scan/open_path.hpp"
 #include "platform/linux/scan/scratch_folder.hpp"
 #include "platform/linux/scan/volume.hpp"
@@ -26,7 +27,11 @@ class LinuxFileSystem final : public FileSystem {
         // anything unreadable, is reached without opening it, which still names its mount.
         UniqueFd fd = OpenPath(path, O_RDONLY | O_DIRECTORY);
         if (!fd) {
+            // A dangling link lies on the volume of its own folder.
             fd = OpenPath(path, O_PATH);
+            if (!fd) {
+                fd = OpenPath(path, O_PATH | O_NOFOLLOW);
+            }
             struct stat st;
             if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
                 if (UniqueFd file =
@@ -54,6 +59,8 @@ class LinuxFileSystem final : public FileSystem {
             }
         }
     }
+
+    void SetAbandonFlag(const std::atomic<bool>* flag) override { SetRewriteAbandonFlag(flag); }
 
     std::vector<std::string> InterruptedSwitches(const std::string& folder) override {
         const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY);

@@ -217,7 +217,13 @@ bool LinuxFolder::SetFileCompression(std::string_view name, bool decompress) {
     }
     // The file lies on this folder's mount (a mount point cannot be a regular file).
     SyncOnce();
-    if (!SetBtrfsMark(file.get(), decompress) || !RewriteBtrfsFile(file.get(), decompress)) {
+    if (!SetBtrfsMark(file.get(), decompress)) {
+        // EINVAL: the no-copy-on-write attribute, which excludes compression.
+        return Fail(errno == EINVAL ? "marked no-copy-on-write (chattr +C), which btrfs does not "
+                                      "compress"
+                                    : ErrnoReason(errno));
+    }
+    if (!RewriteBtrfsFile(file.get(), decompress)) {
         return Fail(ErrnoReason(errno));
     }
     return true;

@@ -32,6 +32,7 @@ constexpr const char* kDosName = "system.ntfs_dos_name";
 constexpr const char* kTimes = "system.ntfs_times";
 constexpr const char* kAcl = "system.ntfs_acl";
 constexpr const char* kEa = "system.ntfs_ea";
+constexpr const char* kAbandoned = "abandoned at the user's request; it stays as it was";
 
 // NTFS compresses in units of 16 clusters of 4 KiB; all-zero units become holes.
 constexpr std::size_t kUnit = 64 * 1024;
@@ -262,6 +263,13 @@ nlink_t RenameLinkQuirk(int scratchFd) {
     return extra;
 }
 
+std::atomic<const std::atomic<bool>*> abandonFlag{nullptr};
+
+bool AbandonRequested() {
+    const std::atomic<bool>* flag = abandonFlag.load();
+    return flag && flag->load();
+}
+
 RewriteStepHook& StepHook() {
     static RewriteStepHook hook;
     return hook;
@@ -408,8 +416,14 @@ bool NtfsRewrite::GuardOriginal() {
     times_ = GetXattr(source_.get(), kTimes);
     acl_ = GetXattr(source_.get(), kAcl);
     ea_ = GetXattr(source_.get(), kEa);
-    if (dosName_.failed || times_.failed || acl_.failed || ea_.failed ||
-        !ReadStreams(source_.get(), streams_)) {
+    if (!ReadStreams(source_.get(), streams_)) {
+        // ENODATA: the volume was mounted with streams_interface=windows or none, where ntfs-3g
+        // does not list named streams as attributes, so they could not be carried over.
+        return Fail(errno == ENODATA ? "its named streams cannot be copied on this mount "
+                                       "(mounted without streams_interface=xattr)"
+                                     : ErrnoReason(errno));
+    }
+    if (dosName_.failed || times_.failed || acl_.failed || ea_.failed) {
         return Fail(ErrnoReason(errno));
     }
     const nlink_t links = RealLinks(before_, dirFd_, dosName_.value.has_value());
@@ -529,7 +543,10 @@ bool NtfsRewrite::WriteCopy() {
     // and in sparse files; a plain file stays fully allocated.
     const bool holes = !decompress_ || sparse_;
     if (!CopyData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size), holes,
-                  sparse_, [&] { return Guarded(); })) {
+                  sparse_, [&] { return Guarded() && !AbandonRequested(); })) {
+        if (AbandonRequested()) {
+            return Fail(kAbandoned);
+        }
         return Guarded() ? Fail(ErrnoReason(errno)) : Opened();
     }
     for (const auto& [streamName, value] : streams_) {
@@ -605,6 +622,9 @@ bool NtfsRewrite::PutBack(const char* what, std::string reason) {
 
 // Step 3: the original aside.
 bool NtfsRewrite::MoveOriginalAside() {
+    if (AbandonRequested()) {
+        return Fail(kAbandoned);
+    }
     if (::renameat(dirFd_, fileName_.c_str(), scratch_->Fd(), ScratchFolder::kOriginal) != 0) {
         return Fail(errno == ENOENT ? "moved or deleted by another process during the switch"
                                     : ErrnoReason(errno));
@@ -695,6 +715,10 @@ bool NtfsRewrite::DropOriginal() {
 
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why) {
     return NtfsRewrite(dirFd, name, decompress, why).Run();
+}
+
+void SetRewriteAbandonFlag(const std::atomic<bool>* flag) {
+    abandonFlag.store(flag);
 }
 
 void SetRewriteStepHook(RewriteStepHook hook) {

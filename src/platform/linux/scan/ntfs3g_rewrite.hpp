@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ namespace packmeter::linuxfs {
 // compressed and sparse, and a rewrite would fill its holes when it is decompressed again, so
 // it is not switched and the command says so (exit 1).
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why);
+
+// Once `*flag` is set (it may be from a signal handler), a rewrite in progress gives up before
+// the original is moved aside, leaving it as it was ("abandoned"). Null: no such flag.
+void SetRewriteAbandonFlag(const std::atomic<bool>* flag);
 
 // The moments between the steps of a rewrite: the lease taken; the copy written and checked;
 // the original moved aside; the copy linked in under the name; the original dropped.
