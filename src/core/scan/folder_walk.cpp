@@ -82,6 +82,7 @@ std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, Linke
         } else if (entry.regular) {
             if (links.CountOnce(entry)) {
                 sizes += {entry.size, entry.onDisk};
+                sizes.byAlgorithm += entry.byAlgorithm;
             }
         } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
             subfolders.emplace_back(entry.name);
@@ -113,7 +114,8 @@ void ScanProgress::TrySetCurrentScanFolder(std::string_view folder) {
 
 bool LinkedFiles::CountOnce(const Entry& entry) {
     return entry.links <= 1 ||
-           CountOnce(LinkedFile{entry.volumeId, entry.fileId, {entry.size, entry.onDisk}});
+           CountOnce(LinkedFile{
+               entry.volumeId, entry.fileId, {entry.size, entry.onDisk, 0, entry.byAlgorithm}});
 }
 
 bool LinkedFiles::CountOnce(const LinkedFile& file) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/scan/measure_client.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 namespace packmeter::linuxfs {
@@ -38,9 +39,21 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
         }
     }
     scratch.usage.resize(scratch.inodes.size());
-    const ExtentSearch result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
-    if (result == ExtentSearch::kNotPermitted) {
-        volume.extentSearch = false;
+    ExtentSearch result = ExtentSearch::kNotPermitted;
+    if (volume.extentSearch) {
+        result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
+        if (result == ExtentSearch::kNotPermitted) {
+            volume.extentSearch = false;
+            volume.measureHelper = MeasureHelper::Instance().Available();
+        }
+    }
+    if (!volume.extentSearch && volume.measureHelper) {
+        // Without CAP_SYS_ADMIN the helper reads the same items; a folder it refuses (one
+        // this user may not search) keeps st_blocks like everything else.
+        result = MeasureHelper::Instance().Search(dirFd, scratch.inodes, scratch.usage);
+        if (result == ExtentSearch::kNotPermitted) {
+            volume.measureHelper = false;
+        }
     }
     if (result != ExtentSearch::kDone) {
         return;  // st_blocks stays the measure
@@ -52,6 +65,29 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
         }
         records[index].occupied = scratch.usage[at].diskBytes;
         records[index].compressedData = scratch.usage[at].compressed;
+        records[index].extentsKnown = true;
+        records[index].byKind = scratch.usage[at].byKind;
+    }
+}
+
+// The split by algorithm, where the file system tells it: btrfs from the extents, ntfs-3g from
+// the attribute word (everything compressed there is LZNT1).
+void AddAlgorithms(const StatRecord& record, Entry& entry) {
+    if (record.extentsKnown) {
+        constexpr Algorithm kKinds[kExtentKinds] = {Algorithm::kNone, Algorithm::kZlib,
+                                                    Algorithm::kLzo, Algorithm::kZstd,
+                                                    Algorithm::kPrealloc};
+        for (std::size_t kind = 0; kind < kExtentKinds; ++kind) {
+            const ExtentFigures& figures = record.byKind[kind];
+            if (figures.disk != 0 || figures.uncompressed != 0 || figures.referenced != 0) {
+                entry.byAlgorithm.Add(kKinds[kind],
+                                      {static_cast<std::int64_t>(figures.disk),
+                                       static_cast<std::int64_t>(figures.uncompressed),
+                                       static_cast<std::int64_t>(figures.referenced)});
+            }
+        }
+    } else if ((record.ntfsAttrib & ntfs::kCompressed) != 0 && entry.size != 0) {
+        entry.byAlgorithm.Add(Algorithm::kLznt1, {entry.onDisk, entry.size, entry.size});
     }
 }
 
@@ -60,7 +96,7 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
 void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<StatRecord> records,
                   MeasureScratch& scratch) {
     const bool state = detail == ListDetail::kSizesAndState;
-    if (volume.kind == VolumeKind::kBtrfs && volume.extentSearch) {
+    if (volume.kind == VolumeKind::kBtrfs && (volume.extentSearch || volume.measureHelper)) {
         MeasureBtrfs(dirFd, volume, records, scratch);
     }
     for (StatRecord& record : records) {
@@ -127,6 +163,7 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
         const bool flagged = marked || record.compressedData || record.sparse;
         entry.onDisk = flagged ? static_cast<std::int64_t>(record.occupied) : entry.size;
         entry.links = record.links;
+        AddAlgorithms(record, entry);
         if (record.links > 1) {
             entry.volumeId = (std::uint64_t{record.where.devMajor} << 32) | record.where.devMinor;
             entry.fileId = record.inode;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/linux/scan/btrfs_extents.hpp"
+#include "platform/linux/scan/measure_client.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 namespace packmeter::linuxfs {
@@ -106,6 +107,7 @@ FolderVolume DetectVolume(int fd, const MountIdentity& where) {
         volume.kind = VolumeKind::kBtrfs;
         volume.compressible = true;
         volume.extentSearch = ExtentSearchPermitted(fd);
+        volume.measureHelper = !volume.extentSearch && MeasureHelper::Instance().Available();
     } else if (type == kFuseMagic && IsNtfs3g(fd)) {
         volume.kind = VolumeKind::kNtfs3g;
         volume.compressible = fs.f_bsize <= kLargestCompressibleCluster;
@@ -132,9 +134,8 @@ VolumeInfo DescribeVolume(int fd) {
     if (type == kBtrfsMagic) {
         info.fileSystem = "btrfs";
         info.supportsCompression = true;
-        if (!ExtentSearchPermitted(fd)) {
-            info.notice =
-                "btrfs compressed sizes need root; files are shown with their uncompressed size";
+        if (!ExtentSearchPermitted(fd) && !MeasureHelper::Instance().Available()) {
+            info.notice = MeasureHelper::Instance().Notice();
         }
     } else if ((type == kFuseMagic && IsNtfs3g(fd)) || type == kNtfs3Magic) {
         info.fileSystem = "NTFS";

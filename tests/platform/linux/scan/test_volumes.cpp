@@ -131,7 +131,7 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
         why = "needs root to make and mount file-system images in " PACKMETER_TEST_AREA;
         return {};
     }
-    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs"};
+    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs", "ext4"};
     const std::string name = names[static_cast<int>(type)];
     Mounted volume{type, dir_->Path() + "/" + name, nullptr, nullptr};
     const std::string image = volume.root + ".img";
@@ -142,8 +142,10 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
         // being holes.
         const bool ntfs = type == VolumeType::kNtfs;
         RunCommand({"truncate", "-s", "128M", image});
-        const CommandResult made = ntfs ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
-                                        : RunCommand({"mkfs.btrfs", "-q", "-f", image});
+        const bool ext4 = type == VolumeType::kExt4;
+        const CommandResult made = ntfs   ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
+                                   : ext4 ? RunCommand({"mkfs.ext4", "-q", "-F", image})
+                                          : RunCommand({"mkfs.btrfs", "-q", "-f", image});
         if (made.status != 0) {
             why = "cannot make " + name + " (tools/packages/test.txt): " + made.output;
             return {};
@@ -154,7 +156,7 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
             return {};
         }
         mount = ntfs ? std::vector<std::string>{"ntfs-3g", "-o", "compression"}
-                     : std::vector<std::string>{"mount", "-t", "btrfs"};
+                     : std::vector<std::string>{"mount", "-t", ext4 ? "ext4" : "btrfs"};
         if (type == VolumeType::kBtrfsZstd) {
             mount.insert(mount.end(), {"-o", "compress=zstd"});
         }

@@ -60,7 +60,7 @@ class MountPoint {
     std::string error_;
 };
 
-enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs };
+enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs, kExt4 };
 
 // The folder of one test, holding the images and mount points of the volumes it asks for.
 class TestArea {
