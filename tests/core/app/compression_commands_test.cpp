@@ -195,7 +195,7 @@ class CompressionCommandsTest : public ::testing::Test {
         d.File("locked", 10).File("y", 100);
         services.fileSystem = fs;
         services.walkThreads = 1;
-        logic = std::make_unique<TMainFormLogic>(window, services);
+        logic = std::make_unique<MainFormLogic>(window, services);
         logic->SetCommandView(&window);
         logic->ScanFolder(P("/d"));
         while (!logic->ActiveScan()->Finished()) {
@@ -238,7 +238,7 @@ class CompressionCommandsTest : public ::testing::Test {
     std::shared_ptr<FakeFileSystem> fs = std::make_shared<FakeFileSystem>();
     MainFormServices services;
     FakeWindow window;
-    std::unique_ptr<TMainFormLogic> logic;
+    std::unique_ptr<MainFormLogic> logic;
     std::mutex gateLock;
     std::condition_variable gate;
     bool reached = false;
@@ -424,6 +424,26 @@ TEST_F(CompressionCommandsTest, CancelStopsBetweenFilesAndASecondCommandOrCloseW
     EXPECT_FALSE(logic->CommandRunning());
     EXPECT_EQ(fs->switches,
               (std::vector<std::string>{P("-/d/tree/"), P("-/d/tree/a"), P("-/d/tree/sub/")}));
+}
+
+// Rows measured by a command belong to its folder: once the user has moved on to another
+// folder, a row there with the same name keeps what that folder's scan found.
+TEST_F(CompressionCommandsTest, RowsOfACommandStayWithItsFolderAfterTheUserMovedOn) {
+    fs->Root().Folder("e").File("f1", 2048);
+    window.Select({"f1", "tree"});
+    HoldAt(P("/d/tree/sub/b"), 2);
+    logic->DecompressMenuItemClick(1);
+    WaitUntilHeld();
+    logic->ScanFolder(P("/e"));
+    while (!logic->ActiveScan()->Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic->ApplyScanOutput();
+    Release();
+    Finish();
+    EXPECT_TRUE(window.updated.empty());
+    EXPECT_EQ(window.Row("f1").keys.state, CompressionState::kPlain);
+    EXPECT_TRUE(fs->Find(P("/d/f1"))->attributes & attr::kCompressed);
 }
 
 }  // namespace
