@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/scan/algorithm_bytes.hpp"
+#include "core/fs/algorithm_bytes.hpp"
 
 namespace packmeter {
 

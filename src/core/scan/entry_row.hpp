@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/scan/algorithm_bytes.hpp"
+#include "core/fs/algorithm_bytes.hpp"
 #include "core/utils/size_text.hpp"
 
 namespace packmeter {

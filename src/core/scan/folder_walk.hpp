@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/fs/filesystem.hpp"
-#include "core/scan/algorithm_bytes.hpp"
+#include "core/fs/algorithm_bytes.hpp"
 #include "core/utils/compression.hpp"
 
 namespace packmeter {

@@ -224,9 +224,11 @@ bool MeasureHelper::StartLocked() {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        const bool refused = WIFEXITED(status) && WEXITSTATUS(status) == kPkexecNotAuthorised;
-        return fail(refused ? "the measuring helper was not authorised (or the request was "
-                              "cancelled)"
+        // pkexec gives 126 when refused or cancelled and 127 when no agent could ask; the
+        // helper itself gives 2 when it was started wrongly.
+        const bool refused = WIFEXITED(status) && WEXITSTATUS(status) >= kPkexecNotAuthorised;
+        return fail(refused ? "the measuring helper was not authorised (pkexec refused it or "
+                              "the password dialog was cancelled)"
                             : "the measuring helper could not be started");
     }
     // pkexec became the helper; it ends when its socket closes or it has been idle, and is

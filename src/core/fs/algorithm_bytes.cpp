@@ -1,4 +1,4 @@
-#include "core/scan/algorithm_bytes.hpp"
+#include "core/fs/algorithm_bytes.hpp"
 
 #include <algorithm>
 
