@@ -274,8 +274,8 @@ std::string RenderJson(const Report& report) {
                ", \"size_text\": " + JsonString(t.sizeText) +
                ", \"on_disk_text\": " + JsonString(t.onDiskText) +
                ", \"ratio_text\": " + JsonString(t.ratioText) +
-               ", \"unreadable\": " + std::to_string(t.unreadable) +
-               ", \"by_algorithm\": " + JsonAlgorithms(t.byAlgorithm) + "},\n";
+               ", \"by_algorithm\": " + JsonAlgorithms(t.byAlgorithm) +
+               ", \"unreadable\": " + std::to_string(t.unreadable) + "},\n";
     }
     out += "  \"entries\": [";
     bool first = true;
@@ -299,9 +299,9 @@ std::string RenderJson(const Report& report) {
                ", \"size_text\": " + JsonString(row.sizeText) +
                ", \"on_disk_text\": " + JsonString(row.onDiskText) +
                ", \"ratio_text\": " + JsonString(row.ratioText) +
+               ", \"by_algorithm\": " + JsonAlgorithms(row.byAlgorithm) +
                ", \"kind\": " + JsonString(KindName(row)) +
-               ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") +
-               ", \"by_algorithm\": " + JsonAlgorithms(row.byAlgorithm) + volume + "}";
+               ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + volume + "}";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
     return out;
