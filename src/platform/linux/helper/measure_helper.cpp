@@ -146,6 +146,15 @@ class FolderEntries {
         return Covers(inodes);
     }
 
+    // Every regular file the folder open at `fd` lists, ascending; empty when it cannot be read.
+    const std::vector<std::uint64_t>& Files(int fd) {
+        if (!List(fd)) {
+            files_.clear();
+        }
+        listed_ = false;  // not kept: the next request lists again
+        return files_;
+    }
+
   private:
     bool Covers(std::span<const std::uint64_t> inodes) const {
         // Both ascending: one merge pass.
@@ -193,8 +202,9 @@ class FolderEntries {
     timespec ctime_{};
 };
 
-Status Measure(const UniqueFd& handed, const Request& request, FolderEntries& entries,
-               std::vector<FileExtentUsage>& usage) {
+// The folder handed over, opened again as the caller, after the checks every request passes:
+// a folder opened for reading (not O_PATH), on btrfs, that the caller may read and search.
+Status OpenAsCaller(const UniqueFd& handed, UniqueFd& own) {
     if (!handed) {
         return Status::kNoDescriptor;
     }
@@ -205,21 +215,31 @@ Status Measure(const UniqueFd& handed, const Request& request, FolderEntries& en
         return Status::kBadDescriptor;
     }
     struct statfs fs;
-    if (::fstatfs(handed.get(), &fs) != 0 || static_cast<unsigned long>(fs.f_type) != kBtrfsMagic) {
+    if (::fstatfs(handed.get(), &fs) != 0 ||
+        static_cast<unsigned long>(fs.f_type) != kBtrfsMagic) {
         return Status::kNotBtrfs;
     }
     // Opening the folder again, as the caller, needs the caller's read and search permission
     // on it, and gives the listing an offset of its own.
-    const UniqueFd own(
-        ::openat(handed.get(), ".", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!own) {
-        return Status::kNotPermitted;
+    own.reset(::openat(handed.get(), ".", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return own ? Status::kOk : Status::kNotPermitted;
+}
+
+Status Measure(const UniqueFd& handed, const Request& request, FolderEntries& entries,
+               std::vector<std::uint64_t>& files, std::vector<FileExtentUsage>& usage) {
+    UniqueFd own;
+    if (const Status status = OpenAsCaller(handed, own); status != Status::kOk) {
+        return status;
     }
-    if (!entries.Contains(own.get(), request.inodes)) {
+    if (request.kind == Kind::kMeasureFolder) {
+        files = entries.Files(own.get());
+    } else if (!entries.Contains(own.get(), request.inodes)) {
         return Status::kNotAnEntry;
+    } else {
+        files = request.inodes;
     }
-    usage.resize(request.inodes.size());
-    return SearchFileExtents(own.get(), request.inodes, usage) == ExtentSearch::kDone
+    usage.resize(files.size());
+    return SearchFileExtents(own.get(), files, usage) == ExtentSearch::kDone
                ? Status::kOk
                : Status::kSearchFailed;
 }
@@ -230,6 +250,7 @@ int Serve() {
     std::vector<std::byte> chunk(256 * 1024);
     Request request;
     FolderEntries entries;
+    std::vector<std::uint64_t> files;
     std::vector<FileExtentUsage> usage;
     for (;;) {
         // Answer every complete request received so far.
@@ -255,8 +276,10 @@ int Serve() {
                     handed = std::move(descriptors.front());
                     descriptors.pop_front();
                 }
-                const Status status = Measure(handed, request, entries, usage);
-                if (!SendAll(EncodeReply(status, usage))) {
+                const Status status = Measure(handed, request, entries, files, usage);
+                const bool folder = request.kind == Kind::kMeasureFolder;
+                if (!SendAll(EncodeReply(status, usage, folder ? std::span(files)
+                                                               : std::span<std::uint64_t>()))) {
                     return 0;
                 }
             }

@@ -16,6 +16,38 @@ bool AllocationBelowSize(const StatRecord& record) {
     return record.blocks * 512 < record.size;
 }
 
+void ApplyUsage(StatRecord& record, const FileExtentUsage& usage) {
+    record.occupied = usage.diskBytes;
+    record.compressedData = usage.compressed;
+    record.extentsKnown = true;
+    record.byKind = usage.byKind;
+}
+
+// The helper's figures for the folder's files, asked for before the listing was read. A file
+// it did not list (made since) or a folder it refused keeps st_blocks.
+void ApplyHelperAnswer(FolderVolume& volume, std::span<StatRecord> records,
+                       MeasureScratch& scratch) {
+    if (!scratch.answerTaken) {
+        scratch.answerTaken = true;
+        if (scratch.pending != nullptr) {
+            scratch.answer = scratch.pending->Finish();
+        }
+        if (scratch.answer.status == measure::Status::kLost) {
+            volume.measureHelper = MeasureHelper::Instance().Available();
+        }
+    }
+    if (scratch.answer.status != measure::Status::kOk) {
+        return;
+    }
+    const auto& inodes = scratch.answer.inodes;
+    for (const auto& [inode, index] : scratch.byInode) {
+        const auto at = std::lower_bound(inodes.begin(), inodes.end(), inode);
+        if (at != inodes.end() && *at == inode) {
+            ApplyUsage(records[index], scratch.answer.usage[at - inodes.begin()]);
+        }
+    }
+}
+
 // btrfs: st_blocks counts data before compression, so only the extent tree tells what a file
 // occupies and whether any of it is compressed. Files without blocks have no extents (empty)
 // or hold only inline data below one block; inline data is counted too, so they are searched
@@ -38,22 +70,16 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
             scratch.inodes.push_back(inode);
         }
     }
-    scratch.usage.resize(scratch.inodes.size());
-    ExtentSearch result = ExtentSearch::kNotPermitted;
-    if (volume.extentSearch) {
-        result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
-        if (result == ExtentSearch::kNotPermitted) {
-            volume.extentSearch = false;
-            volume.measureHelper = MeasureHelper::Instance().Available();
-        }
+    if (!volume.extentSearch) {
+        ApplyHelperAnswer(volume, records, scratch);
+        return;
     }
-    if (!volume.extentSearch && volume.measureHelper) {
-        // Without CAP_SYS_ADMIN the helper reads the same items; a folder it refuses (one
-        // this user may not search) keeps st_blocks like everything else.
-        result = MeasureHelper::Instance().Search(dirFd, scratch.inodes, scratch.usage);
-        if (result == ExtentSearch::kNotPermitted) {
-            volume.measureHelper = false;
-        }
+    scratch.usage.resize(scratch.inodes.size());
+    const ExtentSearch result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
+    if (result == ExtentSearch::kNotPermitted) {
+        // Folders opened from now on ask the helper instead.
+        volume.extentSearch = false;
+        volume.measureHelper = MeasureHelper::Instance().Available();
     }
     if (result != ExtentSearch::kDone) {
         return;  // st_blocks stays the measure
@@ -63,10 +89,7 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
         while (scratch.inodes[at] != inode) {
             ++at;
         }
-        records[index].occupied = scratch.usage[at].diskBytes;
-        records[index].compressedData = scratch.usage[at].compressed;
-        records[index].extentsKnown = true;
-        records[index].byKind = scratch.usage[at].byKind;
+        ApplyUsage(records[index], scratch.usage[at]);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -75,7 +76,12 @@ constexpr const char* kShownInstead =
 }  // namespace
 
 bool MeasureConnection::Hello() {
-    return Exchange(measure::Kind::kHello, -1, {}, {}) == measure::Status::kOk;
+    std::uint64_t ticket;
+    {
+        const std::lock_guard hold(lock_);
+        ticket = SendLocked(measure::Kind::kHello, -1, {});
+    }
+    return ticket != 0 && Wait(ticket).status == measure::Status::kOk;
 }
 
 measure::Status MeasureConnection::Measure(int folderFd, std::span<const std::uint64_t> inodes,
@@ -83,53 +89,126 @@ measure::Status MeasureConnection::Measure(int folderFd, std::span<const std::ui
     // Larger batches go in several requests.
     for (std::size_t from = 0; from < inodes.size(); from += measure::kMaxInodes) {
         const std::size_t count = std::min<std::size_t>(measure::kMaxInodes, inodes.size() - from);
-        const measure::Status status =
-            Exchange(measure::Kind::kMeasure, folderFd, inodes.subspan(from, count),
-                     usage.subspan(from, count));
-        if (status != measure::Status::kOk) {
-            return status;
+        std::uint64_t ticket;
+        {
+            const std::lock_guard hold(lock_);
+            ticket = SendLocked(measure::Kind::kMeasure, folderFd, inodes.subspan(from, count));
         }
+        if (ticket == 0) {
+            return measure::Status::kLost;
+        }
+        Reply reply = Wait(ticket);
+        if (reply.status != measure::Status::kOk) {
+            return reply.status;
+        }
+        std::copy(reply.usage.begin(), reply.usage.end(), usage.begin() + from);
     }
     return measure::Status::kOk;
 }
 
-measure::Status MeasureConnection::Exchange(measure::Kind kind, int folderFd,
-                                            std::span<const std::uint64_t> inodes,
-                                            std::span<FileExtentUsage> usage) {
+std::uint64_t MeasureConnection::Send(int folderFd) {
     const std::lock_guard hold(lock_);
-    const auto lose = [&] {
-        lost_ = true;
-        socket_.reset();
-        return measure::Status::kLost;
-    };
+    return SendLocked(measure::Kind::kMeasureFolder, folderFd, {});
+}
+
+FolderFigures MeasureConnection::Take(std::uint64_t ticket) {
+    Reply reply = Wait(ticket);
+    return {reply.status, std::move(reply.inodes), std::move(reply.usage)};
+}
+
+bool MeasureConnection::Lost() const {
+    const std::lock_guard hold(lock_);
+    return lost_;
+}
+
+void MeasureConnection::LoseLocked() {
+    lost_ = true;
+    // Every request still waiting ends as lost; the socket closes once nobody reads it.
+    ::shutdown(socket_.get(), SHUT_RDWR);
+    arrived_.notify_all();
+}
+
+std::uint64_t MeasureConnection::SendLocked(measure::Kind kind, int folderFd,
+                                            std::span<const std::uint64_t> inodes) {
     if (lost_) {
-        return measure::Status::kLost;
+        return 0;
     }
     if (!SendRequest(socket_.get(), measure::EncodeRequest(kind, inodes), folderFd)) {
-        return lose();
+        LoseLocked();
+        return 0;
     }
+    pending_.emplace_back(kind, inodes.size());
+    return ++sent_;
+}
+
+MeasureConnection::Reply MeasureConnection::Wait(std::uint64_t ticket) {
+    std::unique_lock hold(lock_);
+    for (;;) {
+        if (const auto it = ready_.find(ticket); it != ready_.end()) {
+            Reply reply = std::move(it->second);
+            ready_.erase(it);
+            return reply;
+        }
+        if (lost_) {
+            return {};
+        }
+        if (reading_) {
+            arrived_.wait(hold);
+            continue;
+        }
+        // This thread reads the next reply, whoever it is for.
+        reading_ = true;
+        const auto [kind, expected] = pending_.front();
+        hold.unlock();
+        Reply reply = ReadReply(kind, expected);
+        hold.lock();
+        reading_ = false;
+        if (reply.status == measure::Status::kLost) {
+            LoseLocked();
+            continue;
+        }
+        pending_.pop_front();
+        ready_.emplace(++read_, std::move(reply));
+        arrived_.notify_all();
+    }
+}
+
+MeasureConnection::Reply MeasureConnection::ReadReply(measure::Kind kind, std::size_t expected) {
+    Reply reply;
     std::array<std::byte, measure::kHeaderBytes> head;
     measure::Header header;
     if (!ReceiveAll(socket_.get(), head.data(), head.size()) ||
         !measure::ParseReplyHeader(head, header)) {
-        return lose();
+        return reply;
     }
     const auto status = static_cast<measure::Status>(header.code);
     if (status != measure::Status::kOk) {
-        return status;
+        reply.status = status;
+        return reply;
     }
-    if (header.count != inodes.size()) {
-        return lose();
+    const bool folder = kind == measure::Kind::kMeasureFolder;
+    if (!folder && header.count != expected) {
+        return reply;
     }
-    std::vector<std::byte> records(header.count * measure::kRecordBytes);
+    const std::size_t recordBytes = measure::kRecordBytes + (folder ? sizeof(std::uint64_t) : 0);
+    std::vector<std::byte> records(header.count * recordBytes);
     if (!ReceiveAll(socket_.get(), records.data(), records.size())) {
-        return lose();
+        return reply;
     }
+    reply.usage.resize(header.count);
     for (std::size_t i = 0; i < header.count; ++i) {
-        usage[i] = measure::DecodeRecord(std::span<const std::byte, measure::kRecordBytes>(
-            records.data() + i * measure::kRecordBytes, measure::kRecordBytes));
+        const std::byte* at = records.data() + i * recordBytes;
+        if (folder) {
+            std::uint64_t inode;
+            std::memcpy(&inode, at, sizeof inode);
+            reply.inodes.push_back(inode);
+            at += sizeof inode;
+        }
+        reply.usage[i] = measure::DecodeRecord(
+            std::span<const std::byte, measure::kRecordBytes>(at, measure::kRecordBytes));
     }
-    return measure::Status::kOk;
+    reply.status = measure::Status::kOk;
+    return reply;
 }
 
 MeasureHelper& MeasureHelper::Instance() {
@@ -239,35 +318,42 @@ bool MeasureHelper::StartLocked() {
     return true;
 }
 
-ExtentSearch MeasureHelper::Search(int folderFd, std::span<const std::uint64_t> inodes,
-                                   std::span<FileExtentUsage> usage) {
-    std::shared_ptr<MeasureConnection> connection;
-    {
-        const std::lock_guard hold(lock_);
-        connection = connection_;
+MeasureHelper::Pending& MeasureHelper::Pending::operator=(Pending&& other) noexcept {
+    if (this != &other) {
+        Finish();
+        connection_ = std::move(other.connection_);
+        ticket_ = std::exchange(other.ticket_, 0);
     }
+    return *this;
+}
+
+MeasureHelper::Pending::~Pending() {
+    // The reply is taken even when nobody wants it: replies come in order.
+    Finish();
+}
+
+FolderFigures MeasureHelper::Pending::Finish() {
+    if (ticket_ == 0 || !connection_) {
+        return {};
+    }
+    return connection_->Take(std::exchange(ticket_, 0));
+}
+
+MeasureHelper::Pending MeasureHelper::Begin(int folderFd) {
+    const std::lock_guard hold(lock_);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!connection) {
-            return ExtentSearch::kNotPermitted;
-        }
-        const measure::Status status = connection->Measure(folderFd, inodes, usage);
-        if (status == measure::Status::kOk) {
-            return ExtentSearch::kDone;
-        }
-        if (status != measure::Status::kLost) {
-            return ExtentSearch::kFailed;
-        }
-        // It exited while idle (or died): one new start.
-        const std::lock_guard hold(lock_);
-        if (connection_ == connection) {
-            connection_.reset();
-            if (disabled_ || failed_ || !StartLocked()) {
-                return ExtentSearch::kNotPermitted;
+        if (connection_) {
+            if (const std::uint64_t ticket = connection_->Send(folderFd)) {
+                return Pending(connection_, ticket);
             }
         }
-        connection = connection_;
+        // It exited while idle (or died): started once more.
+        connection_.reset();
+        if (disabled_ || failed_ || !StartLocked()) {
+            break;
+        }
     }
-    return ExtentSearch::kNotPermitted;
+    return {};
 }
 
 }  // namespace packmeter::linuxfs

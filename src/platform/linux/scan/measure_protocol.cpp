@@ -32,14 +32,14 @@ ParseResult ParseRequest(std::span<const std::byte> bytes, Request& request) {
         result.consumed = consumed;
         return result;
     };
-    const bool knownKind = header.code == static_cast<std::uint16_t>(Kind::kHello) ||
-                           header.code == static_cast<std::uint16_t>(Kind::kMeasure);
+    const bool knownKind = header.code >= static_cast<std::uint16_t>(Kind::kHello) &&
+                           header.code <= static_cast<std::uint16_t>(Kind::kMeasureFolder);
     if (header.magic != kRequestMagic || header.version != kVersion || header.reserved != 0 ||
         !knownKind) {
         return refuse(Status::kMalformed, true);
     }
     const auto kind = static_cast<Kind>(header.code);
-    if (kind == Kind::kHello && header.count != 0) {
+    if ((kind == Kind::kHello || kind == Kind::kMeasureFolder) && header.count != 0) {
         return refuse(Status::kMalformed, true);
     }
     if (header.count > kMaxInodes) {
@@ -80,16 +80,20 @@ std::vector<std::byte> EncodeRequest(Kind kind, std::span<const std::uint64_t> i
     return out;
 }
 
-std::vector<std::byte> EncodeReply(Status status, std::span<const FileExtentUsage> usage) {
+std::vector<std::byte> EncodeReply(Status status, std::span<const FileExtentUsage> usage,
+                                   std::span<const std::uint64_t> inodes) {
     Header header;
     header.magic = kReplyMagic;
     header.version = kVersion;
     header.code = static_cast<std::uint16_t>(status);
     header.count = status == Status::kOk ? static_cast<std::uint32_t>(usage.size()) : 0;
     std::vector<std::byte> out;
-    out.reserve(kHeaderBytes + header.count * kRecordBytes);
+    out.reserve(kHeaderBytes + header.count * (kRecordBytes + sizeof(std::uint64_t)));
     Append(out, &header, sizeof header);
     for (std::size_t i = 0; i < header.count; ++i) {
+        if (!inodes.empty()) {
+            Append(out, &inodes[i], sizeof inodes[i]);
+        }
         for (const ExtentFigures& figures : usage[i].byKind) {
             const std::uint64_t values[3] = {figures.disk, figures.uncompressed,
                                              figures.referenced};

@@ -7,8 +7,11 @@
 // Request: a header {magic "PMMQ", version, kind, count, 0} of 16 bytes, then `count` inode
 // numbers of 8 bytes, strictly ascending. A measure request carries the open folder the inodes
 // are entries of as an SCM_RIGHTS descriptor sent with its first byte.
-// Reply: a header {magic "PMMA", version, status, count, 0}, then for a measure request that
-// succeeded `count` records of kExtentKinds × {disk, uncompressed, referenced} 8-byte numbers.
+// A folder request (count 0, with the folder's descriptor) asks about every regular file the
+// folder lists: the program sends it before it reads the folder itself, so both work at once.
+// Reply: a header {magic "PMMA", version, status, count, 0}, then for a request that succeeded
+// `count` records of kExtentKinds × {disk, uncompressed, referenced} 8-byte numbers; for a
+// folder request each record is preceded by its file's inode number.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +30,7 @@ inline constexpr std::uint32_t kMaxInodes = 65536;
 inline constexpr std::size_t kHeaderBytes = 16;
 inline constexpr std::size_t kRecordBytes = kExtentKinds * 3 * sizeof(std::uint64_t);
 
-enum class Kind : std::uint16_t { kHello = 1, kMeasure = 2 };
+enum class Kind : std::uint16_t { kHello = 1, kMeasure = 2, kMeasureFolder = 3 };
 
 enum class Status : std::uint16_t {
     kOk = 0,
@@ -74,8 +77,10 @@ ParseResult ParseRequest(std::span<const std::byte> bytes, Request& request);
 // A request as the client sends it.
 std::vector<std::byte> EncodeRequest(Kind kind, std::span<const std::uint64_t> inodes);
 
-// A reply: the header and, with kOk, one record per file.
-std::vector<std::byte> EncodeReply(Status status, std::span<const FileExtentUsage> usage);
+// A reply: the header and, with kOk, one record per file (each after its inode number when
+// `inodes` is given: the reply to a folder request).
+std::vector<std::byte> EncodeReply(Status status, std::span<const FileExtentUsage> usage,
+                                   std::span<const std::uint64_t> inodes = {});
 
 // The header of a reply, or nullopt-like false when the bytes are no reply header.
 bool ParseReplyHeader(std::span<const std::byte, kHeaderBytes> bytes, Header& header);
