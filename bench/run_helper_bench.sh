@@ -3,8 +3,8 @@
 # as an unprivileged user, whose exact sizes come from the measuring helper (started through a
 # real polkitd and pkexec on a system bus this script starts unless one runs), against the same
 # walk as root, which searches the extent tree itself. Runs are paired and interleaved; the line
-# printed gives both medians, the ratio of medians and its spread, and whether the two outputs
-# were equal. Needs root; leaves the machine as found.
+# printed gives both medians, the ratio of medians and its spread, and whether the user's
+# outputs equalled root's. Needs root; leaves the machine as found.
 #   bench/run_helper_bench.sh [RUNS]     (BUILD_DIR: an existing build folder to use)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,9 +28,9 @@ bus_pid=
 polkit_pid=
 cleanup() {
     rm -f "$policy" "$rule"
-    if [ -n "$polkit_pid" ]; then kill "$polkit_pid"; wait "$polkit_pid" 2>/dev/null || true; fi
+    if [ -n "$polkit_pid" ]; then kill "$polkit_pid" 2>/dev/null || true; wait "$polkit_pid" 2>/dev/null || true; fi
     if [ -n "$bus_pid" ]; then
-        kill "$bus_pid"
+        kill "$bus_pid" 2>/dev/null || true
         wait "$bus_pid" 2>/dev/null || true
         rm -f /run/dbus/pid /run/dbus/system_bus_socket
     fi
@@ -72,7 +72,13 @@ as_user() {
         env PACKMETER_MEASURE_HELPER="$helper" "$cli" --format json "$mnt/tree"
 }
 same=no
-if [ "$(as_root 2>&1)" = "$(as_user 2>&1)" ]; then same=yes; fi
+as_root >"$work/root.json" 2>&1
+as_user >"$work/user.json" 2>&1
+if cmp -s "$work/root.json" "$work/user.json"; then
+    same=yes
+else
+    diff "$work/root.json" "$work/user.json" | head -20 >&2
+fi
 seconds() {  # seconds COMMAND: wall time of one run
     local start end
     start=$(date +%s%N)
@@ -83,9 +89,12 @@ seconds() {  # seconds COMMAND: wall time of one run
 root_times=()
 user_times=()
 ratios=()
+differing=0
+keep_user() { as_user >"$work/run.json" 2>&1; }
 for _ in $(seq "$runs"); do
     r=$(seconds as_root)
-    u=$(seconds as_user)
+    u=$(seconds keep_user)
+    cmp -s "$work/root.json" "$work/run.json" || differing=$((differing + 1))
     root_times+=("$r")
     user_times+=("$u")
     ratios+=("$(awk -v u="$u" -v r="$r" 'BEGIN { printf "%.3f", u / r }')")
@@ -94,8 +103,8 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int(
 spread() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo "-" hi }'; }
 root_median=$(median "${root_times[@]}")
 user_median=$(median "${user_times[@]}")
-printf '100,000 files on btrfs, %s runs: root %.3f s, user with helper %.3f s, ratio %.2f (pairs %s), outputs equal: %s\n' \
+printf '100,000 files on btrfs, %s runs: root %.3f s, user with helper %.3f s, ratio %.2f (pairs %s), outputs equal: %s (%s timed runs differed)\n' \
     "$runs" "$(awk -v t="$root_median" 'BEGIN { print t / 1e6 }')" \
     "$(awk -v t="$user_median" 'BEGIN { print t / 1e6 }')" \
     "$(awk -v u="$user_median" -v r="$root_median" 'BEGIN { print u / r }')" \
-    "$(spread "${ratios[@]}")" "$same"
+    "$(spread "${ratios[@]}")" "$same" "$differing"

@@ -10,7 +10,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sys/capability.h>
 #include <sys/fsuid.h>
 #include <sys/prctl.h>
@@ -37,7 +36,7 @@ namespace packmeter::linuxfs::measure {
 namespace {
 
 constexpr unsigned long kBtrfsMagic = 0x9123683E;
-constexpr int kIdleMilliseconds = 60 * 1000;
+constexpr int kIdleSeconds = 60;
 constexpr int kSocket = 0;
 // Descriptors received but not yet used by a request; more means a client gone astray.
 constexpr std::size_t kMaxQueuedDescriptors = 64;
@@ -173,15 +172,16 @@ class FolderEntries {
     bool List(int fd) {
         files_.clear();
         listed_ = false;
-        std::vector<char> buffer(64 * 1024);
+        buffer_.resize(kListingBytes);
         for (;;) {
-            const long n = ::getdents64(fd, buffer.data(), buffer.size());
+            const long n = ::getdents64(fd, buffer_.data(), buffer_.size());
             if (n < 0) {
                 return false;
             }
             if (n == 0) {
                 break;
             }
+            const auto& buffer = buffer_;
             for (long at = 0; at < n;) {
                 const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + at);
                 if (entry->d_type == DT_REG) {
@@ -189,11 +189,20 @@ class FolderEntries {
                 }
                 at += entry->d_reclen;
             }
+            // Room left for the largest entry: the kernel stopped at the end of the folder, so
+            // asking again would only return nothing.
+            if (static_cast<std::size_t>(n) + kLargestEntry <= buffer_.size()) {
+                break;
+            }
         }
         std::sort(files_.begin(), files_.end());
         return true;
     }
 
+    static constexpr std::size_t kListingBytes = 64 * 1024;
+    static constexpr std::size_t kLargestEntry = sizeof(dirent64) + 256;
+
+    std::vector<char> buffer_;
     std::vector<std::uint64_t> files_;
     bool listed_ = false;
     dev_t dev_ = 0;
@@ -245,6 +254,10 @@ Status Measure(const UniqueFd& handed, const Request& request, FolderEntries& en
 }
 
 int Serve() {
+    const timeval idle{kIdleSeconds, 0};
+    if (::setsockopt(kSocket, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle) != 0) {
+        return kExitStartup;
+    }
     std::vector<std::byte> pending;
     std::deque<UniqueFd> descriptors;
     std::vector<std::byte> chunk(256 * 1024);
@@ -285,17 +298,6 @@ int Serve() {
             }
             pending.erase(pending.begin(), pending.begin() + static_cast<long>(parsed.consumed));
         }
-        pollfd waitFor{kSocket, POLLIN, 0};
-        const int ready = ::poll(&waitFor, 1, kIdleMilliseconds);
-        if (ready == 0) {
-            return 0;  // idle
-        }
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return 0;
-        }
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 16)];
         iovec part{chunk.data(), chunk.size()};
         msghdr message{};
@@ -303,6 +305,7 @@ int Serve() {
         message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
+        // The socket's receive timeout ends an idle helper (EAGAIN).
         const ssize_t n = ::recvmsg(kSocket, &message, MSG_CMSG_CLOEXEC);
         if (n < 0 && errno == EINTR) {
             continue;

@@ -55,21 +55,6 @@ bool SendRequest(int socket, const std::vector<std::byte>& bytes, int folderFd) 
     return true;
 }
 
-bool ReceiveAll(int socket, std::byte* into, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(socket, into, size, 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        into += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 constexpr const char* kShownInstead =
     "files on btrfs are shown with their uncompressed size. Run as root for exact sizes";
 
@@ -173,12 +158,36 @@ MeasureConnection::Reply MeasureConnection::Wait(std::uint64_t ticket) {
     }
 }
 
+bool MeasureConnection::Receive(std::byte* into, std::size_t size) {
+    if (!inbox_) {
+        inbox_ = std::make_unique_for_overwrite<std::byte[]>(kInboxBytes);
+    }
+    while (size > 0) {
+        if (inboxAt_ == inboxEnd_) {
+            const ssize_t n = ::recv(socket_.get(), inbox_.get(), kInboxBytes, 0);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            inboxAt_ = 0;
+            inboxEnd_ = static_cast<std::size_t>(n);
+        }
+        const std::size_t part = std::min(size, inboxEnd_ - inboxAt_);
+        std::memcpy(into, inbox_.get() + inboxAt_, part);
+        inboxAt_ += part;
+        into += part;
+        size -= part;
+    }
+    return true;
+}
+
 MeasureConnection::Reply MeasureConnection::ReadReply(measure::Kind kind, std::size_t expected) {
     Reply reply;
     std::array<std::byte, measure::kHeaderBytes> head;
     measure::Header header;
-    if (!ReceiveAll(socket_.get(), head.data(), head.size()) ||
-        !measure::ParseReplyHeader(head, header)) {
+    if (!Receive(head.data(), head.size()) || !measure::ParseReplyHeader(head, header)) {
         return reply;
     }
     const auto status = static_cast<measure::Status>(header.code);
@@ -192,7 +201,7 @@ MeasureConnection::Reply MeasureConnection::ReadReply(measure::Kind kind, std::s
     }
     const std::size_t recordBytes = measure::kRecordBytes + (folder ? sizeof(std::uint64_t) : 0);
     std::vector<std::byte> records(header.count * recordBytes);
-    if (!ReceiveAll(socket_.get(), records.data(), records.size())) {
+    if (!Receive(records.data(), records.size())) {
         return reply;
     }
     reply.usage.resize(header.count);

@@ -56,6 +56,8 @@ class MeasureConnection {
                              std::span<const std::uint64_t> inodes);
     Reply Wait(std::uint64_t ticket);
     Reply ReadReply(measure::Kind kind, std::size_t expected);
+    // Reads `size` bytes of the helper's replies, through a buffer (only the reading thread).
+    bool Receive(std::byte* into, std::size_t size);
     void LoseLocked();
 
     mutable std::mutex lock_;
@@ -68,6 +70,11 @@ class MeasureConnection {
     // The kind and expected count of each request sent but not yet answered, in order.
     std::deque<std::pair<measure::Kind, std::size_t>> pending_;
     std::map<std::uint64_t, Reply> ready_;  // replies read for a thread that has not taken them
+    // Received, not yet parsed: inbox_[inboxAt_, inboxEnd_).
+    static constexpr std::size_t kInboxBytes = 256 * 1024;
+    std::unique_ptr<std::byte[]> inbox_;
+    std::size_t inboxAt_ = 0;
+    std::size_t inboxEnd_ = 0;
 };
 
 // The measuring helper of this program run: started through pkexec the first time a btrfs
