@@ -224,8 +224,7 @@ Status OpenAsCaller(const UniqueFd& handed, UniqueFd& own) {
         return Status::kBadDescriptor;
     }
     struct statfs fs;
-    if (::fstatfs(handed.get(), &fs) != 0 ||
-        static_cast<unsigned long>(fs.f_type) != kBtrfsMagic) {
+    if (::fstatfs(handed.get(), &fs) != 0 || static_cast<unsigned long>(fs.f_type) != kBtrfsMagic) {
         return Status::kNotBtrfs;
     }
     // Opening the folder again, as the caller, needs the caller's read and search permission
@@ -291,8 +290,8 @@ int Serve() {
                 }
                 const Status status = Measure(handed, request, entries, files, usage);
                 const bool folder = request.kind == Kind::kMeasureFolder;
-                if (!SendAll(EncodeReply(status, usage, folder ? std::span(files)
-                                                               : std::span<std::uint64_t>()))) {
+                if (!SendAll(EncodeReply(status, usage,
+                                         folder ? std::span(files) : std::span<std::uint64_t>()))) {
                     return 0;
                 }
             }

@@ -2,15 +2,15 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
-#include <memory>
-#include <utility>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/scan/btrfs_extents.hpp"
