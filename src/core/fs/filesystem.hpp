@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/fs/algorithm_bytes.hpp"
+
 namespace packmeter {
 
 // File attribute bits in the Windows numbering, which every back end reports in.
@@ -48,6 +50,8 @@ struct Entry {
     // it once. Left 0 for files with one link.
     std::uint64_t volumeId = 0;
     std::uint64_t fileId = 0;
+    // The bytes by compression algorithm, where the back end can tell them (empty otherwise).
+    AlgorithmSplit byAlgorithm{};
 };
 
 // What a listing has to fill in. Sizes are always needed; the attributes, and whether a link

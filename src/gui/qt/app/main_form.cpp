@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "core/scan/algorithm_text.hpp"
 #include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -30,6 +31,7 @@
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
 #include "gui/qt/shell/system_image_list.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::qt {
 
@@ -478,6 +480,12 @@ void TMainForm::SetTotals(const ScanTotals& totals) {
     SizeLabel()->setText(Text(totals.sizeText));
     CompressedLabel()->setText(Text(totals.onDiskText));
     RatioLabel()->setText(Text(totals.ratioText));
+    // The bytes by algorithm, where the file system tells them.
+    const std::string split = AlgorithmSplitText(totals.byAlgorithm, UserNumberFormat());
+    const QString tip = split.empty() ? QString() : tr("By algorithm:") + '\n' + Text(split);
+    for (QLabel* label : {SizeLabel(), CompressedLabel(), RatioLabel()}) {
+        label->setToolTip(tip);
+    }
     LayOutHeader();
 }
 

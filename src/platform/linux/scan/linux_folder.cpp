@@ -106,6 +106,13 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
     std::vector<DirName> names;
     std::vector<StatRecord> records;
     MeasureScratch scratch;
+    // Without CAP_SYS_ADMIN on btrfs the helper reads the folder's extents while this thread
+    // reads its entries.
+    MeasureHelper::Pending pending;
+    if (volume_.kind == VolumeKind::kBtrfs && !volume_.extentSearch && volume_.measureHelper) {
+        pending = MeasureHelper::Instance().Begin(fd);
+        scratch.pending = &pending;
+    }
     bool first = true;
     while (reader.NextBatch(names)) {
         first = false;

@@ -246,8 +246,8 @@ class WriteLease {
 // closed); ntfs-3g does not. The inode number survives the rename on both. Measured here on a
 // probe file in the scratch folder: the number of links the rename adds.
 nlink_t RenameLinkQuirk(int scratchFd) {
-    constexpr const char* kProbe = "probe";
-    constexpr const char* kProbed = "probed";
+    constexpr const char* kProbe = ScratchFolder::kProbe;
+    constexpr const char* kProbed = ScratchFolder::kProbed;
     nlink_t extra = 0;
     {
         const UniqueFd probe(::openat(scratchFd, kProbe,

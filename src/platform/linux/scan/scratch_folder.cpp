@@ -287,7 +287,8 @@ void Recover(int dirFd, const std::string& scratchName) {
             continue;
         }
         const std::optional<ino_t> inode = InodeAt(scratch.get(), other.c_str());
-        if (other == ScratchFolder::kCopy || (inode && copy && *inode == *copy)) {
+        if (other == ScratchFolder::kCopy || other == ScratchFolder::kProbe ||
+            other == ScratchFolder::kProbed || (inode && copy && *inode == *copy)) {
             ::unlinkat(scratch.get(), other.c_str(), 0);
         } else if (state) {
             LinkBack(scratch.get(), other.c_str(), dirFd, state->name);
@@ -297,8 +298,12 @@ void Recover(int dirFd, const std::string& scratchName) {
         RestoreNames(dirFd, *state);
     }
     ::unlinkat(scratch.get(), kState, 0);
-    ::unlinkat(scratch.get(), kMarker, 0);
-    ::unlinkat(dirFd, scratchName.c_str(), AT_REMOVEDIR);
+    // The marker goes last, and only from an otherwise empty folder: a folder that still holds
+    // something stays recognisable as a scratch folder for the next command.
+    if (OnlyMarkerLeft(scratch.get())) {
+        ::unlinkat(scratch.get(), kMarker, 0);
+        ::unlinkat(dirFd, scratchName.c_str(), AT_REMOVEDIR);
+    }
 }
 
 }  // namespace

@@ -35,6 +35,10 @@ class ScratchFolder {
   public:
     static constexpr const char* kCopy = "data";
     static constexpr const char* kOriginal = "original";
+    // The empty file by which a rewrite measures how a rename changes the link count, under
+    // its first and its second name.
+    static constexpr const char* kProbe = "probe";
+    static constexpr const char* kProbed = "probed";
     static constexpr const char* kReplaced = "replaced";
 
     explicit ScratchFolder(int parentFd);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/linux/scan/btrfs_extents.hpp"
+#include "platform/linux/scan/measure_client.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 namespace packmeter::linuxfs {
@@ -167,6 +168,7 @@ FolderVolume DetectVolume(int fd, const MountIdentity& where) {
         volume.kind = VolumeKind::kBtrfs;
         volume.compressible = true;
         volume.extentSearch = ExtentSearchPermitted(fd);
+        volume.measureHelper = !volume.extentSearch && MeasureHelper::Instance().Available();
     } else if (type == kFuseMagic && IsNtfs3g(fd)) {
         volume.kind = VolumeKind::kNtfs3g;
         volume.compressible = fs.f_bsize <= kLargestCompressibleCluster;
@@ -196,9 +198,9 @@ VolumeInfo DescribeVolume(int fd) {
         // Only folders and files have extents to measure; a pipe, device or link reached
         // without opening it (O_PATH) cannot be asked and needs no notice.
         const int flags = ::fcntl(fd, F_GETFL);
-        if (flags >= 0 && (flags & O_PATH) == 0 && !ExtentSearchPermitted(fd)) {
-            info.notice =
-                "btrfs compressed sizes need root; files are shown with their uncompressed size";
+        if (flags >= 0 && (flags & O_PATH) == 0 && !ExtentSearchPermitted(fd) &&
+            !MeasureHelper::Instance().Available()) {
+            info.notice = MeasureHelper::Instance().Notice();
         }
     } else if ((type == kFuseMagic && IsNtfs3g(fd)) || type == kNtfs3Magic) {
         info.fileSystem = "NTFS";

@@ -63,7 +63,7 @@ class MountPoint {
 };
 
 // kLowNtfs: NTFS through lowntfs-3g, the other way Debian mounts NTFS.
-enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs, kLowNtfs };
+enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs, kLowNtfs, kExt4 };
 
 // The folder of one test, holding the images and mount points of the volumes it asks for.
 class TestArea {
