@@ -5,6 +5,7 @@
 #include "core/app/list_order.hpp"
 #include "core/app/row_hint.hpp"
 #include "core/listview/list_item.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter::cli {
 
@@ -67,7 +68,7 @@ int Print(Report& report, const Options& options, Terminal& terminal, int result
 
 void ShowNotice(const VolumeInfo& volume, Terminal& terminal) {
     if (!volume.notice.empty()) {
-        terminal.Err("packmeter-cli: " + volume.notice + "\n");
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(volume.notice) + "\n");
     }
 }
 
