@@ -16,7 +16,16 @@ class LinuxFileSystem final : public FileSystem {
   public:
     std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
         // The starting folder is taken as given, links included; below it nothing is followed.
-        return LinuxFolder::Create(OpenPath(path, O_RDONLY | O_DIRECTORY), nullptr);
+        std::unique_ptr<LinuxFolder> folder =
+            LinuxFolder::Create(OpenPath(path, O_RDONLY | O_DIRECTORY), nullptr);
+        if (folder && choice_) {
+            folder->SetChoice(choice_);
+        }
+        return folder;
+    }
+
+    void SetCompressionChoice(const CompressionChoice& choice) override {
+        choice_ = std::make_shared<const CompressionChoice>(choice);
     }
 
     VolumeInfo GetVolumeInfo(const std::string& path) override {
@@ -38,6 +47,9 @@ class LinuxFileSystem final : public FileSystem {
     }
 
     bool CompressionAvailable() const override { return true; }
+
+  private:
+    std::shared_ptr<const CompressionChoice> choice_;
 };
 
 }  // namespace
