@@ -6,7 +6,7 @@
 #include "core/app/compress_command.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/main_form_logic.hpp"
-#include "core/app/scan_channel.hpp"
+#include "core/app/worker_channel.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/shell/shell_browser.hpp"
 #include "core/utils/size_text.hpp"
@@ -76,7 +76,7 @@ struct TCompressionCommands::Shared {
 };
 
 TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                                           std::shared_ptr<ScanChannel> channel,
+                                           std::shared_ptr<WorkerChannel> channel,
                                            NumberFormat format)
     : view_(view), fs_(std::move(fs)), channel_(std::move(channel)), format_(std::move(format)) {
     const auto click = [this](const MenuItem& sender) {
@@ -339,7 +339,7 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
 void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
                                bool decompress) {
     Shared& shared = *shared_;
-    const std::shared_ptr<ScanChannel> channel = channel_;
+    const std::shared_ptr<WorkerChannel> channel = channel_;
     // One notice in the channel at a time: the UI thread takes everything that came since.
     const auto poke = [&shared, channel] {
         {

@@ -20,7 +20,7 @@
 namespace packmeter {
 
 class TShellBrowser;
-class ScanChannel;
+class WorkerChannel;
 class MainFormView;
 
 // The two items of the window's popup menu, merged into the shell's context menu. The tag
@@ -108,7 +108,7 @@ class CommandView {
 class TCompressionCommands {
   public:
     TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                         std::shared_ptr<ScanChannel> channel, NumberFormat format = {});
+                         std::shared_ptr<WorkerChannel> channel, NumberFormat format = {});
     // Cancels a running command and waits for its current file.
     ~TCompressionCommands();
     TCompressionCommands(const TCompressionCommands&) = delete;
@@ -175,7 +175,7 @@ class TCompressionCommands {
     MainFormView& view_;
     CommandView* commandView_ = nullptr;
     std::shared_ptr<FileSystem> fs_;
-    std::shared_ptr<ScanChannel> channel_;
+    std::shared_ptr<WorkerChannel> channel_;
     NumberFormat format_;
     PopupMenu popup_;
     // The folder of the last popup, which the menu's items switch entries in.

@@ -126,7 +126,7 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
     }
     view_.SetHeaderNotice({});
     view_.SetTotals(CalculatingTotals());
-    auto output = std::make_shared<ChannelOutput>(channel_);
+    auto output = std::make_shared<ScanChannelOutput>(channel_);
     active_ = std::make_unique<TScan>(currentFolder_, output, services_.fileSystem, services_.icons,
                                       services_.numberFormat);
     if (services_.walkThreads > 0) {
@@ -323,7 +323,7 @@ std::string TMainFormLogic::CurrentScanFolder() const {
 void TMainFormLogic::ApplyScanOutput() {
     lastApply_ = Now();
     applyTimerSet_ = false;
-    std::vector<ScanEvent> events = channel_->Take();
+    std::vector<WorkerEvent> events = channel_->Take();
     if (shutDown_) {
         return;
     }
@@ -334,7 +334,7 @@ void TMainFormLogic::ApplyScanOutput() {
             rows.clear();
         }
     };
-    for (ScanEvent& event : events) {
+    for (WorkerEvent& event : events) {
         if (event.Stopped()) {
             continue;
         }

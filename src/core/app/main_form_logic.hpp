@@ -9,7 +9,7 @@
 
 #include "core/app/compression_commands.hpp"
 #include "core/app/main_form_layout.hpp"
-#include "core/app/scan_channel.hpp"
+#include "core/app/worker_channel.hpp"
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
@@ -113,7 +113,7 @@ class TMainFormLogic {
     // The folder that the walk of the active scan entered last; empty before the first scan.
     std::string CurrentScanFolder() const;
     // Where the scans' output arrives; the window sets its wake function.
-    ScanChannel& Channel() { return *channel_; }
+    WorkerChannel& Channel() { return *channel_; }
 
     // The window is shown for the first time; `args` are the command-line arguments.
     void FormShow(const std::vector<std::string>& args);
@@ -177,7 +177,7 @@ class TMainFormLogic {
 
     MainFormView& view_;
     MainFormServices services_;
-    std::shared_ptr<ScanChannel> channel_ = std::make_shared<ScanChannel>();
+    std::shared_ptr<WorkerChannel> channel_ = std::make_shared<WorkerChannel>();
     std::string currentFolder_;
     std::unique_ptr<TScan> active_;
     std::vector<std::unique_ptr<TScan>> stopped_;

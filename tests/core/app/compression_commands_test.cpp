@@ -426,5 +426,25 @@ TEST_F(CompressionCommandsTest, CancelStopsBetweenFilesAndASecondCommandOrCloseW
               (std::vector<std::string>{P("-/d/tree/"), P("-/d/tree/a"), P("-/d/tree/sub/")}));
 }
 
+// Rows measured by a command belong to its folder: once the user has moved on to another
+// folder, a row there with the same name keeps what that folder's scan found.
+TEST_F(CompressionCommandsTest, RowsOfACommandStayWithItsFolderAfterTheUserMovedOn) {
+    fs->Root().Folder("e").File("f1", 2048);
+    window.Select({"f1", "tree"});
+    HoldAt(P("/d/tree/sub/b"), 2);
+    logic->DecompressMenuItemClick(1);
+    WaitUntilHeld();
+    logic->ScanFolder(P("/e"));
+    while (!logic->ActiveScan()->Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic->ApplyScanOutput();
+    Release();
+    Finish();
+    EXPECT_TRUE(window.updated.empty());
+    EXPECT_EQ(window.Row("f1").keys.state, CompressionState::kPlain);
+    EXPECT_TRUE(fs->Find(P("/d/f1"))->attributes & attr::kCompressed);
+}
+
 }  // namespace
 }  // namespace packmeter

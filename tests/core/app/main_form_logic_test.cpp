@@ -555,8 +555,8 @@ TEST_F(MainFormLogicTest, DesktopKeysOpenRefreshCopyAndGoUp) {
     }
 }
 
-TEST(ScanChannelTest, WakesOncePerBatchAndNotAfterDetaching) {
-    ScanChannel channel;
+TEST(WorkerChannelTest, WakesOncePerBatchAndNotAfterDetaching) {
+    WorkerChannel channel;
     int wakes = 0;
     channel.SetWake([&] { ++wakes; });
     auto stop = std::make_shared<StopFlag>(false);

@@ -29,7 +29,7 @@
 #include <cstring>
 
 #include "core/utils/size_text.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
 #include "platform/linux/shell/entry_properties.hpp"
 #include "platform/system.hpp"
 

@@ -1,4 +1,4 @@
-#include "gui/qt/fault_log_application.hpp"
+#include "gui/qt/exceptlog/fault_log_application.hpp"
 
 #include <QMessageBox>
 #include <QWidget>

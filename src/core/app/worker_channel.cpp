@@ -1,8 +1,8 @@
-#include "core/app/scan_channel.hpp"
+#include "core/app/worker_channel.hpp"
 
 namespace packmeter {
 
-void ScanChannel::SetWake(Wake wake) {
+void WorkerChannel::SetWake(Wake wake) {
     std::lock_guard guard(lock_);
     wake_ = std::move(wake);
     if (wake_ && !queue_.empty() && !wakePending_) {
@@ -11,7 +11,7 @@ void ScanChannel::SetWake(Wake wake) {
     }
 }
 
-void ScanChannel::Push(ScanEvent event) {
+void WorkerChannel::Push(WorkerEvent event) {
     std::lock_guard guard(lock_);
     queue_.push_back(std::move(event));
     // Called under the lock so that detaching the window waits for a wake in progress.
@@ -21,8 +21,8 @@ void ScanChannel::Push(ScanEvent event) {
     }
 }
 
-std::vector<ScanEvent> ScanChannel::Take() {
-    std::vector<ScanEvent> taken;
+std::vector<WorkerEvent> WorkerChannel::Take() {
+    std::vector<WorkerEvent> taken;
     std::lock_guard guard(lock_);
     taken.swap(queue_);
     wakePending_ = false;

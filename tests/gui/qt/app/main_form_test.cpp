@@ -1,4 +1,4 @@
-#include "gui/qt/main_form.hpp"
+#include "gui/qt/app/main_form.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,8 @@
 #include "core/app/list_order.hpp"
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
-#include "gui/qt/browse_for_folder.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
+#include "gui/qt/shell/browse_for_folder.hpp"
 #include "platform/system.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 #include "tests/support/fake_filesystem.hpp"

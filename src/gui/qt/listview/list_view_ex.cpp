@@ -1,4 +1,4 @@
-#include "gui/qt/list_view_ex.hpp"
+#include "gui/qt/listview/list_view_ex.hpp"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -12,8 +12,8 @@
 #include <algorithm>
 
 #include "core/listview/header_arrow.hpp"
-#include "gui/qt/owned.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/framework/owned.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 
 namespace packmeter::qt {
 

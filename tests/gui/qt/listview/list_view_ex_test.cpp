@@ -1,4 +1,4 @@
-#include "gui/qt/list_view_ex.hpp"
+#include "gui/qt/listview/list_view_ex.hpp"
 
 #include <gtest/gtest.h>
 

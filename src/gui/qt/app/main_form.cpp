@@ -1,4 +1,4 @@
-#include "gui/qt/main_form.hpp"
+#include "gui/qt/app/main_form.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -23,12 +23,12 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
-#include "gui/qt/browse_for_folder.hpp"
-#include "gui/qt/desktop_services.hpp"
-#include "gui/qt/list_view_ex.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
+#include "gui/qt/framework/owned.hpp"
+#include "gui/qt/listview/list_view_ex.hpp"
+#include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 
 namespace packmeter::qt {
 

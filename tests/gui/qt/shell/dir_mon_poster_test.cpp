@@ -1,4 +1,4 @@
-#include "gui/qt/dir_mon_poster.hpp"
+#include "gui/qt/shell/dir_mon_poster.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

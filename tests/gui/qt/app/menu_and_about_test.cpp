@@ -18,7 +18,7 @@
 #include "core/app/main_menu.hpp"
 #include "gui/qt/about/about_box.hpp"
 #include "gui/qt/about/url_label.hpp"
-#include "gui/qt/main_form.hpp"
+#include "gui/qt/app/main_form.hpp"
 #include "platform/system.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 

@@ -1,4 +1,4 @@
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 
 #include <QFile>
 #include <QMimeDatabase>

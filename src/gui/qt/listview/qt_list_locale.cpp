@@ -1,4 +1,4 @@
-#include "gui/qt/qt_list_locale.hpp"
+#include "gui/qt/listview/qt_list_locale.hpp"
 
 #include <QString>
 

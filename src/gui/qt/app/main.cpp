@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "gui/qt/desktop_services.hpp"
-#include "gui/qt/fault_log_application.hpp"
-#include "gui/qt/main_form.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/app/main_form.hpp"
+#include "gui/qt/exceptlog/fault_log_application.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/system.hpp"
 

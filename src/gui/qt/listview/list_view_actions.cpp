@@ -1,4 +1,4 @@
-#include "gui/qt/list_view_actions.hpp"
+#include "gui/qt/listview/list_view_actions.hpp"
 
 #include <QClipboard>
 #include <QDateTime>

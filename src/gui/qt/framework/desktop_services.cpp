@@ -1,11 +1,11 @@
-#include "gui/qt/desktop_services.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <filesystem>
 
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
 #include "platform/system.hpp"
 
 namespace packmeter::qt {

@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "gui/qt/fault_log_application.hpp"
+#include "gui/qt/exceptlog/fault_log_application.hpp"
 
 namespace packmeter::qt {
 namespace {

@@ -11,10 +11,10 @@
 #include "core/about/about_texts.hpp"
 #include "core/app/main_menu.hpp"
 #include "gui/qt/about/about_box.hpp"
-#include "gui/qt/list_view_actions.hpp"
-#include "gui/qt/list_view_ex.hpp"
-#include "gui/qt/main_form.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/app/main_form.hpp"
+#include "gui/qt/framework/owned.hpp"
+#include "gui/qt/listview/list_view_actions.hpp"
+#include "gui/qt/listview/list_view_ex.hpp"
 
 namespace packmeter::qt {
 

@@ -10,7 +10,7 @@
 #include "core/listview/list_item.hpp"
 #include "core/listview/list_view_ex_logic.hpp"
 #include "core/listview/report_list.hpp"
-#include "gui/qt/qt_list_locale.hpp"
+#include "gui/qt/listview/qt_list_locale.hpp"
 
 namespace packmeter::qt {
 

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
-#include "gui/qt/browse_for_folder.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/shell/browse_for_folder.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 
 namespace packmeter::qt {

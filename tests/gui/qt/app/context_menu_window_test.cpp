@@ -19,7 +19,7 @@
 
 #include "core/app/compression_commands.hpp"
 #include "core/scan/scan.hpp"
-#include "gui/qt/main_form.hpp"
+#include "gui/qt/app/main_form.hpp"
 #include "platform/system.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 #include "tests/gui/qt/test_desktop.hpp"

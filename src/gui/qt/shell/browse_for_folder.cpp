@@ -1,4 +1,4 @@
-#include "gui/qt/browse_for_folder.hpp"
+#include "gui/qt/shell/browse_for_folder.hpp"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
 
 namespace packmeter::qt {
 
