@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 
 #include "cli/cli_commands.hpp"
 #include "core/app/compress_command.hpp"
@@ -129,6 +130,19 @@ int Compress(const Options& options, Terminal& terminal) {
     }
     auto fs = MakeFileSystem();
     const StopSignals signals;
+    // Files the threshold leaves plain are reported as they come, and counted, not failed.
+    std::int64_t leftAlone = 0;
+    CompressionChoice choice = options.choice;
+    choice.leftAlone = [&](std::string_view name, double saving) {
+        ++leftAlone;
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", saving < 0 ? 0.0 : saving);
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(name) + ": left alone: would save " +
+                     percent + " %\n");
+    };
+    if (!decompress) {
+        fs->SetCompressionChoice(choice);
+    }
     Report report;
     // Rows name their own full path when the paths lie in different folders.
     bool oneFolder = true;
@@ -181,6 +195,10 @@ int Compress(const Options& options, Terminal& terminal) {
             }
         }
         first = end;
+    }
+    if (leftAlone > 0) {
+        terminal.Err("packmeter-cli: " + std::to_string(leftAlone) +
+                     " files left alone: they would save less than the threshold\n");
     }
     const int result = output.AnyFailed() ? 1 : 0;
     if (stopRequested) {

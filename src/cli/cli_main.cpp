@@ -24,6 +24,9 @@ int RunCli(const std::vector<std::string>& args, Terminal& terminal) {
                    ? 0
                    : 2;
     }
+    if (options.command == "estimate") {
+        return Estimate(options, terminal);
+    }
     return options.command.empty() ? Scan(options, terminal) : Compress(options, terminal);
 }
 
