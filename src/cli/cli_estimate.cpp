@@ -21,7 +21,9 @@ namespace {
 // SIGINT and SIGTERM end the forecast after the piece being read; nothing is changed anyway.
 std::atomic<bool> estimateStop{false};
 
-extern "C" void StopEstimate(int) { estimateStop.store(true); }
+extern "C" void StopEstimate(int) {
+    estimateStop.store(true);
+}
 
 class EstimateSignals {
   public:
@@ -141,8 +143,8 @@ std::string JsonSizes(const ForecastSizes& sizes) {
 std::string RenderEstimateJson(const std::vector<Shown>& rows, const Shown& totals,
                                const std::string& method, bool quick) {
     std::string out = "{\n  \"method\": " + JsonString(method) +
-                      ",\n  \"quick\": " + (quick ? "true" : "false") +
-                      ",\n  \"totals\": {" + JsonSizes(totals.sizes) + "},\n  \"entries\": [";
+                      ",\n  \"quick\": " + (quick ? "true" : "false") + ",\n  \"totals\": {" +
+                      JsonSizes(totals.sizes) + "},\n  \"entries\": [";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Shown& row = rows[i];
         out += std::string(i ? "," : "") + "\n    {\"name\": " + JsonString(row.name);
@@ -180,8 +182,8 @@ int Estimate(const Options& options, Terminal& terminal) {
     std::atomic<bool> finished{false};
     bool complete = false;
     std::thread worker = StartProgramThread("forecast", [&] {
-        complete = ForecastPaths(*fs, paths, request, MakeChunkCompressor, rows, &progress,
-                                 &estimateStop);
+        complete =
+            ForecastPaths(*fs, paths, request, MakeChunkCompressor, rows, &progress, &estimateStop);
         finished.store(true);
     });
     // The share read so far, on an interactive terminal, five times a second.
@@ -214,8 +216,7 @@ int Estimate(const Options& options, Terminal& terminal) {
     int result = 0;
     for (const ForecastRow& row : rows) {
         if (!row.found) {
-            terminal.Err("packmeter-cli: " + ToSafeDisplayText(row.path) +
-                         ": cannot be read\n");
+            terminal.Err("packmeter-cli: " + ToSafeDisplayText(row.path) + ": cannot be read\n");
             result = 2;
             continue;
         }

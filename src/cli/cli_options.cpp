@@ -159,8 +159,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             const auto value = OptionValue(args, i, "--algorithm", error);
             const auto choice = value ? ParseCompressionMethod(*value) : std::nullopt;
             if (!choice || choice->algorithm == CompressionAlgorithm::kLznt1) {
-                error = (value ? "unknown algorithm '" + ToSafeDisplayText(*value) + "'"
-                               : error) +
+                error = (value ? "unknown algorithm '" + ToSafeDisplayText(*value) + "'" : error) +
                         ": use zstd[:1-15], lzo or zlib[:1-9]";
                 return false;
             }

@@ -125,3 +125,67 @@ TEST(ForecastTest, NtfsRulesMatchTheVolumeAfterCompressing) {
 
 }  // namespace
 }  // namespace packmeter::testing
+
+namespace packmeter::testing {
+namespace {
+
+// The first integer after `"key": ` in the JSON text (the totals come before the entries).
+std::int64_t JsonNumber(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? -1 : std::stoll(json.substr(at + key.size() + 4));
+}
+
+CommandResult Cli(const std::vector<std::string>& args, bool withErrors = false) {
+    std::string line = std::string("'") + PACKMETER_CLI + "'";
+    for (const std::string& arg : args) {
+        line += " '" + arg + "'";
+    }
+    return RunCommand({"sh", "-c", line + (withErrors ? " 2>&1" : " 2>/dev/null")});
+}
+
+TEST(ForecastTest, CliEstimatesThenCompressesLeavingAloneWhatWouldNotShrink) {
+    TestArea area;
+    PACKMETER_VOLUME_OR_SKIP(area, VolumeType::kBtrfs, root);
+    const std::string tree = root + "/tree";
+    std::filesystem::create_directories(tree + "/sub");
+    WriteFile(tree + "/text.txt", Compressible(2 << 20));
+    WriteFile(tree + "/random.bin", Incompressible(1 << 20, 9));
+    WriteFile(tree + "/sub/more.txt", Compressible(300 << 10));
+    WriteFile(tree + "/sub/small.txt", Compressible(3000));
+    RunCommand({"sync"});
+
+    const CommandResult exact = Cli({"--format", "json", "estimate", "--algorithm=zstd:5", tree});
+    ASSERT_EQ(exact.status, 0) << exact.output;
+    const std::int64_t forecast = JsonNumber(exact.output, "forecast_on_disk");
+    EXPECT_EQ(JsonNumber(exact.output, "files"), 4);
+    EXPECT_LT(forecast, JsonNumber(exact.output, "on_disk") / 2);
+    const CommandResult quick =
+        Cli({"--format", "json", "estimate", "--quick", "--algorithm", "zstd:5", tree});
+    ASSERT_EQ(quick.status, 0) << quick.output;
+    EXPECT_NEAR(JsonNumber(quick.output, "forecast_on_disk"), forecast, forecast / 20);
+    const CommandResult table = Cli({"estimate", tree + "/random.bin"});
+    EXPECT_NE(table.output.find("random.bin (btrfs)"), std::string::npos) << table.output;
+    EXPECT_EQ(Cli({"estimate", "--min-saving", "5", tree}).status, 2);
+
+    // The random file would save nothing: left plain, reported, not a failure.
+    const CommandResult compressed =
+        Cli({"compress", "--algorithm", "zstd:5", "--min-saving", "10", tree}, true);
+    EXPECT_EQ(compressed.status, 0) << compressed.output;
+    EXPECT_NE(compressed.output.find("random.bin: left alone: would save 0.0 %"), std::string::npos)
+        << compressed.output;
+    EXPECT_NE(compressed.output.find("1 files left alone"), std::string::npos);
+    const auto listed = ListFolder(tree, ListDetail::kSizesAndState);
+    EXPECT_EQ(Find(listed, "random.bin").attributes & attr::kCompressed, 0u);
+    EXPECT_NE(Find(listed, "text.txt").attributes & attr::kCompressed, 0u);
+    const CommandResult scan = Cli({"--format", "json", tree});
+    EXPECT_EQ(JsonNumber(scan.output, "on_disk"), forecast) << scan.output;
+
+    // A forecast asked to stop ends without a result.
+    const std::atomic<bool> stop{true};
+    std::vector<ForecastRow> rows;
+    EXPECT_FALSE(
+        ForecastPaths(*MakeFileSystem(), {tree}, {}, MakeChunkCompressor, rows, nullptr, &stop));
+}
+
+}  // namespace
+}  // namespace packmeter::testing
