@@ -200,6 +200,27 @@ ForecastRules RulesForFileSystem(std::string_view fileSystem) {
     return ForecastRules::kNone;
 }
 
+bool LeaveAlone(std::string_view name, FileReader& reader, std::int64_t size, ForecastRules rules,
+                const CompressionChoice& choice, ChunkCompressor& compressor,
+                std::int64_t sampled) {
+    if (choice.minSavingPercent <= 0) {
+        return false;
+    }
+    const std::optional<std::int64_t> forecast =
+        ForecastFile(reader, size, size, rules, compressor, true, nullptr, nullptr, sampled);
+    if (!forecast) {
+        return false;
+    }
+    const double saving = SavingPercent(size, *forecast);
+    if (saving >= choice.minSavingPercent) {
+        return false;
+    }
+    if (choice.leftAlone) {
+        choice.leftAlone(name, saving);
+    }
+    return true;
+}
+
 double SavingPercent(std::int64_t size, std::int64_t forecast) {
     return size > 0 ? 100.0 * static_cast<double>(size - forecast) / static_cast<double>(size) : 0;
 }

@@ -120,6 +120,13 @@ bool ForecastPaths(FileSystem& fs, const std::vector<std::string>& paths,
                    std::vector<ForecastRow>& rows, ForecastProgress* progress = nullptr,
                    const std::atomic<bool>* stop = nullptr);
 
+// The threshold of `choice` for one file: whether a forecast of its first `sampled` bytes
+// saves less than choice.minSavingPercent, in which case choice.leftAlone hears of it. False
+// when no threshold is set or the file cannot be read (the switch then reports what is wrong).
+bool LeaveAlone(std::string_view name, FileReader& reader, std::int64_t size, ForecastRules rules,
+                const CompressionChoice& choice, ChunkCompressor& compressor,
+                std::int64_t sampled = 1024 * 1024);
+
 // The saving in percent of `size` that a forecast of `forecast` bytes means (0 for empty).
 double SavingPercent(std::int64_t size, std::int64_t forecast);
 

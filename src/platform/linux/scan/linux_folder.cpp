@@ -241,7 +241,6 @@ std::unique_ptr<FileReader> LinuxFolder::OpenFile(std::string_view name) {
 // The threshold looks at the first 1 MiB of a file only, so that skipping costs little next
 // to compressing.
 bool LinuxFolder::BelowThreshold(std::string_view name) {
-    constexpr std::int64_t kSampled = 1024 * 1024;
     if (!choice_ || choice_->minSavingPercent <= 0) {
         return false;
     }
@@ -258,19 +257,7 @@ bool LinuxFolder::BelowThreshold(std::string_view name) {
         ::fstatat(fd_.get(), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;  // the switch itself reports what is wrong
     }
-    const std::optional<std::int64_t> forecast = ForecastFile(
-        *reader, st.st_size, st.st_size, rules, *compressor, true, nullptr, nullptr, kSampled);
-    if (!forecast) {
-        return false;
-    }
-    const double saving = SavingPercent(st.st_size, *forecast);
-    if (saving >= choice_->minSavingPercent) {
-        return false;
-    }
-    if (choice_->leftAlone) {
-        choice_->leftAlone(name, saving);
-    }
-    return true;
+    return LeaveAlone(name, *reader, st.st_size, rules, *choice_, *compressor);
 }
 
 }  // namespace packmeter::linuxfs
