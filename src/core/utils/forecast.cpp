@@ -1,10 +1,17 @@
 #include "core/utils/forecast.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/compression.hpp"
 
 namespace packmeter {
@@ -307,50 +314,98 @@ namespace {
 
 class TreeForecast {
   public:
-    TreeForecast(const ForecastRequest& request, ForecastRules rules, ChunkCompressor* compressor,
+    // Files are read and compressed by two workers, each with its own compressor, while this
+    // thread lists the folders: reading overlaps waiting for the disk, and compressing uses
+    // both cores.
+    TreeForecast(const ForecastRequest& request, ForecastRules rules,
+                 std::vector<std::unique_ptr<ChunkCompressor>> compressors,
                  ForecastProgress* progress, const std::atomic<bool>* stop, bool countOnly)
         : request_(request),
           rules_(rules),
-          compressor_(compressor),
           progress_(progress),
           stop_(stop),
-          countOnly_(countOnly) {}
+          countOnly_(countOnly) {
+        for (auto& compressor : compressors) {
+            workers_.push_back(StartProgramThread(
+                "forecast reader", [this](ChunkCompressor* c) { Work(*c); }, compressor.get()));
+            compressors_.push_back(std::move(compressor));
+        }
+    }
+    ~TreeForecast() {
+        {
+            const std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& worker : workers_) {
+            worker.join();
+        }
+    }
+    TreeForecast(const TreeForecast&) = delete;
+    TreeForecast& operator=(const TreeForecast&) = delete;
 
     bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
-    void File(Folder& folder, const Entry& entry, ForecastSizes& sizes) {
+    // A regular file of the folder of the last Tree (or SetFolder) call.
+    void SetFolder(std::shared_ptr<Folder> folder) { folder_ = std::move(folder); }
+    void File(const Entry& entry, ForecastSizes& sizes) {
         if (entry.links > 1 && !seen_.emplace(entry.volumeId, entry.fileId).second) {
             return;  // another name of a file counted already
         }
         sizes.files += 1;
         sizes.size += entry.size;
         sizes.onDiskNow += entry.onDisk;
+        const std::int64_t reads = ForecastReadBytes(entry.size, rules_, request_.quick);
+        // Quick mode reads one in eight of the files that are read whole, per size class.
+        SizeClass* sampled = nullptr;
+        if (request_.quick && reads > 0 && reads == entry.size) {
+            SizeClass& group = classes_[std::bit_width(static_cast<std::uint64_t>(entry.size))];
+            if (group.seen++ % kFileSample != 0) {
+                group.deferred += entry.size;
+                return;
+            }
+            sampled = &group;
+        }
         if (countOnly_) {
             if (progress_ != nullptr) {
-                progress_->total += ForecastReadBytes(entry.size, rules_, request_.quick);
+                progress_->total += reads;
             }
             return;
         }
-        std::optional<std::int64_t> forecast;
-        if (rules_ == ForecastRules::kNone) {
-            forecast = entry.onDisk;
-        } else if (const std::unique_ptr<FileReader> reader = folder.OpenFile(entry.name)) {
-            forecast = ForecastFile(*reader, entry.size, entry.onDisk, rules_, *compressor_,
-                                    request_.quick, progress_, stop_);
+        if (rules_ == ForecastRules::kNone || workers_.empty()) {
+            const std::lock_guard lock(mutex_);
+            sizes.forecast += entry.onDisk;
+            return;
         }
-        if (!forecast) {
-            sizes.unreadable += Stopped() ? 0 : 1;
-            forecast = entry.onDisk;
-        }
-        sizes.forecast += *forecast;
+        Job job{folder_, std::string(entry.name), entry.size, entry.onDisk, &sizes, sampled};
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return jobs_.size() < kQueued; });
+        jobs_.push_back(std::move(job));
+        lock.unlock();
+        wake_.notify_one();
     }
 
-    void Tree(Folder& folder, ForecastSizes& sizes) {
+    // Quick mode: the files not read take the ratio of the files read of their size class.
+    void Finish(ForecastSizes& sizes) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return jobs_.empty() && busy_ == 0; });
+        for (const SizeClass& group : classes_) {
+            if (group.deferred > 0 && group.size > 0) {
+                sizes.forecast += static_cast<std::int64_t>(static_cast<double>(group.deferred) *
+                                                            static_cast<double>(group.forecast) /
+                                                            static_cast<double>(group.size));
+            }
+        }
+        classes_ = {};
+    }
+
+    void Tree(const std::shared_ptr<Folder>& folder, ForecastSizes& sizes) {
+        folder_ = folder;
         std::vector<std::string> subfolders;
         std::vector<std::pair<std::string, Entry>> files;
-        const bool listed = folder.List(ListDetail::kSizes, [&](const Entry& entry) {
+        const bool listed = folder->List(ListDetail::kSizes, [&](const Entry& entry) {
             if (entry.unreadable) {
-                sizes.unreadable += 1;
+                AddUnreadable(sizes);
             } else if (entry.enterable) {
                 if (!IsExcludedFolderName(entry.name)) {
                     subfolders.emplace_back(entry.name);
@@ -361,7 +416,7 @@ class TreeForecast {
             return !Stopped();
         });
         if (!listed) {
-            sizes.unreadable += 1;
+            AddUnreadable(sizes);
             return;
         }
         for (auto& [name, entry] : files) {
@@ -369,40 +424,110 @@ class TreeForecast {
                 return;
             }
             entry.name = name;
-            File(folder, entry, sizes);
+            folder_ = folder;
+            File(entry, sizes);
         }
         for (const std::string& name : subfolders) {
             if (Stopped()) {
                 return;
             }
-            if (const std::unique_ptr<Folder> sub = folder.OpenSubfolder(name)) {
-                Tree(*sub, sizes);
+            if (std::shared_ptr<Folder> sub = folder->OpenSubfolder(name)) {
+                Tree(sub, sizes);
             } else {
-                sizes.unreadable += 1;
+                AddUnreadable(sizes);
             }
         }
     }
 
+    // The workers count unreadable files too.
+    void AddUnreadable(ForecastSizes& sizes) {
+        const std::lock_guard lock(mutex_);
+        sizes.unreadable += 1;
+    }
+
   private:
+    struct SizeClass;
+    struct Job {
+        std::shared_ptr<Folder> folder;
+        std::string name;
+        std::int64_t size = 0;
+        std::int64_t onDisk = 0;
+        ForecastSizes* sizes = nullptr;
+        SizeClass* sampled = nullptr;
+    };
+    static constexpr std::size_t kQueued = 64;
+
+    void Work(ChunkCompressor& compressor) {
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return closing_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return;
+            }
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            ++busy_;
+            lock.unlock();
+            room_.notify_all();
+            std::optional<std::int64_t> forecast;
+            if (!Stopped()) {
+                if (const std::unique_ptr<FileReader> reader = job.folder->OpenFile(job.name)) {
+                    forecast = ForecastFile(*reader, job.size, job.onDisk, rules_, compressor,
+                                            request_.quick, progress_, stop_);
+                }
+            }
+            job.folder.reset();
+            lock.lock();
+            if (!forecast) {
+                job.sizes->unreadable += Stopped() ? 0 : 1;
+                forecast = job.onDisk;
+            } else if (job.sampled != nullptr) {
+                job.sampled->size += job.size;
+                job.sampled->forecast += *forecast;
+            }
+            job.sizes->forecast += *forecast;
+            --busy_;
+            lock.unlock();
+            room_.notify_all();
+        }
+    }
+
     const ForecastRequest& request_;
     ForecastRules rules_;
-    ChunkCompressor* compressor_;
     ForecastProgress* progress_;
     const std::atomic<bool>* stop_;
     bool countOnly_;
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
+    struct SizeClass {
+        std::int64_t seen = 0;
+        std::int64_t size = 0;  // of the files read
+        std::int64_t forecast = 0;
+        std::int64_t deferred = 0;  // bytes of the files not read
+    };
+    static constexpr std::int64_t kFileSample = 8;
+    std::array<SizeClass, 65> classes_{};
+    std::shared_ptr<Folder> folder_;
+    std::vector<std::unique_ptr<ChunkCompressor>> compressors_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;  // a job waits, or closing
+    std::condition_variable room_;  // the queue shrank or a job ended
+    std::deque<Job> jobs_;
+    int busy_ = 0;
+    bool closing_ = false;
 };
 
 // Forecasts one path: a folder with everything below it, or a single file.
 void ForecastOne(FileSystem& fs, TreeForecast& walk, ForecastRow& row) {
-    if (const std::unique_ptr<Folder> folder = fs.OpenFolder(row.path)) {
+    if (std::shared_ptr<Folder> folder = fs.OpenFolder(row.path)) {
         row.found = true;
         row.folder = true;
-        walk.Tree(*folder, row.sizes);
+        walk.Tree(folder, row.sizes);
+        walk.Finish(row.sizes);
         return;
     }
     const PathParts parts = SplitPath(row.path);
-    const std::unique_ptr<Folder> parent = fs.OpenFolder(parts.parent.empty() ? "." : parts.parent);
+    const std::shared_ptr<Folder> parent = fs.OpenFolder(parts.parent.empty() ? "." : parts.parent);
     if (!parent) {
         return;
     }
@@ -419,7 +544,9 @@ void ForecastOne(FileSystem& fs, TreeForecast& walk, ForecastRow& row) {
     if (found) {
         row.found = true;
         found->name = parts.name;
-        walk.File(*parent, *found, row.sizes);
+        walk.SetFolder(parent);
+        walk.File(*found, row.sizes);
+        walk.Finish(row.sizes);
     }
 }
 
@@ -447,12 +574,16 @@ bool ForecastPaths(FileSystem& fs, const std::vector<std::string>& paths,
                 method = CompressionChoice{};
                 method.algorithm = CompressionAlgorithm::kLznt1;
             }
-            std::unique_ptr<ChunkCompressor> compressor;
-            if (!countOnly && rules[i] != ForecastRules::kNone) {
-                compressor = makeCompressor(method);
+            constexpr int kReaders = 2;
+            std::vector<std::unique_ptr<ChunkCompressor>> compressors;
+            for (int k = 0; k < kReaders && !countOnly && rules[i] != ForecastRules::kNone; ++k) {
+                if (std::unique_ptr<ChunkCompressor> compressor = makeCompressor(method)) {
+                    compressors.push_back(std::move(compressor));
+                }
             }
-            const ForecastRules used = compressor || countOnly ? rules[i] : ForecastRules::kNone;
-            TreeForecast walk(request, used, compressor.get(), progress, stop, countOnly);
+            const ForecastRules used =
+                !compressors.empty() || countOnly ? rules[i] : ForecastRules::kNone;
+            TreeForecast walk(request, used, std::move(compressors), progress, stop, countOnly);
             ForecastRow& row = rows[i];
             row.sizes = ForecastSizes{};
             ForecastOne(fs, walk, row);
