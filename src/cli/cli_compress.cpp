@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "cli/cli_commands.hpp"
+#include "core/app/command_progress.hpp"
 #include "core/app/compress_command.hpp"
-#include "core/app/compression_commands.hpp"
 #include "core/utils/text.hpp"
 #include "platform/system.hpp"
 

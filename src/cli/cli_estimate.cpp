@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "cli/cli_commands.hpp"
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/forecast.hpp"
 #include "core/utils/size_text.hpp"

@@ -1,7 +1,6 @@
 #include "cli/cli_main.hpp"
 
 #include "cli/cli_commands.hpp"
-#include "core/app/main_form_logic.hpp"
 #include "core/utils/version.hpp"
 
 namespace packmeter::cli {

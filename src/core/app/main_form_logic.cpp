@@ -7,30 +7,18 @@
 #include "core/app/volume_line.hpp"
 #include "core/listview/list_view_actions.hpp"
 #include "core/scan/folder_walk.hpp"
+#include "core/utils/size_text.hpp"
 #include "core/utils/text.hpp"
 
 namespace packmeter {
 
 namespace {
 
-// A whole number with the locale's thousands separator: 1,234.
-std::string Grouped(std::size_t value, const NumberFormat& format) {
-    std::string digits = std::to_string(value);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out += format.thousands;
-        }
-        out += digits[i];
-    }
-    return out;
-}
-
 // Seconds with one decimal: "0.4 s".
 std::string Seconds(std::chrono::steady_clock::duration taken, const NumberFormat& format) {
     const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(taken).count() / 100;
-    return Grouped(std::size_t(tenths / 10), format) + format.decimal +
-           std::to_string(tenths % 10) + " s";
+    return GroupThousands(tenths / 10, format) + format.decimal + std::to_string(tenths % 10) +
+           " s";
 }
 
 ScanTotals CalculatingTotals() {
@@ -62,20 +50,20 @@ std::string RowsText(const std::vector<const ListItem*>& items) {
     return RowsCopyText(captions, items, "\t", true);
 }
 
-TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)
+MainFormLogic::MainFormLogic(MainFormView& view, MainFormServices services)
     : view_(view),
       services_(std::move(services)),
-      commands_(std::make_unique<TCompressionCommands>(view_, services_.fileSystem, channel_,
-                                                       services_.numberFormat)) {}
+      commands_(std::make_unique<CompressionCommands>(view_, services_.fileSystem, channel_,
+                                                      services_.numberFormat)) {}
 
-TMainFormLogic::~TMainFormLogic() {
+MainFormLogic::~MainFormLogic() {
     Shutdown();
     commands_.reset();
     active_.reset();
     stopped_.clear();
 }
 
-void TMainFormLogic::FormShow(const std::vector<std::string>& args) {
+void MainFormLogic::FormShow(const std::vector<std::string>& args) {
     if (services_.enableBackupPrivilege) {
         services_.enableBackupPrivilege();
     }
@@ -95,7 +83,7 @@ void TMainFormLogic::FormShow(const std::vector<std::string>& args) {
     }
 }
 
-void TMainFormLogic::ScanFolder(const std::string& path) {
+void MainFormLogic::ScanFolder(const std::string& path) {
     if (path.empty() || shutDown_) {
         return;
     }
@@ -137,7 +125,7 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
     ShowVolumeInfo(currentFolder_);
 }
 
-void TMainFormLogic::ShowVolumeInfo(const std::string& path) {
+void MainFormLogic::ShowVolumeInfo(const std::string& path) {
     // Everything shown that comes from the file system goes through the display text.
     const std::string shownPath = ToDisplayText(path);
     view_.SetPathText(shownPath);
@@ -148,7 +136,7 @@ void TMainFormLogic::ShowVolumeInfo(const std::string& path) {
     pendingNotice_ = ToDisplayText(volume.notice);
 }
 
-std::string TMainFormLogic::FolderProblem(const std::string& folder) const {
+std::string MainFormLogic::FolderProblem(const std::string& folder) const {
     std::string reason;
     if (services_.pathProblem) {
         // Asked without the trailing separator, so that a file is found as the file it is.
@@ -167,19 +155,20 @@ std::string TMainFormLogic::FolderProblem(const std::string& folder) const {
     return reason.empty() ? std::string() : "Cannot read " + ToDisplayText(folder) + ": " + reason;
 }
 
-std::string TMainFormLogic::FinishedLine(const std::string& what) const {
-    std::string line = volumeLine_ + " \u2014 " + what +
-                       Grouped(rowsShown_, services_.numberFormat) +
-                       (rowsShown_ == 1 ? " entry" : " entries") + " in " +
-                       Seconds(Now() - scanStart_, services_.numberFormat);
+std::string MainFormLogic::FinishedLine(const std::string& what) const {
+    std::string line =
+        volumeLine_ + " \u2014 " + what +
+        GroupThousands(static_cast<std::int64_t>(rowsShown_), services_.numberFormat) +
+        (rowsShown_ == 1 ? " entry" : " entries") + " in " +
+        Seconds(Now() - scanStart_, services_.numberFormat);
     return line;
 }
 
-bool TMainFormLogic::Scanning() const {
+bool MainFormLogic::Scanning() const {
     return active_ && !active_->Terminated() && doneNotice_.empty() && folderError_.empty();
 }
 
-void TMainFormLogic::StopScan() {
+void MainFormLogic::StopScan() {
     if (!Scanning()) {
         return;
     }
@@ -191,7 +180,7 @@ void TMainFormLogic::StopScan() {
     view_.SetStatusText(doneNotice_);
 }
 
-void TMainFormLogic::CopySelectedRows() {
+void MainFormLogic::CopySelectedRows() {
     std::vector<const ListItem*> items = view_.ItemsInOrder(true);
     if (items.empty()) {
         items = view_.ItemsInOrder(false);
@@ -201,14 +190,14 @@ void TMainFormLogic::CopySelectedRows() {
     }
 }
 
-void TMainFormLogic::OpenParentFolder() {
+void MainFormLogic::OpenParentFolder() {
     const std::string parent = ParentFolder(currentFolder_);
     if (!parent.empty() && services_.launcher) {
         services_.launcher->StartInstance(parent);
     }
 }
 
-void TMainFormLogic::KeyCommand(DesktopKey key) {
+void MainFormLogic::KeyCommand(DesktopKey key) {
     switch (key) {
         case DesktopKey::kOpen:
             ListDblClick();
@@ -233,7 +222,7 @@ void TMainFormLogic::KeyCommand(DesktopKey key) {
     }
 }
 
-void TMainFormLogic::DocumentNotOpened(const std::string& path, const std::string& reason) {
+void MainFormLogic::DocumentNotOpened(const std::string& path, const std::string& reason) {
     if (shutDown_) {
         return;
     }
@@ -243,7 +232,7 @@ void TMainFormLogic::DocumentNotOpened(const std::string& path, const std::strin
                         (reason.empty() ? "no application is set to open it" : reason));
 }
 
-void TMainFormLogic::ScanActionExecute() {
+void MainFormLogic::ScanActionExecute() {
     // The picker opens at the folder shown.
     std::string folder = currentFolder_;
     if (view_.BrowseForFolder(folder)) {
@@ -254,11 +243,11 @@ void TMainFormLogic::ScanActionExecute() {
     }
 }
 
-void TMainFormLogic::RefreshActionExecute() {
+void MainFormLogic::RefreshActionExecute() {
     ScanFolder(currentFolder_);
 }
 
-void TMainFormLogic::ListDblClick() {
+void MainFormLogic::ListDblClick() {
     const ListItem* item = view_.FirstSelectedItem();
     if (!item || !services_.launcher) {
         return;
@@ -274,14 +263,14 @@ void TMainFormLogic::ListDblClick() {
     }
 }
 
-bool TMainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
+bool MainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
     if (key == 'A' && ctrlHeld) {
         view_.SelectAllItems();
     }
     return false;
 }
 
-void TMainFormLogic::UpdateStatusTimerTimer() {
+void MainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
     if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine()) {
         return;
@@ -298,11 +287,11 @@ void TMainFormLogic::UpdateStatusTimerTimer() {
     view_.SetStatusText(ToSafeDisplayText(CurrentScanFolder()));
 }
 
-std::chrono::steady_clock::time_point TMainFormLogic::Now() const {
+std::chrono::steady_clock::time_point MainFormLogic::Now() const {
     return services_.now ? services_.now() : std::chrono::steady_clock::now();
 }
 
-std::optional<std::chrono::milliseconds> TMainFormLogic::ScheduleApply() {
+std::optional<std::chrono::milliseconds> MainFormLogic::ScheduleApply() {
     const auto since = Now() - lastApply_;
     if (since >= kApplyInterval) {
         ApplyScanOutput();
@@ -316,11 +305,11 @@ std::optional<std::chrono::milliseconds> TMainFormLogic::ScheduleApply() {
     return std::max(rest, std::chrono::milliseconds(1));
 }
 
-std::string TMainFormLogic::CurrentScanFolder() const {
+std::string MainFormLogic::CurrentScanFolder() const {
     return active_ ? active_->Progress().CurrentScanFolder() : std::string();
 }
 
-void TMainFormLogic::ApplyScanOutput() {
+void MainFormLogic::ApplyScanOutput() {
     lastApply_ = Now();
     applyTimerSet_ = false;
     std::vector<WorkerEvent> events = channel_->Take();
@@ -367,7 +356,7 @@ void TMainFormLogic::ApplyScanOutput() {
     flushRows();
 }
 
-void TMainFormLogic::Shutdown() {
+void MainFormLogic::Shutdown() {
     shutDown_ = true;
     channel_->SetWake({});
     if (active_) {
@@ -378,21 +367,21 @@ void TMainFormLogic::Shutdown() {
     }
 }
 
-bool TMainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
+bool MainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
     return commands_->ListContextPopup(browser, currentFolder_, screenX, screenY);
 }
 
-void TMainFormLogic::PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY) {
+void MainFormLogic::PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY) {
     commands_->PathLabelMouseUp(browser, currentFolder_, screenX, screenY);
 }
 
-void TMainFormLogic::DecompressMenuItemClick(int tag) {
+void MainFormLogic::DecompressMenuItemClick(int tag) {
     if (!shutDown_) {
         commands_->DecompressMenuItemClick(tag, currentFolder_);
     }
 }
 
-void TMainFormLogic::ReapStoppedScans() {
+void MainFormLogic::ReapStoppedScans() {
     std::erase_if(stopped_, [](const std::unique_ptr<TScan>& scan) { return scan->Finished(); });
 }
 

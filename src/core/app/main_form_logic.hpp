@@ -54,7 +54,7 @@ class Launcher {
     virtual void StartInstance(const std::string& folder) = 0;
     // The document in the application that the desktop associates with it. Returns why it
     // cannot be opened when that is known at once ("no application is set to open it"); a
-    // launcher that learns it later calls TMainFormLogic::DocumentNotOpened.
+    // launcher that learns it later calls MainFormLogic::DocumentNotOpened.
     virtual std::string OpenDocument(const std::string& path) = 0;
 };
 
@@ -96,13 +96,13 @@ std::string RowsText(const std::vector<const ListItem*>& items);
 
 // What the main window decides: starting and replacing scans, the header and status texts,
 // applying what the scans hand over, the double-click, Ctrl+A and the status timer.
-class TMainFormLogic {
+class MainFormLogic {
   public:
-    TMainFormLogic(MainFormView& view, MainFormServices services);
+    MainFormLogic(MainFormView& view, MainFormServices services);
     // Stops every scan and waits for them to end.
-    ~TMainFormLogic();
-    TMainFormLogic(const TMainFormLogic&) = delete;
-    TMainFormLogic& operator=(const TMainFormLogic&) = delete;
+    ~MainFormLogic();
+    MainFormLogic(const MainFormLogic&) = delete;
+    MainFormLogic& operator=(const MainFormLogic&) = delete;
 
     // The folder shown, with a trailing separator; empty before the first scan.
     const std::string& CurrentFolder() const { return currentFolder_; }
@@ -150,7 +150,7 @@ class TMainFormLogic {
     void Shutdown();
 
     // The compression commands of the list's and the path label's context menu.
-    TCompressionCommands& Commands() { return *commands_; }
+    CompressionCommands& Commands() { return *commands_; }
     // The window's part of the commands' view (beep, rows updated in place, progress...).
     void SetCommandView(CommandView* view) { commands_->SetView(view); }
     // A right-click on the list at a screen point: the shell's menu for the selected rows (or
@@ -197,7 +197,7 @@ class TMainFormLogic {
     bool shutDown_ = false;
     // The last busy state a scan handed over.
     bool scanBusy_ = false;
-    std::unique_ptr<TCompressionCommands> commands_;
+    std::unique_ptr<CompressionCommands> commands_;
 };
 
 }  // namespace packmeter

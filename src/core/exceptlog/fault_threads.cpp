@@ -9,6 +9,20 @@ namespace {
 // Set once while the program starts, before its first thread; read by every thread.
 FaultThreadHooks gHooks;
 
+void EnterListed(std::string name, std::vector<std::uintptr_t> creatorStack) {
+    FaultThreads().Add({std::this_thread::get_id(), std::move(name), std::move(creatorStack)});
+    if (gHooks.enter) {
+        gHooks.enter();
+    }
+}
+
+void LeaveListed() {
+    if (gHooks.leave) {
+        gHooks.leave();
+    }
+    FaultThreads().Remove(std::this_thread::get_id());
+}
+
 }  // namespace
 
 void TFaultThreadsList::Add(TFaultThreadEntry entry) {
@@ -44,32 +58,11 @@ TFaultThreadsList& FaultThreads() {
 
 void SetFaultThreadHooks(const FaultThreadHooks& hooks) {
     gHooks = hooks;
+    SetProgramThreadWatch({hooks.captureCreator, EnterListed, LeaveListed});
 }
 
 const FaultThreadHooks& CurrentFaultThreadHooks() {
     return gHooks;
 }
-
-namespace detail {
-
-ProgramThreadScope::ProgramThreadScope(std::string name, std::vector<std::uintptr_t> creatorStack) {
-    FaultThreads().Add({std::this_thread::get_id(), std::move(name), std::move(creatorStack)});
-    if (gHooks.enter) {
-        gHooks.enter();
-    }
-}
-
-ProgramThreadScope::~ProgramThreadScope() {
-    if (gHooks.leave) {
-        gHooks.leave();
-    }
-    FaultThreads().Remove(std::this_thread::get_id());
-}
-
-std::vector<std::uintptr_t> CaptureCreator() {
-    return gHooks.captureCreator ? gHooks.captureCreator() : std::vector<std::uintptr_t>{};
-}
-
-}  // namespace detail
 
 }  // namespace packmeter

@@ -11,8 +11,8 @@
 #include <thread>
 #include <utility>
 
-#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/compression.hpp"
+#include "core/utils/program_thread.hpp"
 
 namespace packmeter {
 

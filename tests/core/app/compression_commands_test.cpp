@@ -195,7 +195,7 @@ class CompressionCommandsTest : public ::testing::Test {
         d.File("locked", 10).File("y", 100);
         services.fileSystem = fs;
         services.walkThreads = 1;
-        logic = std::make_unique<TMainFormLogic>(window, services);
+        logic = std::make_unique<MainFormLogic>(window, services);
         logic->SetCommandView(&window);
         logic->ScanFolder(P("/d"));
         while (!logic->ActiveScan()->Finished()) {
@@ -238,7 +238,7 @@ class CompressionCommandsTest : public ::testing::Test {
     std::shared_ptr<FakeFileSystem> fs = std::make_shared<FakeFileSystem>();
     MainFormServices services;
     FakeWindow window;
-    std::unique_ptr<TMainFormLogic> logic;
+    std::unique_ptr<MainFormLogic> logic;
     std::mutex gateLock;
     std::condition_variable gate;
     bool reached = false;

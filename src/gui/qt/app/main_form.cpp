@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontInfo>
@@ -23,8 +22,10 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
+#include "gui/qt/framework/qt_text.hpp"
 #include "gui/qt/listview/list_view_ex.hpp"
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
@@ -33,10 +34,6 @@
 namespace packmeter::qt {
 
 namespace {
-
-QString Text(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 
 // Text widths in a widget's font.
 class FontMeasure final : public TextMeasure {
@@ -127,7 +124,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
         };
     }
     logic_ =
-        std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
+        std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
     commandSink_ = std::make_unique<CommandSink>(*this);
     logic_->SetCommandView(commandSink_.get());
     applyTimer_ = MakeOwned<QTimer>(this);
@@ -497,7 +494,7 @@ std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
 }
 
 void TMainForm::CopyToClipboard(const std::string& text) {
-    QGuiApplication::clipboard()->setText(Text(text));
+    SetClipboardText(text);
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {

@@ -34,7 +34,7 @@ class TMainForm : public QMainWindow, private MainFormView {
     TMainForm(MainFormServices services, std::vector<std::string> args, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    TMainFormLogic& Logic() { return *logic_; }
+    MainFormLogic& Logic() { return *logic_; }
     TListViewEx* List() const { return list_; }
     QLabel* Label(HeaderLabel label) const { return labels_[std::size_t(label)]; }
     QLabel* PathLabel() const { return Label(HeaderLabel::kPath); }
@@ -122,7 +122,7 @@ class TMainForm : public QMainWindow, private MainFormView {
     void ShowStatus();
 
     std::vector<std::string> args_;
-    std::unique_ptr<TMainFormLogic> logic_;
+    std::unique_ptr<MainFormLogic> logic_;
     std::unique_ptr<TShellBrowser> shellBrowser_;
     std::unique_ptr<CommandSink> commandSink_;
     TQelSystemImageList* systemImageList_ = nullptr;

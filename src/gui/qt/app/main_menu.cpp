@@ -101,7 +101,7 @@ void TMainForm::Execute(MenuCommand command) {
             logic_->RefreshActionExecute();
             break;
         case MenuCommand::kPrint: {
-            TQtListPrinter printer(this);
+            QtListPrinter printer(this);
             listViewPrint_.Execute(target, printer);
             break;
         }

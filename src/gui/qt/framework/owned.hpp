@@ -6,8 +6,12 @@
 
 namespace packmeter::qt {
 
-// Makes a Qt object whose constructor receives its parent among `args`: from then on the
-// parent owns it and deletes it with itself.
+// The one ownership style of the Qt window: a Qt object with a parent is made with MakeOwned and
+// belongs to its parent, which deletes it with itself; one without a parent (a menu shown on its
+// own, a dialog on the stack) is held by std::unique_ptr or lives on the stack. No naked new.
+//
+// Makes a Qt object whose constructor receives its parent among `args`, or that is handed at
+// once to a Qt call that takes it over (QTabWidget::addTab): from then on the parent owns it.
 template <typename T, typename... Args>
 T* MakeOwned(Args&&... args) {
     return std::make_unique<T>(std::forward<Args>(args)...).release();

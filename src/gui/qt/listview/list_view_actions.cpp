@@ -1,6 +1,5 @@
 #include "gui/qt/listview/list_view_actions.hpp"
 
-#include <QClipboard>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -13,31 +12,24 @@
 #include <cmath>
 
 #include "core/app/main_form_layout.hpp"
+#include "gui/qt/framework/clipboard.hpp"
+#include "gui/qt/framework/qt_text.hpp"
 
 namespace packmeter::qt {
 
-namespace {
-
-QString Text(std::string_view text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-}  // namespace
-
 void ExecuteCopy(TListViewCopy& action, ReportList* target) {
-    action.Execute(
-        target, [](const std::string& text) { QGuiApplication::clipboard()->setText(Text(text)); });
+    action.Execute(target, [](const std::string& text) { SetClipboardText(text); });
 }
 
-TQtListPrinter::TQtListPrinter(QWidget* parent, QString pdfFile)
+QtListPrinter::QtListPrinter(QWidget* parent, QString pdfFile)
     : parent_(parent), pdfFile_(std::move(pdfFile)) {}
 
-bool TQtListPrinter::ShowDialog() {
+bool QtListPrinter::ShowDialog() {
     QPrintDialog dialog(&printer_, parent_);
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool TQtListPrinter::ChoosePdfFile() {
+bool QtListPrinter::ChoosePdfFile() {
     QMessageBox question(QMessageBox::Question, QString(kApplicationTitle),
                          "No printer is set up on this computer.\n\n"
                          "Save the list as a PDF file instead?",
@@ -58,7 +50,7 @@ bool TQtListPrinter::ChoosePdfFile() {
     return true;
 }
 
-bool TQtListPrinter::BeginJob() {
+bool QtListPrinter::BeginJob() {
     // QPrinter names the system's default printer by itself; without one it has nothing to
     // print on and would fail silently.
     if (pdfFile_.isEmpty() && QPrinterInfo::defaultPrinter().isNull() && !ChoosePdfFile()) {
@@ -78,23 +70,23 @@ bool TQtListPrinter::BeginJob() {
     return true;
 }
 
-PrintPage TQtListPrinter::Page() const {
+PrintPage QtListPrinter::Page() const {
     const QRectF area = printer_.pageRect(QPrinter::Millimeter);
     return {int(area.width() * 10), int(area.height() * 10)};
 }
 
-QFont TQtListPrinter::Font(const PrintFont& font) const {
+QFont QtListPrinter::Font(const PrintFont& font) const {
     QFont out(QStringLiteral("Arial"));
     out.setPixelSize(font.height);
     out.setBold(font.bold);
     return out;
 }
 
-int TQtListPrinter::TextWidth(std::string_view text, const PrintFont& font) const {
+int QtListPrinter::TextWidth(std::string_view text, const PrintFont& font) const {
     return int(std::lround(QFontMetricsF(Font(font), &printer_).horizontalAdvance(Text(text))));
 }
 
-std::string TQtListPrinter::DateTimeText() const {
+std::string QtListPrinter::DateTimeText() const {
     const QLocale locale;
     const QDateTime now = QDateTime::currentDateTime();
     return (locale.toString(now.date(), QLocale::ShortFormat) + ' ' +
@@ -102,7 +94,7 @@ std::string TQtListPrinter::DateTimeText() const {
         .toStdString();
 }
 
-void TQtListPrinter::Draw(const std::vector<PrintOp>& ops) {
+void QtListPrinter::Draw(const std::vector<PrintOp>& ops) {
     painter_.setPen(QPen(Qt::black, 2));
     for (const PrintOp& op : ops) {
         switch (op.kind) {

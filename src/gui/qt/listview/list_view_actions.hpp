@@ -16,9 +16,9 @@ void ExecuteCopy(TListViewCopy& action, ReportList* target);
 
 // Prints on the default printer. Where no printer is set up, it says so and offers to save the
 // print as a PDF file instead; with an output file set, it writes that PDF file directly.
-class TQtListPrinter final : public ListPrinter {
+class QtListPrinter final : public ListPrinter {
   public:
-    explicit TQtListPrinter(QWidget* parent, QString pdfFile = {});
+    explicit QtListPrinter(QWidget* parent, QString pdfFile = {});
 
     bool ShowDialog() override;
     bool BeginJob() override;

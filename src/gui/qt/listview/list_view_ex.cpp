@@ -13,15 +13,12 @@
 
 #include "core/listview/header_arrow.hpp"
 #include "gui/qt/framework/owned.hpp"
+#include "gui/qt/framework/qt_text.hpp"
 #include "gui/qt/shell/system_image_list.hpp"
 
 namespace packmeter::qt {
 
 namespace {
-
-QString Text(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 
 // The arrow picture with its face pixels left transparent, so that it sits on whatever the
 // style paints as the header's face.

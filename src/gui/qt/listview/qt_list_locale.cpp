@@ -1,4 +1,5 @@
 #include "gui/qt/listview/qt_list_locale.hpp"
+#include "gui/qt/framework/qt_text.hpp"
 
 #include <QString>
 
@@ -24,10 +25,6 @@ DateOrder OrderOf(const QString& format) {
         return DateOrder::kYearMonthDay;
     }
     return day >= 0 && day < month ? DateOrder::kDayMonthYear : DateOrder::kMonthDayYear;
-}
-
-QString Text(std::string_view text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 }  // namespace

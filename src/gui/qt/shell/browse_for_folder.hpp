@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "core/app/browse_options.hpp"
+#include "core/shell/browse_options.hpp"
 
 class QWidget;
 

@@ -201,8 +201,8 @@ std::optional<QString> AskNewName(QWidget* parent, const QString& path) {
     return chosen;
 }
 
-TPropertiesDialog::TPropertiesDialog(std::shared_ptr<FileSystem> fs, const QStringList& paths,
-                                     QWidget* parent)
+PropertiesDialog::PropertiesDialog(std::shared_ptr<FileSystem> fs, const QStringList& paths,
+                                   QWidget* parent)
     : QDialog(parent) {
     setObjectName("propertiesDialog");
     setAttribute(Qt::WA_DeleteOnClose);
@@ -290,12 +290,12 @@ TPropertiesDialog::TPropertiesDialog(std::shared_ptr<FileSystem> fs, const QStri
     });
 }
 
-TPropertiesDialog::~TPropertiesDialog() {
+PropertiesDialog::~PropertiesDialog() {
     stop_ = true;
     measure_.join();
 }
 
-void TPropertiesDialog::SetValue(const QString& label, const QString& value) {
+void PropertiesDialog::SetValue(const QString& label, const QString& value) {
     for (int row = 0; row < form_->rowCount(); ++row) {
         auto* name =
             qobject_cast<QLabel*>(form_->itemAt(row, QFormLayout::LabelRole)
@@ -312,7 +312,7 @@ void TPropertiesDialog::SetValue(const QString& label, const QString& value) {
     form_->addRow(MakeOwned<QLabel>(label, this), field);
 }
 
-QString TPropertiesDialog::Value(const QString& label) const {
+QString PropertiesDialog::Value(const QString& label) const {
     for (int row = 0; row < form_->rowCount(); ++row) {
         const auto* name = form_->itemAt(row, QFormLayout::LabelRole);
         const auto* field = form_->itemAt(row, QFormLayout::FieldRole);
@@ -328,7 +328,7 @@ void ShowProperties(QWidget* parent, std::shared_ptr<FileSystem> fs, const QStri
     if (paths.isEmpty() || FileManagerService::ShowItemProperties(paths)) {
         return;
     }
-    auto* dialog = MakeOwned<TPropertiesDialog>(std::move(fs), paths, parent);
+    auto* dialog = MakeOwned<PropertiesDialog>(std::move(fs), paths, parent);
     dialog->show();
 }
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/forecast.hpp"
+#include "core/utils/program_thread.hpp"
 #include "platform/chunk_codecs.hpp"
 #include "platform/linux/scan/btrfs_compression.hpp"
 #include "platform/linux/scan/dir_reader.hpp"

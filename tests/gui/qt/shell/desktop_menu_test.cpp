@@ -98,7 +98,7 @@ TEST(DesktopMenu, OpenAndOpenWithStartTheApplicationsTheDesktopRegisters) {
     const std::string path = tree.Q("notes.txt").toStdString();
     QFile::remove(testing::TestViewerLog());
 
-    TDesktopContextMenu menu(nullptr, MakeFileSystem(), {path}, false);
+    DesktopContextMenu menu(nullptr, MakeFileSystem(), {path}, false);
     ASSERT_TRUE(menu.Build({}, false));
     QMenu* shown = menu.Menu();
     // The type's default (set in the test desktop's defaults) names the Open item.
@@ -133,7 +133,7 @@ TEST(DesktopMenu, TheFileManagersServiceShowsTheEntryAndItsPropertiesWhenOffered
     const OfferedFileManager fileManager;
     ASSERT_TRUE(FileManagerService::Available());
 
-    TDesktopContextMenu menu(nullptr, MakeFileSystem(), {tree.Q("notes.txt").toStdString()}, true);
+    DesktopContextMenu menu(nullptr, MakeFileSystem(), {tree.Q("notes.txt").toStdString()}, true);
     ASSERT_TRUE(menu.Build({}, false));
     for (const char* caption : {"Open Containing &Folder", "P&roperties"}) {
         const unsigned id = ActionNamed(menu.Menu(), caption)->data().toUInt();
@@ -143,7 +143,7 @@ TEST(DesktopMenu, TheFileManagersServiceShowsTheEntryAndItsPropertiesWhenOffered
     // The file manager's own window stands in for ours.
     QTest::qWait(50);
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        EXPECT_EQ(qobject_cast<TPropertiesDialog*>(widget), nullptr);
+        EXPECT_EQ(qobject_cast<PropertiesDialog*>(widget), nullptr);
     }
 }
 
@@ -190,10 +190,10 @@ TEST(DesktopMenu, CommandsRunThroughTheShellBrowser) {
          }},
         {"P&roperties", false, "properties",
          [&](const TempTree&, const TShellBrowser&) {
-             TPropertiesDialog* dialog = nullptr;
+             PropertiesDialog* dialog = nullptr;
              ASSERT_TRUE(WaitFor([&] {
                  for (QWidget* widget : QApplication::topLevelWidgets()) {
-                     if (auto* found = qobject_cast<TPropertiesDialog*>(widget);
+                     if (auto* found = qobject_cast<PropertiesDialog*>(widget);
                          found && found->isVisible()) {
                          dialog = found;
                      }

@@ -223,7 +223,7 @@ TEST(Win32ListPrint, TextCallsOnAMetafile) {
     const HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(dc, nullptr);
     {
-        TGdiListPrinter printer(dc, {2000, 2870});
+        GdiListPrinter printer(dc, {2000, 2870});
         form->ListViewPrint().Execute(nullptr, printer);
     }
     const HENHMETAFILE file = ::CloseEnhMetaFile(dc);

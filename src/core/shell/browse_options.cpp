@@ -1,4 +1,4 @@
-#include "core/app/browse_options.hpp"
+#include "core/shell/browse_options.hpp"
 
 namespace packmeter {
 
