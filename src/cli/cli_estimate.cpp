@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "cli/cli_commands.hpp"
-#include "core/utils/program_thread.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/forecast.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/utils/size_text.hpp"
 #include "core/utils/text.hpp"
 #include "platform/chunk_codecs.hpp"

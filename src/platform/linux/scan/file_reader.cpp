@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -25,16 +26,30 @@ class LinuxFileReader final : public FileReader {
     explicit LinuxFileReader(UniqueFd fd) : fd_(std::move(fd)) {
         ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    ~LinuxFileReader() override { Drop(end_); }
+    ~LinuxFileReader() override {
+        if (!keep_) {
+            Drop(end_);
+        }
+    }
     LinuxFileReader(const LinuxFileReader&) = delete;
     LinuxFileReader& operator=(const LinuxFileReader&) = delete;
 
     std::int64_t Read(std::int64_t offset, std::uint8_t* buffer, std::int64_t size) override {
+        if (first_) {
+            first_ = false;
+            // A file whose start is in the cache already is likely in use: its pages stay.
+            iovec span{buffer, static_cast<size_t>(size)};
+            const ssize_t n = ::preadv2(fd_.get(), &span, 1, offset, RWF_NOWAIT);
+            if (n == size) {
+                keep_ = true;
+                return n;
+            }
+        }
         for (;;) {
             const ssize_t n = ::pread(fd_.get(), buffer, static_cast<size_t>(size), offset);
             if (n >= 0) {
                 end_ = std::max<off_t>(end_, offset + n);
-                if (end_ - dropped_ >= kDropEvery) {
+                if (!keep_ && end_ - dropped_ >= kDropEvery) {
                     Drop(end_);
                 }
                 return n;
@@ -72,8 +87,8 @@ class LinuxFileReader final : public FileReader {
         struct stat st;
         return ::fstat(fd_.get(), &st) == 0 ? st.st_size : 0;
     }
-    // Pages another process had cached before are dropped too; the kernel keeps pages that
-    // are mapped or dirty.
+    // Pages of the range that another process had cached are dropped too; the kernel keeps
+    // pages that are mapped or dirty.
     void Drop(off_t upTo) {
         if (upTo > dropped_) {
             ::posix_fadvise(fd_.get(), dropped_, upTo - dropped_, POSIX_FADV_DONTNEED);
@@ -84,6 +99,8 @@ class LinuxFileReader final : public FileReader {
     UniqueFd fd_;
     off_t end_ = 0;
     off_t dropped_ = 0;
+    bool first_ = true;
+    bool keep_ = false;
 };
 
 }  // namespace
