@@ -6,10 +6,15 @@
 #   - packmeter-cli compress of every entry (timed), and the scan afterwards;
 #   - the forecast against the scan: the total and every row of at least 1 MiB;
 #   - btrfs: decompress, then compress again with --min-saving 10 (timed, on-disk result).
-#   bench/run_forecast_bench.sh [SOURCE]
+#   bench/run_forecast_bench.sh [--only btrfs|ntfs] [SOURCE]
 # CLI=path/to/packmeter-cli overrides the tool (default: the build folder's, built if missing).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+kinds=(btrfs ntfs)
+if [ "${1:-}" = --only ]; then
+    kinds=("$2")
+    shift 2
+fi
 source_dir=${1:-/usr/share}
 cli=${CLI:-"$here/build/src/cli/packmeter-cli"}
 if [ ! -x "$cli" ]; then
@@ -115,5 +120,6 @@ EOF
     rm -f "$work/image"
 }
 
-run_on btrfs
-run_on ntfs
+for kind in "${kinds[@]}"; do
+    run_on "$kind"
+done
