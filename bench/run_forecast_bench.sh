@@ -86,7 +86,10 @@ run_on() {
     local entries=("$mnt"/tree/*)
     echo "$kind: $(find "$mnt/tree" -type f | wc -l) files"
     cold
-    local exact quick compress
+    local exact quick compress reading
+    reading=$(timed /dev/null sh -c 'find "$1" -type f -print0 | xargs -0 cat' sh "$mnt/tree")
+    echo "  reading every file with cat: $reading s"
+    cold
     exact=$(timed "$work/exact.json" "$cli" --format json estimate "${entries[@]}")
     cold
     quick=$(timed "$work/quick.json" "$cli" --format json estimate --quick "${entries[@]}")
