@@ -108,8 +108,9 @@ std::string RenderEstimateTable(const std::vector<Shown>& rows, const Shown& tot
             widths[c] = std::max(widths[c], Columns(line[c]));
         }
     }
-    std::string out = std::string("Forecast of compressing with ") + method +
-                      (quick ? " (quick: sampled)" : "") + "\n";
+    std::string out = "Forecast of compressing with " +
+                      (method == "default" ? std::string("zstd:3") : method) +
+                      " on btrfs, LZNT1 on NTFS" + (quick ? " (quick: sampled)" : "") + "\n";
     for (std::size_t r = 0; r < cells.size(); ++r) {
         if (r + 1 == cells.size()) {
             out += std::string(widths[0], '-') + "\n";
@@ -222,9 +223,11 @@ int Estimate(const Options& options, Terminal& terminal) {
         }
         Shown line;
         line.name = oneFolder ? SplitPath(row.path).name : row.path;
+        const std::string fileSystem =
+            row.fileSystem.empty() ? std::string("unknown file system") : row.fileSystem;
         line.fileSystem = RulesForFileSystem(row.fileSystem) == ForecastRules::kNone
-                              ? row.fileSystem + ": compresses nothing"
-                              : row.fileSystem;
+                              ? fileSystem + ": compresses nothing"
+                              : fileSystem;
         line.folder = row.folder;
         line.sizes = row.sizes;
         totals.sizes.size += row.sizes.size;
