@@ -1,11 +1,11 @@
 #include "core/utils/forecast.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <charconv>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -312,6 +312,19 @@ std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
 
 namespace {
 
+// The name's extension in lower case ("gz" of "a.tar.GZ"), empty without one.
+std::string Extension(std::string_view name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot > 8) {
+        return {};
+    }
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return extension;
+}
+
 class TreeForecast {
   public:
     // Files are read and compressed by two workers, each with its own compressor, while this
@@ -356,10 +369,12 @@ class TreeForecast {
         sizes.size += entry.size;
         sizes.onDiskNow += entry.onDisk;
         const std::int64_t reads = ForecastReadBytes(entry.size, rules_, request_.quick);
-        // Quick mode reads one in eight of the files that are read whole, per size class.
+        // Quick mode reads one in eight of the files that are read whole, per size class and
+        // type.
         SizeClass* sampled = nullptr;
         if (request_.quick && reads > 0 && reads == entry.size) {
-            SizeClass& group = classes_[std::bit_width(static_cast<std::uint64_t>(entry.size))];
+            SizeClass& group = classes_[{std::bit_width(static_cast<std::uint64_t>(entry.size)),
+                                         std::string(Extension(entry.name))}];
             if (group.seen++ % kFileSample != 0) {
                 group.deferred += entry.size;
                 return;
@@ -389,7 +404,7 @@ class TreeForecast {
     void Finish(ForecastSizes& sizes) {
         std::unique_lock lock(mutex_);
         room_.wait(lock, [&] { return jobs_.empty() && busy_ == 0; });
-        for (const SizeClass& group : classes_) {
+        for (const auto& [key, group] : classes_) {
             if (group.deferred > 0 && group.size > 0) {
                 sizes.forecast += static_cast<std::int64_t>(static_cast<double>(group.deferred) *
                                                             static_cast<double>(group.forecast) /
@@ -505,7 +520,8 @@ class TreeForecast {
         std::int64_t deferred = 0;  // bytes of the files not read
     };
     static constexpr std::int64_t kFileSample = 8;
-    std::array<SizeClass, 65> classes_{};
+    // By size class (powers of two) and name extension: files of one type compress alike.
+    std::map<std::pair<int, std::string>, SizeClass> classes_;
     std::shared_ptr<Folder> folder_;
     std::vector<std::unique_ptr<ChunkCompressor>> compressors_;
     std::vector<std::thread> workers_;

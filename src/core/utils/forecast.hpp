@@ -109,8 +109,8 @@ struct ForecastRow {
 struct ForecastRequest {
     CompressionChoice method;  // btrfs' algorithm and level; NTFS always uses LZNT1
     // Quick mode samples large files (ForecastFile), and of the files read whole it reads one
-    // in eight of each size class (sizes between the same powers of two) per path; the others
-    // take the ratio of those read.
+    // in eight of each size class (sizes between the same powers of two) and name extension
+    // per path; the others take the ratio of those read.
     bool quick = false;
     // Rules to apply everywhere instead of each volume's own (what compressing would give on
     // that file system).
