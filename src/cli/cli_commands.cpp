@@ -5,6 +5,7 @@
 #include "core/app/list_order.hpp"
 #include "core/app/row_hint.hpp"
 #include "core/listview/list_item.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter::cli {
 
@@ -58,12 +59,16 @@ void OrderRows(Report& report, const Options& options) {
 
 int Print(Report& report, const Options& options, Terminal& terminal, int result) {
     OrderRows(report, options);
-    return Write(Render(report, options.format), terminal) ? result : 2;
+    std::string text = Render(report, options.format);
+    if (options.byAlgorithm && options.format == Format::kTable && report.hasTotals) {
+        text += RenderAlgorithmTable(report.totals);
+    }
+    return Write(text, terminal) ? result : 2;
 }
 
 void ShowNotice(const VolumeInfo& volume, Terminal& terminal) {
     if (!volume.notice.empty()) {
-        terminal.Err("packmeter-cli: " + volume.notice + "\n");
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(volume.notice) + "\n");
     }
 }
 

@@ -45,13 +45,19 @@ std::string HelpText() {
            "  --sort COLUMN    name, size, compressed or ratio, ordered as the window orders\n"
            "                   that column (by name: files before folders)\n"
            "  --reverse        the other way round (without --sort: the listing order reversed)\n"
+           "  --by-algorithm   after the rows, the totals by compression algorithm: type,\n"
+           "                   percent, on-disk, uncompressed and referenced bytes (table;\n"
+           "                   json always has by_algorithm)\n"
+           "  --no-helper      on btrfs without root, do not start the measuring helper:\n"
+           "                   files show their uncompressed size\n"
            "  --algorithm ALG  estimate and compress on btrfs: zstd[:LEVEL] (1-15, default 3),\n"
            "                   lzo or zlib[:LEVEL] (1-9, default 3); NTFS has LZNT1 only\n"
            "  --min-saving PERCENT\n"
            "                   compress: leave plain each file whose forecast (of its first\n"
            "                   MiB) saves less; such files are reported, not failed\n"
            "  --quick          estimate: read a sample of each large file (the first, last\n"
-           "                   and evenly spread stretches, a sixteenth of them) and scale\n"
+           "                   and evenly spread stretches, a sixteenth of them) and of one in\n"
+           "                   eight small files of each size and type, and scale\n"
            "  -h, --help       show this help and exit\n" +
            (kSlashHelp ? "  /?               the same\n" : "") +
            "  --version        show the product and file version and exit\n"
@@ -68,7 +74,8 @@ std::string HelpText() {
            "         bytes that are not UTF-8 as \\xNN\n"
            "  json   folder, file_system, supports_compression, totals and entries; byte counts\n"
            "         as integers; name_bytes (base64) holds the exact bytes of a name that is\n"
-           "         not valid UTF-8; kind (file, folder, link, mount, special) and unreadable\n"
+           "         not valid UTF-8; kind (file, folder, link, mount, special), unreadable\n"
+           "         and by_algorithm (on_disk, uncompressed, referenced per algorithm)\n"
            "\n"
            "Exit status:\n"
            "  0  success; entries that could not be read are reported on stderr and in the\n"
@@ -117,6 +124,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             return true;
         } else if (arg == "--reverse") {
             options.reverse = true;
+        } else if (arg == "--by-algorithm") {
+            options.byAlgorithm = true;
+        } else if (arg == "--no-helper") {
+            options.noHelper = true;
         } else if (IsOption(arg, "--format")) {
             const auto value = OptionValue(args, i, "--format", error);
             if (!value) {

@@ -212,10 +212,15 @@ CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const st
     return result;
 }
 
-CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
-                                const std::vector<std::string>& names, bool decompress,
-                                const std::atomic<bool>* stop, CompressListener& listener,
-                                std::chrono::milliseconds batch) {
+namespace {
+
+// CompressEntries, and with `insideTree` the entries of a folder's own tree, which follow
+// SwitchTree's failure rule: a file that cannot be switched (or is gone afterwards) is a
+// failure inside the tree, and the command goes on.
+CompressOutcome SwitchEntries(FileSystem& fs, const std::string& folder,
+                              const std::vector<std::string>& names, bool decompress,
+                              const std::atomic<bool>* stop, CompressListener& listener,
+                              std::chrono::milliseconds batch, bool insideTree) {
     const std::string parent = IncludeTrailingChar(folder);
     const EntryFactsMap facts = LookUpEntries(fs, parent, names);
     std::unique_ptr<Folder> dir;
@@ -235,8 +240,9 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                 if (rows[k]) {
                     listener.Measured(pending[k], std::move(*rows[k]));
                 } else {
-                    listener.Failed({parent + names[pending[k]], "gone after the switch"}, false);
-                    present = false;
+                    listener.Failed({parent + names[pending[k]], "gone after the switch"},
+                                    insideTree);
+                    present = insideTree;
                 }
             }
             pending.clear();
@@ -263,6 +269,13 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                 listener.Failed(failure, true);
             }
             if (result.row) {
+                // A tree switched only in part (cancelled midway, or with entries that could not
+                // be switched) carries the new mark on contents that are partly still plain: it
+                // is partly compressed, whatever its own mark says.
+                if (!decompress && result.row->keys.state == CompressionState::kCompressed &&
+                    (result.outcome == CompressOutcome::kStopped || !failures.empty())) {
+                    result.row->keys.state = CompressionState::kPartly;
+                }
                 listener.Measured(i, std::move(*result.row));
             }
             if (result.outcome != CompressOutcome::kDone) {
@@ -287,6 +300,10 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
             failure.reason = ok ? std::string() : dir->LastFailure();
         }
         listener.Switched(path, found ? found->size : 0, ok);
+        if (!ok && insideTree) {
+            listener.Failed(failure, true);
+            continue;
+        }
         if (!ok) {
             measure();
             listener.Failed(failure, false);
@@ -298,6 +315,59 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
         }
     }
     return measure() ? CompressOutcome::kDone : CompressOutcome::kFailed;
+}
+
+}  // namespace
+
+CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
+                                const std::vector<std::string>& names, bool decompress,
+                                const std::atomic<bool>* stop, CompressListener& listener,
+                                std::chrono::milliseconds batch) {
+    return SwitchEntries(fs, folder, names, decompress, stop, listener, batch, false);
+}
+
+std::vector<std::string> TreeEntryNames(FileSystem& fs, const std::string& folder) {
+    std::vector<std::string> names;
+    if (const auto dir = fs.OpenFolder(IncludeTrailingChar(folder))) {
+        dir->List(ListDetail::kSizes, [&](const Entry& entry) {
+            if (!entry.unreadable && (entry.regular || (entry.folder && entry.enterable &&
+                                                        !IsExcludedFolderName(entry.name)))) {
+                names.emplace_back(entry.name);
+            }
+            return true;
+        });
+    }
+    return names;
+}
+
+CompressOutcome CompressFolderTree(FileSystem& fs, const std::string& folder,
+                                   const std::vector<std::string>& names, bool decompress,
+                                   const std::atomic<bool>* stop, CompressListener& listener,
+                                   std::chrono::milliseconds batch) {
+    const std::string path = IncludeTrailingChar(folder);
+    if (Stopped(stop)) {
+        return CompressOutcome::kStopped;
+    }
+    listener.Switching(path);
+    CompressionFailure failure{path, {}};
+    bool ok = false;
+    if (!fs.CompressionAvailable()) {
+        failure.reason = "not supported on this system";
+    } else if (const auto dir = fs.OpenFolder(path); !dir) {
+        failure.reason = "the folder cannot be opened";
+    } else {
+        ok = dir->SetCompression(decompress);
+        failure.reason = ok ? std::string() : dir->LastFailure();
+    }
+    listener.Switched(path, 0, ok);
+    if (!ok) {
+        // Without the platform's calls nothing inside can be switched either.
+        listener.Failed(failure, fs.CompressionAvailable());
+        if (!fs.CompressionAvailable()) {
+            return CompressOutcome::kFailed;
+        }
+    }
+    return SwitchEntries(fs, path, names, decompress, stop, listener, batch, true);
 }
 
 }  // namespace packmeter

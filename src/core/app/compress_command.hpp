@@ -108,4 +108,19 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                                 const std::atomic<bool>* stop, CompressListener& listener,
                                 std::chrono::milliseconds batch = std::chrono::milliseconds(250));
 
+// The entries of `folder` that a switch of its tree goes through, in listing order: its
+// regular files and the folders it enters (no links, mount points, devices).
+std::vector<std::string> TreeEntryNames(FileSystem& fs, const std::string& folder);
+
+// The command over the folder `folder` itself: its own mark first, then its entries `names`
+// (TreeEntryNames) as CompressEntries switches them, but all of them under SwitchTree's
+// failure rule, since they are the folder's own tree: a file that cannot be switched is a
+// failure inside the tree and the command goes on. The listener's indexes are those of
+// `names`. This is the path label's command, which switches the shown folder, and the
+// command-line tool's for a root, which lies in no folder that could list it.
+CompressOutcome CompressFolderTree(
+    FileSystem& fs, const std::string& folder, const std::vector<std::string>& names,
+    bool decompress, const std::atomic<bool>* stop, CompressListener& listener,
+    std::chrono::milliseconds batch = std::chrono::milliseconds(250));
+
 }  // namespace packmeter

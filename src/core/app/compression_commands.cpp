@@ -127,13 +127,8 @@ void CompressionCommands::DecompressMenuItemClick(int tag, const std::string& fo
     if (commandView_) {
         commandView_->SetCommandFailures(failures_);
     }
-    if (targets.empty()) {
-        // Nothing to switch: the line only says that the command has ended.
-        if (commandView_) {
-            view_.SetStatusText(commandView_->StatusText() + kFinishedText);
-        }
-        return;
-    }
+    // With no row selected the menu was the shown folder's own: its tree is switched.
+    const bool wholeFolder = targets.empty();
     folder_ = IncludeTrailingChar(folder);
     stop_.store(false);
     shared_ = std::make_shared<Shared>();
@@ -145,10 +140,11 @@ void CompressionCommands::DecompressMenuItemClick(int tag, const std::string& fo
     if (commandView_) {
         commandView_->SetCommandProgress(shared_->progress);
     }
-    worker_ = StartProgramThread("CompressionCommands", [this, targets = std::move(targets),
-                                                         folder = folder_, decompress]() mutable {
-        Run(std::move(targets), std::move(folder), decompress);
-    });
+    worker_ = StartProgramThread(
+        "CompressionCommands",
+        [this, targets = std::move(targets), folder = folder_, decompress, wholeFolder]() mutable {
+            Run(std::move(targets), std::move(folder), decompress, wholeFolder);
+        });
 }
 
 void CompressionCommands::Cancel() {
@@ -203,9 +199,9 @@ void CompressionCommands::Join() {
     }
 }
 
-void CompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
+bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
     if (!shared_) {
-        return;
+        return false;
     }
     std::string statusPath;
     bool statusChanged = false;
@@ -227,7 +223,7 @@ void CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
         shared_->poked = false;
     }
     if (!running_) {
-        return;
+        return false;
     }
     const std::string prefix = progress.decompress ? kDecompressingText : kCompressingText;
     // Rows of another folder than the one the command ran in are not in the list any more.
@@ -251,7 +247,7 @@ void CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
         if (commandView_) {
             commandView_->SetCommandProgress(progress);
         }
-        return;
+        return false;
     }
     Join();
     running_ = false;
@@ -286,9 +282,11 @@ void CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
         case Shared::End::kRunning:
             break;
     }
+    return true;
 }
 
-void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder, bool decompress) {
+void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder, bool decompress,
+                              bool wholeFolder) {
     Shared& shared = *shared_;
     const std::shared_ptr<WorkerChannel> channel = channel_;
     // One notice in the channel at a time: the UI thread takes everything that came since.
@@ -305,17 +303,22 @@ void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder
     for (const RowTarget& target : targets) {
         names.push_back(target.name);
     }
+    if (wholeFolder) {
+        names = TreeEntryNames(*fs_, folder);
+    }
     // The quick count first, so that the figure has its totals.
     {
         std::lock_guard guard(shared.lock);
-        shared.statusPath = folder + names.front();
+        shared.statusPath = wholeFolder ? folder : folder + names.front();
+        shared.lastRowPath = shared.statusPath;
         shared.statusChanged = true;
     }
     poke();
     const CompressCount count = CountEntries(*fs_, folder, names, &stop_);
     {
         std::lock_guard guard(shared.lock);
-        shared.progress.entriesTotal = count.entries;
+        // The shown folder's own mark is one entry more.
+        shared.progress.entriesTotal = count.entries + (wholeFolder ? 1 : 0);
         shared.progress.bytesTotal = count.bytes;
         shared.progress.counting = false;
     }
@@ -325,11 +328,19 @@ void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder
     class Listener final : public CompressListener {
       public:
         Listener(Shared& shared, const std::string& folder, const std::vector<std::string>& names,
-                 const std::function<void()>& poke)
-            : shared_(shared), folder_(folder), names_(names), poke_(poke) {}
+                 const std::function<void()>& poke, bool wholeFolder)
+            : shared_(shared),
+              folder_(folder),
+              names_(names),
+              poke_(poke),
+              wholeFolder_(wholeFolder) {}
+        // The line at the end names the last selected row, or the shown folder when it was
+        // switched as a whole.
         void EntryStarted(std::size_t index) override {
-            std::lock_guard guard(shared_.lock);
-            shared_.lastRowPath = folder_ + names_[index];
+            if (!wholeFolder_) {
+                std::lock_guard guard(shared_.lock);
+                shared_.lastRowPath = folder_ + names_[index];
+            }
         }
         void Switching(const std::string& path) override {
             {
@@ -366,11 +377,13 @@ void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder
         const std::string& folder_;
         const std::vector<std::string>& names_;
         const std::function<void()>& poke_;
+        bool wholeFolder_;
     };
     const std::function<void()> pokeFunction = poke;
-    Listener listener(shared, folder, names, pokeFunction);
+    Listener listener(shared, folder, names, pokeFunction, wholeFolder);
     const CompressOutcome outcome =
-        CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
+        wholeFolder ? CompressFolderTree(*fs_, folder, names, decompress, &stop_, listener)
+                    : CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
     {
         std::lock_guard guard(shared.lock);
         switch (outcome) {

@@ -90,7 +90,9 @@ class CompressionCommands {
     void UpdateMenuItems();
 
     // One of the two items was chosen: switches every selected row of `folder` (with trailing
-    // separator), first to last. Refused with a message while a command runs.
+    // separator), first to last; with no row selected (the menu was the shown folder's own),
+    // the folder's whole tree (CompressFolderTree), updating every row. Refused with a message
+    // while a command runs.
     void DecompressMenuItemClick(int tag, const std::string& folder);
     // Stops the command after the file being switched; rows already done keep their values.
     void Cancel();
@@ -114,7 +116,10 @@ class CompressionCommands {
     // Applies what the worker handed over (called by MainFormLogic as the channel's events
     // arrive): status line, progress, updated rows, and the command's end.
     // `scanBusy`: a scan still runs, so the busy cursor stays once the command has ended.
-    void ApplyOutput(const std::string& currentFolder, bool scanBusy = false);
+    // True when the command ended with this call.
+    bool ApplyOutput(const std::string& currentFolder, bool scanBusy = false);
+    // The folder (with trailing separator) of the running or last command.
+    const std::string& Folder() const { return folder_; }
 
   private:
     struct Shared;
@@ -122,7 +127,7 @@ class CompressionCommands {
         std::string name;  // raw bytes, for the file system
     };
 
-    void Run(std::vector<RowTarget> targets, std::string folder, bool decompress);
+    void Run(std::vector<RowTarget> targets, std::string folder, bool decompress, bool wholeFolder);
     void Join();
 
     MainFormView& view_;

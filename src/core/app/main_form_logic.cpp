@@ -88,16 +88,7 @@ void MainFormLogic::ScanFolder(const std::string& path) {
         return;
     }
     currentFolder_ = IncludeTrailingChar(services_.fullPath ? services_.fullPath(path) : path);
-    // A running scan is asked to stop and kept until it has ended. No wait is needed before the
-    // list is cleared: whatever it hands over later is dropped where the UI thread applies it.
-    if (active_ && !active_->Finished()) {
-        active_->Terminate();
-        stopped_.push_back(std::move(active_));
-        // Its end, with the normal cursor, is no longer heard of.
-        scanBusy_ = false;
-        view_.SetBusyCursor(commands_->Running());
-    }
-    ReapStoppedScans();
+    StopActiveScan();
     commands_->ReleaseStatusLine();
     doneNotice_.clear();
     pendingNotice_.clear();
@@ -114,7 +105,29 @@ void MainFormLogic::ScanFolder(const std::string& path) {
     }
     view_.SetHeaderNotice({});
     view_.SetTotals(CalculatingTotals());
-    auto output = std::make_shared<ScanChannelOutput>(channel_);
+    StartScan(true);
+    ShowVolumeInfo(currentFolder_);
+}
+
+void MainFormLogic::StopActiveScan() {
+    // Every scan that is replaced is asked to stop, a finished one too: its last batch may still
+    // be queued, and whatever it handed over is dropped where the UI thread applies it, so no
+    // wait is needed before the list is cleared. A running one is kept until it has ended.
+    if (active_) {
+        active_->Terminate();
+        if (!active_->Finished()) {
+            stopped_.push_back(std::move(active_));
+            // Its end, with the normal cursor, is no longer heard of.
+            scanBusy_ = false;
+            view_.SetBusyCursor(commands_->Running());
+        }
+        active_.reset();
+    }
+    ReapStoppedScans();
+}
+
+void MainFormLogic::StartScan(bool rows) {
+    auto output = std::make_shared<ScanChannelOutput>(channel_, rows);
     active_ = std::make_unique<TScan>(currentFolder_, output, services_.fileSystem, services_.icons,
                                       services_.numberFormat);
     if (services_.walkThreads > 0) {
@@ -122,7 +135,16 @@ void MainFormLogic::ScanFolder(const std::string& path) {
     }
     output->Bind(active_->StopToken());
     active_->Start();
-    ShowVolumeInfo(currentFolder_);
+}
+
+void MainFormLogic::MeasureTotals() {
+    // A scan still running brings its own totals; one that could not start has none to mend.
+    if (shutDown_ || !folderError_.empty() || Scanning()) {
+        return;
+    }
+    StopActiveScan();
+    view_.SetTotals(CalculatingTotals());
+    StartScan(false);
 }
 
 void MainFormLogic::ShowVolumeInfo(const std::string& path) {
@@ -329,7 +351,11 @@ void MainFormLogic::ApplyScanOutput() {
         }
         if (std::holds_alternative<CommandNotice>(event.what)) {
             flushRows();
-            commands_->ApplyOutput(currentFolder_, scanBusy_);
+            // A command that switched entries of the folder shown changed its totals.
+            if (commands_->ApplyOutput(currentFolder_, scanBusy_) &&
+                commands_->Folder() == currentFolder_) {
+                MeasureTotals();
+            }
             continue;
         }
         if (auto* row = std::get_if<EntryRow>(&event.what)) {

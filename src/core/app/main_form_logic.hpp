@@ -173,6 +173,13 @@ class MainFormLogic {
     // The status line once the scan has ended (or was stopped after `what`).
     std::string FinishedLine(const std::string& what) const;
     void ReapStoppedScans();
+    // Asks the active scan (running or finished) to stop before another replaces it.
+    void StopActiveScan();
+    // Starts the scan of the folder shown; without `rows`, only its totals reach the window.
+    void StartScan(bool rows);
+    // Measures the shown folder's totals again, as Refresh does, but under the rows that stay
+    // (after a compression command changed them).
+    void MeasureTotals();
     std::chrono::steady_clock::time_point Now() const;
 
     MainFormView& view_;

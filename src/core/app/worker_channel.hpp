@@ -48,20 +48,26 @@ class WorkerChannel {
     Wake wake_;
 };
 
-// A scan's output that queues into a channel, tagged with the scan's stop flag.
+// A scan's output that queues into a channel, tagged with the scan's stop flag. With `rows`
+// false only its busy state and totals go: a measure of the totals under rows that stay.
 class ScanChannelOutput final : public ScanOutput {
   public:
-    explicit ScanChannelOutput(std::shared_ptr<WorkerChannel> channel)
-        : channel_(std::move(channel)) {}
+    explicit ScanChannelOutput(std::shared_ptr<WorkerChannel> channel, bool rows = true)
+        : channel_(std::move(channel)), rows_(rows) {}
     // The scan's stop flag; set before the scan starts.
     void Bind(std::shared_ptr<const StopFlag> stop) { stop_ = std::move(stop); }
 
     void ScanBusy(bool busy) override { channel_->Push({busy, stop_}); }
-    void AddRow(EntryRow row) override { channel_->Push({std::move(row), stop_}); }
+    void AddRow(EntryRow row) override {
+        if (rows_) {
+            channel_->Push({std::move(row), stop_});
+        }
+    }
     void SetTotals(ScanTotals totals) override { channel_->Push({std::move(totals), stop_}); }
 
   private:
     std::shared_ptr<WorkerChannel> channel_;
+    bool rows_;
     std::shared_ptr<const StopFlag> stop_;
 };
 

@@ -142,15 +142,12 @@ std::int64_t BtrfsStretch(std::span<const std::uint8_t> data, std::int64_t start
     return stored;
 }
 
-std::int64_t NtfsUnit(std::span<const std::uint8_t> data, bool sparse, const ForecastGeometry& g,
+std::int64_t NtfsUnit(std::span<const std::uint8_t> data, const ForecastGeometry& g,
                       ChunkCompressor& compressor) {
     if (std::all_of(data.begin(), data.end(), [](std::uint8_t b) { return b == 0; })) {
         return 0;
     }
     const std::int64_t plain = RoundUp(static_cast<std::int64_t>(data.size()), g.sector);
-    if (sparse) {
-        return plain;
-    }
     const std::int64_t packed =
         RoundUp(static_cast<std::int64_t>(compressor.CompressedSize(data)), g.sector);
     return packed < g.chunk ? packed : plain;
@@ -262,7 +259,9 @@ std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
     if (rules == ForecastRules::kNtfs && RoundUp(size, 8) <= g.maxInline) {
         return RoundUp(size, 512);
     }
-    const bool sparse = rules == ForecastRules::kNtfs && reader.Sparse();
+    if (rules == ForecastRules::kNtfs && reader.Sparse()) {
+        return onDiskNow;  // the rewrite leaves sparse files as they are
+    }
     if (rules == ForecastRules::kBtrfs && size <= g.sector) {
         buffer.resize(static_cast<std::size_t>(size));
         if (!ReadFully(reader, 0, buffer.data(), size)) {
@@ -296,7 +295,7 @@ std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
         const std::span<const std::uint8_t> data(buffer.data(), static_cast<std::size_t>(s.length));
         sampledPlain += RoundUp(s.length, g.sector);
         sampledStored += rules == ForecastRules::kBtrfs ? BtrfsStretch(data, s.start, g, compressor)
-                                                        : NtfsUnit(data, sparse, g, compressor);
+                                                        : NtfsUnit(data, g, compressor);
     }
     std::int64_t restPlain = 0;
     for (const Stretch& s : stretches) {

@@ -56,8 +56,7 @@ ForecastRules RulesForFileSystem(std::string_view fileSystem);
 //   compressed, rounded up to clusters, when that is less than a whole unit; a unit of zeros
 //   becomes a hole. So a last, partial unit is stored compressed even when that takes a cluster
 //   more than plain (ten clusters of random bytes take eleven).
-// - A sparse file is copied into a sparse file, where ntfs-3g writes the data plain: its units
-//   of zeros stay holes, the others take their plain size.
+// - A sparse file is left as it is: ntfs-3g cannot make a file both sparse and compressed.
 struct ForecastGeometry {
     std::int64_t sector = 4096;       // btrfs sector, NTFS cluster
     std::int64_t maxInline = 2048;    // btrfs max_inline; NTFS: the most resident data

@@ -294,6 +294,17 @@ TEST_F(MainFormLogicTest, FinishedScanIsReplacedWithoutWaiting) {
     Finish(logic);
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
     EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
+    // A finished scan whose last batch is still queued is stopped too, also when the next
+    // folder cannot be read: no row and no totals of the folder before under its message.
+    logic.ScanFolder(P("/a"));
+    while (!logic.ActiveScan()->Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic.ScanFolder(P("/missing"));
+    logic.ApplyScanOutput();
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_EQ(view.totals, "Calculating ...|Calculating ...|");
+    EXPECT_EQ(view.notice, "Cannot read " + P("/missing/") + ": no such file or folder");
 }
 
 TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheFinishedLine) {

@@ -119,11 +119,6 @@ class WindowsFileReader final : public FileReader {
         LARGE_INTEGER size{};
         return ::GetFileSizeEx(file_.get(), &size) ? size.QuadPart : 0;
     }
-    bool Sparse() override {
-        BY_HANDLE_FILE_INFORMATION info{};
-        return ::GetFileInformationByHandle(file_.get(), &info) &&
-               (info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0;
-    }
 
   private:
     UniqueHandle file_;

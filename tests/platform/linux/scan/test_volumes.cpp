@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -57,6 +58,43 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
     ::close(pipe[0]);
     int status = 0;
     if (spawned != 0 || ::waitpid(pid, &status, 0) != pid) {
+        result.output = "cannot run " + argv[0];
+        return result;
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+CommandResult RunCommandAs(unsigned id, const std::vector<std::string>& argv) {
+    CommandResult result;
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        return result;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(pipe[1], 1) < 0 || ::dup2(pipe[1], 2) < 0 ||
+            ::setgroups(0, nullptr) != 0 || ::setresgid(id, id, id) != 0 ||
+            ::setresuid(id, id, id) != 0) {
+            ::_exit(127);
+        }
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipe[1]);
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(pipe[0], chunk, sizeof chunk)) > 0;) {
+        result.output.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
         result.output = "cannot run " + argv[0];
         return result;
     }
@@ -131,7 +169,7 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
         why = "needs root to make and mount file-system images in " PACKMETER_TEST_AREA;
         return {};
     }
-    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs"};
+    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs", "lowntfs", "ext4"};
     const std::string name = names[static_cast<int>(type)];
     Mounted volume{type, dir_->Path() + "/" + name, nullptr, nullptr};
     const std::string image = volume.root + ".img";
@@ -140,10 +178,12 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
     if (type != VolumeType::kTmpfs) {
         // 128 MiB is about the smallest btrfs mkfs accepts; sparse files of any size fit,
         // being holes.
-        const bool ntfs = type == VolumeType::kNtfs;
+        const bool ntfs = type == VolumeType::kNtfs || type == VolumeType::kLowNtfs;
         RunCommand({"truncate", "-s", "128M", image});
-        const CommandResult made = ntfs ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
-                                        : RunCommand({"mkfs.btrfs", "-q", "-f", image});
+        const bool ext4 = type == VolumeType::kExt4;
+        const CommandResult made = ntfs   ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
+                                   : ext4 ? RunCommand({"mkfs.ext4", "-q", "-F", image})
+                                          : RunCommand({"mkfs.btrfs", "-q", "-f", image});
         if (made.status != 0) {
             why = "cannot make " + name + " (tools/packages/test.txt): " + made.output;
             return {};
@@ -153,8 +193,9 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
             why = "no loop device for " + image;
             return {};
         }
-        mount = ntfs ? std::vector<std::string>{"ntfs-3g", "-o", "compression"}
-                     : std::vector<std::string>{"mount", "-t", "btrfs"};
+        const char* driver = type == VolumeType::kLowNtfs ? "lowntfs-3g" : "ntfs-3g";
+        mount = ntfs ? std::vector<std::string>{driver, "-o", "compression"}
+                     : std::vector<std::string>{"mount", "-t", ext4 ? "ext4" : "btrfs"};
         if (type == VolumeType::kBtrfsZstd) {
             mount.insert(mount.end(), {"-o", "compress=zstd"});
         }
