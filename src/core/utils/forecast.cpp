@@ -18,12 +18,12 @@ namespace packmeter {
 
 namespace {
 
-struct AlgorithmName {
+struct KnownMethod {
     CompressionAlgorithm algorithm;
     std::string_view name;
     int maxLevel;
 };
-constexpr AlgorithmName kAlgorithms[] = {
+constexpr KnownMethod kAlgorithms[] = {
     {CompressionAlgorithm::kZstd, "zstd", 15},
     {CompressionAlgorithm::kLzo, "lzo", 0},
     {CompressionAlgorithm::kZlib, "zlib", 9},
@@ -158,7 +158,7 @@ std::int64_t NtfsUnit(std::span<const std::uint8_t> data, const ForecastGeometry
 std::optional<CompressionChoice> ParseCompressionMethod(std::string_view text) {
     const std::size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
-    for (const AlgorithmName& known : kAlgorithms) {
+    for (const KnownMethod& known : kAlgorithms) {
         if (name != known.name) {
             continue;
         }
@@ -182,7 +182,7 @@ std::optional<CompressionChoice> ParseCompressionMethod(std::string_view text) {
 }
 
 std::string CompressionMethodText(const CompressionChoice& choice) {
-    for (const AlgorithmName& known : kAlgorithms) {
+    for (const KnownMethod& known : kAlgorithms) {
         if (known.algorithm == choice.algorithm) {
             std::string text(known.name);
             if (choice.level > 0) {
