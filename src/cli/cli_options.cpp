@@ -1,8 +1,10 @@
 #include "cli/cli_options.hpp"
 
 #include <optional>
+#include <stdexcept>
 
 #include "core/app/list_columns.hpp"
+#include "core/utils/forecast.hpp"
 #include "core/utils/text.hpp"
 #include "platform/system.hpp"
 
@@ -20,7 +22,8 @@ constexpr bool kSlashHelp = false;
 
 const char* const kUsage =
     "usage: packmeter-cli [OPTION]... [--] [FOLDER]\n"
-    "       packmeter-cli [OPTION]... compress|decompress [--] PATH...\n";
+    "       packmeter-cli [OPTION]... compress|decompress [--] PATH...\n"
+    "       packmeter-cli [OPTION]... estimate [--quick] [--] PATH...\n";
 
 std::string HelpText() {
     const std::string separator(1, kPathSeparator);
@@ -34,6 +37,8 @@ std::string HelpText() {
            "  compress    switch compression on for each PATH (a folder with everything below\n"
            "              it, each folder before its contents) and print the updated rows\n"
            "  decompress  switch compression off in the same way\n"
+           "  estimate    forecast, without changing anything, what compressing each PATH\n"
+           "              would leave on disk, by the rules of its file system (btrfs, NTFS)\n"
            "\n"
            "Options:\n"
            "  --format FORMAT  table (default), tsv or json\n"
@@ -45,6 +50,14 @@ std::string HelpText() {
            "                   json always has by_algorithm)\n"
            "  --no-helper      on btrfs without root, do not start the measuring helper:\n"
            "                   files show their uncompressed size\n"
+           "  --algorithm ALG  estimate and compress on btrfs: zstd[:LEVEL] (1-15, default 3),\n"
+           "                   lzo or zlib[:LEVEL] (1-9, default 3); NTFS has LZNT1 only\n"
+           "  --min-saving PERCENT\n"
+           "                   compress: leave plain each file whose forecast (of its first\n"
+           "                   MiB) saves less; such files are reported, not failed\n"
+           "  --quick          estimate: read a sample of each large file (the first, last\n"
+           "                   and evenly spread stretches, a sixteenth of them) and of one in\n"
+           "                   eight small files of each size and type, and scale\n"
            "  -h, --help       show this help and exit\n" +
            (kSlashHelp ? "  /?               the same\n" : "") +
            "  --version        show the product and file version and exit\n"
@@ -151,11 +164,38 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                         "': use name, size, compressed or ratio";
                 return false;
             }
+        } else if (arg == "--quick") {
+            options.quick = true;
+        } else if (IsOption(arg, "--algorithm")) {
+            const auto value = OptionValue(args, i, "--algorithm", error);
+            const auto choice = value ? ParseCompressionMethod(*value) : std::nullopt;
+            if (!choice || choice->algorithm == CompressionAlgorithm::kLznt1) {
+                error = (value ? "unknown algorithm '" + ToSafeDisplayText(*value) + "'" : error) +
+                        ": use zstd[:1-15], lzo or zlib[:1-9]";
+                return false;
+            }
+            options.choice.algorithm = choice->algorithm;
+            options.choice.level = choice->level;
+        } else if (IsOption(arg, "--min-saving")) {
+            const auto value = OptionValue(args, i, "--min-saving", error);
+            std::size_t used = 0;
+            double percent = -1;
+            try {
+                percent = value ? std::stod(*value, &used) : -1;
+            } catch (const std::exception&) {
+                percent = -1;
+            }
+            if (!value || used != value->size() || !(percent >= 0 && percent <= 100)) {
+                error = (value ? "bad --min-saving '" + ToSafeDisplayText(*value) + "'" : error) +
+                        ": a percentage from 0 to 100";
+                return false;
+            }
+            options.choice.minSavingPercent = percent;
         } else if (arg.size() > 1 && arg.front() == '-') {
             error = "unknown option '" + ToSafeDisplayText(arg) + "'";
             return false;
         } else if (options.command.empty() && options.paths.empty() &&
-                   (arg == "compress" || arg == "decompress")) {
+                   (arg == "compress" || arg == "decompress" || arg == "estimate")) {
             options.command = arg;
         } else {
             options.paths.push_back(arg);
@@ -163,6 +203,19 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
     }
     if (options.command.empty() && options.paths.size() > 1) {
         error = "one folder at a time";
+        return false;
+    }
+    if (options.quick && options.command != "estimate") {
+        error = "--quick is for estimate";
+        return false;
+    }
+    if (options.choice.minSavingPercent > 0 && options.command != "compress") {
+        error = "--min-saving is for compress";
+        return false;
+    }
+    if (options.choice.algorithm != CompressionAlgorithm::kDefault &&
+        options.command != "compress" && options.command != "estimate") {
+        error = "--algorithm is for compress and estimate";
         return false;
     }
     if (!options.command.empty() && options.paths.empty()) {

@@ -172,6 +172,11 @@ TEST_F(CliOnRealFolder, OptionsAnswerWithTheirExitCodes) {
         {{root + separator + "a.txt"}, 2, "", "no such folder"},
         {{""}, 2, "", ": no such folder"},
         {{"--", "--format"}, 2, "", "--format: no such folder"},
+        {{"--format=json", "estimate", root}, 0, "\"forecast_on_disk\": ", ""},
+        {{"estimate", "--algorithm", "zstd:16", root}, 2, "", "unknown algorithm 'zstd:16'"},
+        {{"--quick", root}, 2, "", "--quick is for estimate"},
+        {{"estimate", "--min-saving", "5", root}, 2, "", "--min-saving is for compress"},
+        {{"compress", "--min-saving", "150", root}, 2, "", "a percentage from 0 to 100"},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);

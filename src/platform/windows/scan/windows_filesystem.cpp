@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include "core/utils/forecast.hpp"
+#include "platform/chunk_codecs.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/utils/win_handle.hpp"
 #include "platform/windows/utils/win_path.hpp"
@@ -98,10 +100,35 @@ std::string ErrorText(DWORD error) {
     return text.empty() ? "error " + std::to_string(error) : win::ToUtf8(text);
 }
 
+// Reads a file once for the forecast; sequential reads let the cache read ahead and drop behind.
+class WindowsFileReader final : public FileReader {
+  public:
+    explicit WindowsFileReader(UniqueHandle file) : file_(std::move(file)) {}
+
+    std::int64_t Read(std::int64_t offset, std::uint8_t* buffer, std::int64_t size) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(file_.get(), buffer, static_cast<DWORD>(size), &got, &at)) {
+            return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+        }
+        return got;
+    }
+    std::int64_t NextHole(std::int64_t) override {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file_.get(), &size) ? size.QuadPart : 0;
+    }
+
+  private:
+    UniqueHandle file_;
+};
+
 class WindowsFolder final : public Folder {
   public:
     // `path`: long form with a trailing separator.
-    explicit WindowsFolder(std::wstring path) : path_(std::move(path)) {}
+    WindowsFolder(std::wstring path, std::shared_ptr<const CompressionChoice> choice)
+        : path_(std::move(path)), choice_(std::move(choice)) {}
 
     bool List(ListDetail, const EntryVisitor& visit) override {
         WIN32_FIND_DATAW data;
@@ -134,7 +161,7 @@ class WindowsFolder final : public Folder {
         if (!find || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(data)) {
             return nullptr;
         }
-        return std::make_unique<WindowsFolder>(path + L'\\');
+        return std::make_unique<WindowsFolder>(path + L'\\', choice_);
     }
 
     // Backup semantics is what lets CreateFileW open a folder at all.
@@ -144,12 +171,46 @@ class WindowsFolder final : public Folder {
 
     // Opened without backup semantics, so that a folder given here fails.
     bool SetFileCompression(std::string_view name, bool decompress) override {
+        if (!decompress && BelowThreshold(name)) {
+            failure_.clear();
+            return true;
+        }
         return Remember(SwitchCompression(path_ + win::ToWide(name), 0, decompress));
     }
 
     std::string LastFailure() const override { return failure_; }
 
+    std::unique_ptr<FileReader> OpenFile(std::string_view name) override {
+        UniqueHandle file(::CreateFileW((path_ + win::ToWide(name)).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) {
+            return nullptr;
+        }
+        return std::make_unique<WindowsFileReader>(std::move(file));
+    }
+
   private:
+    // The threshold of the compression choice: files whose first MiB would save too little
+    // are left plain.
+    bool BelowThreshold(std::string_view name) {
+        if (!choice_ || choice_->minSavingPercent <= 0) {
+            return false;
+        }
+        CompressionChoice method;
+        method.algorithm = CompressionAlgorithm::kLznt1;
+        const std::unique_ptr<FileReader> reader = OpenFile(name);
+        const std::unique_ptr<ChunkCompressor> compressor = MakeChunkCompressor(method);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!reader || !compressor ||
+            !::GetFileAttributesExW((path_ + win::ToWide(name)).c_str(), GetFileExInfoStandard,
+                                    &data)) {
+            return false;
+        }
+        const std::int64_t size = Combine(data.nFileSizeHigh, data.nFileSizeLow);
+        return LeaveAlone(name, *reader, size, ForecastRules::kNtfs, *choice_, *compressor);
+    }
+
     bool Remember(bool switched) {
         failure_ = switched ? std::string() : ErrorText(::GetLastError());
         return switched;
@@ -174,6 +235,7 @@ class WindowsFolder final : public Folder {
     }
 
     std::wstring path_;
+    std::shared_ptr<const CompressionChoice> choice_;
     std::string failure_;
 };
 
@@ -196,7 +258,11 @@ class WindowsFileSystem final : public FileSystem {
         if (!probe) {
             return nullptr;
         }
-        return std::make_unique<WindowsFolder>(folder);
+        return std::make_unique<WindowsFolder>(folder, choice_);
+    }
+
+    void SetCompressionChoice(const CompressionChoice& choice) override {
+        choice_ = std::make_shared<const CompressionChoice>(choice);
     }
 
     VolumeInfo GetVolumeInfo(const std::string& path) override {
@@ -220,6 +286,9 @@ class WindowsFileSystem final : public FileSystem {
     }
 
     bool CompressionAvailable() const override { return IsNTPlatform(); }
+
+  private:
+    std::shared_ptr<const CompressionChoice> choice_;
 };
 
 }  // namespace
