@@ -59,7 +59,15 @@ int Scan(const Options& options, Terminal& terminal) {
     const std::string folder = IncludeTrailingChar(FullPath(given));
     auto fs = MakeFileSystem();
     if (given.empty() || !IsFolder(folder)) {
-        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) + ": no such folder\n");
+        // What is there, if anything: a file given as the folder is "not a folder", as the
+        // window says it.
+        std::string bare = folder;
+        if (bare.size() > 1 && bare.back() == kPathSeparator && bare[bare.size() - 2] != ':') {
+            bare.pop_back();
+        }
+        const bool exists = !given.empty() && PathProblem(bare).empty();
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) +
+                     (exists ? ": not a folder\n" : ": no such folder\n"));
         return 2;
     }
     if (!fs->OpenFolder(folder)) {

@@ -129,9 +129,11 @@ int NameColumnWidth(int available, int others, int least);
 // between, as much of both as fits (so a path keeps its drive or root and its last folder).
 std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxWidth);
 
-// The status line's text for `maxWidth`: a path (the folder being walked) shortened in the
-// middle, which keeps its root and its last folder; a sentence shortened at its end, so that it
-// reads from its beginning. The window shows the whole text in a tool tip.
+// The status line's text for `maxWidth`. The outcome at its end (after " ... " or the first
+// " — ") stays whole; before it, a path (the folder being walked or switched) is shortened in
+// the middle, which keeps its root and its last folder, and other text at its end. When not even
+// the outcome fits, the line is shortened at its end. The window shows the whole text in a tool
+// tip.
 std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth);
 
 // Whether the window's classic 8-point face draws every character of the UTF-8 text: it has

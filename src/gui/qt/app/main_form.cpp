@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "core/app/main_menu.hpp"
 #include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -111,6 +112,15 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     shellBrowser_ = std::make_unique<TShellBrowser>(MakeDesktopShell(this, services.fileSystem));
     shellBrowser_->SetFilter("*");
     shellBrowser_->SetShowErrorMessages(true);
+    // Opening many rows starts as many programs: asked first.
+    shellBrowser_->OnContextMenuSelect = [this](const std::string& verb, bool& execute) {
+        const std::size_t count = ItemsInOrder(true).size();
+        if (verb == "open" && count > kOpenWithoutAsking) {
+            execute = QMessageBox::question(
+                          this, QString(kApplicationTitle), Text(OpenManyQuestion(count)),
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+        }
+    };
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ListContextPopup(list_->viewport()->mapToGlobal(at)); });
@@ -494,7 +504,9 @@ std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
 }
 
 void TMainForm::CopyToClipboard(const std::string& text) {
-    SetClipboardText(text);
+    if (!SetClipboardText(text)) {
+        ShowMessage("Cannot put the rows on the clipboard: the clipboard did not take them.");
+    }
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {

@@ -6,12 +6,15 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QUrl>
 
 #include "core/about/about_texts.hpp"
 #include "core/app/main_menu.hpp"
+#include "core/utils/text.hpp"
 #include "gui/qt/about/about_box.hpp"
 #include "gui/qt/app/main_form.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
 #include "gui/qt/listview/list_view_actions.hpp"
 #include "gui/qt/listview/list_view_ex.hpp"
@@ -72,6 +75,8 @@ void TMainForm::CreateMenu() {
     for (const MenuSetup& setup : MenuBarLayout()) {
         QMenu* menu = menuBar()->addMenu(setup.caption);
         StyleMenu(*menu);
+        // Copy and Print are offered exactly when they have a report list to work on.
+        connect(menu, &QMenu::aboutToShow, this, [this] { UpdateListActions(); });
         for (const MenuCommand entry : setup.entries) {
             if (entry == kSeparator) {
                 menu->addSeparator();
@@ -87,9 +92,23 @@ void TMainForm::CreateMenu() {
     listViewPrint_.imageIndex = int(MenuCommand::kPrint);
 }
 
+void TMainForm::UpdateListActions() {
+    ReportList* target = list_ && list_->hasFocus() ? list_ : nullptr;
+    for (const auto& [action, command] :
+         {std::pair<TListViewAction*, MenuCommand>{&listViewCopy1_, MenuCommand::kCopy},
+          std::pair<TListViewAction*, MenuCommand>{&listViewPrint_, MenuCommand::kPrint}}) {
+        action->UpdateTarget(action->HandlesTarget(target) ? action->ListFor(target) : nullptr);
+        Action(command)->setEnabled(action->enabled);
+    }
+}
+
 void TMainForm::Execute(MenuCommand command) {
     // The list as a target when it has the focus; the list actions work on List anyway.
     ReportList* target = list_ && list_->hasFocus() ? list_ : nullptr;
+    if ((command == MenuCommand::kCopy && !listViewCopy1_.HandlesTarget(target)) ||
+        (command == MenuCommand::kPrint && !listViewPrint_.HandlesTarget(target))) {
+        return;
+    }
     switch (command) {
         case MenuCommand::kExit:
             close();
@@ -101,12 +120,19 @@ void TMainForm::Execute(MenuCommand command) {
             logic_->RefreshActionExecute();
             break;
         case MenuCommand::kPrint: {
+            // The folder is the first page's title.
+            listViewPrint_.header = ToDisplayText(logic_->CurrentFolder());
             QtListPrinter printer(this);
             listViewPrint_.Execute(target, printer);
+            if (!printer.Failure().isEmpty()) {
+                ShowMessage(printer.Failure().toStdString());
+            }
             break;
         }
         case MenuCommand::kCopy:
-            ExecuteCopy(listViewCopy1_, target);
+            if (!ExecuteCopy(listViewCopy1_, target)) {
+                ShowMessage("Cannot put the list on the clipboard: the clipboard did not take it.");
+            }
             break;
         case MenuCommand::kReadme:
             ReademFileActionExecute();
@@ -130,9 +156,15 @@ QString TMainForm::ReadmePath() {
 
 void TMainForm::ReademFileActionExecute() {
     const QString path = ReadmePath();
-    if (!path.isEmpty()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (path.isEmpty()) {
+        ShowMessage(kReadmeMissingText);
+        return;
     }
+    OpenWithDesktop(path, [window = QPointer<TMainForm>(this)](const std::string& reason) {
+        if (window) {
+            window->ShowMessage("Cannot open the readme: " + reason);
+        }
+    });
 }
 
 void TMainForm::HelpAboutActionExecute() {
