@@ -17,6 +17,8 @@ namespace packmeter {
 inline constexpr int kClientWidth = 410;
 inline constexpr int kClientHeight = 453;
 inline constexpr int kHeaderHeight = 49;
+// The least client height: the header, the list's column header and a few rows, the status line.
+inline constexpr int kLeastClientHeight = 160;
 inline constexpr int kStatusHeight = 19;
 inline constexpr int kFormFontPoints = 8;
 // Space kept between two header labels that a wider font pushes together.

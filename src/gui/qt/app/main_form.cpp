@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -152,7 +153,20 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     CreateShortcuts();
     // The window sees every key before the control that has the focus.
     qApp->installEventFilter(this);
-    resize(Scaled(kClientWidth), Scaled(kClientHeight));
+    // The first size fits the screen's free area (at scale 2 the form is taller than a small
+    // screen); the least size keeps the header and the four columns readable.
+    const QRect screenArea = screen()->availableGeometry();
+    int columns = 0;
+    for (int i = 0; i < int(kListColumns.size()); ++i) {
+        columns += i == kNameColumn ? nameLeast_ : list_->columnWidth(i);
+    }
+    const int frame =
+        list_->frameWidth() * 2 + list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    setMinimumSize(
+        std::min(columns + frame, screenArea.width()),
+        std::min(Scaled(kLeastClientHeight) + menuBar()->sizeHint().height(), screenArea.height()));
+    resize(std::clamp(Scaled(kClientWidth), minimumWidth(), screenArea.width()),
+           std::clamp(Scaled(kClientHeight), minimumHeight(), screenArea.height()));
 }
 
 TMainForm::~TMainForm() {
@@ -490,6 +504,9 @@ void TMainForm::ShowMessage(const std::string& text) {
     auto* box = MakeOwned<QMessageBox>(QMessageBox::Warning, QString(kApplicationTitle), Text(text),
                                        QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // Over the window, also at start-up, before the desktop has placed the window's frame.
+    box->adjustSize();
+    box->move(geometry().center() - box->rect().center());
     box->open();
 }
 

@@ -4,12 +4,15 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
 #include <QUrl>
+#include <algorithm>
 
 #include "core/about/about_texts.hpp"
+#include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/utils/text.hpp"
 #include "gui/qt/about/about_box.hpp"
@@ -41,16 +44,29 @@ QIcon FallbackIcon(MenuCommand command) {
     return QIcon(QPixmap::fromImage(image));
 }
 
+// The least contrast of the highlighted entry against the menu, so that the keyboard's place
+// can be seen (the contrast asked of parts of a control that must be told apart).
+constexpr double kHighlightContrast = 3.0;
+
 // The menu bar's settings of the original form, as far as the style lets a palette through:
 // highlighted entries on 0xEEF6F7 (a Windows colour value: blue, green, red) with black text,
-// the bar's font 13 pixels high.
+// the bar's font 13 pixels high. On a light menu that cream is all but invisible (1.08:1 on
+// white): it is darkened in its own hue until the highlight stands out, as the rows' colours are
+// lightened on dark themes. A larger desktop font is kept.
 void StyleMenu(QWidget& menu) {
     QPalette colours = menu.palette();
-    colours.setColor(QPalette::Highlight, QColor(0xF7, 0xF6, 0xEE));
-    colours.setColor(QPalette::HighlightedText, Qt::black);
+    const QColor base = colours.color(QPalette::Window);
+    const Rgb back{base.red(), base.green(), base.blue()};
+    Rgb band{0xF7, 0xF6, 0xEE};
+    for (int step = 0; step < 40 && ContrastRatio(band, back) < kHighlightContrast; ++step) {
+        band = {band.red * 94 / 100, band.green * 94 / 100, band.blue * 94 / 100};
+    }
+    colours.setColor(QPalette::Highlight, QColor(band.red, band.green, band.blue));
+    const bool darkText = ContrastRatio(band, {0, 0, 0}) >= ContrastRatio(band, {255, 255, 255});
+    colours.setColor(QPalette::HighlightedText, darkText ? Qt::black : Qt::white);
     menu.setPalette(colours);
     QFont font = menu.font();
-    font.setPixelSize(13);
+    font.setPixelSize(std::max(13, QFontInfo(QApplication::font()).pixelSize()));
     menu.setFont(font);
 }
 

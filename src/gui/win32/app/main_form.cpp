@@ -78,6 +78,12 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT outer{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     ::AdjustWindowRectEx(&outer, style, TRUE, 0);
+    // The first size fits the screen's free area.
+    RECT work{};
+    if (::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
+        outer.right = outer.left + std::min(outer.right - outer.left, work.right - work.left);
+        outer.bottom = outer.top + std::min(outer.bottom - outer.top, work.bottom - work.top);
+    }
     const auto icon = static_cast<HICON>(::LoadImageW(
         ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON, 0, 0, LR_SHARED));
     if (!CreateWindowOf(kClassName, 0, style, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -535,6 +541,19 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             LayOut();
             return 0;
+        case WM_GETMINMAXINFO: {
+            // The least size keeps the header and the four columns readable.
+            int columns = nameLeast_;
+            for (int i = 1; list_.Hwnd() && i < int(kListColumns.size()); ++i) {
+                columns += ListView_GetColumnWidth(list_.Hwnd(), i);
+            }
+            RECT least{0, 0, std::max(columns, Scaled(200)) + ::GetSystemMetrics(SM_CXVSCROLL) + 4,
+                       Scaled(kLeastClientHeight)};
+            ::AdjustWindowRectEx(&least, DWORD(::GetWindowLongPtrW(Hwnd(), GWL_STYLE)), TRUE, 0);
+            auto& info = *reinterpret_cast<MINMAXINFO*>(lParam);
+            info.ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
+            return 0;
+        }
         case WM_SETFOCUS:
             ::SetFocus(list_.Hwnd());
             return 0;
