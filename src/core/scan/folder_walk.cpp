@@ -59,6 +59,7 @@ class SizeVisitor final : public TreeVisitor {
             ++sizes_.unreadable;
         } else if (entry.regular && links_.CountOnce(entry)) {
             sizes_ += {entry.size, entry.onDisk};
+            sizes_.byAlgorithm += entry.byAlgorithm;
         }
     }
     bool NotListed(const std::string&) override {
@@ -314,7 +315,8 @@ void ScanProgress::TrySetCurrentScanFolder(std::string_view folder) {
 
 bool LinkedFiles::CountOnce(const Entry& entry) {
     return entry.links <= 1 ||
-           CountOnce(LinkedFile{entry.volumeId, entry.fileId, {entry.size, entry.onDisk}});
+           CountOnce(LinkedFile{
+               entry.volumeId, entry.fileId, {entry.size, entry.onDisk, 0, entry.byAlgorithm}});
 }
 
 bool LinkedFiles::CountOnce(const LinkedFile& file) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/fs/filesystem.hpp"
+#include "core/fs/algorithm_bytes.hpp"
 #include "core/utils/compression.hpp"
 
 namespace packmeter {
@@ -51,11 +52,14 @@ struct FolderSizes {
     // Entries that could not be read: folders that could not be opened or listed, and entries
     // whose kind and sizes could not be read. The sizes leave them out.
     std::int64_t unreadable = 0;
+    // The bytes by compression algorithm, where the file system tells them.
+    AlgorithmSplit byAlgorithm{};
 
     FolderSizes& operator+=(const FolderSizes& other) {
         logical += other.logical;
         onDisk += other.onDisk;
         unreadable += other.unreadable;
+        byAlgorithm += other.byAlgorithm;
         return *this;
     }
     bool operator==(const FolderSizes&) const = default;
