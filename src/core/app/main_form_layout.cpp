@@ -174,8 +174,15 @@ std::string ShortenStatus(std::string_view text, const TextMeasure& font, int ma
             return shortHead + std::string(tail);
         }
     }
-    // Too narrow even for the outcome: the line's beginning, as a sentence reads.
-    return ElideEnd(text, font, maxWidth);
+    // Too narrow for the outcome beside anything else: the outcome alone, from its beginning
+    // (the count first), shortened at its end.
+    std::string_view outcome = tail;
+    for (const std::string_view separator : {kCommandTail, kSentenceTail}) {
+        if (outcome.starts_with(separator)) {
+            outcome.remove_prefix(separator.size());
+        }
+    }
+    return ElideEnd(outcome.empty() ? text : outcome, font, maxWidth);
 }
 
 bool ClassicFaceDraws(std::string_view text) {

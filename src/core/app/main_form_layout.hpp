@@ -133,9 +133,9 @@ std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxW
 
 // The status line's text for `maxWidth`. The outcome at its end (after " ... " or the first
 // " — ") stays whole; before it, a path (the folder being walked or switched) is shortened in
-// the middle, which keeps its root and its last folder, and other text at its end. When not even
-// the outcome fits, the line is shortened at its end. The window shows the whole text in a tool
-// tip.
+// the middle, which keeps its root and its last folder, and other text at its end. When the
+// outcome does not fit beside it, the outcome alone is shown, shortened at its end. The window
+// shows the whole text in a tool tip.
 std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth);
 
 // Whether the window's classic 8-point face draws every character of the UTF-8 text: it has

@@ -134,8 +134,10 @@ TEST(ShortenStatus, TheOutcomeAtTheEndStaysWholeWhileThePathOrSentenceBeforeItGi
         {"ext4 (doesn't support file based compression)" + dash + "3 entries in 1.0 s" + dash +
              "2 unreadable",
          350, "ext4", dash + "3 entries in 1.0 s" + dash + "2 unreadable"},
-        // Too narrow for the outcome: the line's beginning.
-        {"Compressing " + path + " ... Finished", 70, "Compres", "\u2026"},
+        // Too narrow for the outcome beside the rest: the outcome alone, from its count.
+        {"Compressing " + path + " ... Finished", 70, "Finished", "Finished"},
+        {"btrfs (compresses)" + dash + "7 entries in 0.0 s" + dash + "1 entry could not be read",
+         200, "7 entries in 0.0 s", "\u2026"},
     };
     for (const auto& c : cases) {
         const std::string shown = ShortenStatus(c.text, font, c.width);
