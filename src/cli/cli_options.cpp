@@ -1,5 +1,7 @@
 #include "cli/cli_options.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <stdexcept>
 
@@ -59,7 +61,7 @@ std::string HelpText() {
            "                   and evenly spread stretches, a sixteenth of them) and of one in\n"
            "                   eight small files of each size and type, and scale\n"
            "  -h, --help       show this help and exit\n" +
-           (kSlashHelp ? "  /?               the same\n" : "") +
+           (kSlashHelp ? "  /?, /help        the same\n" : "") +
            "  --version        show the product and file version and exit\n"
            "  --               end of options: every later argument is a path\n"
            "\n"
@@ -106,6 +108,13 @@ bool IsOption(const std::string& arg, const std::string& name) {
            (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
 }
 
+// An option's value as the user may type it: any case ("TSV", "Name").
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
 }  // namespace
 
 bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
@@ -116,7 +125,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             options.paths.push_back(arg);
         } else if (arg == "--") {
             onlyPaths = true;
-        } else if (arg == "--help" || arg == "-h" || (kSlashHelp && arg == "/?")) {
+        } else if (arg == "--help" || arg == "-h" ||
+                   (kSlashHelp && (arg == "/?" || Lower(arg) == "/help"))) {
             options.help = true;
             return true;
         } else if (arg == "--version") {
@@ -134,11 +144,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                 error += ": table, tsv or json";
                 return false;
             }
-            if (*value == "table") {
+            const std::string format = Lower(*value);
+            if (format == "table") {
                 options.format = Format::kTable;
-            } else if (*value == "tsv") {
+            } else if (format == "tsv") {
                 options.format = Format::kTsv;
-            } else if (*value == "json") {
+            } else if (format == "json") {
                 options.format = Format::kJson;
             } else {
                 error =
@@ -151,13 +162,14 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                 error += ": name, size, compressed or ratio";
                 return false;
             }
-            if (*value == "name") {
+            const std::string column = Lower(*value);
+            if (column == "name") {
                 options.sortColumn = kNameColumn;
-            } else if (*value == "size") {
+            } else if (column == "size") {
                 options.sortColumn = kSizeColumn;
-            } else if (*value == "compressed") {
+            } else if (column == "compressed") {
                 options.sortColumn = kCompressedColumn;
-            } else if (*value == "ratio") {
+            } else if (column == "ratio") {
                 options.sortColumn = kRatioColumn;
             } else {
                 error = "unknown column '" + ToSafeDisplayText(*value) +

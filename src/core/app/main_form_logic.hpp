@@ -186,6 +186,9 @@ class MainFormLogic {
     MainFormServices services_;
     std::shared_ptr<WorkerChannel> channel_ = std::make_shared<WorkerChannel>();
     std::string currentFolder_;
+    // A message about the user's last action (a document that did not open), kept in the status
+    // line until the next action.
+    std::string keptNotice_;
     std::unique_ptr<TScan> active_;
     std::vector<std::unique_ptr<TScan>> stopped_;
     // A notice about the shown volume, shown at the first tick after its volume line.

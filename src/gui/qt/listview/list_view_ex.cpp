@@ -345,19 +345,35 @@ bool TListViewEx::viewportEvent(QEvent* event) {
         return QTreeView::viewportEvent(event);
     }
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QModelIndex index = indexAt(help->pos());
-    if (index.isValid()) {
-        const QString text = index.data().toString();
-        const QRect cell = visualRect(index);
-        const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-        const int icon = index.column() == 0 && images_ ? iconSize().width() + 2 * margin : 0;
-        if (viewport()->fontMetrics().horizontalAdvance(text) + icon + 2 * margin > cell.width()) {
-            QToolTip::showText(help->globalPos(), text, viewport(), cell);
-            return true;
-        }
+    const QString text = RowTipAt(help->pos());
+    if (!text.isEmpty()) {
+        QToolTip::showText(help->globalPos(), text, viewport(), visualRect(indexAt(help->pos())));
+    } else {
+        QToolTip::hideText();
     }
-    QToolTip::hideText();
     return true;
+}
+
+QString TListViewEx::RowTipAt(const QPoint& pos) const {
+    const QModelIndex index = indexAt(pos);
+    if (!index.isValid()) {
+        return {};
+    }
+    // The whole text of a cell too narrow for it, then the row's hint (why a link counts 0 bytes,
+    // why a row is greyed), as the Win32 list shows them.
+    QString tip;
+    const QString text = index.data().toString();
+    const QRect cell = visualRect(index);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int icon = index.column() == 0 && images_ ? iconSize().width() + 2 * margin : 0;
+    if (viewport()->fontMetrics().horizontalAdvance(text) + icon + 2 * margin > cell.width()) {
+        tip = text;
+    }
+    const QString hint = index.data(Qt::ToolTipRole).toString();
+    if (!hint.isEmpty()) {
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + hint;
+    }
+    return tip;
 }
 
 void TListViewEx::resizeEvent(QResizeEvent* event) {

@@ -148,6 +148,20 @@ HBITMAP TListViewEx::ArrowBitmap(TSortOption order) const {
                                   : nullptr;
 }
 
+int TListViewEx::ArrowSpace() const {
+    BITMAP arrow{};
+    if (!upArrow_ || !::GetObjectW(upArrow_.get(), sizeof(arrow), &arrow)) {
+        arrow.bmWidth = 8;
+    }
+    // The header keeps its bitmap margin on either side of the caption and of the bitmap
+    // (three edges when it cannot be asked), and a pixel for the divider.
+    int margin = header_ ? int(::SendMessageW(header_, HDM_GETBITMAPMARGIN, 0, 0)) : 0;
+    if (margin <= 0) {
+        margin = 3 * ::GetSystemMetrics(SM_CXEDGE);
+    }
+    return 4 * margin + int(arrow.bmWidth) + 2;
+}
+
 bool TListViewEx::Create(HWND parent, int id, const std::string& name,
                          const std::vector<ColumnSetup>& columns) {
     name_ = name;
@@ -500,6 +514,9 @@ LRESULT CALLBACK TListViewEx::ListProc(HWND hwnd, UINT message, WPARAM wParam, L
     if (message == WM_SIZE) {
         list.logic_.RestoreSortMark();
         list.HeaderMarkChanged(list.SortColumn());
+        if (list.onResize) {
+            list.onResize();
+        }
     }
     return result;
 }

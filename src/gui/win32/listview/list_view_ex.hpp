@@ -86,6 +86,13 @@ class TListViewEx final : public ReportList, private ListViewExHost {
     std::function<std::optional<COLORREF>(const ListItem&)> onCustomDrawItem;
     std::function<void()> onDblClick;
     std::function<void(int column)> onColumnClick;
+    // The list's client area changed size (also when a scroll bar comes or goes).
+    std::function<void()> onResize;
+
+    // What a sorted column's header needs beside its caption's text: the header's text margins,
+    // the arrow bitmap and the margins the header keeps around it, as the header control lays
+    // them out.
+    int ArrowSpace() const;
 
     // The owner has set the list up: with AutoSaveSettings the stored settings are loaded.
     void Loaded();
