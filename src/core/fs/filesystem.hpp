@@ -101,8 +101,16 @@ class FileSystem {
 // Gives the index of an entry's small icon in the program's shared icon list.
 class IconSource {
   public:
+    // What IconIndex answers for an entry whose icon is its own (a program, an icon file, a
+    // shortcut), not its type's: OwnIconIndex looks it up when its row is first drawn.
+    static constexpr int kOwnIcon = -2;
+
     virtual ~IconSource() = default;
     virtual int IconIndex(const std::string& folder, std::string_view name, bool isFolder) = 0;
+    // The icon of the file `name` in `folder` itself, read from the file.
+    virtual int OwnIconIndex(const std::string& folder, std::string_view name) {
+        return IconIndex(folder, name, false);
+    }
 };
 
 }  // namespace packmeter
