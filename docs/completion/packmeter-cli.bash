@@ -46,7 +46,7 @@ _packmeter_cli() {
                 return
                 ;;
             -*)
-                mapfile -t COMPREPLY < <(compgen -W "--format --sort --reverse --help --version --" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "--format --sort --reverse --by-algorithm --no-helper --help --version --" -- "$cur")
                 return
                 ;;
         esac

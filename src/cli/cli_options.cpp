@@ -40,6 +40,11 @@ std::string HelpText() {
            "  --sort COLUMN    name, size, compressed or ratio, ordered as the window orders\n"
            "                   that column (by name: files before folders)\n"
            "  --reverse        the other way round (without --sort: the listing order reversed)\n"
+           "  --by-algorithm   after the rows, the totals by compression algorithm: type,\n"
+           "                   percent, on-disk, uncompressed and referenced bytes (table;\n"
+           "                   json always has by_algorithm)\n"
+           "  --no-helper      on btrfs without root, do not start the measuring helper:\n"
+           "                   files show their uncompressed size\n"
            "  -h, --help       show this help and exit\n" +
            (kSlashHelp ? "  /?               the same\n" : "") +
            "  --version        show the product and file version and exit\n"
@@ -56,7 +61,8 @@ std::string HelpText() {
            "         bytes that are not UTF-8 as \\xNN\n"
            "  json   folder, file_system, supports_compression, totals and entries; byte counts\n"
            "         as integers; name_bytes (base64) holds the exact bytes of a name that is\n"
-           "         not valid UTF-8; kind (file, folder, link, mount, special) and unreadable\n"
+           "         not valid UTF-8; kind (file, folder, link, mount, special), unreadable\n"
+           "         and by_algorithm (on_disk, uncompressed, referenced per algorithm)\n"
            "\n"
            "Exit status:\n"
            "  0  success; entries that could not be read are reported on stderr and in the\n"
@@ -105,6 +111,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             return true;
         } else if (arg == "--reverse") {
             options.reverse = true;
+        } else if (arg == "--by-algorithm") {
+            options.byAlgorithm = true;
+        } else if (arg == "--no-helper") {
+            options.noHelper = true;
         } else if (IsOption(arg, "--format")) {
             const auto value = OptionValue(args, i, "--format", error);
             if (!value) {

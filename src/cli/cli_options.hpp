@@ -12,6 +12,8 @@ struct Options {
     Format format = Format::kTable;
     int sortColumn = -1;  // a column of the window's list, or -1 for the listing order
     bool reverse = false;
+    bool byAlgorithm = false;  // the totals by compression algorithm after the rows
+    bool noHelper = false;     // measure without the measuring helper
     bool help = false;
     bool version = false;
     std::string command;  // empty (scan), "compress" or "decompress"

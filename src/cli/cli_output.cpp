@@ -238,6 +238,34 @@ std::string RenderTsv(const Report& report) {
     return out;
 }
 
+namespace {
+
+std::string JsonAlgorithms(const AlgorithmSplit& split) {
+    std::string out = "{";
+    for (const AlgorithmSplit::Part& part : split.Parts()) {
+        out += (out.size() > 1 ? ", " : "") + JsonString(AlgorithmName(part.algorithm)) +
+               ": {\"on_disk\": " + std::to_string(part.figures.onDisk) +
+               ", \"uncompressed\": " + std::to_string(part.figures.uncompressed) +
+               ", \"referenced\": " + std::to_string(part.figures.referenced) + "}";
+    }
+    return out + "}";
+}
+
+std::string AlgorithmLine(std::string_view type, const AlgorithmFigures& figures) {
+    char line[160];
+    // The percentage is on-disk of uncompressed in whole percent, cut off as compsize does.
+    const std::string percent =
+        figures.uncompressed > 0 ? std::to_string(figures.onDisk * 100 / figures.uncompressed) + "%"
+                                 : "-";
+    std::snprintf(
+        line, sizeof line, "%-10s %5s     %-12lld %-12lld %-12lld\n", std::string(type).c_str(),
+        percent.c_str(), static_cast<long long>(figures.onDisk),
+        static_cast<long long>(figures.uncompressed), static_cast<long long>(figures.referenced));
+    return line;
+}
+
+}  // namespace
+
 std::string RenderJson(const Report& report) {
     std::string out = "{\n";
     out += "  " + JsonName("folder", report.folder) + ",\n";
@@ -253,6 +281,7 @@ std::string RenderJson(const Report& report) {
                ", \"size_text\": " + JsonString(t.sizeText) +
                ", \"on_disk_text\": " + JsonString(t.onDiskText) +
                ", \"ratio_text\": " + JsonString(t.ratioText) +
+               ", \"by_algorithm\": " + JsonAlgorithms(t.byAlgorithm) +
                ", \"unreadable\": " + std::to_string(t.unreadable) + "},\n";
     }
     out += "  \"entries\": [";
@@ -277,10 +306,23 @@ std::string RenderJson(const Report& report) {
                ", \"size_text\": " + JsonString(row.sizeText) +
                ", \"on_disk_text\": " + JsonString(row.onDiskText) +
                ", \"ratio_text\": " + JsonString(row.ratioText) +
+               ", \"by_algorithm\": " + JsonAlgorithms(row.byAlgorithm) +
                ", \"kind\": " + JsonString(KindName(row)) +
                ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + volume + "}";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
+}
+
+std::string RenderAlgorithmTable(const ScanTotals& totals) {
+    if (totals.byAlgorithm.Empty()) {
+        return {};
+    }
+    std::string out = "\nType        Perc     Disk Usage   Uncompressed Referenced\n";
+    out += AlgorithmLine("TOTAL", totals.byAlgorithm.Total());
+    for (const AlgorithmSplit::Part& part : totals.byAlgorithm.Parts()) {
+        out += AlgorithmLine(AlgorithmName(part.algorithm), part.figures);
+    }
     return out;
 }
 

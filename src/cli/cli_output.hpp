@@ -32,6 +32,11 @@ std::string RenderTsv(const Report& report);
 std::string RenderJson(const Report& report);
 std::string Render(const Report& report, Format format);
 
+// The totals by compression algorithm as a table: "Type Perc Disk Usage Uncompressed
+// Referenced", a TOTAL line, then one line per algorithm, in bytes; the form btrfs users know
+// from their tools. Nothing when the file system told no algorithm.
+std::string RenderAlgorithmTable(const ScanTotals& totals);
+
 // The text as a JSON string literal (quotes included): every control character escaped, bytes
 // that are not valid UTF-8 replaced by U+FFFD, so the result is always valid JSON.
 std::string JsonString(std::string_view text);

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -327,6 +331,58 @@ TEST_F(CliOnRealFolder, HostileNamesSurviveEveryFormat) {
         EXPECT_EQ(terminal_.err.find("\xe2\x80\xae"), std::string::npos) << terminal_.err;
     }
 }
+
+#ifdef _WIN32
+// A drive root, written as a user may write it, is switched as the folder it is or refused with
+// the real reason; never "no such file or folder" with an empty folder line.
+TEST_F(CliOnRealFolder, DriveRootsAreSwitchedOrRefusedWithTheRealReason) {
+    // A drive of its own on the test's folder, so that the root holds only the test's files;
+    // where such a drive cannot be made (Wine), the system drive, but only when its volume
+    // cannot compress, so that the command is refused before it touches anything.
+    wchar_t drive[] = L"P:";
+    for (const DWORD used = ::GetLogicalDrives();
+         drive[0] < L'Z' && (used >> (drive[0] - L'A')) & 1; ++drive[0]) {
+    }
+    const bool defined =
+        ::DefineDosDeviceW(0, drive, root_.wstring().c_str()) &&
+        ::GetFileAttributesW((std::wstring(drive) + L"\\").c_str()) != INVALID_FILE_ATTRIBUTES;
+    const struct Undefine {
+        const wchar_t* name;
+        ~Undefine() { ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, name, nullptr); }
+    } undefine{drive};
+    if (!defined) {
+        wchar_t windows[MAX_PATH] = {};
+        DWORD flags = 0;
+        ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 2u);
+        drive[0] = windows[0];
+        ASSERT_TRUE(::GetVolumeInformationW((std::wstring(drive) + L"\\").c_str(), nullptr, 0,
+                                            nullptr, nullptr, &flags, nullptr, 0));
+        if (flags & FILE_FILE_COMPRESSION) {
+            GTEST_SKIP() << "no drive of the test's own, and the system drive compresses";
+        }
+    }
+    const std::string letter(1, static_cast<char>(drive[0]));
+    for (const std::string& root :
+         {letter + ":\\", "\\\\?\\" + letter + ":\\", letter + ":\\sub\\..\\"}) {
+        SCOPED_TRACE(root);
+        const int status = Run({"--format", "json", "decompress", root});
+        EXPECT_EQ(terminal_.err.find("no such file"), std::string::npos) << terminal_.err;
+        if (status == 0) {
+            const auto json = ParseJson(terminal_.out);
+            ASSERT_TRUE(json && json->Find("folder")) << terminal_.out;
+            EXPECT_EQ(json->Find("folder")->text, letter + ":\\");
+            EXPECT_EQ(json->Find("entries")->items.size(), 2u);
+        } else {
+            // A volume that cannot compress (every volume under Wine): said once, nothing more.
+            EXPECT_EQ(status, 1);
+            EXPECT_NE(terminal_.err.find(letter + ":\\: cannot decompress: the file system ("),
+                      std::string::npos)
+                << terminal_.err;
+            EXPECT_EQ(terminal_.out, "");
+        }
+    }
+}
+#endif
 
 TEST(JsonString, EscapesEveryControlAndStaysValid) {
     EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/fs/algorithm_bytes.hpp"
 
 namespace packmeter {
 
@@ -48,6 +52,8 @@ struct Entry {
     // always counts.
     std::uint64_t volumeId = 0;
     std::uint64_t fileId = 0;
+    // The bytes by compression algorithm, where the back end can tell them (empty otherwise).
+    AlgorithmSplit byAlgorithm{};
 };
 
 // What a listing has to fill in. Sizes are always needed; the attributes, and whether a link
@@ -96,6 +102,17 @@ class FileSystem {
     virtual VolumeInfo GetVolumeInfo(const std::string& path) = 0;
     // Whether the platform offers the compression calls at all.
     virtual bool CompressionAvailable() const = 0;
+    // Finishes or undoes a file switch that a killed run left half-done in the folder of `path`
+    // (and inside `path` when it is a folder), so that the path is as the user left it before
+    // a command checks it. Nothing to do where switches are done in place.
+    virtual void RecoverInterruptedSwitches(const std::string& /*path*/) {}
+    // A flag that, once set (from a signal handler too), makes a switch in progress give up at
+    // once and leave its file as it was, where a switch takes long (a rewrite). Null: none.
+    virtual void SetAbandonFlag(const std::atomic<bool>* /*flag*/) {}
+    // Read-only: the names of the files in `folder` whose switch a killed run left half-done.
+    virtual std::vector<std::string> InterruptedSwitches(const std::string& /*folder*/) {
+        return {};
+    }
 };
 
 // Gives the index of an entry's small icon in the program's shared icon list.

@@ -66,9 +66,11 @@ class SizeVisitor final : public TreeVisitor {
         } else if (entry.regular) {
             if (links_.CountOnce(entry)) {
                 sizes_ += {entry.size, entry.onDisk};
+                sizes_.byAlgorithm += entry.byAlgorithm;
             }
             if (all_ && all_->CountOnce(entry)) {
                 *allSizes_ += {entry.size, entry.onDisk};
+                allSizes_->byAlgorithm += entry.byAlgorithm;
             }
         }
     }

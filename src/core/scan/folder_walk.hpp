@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/fs/algorithm_bytes.hpp"
 #include "core/fs/filesystem.hpp"
 #include "core/scan/file_id_set.hpp"
 #include "core/utils/compression.hpp"
@@ -52,11 +53,14 @@ struct FolderSizes {
     // Entries that could not be read: folders that could not be opened or listed, and entries
     // whose kind and sizes could not be read. The sizes leave them out.
     std::int64_t unreadable = 0;
+    // The bytes by compression algorithm, where the file system tells them.
+    AlgorithmSplit byAlgorithm{};
 
     FolderSizes& operator+=(const FolderSizes& other) {
         logical += other.logical;
         onDisk += other.onDisk;
         unreadable += other.unreadable;
+        byAlgorithm += other.byAlgorithm;
         return *this;
     }
     bool operator==(const FolderSizes&) const = default;

@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "core/scan/algorithm_text.hpp"
 #include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -30,6 +31,7 @@
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
 #include "gui/qt/shell/system_image_list.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::qt {
 
@@ -48,29 +50,6 @@ class FontMeasure final : public TextMeasure {
 };
 
 }  // namespace
-
-class TMainForm::CommandSink final : public CommandView {
-  public:
-    explicit CommandSink(TMainForm& form) : form_(form) {}
-    void Beep() override { QApplication::beep(); }
-    std::string StatusText() const override { return form_.statusText_.toStdString(); }
-    void UpdateItem(const std::string& name, const ListItem& item) override {
-        form_.UpdateItem(name, item);
-    }
-    void ClearSelection() override { form_.list_->clearSelection(); }
-    void SetCommandProgress(const CommandProgress& progress) override {
-        form_.SetCommandProgress(progress);
-    }
-    void SetCommandFailures(const std::vector<CompressionFailure>& failures) override {
-        form_.SetCommandFailures(failures);
-    }
-    bool AskStopCommand(const std::string& question) override {
-        return form_.AskStopCommand(question);
-    }
-
-  private:
-    TMainForm& form_;
-};
 
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, QWidget* parent)
     : QMainWindow(parent), args_(std::move(args)) {
@@ -125,7 +104,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     }
     logic_ =
         std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
-    commandSink_ = std::make_unique<CommandSink>(*this);
+    commandSink_ = std::make_unique<CommandSink<TMainForm>>(*this);
     logic_->SetCommandView(commandSink_.get());
     applyTimer_ = MakeOwned<QTimer>(this);
     applyTimer_->setSingleShot(true);
@@ -501,6 +480,12 @@ void TMainForm::SetTotals(const ScanTotals& totals) {
     SizeLabel()->setText(Text(totals.sizeText));
     CompressedLabel()->setText(Text(totals.onDiskText));
     RatioLabel()->setText(Text(totals.ratioText));
+    // The bytes by algorithm, where the file system tells them.
+    const std::string split = AlgorithmSplitText(totals.byAlgorithm, UserNumberFormat());
+    const QString tip = split.empty() ? QString() : tr("By algorithm:") + '\n' + Text(split);
+    for (QLabel* label : {SizeLabel(), CompressedLabel(), RatioLabel()}) {
+        label->setToolTip(tip);
+    }
     LayOutHeader();
 }
 
@@ -543,6 +528,18 @@ bool TMainForm::BrowseForFolder(std::string& folder) {
 
 void TMainForm::SetSortColumn(int column) {
     list_->SetSortColumn(column);
+}
+
+void TMainForm::CommandBeep() {
+    QApplication::beep();
+}
+
+std::string TMainForm::CommandStatusText() const {
+    return statusText_.toStdString();
+}
+
+void TMainForm::ClearCommandSelection() {
+    list_->clearSelection();
 }
 
 }  // namespace packmeter::qt

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/app/command_sink.hpp"
 #include "core/app/main_form_logic.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/listview/list_view_actions.hpp"
@@ -99,7 +100,11 @@ class TMainForm : public QMainWindow, private MainFormView {
     void SetSortColumn(int column) override;
 
     // The compression commands' part of the view, which CommandSink hands on.
-    class CommandSink;
+    template <class>
+    friend class packmeter::CommandSink;
+    void CommandBeep();
+    std::string CommandStatusText() const;
+    void ClearCommandSelection();
     void UpdateItem(const std::string& name, const ListItem& item);
     void SetCommandProgress(const CommandProgress& progress);
     void SetCommandFailures(const std::vector<CompressionFailure>& failures);
@@ -124,7 +129,7 @@ class TMainForm : public QMainWindow, private MainFormView {
     std::vector<std::string> args_;
     std::unique_ptr<MainFormLogic> logic_;
     std::unique_ptr<TShellBrowser> shellBrowser_;
-    std::unique_ptr<CommandSink> commandSink_;
+    std::unique_ptr<CommandSink<TMainForm>> commandSink_;
     TQelSystemImageList* systemImageList_ = nullptr;
     TQelBrowseForFolder* browseForFolderDlg_ = nullptr;
     QWidget* panel_ = nullptr;

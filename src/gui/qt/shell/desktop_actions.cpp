@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/scan/algorithm_text.hpp"
 #include "core/utils/size_text.hpp"
 #include "gui/qt/framework/owned.hpp"
 #include "platform/linux/shell/entry_properties.hpp"
@@ -248,12 +249,18 @@ PropertiesDialog::PropertiesDialog(std::shared_ptr<FileSystem> fs, const QString
             [this, entries = std::move(entries)] {
                 std::int64_t size = 0;
                 std::int64_t onDisk = 0;
+                AlgorithmSplit split;
                 for (const auto& entry : entries) {
                     size += entry.size;
                     onDisk += entry.onDisk;
+                    split += entry.byAlgorithm;
                 }
                 SetValue(tr("Size:"), SizeText(size));
                 SetValue(tr("On disk:"), SizeText(onDisk));
+                if (!split.Empty()) {
+                    SetValue(tr("By algorithm:"),
+                             QString::fromStdString(AlgorithmSplitText(split, UserNumberFormat())));
+                }
                 const auto& entry = entries.front();
                 if (entries.size() == 1 && !entry.error.empty()) {
                     SetValue(tr("Size:"), Local(entry.error));

@@ -39,32 +39,6 @@ class WindowFontMeasure final : public TextMeasure {
 
 }  // namespace
 
-class TMainForm::CommandSink final : public CommandView {
-  public:
-    explicit CommandSink(TMainForm& form) : form_(form) {}
-    void Beep() override {
-        ++form_.beeps_;
-        ::MessageBeep(0);
-    }
-    std::string StatusText() const override { return form_.statusText_; }
-    void UpdateItem(const std::string& name, const ListItem& item) override {
-        form_.UpdateItem(name, item);
-    }
-    void ClearSelection() override { form_.list_.ClearSelection(); }
-    void SetCommandProgress(const CommandProgress& progress) override {
-        form_.SetCommandProgress(progress);
-    }
-    void SetCommandFailures(const std::vector<CompressionFailure>& failures) override {
-        form_.SetCommandFailures(failures);
-    }
-    bool AskStopCommand(const std::string& question) override {
-        return form_.AskStopCommand(question);
-    }
-
-  private:
-    TMainForm& form_;
-};
-
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     : args_(std::move(args)), dpi_(ScreenDpi()) {
     CreateFonts();
@@ -116,7 +90,7 @@ void TMainForm::CreateCommandControls() {
     shellBrowser_ = std::make_unique<TShellBrowser>(std::make_shared<WinShellSpace>(Hwnd()));
     shellBrowser_->SetFilter("*");
     shellBrowser_->SetShowErrorMessages(true);
-    commandSink_ = std::make_unique<CommandSink>(*this);
+    commandSink_ = std::make_unique<CommandSink<TMainForm>>(*this);
     logic_->SetCommandView(commandSink_.get());
     ::SetWindowSubclass(PathLabel(), &PathLabelProc, 0, reinterpret_cast<DWORD_PTR>(this));
 }
@@ -683,6 +657,19 @@ bool TMainForm::BrowseForFolder(std::string& folder) {
 
 void TMainForm::SetSortColumn(int column) {
     list_.SetSortColumn(column);
+}
+
+void TMainForm::CommandBeep() {
+    ++beeps_;
+    ::MessageBeep(0);
+}
+
+std::string TMainForm::CommandStatusText() const {
+    return statusText_;
+}
+
+void TMainForm::ClearCommandSelection() {
+    list_.ClearSelection();
 }
 
 }  // namespace packmeter::win32

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/app/command_sink.hpp"
 #include "core/app/main_form_logic.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/listview/list_view_actions.hpp"
@@ -106,7 +107,11 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void PreviewKeyDown(const MSG& message) override;
 
     // The compression commands' part of the view, which CommandSink hands on.
-    class CommandSink;
+    template <class>
+    friend class packmeter::CommandSink;
+    void CommandBeep();
+    std::string CommandStatusText() const;
+    void ClearCommandSelection();
     void UpdateItem(const std::string& name, const ListItem& item);
     void SetCommandProgress(const CommandProgress& progress);
     void SetCommandFailures(const std::vector<CompressionFailure>& failures);
@@ -142,7 +147,7 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
 
     std::vector<std::string> args_;
     std::unique_ptr<TShellBrowser> shellBrowser_;
-    std::unique_ptr<CommandSink> commandSink_;
+    std::unique_ptr<CommandSink<TMainForm>> commandSink_;
     std::unique_ptr<MainFormLogic> logic_;
     int dpi_ = 96;
     UniqueFont font_;

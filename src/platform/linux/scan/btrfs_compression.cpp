@@ -60,12 +60,22 @@ bool RewriteBtrfsFile(int fd, bool decompress) {
     // An O_RDONLY descriptor suffices (and works for a running program, where O_RDWR gives
     // ETXTBSY); the kernel checks write permission on the inode.
     const bool rewritten = ::ioctl(fd, BTRFS_IOC_DEFRAG_RANGE, &args) == 0;
+    const int error = errno;
     const std::optional<bool> compressed = HasCompressedExtents(fd);
     if (decompress) {
         // A kernel without NOCOMPRESS refuses the call; the file may still hold no
         // compressed data, which is all that was asked.
-        return compressed.has_value() && !*compressed;
+        if (compressed.has_value() && !*compressed) {
+            return true;
+        }
+        // Rewritten and still compressed: data written meanwhile by another process (errno 0
+        // says so); otherwise the call's own error.
+        if (compressed.has_value()) {
+            errno = rewritten ? 0 : error;
+        }
+        return false;
     }
+    errno = error;
     return rewritten;
 }
 

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include "platform/linux/scan/linux_folder.hpp"
+#include "platform/linux/scan/ntfs3g_rewrite.hpp"
 #include "platform/linux/scan/open_path.hpp"
+#include "platform/linux/scan/scratch_folder.hpp"
 #include "platform/linux/scan/volume.hpp"
 #include "platform/system.hpp"
 
@@ -25,7 +27,11 @@ class LinuxFileSystem final : public FileSystem {
         // anything unreadable, is reached without opening it, which still names its mount.
         UniqueFd fd = OpenPath(path, O_RDONLY | O_DIRECTORY);
         if (!fd) {
+            // A dangling link lies on the volume of its own folder.
             fd = OpenPath(path, O_PATH);
+            if (!fd) {
+                fd = OpenPath(path, O_PATH | O_NOFOLLOW);
+            }
             struct stat st;
             if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
                 if (UniqueFd file =
@@ -38,6 +44,28 @@ class LinuxFileSystem final : public FileSystem {
     }
 
     bool CompressionAvailable() const override { return true; }
+
+    // Only a rewrite (NTFS) leaves scratch folders; they lie beside the file they belong to.
+    void RecoverInterruptedSwitches(const std::string& path) override {
+        std::string trimmed = path;
+        while (trimmed.size() > 1 && trimmed.back() == '/') {
+            trimmed.pop_back();
+        }
+        const auto slash = trimmed.rfind('/');
+        const std::string parent = slash == std::string::npos ? "." : trimmed.substr(0, slash + 1);
+        for (const std::string& folder : {parent, trimmed}) {
+            if (const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY)) {
+                RecoverScratchFolders(fd.get());
+            }
+        }
+    }
+
+    void SetAbandonFlag(const std::atomic<bool>* flag) override { SetRewriteAbandonFlag(flag); }
+
+    std::vector<std::string> InterruptedSwitches(const std::string& folder) override {
+        const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY);
+        return fd ? linuxfs::InterruptedSwitches(fd.get()) : std::vector<std::string>{};
+    }
 };
 
 }  // namespace

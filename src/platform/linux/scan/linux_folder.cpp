@@ -106,11 +106,18 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
     std::vector<DirName> names;
     std::vector<StatRecord> records;
     MeasureScratch scratch;
+    // Without CAP_SYS_ADMIN on btrfs the helper reads the folder's extents while this thread
+    // reads its entries.
+    MeasureHelper::Pending pending;
+    if (volume_.kind == VolumeKind::kBtrfs && !volume_.extentSearch && volume_.measureHelper) {
+        pending = MeasureHelper::Instance().Begin(fd);
+        scratch.pending = &pending;
+    }
     bool first = true;
     while (reader.NextBatch(names)) {
         first = false;
         // The scratch folders of file rewrites are never part of the tree.
-        std::erase_if(names, [](const DirName& name) { return IsScratchFolderName(name.name); });
+        std::erase_if(names, [fd](const DirName& name) { return IsScratchFolder(fd, name.name); });
         records.resize(names.size());
         StatBatch(fd, detail, names, records);
         MeasureBatch(fd, volume_, detail, records, scratch);
@@ -217,7 +224,13 @@ bool LinuxFolder::SetFileCompression(std::string_view name, bool decompress) {
     }
     // The file lies on this folder's mount (a mount point cannot be a regular file).
     SyncOnce();
-    if (!SetBtrfsMark(file.get(), decompress) || !RewriteBtrfsFile(file.get(), decompress)) {
+    if (!SetBtrfsMark(file.get(), decompress)) {
+        // EINVAL: the no-copy-on-write attribute, which excludes compression.
+        return Fail(errno == EINVAL ? "marked no-copy-on-write (chattr +C), which btrfs does not "
+                                      "compress"
+                                    : ErrnoReason(errno));
+    }
+    if (!RewriteBtrfsFile(file.get(), decompress)) {
         return Fail(ErrnoReason(errno));
     }
     return true;
