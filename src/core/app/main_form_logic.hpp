@@ -106,6 +106,8 @@ class MainFormLogic {
 
     // The folder shown, with a trailing separator; empty before the first scan.
     const std::string& CurrentFolder() const { return currentFolder_; }
+    // Where the rows' icons come from (may be null).
+    IconSource* Icons() const { return services_.icons.get(); }
     // The scan started last, running or not; nullptr before the first scan.
     const TScan* ActiveScan() const { return active_.get(); }
     // Scan objects alive: the active one and stopped ones that are still ending.

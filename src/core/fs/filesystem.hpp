@@ -43,11 +43,13 @@ struct Entry {
     // The space the file takes: its logical size unless it is compressed or sparse, then the
     // bytes it really occupies, which may be more than its size (allocation rounding).
     std::int64_t onDisk = 0;
-    // How many names (hard links) the regular file has; 1 where the back end does not know.
+    // How many names (hard links) the regular file has; 1 where the back end knows of no
+    // other, 0 where it cannot tell (Windows listings carry ids but no link counts).
     std::uint32_t links = 1;
-    // With more than one link: what tells the file apart from every other on the system (the
-    // device and inode number, or the volume serial and file index), so that totals count
-    // it once. Left 0 for files with one link.
+    // With more than one link or an unknown count: what tells the file apart from every other
+    // on the system (the device and inode number, or the volume serial and file id), so that
+    // totals count it once. May be left 0 for files with one link; a file without an id
+    // always counts.
     std::uint64_t volumeId = 0;
     std::uint64_t fileId = 0;
     // The bytes by compression algorithm, where the back end can tell them (empty otherwise).
@@ -150,8 +152,16 @@ class FileSystem {
 // Gives the index of an entry's small icon in the program's shared icon list.
 class IconSource {
   public:
+    // What IconIndex answers for an entry whose icon is its own (a program, an icon file, a
+    // shortcut), not its type's: OwnIconIndex looks it up when its row is first drawn.
+    static constexpr int kOwnIcon = -2;
+
     virtual ~IconSource() = default;
     virtual int IconIndex(const std::string& folder, std::string_view name, bool isFolder) = 0;
+    // The icon of the file `name` in `folder` itself, read from the file.
+    virtual int OwnIconIndex(const std::string& folder, std::string_view name) {
+        return IconIndex(folder, name, false);
+    }
 };
 
 }  // namespace packmeter

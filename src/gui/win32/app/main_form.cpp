@@ -276,6 +276,11 @@ void TMainForm::CreateList() {
         }
         return ::GetSysColor(colour == RowColour::kGrayText ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
     };
+    // Programs, icon files and shortcuts show their own icons, read only for rows drawn.
+    list_.onOwnIcon = [this](const ListItem& item) {
+        IconSource* icons = logic_->Icons();
+        return icons ? icons->OwnIconIndex(logic_->CurrentFolder(), item.data) : -1;
+    };
     list_.onDblClick = [this] { logic_->ListDblClick(); };
     list_.onResize = [this] { FitNameColumn(); };
     list_.Loaded();
