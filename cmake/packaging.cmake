@@ -12,7 +12,14 @@ if(WIN32)
     if(TARGET packmeter)
         install(TARGETS packmeter RUNTIME DESTINATION .)
     endif()
-    install(FILES ${PACKMETER_PACKAGING}/Readme.txt DESTINATION .)
+    # With CR LF line ends, as Windows' own text viewers expect.
+    file(READ ${PACKMETER_PACKAGING}/Readme.txt readme)
+    string(REPLACE "\r\n" "\n" readme "${readme}")
+    string(REPLACE "\n" "\r\n" readme "${readme}")
+    file(WRITE ${CMAKE_BINARY_DIR}/windows/Readme.txt "${readme}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PACKMETER_PACKAGING}/Readme.txt)
+    install(FILES ${CMAKE_BINARY_DIR}/windows/Readme.txt DESTINATION .)
     return()
 endif()
 

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -210,6 +211,19 @@ int Compress(const Options& options, Terminal& terminal) {
         }
         paths.push_back(FullPath(given));
     }
+    // Files the threshold leaves plain are reported as they come, and counted, not failed.
+    std::int64_t leftAlone = 0;
+    CompressionChoice choice = options.choice;
+    choice.leftAlone = [&](std::string_view name, double saving) {
+        ++leftAlone;
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", saving < 0 ? 0.0 : saving);
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(name) + ": left alone: would save " +
+                     percent + " %\n");
+    };
+    if (!decompress) {
+        fs->SetCompressionChoice(choice);
+    }
     // The volume of each path itself: a mount root named here is its own volume. A volume that
     // cannot compress at all is said once, before anything is switched.
     std::vector<VolumeInfo> volumes;
@@ -267,6 +281,10 @@ int Compress(const Options& options, Terminal& terminal) {
         }
     }
     output.ShowUnnamed();
+    if (leftAlone > 0) {
+        terminal.Err("packmeter-cli: " + std::to_string(leftAlone) +
+                     " files left alone: they would save less than the threshold\n");
+    }
     const int result = output.AnyFailed() ? 1 : 0;
     if (stopRequested) {
         Print(report, options, terminal, result);

@@ -27,6 +27,9 @@ int RunCli(const std::vector<std::string>& args, Terminal& terminal) {
     if (options.noHelper) {
         DisableMeasureHelper();
     }
+    if (options.command == "estimate") {
+        return Estimate(options, terminal);
+    }
     return options.command.empty() ? Scan(options, terminal) : Compress(options, terminal);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli_output.hpp"
+#include "core/fs/filesystem.hpp"
 
 namespace packmeter::cli {
 
@@ -16,8 +17,12 @@ struct Options {
     bool noHelper = false;     // measure without the measuring helper
     bool help = false;
     bool version = false;
-    std::string command;  // empty (scan), "compress" or "decompress"
+    std::string command;  // empty (scan), "compress", "decompress" or "estimate"
     std::vector<std::string> paths;
+    // estimate and compress: the algorithm and level (--algorithm), the threshold
+    // (--min-saving, compress only) and the sampled forecast (--quick, estimate only).
+    CompressionChoice choice;
+    bool quick = false;
 };
 
 // The first lines of the help, also shown after a usage error.

@@ -12,11 +12,47 @@ namespace packmeter::cli {
 
 namespace {
 
-// Columns are aligned by characters, not bytes: UTF-8 continuation bytes take no column.
+// How many terminal columns a character takes: two for East Asian wide and full-width
+// characters and emoji, none for combining marks and zero-width ones, one otherwise.
+std::size_t CharacterColumns(char32_t c) {
+    if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x200B && c <= 0x200F) ||
+        (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x20D0 && c <= 0x20FF)) {
+        return 0;
+    }
+    if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+        (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+        (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+        (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+        (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+        (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+        (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD)) {
+        return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+std::size_t DisplayColumns(const std::string& text) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        columns += CharacterColumns(c);
+        i += length;
+    }
+    return columns;
+}
+
+namespace {
+
+// Columns are aligned by what a terminal shows: a CJK character or an emoji takes two.
 std::size_t Columns(const std::string& text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    return DisplayColumns(text);
 }
 
 std::string Pad(const std::string& text, std::size_t width, bool right) {

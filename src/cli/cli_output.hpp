@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,5 +49,8 @@ std::string TsvField(std::string_view bytes);
 
 // The bytes in base64 (the standard alphabet, padded).
 std::string Base64(std::string_view bytes);
+
+// The terminal columns UTF-8 text takes (text as the table shows it: valid UTF-8).
+std::size_t DisplayColumns(const std::string& text);
 
 }  // namespace packmeter::cli

@@ -59,12 +59,15 @@ int Scan(const Options& options, Terminal& terminal) {
     const std::string folder = IncludeTrailingChar(FullPath(given));
     auto fs = MakeFileSystem();
     if (given.empty() || !IsFolder(folder)) {
-        // Why, when the path names something (a symbolic-link loop, no permission).
+        // Why, when the path names something: a file given as the folder is "not a folder", as
+        // the window says it; a symbolic-link loop or no permission is named as such.
         const std::string problem = given.empty() ? std::string() : PathProblem(FullPath(given));
-        terminal.Err(
-            "packmeter-cli: " + ToSafeDisplayText(given) + ": " +
-            (problem.empty() || problem == "no such file or folder" ? "no such folder" : problem) +
-            "\n");
+        const bool exists = !given.empty() && problem.empty();
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) + ": " +
+                     (exists                                                   ? "not a folder"
+                      : problem.empty() || problem == "no such file or folder" ? "no such folder"
+                                                                               : problem) +
+                     "\n");
         return 2;
     }
     if (!fs->OpenFolder(folder)) {

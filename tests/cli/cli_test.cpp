@@ -169,9 +169,18 @@ TEST_F(CliOnRealFolder, OptionsAnswerWithTheirExitCodes) {
         {{"compress"}, 2, "", "compress needs at least one path"},
         {{"decompress", "--"}, 2, "", "decompress needs at least one path"},
         {{root + separator + "does-not-exist"}, 2, "", "does-not-exist: no such folder"},
-        {{root + separator + "a.txt"}, 2, "", "no such folder"},
+        {{root + separator + "a.txt"}, 2, "", "a.txt: not a folder"},
+        // Option values in any case; on Windows "/help" is the help too.
+        {{"--format", "TSV", root}, 0, "Name\tSize\tCompresed\tRatio\n", ""},
+        {{"--sort=Ratio", "--format=Json", root}, 0, "\"entries\": [", ""},
+        {{"/help"}, kPosix ? 2 : 0, kPosix ? "" : "usage:", kPosix ? "no such folder" : ""},
         {{""}, 2, "", ": no such folder"},
         {{"--", "--format"}, 2, "", "--format: no such folder"},
+        {{"--format=json", "estimate", root}, 0, "\"forecast_on_disk\": ", ""},
+        {{"estimate", "--algorithm", "zstd:16", root}, 2, "", "unknown algorithm 'zstd:16'"},
+        {{"--quick", root}, 2, "", "--quick is for estimate"},
+        {{"estimate", "--min-saving", "5", root}, 2, "", "--min-saving is for compress"},
+        {{"compress", "--min-saving", "150", root}, 2, "", "a percentage from 0 to 100"},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);
@@ -395,6 +404,23 @@ TEST(JsonString, EscapesEveryControlAndStaysValid) {
         const auto parsed = ParseJson(text);
         ASSERT_TRUE(parsed) << text;
         EXPECT_EQ(parsed->text, std::string(1, static_cast<char>(c))) << text;
+    }
+}
+
+TEST(DisplayColumns, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
+    const struct {
+        std::string text;
+        std::size_t columns;
+    } cases[] = {
+        {"abc", 3},
+        {"\xce\xa9\xce\xbc\xce\xad", 3},      // Greek: one each
+        {"\xe6\x96\x87\xe4\xbb\xb6.txt", 8},  // CJK: two each
+        {"\xf0\x9f\x93\x81 a", 4},            // an emoji takes two
+        {"e\xcc\x81", 1},                     // e and a combining accent
+        {"\xed\x95\x9c\xea\xb8\x80", 4},      // Hangul
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::DisplayColumns(c.text), c.columns) << c.text;
     }
 }
 

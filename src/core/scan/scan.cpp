@@ -103,20 +103,15 @@ void TScan::Execute() {
         }
         TreeMeasurer measurer(walkThreads_);
         measurer.MeasureAll(
-            *folder, folder_, roots, stop_.get(), &progress_,
-            [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles& links) {
+            *folder, folder_, roots, stop_.get(), &progress_, counted,
+            [&](std::size_t index, const FolderSizes& sizes, const FolderSizes& newToAll) {
                 const std::int64_t unreadable =
                     sizes.unreadable + (found[index].unreadable ? 1 : 0);
-                total += sizes;
-                total.unreadable += found[index].unreadable ? 1 : 0;
                 // A file linked from several sub-folders counts once in the totals.
-                for (const LinkedFile& file : links.Counted()) {
-                    if (!counted.CountOnce(file)) {
-                        total.logical -= file.sizes.logical;
-                        total.onDisk -= file.sizes.onDisk;
-                        total.byAlgorithm -= file.sizes.byAlgorithm;
-                    }
-                }
+                total.logical += newToAll.logical;
+                total.onDisk += newToAll.onDisk;
+                total.byAlgorithm += newToAll.byAlgorithm;
+                total.unreadable += unreadable;
                 const std::string& name = roots[index].name;
                 AddEntry(name, IconIndex(name, true), true, found[index].flagged, sizes.logical,
                          sizes.onDisk, found[index].kind, unreadable, sizes.byAlgorithm);

@@ -18,7 +18,16 @@ class LinuxFileSystem final : public FileSystem {
   public:
     std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
         // The starting folder is taken as given, links included; below it nothing is followed.
-        return LinuxFolder::Create(OpenPath(path, O_RDONLY | O_DIRECTORY), nullptr);
+        std::unique_ptr<LinuxFolder> folder =
+            LinuxFolder::Create(OpenPath(path, O_RDONLY | O_DIRECTORY), nullptr);
+        if (folder && choice_) {
+            folder->SetChoice(choice_);
+        }
+        return folder;
+    }
+
+    void SetCompressionChoice(const CompressionChoice& choice) override {
+        choice_ = std::make_shared<const CompressionChoice>(choice);
     }
 
     VolumeInfo GetVolumeInfo(const std::string& path) override {
@@ -66,6 +75,9 @@ class LinuxFileSystem final : public FileSystem {
         const UniqueFd fd = OpenPath(folder, O_RDONLY | O_DIRECTORY);
         return fd ? linuxfs::InterruptedSwitches(fd.get()) : std::vector<std::string>{};
     }
+
+  private:
+    std::shared_ptr<const CompressionChoice> choice_;
 };
 
 }  // namespace

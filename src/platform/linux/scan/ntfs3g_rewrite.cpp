@@ -455,29 +455,28 @@ bool NtfsRewrite::GuardShortName() {
     }
     shortName_ = UniqueFd(::openat(dirFd_, dosName_.value->c_str(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!lease_->Intact()) {
+        // This open broke the lease (and, being non-blocking, failed with EWOULDBLOCK): both
+        // names are one kernel inode (lowntfs-3g, posix_nlink), and the long name's lease guards
+        // both. It is taken again; an open by another process meanwhile makes that fail (the
+        // file is refused as in use), and a change it made is seen by the checks before the
+        // switch, as nothing has been read yet.
+        shortName_.reset();
+        lease_.reset();
+        lease_.emplace(source_.get());
+        return lease_->Take() || Fail("in use by another process");
+    }
     struct stat st;
     if (!shortName_ || ::fstat(shortName_.get(), &st) != 0 || st.st_ino != before_.st_ino) {
         shortName_.reset();
         return true;  // not reachable by its short name
     }
-    if (lease_->Intact()) {
-        // Two kernel inodes: the short name needs its own lease.
-        ::posix_fadvise(shortName_.get(), 0, 0, POSIX_FADV_DONTNEED);
-        shortLease_.emplace(shortName_.get());
-        if (!shortLease_->Take()) {
-            shortLease_.reset();
-            return Fail("in use by another process through its short name " + *dosName_.value);
-        }
-        return true;
-    }
-    // This open broke the lease: both names are one kernel inode (lowntfs-3g, posix_nlink), and
-    // the long name's lease guards both. It is taken again once this descriptor is closed; an
-    // open by another process meanwhile makes that fail, and the file is refused as in use.
-    shortName_.reset();
-    lease_.reset();
-    lease_.emplace(source_.get());
-    if (!lease_->Take()) {
-        return Fail("in use by another process");
+    // Two kernel inodes: the short name needs its own lease.
+    ::posix_fadvise(shortName_.get(), 0, 0, POSIX_FADV_DONTNEED);
+    shortLease_.emplace(shortName_.get());
+    if (!shortLease_->Take()) {
+        shortLease_.reset();
+        return Fail("in use by another process through its short name " + *dosName_.value);
     }
     return true;
 }

