@@ -52,7 +52,7 @@ class Thrower : public QObject {
 
 namespace {
 
-using packmeter::qt::TFaultDialog;
+using packmeter::qt::FaultDialog;
 
 std::string Script() {
     const char* script = std::getenv("FAULTLOG_SCRIPT");
@@ -76,7 +76,7 @@ void Shot(QWidget* w, const char* name) {
 
 // Reports the dialog and works it: its sizes, its pages, then closes it, or terminates once
 // the terminate button shows when the script says "terminate".
-void Drive(TFaultDialog* dialog) {
+void Drive(FaultDialog* dialog) {
     static int dialogs = 0;
     ++dialogs;
     const auto* header = dialog->findChild<QLabel*>("header");
@@ -121,7 +121,7 @@ void Drive(TFaultDialog* dialog) {
 
 int main(int argc, char** argv) {
     packmeter::InstallFaultLogger(true);
-    packmeter::qt::TFaultLogApplication app(argc, argv);
+    packmeter::qt::FaultLogApplication app(argc, argv);
     const std::string kind = argc > 1 ? argv[1] : "";
     if (argc > 2) {
         std::ifstream before(argv[2]);
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<TFaultDialog*>(w);
+            if (auto* dialog = qobject_cast<FaultDialog*>(w);
                 dialog && dialog->isVisible() && !dialog->property("driven").toBool()) {
                 dialog->setProperty("driven", true);
                 Drive(dialog);
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         QObject::connect(again, &QTimer::timeout, [&app, &thrower, errors] {
             static int thrown = 0;
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (qobject_cast<TFaultDialog*>(w)) {
+                if (qobject_cast<FaultDialog*>(w)) {
                     return;
                 }
             }

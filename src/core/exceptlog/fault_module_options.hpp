@@ -20,7 +20,7 @@ inline constexpr int kFaultCustomTextCount = 45;
 inline constexpr int kFaultLogFieldCount = 20;
 
 // LogFields bits, one per report value, in report order.
-enum TFaultLogField : int {
+enum FaultLogField : int {
     lfStartDate,
     lfAppName,
     lfVersionNumber,

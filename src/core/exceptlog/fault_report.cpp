@@ -6,7 +6,7 @@
 
 namespace packmeter {
 
-bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
+bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
                  FaultReportPlatform& platform, bool windowed) {
     std::vector<std::uintptr_t> addresses = input.CallSites;
     if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
@@ -43,7 +43,7 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
         return false;
     }
 
-    TFaultReportValues values;
+    FaultReportValues values;
     platform.FillSystemValues(values);
     values[lfStartDate] = platform.LocalDate(logger.StartTime());
     values[lfExceptionDate] = platform.LocalDate(std::chrono::system_clock::now());
@@ -73,7 +73,8 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
 
 bool StartFaultLogger(const FaultModuleImage& program, const std::string& lastArgument,
                       bool windowedProgram,
-                      const std::function<bool(TFaultLogger&)>& installCapture, void (*atExit)()) {
+                      const std::function<bool(FaultLoggerState&)>& installCapture,
+                      void (*atExit)()) {
     FaultTrace().StartFromArgument(lastArgument, program.FileName());
     std::atexit([] { FaultTrace().Save(); });
     FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});

@@ -287,9 +287,9 @@ std::string EncodeBase64Lines(std::string_view data) {
     return out;
 }
 
-TFaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& attachmentName,
-                                   const std::string* attachmentText) {
-    TFaultSmtpMessage message;
+FaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& attachmentName,
+                                  const std::string* attachmentText) {
+    FaultSmtpMessage message;
     if (!attachmentText) {
         message.TypeHeader = "Content-Type: text/plain;";
         message.BodyPart = std::string(body) + std::string(kCrLf);
@@ -317,7 +317,7 @@ TFaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& att
 }
 
 std::string BuildSmtpData(const std::string& recipient, std::string_view subject,
-                          const TFaultSmtpMessage& message) {
+                          const FaultSmtpMessage& message) {
     const std::string text =
         "From: FaultLog <" + recipient + ">\r\nSubject: " + std::string(subject) + "\r\nTo: <" +
         recipient + ">\r\n" + message.TypeHeader +
@@ -335,7 +335,7 @@ std::string BuildSmtpData(const std::string& recipient, std::string_view subject
     return data + ".";
 }
 
-bool SmtpSend(const TFaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
+bool SmtpSend(const FaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
               std::string& error) {
     try {
         const auto recipients = SplitRecipients(request.Recipients);
@@ -354,7 +354,7 @@ bool SmtpSend(const TFaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer
                 attach = true;
             }
         }
-        const TFaultSmtpMessage message = BuildSmtpMessage(
+        const FaultSmtpMessage message = BuildSmtpMessage(
             request.Body, FileNamePart(request.AttachmentPath), attach ? &attachment : nullptr);
         for (const auto& recipient : recipients) {
             client.Greet(request.User, request.Password);

@@ -2,29 +2,24 @@
 
 #include <algorithm>
 
+#include "core/exceptlog/fault_capture.hpp"
+
 namespace packmeter {
 
-namespace {
-
-// Set once while the program starts, before its first thread; read by every thread.
-FaultThreadHooks gHooks;
-
-}  // namespace
-
-void TFaultThreadsList::Add(TFaultThreadEntry entry) {
+void TFaultThreadsList::Add(FaultThreadEntry entry) {
     std::lock_guard guard(lock_);
     entries_.push_back(std::move(entry));
 }
 
 void TFaultThreadsList::Remove(std::thread::id id) {
     std::lock_guard guard(lock_);
-    std::erase_if(entries_, [&](const TFaultThreadEntry& e) { return e.Id == id; });
+    std::erase_if(entries_, [&](const FaultThreadEntry& e) { return e.Id == id; });
 }
 
-bool TFaultThreadsList::Find(std::thread::id id, TFaultThreadEntry& entry) const {
+bool TFaultThreadsList::Find(std::thread::id id, FaultThreadEntry& entry) const {
     std::lock_guard guard(lock_);
     const auto found = std::find_if(entries_.begin(), entries_.end(),
-                                    [&](const TFaultThreadEntry& e) { return e.Id == id; });
+                                    [&](const FaultThreadEntry& e) { return e.Id == id; });
     if (found == entries_.end()) {
         return false;
     }
@@ -42,32 +37,25 @@ TFaultThreadsList& FaultThreads() {
     return threads;
 }
 
-void SetFaultThreadHooks(const FaultThreadHooks& hooks) {
-    gHooks = hooks;
-}
-
-const FaultThreadHooks& CurrentFaultThreadHooks() {
-    return gHooks;
-}
-
 namespace detail {
 
 ProgramThreadScope::ProgramThreadScope(std::string name, std::vector<std::uintptr_t> creatorStack) {
     FaultThreads().Add({std::this_thread::get_id(), std::move(name), std::move(creatorStack)});
-    if (gHooks.enter) {
-        gHooks.enter();
+    if (auto* platform = CurrentCapturePlatform()) {
+        platform->EnterProgramThread();
     }
 }
 
 ProgramThreadScope::~ProgramThreadScope() {
-    if (gHooks.leave) {
-        gHooks.leave();
+    if (auto* platform = CurrentCapturePlatform()) {
+        platform->LeaveProgramThread();
     }
     FaultThreads().Remove(std::this_thread::get_id());
 }
 
 std::vector<std::uintptr_t> CaptureCreator() {
-    return gHooks.captureCreator ? gHooks.captureCreator() : std::vector<std::uintptr_t>{};
+    auto* platform = CurrentCapturePlatform();
+    return platform ? platform->CaptureCreatorStack() : std::vector<std::uintptr_t>{};
 }
 
 }  // namespace detail

@@ -1,10 +1,10 @@
 #pragma once
 
 // The program's threads all start through StartProgramThread, which keeps the list of running
-// threads for the fault logger and lets the platform prepare each thread for fault capture
-// (its own signal stack, room to report a stack overflow). An exception that escapes a
-// thread's body is not caught on the way: the stack stays as it was at the throw, and the
-// logger's terminate handler reports it with that call stack.
+// threads for the fault logger and lets the capture's platform (FaultCapturePlatform) prepare
+// each thread for fault capture (its own signal stack, room to report a stack overflow). An
+// exception that escapes a thread's body is not caught on the way: the stack stays as it was at the
+// throw, and the logger's terminate handler reports it with that call stack.
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +17,7 @@
 
 namespace packmeter {
 
-struct TFaultThreadEntry {
+struct FaultThreadEntry {
     std::thread::id Id;
     std::string Name;
     // Call sites of the thread that started this one, innermost first; empty while the logger
@@ -27,29 +27,19 @@ struct TFaultThreadEntry {
 
 class TFaultThreadsList {
   public:
-    void Add(TFaultThreadEntry entry);
+    void Add(FaultThreadEntry entry);
     void Remove(std::thread::id id);
     // A copy of the entry of a thread; false when it is not in the list (the main thread, or a
     // thread not started through StartProgramThread).
-    bool Find(std::thread::id id, TFaultThreadEntry& entry) const;
+    bool Find(std::thread::id id, FaultThreadEntry& entry) const;
     std::size_t Count() const;
 
   private:
     mutable std::mutex lock_;
-    std::vector<TFaultThreadEntry> entries_;
+    std::vector<FaultThreadEntry> entries_;
 };
 
 TFaultThreadsList& FaultThreads();
-
-// What the platform's capture does for every program thread; each may be null. `captureCreator`
-// runs in the starting thread, `enter` and `leave` in the new thread around its body.
-struct FaultThreadHooks {
-    std::vector<std::uintptr_t> (*captureCreator)() = nullptr;
-    void (*enter)() = nullptr;
-    void (*leave)() = nullptr;
-};
-void SetFaultThreadHooks(const FaultThreadHooks& hooks);
-const FaultThreadHooks& CurrentFaultThreadHooks();
 
 namespace detail {
 

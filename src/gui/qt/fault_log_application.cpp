@@ -5,26 +5,33 @@
 
 #include <chrono>
 #include <exception>
+#include <iostream>
 #include <thread>
 
 #include "core/exceptlog/fault_texts.hpp"
-#include "core/exceptlog/freeze_thread.hpp"
 #include "gui/qt/exceptlog/fault_dialog.hpp"
 #include "platform/fault_logger.hpp"
 
 namespace packmeter::qt {
 
-TFaultLogApplication::TFaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    SetFaultDialogPresenter(ShowFaultDialog);
-    SetMainWindowProbe([this](int milliseconds) { return Heartbeat(milliseconds); });
+FaultLogApplication::FaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    SetFaultWindow(this);
 }
 
-TFaultLogApplication::~TFaultLogApplication() {
-    SetMainWindowProbe(nullptr);
-    SetFaultDialogPresenter(nullptr);
+FaultLogApplication::~FaultLogApplication() {
+    SetFaultWindow(nullptr);
 }
 
-bool TFaultLogApplication::Heartbeat(int milliseconds) {
+FaultDialogResult FaultLogApplication::ShowDialog(const FaultDialogData& data) {
+    const FaultDialogResult result = ShowFaultDialog(data);
+    if (result == FaultDialogResult::kNotShown) {
+        // No window could be shown: the message goes where a console program's report goes.
+        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+    }
+    return result;
+}
+
+bool FaultLogApplication::Probe(int milliseconds) {
     // One beat at a time: while the loop has not taken the last one, waiting for it goes on.
     if (heartbeatAnswered_ == heartbeatSent_) {
         const unsigned beat = ++heartbeatSent_;
@@ -41,7 +48,7 @@ bool TFaultLogApplication::Heartbeat(int milliseconds) {
     return true;
 }
 
-bool TFaultLogApplication::notify(QObject* receiver, QEvent* event) {
+bool FaultLogApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
@@ -52,11 +59,11 @@ bool TFaultLogApplication::notify(QObject* receiver, QEvent* event) {
     }
 }
 
-void TFaultLogApplication::SetErrorDisplay(std::function<void(const std::string&)> display) {
+void FaultLogApplication::SetErrorDisplay(std::function<void(const std::string&)> display) {
     display_ = std::move(display);
 }
 
-void TFaultLogApplication::ShowError(const std::string& message) {
+void FaultLogApplication::ShowError(const std::string& message) {
     if (display_) {
         display_(message);
         return;

@@ -6,16 +6,18 @@
 #include <functional>
 #include <string>
 
+#include "core/exceptlog/fault_capture.hpp"
+
 namespace packmeter::qt {
 
 // The application object of the window program. An exception thrown by an event handler stops
 // at the event loop: the fault logger reports it, or, while the logger is inactive, the error
 // message shows its text; either way the program goes on. While it exists the logger shows its
 // error dialog, and its watchdog probes the event loop with a heartbeat.
-class TFaultLogApplication : public QApplication {
+class FaultLogApplication : public QApplication, private FaultWindow {
   public:
-    TFaultLogApplication(int& argc, char** argv);
-    ~TFaultLogApplication() override;
+    FaultLogApplication(int& argc, char** argv);
+    ~FaultLogApplication() override;
 
     bool notify(QObject* receiver, QEvent* event) override;
 
@@ -25,8 +27,11 @@ class TFaultLogApplication : public QApplication {
 
   private:
     void ShowError(const std::string& message);
-    // Called by the watchdog's thread: true when the event loop answered within the time.
-    bool Heartbeat(int milliseconds);
+    FaultDialogResult ShowDialog(const FaultDialogData& data) override;
+    bool HasProbe() const override { return true; }
+    // Called by the watchdog's thread: a heartbeat through the event loop, true when it was
+    // answered within the time.
+    bool Probe(int milliseconds) override;
 
     std::atomic<unsigned> heartbeatSent_{0};
     std::atomic<unsigned> heartbeatAnswered_{0};

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/size_text.hpp"
 #include "gui/qt/owned.hpp"
 #include "platform/linux/shell/entry_properties.hpp"
@@ -232,7 +233,8 @@ TPropertiesDialog::TPropertiesDialog(std::shared_ptr<FileSystem> fs, const QStri
         const QByteArray bytes = QFile::encodeName(path);
         local.emplace_back(bytes.constData(), std::size_t(bytes.size()));
     }
-    measure_ = std::thread([this, fs = std::move(fs), local = std::move(local)] {
+    measure_ = StartProgramThread("Properties", [this, fs = std::move(fs),
+                                                 local = std::move(local)] {
         std::vector<linuxfs::EntryProperties> entries;
         for (const auto& path : local) {
             if (stop_) {

@@ -1,0 +1,17 @@
+#pragma once
+
+// What the fault logger reads from the C++ runtime (GCC's ABI on both systems): readable names
+// and the exception in flight.
+
+#include <string>
+
+namespace packmeter {
+
+// The readable form of a mangled C++ name; the name itself when it is not one.
+std::string DemangleSymbol(const std::string& symbol);
+
+// The demangled type name and the message (what() of a standard exception, else empty) of the
+// exception in flight, as std::current_exception() finds it; false when there is none.
+bool DescribeCurrentException(std::string& type, std::string& message);
+
+}  // namespace packmeter
