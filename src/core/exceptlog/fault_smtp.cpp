@@ -197,12 +197,13 @@ std::string TFaultClientSocket::ReadReply() {
     return reply;
 }
 
-std::string TFaultClientSocket::Exchange(std::string command, std::initializer_list<int> codes) {
+std::string TFaultClientSocket::Exchange(std::string command, std::initializer_list<int> codes,
+                                         bool secret) {
     if (command.size() < 2 || command.substr(command.size() - 2) != kCrLf) {
         command += kCrLf;
     }
     const bool whole = SendText(command);
-    transcript_ += command;
+    transcript_ += secret ? std::string("***\r\n") : command;
     if (!whole) {
         Raise(transcript_);
     }
@@ -245,8 +246,8 @@ void TFaultClientSMTP::Greet(const std::string& user, const std::string& passwor
     // A server refuses a second login on the same connection.
     if (!authenticated_) {
         Exchange("AUTH LOGIN", {334});
-        Exchange(EncodeBase64Lines(user), {334});
-        Exchange(EncodeBase64Lines(password), {235});
+        Exchange(EncodeBase64Lines(user), {334}, true);
+        Exchange(EncodeBase64Lines(password), {235}, true);
         authenticated_ = true;
     }
 }

@@ -47,8 +47,11 @@ class TFaultClientSocket {
     // timeout." when nothing arrives within the time-out.
     std::string ReadReply();
     // Sends a command (CR LF added when missing) and reads its reply; raises with the whole
-    // transcript unless the reply's code is one of `codes`. Returns the reply.
-    std::string Exchange(std::string command, std::initializer_list<int> codes);
+    // transcript unless the reply's code is one of `codes`. Returns the reply. A secret command
+    // (the login's answers) stands in the transcript as "***": the transcript reaches warnings
+    // and the trace.
+    std::string Exchange(std::string command, std::initializer_list<int> codes,
+                         bool secret = false);
 
     const std::string& Transcript() const { return transcript_; }
     bool Connected() const { return connected_; }
