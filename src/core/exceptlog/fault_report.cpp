@@ -75,6 +75,11 @@ bool StartFaultLogger(const FaultModuleImage& program, const std::string& lastAr
                       bool windowedProgram,
                       const std::function<bool(FaultLoggerState&)>& installCapture,
                       void (*atExit)()) {
+    // The trace is the logger's: a program that carries no logger (the delivered build) writes
+    // none, whatever its arguments.
+    if (!HasDataBlock(program)) {
+        return false;
+    }
     FaultTrace().StartFromArgument(lastArgument, program.FileName());
     std::atexit([] { FaultTrace().Save(); });
     FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});

@@ -161,7 +161,8 @@ std::string FormatReportMessage(std::string_view message) {
     std::string out(message);
     std::replace_if(
         out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
-    if (out.empty() || out.back() != '.') {
+    // A message-less exception (not a standard one) keeps an empty message.
+    if (!out.empty() && out.back() != '.') {
         out += '.';
     }
     return out;

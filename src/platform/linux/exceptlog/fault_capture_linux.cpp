@@ -70,6 +70,8 @@ struct FaultRecord {
     std::uintptr_t stackPointer = 0;
     bool write = false;
     bool exception = false;
+    // Sent by another process (kill, sigqueue) rather than met by an instruction: its id.
+    pid_t sender = 0;
     bool frozen = false;
     std::thread::id thread;
     char type[256] = {};
@@ -145,7 +147,11 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     gRecord.signal = signal;
     gRecord.code = info->si_code;
     gRecord.thread = std::this_thread::get_id();
-    gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    if (info->si_code <= 0 && info->si_pid != ::getpid()) {
+        gRecord.sender = info->si_pid;
+    } else {
+        gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    }
 #if defined(__x86_64__)
     gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_RIP]);
     gRecord.stackPointer = static_cast<std::uintptr_t>(registers->gregs[REG_RSP]);
@@ -262,7 +268,7 @@ const Mapping* MappingOf(const std::vector<Mapping>& mappings, std::uintptr_t ad
 std::string FaultType(const FaultRecord& r) {
     switch (r.signal) {
         case SIGSEGV:
-            return r.faultAddress + 65536 > r.stackPointer &&
+            return !r.sender && r.faultAddress + 65536 > r.stackPointer &&
                            r.faultAddress < r.stackPointer + 65536
                        ? "EStackOverflow"
                        : "EAccessViolation";
@@ -282,6 +288,10 @@ std::string FaultType(const FaultRecord& r) {
 }
 
 std::string FaultMessage(const FaultRecord& r, const std::string& type) {
+    if (r.sender) {
+        return "Signal " + std::to_string(r.signal) + " (SIG" + sigabbrev_np(r.signal) +
+               ") sent by process " + std::to_string(r.sender);
+    }
     std::string message = FaultMessageOf(type, r.instruction, r.faultAddress, r.write);
     if (message.empty()) {
         message = r.signal == SIGABRT ? "The program was aborted" : r.message;
