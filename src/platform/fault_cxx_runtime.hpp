@@ -4,6 +4,7 @@
 // and the exception in flight.
 
 #include <string>
+#include <vector>
 
 namespace packmeter {
 
@@ -12,6 +13,7 @@ std::string DemangleSymbol(const std::string& symbol);
 
 // The demangled type name and the message (what() of a standard exception, else empty) of the
 // exception in flight, as std::current_exception() finds it; false when there is none.
-bool DescribeCurrentException(std::string& type, std::string& message);
+// `ancestors`: the standard classes it is also an instance of, nearest first, one a line.
+bool DescribeCurrentException(std::string& type, std::string& message, std::string& ancestors);
 
 }  // namespace packmeter

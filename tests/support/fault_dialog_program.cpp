@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -30,6 +31,18 @@ int* volatile gNowhere = nullptr;
 
 [[gnu::noinline]] void WriteThroughNull() {
     *gNowhere = 42;
+}
+
+// Writes past a block into the header of the next one and frees it: the C library finds the
+// damage and aborts, holding its heap's lock.
+[[gnu::noinline]] void DamageTheHeap() {
+    auto* volatile block = static_cast<char*>(std::malloc(4096));
+    void* next = std::malloc(4096);
+    for (std::size_t i = 0; i < 4096 + 16; ++i) {
+        block[i] = 0x41;
+    }
+    std::free(block);
+    std::free(next);
 }
 
 [[gnu::noinline]] void SleepInMainThread() {
@@ -128,8 +141,12 @@ int main(int argc, char** argv) {
         std::string line;
         const bool restarted = static_cast<bool>(std::getline(before, line));
         std::ofstream(argv[2], std::ios::app) << ::getpid() << std::endl;
-        if (restarted) {
+        if (restarted && kind != "null-again") {
             return 0;
+        }
+        if (restarted) {
+            // The restarted program faults too, and its dialog is closed.
+            ::setenv("FAULTLOG_SCRIPT", "", 1);
         }
     }
     QMainWindow window;
@@ -140,6 +157,11 @@ int main(int argc, char** argv) {
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w);
+                box && box->isVisible() && box->objectName() == "faultFilterMessage") {
+                Say(QStringLiteral("inform \"%1\" \"%2\"").arg(box->windowTitle(), box->text()));
+                box->accept();
+            }
             if (auto* dialog = qobject_cast<FaultDialog*>(w);
                 dialog && dialog->isVisible() && !dialog->property("driven").toBool()) {
                 dialog->setProperty("driven", true);
@@ -152,8 +174,10 @@ int main(int argc, char** argv) {
     Thrower thrower(kind == "throw-long" ? std::string(40, 'x') + " " + std::string(60, 'y') + " " +
                                                std::string(50, 'z') + " does not fit on one line"
                                          : "No room on the list");
-    if (kind == "null") {
+    if (kind == "null" || kind == "null-again") {
         QTimer::singleShot(50, WriteThroughNull);
+    } else if (kind == "heap") {
+        QTimer::singleShot(50, DamageTheHeap);
     } else if (kind == "null-worker") {
         QTimer::singleShot(
             50, [] { packmeter::StartProgramThread("Worker", WriteThroughNull).join(); });

@@ -17,6 +17,10 @@
 namespace packmeter {
 
 class FaultMailPlatform;
+
+// The longest a thread waits for the window's thread to take up an error dialog, and the
+// longest a dialog may take to appear after a fault of the window's thread itself.
+constexpr int kMostDialogWaitMilliseconds = 10000;
 class TraceValue;
 
 class FaultCapturePlatform {
@@ -55,6 +59,10 @@ class FaultCapturePlatform {
     [[noreturn]] virtual void EndInsideLogger(int fault) = 0;
     // Starts the program again with its own command line in the folder it started in.
     virtual void Restart() = 0;
+    // Whether the error dialog of a fatal fault is shown from the logger's thread (where the
+    // faulting thread waits in a signal handler, which may not run a dialog), or by the
+    // faulting thread itself.
+    virtual bool DialogsOnLoggerThread() const { return false; }
 
     // ---- The main thread, for the frozen-application watchdog ----
     // Stops the main thread and records where it stands as an "EFrozenApplication" with the
@@ -81,6 +89,8 @@ class FaultWindow {
     virtual ~FaultWindow() = default;
     // Shows the dialog of one report, from any thread.
     virtual FaultDialogResult ShowDialog(const FaultDialogData& data) = 0;
+    // An information box (a filtered exception's message), from any thread.
+    virtual bool Inform(const std::string& caption, const std::string& text) = 0;
     virtual bool HasProbe() const { return false; }
     // True when the window's thread answered within the time.
     virtual bool Probe(int /*milliseconds*/) { return true; }
@@ -105,6 +115,15 @@ void ReleaseFaultBusyFlag();
 bool FaultBusy();
 // Hands the recorded fault over, shows its dialog and ends the process with exit code 1.
 [[noreturn]] void ReportFaultAndEnd();
+// The same for a faulting thread inside a signal handler: hands over and waits, a bounded time
+// (longer while the logger's thread shows the dialog). Returns true when the dialog is left to
+// this thread, which must then leave the handler and call ShowFaultDialogAndEnd (a fault of
+// the window's own thread: no other thread can show its dialog); otherwise the process is to
+// end at once.
+bool HandOverFatalFault();
+[[noreturn]] void ShowFaultDialogAndEnd();
+// Called by the dialog once it is on the screen.
+void NoteFaultDialogShown();
 // The watchdog's report of a frozen main thread.
 void ReportFrozenMainThread();
 
@@ -112,9 +131,10 @@ void ReportFrozenMainThread();
 bool FaultRecordContinues();
 bool FaultWindowed();
 
-// In the logger's thread: keeps the dialog of the report just made, for the thread that met the
-// error to show.
+// In the logger's thread: keeps the dialog of the report just made, or the message of a
+// filtered exception, for the flow to show.
 void NoteFaultDialog(const FaultDialogData& data);
+void NoteFilterMessage(const std::string& caption, const std::string& message);
 // Shows the dialog of one report in the program's window. Without a window, or when it cannot
 // be shown, the warning goes to stderr and the trace (and, without a window, the message too).
 // True when the user asked to end the program.

@@ -26,7 +26,18 @@ struct FaultReportInput {
     bool Exception = false;
     std::string Type;
     std::string Message;
+    // The classes Type is also an instance of (a C++ exception's standard bases), nearest first.
+    std::vector<std::string> Ancestors;
 };
+
+// The step of the report under way in the calling thread, for the line of an internal error:
+// 2 the faulting module, 3 the filter, 4 the call stack, 7 the report text, 8 the count, 9 the
+// output, 10 the log file, 11 the mail.
+int FaultReportStep();
+void SetFaultReportStep(int step);
+
+// The lines of a text, without empty ones.
+std::vector<std::string> SplitLines(std::string_view text);
 
 class FaultReportPlatform : public FaultLogActions {
   public:

@@ -38,6 +38,39 @@ std::string FaultMessageOf(const std::string& type, std::uintptr_t instruction,
     return {};
 }
 
+std::vector<std::string> FaultTypeAncestors(std::string_view type) {
+    static const struct {
+        std::string_view type;
+        std::string_view parent;
+    } kParents[] = {
+        {"EAccessViolation", "EExternal"},
+        {"EStackOverflow", "EExternal"},
+        {"EBusError", "EExternal"},
+        {"EIllegalInstruction", "EExternal"},
+        {"EDivByZero", "EIntError"},
+        {"EIntOverflow", "EIntError"},
+        {"EIntError", "EExternal"},
+        {"EMathError", "EExternal"},
+        {"EExternalException", "EExternal"},
+        {"EExternal", "Exception"},
+        {"EAbnormalTermination", "Exception"},
+        {"EFrozenApplication", "Exception"},
+    };
+    std::vector<std::string> ancestors;
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& entry : kParents) {
+            if (entry.type == type) {
+                ancestors.emplace_back(entry.parent);
+                type = entry.parent;
+                found = true;
+                break;
+            }
+        }
+    }
+    return ancestors;
+}
+
 std::string CurrentExceptionMessage() {
     std::string message = "Unknown exception";
     try {

@@ -1,6 +1,7 @@
 #include "gui/qt/fault_log_application.hpp"
 
 #include <QMessageBox>
+#include <QThread>
 #include <QWidget>
 
 #include <chrono>
@@ -29,6 +30,19 @@ FaultDialogResult FaultLogApplication::ShowDialog(const FaultDialogData& data) {
         std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
     }
     return result;
+}
+
+bool FaultLogApplication::Inform(const std::string& caption, const std::string& text) {
+    // Only the window's thread may show a box; another thread's message goes to stderr.
+    if (QThread::currentThread() != thread()) {
+        return false;
+    }
+    QMessageBox box(QMessageBox::Information, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok, activeWindow());
+    box.setObjectName("faultFilterMessage");
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+    return true;
 }
 
 bool FaultLogApplication::Probe(int milliseconds) {

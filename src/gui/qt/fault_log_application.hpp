@@ -28,6 +28,7 @@ class FaultLogApplication : public QApplication, private FaultWindow {
   private:
     void ShowError(const std::string& message);
     FaultDialogResult ShowDialog(const FaultDialogData& data) override;
+    bool Inform(const std::string& caption, const std::string& text) override;
     bool HasProbe() const override { return true; }
     // Called by the watchdog's thread: a heartbeat through the event loop, true when it was
     // answered within the time.

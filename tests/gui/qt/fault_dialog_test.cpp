@@ -168,6 +168,44 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     EXPECT_EQ(std::stoi(size[2]), std::stoi(size[4]) - 39 + 86);
 }
 
+TEST_F(FaultDialogTest, EveryFaultIsLoggedAndEndsInTimeWhateverThreadItHits) {
+    const fs::path program =
+        Instrumented("ends", "TerminateButtonAfter=0\nFilter=std::exception|Left to us.\n");
+    const struct {
+        const char* kind;
+        const char* script;
+        int exitCode;
+        std::size_t reports;
+        const char* output;  // a line the program printed
+    } cases[] = {
+        // The heap's lock is held by the window's thread: no dialog can appear, the report is
+        // written and the process ends once the dialog's time is up.
+        {"heap", "", 1, 1, ""},
+        // A worker faults while the window's thread waits for it: the same.
+        {"null-worker", "", 1, 1, ""},
+        // Terminate starts the program again, which reports its own fault.
+        {"null-again", "terminate", 1, 2, "dialog 1 "},
+        // A standard exception filtered by a base class: its message, no report.
+        {"throw-long", "", 0, 0, "inform \"Information.\" \"Left to us.\""},
+    };
+    const fs::path logFile = folder_ / "ends.flog";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        fs::remove(logFile);
+        const auto start = std::chrono::steady_clock::now();
+        const Run run = RunProgram(program, c.kind, c.script);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(25));
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
+        // The restarted program writes its report a moment after the first one ends.
+        TLogFile log(logFile.string());
+        for (int i = 0; i < 1500 && (log.Load(), log.Items.size() < c.reports); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(log.Items.size(), c.reports);
+    }
+}
+
 TEST_F(FaultDialogTest, TheWatchdogReportsAFrozenMainThreadOnce) {
     const fs::path program = Instrumented("watched", "FreezeActive=1\nFreezeTimeout=2\n");
     const struct {

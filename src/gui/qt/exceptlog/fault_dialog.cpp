@@ -20,6 +20,13 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "core/exceptlog/fault_capture.hpp"
+
 namespace packmeter::qt {
 
 namespace {
@@ -325,6 +332,9 @@ void FaultDialog::PlaceButtons() {
 }
 
 void FaultDialog::paintEvent(QPaintEvent* event) {
+    if (!painted_) {
+        NoteFaultDialogShown();
+    }
     painted_ = true;
     QDialog::paintEvent(event);
 }
@@ -360,10 +370,50 @@ FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
     if (QThread::currentThread() == app->thread()) {
         return show();
     }
-    FaultDialogResult result = FaultDialogResult::kNotShown;
+    // From another thread the dialog waits for the window's thread, a bounded time: that thread
+    // may be stuck (it may wait for the very thread that met the error). Once it has taken the
+    // dialog, the user takes as long as they like.
+    struct Handoff {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool taken = false;
+        bool abandoned = false;
+        bool done = false;
+        FaultDialogResult result = FaultDialogResult::kNotShown;
+    };
+    const auto handoff = std::make_shared<Handoff>();
     QMetaObject::invokeMethod(
-        app, [&] { result = show(); }, Qt::BlockingQueuedConnection);
-    return result;
+        app,
+        [handoff, data] {
+            {
+                const std::lock_guard lock(handoff->lock);
+                if (handoff->abandoned) {
+                    return;
+                }
+                handoff->taken = true;
+            }
+            handoff->changed.notify_all();
+            QPointer<QWidget> active = QApplication::activeWindow();
+            QApplication::beep();
+            FaultDialog dialog(data);
+            dialog.exec();
+            if (active) {
+                active->activateWindow();
+            }
+            const std::lock_guard lock(handoff->lock);
+            handoff->result = dialog.Result();
+            handoff->done = true;
+            handoff->changed.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(handoff->lock);
+    if (!handoff->changed.wait_for(lock, std::chrono::milliseconds(kMostDialogWaitMilliseconds),
+                                   [&] { return handoff->taken; })) {
+        handoff->abandoned = true;
+        return FaultDialogResult::kNotShown;
+    }
+    handoff->changed.wait(lock, [&] { return handoff->done; });
+    return handoff->result;
 }
 
 }  // namespace packmeter::qt

@@ -267,6 +267,9 @@ class FaultDialog {
                 }
                 return TRUE;
             case WM_PAINT: {
+                if (!painted_) {
+                    NoteFaultDialogShown();
+                }
                 painted_ = true;
                 PAINTSTRUCT paint;
                 HDC dc = ::BeginPaint(hwnd, &paint);
@@ -705,6 +708,11 @@ void InstallFaultDialog() {
       public:
         FaultDialogResult ShowDialog(const FaultDialogData& data) override {
             return ShowFaultDialog(data);
+        }
+        bool Inform(const std::string& caption, const std::string& text) override {
+            ::MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(),
+                          MB_OK | MB_ICONINFORMATION | MB_TASKMODAL | MB_TOPMOST);
+            return true;
         }
     };
     static Win32FaultWindow window;

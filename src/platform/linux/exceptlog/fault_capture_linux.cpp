@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <ucontext.h>
@@ -52,6 +53,8 @@
 #include "platform/linux/exceptlog/elf_module_image.hpp"
 #include "platform/linux/exceptlog/fault_mail_linux.hpp"
 
+extern char** environ;
+
 namespace packmeter {
 
 namespace {
@@ -76,14 +79,15 @@ struct FaultRecord {
     std::thread::id thread;
     char type[256] = {};
     char message[1024] = {};
+    // The classes the exception is also an instance of, one a line.
+    char ancestors[1024] = {};
 };
 
 FaultRecord gRecord;
 int gRequest[2] = {-1, -1};
 int gDone[2] = {-1, -1};
 // The alternate stack of the main thread: a stack overflow leaves no room on the thread's own.
-// The error dialog runs on it after a fault of the main thread, hence its size.
-alignas(16) char gAlternateStack[1024 * 1024];
+alignas(16) char gAlternateStack[64 * 1024];
 pid_t gMainThread = 0;
 std::string gStartFolder;
 std::string gProgramFile;
@@ -117,7 +121,9 @@ void CopyText(char* target, std::size_t size, const char* text) {
 }
 
 // Starts the program again with its own command line in the folder it started in, in a
-// process group of its own.
+// process group of its own. The new process starts with no signal blocked and every fault
+// signal at its default, whatever the calling thread has blocked or caught: it installs its
+// own logger and must see its own faults.
 void Restart() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string all(std::istreambuf_iterator<char>(in), {});
@@ -131,13 +137,56 @@ void Restart() {
         at = end + 1;
     }
     arguments.push_back(nullptr);
-    if (::fork() == 0) {
-        ::setsid();
-        if (::chdir(gStartFolder.c_str()) == 0) {
-            ::execv(gProgramFile.c_str(), arguments.data());
-        }
-        ::_exit(127);
+    // The folder it started in: changed to by a shell, as spawning has no portable step for it.
+    std::string folder = gStartFolder;
+    std::string program = gProgramFile;
+    std::vector<char*> command = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                                  const_cast<char*>("cd \"$0\" && exec \"$@\""), folder.data(),
+                                  program.data()};
+    command.insert(command.end(), arguments.begin() + (arguments.size() > 1 ? 1 : 0),
+                   arguments.end());
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : kFaultSignals) {
+        sigaddset(&defaults, signal);
     }
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes,
+                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    pid_t child = 0;
+    ::posix_spawn(&child, "/bin/sh", nullptr, &attributes, command.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
+}
+
+// The faulting thread leaves its signal handler for the error dialog: the handler's return
+// resumes it in ShowFaultDialogAndEnd, on a stack of its own (the thread's stack may have
+// overflowed) and with no signal blocked, so that a second fault in the dialog is caught too.
+alignas(16) char gDialogStack[1024 * 1024];
+
+bool LeaveHandlerForDialog(ucontext_t* context) {
+#if defined(__x86_64__) || defined(__i386__)
+    auto top = reinterpret_cast<std::uintptr_t>(gDialogStack + sizeof gDialogStack);
+    top &= ~std::uintptr_t{15};
+    // As on entry to a function: a return address's room below an aligned stack.
+    top -= sizeof(void*);
+#if defined(__x86_64__)
+    context->uc_mcontext.gregs[REG_RSP] = static_cast<greg_t>(top);
+    context->uc_mcontext.gregs[REG_RIP] = reinterpret_cast<greg_t>(&ShowFaultDialogAndEnd);
+#else
+    context->uc_mcontext.gregs[REG_ESP] = static_cast<greg_t>(top);
+    context->uc_mcontext.gregs[REG_EIP] = reinterpret_cast<greg_t>(&ShowFaultDialogAndEnd);
+#endif
+    sigemptyset(&context->uc_sigmask);
+    return true;
+#else
+    (void)context;
+    return false;
+#endif
 }
 
 void SignalHandler(int signal, siginfo_t* info, void* context) {
@@ -164,7 +213,12 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     (void)registers;
     gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(&signal);
 #endif
-    ReportFaultAndEnd();
+    // Only what is safe in a signal handler happens here: the report, and the dialog of a fault
+    // in another thread, are made by the logger's thread.
+    if (HandOverFatalFault() && LeaveHandlerForDialog(static_cast<ucontext_t*>(context))) {
+        return;
+    }
+    ::_exit(1);
 }
 
 // The type and message of the exception being handled, or of std::terminate called without one.
@@ -174,9 +228,11 @@ void RecordCurrentException() {
     gRecord.thread = std::this_thread::get_id();
     std::string type;
     std::string message;
-    if (DescribeCurrentException(type, message)) {
+    std::string ancestors;
+    if (DescribeCurrentException(type, message, ancestors)) {
         CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
         CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        CopyText(gRecord.ancestors, sizeof gRecord.ancestors, ancestors.c_str());
     } else {
         CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
         CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
@@ -349,6 +405,7 @@ class Reporter final : public FaultReportPlatform {
         }
         input.Type = FaultType(record);
         input.Message = FaultMessage(record, input.Type);
+        input.Ancestors = SplitLines(record.ancestors);
         return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
@@ -370,7 +427,7 @@ class Reporter final : public FaultReportPlatform {
         return ReportDate(time);
     }
     void ShowFilterMessage(const std::string& caption, const std::string& message) override {
-        std::cerr << caption << ' ' << message << '\n';
+        NoteFilterMessage(caption, message);
     }
     void ShowReport(const std::string& consoleText) override {
         std::cout << consoleText << std::endl;
@@ -486,6 +543,7 @@ class LinuxCapture final : public FaultCapturePlatform {
     [[noreturn]] void EndProcess(int exitCode) override { ::_exit(exitCode); }
     [[noreturn]] void EndInsideLogger(int fault) override { packmeter::EndProcess(fault); }
     void Restart() override { packmeter::Restart(); }
+    bool DialogsOnLoggerThread() const override { return true; }
     bool SuspendMainThread(const std::string& message) override {
         gRecord = FaultRecord{};
         gRecord.frozen = true;

@@ -74,6 +74,8 @@ struct FaultRecord {
     std::size_t callCount = 0;
     char type[256] = {};
     char message[1024] = {};
+    // The classes the exception is also an instance of, one a line.
+    char ancestors[1024] = {};
 };
 
 FaultRecord gRecord;
@@ -199,9 +201,11 @@ void RecordCurrentException() {
     gRecord.thread = std::this_thread::get_id();
     std::string type;
     std::string message;
-    if (DescribeCurrentException(type, message)) {
+    std::string ancestors;
+    if (DescribeCurrentException(type, message, ancestors)) {
         CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
         CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        CopyText(gRecord.ancestors, sizeof gRecord.ancestors, ancestors.c_str());
     } else {
         CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
         CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
@@ -357,6 +361,7 @@ class Reporter final : public FaultReportPlatform {
             input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
                                    thread.CreatorStack.end());
         }
+        input.Ancestors = SplitLines(record.ancestors);
         return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
@@ -382,7 +387,7 @@ class Reporter final : public FaultReportPlatform {
         return FormatReportDate(local);
     }
     void ShowFilterMessage(const std::string& caption, const std::string& message) override {
-        std::cerr << caption << ' ' << message << '\n';
+        NoteFilterMessage(caption, message);
     }
     void ShowReport(const std::string& consoleText) override {
         std::cout << consoleText << std::endl;
