@@ -30,4 +30,11 @@ package_list() {
         sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u
 }
 
-jobs() { nproc 2>/dev/null || echo 2; }
+# How many compile and test jobs run at once: one per processor.
+build_jobs() { nproc 2>/dev/null || echo 2; }
+
+# The cmake option that compiles through ccache when it is installed, so that a rebuild of
+# unchanged sources (CI re-runs, the second build of a stage) reuses the earlier objects.
+compiler_launcher() {
+    if command -v ccache >/dev/null 2>&1; then echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"; fi
+}

@@ -20,8 +20,8 @@ host_instrument=$here/build/src/tools/packmeter-faultlog-instrument
 if [ ! -x "$host_cli" ] || [ ! -x "$host_instrument" ]; then
     step "host tools"
     cmake -S "$here" -B "$here/build-win-host" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DPACKMETER_TESTS=OFF >/dev/null
-    cmake --build "$here/build-win-host" -j"$(jobs)" \
+        -DPACKMETER_TESTS=OFF $(compiler_launcher) >/dev/null
+    cmake --build "$here/build-win-host" -j"$(build_jobs)" \
         --target packmeter-cli packmeter-faultlog-instrument >/dev/null
     host_cli=$here/build-win-host/src/cli/packmeter-cli
     host_instrument=$here/build-win-host/src/tools/packmeter-faultlog-instrument
@@ -30,12 +30,13 @@ fi
 step "x86_64 build"
 cmake -S "$here" -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACKMETER_HOST_CLI="$host_cli" \
-    -DPACKMETER_FAULTLOG_INSTRUMENT="$host_instrument" >/dev/null
-cmake --build "$win64" -j"$(jobs)" >/dev/null
+    -DPACKMETER_FAULTLOG_INSTRUMENT="$host_instrument" $(compiler_launcher) >/dev/null
+cmake --build "$win64" -j"$(build_jobs)" >/dev/null
 step "i686 build"
 cmake -S "$here" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACKMETER_FAULTLOG_INSTRUMENT="$host_instrument" >/dev/null
-cmake --build "$win32" -j"$(jobs)" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACKMETER_FAULTLOG_INSTRUMENT="$host_instrument" \
+    $(compiler_launcher) >/dev/null
+cmake --build "$win32" -j"$(build_jobs)" >/dev/null
 
 step "Wine prefix"
 export WINEPREFIX=$win64/wineprefix
@@ -84,5 +85,5 @@ done
 wine explorer.exe /desktop >>"$wine_log" 2>&1 &
 
 step "tests under Wine"
-(cd "$win64" && ctest --output-on-failure -j"$(jobs)")
+(cd "$win64" && ctest --output-on-failure -j"$(build_jobs)")
 step "done"

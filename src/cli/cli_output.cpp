@@ -143,7 +143,14 @@ std::string TsvField(std::string_view bytes) {
                     out += HexEscape('x', c, 2);
                 } else if (const std::size_t n = Utf8SequenceLength(bytes); n > 0) {
                     take = n;
-                    out += bytes.substr(0, n);
+                    // C1 controls (U+0080..U+009F; U+009B starts a terminal command like ESC [)
+                    // byte by byte.
+                    if (n == 2 && c == 0xC2 && static_cast<unsigned char>(bytes[1]) < 0xA0) {
+                        out += HexEscape('x', c, 2);
+                        out += HexEscape('x', static_cast<unsigned char>(bytes[1]), 2);
+                    } else {
+                        out += bytes.substr(0, n);
+                    }
                 } else {
                     out += HexEscape('x', c, 2);
                 }

@@ -37,7 +37,8 @@ std::string Render(const Report& report, Format format);
 std::string JsonString(std::string_view text);
 
 // A name as a TSV field: backslash, tab, line feed and carriage return as "\\", "\t", "\n", "\r";
-// every other control byte and every byte that does not begin well-formed UTF-8 as "\xNN".
+// every other control byte, the two bytes of a C1 control (U+0080..U+009F) and every byte that
+// does not begin well-formed UTF-8 as "\xNN".
 std::string TsvField(std::string_view bytes);
 
 // The bytes in base64 (the standard alphabet, padded).

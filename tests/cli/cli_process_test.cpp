@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,11 +115,16 @@ TEST_F(CliProcess, WriteFailureExitsTwoWithAMessage) {
     for (const auto& args : commands) {
         const std::string shown = ::testing::PrintToString(args);
         const ToolRun full = RunTool(args, scratch_, "/dev/full");
+        if (full.err.find("does not compress files") != std::string::npos) {
+            // A volume that cannot compress is said once, before anything is written.
+            EXPECT_EQ(full.exit, 1) << full.err;
+            EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+            continue;
+        }
         EXPECT_EQ(full.exit, 2) << shown << full.err;
         EXPECT_NE(full.err.find("packmeter-cli: cannot write the output: "), std::string::npos)
             << shown << full.err;
-        // The same command into a file writes its output and ends with its own result (a
-        // decompression where the file system cannot compress reports that with 1).
+        // The same command into a file writes its output and ends with its own result.
         const ToolRun file = RunTool(args, scratch_);
         EXPECT_LT(file.exit, 2) << shown << file.err;
         EXPECT_FALSE(file.out.empty()) << shown;

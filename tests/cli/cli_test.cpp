@@ -296,6 +296,7 @@ TEST_F(CliOnRealFolder, HostileNamesSurviveEveryFormat) {
     EXPECT_EQ(rows.size(), expected.size());
     EXPECT_EQ(fromTsv, expected);
     EXPECT_TRUE(IsValidUtf8(terminal_.out));
+    EXPECT_EQ(terminal_.out.find("\xc2\x9b"), std::string::npos);
 
     ASSERT_EQ(Run({"--format", "json", Root()}), 0);
     EXPECT_TRUE(IsValidUtf8(terminal_.out));
@@ -313,6 +314,18 @@ TEST_F(CliOnRealFolder, HostileNamesSurviveEveryFormat) {
     EXPECT_EQ(fromJson, expected);
     EXPECT_EQ(ParseJson(terminal_.out)->Find("folder")->text,
               ToDisplayText(Root()) + kPathSeparator);
+
+    // Messages name paths the same way: no control character or bidi mark reaches stderr.
+    const std::string gone = Root() + kPathSeparator + "gone\x1b]0;T\x07\xe2\x80\xae\xc2\x9b";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"compress", gone}, std::vector<std::string>{"decompress", gone},
+          std::vector<std::string>{gone}}) {
+        EXPECT_EQ(Run(args), 2);
+        EXPECT_NE(terminal_.err.find("gone\\x1b]0;T\\x07\\u202e\\u009b"), std::string::npos)
+            << terminal_.err;
+        EXPECT_EQ(terminal_.err.find_first_of("\x1b\x07"), std::string::npos) << terminal_.err;
+        EXPECT_EQ(terminal_.err.find("\xe2\x80\xae"), std::string::npos) << terminal_.err;
+    }
 }
 
 TEST(JsonString, EscapesEveryControlAndStaysValid) {

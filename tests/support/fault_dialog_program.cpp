@@ -24,7 +24,7 @@
 
 #include "core/exceptlog/fault_threads.hpp"
 #include "gui/qt/exceptlog/fault_dialog.hpp"
-#include "gui/qt/fault_log_application.hpp"
+#include "gui/qt/exceptlog/fault_log_application.hpp"
 #include "platform/fault_logger.hpp"
 
 int* volatile gNowhere = nullptr;

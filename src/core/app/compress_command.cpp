@@ -44,75 +44,29 @@ EntryRow RowOf(FileSystem& fs, const std::string& folder, const std::string& nam
     return row;
 }
 
-bool Stopped(const std::atomic<bool>* stop) {
-    return stop && stop->load(std::memory_order_relaxed);
-}
-
-// Walks a tree depth first without recursion: each folder is handed to `onFolder`, then each
-// of its regular files to `onFile` in listing order, then its sub-folders follow, each
-// finished before the next. `stop` is read before every file and folder; false when it ended
-// the walk.
-template <typename OnFolder, typename OnFile>
-bool WalkTree(std::unique_ptr<Folder> root, std::string path, ListDetail detail,
-              const std::atomic<bool>* stop, OnFolder onFolder, OnFile onFile) {
-    struct Level {
-        std::unique_ptr<Folder> folder;
-        std::string path;
-        std::vector<std::string> subfolders;
-        std::size_t next = 0;
-    };
-    struct File {
-        std::string name;
-        std::int64_t size;
-    };
-    std::vector<Level> stack;
-    // Handles one folder with its files; false when stopped.
-    const auto enter = [&](std::unique_ptr<Folder> folder, std::string folderPath) {
-        onFolder(*folder, folderPath);
-        Level level{std::move(folder), std::move(folderPath), {}, 0};
-        std::vector<File> files;
-        level.folder->List(detail, [&](const Entry& entry) {
-            if (entry.regular) {
-                files.push_back({std::string(entry.name), entry.size});
-            } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
-                level.subfolders.emplace_back(entry.name);
-            }
-            return true;
-        });
-        for (const File& file : files) {
-            if (Stopped(stop)) {
-                return false;
-            }
-            onFile(*level.folder, level.path, file.name, file.size);
-        }
-        if (!level.subfolders.empty()) {
-            stack.push_back(std::move(level));
-        }
+// Counts what a switch of a tree goes through: each folder (also one that cannot be opened,
+// which the switch reports) and each file with its bytes.
+class CountVisitor final : public TreeVisitor {
+  public:
+    explicit CountVisitor(CompressCount& count) : count_(count) {}
+    bool EnterFolder(Folder&, const std::string&) override {
+        ++count_.entries;
         return true;
-    };
-    if (!enter(std::move(root), std::move(path))) {
-        return false;
     }
-    while (!stack.empty()) {
-        if (Stopped(stop)) {
-            return false;
-        }
-        Level& top = stack.back();
-        const std::string& name = top.subfolders[top.next++];
-        std::string subPath = top.path + name + kPathSeparator;
-        auto sub = top.folder->OpenSubfolder(name);
-        // A folder whose last sub-folder this was is done: dropping it now keeps the open
-        // folders to those with sub-folders still to come (one for a long chain).
-        if (top.next == top.subfolders.size()) {
-            stack.pop_back();
-        }
-        // A folder that cannot be opened adds nothing, as in the measuring walk.
-        if (sub && !enter(std::move(sub), std::move(subPath))) {
-            return false;
+    bool NotOpened(const std::string&) override {
+        ++count_.entries;
+        return true;
+    }
+    void Listed(const Entry& entry) override {
+        if (entry.regular && !entry.unreadable) {
+            ++count_.entries;
+            count_.bytes += entry.size;
         }
     }
-    return true;
-}
+
+  private:
+    CompressCount& count_;
+};
 
 }  // namespace
 
@@ -153,14 +107,9 @@ CompressCount CountEntry(FileSystem& fs, const std::string& folder, const std::s
     }
     CompressCount count;
     const std::string path = IncludeTrailingChar(IncludeTrailingChar(folder) + name);
-    if (auto root = fs.OpenFolder(path)) {
-        WalkTree(
-            std::move(root), path, ListDetail::kWalk, stop,
-            [&](Folder&, const std::string&) { ++count.entries; },
-            [&](Folder&, const std::string&, const std::string&, std::int64_t size) {
-                ++count.entries;
-                count.bytes += size;
-            });
+    if (const auto root = fs.OpenFolder(path)) {
+        CountVisitor visitor(count);
+        WalkTree(*root, path, ListDetail::kSizes, stop, visitor);
     } else {
         count.entries = 1;
     }
@@ -236,37 +185,8 @@ CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const st
             fail(folderPath, "the folder cannot be opened");
         } else if (!fs.CompressionAvailable()) {
             fail(folderPath, "not supported on this system");
-        } else {
-            const auto switched = [&](const std::string& at, std::int64_t bytes, bool ok,
-                                      const std::string& reason) {
-                if (!ok) {
-                    fail(at, reason);
-                }
-                if (listener) {
-                    listener->Switched(at, bytes, ok);
-                }
-            };
-            const bool whole = WalkTree(
-                std::move(root), folderPath, ListDetail::kSizes, stop,
-                [&](Folder& dir, const std::string& at) {
-                    if (listener) {
-                        listener->Switching(at);
-                    }
-                    const bool ok = dir.SetCompression(decompress);
-                    switched(at, 0, ok, ok ? std::string() : dir.LastFailure());
-                },
-                [&](Folder& dir, const std::string& at, const std::string& file,
-                    std::int64_t size) {
-                    const std::string filePath = at + file;
-                    if (listener) {
-                        listener->Switching(filePath);
-                    }
-                    const bool ok = dir.SetFileCompression(file, decompress);
-                    switched(filePath, size, ok, ok ? std::string() : dir.LastFailure());
-                });
-            if (!whole) {
-                result.outcome = CompressOutcome::kStopped;
-            }
+        } else if (!SwitchTree(*root, folderPath, decompress, stop, listener, failures)) {
+            result.outcome = CompressOutcome::kStopped;
         }
     } else {
         if (listener) {
@@ -292,10 +212,15 @@ CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const st
     return result;
 }
 
-CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
-                                const std::vector<std::string>& names, bool decompress,
-                                const std::atomic<bool>* stop, CompressListener& listener,
-                                std::chrono::milliseconds batch) {
+namespace {
+
+// CompressEntries, and with `insideTree` the entries of a folder's own tree, which follow
+// SwitchTree's failure rule: a file that cannot be switched (or is gone afterwards) is a
+// failure inside the tree, and the command goes on.
+CompressOutcome SwitchEntries(FileSystem& fs, const std::string& folder,
+                              const std::vector<std::string>& names, bool decompress,
+                              const std::atomic<bool>* stop, CompressListener& listener,
+                              std::chrono::milliseconds batch, bool insideTree) {
     const std::string parent = IncludeTrailingChar(folder);
     const EntryFactsMap facts = LookUpEntries(fs, parent, names);
     std::unique_ptr<Folder> dir;
@@ -315,8 +240,9 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                 if (rows[k]) {
                     listener.Measured(pending[k], std::move(*rows[k]));
                 } else {
-                    listener.Failed({parent + names[pending[k]], "gone after the switch"}, false);
-                    present = false;
+                    listener.Failed({parent + names[pending[k]], "gone after the switch"},
+                                    insideTree);
+                    present = insideTree;
                 }
             }
             pending.clear();
@@ -343,6 +269,13 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                 listener.Failed(failure, true);
             }
             if (result.row) {
+                // A tree switched only in part (cancelled midway, or with entries that could not
+                // be switched) carries the new mark on contents that are partly still plain: it
+                // is partly compressed, whatever its own mark says.
+                if (!decompress && result.row->keys.state == CompressionState::kCompressed &&
+                    (result.outcome == CompressOutcome::kStopped || !failures.empty())) {
+                    result.row->keys.state = CompressionState::kPartly;
+                }
                 listener.Measured(i, std::move(*result.row));
             }
             if (result.outcome != CompressOutcome::kDone) {
@@ -367,6 +300,10 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
             failure.reason = ok ? std::string() : dir->LastFailure();
         }
         listener.Switched(path, found ? found->size : 0, ok);
+        if (!ok && insideTree) {
+            listener.Failed(failure, true);
+            continue;
+        }
         if (!ok) {
             measure();
             listener.Failed(failure, false);
@@ -378,6 +315,59 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
         }
     }
     return measure() ? CompressOutcome::kDone : CompressOutcome::kFailed;
+}
+
+}  // namespace
+
+CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
+                                const std::vector<std::string>& names, bool decompress,
+                                const std::atomic<bool>* stop, CompressListener& listener,
+                                std::chrono::milliseconds batch) {
+    return SwitchEntries(fs, folder, names, decompress, stop, listener, batch, false);
+}
+
+std::vector<std::string> TreeEntryNames(FileSystem& fs, const std::string& folder) {
+    std::vector<std::string> names;
+    if (const auto dir = fs.OpenFolder(IncludeTrailingChar(folder))) {
+        dir->List(ListDetail::kSizes, [&](const Entry& entry) {
+            if (!entry.unreadable && (entry.regular || (entry.folder && entry.enterable &&
+                                                        !IsExcludedFolderName(entry.name)))) {
+                names.emplace_back(entry.name);
+            }
+            return true;
+        });
+    }
+    return names;
+}
+
+CompressOutcome CompressFolderTree(FileSystem& fs, const std::string& folder,
+                                   const std::vector<std::string>& names, bool decompress,
+                                   const std::atomic<bool>* stop, CompressListener& listener,
+                                   std::chrono::milliseconds batch) {
+    const std::string path = IncludeTrailingChar(folder);
+    if (Stopped(stop)) {
+        return CompressOutcome::kStopped;
+    }
+    listener.Switching(path);
+    CompressionFailure failure{path, {}};
+    bool ok = false;
+    if (!fs.CompressionAvailable()) {
+        failure.reason = "not supported on this system";
+    } else if (const auto dir = fs.OpenFolder(path); !dir) {
+        failure.reason = "the folder cannot be opened";
+    } else {
+        ok = dir->SetCompression(decompress);
+        failure.reason = ok ? std::string() : dir->LastFailure();
+    }
+    listener.Switched(path, 0, ok);
+    if (!ok) {
+        // Without the platform's calls nothing inside can be switched either.
+        listener.Failed(failure, fs.CompressionAvailable());
+        if (!fs.CompressionAvailable()) {
+            return CompressOutcome::kFailed;
+        }
+    }
+    return SwitchEntries(fs, path, names, decompress, stop, listener, batch, true);
 }
 
 }  // namespace packmeter

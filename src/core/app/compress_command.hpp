@@ -10,20 +10,16 @@
 
 #include "core/fs/filesystem.hpp"
 #include "core/scan/entry_row.hpp"
+#include "core/scan/folder_walk.hpp"
 #include "core/utils/compression.hpp"
 
 namespace packmeter {
 
-// What a compression command hears while it switches one entry; every call comes on the
-// switching thread.
-class CompressListener {
+// What a compression command hears while it switches: every switch (SwitchListener), and
+// for CompressEntries each entry's start, row and failures. Every call comes on the switching
+// thread.
+class CompressListener : public SwitchListener {
   public:
-    virtual ~CompressListener() = default;
-    // `path` (a file, or a folder with trailing separator) is about to be switched.
-    virtual void Switching(const std::string& path) = 0;
-    // `path` has been switched, or could not be (`ok` false); `bytes` is a file's logical
-    // size, 0 for a folder.
-    virtual void Switched(const std::string& path, std::int64_t bytes, bool ok) = 0;
     // CompressEntries: the entry `index` of its names is next.
     virtual void EntryStarted(std::size_t /*index*/) {}
     // CompressEntries: the row of the entry `index`, measured after its switch.
@@ -84,15 +80,16 @@ std::vector<std::optional<EntryRow>> MeasureEntries(FileSystem& fs, const std::s
                                                     const std::vector<std::string>& names);
 
 // Switches compression of the entry `name` in `folder` (trailing separator) as the compression
-// command does: a folder with its whole tree (each folder switched, then its files, then its
-// sub-folders in listing order), a file directly. A mount point or subvolume root named here
-// is switched as a folder; mount points met inside a tree are not entered.
+// command does: a folder with its whole tree (SwitchTree: each folder switched, then its files,
+// then its sub-folders in listing order), a file directly. A mount point or subvolume root
+// named here is switched as a folder; mount points met inside a tree are not entered.
 //
 // A file named here that cannot be switched ends the command (kFailed). Inside a tree every
-// entry is tried: each one that cannot be switched goes to `failures` (full path and reason)
-// and the walk goes on. `stop` is read before every entry, so a file is never left half
-// switched. The row is measured again afterwards, also after a stop in the middle of a tree.
-// `facts`, when given, is what a listing said about the entry before (it is not listed again).
+// entry is tried, under SwitchTree's failure rule: each one that cannot be switched (a folder
+// that cannot be opened too) goes to `failures` (full path and reason) and the walk goes on. `stop`
+// is read before every entry, so a file is never left half switched. The row is measured again
+// afterwards, also after a stop in the middle of a tree. `facts`, when given, is what a listing
+// said about the entry before (it is not listed again).
 CompressResult CompressEntry(FileSystem& fs, const std::string& folder, const std::string& name,
                              bool decompress, int iconIndex = -1,
                              std::vector<CompressionFailure>* failures = nullptr,
@@ -110,5 +107,20 @@ CompressOutcome CompressEntries(FileSystem& fs, const std::string& folder,
                                 const std::vector<std::string>& names, bool decompress,
                                 const std::atomic<bool>* stop, CompressListener& listener,
                                 std::chrono::milliseconds batch = std::chrono::milliseconds(250));
+
+// The entries of `folder` that a switch of its tree goes through, in listing order: its
+// regular files and the folders it enters (no links, mount points, devices).
+std::vector<std::string> TreeEntryNames(FileSystem& fs, const std::string& folder);
+
+// The command over the folder `folder` itself: its own mark first, then its entries `names`
+// (TreeEntryNames) as CompressEntries switches them, but all of them under SwitchTree's
+// failure rule, since they are the folder's own tree: a file that cannot be switched is a
+// failure inside the tree and the command goes on. The listener's indexes are those of
+// `names`. This is the path label's command, which switches the shown folder, and the
+// command-line tool's for a root, which lies in no folder that could list it.
+CompressOutcome CompressFolderTree(
+    FileSystem& fs, const std::string& folder, const std::vector<std::string>& names,
+    bool decompress, const std::atomic<bool>* stop, CompressListener& listener,
+    std::chrono::milliseconds batch = std::chrono::milliseconds(250));
 
 }  // namespace packmeter

@@ -6,57 +6,16 @@
 #include "core/app/compress_command.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/main_form_logic.hpp"
-#include "core/app/scan_channel.hpp"
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/app/worker_channel.hpp"
 #include "core/shell/shell_browser.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/utils/size_text.hpp"
 #include "core/utils/text.hpp"
 
 namespace packmeter {
 
-namespace {
-
-std::string Grouped(std::int64_t value, const NumberFormat& format) {
-    const std::string digits = std::to_string(value);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) {
-            out += format.thousands;
-        }
-        out += digits[i];
-    }
-    return out;
-}
-
-}  // namespace
-
-std::string FailedEntriesText(std::int64_t count, const NumberFormat& format) {
-    return std::string(" \u2014 ") + Grouped(count, format) + (count == 1 ? " entry" : " entries") +
-           " could not be switched";
-}
-
-int CommandProgress::Percent() const {
-    std::int64_t done = bytesDone;
-    std::int64_t total = bytesTotal;
-    if (total <= 0) {
-        done = entriesDone;
-        total = entriesTotal;
-    }
-    if (total <= 0) {
-        return 0;
-    }
-    const std::int64_t percent = done * 100 / total;
-    return static_cast<int>(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
-}
-
-std::string CommandProgress::Text(const NumberFormat& format) const {
-    return Grouped(entriesDone, format) + " of " + Grouped(entriesTotal, format) +
-           (entriesTotal == 1 ? " entry, " : " entries, ") + FormatSize(0, bytesDone, format) +
-           " of " + FormatSize(0, bytesTotal, format);
-}
-
 // What the worker hands to the UI thread, under the lock; one poke in the channel at a time.
-struct TCompressionCommands::Shared {
+struct CompressionCommands::Shared {
     enum class End { kRunning, kFinished, kFailed, kCancelled };
 
     std::mutex lock;
@@ -75,9 +34,9 @@ struct TCompressionCommands::Shared {
     bool poked = false;
 };
 
-TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                                           std::shared_ptr<ScanChannel> channel,
-                                           NumberFormat format)
+CompressionCommands::CompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
+                                         std::shared_ptr<WorkerChannel> channel,
+                                         NumberFormat format)
     : view_(view), fs_(std::move(fs)), channel_(std::move(channel)), format_(std::move(format)) {
     const auto click = [this](const MenuItem& sender) {
         DecompressMenuItemClick(sender.Tag, popupFolder_);
@@ -94,24 +53,16 @@ TCompressionCommands::TCompressionCommands(MainFormView& view, std::shared_ptr<F
     popup_.Items = {std::move(compress), std::move(decompress)};
 }
 
-TCompressionCommands::~TCompressionCommands() {
+CompressionCommands::~CompressionCommands() {
     stop_.store(true);
     Join();
 }
 
-void TCompressionCommands::SetView(CommandView* view) {
+void CompressionCommands::SetView(CommandView* view) {
     commandView_ = view;
 }
 
-std::vector<CommandMenuItem> TCompressionCommands::MenuItems() const {
-    std::vector<CommandMenuItem> items;
-    for (const MenuItem& item : popup_.Items) {
-        items.push_back({item.Caption, item.Tag, item.Visible});
-    }
-    return items;
-}
-
-void TCompressionCommands::UpdateMenuItems() {
+void CompressionCommands::UpdateMenuItems() {
     const std::vector<const ListItem*> selected = view_.ItemsInOrder(true);
     if (selected.size() != 1) {
         return;
@@ -121,8 +72,8 @@ void TCompressionCommands::UpdateMenuItems() {
     popup_.Items[1].Visible = state != kStatePlain;
 }
 
-bool TCompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
-                                            int screenX, int screenY) {
+bool CompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
+                                           int screenX, int screenY) {
     if (folder.empty()) {
         // No folder is shown yet: there is nothing to show a menu for.
         return true;
@@ -151,15 +102,15 @@ bool TCompressionCommands::ListContextPopup(TShellBrowser& browser, const std::s
     return true;
 }
 
-void TCompressionCommands::PathLabelMouseUp(TShellBrowser& browser, const std::string& folder,
-                                            int screenX, int screenY) {
+void CompressionCommands::PathLabelMouseUp(TShellBrowser& browser, const std::string& folder,
+                                           int screenX, int screenY) {
     if (commandView_) {
         commandView_->ClearSelection();
     }
     ListContextPopup(browser, folder, screenX, screenY);
 }
 
-void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& folder) {
+void CompressionCommands::DecompressMenuItemClick(int tag, const std::string& folder) {
     if (running_) {
         view_.ShowMessage(kCommandBusyText);
         return;
@@ -176,13 +127,8 @@ void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& f
     if (commandView_) {
         commandView_->SetCommandFailures(failures_);
     }
-    if (targets.empty()) {
-        // Nothing to switch: the line only says that the command has ended.
-        if (commandView_) {
-            view_.SetStatusText(commandView_->StatusText() + kFinishedText);
-        }
-        return;
-    }
+    // With no row selected the menu was the shown folder's own: its tree is switched.
+    const bool wholeFolder = targets.empty();
     folder_ = IncludeTrailingChar(folder);
     stop_.store(false);
     shared_ = std::make_shared<Shared>();
@@ -194,23 +140,24 @@ void TCompressionCommands::DecompressMenuItemClick(int tag, const std::string& f
     if (commandView_) {
         commandView_->SetCommandProgress(shared_->progress);
     }
-    worker_ = StartProgramThread("TCompressionCommands", [this, targets = std::move(targets),
-                                                          folder = folder_, decompress]() mutable {
-        Run(std::move(targets), std::move(folder), decompress);
-    });
+    worker_ = StartProgramThread(
+        "CompressionCommands",
+        [this, targets = std::move(targets), folder = folder_, decompress, wholeFolder]() mutable {
+            Run(std::move(targets), std::move(folder), decompress, wholeFolder);
+        });
 }
 
-void TCompressionCommands::Cancel() {
+void CompressionCommands::Cancel() {
     if (running_) {
         stop_.store(true);
     }
 }
 
-bool TCompressionCommands::Running() const {
+bool CompressionCommands::Running() const {
     return running_;
 }
 
-CommandProgress TCompressionCommands::Progress() const {
+CommandProgress CompressionCommands::Progress() const {
     if (!shared_) {
         return {};
     }
@@ -218,7 +165,7 @@ CommandProgress TCompressionCommands::Progress() const {
     return shared_->progress;
 }
 
-std::string TCompressionCommands::FailuresText(std::size_t lines) const {
+std::string CompressionCommands::FailuresText(std::size_t lines) const {
     std::string text;
     for (std::size_t i = 0; i < failures_.size() && i < lines; ++i) {
         const CompressionFailure& failure = failures_[i];
@@ -227,12 +174,13 @@ std::string TCompressionCommands::FailuresText(std::size_t lines) const {
     }
     if (failures_.size() > lines) {
         text += "\n... and " +
-                Grouped(static_cast<std::int64_t>(failures_.size() - lines), format_) + " more";
+                GroupThousands(static_cast<std::int64_t>(failures_.size() - lines), format_) +
+                " more";
     }
     return text;
 }
 
-bool TCompressionCommands::FormCloseQuery() {
+bool CompressionCommands::FormCloseQuery() {
     if (!running_) {
         return true;
     }
@@ -245,15 +193,15 @@ bool TCompressionCommands::FormCloseQuery() {
     return true;
 }
 
-void TCompressionCommands::Join() {
+void CompressionCommands::Join() {
     if (worker_.joinable()) {
         worker_.join();
     }
 }
 
-void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
+bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
     if (!shared_) {
-        return;
+        return false;
     }
     std::string statusPath;
     bool statusChanged = false;
@@ -275,7 +223,7 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         shared_->poked = false;
     }
     if (!running_) {
-        return;
+        return false;
     }
     const std::string prefix = progress.decompress ? kDecompressingText : kCompressingText;
     // Rows of another folder than the one the command ran in are not in the list any more.
@@ -299,7 +247,7 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         if (commandView_) {
             commandView_->SetCommandProgress(progress);
         }
-        return;
+        return false;
     }
     Join();
     running_ = false;
@@ -334,12 +282,13 @@ void TCompressionCommands::ApplyOutput(const std::string& currentFolder, bool sc
         case Shared::End::kRunning:
             break;
     }
+    return true;
 }
 
-void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folder,
-                               bool decompress) {
+void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder, bool decompress,
+                              bool wholeFolder) {
     Shared& shared = *shared_;
-    const std::shared_ptr<ScanChannel> channel = channel_;
+    const std::shared_ptr<WorkerChannel> channel = channel_;
     // One notice in the channel at a time: the UI thread takes everything that came since.
     const auto poke = [&shared, channel] {
         {
@@ -354,17 +303,22 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
     for (const RowTarget& target : targets) {
         names.push_back(target.name);
     }
+    if (wholeFolder) {
+        names = TreeEntryNames(*fs_, folder);
+    }
     // The quick count first, so that the figure has its totals.
     {
         std::lock_guard guard(shared.lock);
-        shared.statusPath = folder + names.front();
+        shared.statusPath = wholeFolder ? folder : folder + names.front();
+        shared.lastRowPath = shared.statusPath;
         shared.statusChanged = true;
     }
     poke();
     const CompressCount count = CountEntries(*fs_, folder, names, &stop_);
     {
         std::lock_guard guard(shared.lock);
-        shared.progress.entriesTotal = count.entries;
+        // The shown folder's own mark is one entry more.
+        shared.progress.entriesTotal = count.entries + (wholeFolder ? 1 : 0);
         shared.progress.bytesTotal = count.bytes;
         shared.progress.counting = false;
     }
@@ -374,11 +328,19 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
     class Listener final : public CompressListener {
       public:
         Listener(Shared& shared, const std::string& folder, const std::vector<std::string>& names,
-                 const std::function<void()>& poke)
-            : shared_(shared), folder_(folder), names_(names), poke_(poke) {}
+                 const std::function<void()>& poke, bool wholeFolder)
+            : shared_(shared),
+              folder_(folder),
+              names_(names),
+              poke_(poke),
+              wholeFolder_(wholeFolder) {}
+        // The line at the end names the last selected row, or the shown folder when it was
+        // switched as a whole.
         void EntryStarted(std::size_t index) override {
-            std::lock_guard guard(shared_.lock);
-            shared_.lastRowPath = folder_ + names_[index];
+            if (!wholeFolder_) {
+                std::lock_guard guard(shared_.lock);
+                shared_.lastRowPath = folder_ + names_[index];
+            }
         }
         void Switching(const std::string& path) override {
             {
@@ -415,11 +377,13 @@ void TCompressionCommands::Run(std::vector<RowTarget> targets, std::string folde
         const std::string& folder_;
         const std::vector<std::string>& names_;
         const std::function<void()>& poke_;
+        bool wholeFolder_;
     };
     const std::function<void()> pokeFunction = poke;
-    Listener listener(shared, folder, names, pokeFunction);
+    Listener listener(shared, folder, names, pokeFunction, wholeFolder);
     const CompressOutcome outcome =
-        CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
+        wholeFolder ? CompressFolderTree(*fs_, folder, names, decompress, &stop_, listener)
+                    : CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
     {
         std::lock_guard guard(shared.lock);
         switch (outcome) {

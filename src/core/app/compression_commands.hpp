@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/app/command_progress.hpp"
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/entry_row.hpp"
@@ -20,7 +21,7 @@
 namespace packmeter {
 
 class TShellBrowser;
-class ScanChannel;
+class WorkerChannel;
 class MainFormView;
 
 // The two items of the window's popup menu, merged into the shell's context menu. The tag
@@ -29,52 +30,6 @@ inline constexpr int kCompressTag = 1;
 inline constexpr int kDecompressTag = -1;
 inline constexpr const char* kCompressCaption = "&COMPRESS";
 inline constexpr const char* kDecompressCaption = "&DECOMPRESS";
-
-// The status line of a command: the prefix, the entry's path, " ... ", and at the end
-// "Finished" (or the cancelled text).
-inline constexpr const char* kCompressingText = "Compressing ";
-inline constexpr const char* kDecompressingText = "Decompressing ";
-inline constexpr const char* kEllipsisText = " ... ";
-inline constexpr const char* kFinishedText = "Finished";
-inline constexpr const char* kCancelledText = "Cancelled";
-// Shown when a command is chosen while another one runs.
-inline constexpr const char* kCommandBusyText =
-    "A compression command is already running. Wait for it to finish, or cancel it first.";
-// Asked when the window is closed while a command runs.
-inline constexpr const char* kCloseWhileRunningText =
-    "A compression command is running. Stop it after the current file and close the window?";
-
-// What "Finished" is followed by when `count` entries inside trees could not be switched:
-// " — 3 entries could not be switched".
-std::string FailedEntriesText(std::int64_t count, const NumberFormat& format = {});
-
-// One item of the popup menu as the window may show it: caption, tag and visibility (the
-// shell browser merges the items of Popup() into the shell's menu).
-struct CommandMenuItem {
-    std::string caption;
-    int tag = 0;
-    bool visible = true;
-};
-
-// How far a command has come. Entries are the files and folders it switches; bytes are the
-// logical sizes of the files. The totals come from a quick count made before the first switch
-// (`counting` while it runs, the totals then growing).
-struct CommandProgress {
-    bool running = false;
-    bool decompress = false;
-    bool counting = false;
-    std::int64_t entriesDone = 0;
-    std::int64_t entriesTotal = 0;
-    std::int64_t bytesDone = 0;
-    std::int64_t bytesTotal = 0;
-    // The entry being switched now (a file or folder inside a selected tree, too).
-    std::string currentPath;
-
-    // Whole percent of the bytes done (of the entries when no file holds any bytes), 0..100.
-    int Percent() const;
-    // "1,234 of 5,678 entries, 12.5 MB of 40.0 MB" for a progress label.
-    std::string Text(const NumberFormat& format = {}) const;
-};
 
 // What the window does for the compression commands, besides MainFormView. Every call comes on
 // the UI thread.
@@ -103,22 +58,20 @@ class CommandView {
 
 // The compression commands of the main window: the context menu of the list and of the path
 // label, and DecompressMenuItemClick, which switches the selected entries on a worker thread
-// and updates their rows in place. Owned by TMainFormLogic; its output reaches the UI thread
+// and updates their rows in place. Owned by MainFormLogic; its output reaches the UI thread
 // through the scans' channel.
-class TCompressionCommands {
+class CompressionCommands {
   public:
-    TCompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
-                         std::shared_ptr<ScanChannel> channel, NumberFormat format = {});
+    CompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
+                        std::shared_ptr<WorkerChannel> channel, NumberFormat format = {});
     // Cancels a running command and waits for its current file.
-    ~TCompressionCommands();
-    TCompressionCommands(const TCompressionCommands&) = delete;
-    TCompressionCommands& operator=(const TCompressionCommands&) = delete;
+    ~CompressionCommands();
+    CompressionCommands(const CompressionCommands&) = delete;
+    CompressionCommands& operator=(const CompressionCommands&) = delete;
 
     // The window's part of the view; until it is set, beeps and progress go nowhere.
     void SetView(CommandView* view);
 
-    // The popup menu's items; their visibility persists between popups.
-    std::vector<CommandMenuItem> MenuItems() const;
     // The popup menu handed to the shell browser: "&COMPRESS" (tag 1) and "&DECOMPRESS"
     // (tag -1), each running DecompressMenuItemClick in the folder of the last popup.
     PopupMenu& Popup() { return popup_; }
@@ -137,7 +90,9 @@ class TCompressionCommands {
     void UpdateMenuItems();
 
     // One of the two items was chosen: switches every selected row of `folder` (with trailing
-    // separator), first to last. Refused with a message while a command runs.
+    // separator), first to last; with no row selected (the menu was the shown folder's own),
+    // the folder's whole tree (CompressFolderTree), updating every row. Refused with a message
+    // while a command runs.
     void DecompressMenuItemClick(int tag, const std::string& folder);
     // Stops the command after the file being switched; rows already done keep their values.
     void Cancel();
@@ -158,10 +113,13 @@ class TCompressionCommands {
     bool OwnsStatusLine() const { return running_ || statusKept_; }
     void ReleaseStatusLine() { statusKept_ = false; }
 
-    // Applies what the worker handed over (called by TMainFormLogic as the channel's events
+    // Applies what the worker handed over (called by MainFormLogic as the channel's events
     // arrive): status line, progress, updated rows, and the command's end.
     // `scanBusy`: a scan still runs, so the busy cursor stays once the command has ended.
-    void ApplyOutput(const std::string& currentFolder, bool scanBusy = false);
+    // True when the command ended with this call.
+    bool ApplyOutput(const std::string& currentFolder, bool scanBusy = false);
+    // The folder (with trailing separator) of the running or last command.
+    const std::string& Folder() const { return folder_; }
 
   private:
     struct Shared;
@@ -169,13 +127,13 @@ class TCompressionCommands {
         std::string name;  // raw bytes, for the file system
     };
 
-    void Run(std::vector<RowTarget> targets, std::string folder, bool decompress);
+    void Run(std::vector<RowTarget> targets, std::string folder, bool decompress, bool wholeFolder);
     void Join();
 
     MainFormView& view_;
     CommandView* commandView_ = nullptr;
     std::shared_ptr<FileSystem> fs_;
-    std::shared_ptr<ScanChannel> channel_;
+    std::shared_ptr<WorkerChannel> channel_;
     NumberFormat format_;
     PopupMenu popup_;
     // The folder of the last popup, which the menu's items switch entries in.

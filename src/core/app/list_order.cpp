@@ -1,6 +1,7 @@
 #include "core/app/list_order.hpp"
 
 #include "core/app/row_hint.hpp"
+#include "core/utils/text.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -36,18 +37,7 @@ ListItem EntryItem(EntryRow row) {
 }
 
 int CompareNames(std::string_view a, std::string_view b) {
-    const auto upper = [](char c) {
-        const auto code = static_cast<unsigned char>(c);
-        return code >= 'a' && code <= 'z' ? code - ('a' - 'A') : code;
-    };
-    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < common; ++i) {
-        const int difference = upper(a[i]) - upper(b[i]);
-        if (difference != 0) {
-            return difference;
-        }
-    }
-    return CompareSigned(static_cast<std::int64_t>(a.size()), static_cast<std::int64_t>(b.size()));
+    return CompareIgnoringCase(a, b);
 }
 
 int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption order) {

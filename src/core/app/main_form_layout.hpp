@@ -7,6 +7,7 @@
 
 #include "core/app/list_columns.hpp"
 #include "core/utils/text.hpp"
+#include "core/utils/version.hpp"
 
 namespace packmeter {
 
@@ -26,7 +27,6 @@ inline constexpr std::chrono::milliseconds kStatusInterval{1500};
 // fewer, larger batches keep a scan of many entries fast while rows still appear as they come.
 inline constexpr std::chrono::milliseconds kApplyInterval{40};
 
-inline constexpr const char* kApplicationTitle = "Packmeter";
 inline constexpr const char* kCalculatingText = "Calculating ...";
 inline constexpr const char* kNoFolderText =
     "No folder chosen: choose one with Scan... in the File menu.";

@@ -7,30 +7,18 @@
 #include "core/app/volume_line.hpp"
 #include "core/listview/list_view_actions.hpp"
 #include "core/scan/folder_walk.hpp"
+#include "core/utils/size_text.hpp"
 #include "core/utils/text.hpp"
 
 namespace packmeter {
 
 namespace {
 
-// A whole number with the locale's thousands separator: 1,234.
-std::string Grouped(std::size_t value, const NumberFormat& format) {
-    std::string digits = std::to_string(value);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out += format.thousands;
-        }
-        out += digits[i];
-    }
-    return out;
-}
-
 // Seconds with one decimal: "0.4 s".
 std::string Seconds(std::chrono::steady_clock::duration taken, const NumberFormat& format) {
     const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(taken).count() / 100;
-    return Grouped(std::size_t(tenths / 10), format) + format.decimal +
-           std::to_string(tenths % 10) + " s";
+    return GroupThousands(tenths / 10, format) + format.decimal + std::to_string(tenths % 10) +
+           " s";
 }
 
 ScanTotals CalculatingTotals() {
@@ -62,20 +50,20 @@ std::string RowsText(const std::vector<const ListItem*>& items) {
     return RowsCopyText(captions, items, "\t", true);
 }
 
-TMainFormLogic::TMainFormLogic(MainFormView& view, MainFormServices services)
+MainFormLogic::MainFormLogic(MainFormView& view, MainFormServices services)
     : view_(view),
       services_(std::move(services)),
-      commands_(std::make_unique<TCompressionCommands>(view_, services_.fileSystem, channel_,
-                                                       services_.numberFormat)) {}
+      commands_(std::make_unique<CompressionCommands>(view_, services_.fileSystem, channel_,
+                                                      services_.numberFormat)) {}
 
-TMainFormLogic::~TMainFormLogic() {
+MainFormLogic::~MainFormLogic() {
     Shutdown();
     commands_.reset();
     active_.reset();
     stopped_.clear();
 }
 
-void TMainFormLogic::FormShow(const std::vector<std::string>& args) {
+void MainFormLogic::FormShow(const std::vector<std::string>& args) {
     if (services_.enableBackupPrivilege) {
         services_.enableBackupPrivilege();
     }
@@ -95,21 +83,12 @@ void TMainFormLogic::FormShow(const std::vector<std::string>& args) {
     }
 }
 
-void TMainFormLogic::ScanFolder(const std::string& path) {
+void MainFormLogic::ScanFolder(const std::string& path) {
     if (path.empty() || shutDown_) {
         return;
     }
     currentFolder_ = IncludeTrailingChar(services_.fullPath ? services_.fullPath(path) : path);
-    // A running scan is asked to stop and kept until it has ended. No wait is needed before the
-    // list is cleared: whatever it hands over later is dropped where the UI thread applies it.
-    if (active_ && !active_->Finished()) {
-        active_->Terminate();
-        stopped_.push_back(std::move(active_));
-        // Its end, with the normal cursor, is no longer heard of.
-        scanBusy_ = false;
-        view_.SetBusyCursor(commands_->Running());
-    }
-    ReapStoppedScans();
+    StopActiveScan();
     commands_->ReleaseStatusLine();
     doneNotice_.clear();
     pendingNotice_.clear();
@@ -126,7 +105,29 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
     }
     view_.SetHeaderNotice({});
     view_.SetTotals(CalculatingTotals());
-    auto output = std::make_shared<ChannelOutput>(channel_);
+    StartScan(true);
+    ShowVolumeInfo(currentFolder_);
+}
+
+void MainFormLogic::StopActiveScan() {
+    // Every scan that is replaced is asked to stop, a finished one too: its last batch may still
+    // be queued, and whatever it handed over is dropped where the UI thread applies it, so no
+    // wait is needed before the list is cleared. A running one is kept until it has ended.
+    if (active_) {
+        active_->Terminate();
+        if (!active_->Finished()) {
+            stopped_.push_back(std::move(active_));
+            // Its end, with the normal cursor, is no longer heard of.
+            scanBusy_ = false;
+            view_.SetBusyCursor(commands_->Running());
+        }
+        active_.reset();
+    }
+    ReapStoppedScans();
+}
+
+void MainFormLogic::StartScan(bool rows) {
+    auto output = std::make_shared<ScanChannelOutput>(channel_, rows);
     active_ = std::make_unique<TScan>(currentFolder_, output, services_.fileSystem, services_.icons,
                                       services_.numberFormat);
     if (services_.walkThreads > 0) {
@@ -134,10 +135,19 @@ void TMainFormLogic::ScanFolder(const std::string& path) {
     }
     output->Bind(active_->StopToken());
     active_->Start();
-    ShowVolumeInfo(currentFolder_);
 }
 
-void TMainFormLogic::ShowVolumeInfo(const std::string& path) {
+void MainFormLogic::MeasureTotals() {
+    // A scan still running brings its own totals; one that could not start has none to mend.
+    if (shutDown_ || !folderError_.empty() || Scanning()) {
+        return;
+    }
+    StopActiveScan();
+    view_.SetTotals(CalculatingTotals());
+    StartScan(false);
+}
+
+void MainFormLogic::ShowVolumeInfo(const std::string& path) {
     // Everything shown that comes from the file system goes through the display text.
     const std::string shownPath = ToDisplayText(path);
     view_.SetPathText(shownPath);
@@ -148,7 +158,7 @@ void TMainFormLogic::ShowVolumeInfo(const std::string& path) {
     pendingNotice_ = ToDisplayText(volume.notice);
 }
 
-std::string TMainFormLogic::FolderProblem(const std::string& folder) const {
+std::string MainFormLogic::FolderProblem(const std::string& folder) const {
     std::string reason;
     if (services_.pathProblem) {
         // Asked without the trailing separator, so that a file is found as the file it is.
@@ -167,19 +177,20 @@ std::string TMainFormLogic::FolderProblem(const std::string& folder) const {
     return reason.empty() ? std::string() : "Cannot read " + ToDisplayText(folder) + ": " + reason;
 }
 
-std::string TMainFormLogic::FinishedLine(const std::string& what) const {
-    std::string line = volumeLine_ + " \u2014 " + what +
-                       Grouped(rowsShown_, services_.numberFormat) +
-                       (rowsShown_ == 1 ? " entry" : " entries") + " in " +
-                       Seconds(Now() - scanStart_, services_.numberFormat);
+std::string MainFormLogic::FinishedLine(const std::string& what) const {
+    std::string line =
+        volumeLine_ + " \u2014 " + what +
+        GroupThousands(static_cast<std::int64_t>(rowsShown_), services_.numberFormat) +
+        (rowsShown_ == 1 ? " entry" : " entries") + " in " +
+        Seconds(Now() - scanStart_, services_.numberFormat);
     return line;
 }
 
-bool TMainFormLogic::Scanning() const {
+bool MainFormLogic::Scanning() const {
     return active_ && !active_->Terminated() && doneNotice_.empty() && folderError_.empty();
 }
 
-void TMainFormLogic::StopScan() {
+void MainFormLogic::StopScan() {
     if (!Scanning()) {
         return;
     }
@@ -191,7 +202,7 @@ void TMainFormLogic::StopScan() {
     view_.SetStatusText(doneNotice_);
 }
 
-void TMainFormLogic::CopySelectedRows() {
+void MainFormLogic::CopySelectedRows() {
     std::vector<const ListItem*> items = view_.ItemsInOrder(true);
     if (items.empty()) {
         items = view_.ItemsInOrder(false);
@@ -201,14 +212,14 @@ void TMainFormLogic::CopySelectedRows() {
     }
 }
 
-void TMainFormLogic::OpenParentFolder() {
+void MainFormLogic::OpenParentFolder() {
     const std::string parent = ParentFolder(currentFolder_);
     if (!parent.empty() && services_.launcher) {
         services_.launcher->StartInstance(parent);
     }
 }
 
-void TMainFormLogic::KeyCommand(DesktopKey key) {
+void MainFormLogic::KeyCommand(DesktopKey key) {
     switch (key) {
         case DesktopKey::kOpen:
             ListDblClick();
@@ -233,7 +244,7 @@ void TMainFormLogic::KeyCommand(DesktopKey key) {
     }
 }
 
-void TMainFormLogic::DocumentNotOpened(const std::string& path, const std::string& reason) {
+void MainFormLogic::DocumentNotOpened(const std::string& path, const std::string& reason) {
     if (shutDown_) {
         return;
     }
@@ -243,7 +254,7 @@ void TMainFormLogic::DocumentNotOpened(const std::string& path, const std::strin
                         (reason.empty() ? "no application is set to open it" : reason));
 }
 
-void TMainFormLogic::ScanActionExecute() {
+void MainFormLogic::ScanActionExecute() {
     // The picker opens at the folder shown.
     std::string folder = currentFolder_;
     if (view_.BrowseForFolder(folder)) {
@@ -254,11 +265,11 @@ void TMainFormLogic::ScanActionExecute() {
     }
 }
 
-void TMainFormLogic::RefreshActionExecute() {
+void MainFormLogic::RefreshActionExecute() {
     ScanFolder(currentFolder_);
 }
 
-void TMainFormLogic::ListDblClick() {
+void MainFormLogic::ListDblClick() {
     const ListItem* item = view_.FirstSelectedItem();
     if (!item || !services_.launcher) {
         return;
@@ -274,14 +285,14 @@ void TMainFormLogic::ListDblClick() {
     }
 }
 
-bool TMainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
+bool MainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
     if (key == 'A' && ctrlHeld) {
         view_.SelectAllItems();
     }
     return false;
 }
 
-void TMainFormLogic::UpdateStatusTimerTimer() {
+void MainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
     if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine()) {
         return;
@@ -298,11 +309,11 @@ void TMainFormLogic::UpdateStatusTimerTimer() {
     view_.SetStatusText(ToSafeDisplayText(CurrentScanFolder()));
 }
 
-std::chrono::steady_clock::time_point TMainFormLogic::Now() const {
+std::chrono::steady_clock::time_point MainFormLogic::Now() const {
     return services_.now ? services_.now() : std::chrono::steady_clock::now();
 }
 
-std::optional<std::chrono::milliseconds> TMainFormLogic::ScheduleApply() {
+std::optional<std::chrono::milliseconds> MainFormLogic::ScheduleApply() {
     const auto since = Now() - lastApply_;
     if (since >= kApplyInterval) {
         ApplyScanOutput();
@@ -316,14 +327,14 @@ std::optional<std::chrono::milliseconds> TMainFormLogic::ScheduleApply() {
     return std::max(rest, std::chrono::milliseconds(1));
 }
 
-std::string TMainFormLogic::CurrentScanFolder() const {
+std::string MainFormLogic::CurrentScanFolder() const {
     return active_ ? active_->Progress().CurrentScanFolder() : std::string();
 }
 
-void TMainFormLogic::ApplyScanOutput() {
+void MainFormLogic::ApplyScanOutput() {
     lastApply_ = Now();
     applyTimerSet_ = false;
-    std::vector<ScanEvent> events = channel_->Take();
+    std::vector<WorkerEvent> events = channel_->Take();
     if (shutDown_) {
         return;
     }
@@ -334,13 +345,17 @@ void TMainFormLogic::ApplyScanOutput() {
             rows.clear();
         }
     };
-    for (ScanEvent& event : events) {
+    for (WorkerEvent& event : events) {
         if (event.Stopped()) {
             continue;
         }
         if (std::holds_alternative<CommandNotice>(event.what)) {
             flushRows();
-            commands_->ApplyOutput(currentFolder_, scanBusy_);
+            // A command that switched entries of the folder shown changed its totals.
+            if (commands_->ApplyOutput(currentFolder_, scanBusy_) &&
+                commands_->Folder() == currentFolder_) {
+                MeasureTotals();
+            }
             continue;
         }
         if (auto* row = std::get_if<EntryRow>(&event.what)) {
@@ -367,7 +382,7 @@ void TMainFormLogic::ApplyScanOutput() {
     flushRows();
 }
 
-void TMainFormLogic::Shutdown() {
+void MainFormLogic::Shutdown() {
     shutDown_ = true;
     channel_->SetWake({});
     if (active_) {
@@ -378,21 +393,21 @@ void TMainFormLogic::Shutdown() {
     }
 }
 
-bool TMainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
+bool MainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
     return commands_->ListContextPopup(browser, currentFolder_, screenX, screenY);
 }
 
-void TMainFormLogic::PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY) {
+void MainFormLogic::PathLabelMouseUp(TShellBrowser& browser, int screenX, int screenY) {
     commands_->PathLabelMouseUp(browser, currentFolder_, screenX, screenY);
 }
 
-void TMainFormLogic::DecompressMenuItemClick(int tag) {
+void MainFormLogic::DecompressMenuItemClick(int tag) {
     if (!shutDown_) {
         commands_->DecompressMenuItemClick(tag, currentFolder_);
     }
 }
 
-void TMainFormLogic::ReapStoppedScans() {
+void MainFormLogic::ReapStoppedScans() {
     std::erase_if(stopped_, [](const std::unique_ptr<TScan>& scan) { return scan->Finished(); });
 }
 

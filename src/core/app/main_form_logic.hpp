@@ -9,7 +9,7 @@
 
 #include "core/app/compression_commands.hpp"
 #include "core/app/main_form_layout.hpp"
-#include "core/app/scan_channel.hpp"
+#include "core/app/worker_channel.hpp"
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
@@ -54,7 +54,7 @@ class Launcher {
     virtual void StartInstance(const std::string& folder) = 0;
     // The document in the application that the desktop associates with it. Returns why it
     // cannot be opened when that is known at once ("no application is set to open it"); a
-    // launcher that learns it later calls TMainFormLogic::DocumentNotOpened.
+    // launcher that learns it later calls MainFormLogic::DocumentNotOpened.
     virtual std::string OpenDocument(const std::string& path) = 0;
 };
 
@@ -96,13 +96,13 @@ std::string RowsText(const std::vector<const ListItem*>& items);
 
 // What the main window decides: starting and replacing scans, the header and status texts,
 // applying what the scans hand over, the double-click, Ctrl+A and the status timer.
-class TMainFormLogic {
+class MainFormLogic {
   public:
-    TMainFormLogic(MainFormView& view, MainFormServices services);
+    MainFormLogic(MainFormView& view, MainFormServices services);
     // Stops every scan and waits for them to end.
-    ~TMainFormLogic();
-    TMainFormLogic(const TMainFormLogic&) = delete;
-    TMainFormLogic& operator=(const TMainFormLogic&) = delete;
+    ~MainFormLogic();
+    MainFormLogic(const MainFormLogic&) = delete;
+    MainFormLogic& operator=(const MainFormLogic&) = delete;
 
     // The folder shown, with a trailing separator; empty before the first scan.
     const std::string& CurrentFolder() const { return currentFolder_; }
@@ -113,7 +113,7 @@ class TMainFormLogic {
     // The folder that the walk of the active scan entered last; empty before the first scan.
     std::string CurrentScanFolder() const;
     // Where the scans' output arrives; the window sets its wake function.
-    ScanChannel& Channel() { return *channel_; }
+    WorkerChannel& Channel() { return *channel_; }
 
     // The window is shown for the first time; `args` are the command-line arguments.
     void FormShow(const std::vector<std::string>& args);
@@ -150,7 +150,7 @@ class TMainFormLogic {
     void Shutdown();
 
     // The compression commands of the list's and the path label's context menu.
-    TCompressionCommands& Commands() { return *commands_; }
+    CompressionCommands& Commands() { return *commands_; }
     // The window's part of the commands' view (beep, rows updated in place, progress...).
     void SetCommandView(CommandView* view) { commands_->SetView(view); }
     // A right-click on the list at a screen point: the shell's menu for the selected rows (or
@@ -173,11 +173,18 @@ class TMainFormLogic {
     // The status line once the scan has ended (or was stopped after `what`).
     std::string FinishedLine(const std::string& what) const;
     void ReapStoppedScans();
+    // Asks the active scan (running or finished) to stop before another replaces it.
+    void StopActiveScan();
+    // Starts the scan of the folder shown; without `rows`, only its totals reach the window.
+    void StartScan(bool rows);
+    // Measures the shown folder's totals again, as Refresh does, but under the rows that stay
+    // (after a compression command changed them).
+    void MeasureTotals();
     std::chrono::steady_clock::time_point Now() const;
 
     MainFormView& view_;
     MainFormServices services_;
-    std::shared_ptr<ScanChannel> channel_ = std::make_shared<ScanChannel>();
+    std::shared_ptr<WorkerChannel> channel_ = std::make_shared<WorkerChannel>();
     std::string currentFolder_;
     std::unique_ptr<TScan> active_;
     std::vector<std::unique_ptr<TScan>> stopped_;
@@ -197,7 +204,7 @@ class TMainFormLogic {
     bool shutDown_ = false;
     // The last busy state a scan handed over.
     bool scanBusy_ = false;
-    std::unique_ptr<TCompressionCommands> commands_;
+    std::unique_ptr<CompressionCommands> commands_;
 };
 
 }  // namespace packmeter

@@ -13,7 +13,9 @@
 #include "core/exceptlog/fault_log_error.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
+#include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/exceptlog/freeze_thread.hpp"
 
 namespace packmeter {
@@ -202,13 +204,39 @@ FaultCapturePlatform* CurrentCapturePlatform() {
     return gThreadPlatform;
 }
 
+namespace {
+
+// The program-thread watch: every program thread is listed while it runs, with the stack of
+// the thread that started it, and goes through the platform's steps.
+std::vector<std::uintptr_t> CaptureCreatorStack() {
+    return gThreadPlatform ? gThreadPlatform->CaptureCreatorStack()
+                           : std::vector<std::uintptr_t>{};
+}
+
+void EnterProgramThread(std::string name, std::vector<std::uintptr_t> creatorStack) {
+    FaultThreads().Add({std::this_thread::get_id(), std::move(name), std::move(creatorStack)});
+    if (gThreadPlatform) {
+        gThreadPlatform->EnterProgramThread();
+    }
+}
+
+void LeaveProgramThread() {
+    if (gThreadPlatform) {
+        gThreadPlatform->LeaveProgramThread();
+    }
+    FaultThreads().Remove(std::this_thread::get_id());
+}
+
+}  // namespace
+
 void SetCapturePlatformForThreads(FaultCapturePlatform* platform) {
     gThreadPlatform = platform;
+    SetProgramThreadWatch({CaptureCreatorStack, EnterProgramThread, LeaveProgramThread});
 }
 
 void StartFaultCapture(FaultCapturePlatform& platform, bool windowed) {
     gPlatform = &platform;
-    gThreadPlatform = &platform;
+    SetCapturePlatformForThreads(&platform);
     gMainThread = platform.CurrentThread();
     gWindowed = windowed;
     std::thread(ReporterLoop).detach();

@@ -10,6 +10,7 @@
 #include "core/exceptlog/fault_log_error.hpp"
 #include "core/exceptlog/fault_modules_list.hpp"
 #include "core/exceptlog/fault_trace.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 
@@ -27,10 +28,7 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return SameIgnoringCase(a, b);
 }
 
 constexpr std::array<std::string_view, 6> kColumnKeys{"Col0", "Col1", "Col2",

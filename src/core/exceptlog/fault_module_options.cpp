@@ -119,13 +119,6 @@ std::string WithExtension(std::string_view path, std::string_view extension) {
     return out;
 }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 }  // namespace
 
 std::string_view FaultLogFieldName(int bit) {
@@ -309,7 +302,7 @@ bool TFaultModuleOptions::LoadFromStream(ByteReader& stream, std::uint16_t versi
 }
 
 std::string TFaultModuleOptions::OutputFile(const std::string& fileName) const {
-    if (Lower(Extension(OutputPath)) == ".flog") {
+    if (AsciiLower(Extension(OutputPath)) == ".flog") {
         return OutputPath;
     }
     const auto nameStart = NameStart(fileName);
@@ -330,7 +323,7 @@ std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options,
         const auto first = s.find_first_not_of(' ');
         return first == std::string_view::npos
                    ? std::string{}
-                   : Lower(s.substr(first, s.find_last_not_of(' ') - first + 1));
+                   : AsciiLower(s.substr(first, s.find_last_not_of(' ') - first + 1));
     };
     if (!options.FilterEnabled) {
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/exceptlog/report_text.hpp"
+#include "core/utils/text.hpp"
 
 namespace packmeter {
 
@@ -51,26 +52,8 @@ bool ReplyComplete(std::string_view reply) {
     return last.size() < 4 || last[3] != '-';
 }
 
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.push_back(text.substr(start, i - start));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-            start = i + 1;
-        }
-    }
-    if (start < text.size()) {
-        lines.push_back(text.substr(start));
-    }
-    return lines;
-}
-
 bool OffersStartTls(std::string_view reply) {
-    for (const auto line : Lines(reply)) {
+    for (const auto line : SplitLines(reply)) {
         if (line.size() >= 4 && Trimmed(line.substr(4)) == "STARTTLS") {
             return true;
         }
@@ -300,7 +283,7 @@ FaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& atta
     message.TypeHeader =
         "Content-Type: multipart/mixed; boundary=\"" + boundary + "\";\r\nMIME-Version: 1.0";
     std::string attached;
-    for (const auto line : Lines(*attachmentText)) {
+    for (const auto line : SplitLines(*attachmentText)) {
         attached.append(line);
         attached += kCrLf;
     }
@@ -326,7 +309,7 @@ std::string BuildSmtpData(const std::string& recipient, std::string_view subject
     // A line that starts with "." gets another, so that no line of the report can end the
     // message early.
     std::string data;
-    for (const auto line : Lines(text)) {
+    for (const auto line : SplitLines(text)) {
         if (!line.empty() && line[0] == '.') {
             data += '.';
         }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "core/exceptlog/fault_capture.hpp"
-
 namespace packmeter {
 
 void TFaultThreadsList::Add(FaultThreadEntry entry) {
@@ -36,28 +34,5 @@ TFaultThreadsList& FaultThreads() {
     static TFaultThreadsList threads;
     return threads;
 }
-
-namespace detail {
-
-ProgramThreadScope::ProgramThreadScope(std::string name, std::vector<std::uintptr_t> creatorStack) {
-    FaultThreads().Add({std::this_thread::get_id(), std::move(name), std::move(creatorStack)});
-    if (auto* platform = CurrentCapturePlatform()) {
-        platform->EnterProgramThread();
-    }
-}
-
-ProgramThreadScope::~ProgramThreadScope() {
-    if (auto* platform = CurrentCapturePlatform()) {
-        platform->LeaveProgramThread();
-    }
-    FaultThreads().Remove(std::this_thread::get_id());
-}
-
-std::vector<std::uintptr_t> CaptureCreator() {
-    auto* platform = CurrentCapturePlatform();
-    return platform ? platform->CaptureCreatorStack() : std::vector<std::uintptr_t>{};
-}
-
-}  // namespace detail
 
 }  // namespace packmeter

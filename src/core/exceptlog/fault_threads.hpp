@@ -1,10 +1,8 @@
 #pragma once
 
-// The program's threads all start through StartProgramThread, which keeps the list of running
-// threads for the fault logger and lets the capture's platform (FaultCapturePlatform) prepare
-// each thread for fault capture (its own signal stack, room to report a stack overflow). An
-// exception that escapes a thread's body is not caught on the way: the stack stays as it was at the
-// throw, and the logger's terminate handler reports it with that call stack.
+// The list of the program's running threads, which the fault logger names in its reports,
+// filled through the program-thread watch (core/utils/program_thread.hpp) once the capture has
+// a platform (core/exceptlog/fault_capture), whose thread steps the watch runs too.
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +12,8 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "core/utils/program_thread.hpp"
 
 namespace packmeter {
 
@@ -40,31 +40,5 @@ class TFaultThreadsList {
 };
 
 TFaultThreadsList& FaultThreads();
-
-namespace detail {
-
-// Registers the running thread for as long as it lives.
-class ProgramThreadScope {
-  public:
-    ProgramThreadScope(std::string name, std::vector<std::uintptr_t> creatorStack);
-    ~ProgramThreadScope();
-    ProgramThreadScope(const ProgramThreadScope&) = delete;
-    ProgramThreadScope& operator=(const ProgramThreadScope&) = delete;
-};
-
-std::vector<std::uintptr_t> CaptureCreator();
-
-}  // namespace detail
-
-// Starts `body(args...)` on a new thread of the given type (std::thread or std::jthread).
-template <class Thread = std::thread, class Body, class... Args>
-Thread StartProgramThread(std::string name, Body&& body, Args&&... args) {
-    return Thread([name = std::move(name), creator = detail::CaptureCreator(),
-                   body = std::forward<Body>(body),
-                   arguments = std::make_tuple(std::forward<Args>(args)...)]() mutable {
-        const detail::ProgramThreadScope scope(std::move(name), std::move(creator));
-        std::apply(body, std::move(arguments));
-    });
-}
 
 }  // namespace packmeter

@@ -1,4 +1,5 @@
 #include "core/exceptlog/fault_trace.hpp"
+#include "core/utils/text.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -71,10 +72,8 @@ TraceValue TraceValue::Object(const char* className) {
 }
 
 void FaultTraceFile::StartFromArgument(std::string_view lastArgument, std::string programFile) {
-    std::string upper(lastArgument);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (upper.find("DEBUG") == std::string::npos) {
+    const std::string lower = AsciiLower(lastArgument);
+    if (lower.find("debug") == std::string::npos) {
         return;
     }
     const auto slash = programFile.find_last_of("/\\");
@@ -84,7 +83,7 @@ void FaultTraceFile::StartFromArgument(std::string_view lastArgument, std::strin
     }
     std::lock_guard guard(lock_);
     fileName_ = programFile + ".log";
-    saveEveryLine_ = upper.find("SAVE") != std::string::npos;
+    saveEveryLine_ = lower.find("save") != std::string::npos;
     active_ = true;
 }
 

@@ -1,4 +1,5 @@
 #include "core/exceptlog/log_file.hpp"
+#include "core/utils/text.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -7,26 +8,6 @@
 namespace packmeter {
 
 namespace {
-
-// Lines ended by CR LF, LF or CR; a final line end starts no further line.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n') {
-            continue;
-        }
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            ++i;
-        }
-        start = i + 1;
-    }
-    if (start < text.size()) {
-        lines.push_back(text.substr(start));
-    }
-    return lines;
-}
 
 std::string_view Trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");

@@ -10,30 +10,169 @@ namespace packmeter {
 
 namespace {
 
-bool Stopped(const StopFlag* stop) {
-    return stop && stop->load(std::memory_order_relaxed);
+// Lists one folder for a walk: each entry to the visitor, the regular files (when the visitor
+// wants them) and the sub-folders to enter collected in listing order. False when the folder
+// could not be listed (and not because the walk was stopped).
+bool ListOne(Folder& folder, ListDetail detail, const StopFlag* stop, TreeVisitor& visitor,
+             std::vector<std::pair<std::string, std::int64_t>>* files,
+             std::vector<std::string>& subfolders) {
+    const bool descends = visitor.Descends();
+    const bool listed = folder.List(detail, [&](const Entry& entry) {
+        if (Stopped(stop)) {
+            return false;
+        }
+        visitor.Listed(entry);
+        if (entry.unreadable) {
+            return true;
+        }
+        if (entry.regular) {
+            if (files) {
+                files->emplace_back(std::string(entry.name), entry.size);
+            }
+        } else if (descends && entry.folder && entry.enterable &&
+                   !IsExcludedFolderName(entry.name)) {
+            subfolders.emplace_back(entry.name);
+        }
+        return true;
+    });
+    return listed || Stopped(stop);
 }
 
-// Switches `folder` in the switching modes, then adds the sizes of its files and returns the
-// names of the sub-folders to enter.
-std::vector<std::string> Visit(Folder& folder, const std::string& path, WalkMode mode,
-                               const StopFlag* stop, ScanProgress* progress, LinkedFiles& links,
-                               FolderSizes& sizes) {
-    if (progress) {
-        progress->SetCurrentScanFolder(path);
-    }
-    if (mode == kCompress || mode == kDecompress) {
-        SetFolderCompression(folder, mode == kDecompress, false);
-    }
-    return ListForWalk(folder, stop, links, sizes);
-}
+// Measures: the sizes of the files listed, what could not be read, and the folders entered for
+// the progress; in the switching modes each folder is first switched with its own files.
+class SizeVisitor final : public TreeVisitor {
+  public:
+    SizeVisitor(WalkMode mode, ScanProgress* progress, LinkedFiles& links, FolderSizes& sizes)
+        : mode_(mode), progress_(progress), links_(links), sizes_(sizes) {}
 
-// Each folder, then its sub-folders in listing order, each tree finished before the next. The
-// folders on the way down are kept in a list of their own rather than on the call stack, so
-// that no depth of tree can exhaust the stack; a folder is closed once its last sub-folder is
-// entered.
-void Walk(Folder& root, std::string& path, WalkMode mode, const StopFlag* stop,
-          ScanProgress* progress, LinkedFiles& links, FolderSizes& sizes) {
+    bool EnterFolder(Folder& folder, const std::string& path) override {
+        if (progress_) {
+            progress_->SetCurrentScanFolder(path);
+        }
+        if (mode_ == kCompress || mode_ == kDecompress) {
+            SetFolderCompression(folder, mode_ == kDecompress, false);
+        }
+        return true;
+    }
+    void Listed(const Entry& entry) override {
+        if (entry.unreadable) {
+            ++sizes_.unreadable;
+        } else if (entry.regular && links_.CountOnce(entry)) {
+            sizes_ += {entry.size, entry.onDisk};
+        }
+    }
+    bool NotListed(const std::string&) override {
+        ++sizes_.unreadable;
+        return true;
+    }
+    bool NotOpened(const std::string&) override {
+        ++sizes_.unreadable;
+        return true;
+    }
+
+  private:
+    WalkMode mode_;
+    ScanProgress* progress_;
+    LinkedFiles& links_;
+    FolderSizes& sizes_;
+};
+
+// Switches under the commands' rule (SwitchTree): every entry tried, every failure kept.
+class SwitchVisitor final : public TreeVisitor {
+  public:
+    SwitchVisitor(bool decompress, SwitchListener* listener,
+                  std::vector<CompressionFailure>* failures)
+        : decompress_(decompress), listener_(listener), failures_(failures) {}
+
+    bool EnterFolder(Folder& folder, const std::string& path) override {
+        Switching(path);
+        const bool ok = folder.SetCompression(decompress_);
+        Switched(path, 0, ok, ok ? std::string() : folder.LastFailure());
+        return true;
+    }
+    bool NotListed(const std::string& path) override {
+        Fail(path, "its contents cannot be read");
+        return true;
+    }
+    bool NotOpened(const std::string& path) override {
+        Switching(path);
+        Switched(path, 0, false, "the folder cannot be opened");
+        return true;
+    }
+    bool VisitsFiles() const override { return true; }
+    bool File(Folder& folder, const std::string& path, const std::string& name,
+              std::int64_t size) override {
+        const std::string filePath = path + name;
+        Switching(filePath);
+        const bool ok = folder.SetFileCompression(name, decompress_);
+        Switched(filePath, size, ok, ok ? std::string() : folder.LastFailure());
+        return true;
+    }
+
+  private:
+    void Switching(const std::string& path) {
+        if (listener_) {
+            listener_->Switching(path);
+        }
+    }
+    void Switched(const std::string& path, std::int64_t bytes, bool ok, std::string reason) {
+        if (!ok) {
+            Fail(path, std::move(reason));
+        }
+        if (listener_) {
+            listener_->Switched(path, bytes, ok);
+        }
+    }
+    void Fail(const std::string& path, std::string reason) {
+        if (failures_) {
+            failures_->push_back({path, std::move(reason)});
+        }
+    }
+
+    bool decompress_;
+    SwitchListener* listener_;
+    std::vector<CompressionFailure>* failures_;
+};
+
+// Switches under SetFolderCompression's rule: the walk ends at the first failure.
+class FirstFailureVisitor final : public TreeVisitor {
+  public:
+    FirstFailureVisitor(bool decompress, bool recurse, std::size_t rootLength,
+                        CompressionFailure* failure)
+        : decompress_(decompress), recurse_(recurse), rootLength_(rootLength), failure_(failure) {}
+
+    bool EnterFolder(Folder& folder, const std::string& path) override {
+        return folder.SetCompression(decompress_) || Fail(path, folder.LastFailure());
+    }
+    bool NotOpened(const std::string& path) override {
+        return Fail(path, "the folder cannot be opened");
+    }
+    bool VisitsFiles() const override { return true; }
+    bool File(Folder& folder, const std::string& path, const std::string& name,
+              std::int64_t) override {
+        return folder.SetFileCompression(name, decompress_) ||
+               Fail(path + name, folder.LastFailure());
+    }
+    bool Descends() const override { return recurse_; }
+
+  private:
+    bool Fail(const std::string& path, std::string reason) {
+        if (failure_) {
+            *failure_ = {path.substr(std::min(rootLength_, path.size())), std::move(reason)};
+        }
+        return false;
+    }
+
+    bool decompress_;
+    bool recurse_;
+    std::size_t rootLength_;
+    CompressionFailure* failure_;
+};
+
+}  // namespace
+
+WalkEnd WalkTree(Folder& root, const std::string& path, ListDetail detail, const StopFlag* stop,
+                 TreeVisitor& visitor) {
     struct Level {
         std::unique_ptr<Folder> owned;  // empty for the root, which the caller owns
         Folder* folder = nullptr;
@@ -41,57 +180,119 @@ void Walk(Folder& root, std::string& path, WalkMode mode, const StopFlag* stop,
         std::vector<std::string> subfolders;
         std::size_t next = 0;
     };
+    const bool withFiles = visitor.VisitsFiles();
+    std::vector<std::pair<std::string, std::int64_t>> files;
+    std::string at = path;
+    // Enters, lists and visits the files of one folder, named by `at`.
+    const auto visit = [&](Folder& folder, std::vector<std::string>& subfolders) {
+        if (!visitor.EnterFolder(folder, at)) {
+            return WalkEnd::kEnded;
+        }
+        files.clear();
+        if (!ListOne(folder, detail, stop, visitor, withFiles ? &files : nullptr, subfolders) &&
+            !visitor.NotListed(at)) {
+            return WalkEnd::kEnded;
+        }
+        for (const auto& [name, size] : files) {
+            if (Stopped(stop)) {
+                return WalkEnd::kStopped;
+            }
+            if (!visitor.File(folder, at, name, size)) {
+                return WalkEnd::kEnded;
+            }
+        }
+        return Stopped(stop) ? WalkEnd::kStopped : WalkEnd::kWhole;
+    };
     std::vector<Level> stack;
-    stack.push_back(
-        {nullptr, &root, path.size(), Visit(root, path, mode, stop, progress, links, sizes), 0});
-    while (!stack.empty() && !Stopped(stop)) {
+    stack.push_back({nullptr, &root, at.size(), {}, 0});
+    if (const WalkEnd end = visit(root, stack.back().subfolders); end != WalkEnd::kWhole) {
+        return end;
+    }
+    while (!stack.empty()) {
         Level& top = stack.back();
         if (top.next == top.subfolders.size()) {
             stack.pop_back();
             continue;
         }
+        if (Stopped(stop)) {
+            return WalkEnd::kStopped;
+        }
         const std::string& name = top.subfolders[top.next++];
-        path.resize(top.pathLength);
-        path += name;
-        path += kPathSeparator;
+        at.resize(top.pathLength);
+        at += name;
+        at += kPathSeparator;
         std::unique_ptr<Folder> sub = top.folder->OpenSubfolder(name);
+        // A folder whose last sub-folder this was is done: dropping it now keeps the open
+        // folders to those with sub-folders still to come (one for a long chain).
         if (top.next == top.subfolders.size()) {
             stack.pop_back();
         }
         if (!sub) {
-            ++sizes.unreadable;
+            if (!visitor.NotOpened(at)) {
+                return WalkEnd::kEnded;
+            }
             continue;
         }
-        std::vector<std::string> subfolders = Visit(*sub, path, mode, stop, progress, links, sizes);
         Folder* const opened = sub.get();
-        stack.push_back({std::move(sub), opened, path.size(), std::move(subfolders), 0});
+        stack.push_back({std::move(sub), opened, at.size(), {}, 0});
+        if (const WalkEnd end = visit(*opened, stack.back().subfolders); end != WalkEnd::kWhole) {
+            return end;
+        }
     }
+    return WalkEnd::kWhole;
 }
-
-}  // namespace
 
 std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, LinkedFiles& links,
                                      FolderSizes& sizes) {
+    SizeVisitor visitor(kMeasure, nullptr, links, sizes);
     std::vector<std::string> subfolders;
-    const bool listed = folder.List(ListDetail::kWalk, [&](const Entry& entry) {
-        if (Stopped(stop)) {
-            return false;
-        }
-        if (entry.unreadable) {
-            ++sizes.unreadable;
-        } else if (entry.regular) {
-            if (links.CountOnce(entry)) {
-                sizes += {entry.size, entry.onDisk};
-            }
-        } else if (entry.folder && entry.enterable && !IsExcludedFolderName(entry.name)) {
-            subfolders.emplace_back(entry.name);
-        }
-        return true;
-    });
-    if (!listed && !Stopped(stop)) {
-        ++sizes.unreadable;
+    if (!ListOne(folder, ListDetail::kWalk, stop, visitor, nullptr, subfolders)) {
+        visitor.NotListed({});
     }
     return subfolders;
+}
+
+bool SwitchTree(Folder& root, const std::string& path, bool decompress, const StopFlag* stop,
+                SwitchListener* listener, std::vector<CompressionFailure>* failures) {
+    SwitchVisitor visitor(decompress, listener, failures);
+    return WalkTree(root, path, ListDetail::kSizes, stop, visitor) == WalkEnd::kWhole;
+}
+
+bool SetFolderCompression(FileSystem& fs, const std::string& path, bool decompress, bool recurse,
+                          CompressionFailure* failure, const StopFlag* stop) {
+    const auto fail = [&](std::string reason) {
+        if (failure) {
+            *failure = {"", std::move(reason)};
+        }
+        return false;
+    };
+    if (!fs.CompressionAvailable()) {
+        return fail("not supported on this system");
+    }
+    const auto folder = fs.OpenFolder(path);
+    if (!folder) {
+        return fail("the folder cannot be opened");
+    }
+    return SetFolderCompression(*folder, decompress, recurse, failure, stop);
+}
+
+bool SetFolderCompression(Folder& folder, bool decompress, bool recurse,
+                          CompressionFailure* failure, const StopFlag* stop) {
+    // The paths are relative to this folder: it is named by a bare separator, cut off again.
+    const std::string root(1, kPathSeparator);
+    FirstFailureVisitor visitor(decompress, recurse, root.size(), failure);
+    switch (WalkTree(folder, root, ListDetail::kSizes, stop, visitor)) {
+        case WalkEnd::kWhole:
+            return true;
+        case WalkEnd::kStopped:
+            if (failure) {
+                *failure = {"", "stopped"};
+            }
+            return false;
+        case WalkEnd::kEnded:
+            break;
+    }
+    return false;
 }
 
 std::string ScanProgress::CurrentScanFolder() const {
@@ -146,8 +347,8 @@ FolderSizes GetFolderSizes(FileSystem& fs, const std::string& path, WalkMode mod
 FolderSizes GetFolderSizes(Folder& folder, const std::string& path, WalkMode mode,
                            const StopFlag* stop, ScanProgress* progress, LinkedFiles& links) {
     FolderSizes sizes;
-    std::string walking = path;
-    Walk(folder, walking, mode, stop, progress, links, sizes);
+    SizeVisitor visitor(mode, progress, links, sizes);
+    WalkTree(folder, path, ListDetail::kWalk, stop, visitor);
     return sizes;
 }
 

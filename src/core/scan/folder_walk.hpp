@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/fs/filesystem.hpp"
+#include "core/utils/compression.hpp"
 
 namespace packmeter {
 
@@ -36,6 +37,12 @@ inline constexpr WalkMode kCompress = WalkMode::kCompress;
 inline constexpr WalkMode kDecompress = WalkMode::kDecompress;
 
 using StopFlag = std::atomic<bool>;
+
+// Whether `stop` (when given) has been set. Every walk and command reads it before each entry
+// and ends there, so a file is never left half switched.
+inline bool Stopped(const StopFlag* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
 
 // The logical and on-disk bytes of the files below a folder.
 struct FolderSizes {
@@ -91,10 +98,50 @@ class LinkedFiles {
     std::vector<LinkedFile> counted_;
 };
 
+// What a walk over a folder tree does at each place (WalkTree). Measuring, counting and
+// switching compression are visitors of the one walk, so every one of them goes through a tree
+// in the same order and meets the same entries.
+class TreeVisitor {
+  public:
+    virtual ~TreeVisitor() = default;
+    // The folder `path` (with trailing separator) has been opened and is about to be listed;
+    // the walk's root first. False ends the walk.
+    virtual bool EnterFolder(Folder& folder, const std::string& path) = 0;
+    // Each entry of the folder's listing as it is read (a file's sizes are known only now).
+    virtual void Listed(const Entry& /*entry*/) {}
+    // The folder `path` was entered but could not be listed (or not to its end).
+    virtual bool NotListed(const std::string& /*path*/) { return true; }
+    // The sub-folder `path` (with trailing separator) could not be opened.
+    virtual bool NotOpened(const std::string& /*path*/) { return true; }
+    // Whether File is called: the regular files of each folder, once its listing is done.
+    virtual bool VisitsFiles() const { return false; }
+    // A regular file `name` of the folder `path`, in listing order. False ends the walk.
+    virtual bool File(Folder& /*folder*/, const std::string& /*path*/, const std::string& /*name*/,
+                      std::int64_t /*size*/) {
+        return true;
+    }
+    // Whether the walk enters the sub-folders (false: the root folder and its files only).
+    virtual bool Descends() const { return true; }
+};
+
+// How a WalkTree ended.
+enum class WalkEnd { kWhole, kStopped, kEnded };
+
+// Walks the tree of `root` (open; `path` names it with trailing separator) depth first: each
+// folder is entered, listed (`detail`), its files visited, then its sub-folders follow in
+// listing order, each tree finished before the next. Links, mount points, "." and ".." are
+// never entered. The folders on the way down are kept in a list of their own rather than on
+// the call stack, so no depth of tree can exhaust the stack, and a folder is closed once its
+// last sub-folder is entered. `stop` is read at every listed entry, before every file and
+// before every sub-folder: kStopped then, kEnded when a visitor returned false.
+WalkEnd WalkTree(Folder& root, const std::string& path, ListDetail detail, const StopFlag* stop,
+                 TreeVisitor& visitor);
+
 // The sizes of every file below `path` (a file with several names counted once). With
-// kCompress or kDecompress each folder is switched (with its own files) before it is measured;
-// the results of the switches are ignored. When `stop` is set the walk is abandoned at the next
-// entry. `progress`, when given, follows the folders entered.
+// kCompress or kDecompress each folder is first switched with its own files, as
+// SetFolderCompression does without recursion (a folder whose own switch fails keeps its
+// files), and then measured; the results of the switches are ignored. When `stop` is set the
+// walk is abandoned at the next entry. `progress`, when given, follows the folders entered.
 FolderSizes GetFolderSizes(FileSystem& fs, const std::string& path, WalkMode mode = kMeasure,
                            const StopFlag* stop = nullptr, ScanProgress* progress = nullptr);
 // The same for a folder already open; `path` names it (with trailing separator) for the
@@ -102,10 +149,45 @@ FolderSizes GetFolderSizes(FileSystem& fs, const std::string& path, WalkMode mod
 FolderSizes GetFolderSizes(Folder& folder, const std::string& path, WalkMode mode,
                            const StopFlag* stop, ScanProgress* progress, LinkedFiles& links);
 
-// One folder's listing as every walk reads it: adds its files' sizes to `sizes` (a file with
-// several names once within `links`) and counts what could not be read; returns the names of
-// the sub-folders to enter, in listing order ("." and ".." and links never among them).
+// One folder's listing as every measuring walk reads it: adds its files' sizes to `sizes` (a
+// file with several names once within `links`) and counts what could not be read; returns the
+// names of the sub-folders to enter, in listing order ("." and ".." and links never among them).
 std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, LinkedFiles& links,
                                      FolderSizes& sizes);
+
+// What a switch of a tree tells as it goes; every call comes on the switching thread.
+class SwitchListener {
+  public:
+    virtual ~SwitchListener() = default;
+    // `path` (a file, or a folder with trailing separator) is about to be switched.
+    virtual void Switching(const std::string& path) = 0;
+    // `path` has been switched, or could not be (`ok` false); `bytes` is a file's logical
+    // size, 0 for a folder.
+    virtual void Switched(const std::string& path, std::int64_t bytes, bool ok) = 0;
+};
+
+// Switches the compression of the tree of `root` (open; `path` names it with trailing
+// separator) as both programs' compression commands do: each folder, then its files in listing
+// order, then its sub-folders.
+//
+// The failure rule: every entry is tried, and each one that cannot be switched goes to
+// `failures` with its full path and reason while the walk goes on; a folder whose own mark
+// cannot be switched still has its files and sub-folders tried, and a sub-folder that cannot
+// be opened (or listed) is a failure like any other, never skipped in silence. A user who
+// switches a tree wants as much of it switched as the file system allows and to be told by name
+// what was left as it was; stopping at the first refusal (a file held open elsewhere) would
+// leave the rest untouched for no reason of its own. Only `stop` ends the walk early (false).
+bool SwitchTree(Folder& root, const std::string& path, bool decompress, const StopFlag* stop,
+                SwitchListener* listener, std::vector<CompressionFailure>* failures);
+
+// Switches the folder itself first; only when that succeeds, its regular files (and, with
+// `recurse`, its sub-folders, each completely before the next entry), in listing order. Unlike
+// the commands' SwitchTree, the first failure stops everything and is passed up, with the entry
+// (relative to `path`, empty for the folder itself) and its reason in `failure`; nothing is
+// rolled back. Once `stop` is set the walk ends before the next entry, with false.
+bool SetFolderCompression(FileSystem& fs, const std::string& path, bool decompress, bool recurse,
+                          CompressionFailure* failure = nullptr, const StopFlag* stop = nullptr);
+bool SetFolderCompression(Folder& folder, bool decompress, bool recurse,
+                          CompressionFailure* failure = nullptr, const StopFlag* stop = nullptr);
 
 }  // namespace packmeter

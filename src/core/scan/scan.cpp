@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "core/exceptlog/fault_threads.hpp"
 #include "core/utils/compression.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/utils/text.hpp"
 
 namespace packmeter {

@@ -100,7 +100,7 @@ class TreeMeasurer {
     void OfferHalf(const std::shared_ptr<Folder>& folder, const std::string& path,
                    std::vector<std::string>& names, std::size_t next, std::size_t root);
     void EmitReady();
-    bool Stopped() const { return stop_ && stop_->load(std::memory_order_relaxed); }
+    bool Stopped() const { return packmeter::Stopped(stop_); }
     void HelperLoop();
 
     std::mutex lock_;

@@ -82,7 +82,6 @@ class TShellBrowser {
     void SetShowErrorMessages(bool value) { showErrorMessages_ = value; }
 
     static std::string Version() { return "TShellBrowser V3.03"; }
-    void SetVersion(const std::string&) {}
 
     // Shows the shell's context menu for MultiObjects (or the current object) at `point` with
     // copies of `menu`'s items (two levels) after the shell's commands. A chosen program item

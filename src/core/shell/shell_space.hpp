@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/browse_options.hpp"
+#include "core/shell/browse_options.hpp"
 
 namespace packmeter {
 

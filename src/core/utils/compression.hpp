@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -31,17 +30,5 @@ struct CompressionFailure {
 // path is not a regular file, or the switch fails; then `failure`, when given, says why.
 bool SetFileCompression(FileSystem& fs, const std::string& path, bool decompress,
                         CompressionFailure* failure = nullptr);
-
-// Switches the folder itself first; only when that succeeds, its regular files (and, with
-// `recurse`, its sub-folders, each completely before the next entry), in listing order. The
-// first failure stops everything and is passed up, with the entry and its reason in `failure`;
-// nothing is rolled back. Once `stop` is set the walk ends before the next entry, with false.
-// The walk keeps its place in a list of its own, so the depth of the tree does not matter.
-bool SetFolderCompression(FileSystem& fs, const std::string& path, bool decompress, bool recurse,
-                          CompressionFailure* failure = nullptr,
-                          const std::atomic<bool>* stop = nullptr);
-bool SetFolderCompression(Folder& folder, bool decompress, bool recurse,
-                          CompressionFailure* failure = nullptr,
-                          const std::atomic<bool>* stop = nullptr);
 
 }  // namespace packmeter

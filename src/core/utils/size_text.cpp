@@ -10,6 +10,18 @@ namespace {
 
 constexpr std::array<std::string_view, 5> kUnits = {"Bytes", "KB", "MB", "GB", "TB"};
 
+// The digits with the thousands separator between each group of three: "1234567" -> "1,234,567".
+std::string GroupDigits(std::string_view digits, const NumberFormat& format) {
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += format.thousands;
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
 // Inserts the thousands separator into the integer digits of a plain "%.*f" text.
 std::string Localise(const std::string& plain, const NumberFormat& format) {
     std::string_view text = plain;
@@ -19,13 +31,7 @@ std::string Localise(const std::string& plain, const NumberFormat& format) {
         text.remove_prefix(1);
     }
     const auto point = text.find('.');
-    const std::string_view integer = text.substr(0, point);
-    for (std::size_t i = 0; i < integer.size(); ++i) {
-        if (i > 0 && (integer.size() - i) % 3 == 0) {
-            out += format.thousands;
-        }
-        out += integer[i];
-    }
+    out += GroupDigits(text.substr(0, point), format);
     if (point != std::string_view::npos) {
         out += format.decimal;
         out += text.substr(point + 1);
@@ -38,6 +44,14 @@ bool IsBlankOrControl(char c) {
 }
 
 }  // namespace
+
+std::string GroupThousands(std::int64_t value, const NumberFormat& format) {
+    const std::string digits = std::to_string(value);
+    if (value < 0) {
+        return "-" + GroupDigits(std::string_view(digits).substr(1), format);
+    }
+    return GroupDigits(digits, format);
+}
 
 std::string_view UnitName(SizeUnit unit) {
     return kUnits.at(static_cast<std::size_t>(unit));

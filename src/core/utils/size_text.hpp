@@ -14,6 +14,9 @@ struct NumberFormat {
     std::string decimal = ".";
 };
 
+// A whole number with the thousands separator: 1,234,567 (-1,234).
+std::string GroupThousands(std::int64_t value, const NumberFormat& format = {});
+
 // The units of the size texts, 1024 apart, smallest first.
 enum class SizeUnit : std::uint8_t { kBytes, kKB, kMB, kGB, kTB };
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace packmeter {
 
@@ -14,6 +15,19 @@ inline constexpr char kPathSeparator = '/';
 
 // The text ending in `ch`; an empty text stays empty.
 std::string IncludeTrailingChar(std::string text, char ch = kPathSeparator);
+
+// The text with the ASCII letters A-Z in lower case; every other byte stays.
+std::string AsciiLower(std::string_view text);
+
+// Compares two texts with the ASCII letters taken in upper case, byte by byte, a shorter text
+// first where one begins the other: < 0, 0 or > 0. Bytes outside ASCII compare as they are.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
+inline bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareIgnoringCase(a, b) == 0;
+}
+
+// The lines of a text, each ended by CR LF, LF or CR; a final line end starts no further line.
+std::vector<std::string_view> SplitLines(std::string_view text);
 
 // Measures the width of a text on some drawing surface (screen, printer page).
 class TextMeasure {

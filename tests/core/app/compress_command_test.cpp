@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "core/app/volume_line.hpp"
-#include "core/utils/version_text.hpp"
 #include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter {
 namespace {
 
 using testing::FakeFileSystem;
+using testing::FakeNode;
 using testing::P;
 
 TEST(CompressEntry, AFileIsSwitchedAndItsRowRemeasured) {
@@ -95,36 +94,84 @@ TEST(CompressEntries, ManyFilesOfOneFolderCostTwoListings) {
     EXPECT_EQ(CountEntries(fs, P("/d/"), names).entries, 300);
 }
 
-TEST(RowsAndTotals, RatioRoundsHalfToEvenAndTotalsUseLocaleSeparators) {
-    EXPECT_EQ(RatioPercent(0, 0), 0);
-    EXPECT_EQ(RatioPercent(0, 4096), 0);
-    EXPECT_EQ(RatioPercent(8192, 7168), 12);  // 12.5
-    EXPECT_EQ(RatioPercent(8192, 5120), 38);  // 37.5
-    EXPECT_EQ(RatioPercent(200, 1), 100);     // 99.5
-    EXPECT_EQ(RatioPercent(100, 103), -3);
-    const auto totals = MakeScanTotals(12345678, 2345678, NumberFormat{".", ","});
-    EXPECT_EQ(totals.sizeText, "12.056 KB");
-    EXPECT_EQ(totals.onDiskText, "2.291 KB");
-    EXPECT_EQ(totals.ratioText, "81 %");
-    EXPECT_EQ(RowState(false, 10, 5), CompressionState::kPartly);
-    EXPECT_EQ(RowState(true, 10, 50), CompressionState::kCompressed);
-    EXPECT_EQ(RowState(false, 10, 10), CompressionState::kPlain);
+// The failure rule inside a tree: every entry is tried and every failure named, a folder that
+// cannot be opened among them; the progress count goes through the same entries.
+TEST(CompressEntries, EveryEntryOfATreeIsTriedAndEachFailureNamed) {
+    struct Case {
+        const char* plant;  // the entry below /d/tree that fails, and how
+        bool unopenable;
+        std::vector<std::string> failed;
+        std::vector<std::string> switches;
+    };
+    const std::vector<Case> cases = {
+        {"a", false, {"/d/tree/a"}, {"+/d/tree/", "+/d/tree/sub/", "+/d/tree/sub/b"}},
+        {"sub", false, {"/d/tree/sub/"}, {"+/d/tree/", "+/d/tree/a", "+/d/tree/sub/b"}},
+        {"sub", true, {"/d/tree/sub/"}, {"+/d/tree/", "+/d/tree/a"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.plant) + (test.unopenable ? " unopenable" : " refused"));
+        FakeFileSystem fs;
+        auto& tree = fs.Root().Folder("d").Folder("tree");
+        tree.File("a", 4096).Folder("sub").File("b", 4096);
+        (test.unopenable ? tree.Child(test.plant)->unreadable
+                         : tree.Child(test.plant)->failSwitch) = true;
+        struct Heard : CompressListener {
+            void Switching(const std::string&) override {}
+            void Switched(const std::string&, std::int64_t, bool) override { ++switched; }
+            void Failed(const CompressionFailure& failure, bool insideTree) override {
+                EXPECT_TRUE(insideTree);
+                failed.push_back(failure.path);
+            }
+            int switched = 0;
+            std::vector<std::string> failed;
+        } heard;
+        const std::int64_t counted = CountEntry(fs, P("/d/"), "tree").entries;
+        EXPECT_EQ(CompressEntries(fs, P("/d/"), {"tree"}, false, nullptr, heard),
+                  CompressOutcome::kDone);
+        std::vector<std::string> failed;
+        std::vector<std::string> switches;
+        for (const std::string& path : test.failed) {
+            failed.push_back(P(path));
+        }
+        for (const std::string& path : test.switches) {
+            switches.push_back(P(path));
+        }
+        EXPECT_EQ(heard.failed, failed);
+        EXPECT_EQ(fs.switches, switches);
+        EXPECT_EQ(heard.switched, counted);
+    }
 }
 
-TEST(VolumeLine, NamesTheFileSystemAndWhetherItCompresses) {
-    EXPECT_EQ(VolumeLine({true, "NTFS", true, ""}),
-              "File System: NTFS    (Supports file based compression)");
-    EXPECT_EQ(VolumeLine({true, "ext4", false, ""}),
-              "File System: ext4    (Doesn't support file based compression!!)");
-    EXPECT_EQ(VolumeLine({}), "File System:     (Doesn't support file based compression!!)");
-}
-
-TEST(ComposeVersionString, ProductFirstAndFileInParentheses) {
-    EXPECT_EQ(ComposeVersionString("1.2", "1.2.0.8", true), "1.2");
-    EXPECT_EQ(ComposeVersionString("1.2", "1.2.0.8", false), "1.2   (1.2.0.8)");
-    EXPECT_EQ(ComposeVersionString("", "1.2.0.8", true), "1.2.0.8");
-    EXPECT_EQ(ComposeVersionString("1.2", "", false), "1.2");
-    EXPECT_EQ(ComposeVersionString("", "", false), "");
+// A switched file that is gone by the time its batch of rows is measured is a failure that
+// ends the command, not a row that silently stays as it was.
+TEST(CompressEntries, AFileGoneBeforeItsBatchedRemeasureEndsTheCommand) {
+    FakeFileSystem fs;
+    auto& d = fs.Root().Folder("d");
+    d.File("f0", 10).File("f1", 10).File("f2", 10);
+    struct Heard : CompressListener {
+        explicit Heard(FakeNode& folder) : folder_(folder) {}
+        void Switching(const std::string&) override {}
+        void Switched(const std::string& path, std::int64_t, bool) override {
+            // f0 is removed behind the command's back once f1 has been switched.
+            if (path.ends_with("f1")) {
+                std::erase_if(folder_.children,
+                              [](const auto& node) { return node->name == "f0"; });
+            }
+        }
+        void Measured(std::size_t index, EntryRow) override { measured.push_back(index); }
+        void Failed(const CompressionFailure& failure, bool insideTree) override {
+            EXPECT_FALSE(insideTree);
+            failed.push_back(failure.path + ": " + failure.reason);
+        }
+        FakeNode& folder_;
+        std::vector<std::size_t> measured;
+        std::vector<std::string> failed;
+    } heard(d);
+    EXPECT_EQ(CompressEntries(fs, P("/d/"), {"f0", "f1", "f2"}, false, nullptr, heard,
+                              std::chrono::hours(1)),
+              CompressOutcome::kFailed);
+    EXPECT_EQ(heard.failed, std::vector<std::string>{P("/d/f0") + ": gone after the switch"});
+    EXPECT_EQ(heard.measured, (std::vector<std::size_t>{1, 2}));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ class FakeWindow : public MainFormView, public CommandView {
     void SetCaption(const std::string&) override {}
     void SetPathText(const std::string&) override {}
     void SetStatusText(const std::string& text) override { status = text; }
-    void SetTotals(const ScanTotals&) override {}
+    void SetTotals(const ScanTotals& shown) override { totals = shown; }
     void SetHeaderNotice(const std::string&) override {}
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void SetBusyCursor(bool) override {}
@@ -99,6 +99,7 @@ class FakeWindow : public MainFormView, public CommandView {
     CommandProgress progress;
     std::vector<CompressionFailure> failures;
     bool answerStop = false;
+    ScanTotals totals;
 };
 
 // A shell of plain folders: every path binds, an object is its name, and the context menu
@@ -195,7 +196,7 @@ class CompressionCommandsTest : public ::testing::Test {
         d.File("locked", 10).File("y", 100);
         services.fileSystem = fs;
         services.walkThreads = 1;
-        logic = std::make_unique<TMainFormLogic>(window, services);
+        logic = std::make_unique<MainFormLogic>(window, services);
         logic->SetCommandView(&window);
         logic->ScanFolder(P("/d"));
         while (!logic->ActiveScan()->Finished()) {
@@ -204,13 +205,21 @@ class CompressionCommandsTest : public ::testing::Test {
         logic->ApplyScanOutput();
     }
 
-    // Applies the channel's output as the UI thread would until the command has ended.
+    // Applies the channel's output as the UI thread would until the command has ended and the
+    // totals measured after it have arrived.
     void Finish() {
         for (int i = 0; i < 5000 && logic->CommandRunning(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             logic->ApplyScanOutput();
         }
         ASSERT_FALSE(logic->CommandRunning());
+        WaitForScan();
+    }
+    void WaitForScan() {
+        while (logic->ActiveScan() && !logic->ActiveScan()->Finished()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        logic->ApplyScanOutput();
     }
 
     // Holds the worker when a listing reaches `path` for the `visit`th time, until Release.
@@ -238,7 +247,7 @@ class CompressionCommandsTest : public ::testing::Test {
     std::shared_ptr<FakeFileSystem> fs = std::make_shared<FakeFileSystem>();
     MainFormServices services;
     FakeWindow window;
-    std::unique_ptr<TMainFormLogic> logic;
+    std::unique_ptr<MainFormLogic> logic;
     std::mutex gateLock;
     std::condition_variable gate;
     bool reached = false;
@@ -272,17 +281,37 @@ TEST_F(CompressionCommandsTest, PopupItemsFollowTheSingleSelectedRowAndObjectsKe
         EXPECT_EQ(shell->objects, cases[i].objects) << "case " << i;
         EXPECT_TRUE(browser.MultiObjects().empty());
     }
-    // The path label deselects every row and shows the menu of the shown folder itself; the
-    // merged item runs the command, which with nothing selected only appends "Finished".
+}
+
+// The path label's menu is the shown folder's own: its COMPRESS switches the folder's whole
+// tree with progress, counts and every row updated in place, and the header's totals are
+// measured again under the rows that stay.
+TEST_F(CompressionCommandsTest, ThePathLabelsCommandSwitchesTheShownFolderAndItsTotals) {
+    const auto shell = std::make_shared<FakeShell>();
+    TShellBrowser browser{shell};
+    const std::int64_t onDiskBefore = window.totals.onDisk;
+    const std::size_t rowsBefore = window.rows.size();
     window.Select({"f1"});
-    window.status = "ready ";
-    shell->choose = "&DECOMPRESS";
+    shell->choose = "&COMPRESS";
+    fs->Find(P("/d/y"))->failSwitch = true;
+    fs->Find(P("/d/f1"))->onDisk = 48;  // what the switch will have saved
     logic->PathLabelMouseUp(browser, 0, 0);
     EXPECT_TRUE(window.selected.empty());
     EXPECT_EQ(shell->objects, (std::vector<std::string>{P("/"), "d"}));
-    EXPECT_EQ(window.status, "ready Finished");
-    EXPECT_FALSE(logic->CommandRunning());
-    EXPECT_TRUE(fs->switches.empty());
+    Finish();
+    // The folder first, then its files and folders; "y" refuses, and the tree goes on.
+    ASSERT_FALSE(fs->switches.empty());
+    EXPECT_EQ(fs->switches.front(), P("+/d/"));
+    EXPECT_EQ(fs->switches.back(), P("+/d/locked"));
+    EXPECT_EQ(window.status,
+              "Compressing " + P("/d/") + " ... Finished \u2014 1 entry could not be switched");
+    EXPECT_EQ(window.updated.size(), rowsBefore - 1);
+    EXPECT_EQ(window.Row("f1").keys.state, CompressionState::kCompressed);
+    EXPECT_EQ(window.Row("tree").keys.state, CompressionState::kCompressed);
+    EXPECT_EQ(window.Row("y").keys.state, CompressionState::kPlain);
+    EXPECT_EQ(window.progress.entriesDone, window.progress.entriesTotal);
+    EXPECT_EQ(window.rows.size(), rowsBefore);
+    EXPECT_EQ(window.totals.onDisk, onDiskBefore - 2000);
 }
 
 TEST_F(CompressionCommandsTest, CommandsEndWithFinishedOrStopAtTheFirstFailingFile) {
@@ -402,6 +431,8 @@ TEST_F(CompressionCommandsTest, CancelStopsBetweenFilesAndASecondCommandOrCloseW
     EXPECT_EQ(fs->switches,
               (std::vector<std::string>{P("+/d/tree/"), P("+/d/tree/a"), P("+/d/tree/sub/")}));
     EXPECT_EQ(window.updated, std::vector<std::string>{"tree"});
+    // Marked, but with b still plain: partly compressed.
+    EXPECT_EQ(window.Row("tree").keys.state, CompressionState::kPartly);
     EXPECT_EQ(window.status, "Compressing " + d + P("tree/sub/") + " ... Cancelled");
     EXPECT_FALSE(window.selected.empty());
     // The status timer leaves the command's line alone until the next scan.
@@ -424,6 +455,26 @@ TEST_F(CompressionCommandsTest, CancelStopsBetweenFilesAndASecondCommandOrCloseW
     EXPECT_FALSE(logic->CommandRunning());
     EXPECT_EQ(fs->switches,
               (std::vector<std::string>{P("-/d/tree/"), P("-/d/tree/a"), P("-/d/tree/sub/")}));
+}
+
+// Rows measured by a command belong to its folder: once the user has moved on to another
+// folder, a row there with the same name keeps what that folder's scan found.
+TEST_F(CompressionCommandsTest, RowsOfACommandStayWithItsFolderAfterTheUserMovedOn) {
+    fs->Root().Folder("e").File("f1", 2048);
+    window.Select({"f1", "tree"});
+    HoldAt(P("/d/tree/sub/b"), 2);
+    logic->DecompressMenuItemClick(1);
+    WaitUntilHeld();
+    logic->ScanFolder(P("/e"));
+    while (!logic->ActiveScan()->Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic->ApplyScanOutput();
+    Release();
+    Finish();
+    EXPECT_TRUE(window.updated.empty());
+    EXPECT_EQ(window.Row("f1").keys.state, CompressionState::kPlain);
+    EXPECT_TRUE(fs->Find(P("/d/f1"))->attributes & attr::kCompressed);
 }
 
 }  // namespace

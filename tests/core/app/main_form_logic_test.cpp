@@ -155,7 +155,7 @@ class MainFormLogicTest : public ::testing::Test {
     using FakeNode = testing::FakeNode;
 
     // Waits until the active scan has ended, then applies its output as the UI thread would.
-    void Finish(TMainFormLogic& logic) {
+    void Finish(MainFormLogic& logic) {
         for (int i = 0; i < 5000 && !(logic.ActiveScan() && logic.ActiveScan()->Finished()); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -179,7 +179,7 @@ class MainFormLogicTest : public ::testing::Test {
 const std::string kFinished = "fakefs (supports file based compression) \u2014 ";
 
 TEST_F(MainFormLogicTest, StartWithAFolderScansItShowsThePathAndTheVolumeLine) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.FormShow({P("/a")});
     EXPECT_EQ(privilegeCalls, 1);
     EXPECT_EQ(view.pickerRuns, 0);
@@ -205,7 +205,7 @@ TEST_F(MainFormLogicTest, StartWithAFolderScansItShowsThePathAndTheVolumeLine) {
 }
 
 TEST_F(MainFormLogicTest, StartWithoutArgumentsRunsThePickerAndCancelLeavesEverything) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.FormShow({});
     EXPECT_EQ(view.pickerRuns, 1);
     EXPECT_EQ(logic.ActiveScan(), nullptr);
@@ -220,7 +220,7 @@ TEST_F(MainFormLogicTest, StartWithoutArgumentsRunsThePickerAndCancelLeavesEvery
 }
 
 TEST_F(MainFormLogicTest, EmptyFirstArgumentNeitherScansNorOpensThePicker) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.FormShow({"", P("/a")});
     EXPECT_EQ(view.pickerRuns, 0);
     EXPECT_EQ(logic.ActiveScan(), nullptr);
@@ -228,7 +228,7 @@ TEST_F(MainFormLogicTest, EmptyFirstArgumentNeitherScansNorOpensThePicker) {
 }
 
 TEST_F(MainFormLogicTest, PickerChoiceIsScannedAndAnEmptyChoiceIsNot) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     view.pickerAnswer = P("/b");
     logic.ScanActionExecute();
     EXPECT_EQ(view.pickerStart, "");
@@ -256,7 +256,7 @@ TEST_F(MainFormLogicTest, SecondScanWhileTheFirstRunsLeavesNothingOfTheFirst) {
             changed.wait(guard, [&] { return release; });
         }
     };
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/a"));
     {
         std::unique_lock guard(lock);
@@ -283,7 +283,7 @@ TEST_F(MainFormLogicTest, SecondScanWhileTheFirstRunsLeavesNothingOfTheFirst) {
 }
 
 TEST_F(MainFormLogicTest, FinishedScanIsReplacedWithoutWaiting) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/b"));
     Finish(logic);
     EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
@@ -294,11 +294,22 @@ TEST_F(MainFormLogicTest, FinishedScanIsReplacedWithoutWaiting) {
     Finish(logic);
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"only.txt"}));
     EXPECT_EQ(view.totals, "1,024 Bytes|1,024 Bytes|0 %");
+    // A finished scan whose last batch is still queued is stopped too, also when the next
+    // folder cannot be read: no row and no totals of the folder before under its message.
+    logic.ScanFolder(P("/a"));
+    while (!logic.ActiveScan()->Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    logic.ScanFolder(P("/missing"));
+    logic.ApplyScanOutput();
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_EQ(view.totals, "Calculating ...|Calculating ...|");
+    EXPECT_EQ(view.notice, "Cannot read " + P("/missing/") + ": no such file or folder");
 }
 
 TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheFinishedLine) {
     fs->volume.notice = "Compressed sizes need root";
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.UpdateStatusTimerTimer();
     EXPECT_EQ(view.status, "");
     logic.ScanFolder(P("/a"));
@@ -312,7 +323,7 @@ TEST_F(MainFormLogicTest, StatusShowsTheVolumeLineThenTheNoticeThenTheFinishedLi
 
 TEST_F(MainFormLogicTest, StatusOfAVolumeThatCannotBeReadOrCompress) {
     fs->volume = VolumeInfo{};
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/b"));
     EXPECT_EQ(view.status, "File System:     (Doesn't support file based compression!!)");
     Finish(logic);
@@ -323,7 +334,7 @@ TEST_F(MainFormLogicTest, StatusOfAVolumeThatCannotBeReadOrCompress) {
 }
 
 TEST_F(MainFormLogicTest, CtrlWithAnyModifiersAndAKeySelectsAllRows) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/a"));
     Finish(logic);
     EXPECT_FALSE(logic.FormKeyDown('A', false));
@@ -335,7 +346,7 @@ TEST_F(MainFormLogicTest, CtrlWithAnyModifiersAndAKeySelectsAllRows) {
 }
 
 TEST_F(MainFormLogicTest, DoubleClickStartsAnInstanceForAFolderAndOpensAFile) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ListDblClick();
     logic.ScanFolder(P("/a"));
     Finish(logic);
@@ -358,7 +369,7 @@ TEST_F(MainFormLogicTest, DoubleClickStartsAnInstanceForAFolderAndOpensAFile) {
 }
 
 TEST_F(MainFormLogicTest, AfterShutdownNothingReachesTheView) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/a"));
     logic.Shutdown();
     for (int i = 0; i < 5000 && !logic.ActiveScan()->Finished(); ++i) {
@@ -374,7 +385,7 @@ TEST_F(MainFormLogicTest, AfterShutdownNothingReachesTheView) {
 TEST_F(MainFormLogicTest, ScanOutputArrivesInBatchesAtLeastTheIntervalApart) {
     auto clock = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     services.now = [&] { return clock; };
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/b"));
     for (int i = 0; i < 5000 && !logic.ActiveScan()->Finished(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -400,7 +411,7 @@ TEST_F(MainFormLogicTest, WhatTheScanCouldNotReadStaysInTheStatusLineAndTheRows)
     auto& d = fs->Root().Folder("d");
     d.Folder("open").Folder("closed").unreadable = true;
     d.File("f", 1);
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/d"));
     Finish(logic);
     const std::string notice =
@@ -423,7 +434,7 @@ TEST_F(MainFormLogicTest, WhatTheScanCouldNotReadStaysInTheStatusLineAndTheRows)
 
 TEST_F(MainFormLogicTest, NamesAndPathsAreShownAsDisplayText) {
     fs->Root().Folder("bad\xff").Folder("sub\xfe").File("f\xfd", 1);
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/bad\xff"));
     Finish(logic);
     EXPECT_EQ(logic.CurrentFolder(), P("/bad\xff/"));
@@ -454,7 +465,7 @@ TEST_F(MainFormLogicTest, FolderThatCannotBeScannedSaysWhyInsteadOfLookingEmpty)
     for (const auto& c : cases) {
         FakeView shown;
         shown.pickerAnswer = c.path;
-        TMainFormLogic logic(shown, services);
+        MainFormLogic logic(shown, services);
         logic.FormShow(c.fromCommandLine ? std::vector<std::string>{c.path}
                                          : std::vector<std::string>{});
         EXPECT_EQ(shown.notice, c.error);
@@ -466,7 +477,7 @@ TEST_F(MainFormLogicTest, FolderThatCannotBeScannedSaysWhyInsteadOfLookingEmpty)
         EXPECT_EQ(shown.status, c.error);
     }
     // Refreshing a folder that has gone away says so in the window, without a message box.
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/b"));
     Finish(logic);
     fs->Root().children.pop_back();  // "locked"
@@ -490,7 +501,7 @@ TEST_F(MainFormLogicTest, FolderThatCannotBeScannedSaysWhyInsteadOfLookingEmpty)
 TEST_F(MainFormLogicTest, EscapeStopsARunningScanAndTheWindowSaysSo) {
     // In the file pass, the second listing of the folder.
     HoldAt(P("/a/two.bin"), 2);
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/a"));
     WaitUntilHeld();
     logic.ApplyScanOutput();
@@ -517,7 +528,7 @@ TEST_F(MainFormLogicTest, EscapeStopsARunningScanAndTheWindowSaysSo) {
 }
 
 TEST_F(MainFormLogicTest, DesktopKeysOpenRefreshCopyAndGoUp) {
-    TMainFormLogic logic(view, services);
+    MainFormLogic logic(view, services);
     logic.ScanFolder(P("/a"));
     Finish(logic);
     // Ctrl+C: every row when none is selected, else the selected ones.
@@ -555,8 +566,8 @@ TEST_F(MainFormLogicTest, DesktopKeysOpenRefreshCopyAndGoUp) {
     }
 }
 
-TEST(ScanChannelTest, WakesOncePerBatchAndNotAfterDetaching) {
-    ScanChannel channel;
+TEST(WorkerChannelTest, WakesOncePerBatchAndNotAfterDetaching) {
+    WorkerChannel channel;
     int wakes = 0;
     channel.SetWake([&] { ++wakes; });
     auto stop = std::make_shared<StopFlag>(false);

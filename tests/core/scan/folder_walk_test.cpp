@@ -11,6 +11,7 @@ namespace {
 
 using testing::FakeFileSystem;
 using testing::P;
+using Switches = std::vector<std::string>;
 
 // /data: a.txt (1000), sub/ (b 3000 with 1000 on disk, deep/ c 500), .git/ (d 7), ..odd/ (e 9),
 // a link to a folder, a mount point, a device.
@@ -102,6 +103,104 @@ TEST(GetFolderSizes, StopsAtTheNextEntryOnceAsked) {
     };
     EXPECT_LT(GetFolderSizes(fs, P("/big/"), kMeasure, &stop).logical, 50 * 10);
     EXPECT_LE(seen, 8);
+}
+
+// /w: f1, sub/ (g1, inner/ (h1)), f2, .git/ (k), a link to a file, a link to a folder, a fifo.
+void BuildSwitchTree(FakeFileSystem& fs) {
+    auto& w = fs.Root().Folder("w");
+    w.File("f1", 10);
+    auto& sub = w.Folder("sub");
+    sub.File("g1", 10);
+    sub.Folder("inner").File("h1", 10);
+    w.File("f2", 10);
+    w.Folder(".git").File("k", 1);
+    w.Link("to-file", false);
+    w.Link("to-folder", true);
+    w.Special("fifo");
+}
+
+TEST(SetFolderCompression, WithoutRecursionOnlyTheFolderAndItsOwnFiles) {
+    FakeFileSystem fs;
+    BuildSwitchTree(fs);
+    EXPECT_TRUE(SetFolderCompression(fs, P("/w"), false, false));
+    EXPECT_EQ(fs.switches, (Switches{P("+/w/"), P("+/w/f1"), P("+/w/f2")}));
+    EXPECT_FALSE(fs.Find(P("/w/sub/g1"))->attributes & attr::kCompressed);
+}
+
+// The order of every walk: a folder, its files, then its sub-folders, each in listing order.
+TEST(SetFolderCompression, WithRecursionEachFolderBeforeItsContentsInListingOrder) {
+    FakeFileSystem fs;
+    BuildSwitchTree(fs);
+    EXPECT_TRUE(SetFolderCompression(fs, P("/w/"), true, true));
+    EXPECT_EQ(fs.switches, (Switches{P("-/w/"), P("-/w/f1"), P("-/w/f2"), P("-/w/sub/"),
+                                     P("-/w/sub/g1"), P("-/w/sub/inner/"), P("-/w/sub/inner/h1"),
+                                     P("-/w/.git/"), P("-/w/.git/k")}));
+}
+
+TEST(SetFolderCompression, TrailingSeparatorMakesNoDifference) {
+    FakeFileSystem with;
+    FakeFileSystem without;
+    BuildSwitchTree(with);
+    BuildSwitchTree(without);
+    EXPECT_EQ(SetFolderCompression(with, P("/w/"), false, true),
+              SetFolderCompression(without, P("/w"), false, true));
+    EXPECT_EQ(with.switches, without.switches);
+}
+
+TEST(SetFolderCompression, FirstFailureStopsTheWholeWalkWithoutRollback) {
+    FakeFileSystem fs;
+    BuildSwitchTree(fs);
+    fs.Find(P("/w/sub/g1"))->failSwitch = true;
+    CompressionFailure failure;
+    EXPECT_FALSE(SetFolderCompression(fs, P("/w/"), false, true, &failure));
+    // Done before the failure stays done; nothing after it in this or any enclosing folder.
+    EXPECT_EQ(fs.switches, (Switches{P("+/w/"), P("+/w/f1"), P("+/w/f2"), P("+/w/sub/")}));
+    EXPECT_TRUE(fs.Find(P("/w/f1"))->attributes & attr::kCompressed);
+    EXPECT_FALSE(fs.Find(P("/w/.git/k"))->attributes & attr::kCompressed);
+    // The entry and the back end's reason, also for a single file and a stopped walk.
+    EXPECT_EQ(failure.path, P("sub/g1"));
+    EXPECT_EQ(failure.reason, "refused by the test");
+    EXPECT_FALSE(SetFileCompression(fs, P("/w/sub/g1"), false, &failure));
+    EXPECT_EQ(failure.path, P("/w/sub/g1"));
+    EXPECT_EQ(failure.reason, "refused by the test");
+    fs.switches.clear();
+    const std::atomic<bool> stop{true};
+    EXPECT_FALSE(SetFolderCompression(fs, P("/w/"), true, true, &failure, &stop));
+    EXPECT_EQ(fs.switches, Switches{P("-/w/")});
+}
+
+TEST(SetFolderCompression, SecondOfThreeFilesFailing) {
+    FakeFileSystem fs;
+    auto& three = fs.Root().Folder("three");
+    three.File("one", 1).File("two", 1).File("three", 1);
+    fs.Find(P("/three/two"))->failSwitch = true;
+    EXPECT_FALSE(SetFolderCompression(fs, P("/three"), false, false));
+    EXPECT_EQ(fs.switches, (Switches{P("+/three/"), P("+/three/one")}));
+}
+
+TEST(SetFolderCompression, AFolderThatCannotBeSwitchedIsLeftAlone) {
+    FakeFileSystem fs;
+    BuildSwitchTree(fs);
+    fs.Find(P("/w"))->failSwitch = true;
+    EXPECT_FALSE(SetFolderCompression(fs, P("/w"), false, true));
+    EXPECT_TRUE(fs.switches.empty());
+}
+
+TEST(SetFolderCompression, EmptyUnlistableAndMissingFolders) {
+    FakeFileSystem fs;
+    fs.Root().Folder("empty");
+    EXPECT_TRUE(SetFolderCompression(fs, P("/empty"), false, true));
+    EXPECT_EQ(fs.switches, Switches{P("+/empty/")});
+    EXPECT_FALSE(SetFolderCompression(fs, P("/missing"), false, true));
+}
+
+TEST(CompressionSwitches, NothingHappensWithoutThePlatformsCompressionCalls) {
+    FakeFileSystem fs;
+    BuildSwitchTree(fs);
+    fs.compressionAvailable = false;
+    EXPECT_FALSE(SetFolderCompression(fs, P("/w"), false, true));
+    EXPECT_FALSE(SetFileCompression(fs, P("/w/f1"), false));
+    EXPECT_TRUE(fs.switches.empty());
 }
 
 TEST(ScanProgress, NamesTheLastFolderEnteredAndIsWholeUnderConcurrentWrites) {

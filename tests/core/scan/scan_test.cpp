@@ -267,7 +267,13 @@ TEST(TScan, DestroyingARunningScanStopsAndJoinsIt) {
     if (seen > 0) {
         EXPECT_EQ(out->events.front(), "busy");
     }
-    EXPECT_EQ(std::count(out->events.begin(), out->events.end(), "totals"), 0);
+    // On a loaded machine the worker may finish before the destructor asks it to stop; then
+    // the totals are its last event.
+    const auto totals = std::count(out->events.begin(), out->events.end(), "totals");
+    EXPECT_LE(totals, 1);
+    if (totals == 1) {
+        EXPECT_EQ(out->events.back(), "totals");
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(out->events.size(), seen);
 }

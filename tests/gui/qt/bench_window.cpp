@@ -12,9 +12,9 @@
 #include <fstream>
 #include <string>
 
-#include "gui/qt/desktop_services.hpp"
-#include "gui/qt/main_form.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/app/main_form.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "core/app/main_form_logic.hpp"
 #include "core/listview/header_arrow.hpp"
-#include "gui/qt/list_view_ex.hpp"
+#include "gui/qt/listview/list_view_ex.hpp"
 
 namespace packmeter::qt::testing {
 

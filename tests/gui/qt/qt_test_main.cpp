@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 
 #include "core/app/main_form_logic.hpp"
-#include "gui/qt/fault_log_application.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/exceptlog/fault_log_application.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 #include "tests/gui/qt/test_desktop.hpp"
 
 int main(int argc, char** argv) {

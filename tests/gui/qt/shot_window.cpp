@@ -12,10 +12,10 @@
 #include <QTest>
 #include <cstdio>
 
-#include "gui/qt/desktop_services.hpp"
-#include "gui/qt/list_view_ex.hpp"
-#include "gui/qt/main_form.hpp"
-#include "gui/qt/system_image_list.hpp"
+#include "gui/qt/app/main_form.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
+#include "gui/qt/listview/list_view_ex.hpp"
+#include "gui/qt/shell/system_image_list.hpp"
 #include "tests/support/fake_filesystem.hpp"
 
 using packmeter::qt::TMainForm;

@@ -11,7 +11,7 @@
 #include "core/app/main_form_layout.hpp"
 #include "core/utils/version.hpp"
 #include "gui/qt/about/url_label.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
 
 namespace packmeter::qt {
 

@@ -9,7 +9,7 @@
 #include <QUrl>
 
 #include "core/about/url_target.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
 
 namespace packmeter::qt {
 

@@ -26,6 +26,7 @@
 #include <mutex>
 
 #include "core/exceptlog/fault_capture.hpp"
+#include "gui/qt/framework/owned.hpp"
 
 namespace packmeter::qt {
 
@@ -133,21 +134,21 @@ FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
         setPalette(palette);
         setAutoFillBackground(true);
     }
-    picture_ = new QLabel(this);
+    picture_ = MakeOwned<QLabel>(this);
     picture_->setPixmap(MonitorPicture());
     picture_->setGeometry(kMargin, kMargin, 32, 32);
-    header_ = new QLabel(this);
+    header_ = MakeOwned<QLabel>(this);
     header_->setObjectName(QStringLiteral("header"));
     header_->setFont(NamedFont("Verdana", QFont::SansSerif, font().pointSize(), true));
     header_->setWordWrap(true);
     header_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    tabs_ = new QTabWidget(this);
+    tabs_ = MakeOwned<QTabWidget>(this);
     tabs_->setObjectName(QStringLiteral("pages"));
-    tabs_->addTab(new QWidget, Text(data_.GeneralTab));
-    tabs_->addTab(new QWidget, Text(data_.DetailsTab));
+    tabs_->addTab(MakeOwned<QWidget>(), Text(data_.GeneralTab));
+    tabs_->addTab(MakeOwned<QWidget>(), Text(data_.DetailsTab));
     const QFont buttonFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     const auto button = [&](const char* name, const std::string& text) {
-        auto* b = new QPushButton(Text(text), this);
+        auto* b = MakeOwned<QPushButton>(Text(text), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setFont(buttonFont);
         b->resize(kButtonWidth, kButtonHeight);
@@ -189,13 +190,14 @@ void FaultDialog::ShowPage(int index) {
         delete page->layout();
     }
     QWidget* page = tabs_->widget(index);
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = MakeOwned<QVBoxLayout>(page);
     layout->setContentsMargins(6, 6, 6, 6);
-    auto* title = new QLabel(Text(index == 0 ? data_.GeneralHeader : data_.DetailsHeader), page);
+    auto* title =
+        MakeOwned<QLabel>(Text(index == 0 ? data_.GeneralHeader : data_.DetailsHeader), page);
     title->setFont(NamedFont("Verdana", QFont::SansSerif, font().pointSize(), true));
     layout->addWidget(title);
     if (index == 0) {
-        auto* report = new QPlainTextEdit(page);
+        auto* report = MakeOwned<QPlainTextEdit>(page);
         report->setObjectName(QStringLiteral("report"));
         report->setReadOnly(true);
         report->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -207,7 +209,7 @@ void FaultDialog::ShowPage(int index) {
         report->show();
         return;
     }
-    list_ = new QTreeWidget(page);
+    list_ = MakeOwned<QTreeWidget>(page);
     list_->setObjectName(QStringLiteral("callStack"));
     list_->setRootIsDecorated(false);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -219,7 +221,7 @@ void FaultDialog::ShowPage(int index) {
     }
     list_->setHeaderLabels(titles);
     for (const auto& row : data_.Rows) {
-        auto* item = new QTreeWidgetItem(list_);
+        auto* item = MakeOwned<QTreeWidgetItem>(list_);
         for (int c = 0; c < 6; ++c) {
             item->setText(c, Text(row.Cells[c]));
         }

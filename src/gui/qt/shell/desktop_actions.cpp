@@ -28,9 +28,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/utils/size_text.hpp"
-#include "gui/qt/owned.hpp"
+#include "gui/qt/framework/owned.hpp"
 #include "platform/linux/shell/entry_properties.hpp"
 #include "platform/system.hpp"
 
@@ -202,8 +202,8 @@ std::optional<QString> AskNewName(QWidget* parent, const QString& path) {
     return chosen;
 }
 
-TPropertiesDialog::TPropertiesDialog(std::shared_ptr<FileSystem> fs, const QStringList& paths,
-                                     QWidget* parent)
+PropertiesDialog::PropertiesDialog(std::shared_ptr<FileSystem> fs, const QStringList& paths,
+                                   QWidget* parent)
     : QDialog(parent) {
     setObjectName("propertiesDialog");
     setAttribute(Qt::WA_DeleteOnClose);
@@ -292,12 +292,12 @@ TPropertiesDialog::TPropertiesDialog(std::shared_ptr<FileSystem> fs, const QStri
     });
 }
 
-TPropertiesDialog::~TPropertiesDialog() {
+PropertiesDialog::~PropertiesDialog() {
     stop_ = true;
     measure_.join();
 }
 
-void TPropertiesDialog::SetValue(const QString& label, const QString& value) {
+void PropertiesDialog::SetValue(const QString& label, const QString& value) {
     for (int row = 0; row < form_->rowCount(); ++row) {
         auto* name =
             qobject_cast<QLabel*>(form_->itemAt(row, QFormLayout::LabelRole)
@@ -314,7 +314,7 @@ void TPropertiesDialog::SetValue(const QString& label, const QString& value) {
     form_->addRow(MakeOwned<QLabel>(label, this), field);
 }
 
-QString TPropertiesDialog::Value(const QString& label) const {
+QString PropertiesDialog::Value(const QString& label) const {
     for (int row = 0; row < form_->rowCount(); ++row) {
         const auto* name = form_->itemAt(row, QFormLayout::LabelRole);
         const auto* field = form_->itemAt(row, QFormLayout::FieldRole);
@@ -330,7 +330,7 @@ void ShowProperties(QWidget* parent, std::shared_ptr<FileSystem> fs, const QStri
     if (paths.isEmpty() || FileManagerService::ShowItemProperties(paths)) {
         return;
     }
-    auto* dialog = MakeOwned<TPropertiesDialog>(std::move(fs), paths, parent);
+    auto* dialog = MakeOwned<PropertiesDialog>(std::move(fs), paths, parent);
     dialog->show();
 }
 

@@ -50,13 +50,13 @@ std::optional<QString> AskNewName(QWidget* parent, const QString& path);
 // Our own Properties window, for desktops without a file manager service: name, kind, place,
 // size, on-disk size, compression, file system, owner, permissions and times. A folder's sizes
 // are measured in the background; closing the window stops that.
-class TPropertiesDialog final : public QDialog {
+class PropertiesDialog final : public QDialog {
     Q_OBJECT
 
   public:
-    TPropertiesDialog(std::shared_ptr<FileSystem> fs, const QStringList& paths,
-                      QWidget* parent = nullptr);
-    ~TPropertiesDialog() override;
+    PropertiesDialog(std::shared_ptr<FileSystem> fs, const QStringList& paths,
+                     QWidget* parent = nullptr);
+    ~PropertiesDialog() override;
 
     // The shown value of the line named `label` ("Size:", "Owner:" ...), for tests.
     QString Value(const QString& label) const;

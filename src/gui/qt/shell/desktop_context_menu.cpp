@@ -36,18 +36,18 @@ QIcon AppIcon(const std::string& icon) {
 
 }  // namespace
 
-TDesktopContextMenu::TDesktopContextMenu(QWidget* owner, std::shared_ptr<FileSystem> fs,
-                                         std::vector<std::string> paths, bool interactive)
+DesktopContextMenu::DesktopContextMenu(QWidget* owner, std::shared_ptr<FileSystem> fs,
+                                       std::vector<std::string> paths, bool interactive)
     : owner_(owner), fs_(std::move(fs)), paths_(std::move(paths)), interactive_(interactive) {
     for (const auto& path : paths_) {
         shownPaths_ << Local(path);
     }
 }
 
-TDesktopContextMenu::~TDesktopContextMenu() = default;
+DesktopContextMenu::~DesktopContextMenu() = default;
 
-unsigned TDesktopContextMenu::AddCommand(QMenu* menu, const QString& caption, const QIcon& icon,
-                                         Command command) {
+unsigned DesktopContextMenu::AddCommand(QMenu* menu, const QString& caption, const QIcon& icon,
+                                        Command command) {
     const unsigned id = kFirstShellCommand + unsigned(commands_.size());
     QAction* action = menu->addAction(icon, caption);
     action->setData(id);
@@ -55,7 +55,7 @@ unsigned TDesktopContextMenu::AddCommand(QMenu* menu, const QString& caption, co
     return id;
 }
 
-void TDesktopContextMenu::AddProgramItem(QMenu* menu, const MenuItem& item) {
+void DesktopContextMenu::AddProgramItem(QMenu* menu, const MenuItem& item) {
     if (!item.Visible) {
         return;
     }
@@ -88,7 +88,7 @@ void TDesktopContextMenu::AddProgramItem(QMenu* menu, const MenuItem& item) {
     }
 }
 
-bool TDesktopContextMenu::Build(const std::vector<MenuItem>& programItems, bool) {
+bool DesktopContextMenu::Build(const std::vector<MenuItem>& programItems, bool) {
     if (paths_.empty()) {
         return false;
     }
@@ -150,7 +150,7 @@ bool TDesktopContextMenu::Build(const std::vector<MenuItem>& programItems, bool)
     return true;
 }
 
-unsigned TDesktopContextMenu::Track(ScreenPoint point) {
+unsigned DesktopContextMenu::Track(ScreenPoint point) {
     if (!menu_) {
         return 0;
     }
@@ -158,19 +158,19 @@ unsigned TDesktopContextMenu::Track(ScreenPoint point) {
     return chosen ? chosen->data().toUInt() : 0;
 }
 
-std::string TDesktopContextMenu::Verb(unsigned command) {
+std::string DesktopContextMenu::Verb(unsigned command) {
     const auto found = commands_.find(command);
     return found == commands_.end() ? std::string() : found->second.verb;
 }
 
-void TDesktopContextMenu::Warn(const QString& text) const {
+void DesktopContextMenu::Warn(const QString& text) const {
     if (interactive_ && owner_) {
         QMessageBox::warning(owner_, owner_->window()->windowTitle(), text);
     }
 }
 
-bool TDesktopContextMenu::Launch(const std::string& application,
-                                 const std::vector<std::string>& paths) {
+bool DesktopContextMenu::Launch(const std::string& application,
+                                const std::vector<std::string>& paths) {
     std::string error;
     if (linuxfs::LaunchApplication(application, paths, error)) {
         return true;
@@ -179,7 +179,7 @@ bool TDesktopContextMenu::Launch(const std::string& application,
     return false;
 }
 
-bool TDesktopContextMenu::Open() {
+bool DesktopContextMenu::Open() {
     // Entries of different types may have different default applications.
     std::map<std::string, std::vector<std::string>> byApplication;
     bool opened = true;
@@ -198,7 +198,7 @@ bool TDesktopContextMenu::Open() {
     return opened;
 }
 
-bool TDesktopContextMenu::Invoke(unsigned command) {
+bool DesktopContextMenu::Invoke(unsigned command) {
     const auto found = commands_.find(command);
     if (found == commands_.end()) {
         return false;
@@ -259,7 +259,7 @@ std::shared_ptr<ShellSpace> MakeDesktopShell(QWidget* owner, std::shared_ptr<Fil
     return linuxfs::MakeLinuxShellSpace(
         [window, fs](std::vector<std::string> paths,
                      bool interactive) -> std::unique_ptr<ShellContextMenu> {
-            return std::make_unique<TDesktopContextMenu>(window, fs, std::move(paths), interactive);
+            return std::make_unique<DesktopContextMenu>(window, fs, std::move(paths), interactive);
         });
 }
 

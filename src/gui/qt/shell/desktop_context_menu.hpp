@@ -29,13 +29,13 @@ inline constexpr const char* kVerbRename = "rename";
 inline constexpr const char* kVerbDelete = "delete";
 inline constexpr const char* kVerbProperties = "properties";
 
-class TDesktopContextMenu final : public ShellContextMenu {
+class DesktopContextMenu final : public ShellContextMenu {
   public:
     // `paths`: the whole paths of the entries. `owner`: the window that owns the menu and the
     // dialogs; `interactive` false keeps failures silent.
-    TDesktopContextMenu(QWidget* owner, std::shared_ptr<FileSystem> fs,
-                        std::vector<std::string> paths, bool interactive);
-    ~TDesktopContextMenu() override;
+    DesktopContextMenu(QWidget* owner, std::shared_ptr<FileSystem> fs,
+                       std::vector<std::string> paths, bool interactive);
+    ~DesktopContextMenu() override;
 
     bool Build(const std::vector<MenuItem>& programItems, bool canRename) override;
     unsigned Track(ScreenPoint point) override;

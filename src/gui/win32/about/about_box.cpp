@@ -2,6 +2,8 @@
 
 #include "core/about/about_texts.hpp"
 #include "core/app/main_form_layout.hpp"
+#include "gui/win32/framework/screen_fonts.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -25,9 +27,7 @@ std::function<void(TAboutBox&)>& TAboutBox::OnShown() {
 }
 
 TAboutBox::TAboutBox(HWND owner, const std::string& toolPage) : owner_(owner) {
-    const HDC screen = ::GetDC(nullptr);
-    dpi_ = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
+    dpi_ = ScreenDpi();
     // The owner's font, as the form's texts use it.
     const auto ownerFont = reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0));
     LOGFONTW face{};
@@ -123,7 +123,7 @@ void TAboutBox::FormCreate() {
 
 void TAboutBox::PaintTitle(HDC dc) {
     // The name in black over its grey shadow, one pixel to the right and two down.
-    const HGDIOBJ old = ::SelectObject(dc, titleFont_.get());
+    const SelectedObject selected(dc, titleFont_.get());
     ::SetBkMode(dc, TRANSPARENT);
     const std::wstring shadow = win::ToWide(shadow_);
     const std::wstring name = win::ToWide(productName_);
@@ -137,7 +137,6 @@ void TAboutBox::PaintTitle(HDC dc) {
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::DrawTextW(dc, name.c_str(), int(name.size()), &nameBox,
                 DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
-    ::SelectObject(dc, old);
 }
 
 int TAboutBox::ShowModal() {

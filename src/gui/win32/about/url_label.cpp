@@ -80,12 +80,13 @@ LRESULT TUrlLabel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT: {
             PAINTSTRUCT paint{};
             const HDC dc = ::BeginPaint(Hwnd(), &paint);
-            const HGDIOBJ old = ::SelectObject(dc, font_.get());
-            ::SetTextColor(dc, colour_);
-            ::SetBkMode(dc, TRANSPARENT);
-            const std::wstring text = win::ToWide(caption_);
-            ::TextOutW(dc, 0, 0, text.c_str(), int(text.size()));
-            ::SelectObject(dc, old);
+            {
+                const SelectedObject selected(dc, font_.get());
+                ::SetTextColor(dc, colour_);
+                ::SetBkMode(dc, TRANSPARENT);
+                const std::wstring text = win::ToWide(caption_);
+                ::TextOutW(dc, 0, 0, text.c_str(), int(text.size()));
+            }
             ::EndPaint(Hwnd(), &paint);
             return 0;
         }

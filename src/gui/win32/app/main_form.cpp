@@ -7,6 +7,10 @@
 #include <cstring>
 
 #include "core/app/list_order.hpp"
+#include "gui/win32/app/status_bar.hpp"
+#include "gui/win32/framework/clipboard.hpp"
+#include "gui/win32/framework/screen_fonts.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
 #include "gui/win32/shell/win_shell_space.hpp"
 #include "platform/windows/utils/win_path.hpp"
@@ -18,29 +22,6 @@ namespace {
 constexpr const wchar_t* kClassName = L"PackmeterMainForm";
 constexpr const wchar_t* kFormFontName = L"MS Sans Serif";
 constexpr int kAppIcon = 1;
-
-int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;
-}
-
-bool FontInstalled(const wchar_t* face) {
-    LOGFONTW wanted{};
-    wanted.lfCharSet = DEFAULT_CHARSET;
-    wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
-    bool found = false;
-    const HDC screen = ::GetDC(nullptr);
-    ::EnumFontFamiliesExW(screen, &wanted, &FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ::ReleaseDC(nullptr, screen);
-    return found;
-}
-
-int ScreenDpi() {
-    const HDC screen = ::GetDC(nullptr);
-    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
-}
 
 // Text widths in the font that a window draws with.
 class WindowFontMeasure final : public TextMeasure {
@@ -58,32 +39,6 @@ class WindowFontMeasure final : public TextMeasure {
 
 }  // namespace
 
-class TMainForm::CommandSink final : public CommandView {
-  public:
-    explicit CommandSink(TMainForm& form) : form_(form) {}
-    void Beep() override {
-        ++form_.beeps_;
-        ::MessageBeep(0);
-    }
-    std::string StatusText() const override { return form_.statusText_; }
-    void UpdateItem(const std::string& name, const ListItem& item) override {
-        form_.UpdateItem(name, item);
-    }
-    void ClearSelection() override { form_.list_.ClearSelection(); }
-    void SetCommandProgress(const CommandProgress& progress) override {
-        form_.SetCommandProgress(progress);
-    }
-    void SetCommandFailures(const std::vector<CompressionFailure>& failures) override {
-        form_.SetCommandFailures(failures);
-    }
-    bool AskStopCommand(const std::string& question) override {
-        return form_.AskStopCommand(question);
-    }
-
-  private:
-    TMainForm& form_;
-};
-
 TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     : args_(std::move(args)), dpi_(ScreenDpi()) {
     CreateFonts();
@@ -91,7 +46,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     browseForFolderDlg_.SetOptions({bfNewDialogStyle, bfFileSystemOnly});
     browseForFolderDlg_.SetRootedAt(SF_DESKTOP);
     logic_ =
-        std::make_unique<TMainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
+        std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
 
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT outer{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
@@ -108,11 +63,7 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     SetMainWindow(Hwnd());
     CreateMenuBar();
     CreateHeader();
-    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"",
-                                   WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0, 0, 0,
-                                   0, Hwnd(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font_.get()), FALSE);
-    ::SendMessageW(statusBar_, SB_SETMINHEIGHT, WPARAM(Scaled(kStatusHeight)), 0);
+    statusBar_.Create(Hwnd(), toolTip_, font_.get(), dpi_, kCancelCommand);
     CreateList();
     listViewCopy1_.SetListView(&list_);
     listViewPrint_.SetListView(&list_);
@@ -139,26 +90,9 @@ void TMainForm::CreateCommandControls() {
     shellBrowser_ = std::make_unique<TShellBrowser>(std::make_shared<WinShellSpace>(Hwnd()));
     shellBrowser_->SetFilter("*");
     shellBrowser_->SetShowErrorMessages(true);
-    commandSink_ = std::make_unique<CommandSink>(*this);
+    commandSink_ = std::make_unique<CommandSink<TMainForm>>(*this);
     logic_->SetCommandView(commandSink_.get());
     ::SetWindowSubclass(PathLabel(), &PathLabelProc, 0, reinterpret_cast<DWORD_PTR>(this));
-
-    cancelButton_ = ::CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | BS_PUSHBUTTON, 0, 0, 0, 0,
-                                      statusBar_, reinterpret_cast<HMENU>(kCancelCommand),
-                                      ::GetModuleHandleW(nullptr), nullptr);
-    ::SendMessageW(cancelButton_, WM_SETFONT, WPARAM(font_.get()), FALSE);
-    // The button tells its parent, the status bar, which passes the click on to the window.
-    ::SetWindowSubclass(statusBar_, &StatusBarProc, 0, reinterpret_cast<DWORD_PTR>(this));
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = Hwnd();
-    tool.uId = reinterpret_cast<UINT_PTR>(cancelButton_);
-    tool.lpszText = const_cast<wchar_t*>(L"Stop after the current file (Esc)");
-    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    tool.uId = reinterpret_cast<UINT_PTR>(statusBar_);
-    tool.lpszText = const_cast<wchar_t*>(L"");
-    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 LRESULT CALLBACK TMainForm::PathLabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -179,17 +113,6 @@ LRESULT CALLBACK TMainForm::PathLabelProc(HWND hwnd, UINT message, WPARAM wParam
             break;
         default:
             break;
-    }
-    return ::DefSubclassProc(hwnd, message, wParam, lParam);
-}
-
-LRESULT CALLBACK TMainForm::StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR self) {
-    if (message == WM_COMMAND) {
-        return ::SendMessageW(reinterpret_cast<TMainForm*>(self)->Hwnd(), message, wParam, lParam);
-    }
-    if (message == WM_NCDESTROY) {
-        ::RemoveWindowSubclass(hwnd, &StatusBarProc, id);
     }
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
@@ -220,16 +143,15 @@ void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
 }
 
 void TMainForm::SetCommandProgress(const CommandProgress& progress) {
-    progressText_ = !progress.running   ? std::string()
-                    : progress.counting ? std::string("Counting entries...")
-                                        : progress.Text();
-    ::ShowWindow(cancelButton_, progress.running ? SW_SHOW : SW_HIDE);
-    LayOutStatusParts();
+    statusBar_.SetProgressText(!progress.running   ? std::string()
+                               : progress.counting ? std::string("Counting entries...")
+                                                   : progress.Text());
     ShowStatus();
 }
 
 void TMainForm::SetCommandFailures(const std::vector<CompressionFailure>& failures) {
-    failuresText_ = failures.empty() ? std::string() : logic_->Commands().FailuresText();
+    statusBar_.SetFailuresText(failures.empty() ? std::string()
+                                                : logic_->Commands().FailuresText());
     ShowStatus();
 }
 
@@ -237,29 +159,6 @@ bool TMainForm::AskStopCommand(const std::string& question) {
     return ::MessageBoxW(Hwnd(), win::ToWide(question).c_str(),
                          win::ToWide(kApplicationTitle).c_str(),
                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
-}
-
-void TMainForm::LayOutStatusParts() {
-    RECT client{};
-    ::GetClientRect(statusBar_, &client);
-    if (progressText_.empty()) {
-        int whole = -1;
-        ::SendMessageW(statusBar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&whole));
-        return;
-    }
-    // The figure only widens while the command runs, so the line does not jump as it counts.
-    const int text = int(TextExtent(statusBar_, font_.get(), win::ToWide(progressText_)).cx);
-    const int button = Scaled(64);
-    const int grip = Scaled(20);
-    int parts[3] = {std::max(0, int(client.right) - text - Scaled(16) - button - grip),
-                    std::max(0, int(client.right) - button - grip), -1};
-    ::SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
-    ::SendMessageW(statusBar_, SB_SETTEXTW, 1,
-                   reinterpret_cast<LPARAM>(win::ToWide(progressText_).c_str()));
-    RECT cell{};
-    ::SendMessageW(statusBar_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&cell));
-    ::MoveWindow(cancelButton_, cell.left + 1, cell.top + 1, button - 2, cell.bottom - cell.top - 2,
-                 TRUE);
 }
 
 int TMainForm::Scaled(int pixels) const {
@@ -387,42 +286,7 @@ void TMainForm::FitNameColumn() {
 }
 
 void TMainForm::ShowStatus() {
-    RECT status{};
-    ::GetClientRect(statusBar_, &status);
-    if (!progressText_.empty()) {
-        ::SendMessageW(statusBar_, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&status));
-    }
-    // The size grip and the bar's borders take some of the width.
-    const int room = std::max(0, int(status.right - status.left) - Scaled(24));
-    const HFONT font = FontFor(statusText_, false);
-    ::SendMessageW(statusBar_, WM_SETFONT, WPARAM(font), FALSE);
-    const HDC dc = ::GetDC(statusBar_);
-    const HGDIOBJ old = ::SelectObject(dc, font);
-    struct DcMeasure final : TextMeasure {
-        explicit DcMeasure(HDC dc) : dc_(dc) {}
-        int TextWidth(std::string_view text) const override {
-            const std::wstring wide = win::ToWide(std::string(text));
-            SIZE size{};
-            ::GetTextExtentPoint32W(dc_, wide.c_str(), int(wide.size()), &size);
-            return int(size.cx);
-        }
-        HDC dc_;
-    } measure(dc);
-    const std::string shown = ShortenStatus(statusText_, measure, room);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(statusBar_, dc);
-    SetWindowTextUtf8(statusBar_, shown);
-    ::SendMessageW(
-        statusBar_, SB_SETTIPTEXTW, 0,
-        reinterpret_cast<LPARAM>(win::ToWide(shown == statusText_ ? "" : statusText_).c_str()));
-    // The entries the last command could not switch, named over the status bar.
-    const std::wstring failures = win::ToWide(failuresText_);
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.hwnd = Hwnd();
-    tool.uId = reinterpret_cast<UINT_PTR>(statusBar_);
-    tool.lpszText = const_cast<wchar_t*>(failures.c_str());
-    ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    statusBar_.ShowStatus(statusText_, FontFor(statusText_, false));
 }
 
 void TMainForm::LayOutHeader() {
@@ -480,10 +344,9 @@ void TMainForm::LayOutHeader() {
 void TMainForm::LayOut() {
     RECT client{};
     ::GetClientRect(Hwnd(), &client);
-    ::SendMessageW(statusBar_, WM_SIZE, 0, 0);
-    LayOutStatusParts();
+    statusBar_.LayOut();
     RECT status{};
-    ::GetWindowRect(statusBar_, &status);
+    ::GetWindowRect(statusBar_.Hwnd(), &status);
     const int statusHeight = status.bottom - status.top;
     const int top = HeaderHeight();
     ::MoveWindow(list_.Hwnd(), 0, top, client.right,
@@ -732,26 +595,7 @@ std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
 }
 
 void TMainForm::CopyToClipboard(const std::string& text) {
-    // Unicode text: the system makes the other formats from it.
-    const std::wstring wide = win::ToWide(text);
-    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
-    if (!::OpenClipboard(Hwnd())) {
-        return;
-    }
-    ::EmptyClipboard();
-    if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-        if (void* data = ::GlobalLock(memory)) {
-            std::memcpy(data, wide.c_str(), bytes);
-            ::GlobalUnlock(memory);
-            // The clipboard owns the memory once it has taken it.
-            if (!::SetClipboardData(CF_UNICODETEXT, memory)) {
-                ::GlobalFree(memory);
-            }
-        } else {
-            ::GlobalFree(memory);
-        }
-    }
-    ::CloseClipboard();
+    SetClipboardText(Hwnd(), text);
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
@@ -808,6 +652,19 @@ bool TMainForm::BrowseForFolder(std::string& folder) {
 
 void TMainForm::SetSortColumn(int column) {
     list_.SetSortColumn(column);
+}
+
+void TMainForm::CommandBeep() {
+    ++beeps_;
+    ::MessageBeep(0);
+}
+
+std::string TMainForm::CommandStatusText() const {
+    return statusText_;
+}
+
+void TMainForm::ClearCommandSelection() {
+    list_.ClearSelection();
 }
 
 }  // namespace packmeter::win32

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "core/app/command_sink.hpp"
 #include "core/app/main_form_logic.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/listview/list_view_actions.hpp"
 #include "core/shell/shell_browser.hpp"
+#include "gui/win32/app/status_bar.hpp"
 #include "gui/win32/framework/window.hpp"
 #include "gui/win32/listview/list_view_ex.hpp"
 #include "gui/win32/shell/browse_for_folder.hpp"
@@ -47,14 +49,14 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     // Shows the window; once it is on screen, the first scan or the picker follows.
     void Show(int showCommand = SW_SHOWNORMAL);
 
-    TMainFormLogic& Logic() { return *logic_; }
+    MainFormLogic& Logic() { return *logic_; }
     TListViewEx& List() { return list_; }
     HWND Label(HeaderLabel label) const { return labels_[std::size_t(label)]; }
     HWND PathLabel() const { return Label(HeaderLabel::kPath); }
     HWND SizeLabel() const { return Label(HeaderLabel::kSize); }
     HWND CompressedLabel() const { return Label(HeaderLabel::kCompressed); }
     HWND RatioLabel() const { return Label(HeaderLabel::kRatio); }
-    HWND StatusBar() const { return statusBar_; }
+    HWND StatusBar() const { return statusBar_.Hwnd(); }
     // Where the header says why there are no totals (an error, no folder, a stopped scan).
     HWND NoticeLabel() const { return noticeLabel_; }
     // The whole texts of the status line and the path, which may be shown shortened.
@@ -71,8 +73,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     TListViewPrint& ListViewPrint() { return listViewPrint_; }
     TShellBrowser& ShellBrowser() { return *shellBrowser_; }
     // The running command's progress figure and its Cancel button, in the status bar.
-    const std::string& ProgressText() const { return progressText_; }
-    HWND CancelButton() const { return cancelButton_; }
+    const std::string& ProgressText() const { return statusBar_.ProgressText(); }
+    HWND CancelButton() const { return statusBar_.CancelButton(); }
     // How often a compression command has sounded the failure beep.
     int BeepCount() const { return beeps_; }
     // The command id of a menu entry.
@@ -105,7 +107,11 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void PreviewKeyDown(const MSG& message) override;
 
     // The compression commands' part of the view, which CommandSink hands on.
-    class CommandSink;
+    template <class>
+    friend class packmeter::CommandSink;
+    void CommandBeep();
+    std::string CommandStatusText() const;
+    void ClearCommandSelection();
     void UpdateItem(const std::string& name, const ListItem& item);
     void SetCommandProgress(const CommandProgress& progress);
     void SetCommandFailures(const std::vector<CompressionFailure>& failures);
@@ -114,10 +120,7 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void ListContextPopup(POINT screen);
     void PathLabelMouseUp(POINT screen);
     void CreateCommandControls();
-    void LayOutStatusParts();
     static LRESULT CALLBACK PathLabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR self);
-    static LRESULT CALLBACK StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                           UINT_PTR id, DWORD_PTR self);
 
     void CreateFonts();
@@ -144,8 +147,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
 
     std::vector<std::string> args_;
     std::unique_ptr<TShellBrowser> shellBrowser_;
-    std::unique_ptr<CommandSink> commandSink_;
-    std::unique_ptr<TMainFormLogic> logic_;
+    std::unique_ptr<CommandSink<TMainForm>> commandSink_;
+    std::unique_ptr<MainFormLogic> logic_;
     int dpi_ = 96;
     UniqueFont font_;
     UniqueFont boldFont_;
@@ -159,7 +162,7 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     TListViewEx list_;
     // Child windows are destroyed with the main window. Indexed by HeaderLabel.
     std::array<HWND, kHeaderLabelCount> labels_{};
-    HWND statusBar_ = nullptr;
+    MainStatusBar statusBar_;
     HWND noticeLabel_ = nullptr;
     HWND toolTip_ = nullptr;
     std::string pathText_;
@@ -172,10 +175,6 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     // A menu shows its hints in the status line; status texts wait until it closes.
     bool menuHint_ = false;
     bool contextMenuLoop_ = false;
-    HWND cancelButton_ = nullptr;  // a child of the status bar
-    std::string progressText_;
-    // The entries a command could not switch, shown in the status line's tool tip.
-    std::string failuresText_;
     int beeps_ = 0;
 };
 

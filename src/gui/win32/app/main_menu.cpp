@@ -84,7 +84,7 @@ bool TMainForm::ExecuteCommand(int id) {
     ReportList* target = list_.HasFocus() ? &list_ : nullptr;
     switch (id) {
         case kPrintCommand: {
-            TGdiListPrinter printer(Hwnd());
+            GdiListPrinter printer(Hwnd());
             listViewPrint_.Execute(target, printer);
             return true;
         }
@@ -154,7 +154,7 @@ void TMainForm::MenuSelect(UINT item, UINT flags, HMENU menu) {
             hint = win::ToWide(LongHint(setup->hint));
         }
     }
-    ::SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(hint.c_str()));
+    ::SendMessageW(statusBar_.Hwnd(), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(hint.c_str()));
 }
 
 std::wstring TMainForm::ReadmePath() {

@@ -100,22 +100,17 @@ class DialogTemplate {
 
 // ---- Pictures ----
 
-using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, decltype(&::DeleteDC)>;
-using UniquePen = std::unique_ptr<std::remove_pointer_t<HPEN>, GdiDeleter>;
-
 // A bitmap of the given size drawn by `draw` on a background of `back`.
 template <class Draw>
 HBITMAP DrawBitmap(int size, COLORREF back, Draw draw) {
-    HDC screen = ::GetDC(nullptr);
-    UniqueDc dc(::CreateCompatibleDC(screen), &::DeleteDC);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, size, size);
-    ::ReleaseDC(nullptr, screen);
-    HGDIOBJ old = ::SelectObject(dc.get(), bitmap);
+    const WindowDc screen(nullptr);
+    const UniqueDc dc(::CreateCompatibleDC(screen.get()));
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen.get(), size, size);
+    const SelectedObject selected(dc.get(), bitmap);
     RECT all{0, 0, size, size};
     UniqueBrush fill(::CreateSolidBrush(back));
     ::FillRect(dc.get(), &all, fill.get());
     draw(dc.get());
-    ::SelectObject(dc.get(), old);
     return bitmap;
 }
 
@@ -162,12 +157,11 @@ HBITMAP MonitorBitmap(COLORREF back) {
         Box(dc, 12, 24, 20, 27, RGB(192, 192, 192));
         Box(dc, 7, 27, 25, 31, RGB(192, 192, 192));
         UniquePen red(::CreatePen(PS_SOLID, 3, RGB(255, 64, 64)));
-        HGDIOBJ old = ::SelectObject(dc, red.get());
+        const SelectedObject selected(dc, red.get());
         ::MoveToEx(dc, 10, 8, nullptr);
         ::LineTo(dc, 22, 18);
         ::MoveToEx(dc, 22, 8, nullptr);
         ::LineTo(dc, 10, 18);
-        ::SelectObject(dc, old);
     });
 }
 
@@ -273,10 +267,11 @@ class FaultDialog {
                 painted_ = true;
                 PAINTSTRUCT paint;
                 HDC dc = ::BeginPaint(hwnd, &paint);
-                UniqueDc memory(::CreateCompatibleDC(dc), &::DeleteDC);
-                HGDIOBJ old = ::SelectObject(memory.get(), monitor_.get());
-                ::BitBlt(dc, kMargin, kMargin, 32, 32, memory.get(), 0, 0, SRCCOPY);
-                ::SelectObject(memory.get(), old);
+                {
+                    const UniqueDc memory(::CreateCompatibleDC(dc));
+                    const SelectedObject selected(memory.get(), monitor_.get());
+                    ::BitBlt(dc, kMargin, kMargin, 32, 32, memory.get(), 0, 0, SRCCOPY);
+                }
                 ::EndPaint(hwnd, &paint);
                 return TRUE;
             }
@@ -398,17 +393,15 @@ class FaultDialog {
         wanted.lfCharSet = DEFAULT_CHARSET;
         wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
         bool found = false;
-        HDC screen = ::GetDC(nullptr);
-        ::EnumFontFamiliesExW(screen, &wanted, FoundFont, reinterpret_cast<LPARAM>(&found), 0);
-        ::ReleaseDC(nullptr, screen);
+        const WindowDc screen(nullptr);
+        ::EnumFontFamiliesExW(screen.get(), &wanted, FoundFont, reinterpret_cast<LPARAM>(&found),
+                              0);
         return found;
     }
 
     static int DpiY() {
-        HDC screen = ::GetDC(nullptr);
-        const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-        ::ReleaseDC(nullptr, screen);
-        return dpi;
+        const WindowDc screen(nullptr);
+        return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
 
     static DialogRect WorkArea() {
@@ -429,13 +422,14 @@ class FaultDialog {
         const DialogFrame frame{::GetSystemMetrics(SM_CXDLGFRAME),
                                 ::GetSystemMetrics(SM_CYDLGFRAME),
                                 ::GetSystemMetrics(SM_CYSMCAPTION)};
-        HDC dc = ::GetDC(hwnd_);
-        HGDIOBJ old = ::SelectObject(dc, headerFont_.get());
         RECT text{0, 0, CollapsedTextLimit(frame), 0};
-        const std::wstring message = ToWide(data_.ShortMessage);
-        ::DrawTextW(dc, message.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(hwnd_, dc);
+        {
+            const WindowDc dc(hwnd_);
+            const SelectedObject selected(dc.get(), headerFont_.get());
+            const std::wstring message = ToWide(data_.ShortMessage);
+            ::DrawTextW(dc.get(), message.c_str(), -1, &text,
+                        DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        }
         textSize_ = {text.right, text.bottom};
         const DialogRect r = CollapsedDialogRect(text.right, text.bottom, frame, WorkArea());
         ::SetWindowPos(hwnd_, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER);

@@ -166,12 +166,10 @@ void SetWindowTextUtf8(HWND hwnd, const std::string& text) {
 }
 
 SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text) {
-    const HDC dc = ::GetDC(hwnd);
-    const HGDIOBJ old = ::SelectObject(dc, font);
+    const WindowDc dc(hwnd);
+    const SelectedObject selected(dc.get(), font);
     SIZE size{};
-    ::GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(hwnd, dc);
+    ::GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()), &size);
     return size;
 }
 

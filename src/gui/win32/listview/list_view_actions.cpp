@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "core/app/main_form_layout.hpp"
+#include "gui/win32/framework/clipboard.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
 
 namespace {
-
-struct GlobalFreer {
-    void operator()(void* memory) const { ::GlobalFree(memory); }
-};
-
-bool OpenClipboardOf(HWND owner) {
-    // Another program may hold the clipboard for a moment.
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        if (::OpenClipboard(owner)) {
-            return true;
-        }
-        ::Sleep(20);
-    }
-    return false;
-}
 
 std::wstring LocaleText(DWORD flags, bool date, const SYSTEMTIME& now) {
     wchar_t text[128] = {};
@@ -42,27 +29,8 @@ std::wstring LocaleText(DWORD flags, bool date, const SYSTEMTIME& now) {
 
 bool ExecuteCopy(HWND owner, TListViewCopy& action, ReportList* target) {
     bool copied = false;
-    action.Execute(target, [&](const std::string& text) {
-        const std::wstring wide = win::ToWide(text);
-        std::unique_ptr<void, GlobalFreer> memory(
-            ::GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t)));
-        if (!memory) {
-            return;
-        }
-        void* bytes = ::GlobalLock(memory.get());
-        std::memcpy(bytes, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-        ::GlobalUnlock(memory.get());
-        if (!OpenClipboardOf(owner)) {
-            return;
-        }
-        ::EmptyClipboard();
-        // The clipboard owns the memory once it has taken it.
-        if (::SetClipboardData(CF_UNICODETEXT, memory.get())) {
-            memory.release();
-            copied = true;
-        }
-        ::CloseClipboard();
-    });
+    action.Execute(target,
+                   [&](const std::string& text) { copied = SetClipboardText(owner, text); });
     return copied;
 }
 
@@ -89,11 +57,11 @@ std::wstring PdfPrinterName() {
     return {};
 }
 
-TGdiListPrinter::TGdiListPrinter(HWND owner) : owner_(owner) {}
+GdiListPrinter::GdiListPrinter(HWND owner) : owner_(owner) {}
 
-TGdiListPrinter::TGdiListPrinter(HDC dc, PrintPage page) : dc_(dc), page_(page) {}
+GdiListPrinter::GdiListPrinter(HDC dc, PrintPage page) : dc_(dc), page_(page) {}
 
-TGdiListPrinter::~TGdiListPrinter() {
+GdiListPrinter::~GdiListPrinter() {
     fonts_.clear();
     if (job_) {
         ::AbortDoc(dc_);
@@ -103,7 +71,7 @@ TGdiListPrinter::~TGdiListPrinter() {
     }
 }
 
-bool TGdiListPrinter::ShowDialog() {
+bool GdiListPrinter::ShowDialog() {
     PRINTDLGW dialog{};
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner_;
@@ -118,7 +86,7 @@ bool TGdiListPrinter::ShowDialog() {
     return dc_ != nullptr;
 }
 
-bool TGdiListPrinter::OpenDefaultPrinter() {
+bool GdiListPrinter::OpenDefaultPrinter() {
     PRINTDLGW dialog{};
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner_;
@@ -151,7 +119,7 @@ bool TGdiListPrinter::OpenDefaultPrinter() {
     return dc_ != nullptr;
 }
 
-bool TGdiListPrinter::BeginJob() {
+bool GdiListPrinter::BeginJob() {
     if (!dc_ && !OpenDefaultPrinter()) {
         return false;
     }
@@ -172,7 +140,7 @@ bool TGdiListPrinter::BeginJob() {
     return true;
 }
 
-HFONT TGdiListPrinter::Font(const PrintFont& font) const {
+HFONT GdiListPrinter::Font(const PrintFont& font) const {
     auto& slot = fonts_[{font.bold, font.height}];
     if (!slot) {
         // A negative height asks for the character height, here in tenths of a millimetre.
@@ -183,51 +151,52 @@ HFONT TGdiListPrinter::Font(const PrintFont& font) const {
     return slot.get();
 }
 
-int TGdiListPrinter::TextWidth(std::string_view text, const PrintFont& font) const {
+int GdiListPrinter::TextWidth(std::string_view text, const PrintFont& font) const {
     const std::wstring wide = win::ToWide(text);
-    const HGDIOBJ old = ::SelectObject(dc_, Font(font));
+    const SelectedObject selected(dc_, Font(font));
     SIZE size{};
     ::GetTextExtentPoint32W(dc_, wide.c_str(), int(wide.size()), &size);
-    ::SelectObject(dc_, old);
     return int(size.cx);
 }
 
-std::string TGdiListPrinter::DateTimeText() const {
+std::string GdiListPrinter::DateTimeText() const {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     return win::ToUtf8(LocaleText(DATE_SHORTDATE, true, now) + L" " + LocaleText(0, false, now));
 }
 
-void TGdiListPrinter::Draw(const std::vector<PrintOp>& ops) {
-    const HGDIOBJ oldFont = ::GetCurrentObject(dc_, OBJ_FONT);
-    for (const PrintOp& op : ops) {
-        switch (op.kind) {
-            case PrintOpKind::kNewPage:
-                if (job_) {
-                    ::EndPage(dc_);
-                    ::StartPage(dc_);
-                    // Some drivers reset the page's mapping with each new page.
-                    ::SetMapMode(dc_, MM_LOMETRIC);
-                    ::SetBkMode(dc_, TRANSPARENT);
+void GdiListPrinter::Draw(const std::vector<PrintOp>& ops) {
+    {
+        // The page's own font again after the list's texts.
+        const SelectedObject pageFont(dc_, ::GetCurrentObject(dc_, OBJ_FONT));
+        for (const PrintOp& op : ops) {
+            switch (op.kind) {
+                case PrintOpKind::kNewPage:
+                    if (job_) {
+                        ::EndPage(dc_);
+                        ::StartPage(dc_);
+                        // Some drivers reset the page's mapping with each new page.
+                        ::SetMapMode(dc_, MM_LOMETRIC);
+                        ::SetBkMode(dc_, TRANSPARENT);
+                    }
+                    break;
+                case PrintOpKind::kLine:
+                    ::MoveToEx(dc_, op.x, -op.y, nullptr);
+                    ::LineTo(dc_, op.x2, -op.y);
+                    break;
+                case PrintOpKind::kText: {
+                    ::SelectObject(dc_, Font(op.font));
+                    const UINT align = op.anchor == TextAnchor::kRight    ? TA_RIGHT
+                                       : op.anchor == TextAnchor::kCentre ? TA_CENTER
+                                                                          : TA_LEFT;
+                    ::SetTextAlign(dc_, align | TA_TOP | TA_NOUPDATECP);
+                    const std::wstring wide = win::ToWide(op.text);
+                    ::TextOutW(dc_, op.x, -op.y, wide.c_str(), int(wide.size()));
+                    break;
                 }
-                break;
-            case PrintOpKind::kLine:
-                ::MoveToEx(dc_, op.x, -op.y, nullptr);
-                ::LineTo(dc_, op.x2, -op.y);
-                break;
-            case PrintOpKind::kText: {
-                ::SelectObject(dc_, Font(op.font));
-                const UINT align = op.anchor == TextAnchor::kRight    ? TA_RIGHT
-                                   : op.anchor == TextAnchor::kCentre ? TA_CENTER
-                                                                      : TA_LEFT;
-                ::SetTextAlign(dc_, align | TA_TOP | TA_NOUPDATECP);
-                const std::wstring wide = win::ToWide(op.text);
-                ::TextOutW(dc_, op.x, -op.y, wide.c_str(), int(wide.size()));
-                break;
             }
         }
     }
-    ::SelectObject(dc_, oldFont);
     if (job_) {
         ::EndPage(dc_);
         ::EndDoc(dc_);

@@ -18,14 +18,14 @@ bool ExecuteCopy(HWND owner, TListViewCopy& action, ReportList* target);
 // Prints with GDI in the metric mapping mode (one logical unit is 0.1 mm, y counting upward,
 // so every y is drawn negated) on the default printer. Where no printer is the default, it
 // offers the system's PDF printer when one is installed, and otherwise says that none is set up.
-class TGdiListPrinter final : public ListPrinter {
+class GdiListPrinter final : public ListPrinter {
   public:
-    explicit TGdiListPrinter(HWND owner);
+    explicit GdiListPrinter(HWND owner);
     // Draws on `dc` (a metafile or memory device context) instead, without a print job.
-    TGdiListPrinter(HDC dc, PrintPage page);
-    ~TGdiListPrinter() override;
-    TGdiListPrinter(const TGdiListPrinter&) = delete;
-    TGdiListPrinter& operator=(const TGdiListPrinter&) = delete;
+    GdiListPrinter(HDC dc, PrintPage page);
+    ~GdiListPrinter() override;
+    GdiListPrinter(const GdiListPrinter&) = delete;
+    GdiListPrinter& operator=(const GdiListPrinter&) = delete;
 
     bool ShowDialog() override;
     bool BeginJob() override;

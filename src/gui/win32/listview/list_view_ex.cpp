@@ -97,27 +97,25 @@ UniqueBitmap ArrowOnButtonFace(const wchar_t* resource) {
     }
     BITMAP info{};
     ::GetObjectW(source.get(), sizeof(info), &info);
-    const HDC screen = ::GetDC(nullptr);
-    UniqueBitmap copy(::CreateCompatibleBitmap(screen, info.bmWidth, info.bmHeight));
-    const HDC from = ::CreateCompatibleDC(screen);
-    const HDC to = ::CreateCompatibleDC(screen);
-    ::ReleaseDC(nullptr, screen);
-    const HGDIOBJ oldFrom = ::SelectObject(from, source.get());
-    const HGDIOBJ oldTo = ::SelectObject(to, copy.get());
-    const RECT all{0, 0, info.bmWidth, info.bmHeight};
-    ::FillRect(to, &all, ::GetSysColorBrush(COLOR_BTNFACE));
-    for (int y = 0; y < info.bmHeight; ++y) {
-        for (int x = 0; x < info.bmWidth; ++x) {
-            const COLORREF pixel = ::GetPixel(from, x, y);
-            if (pixel != kResourceBackground) {
-                ::SetPixel(to, x, y, pixel);
+    UniqueBitmap copy;
+    {
+        const WindowDc screen(nullptr);
+        copy.reset(::CreateCompatibleBitmap(screen.get(), info.bmWidth, info.bmHeight));
+        const UniqueDc from(::CreateCompatibleDC(screen.get()));
+        const UniqueDc to(::CreateCompatibleDC(screen.get()));
+        const SelectedObject fromSelected(from.get(), source.get());
+        const SelectedObject toSelected(to.get(), copy.get());
+        const RECT all{0, 0, info.bmWidth, info.bmHeight};
+        ::FillRect(to.get(), &all, ::GetSysColorBrush(COLOR_BTNFACE));
+        for (int y = 0; y < info.bmHeight; ++y) {
+            for (int x = 0; x < info.bmWidth; ++x) {
+                const COLORREF pixel = ::GetPixel(from.get(), x, y);
+                if (pixel != kResourceBackground) {
+                    ::SetPixel(to.get(), x, y, pixel);
+                }
             }
         }
     }
-    ::SelectObject(from, oldFrom);
-    ::SelectObject(to, oldTo);
-    ::DeleteDC(from);
-    ::DeleteDC(to);
     return copy;
 }
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "core/app/browse_options.hpp"
+#include "core/shell/browse_options.hpp"
 
 namespace packmeter::win32 {
 

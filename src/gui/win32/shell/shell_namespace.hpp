@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/app/browse_options.hpp"
+#include "core/shell/browse_options.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 
 namespace packmeter::win32 {

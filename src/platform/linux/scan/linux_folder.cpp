@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/program_thread.hpp"
 #include "platform/linux/scan/btrfs_compression.hpp"
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/entry_sizes.hpp"

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/program_thread.hpp"
 #include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {

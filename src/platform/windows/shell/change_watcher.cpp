@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "core/exceptlog/fault_threads.hpp"
+#include "core/utils/program_thread.hpp"
 #include "platform/windows/utils/win_handle.hpp"
 #include "platform/windows/utils/win_path.hpp"
 

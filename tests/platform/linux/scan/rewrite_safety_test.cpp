@@ -424,7 +424,7 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         {{"compress", ""}, 2, "empty path"},
         {{"decompress", tmpfs + "/loop1"}, 2, "symbolic-link loop"},
         {{"compress", tmpfs + "/loop1/x"}, 2, "symbolic-link loop"},
-        {{"compress", tmpfs + "/plain"}, 1, "not supported"},
+        {{"compress", tmpfs + "/plain"}, 1, "the file system (tmpfs) does not compress files"},
         {{"compress", ntfs + "/linked"}, 1, "has 2 hard links"},
         {{"compress", ntfs + "/held"},
          1,

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -57,6 +58,43 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
     ::close(pipe[0]);
     int status = 0;
     if (spawned != 0 || ::waitpid(pid, &status, 0) != pid) {
+        result.output = "cannot run " + argv[0];
+        return result;
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+CommandResult RunCommandAs(unsigned id, const std::vector<std::string>& argv) {
+    CommandResult result;
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        return result;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(pipe[1], 1) < 0 || ::dup2(pipe[1], 2) < 0 ||
+            ::setgroups(0, nullptr) != 0 || ::setresgid(id, id, id) != 0 ||
+            ::setresuid(id, id, id) != 0) {
+            ::_exit(127);
+        }
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipe[1]);
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(pipe[0], chunk, sizeof chunk)) > 0;) {
+        result.output.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
         result.output = "cannot run " + argv[0];
         return result;
     }

@@ -17,6 +17,8 @@ struct CommandResult {
 
 // Runs a program (searched in PATH) with its arguments, without a shell.
 CommandResult RunCommand(const std::vector<std::string>& argv);
+// The same as the unprivileged user and group `id` (65534 is "nobody"), with no other groups.
+CommandResult RunCommandAs(unsigned id, const std::vector<std::string>& argv);
 
 // A fresh folder, removed with everything in it at the end (never across a mount point).
 class TempDir {

@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 
+#include "core/app/compress_command.hpp"
 #include "core/scan/folder_walk.hpp"
 #include "core/scan/scan.hpp"
 #include "platform/system.hpp"
@@ -114,9 +115,22 @@ const Entry& Find(const std::vector<Listed>& listed, const std::string& name) {
     return missing;
 }
 
-Sizes WalkSizes(const std::string& folder, WalkMode mode) {
-    const FolderSizes sizes = GetFolderSizes(*MakeFileSystem(), folder, mode);
+Sizes WalkSizes(const std::string& folder) {
+    const FolderSizes sizes = GetFolderSizes(*MakeFileSystem(), folder);
     return {sizes.logical, sizes.onDisk};
+}
+
+std::vector<CompressionFailure> SwitchAsCommand(const std::string& path, bool decompress) {
+    class Failures final : public CompressListener {
+      public:
+        void Switching(const std::string&) override {}
+        void Switched(const std::string&, std::int64_t, bool) override {}
+        void Failed(const CompressionFailure& failure, bool) override { list.push_back(failure); }
+        std::vector<CompressionFailure> list;
+    } failures;
+    const PathParts parts = SplitPath(path);
+    CompressEntries(*MakeFileSystem(), parts.parent, {parts.name}, decompress, nullptr, failures);
+    return failures.list;
 }
 
 }  // namespace packmeter::testing

@@ -41,11 +41,15 @@ struct Listed {
 std::vector<Listed> ListFolder(const std::string& folder, ListDetail detail);
 const Entry& Find(const std::vector<Listed>& listed, const std::string& name);
 
-// Sizes of a tree through the walk of scans and compression commands, in the given mode.
+// Sizes of a tree through the walk of scans and compression commands.
 struct Sizes {
     std::int64_t logical = 0;
     std::int64_t onDisk = 0;
 };
-Sizes WalkSizes(const std::string& folder, WalkMode mode = WalkMode::kMeasure);
+Sizes WalkSizes(const std::string& folder);
+
+// Switches a folder's tree (or a file) with the code both programs' compression commands run
+// (CompressEntries); every failure it reported, the entry's own included.
+std::vector<CompressionFailure> SwitchAsCommand(const std::string& path, bool decompress);
 
 }  // namespace packmeter::testing

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include "cli/cli_main.hpp"
+#include "cli/cli_options.hpp"
+#include "cli/cli_output.hpp"
+
+namespace packmeter::cli {
+
+// Writes to standard output; false, with a message on stderr, when the text could not be written
+// in full (a full disk, a closed pipe).
+bool Write(const std::string& text, Terminal& terminal);
+
+// Puts the rows in the order the options ask for and writes the report; a failed write turns
+// any result into 2.
+int Print(Report& report, const Options& options, Terminal& terminal, int result);
+
+// The volume's notice (if any) on stderr.
+void ShowNotice(const VolumeInfo& volume, Terminal& terminal);
+
+// Scans the folder the options name and prints its totals and rows; the exit code.
+int Scan(const Options& options, Terminal& terminal);
+
+// Switches compression on or off for the paths the options name and prints their rows; the
+// exit code.
+int Compress(const Options& options, Terminal& terminal);
+
+}  // namespace packmeter::cli

@@ -1,0 +1,88 @@
+#include "gui/qt/exceptlog/fault_log_application.hpp"
+
+#include <QMessageBox>
+#include <QThread>
+#include <QWidget>
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <thread>
+
+#include "core/exceptlog/fault_texts.hpp"
+#include "gui/qt/exceptlog/fault_dialog.hpp"
+#include "platform/fault_logger.hpp"
+
+namespace packmeter::qt {
+
+FaultLogApplication::FaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    SetFaultWindow(this);
+}
+
+FaultLogApplication::~FaultLogApplication() {
+    SetFaultWindow(nullptr);
+}
+
+FaultDialogResult FaultLogApplication::ShowDialog(const FaultDialogData& data) {
+    const FaultDialogResult result = ShowFaultDialog(data);
+    if (result == FaultDialogResult::kNotShown) {
+        // No window could be shown: the message goes where a console program's report goes.
+        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+    }
+    return result;
+}
+
+bool FaultLogApplication::Inform(const std::string& caption, const std::string& text) {
+    // Only the window's thread may show a box; another thread's message goes to stderr.
+    if (QThread::currentThread() != thread()) {
+        return false;
+    }
+    QMessageBox box(QMessageBox::Information, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok, activeWindow());
+    box.setObjectName("faultFilterMessage");
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+    return true;
+}
+
+bool FaultLogApplication::Probe(int milliseconds) {
+    // One beat at a time: while the loop has not taken the last one, waiting for it goes on.
+    if (heartbeatAnswered_ == heartbeatSent_) {
+        const unsigned beat = ++heartbeatSent_;
+        QMetaObject::invokeMethod(
+            this, [this, beat] { heartbeatAnswered_ = beat; }, Qt::QueuedConnection);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (heartbeatAnswered_ != heartbeatSent_) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool FaultLogApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        if (FaultLogExceptionManager()) {
+            ShowError(CurrentExceptionMessage());
+        }
+        return false;
+    }
+}
+
+void FaultLogApplication::SetErrorDisplay(std::function<void(const std::string&)> display) {
+    display_ = std::move(display);
+}
+
+void FaultLogApplication::ShowError(const std::string& message) {
+    if (display_) {
+        display_(message);
+        return;
+    }
+    QMessageBox::critical(activeWindow(), applicationName(), QString::fromStdString(message));
+}
+
+}  // namespace packmeter::qt

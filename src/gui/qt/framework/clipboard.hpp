@@ -1,0 +1,12 @@
+#pragma once
+
+// Text on the desktop's clipboard, for every window of the program.
+
+#include <string_view>
+
+namespace packmeter::qt {
+
+// Puts the UTF-8 text on the clipboard as plain text.
+void SetClipboardText(std::string_view text);
+
+}  // namespace packmeter::qt

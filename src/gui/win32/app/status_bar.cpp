@@ -1,0 +1,136 @@
+#include "gui/win32/app/status_bar.hpp"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string_view>
+
+#include "core/app/main_form_layout.hpp"
+#include "gui/win32/framework/win_owned.hpp"
+#include "gui/win32/framework/window.hpp"
+#include "platform/windows/utils/win_path.hpp"
+
+namespace packmeter::win32 {
+
+namespace {
+
+// Text widths in the font selected into a device context.
+class DcMeasure final : public TextMeasure {
+  public:
+    explicit DcMeasure(HDC dc) : dc_(dc) {}
+    int TextWidth(std::string_view text) const override {
+        const std::wstring wide = win::ToWide(std::string(text));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc_, wide.c_str(), int(wide.size()), &size);
+        return int(size.cx);
+    }
+
+  private:
+    HDC dc_;
+};
+
+}  // namespace
+
+void MainStatusBar::Create(HWND owner, HWND toolTip, HFONT font, int dpi, int cancelCommand) {
+    owner_ = owner;
+    toolTip_ = toolTip;
+    font_ = font;
+    dpi_ = dpi;
+    bar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"",
+                             WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0, 0, 0, 0,
+                             owner, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(bar_, WM_SETFONT, WPARAM(font), FALSE);
+    ::SendMessageW(bar_, SB_SETMINHEIGHT, WPARAM(Scaled(kStatusHeight)), 0);
+
+    cancelButton_ = ::CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | BS_PUSHBUTTON, 0, 0, 0, 0,
+                                      bar_, reinterpret_cast<HMENU>(INT_PTR(cancelCommand)),
+                                      ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(cancelButton_, WM_SETFONT, WPARAM(font), FALSE);
+    // The button tells its parent, the bar, which passes the click on to the owner.
+    ::SetWindowSubclass(bar_, &BarProc, 0, reinterpret_cast<DWORD_PTR>(owner));
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = owner;
+    tool.uId = reinterpret_cast<UINT_PTR>(cancelButton_);
+    tool.lpszText = const_cast<wchar_t*>(L"Stop after the current file (Esc)");
+    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.uId = reinterpret_cast<UINT_PTR>(bar_);
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT CALLBACK MainStatusBar::BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR id, DWORD_PTR owner) {
+    if (message == WM_COMMAND) {
+        return ::SendMessageW(reinterpret_cast<HWND>(owner), message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(hwnd, &BarProc, id);
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+void MainStatusBar::LayOut() {
+    ::SendMessageW(bar_, WM_SIZE, 0, 0);
+    LayOutParts();
+}
+
+void MainStatusBar::SetProgressText(std::string text) {
+    progressText_ = std::move(text);
+    ::ShowWindow(cancelButton_, progressText_.empty() ? SW_HIDE : SW_SHOW);
+    LayOutParts();
+}
+
+void MainStatusBar::LayOutParts() {
+    RECT client{};
+    ::GetClientRect(bar_, &client);
+    if (progressText_.empty()) {
+        int whole = -1;
+        ::SendMessageW(bar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&whole));
+        return;
+    }
+    // The figure only widens while the command runs, so the line does not jump as it counts.
+    const int text = int(TextExtent(bar_, font_, win::ToWide(progressText_)).cx);
+    const int button = Scaled(64);
+    const int grip = Scaled(20);
+    int parts[3] = {std::max(0, int(client.right) - text - Scaled(16) - button - grip),
+                    std::max(0, int(client.right) - button - grip), -1};
+    ::SendMessageW(bar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+    ::SendMessageW(bar_, SB_SETTEXTW, 1,
+                   reinterpret_cast<LPARAM>(win::ToWide(progressText_).c_str()));
+    RECT cell{};
+    ::SendMessageW(bar_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&cell));
+    ::MoveWindow(cancelButton_, cell.left + 1, cell.top + 1, button - 2, cell.bottom - cell.top - 2,
+                 TRUE);
+}
+
+void MainStatusBar::ShowStatus(const std::string& text, HFONT font) {
+    RECT status{};
+    ::GetClientRect(bar_, &status);
+    if (!progressText_.empty()) {
+        ::SendMessageW(bar_, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&status));
+    }
+    // The size grip and the bar's borders take some of the width.
+    const int room = std::max(0, int(status.right - status.left) - Scaled(24));
+    ::SendMessageW(bar_, WM_SETFONT, WPARAM(font), FALSE);
+    std::string shown;
+    {
+        const WindowDc dc(bar_);
+        const SelectedObject selected(dc.get(), font);
+        shown = ShortenStatus(text, DcMeasure(dc.get()), room);
+    }
+    SetWindowTextUtf8(bar_, shown);
+    ::SendMessageW(bar_, SB_SETTIPTEXTW, 0,
+                   reinterpret_cast<LPARAM>(win::ToWide(shown == text ? "" : text).c_str()));
+    // The entries the last command could not switch, named over the bar.
+    const std::wstring failures = win::ToWide(failuresText_);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = owner_;
+    tool.uId = reinterpret_cast<UINT_PTR>(bar_);
+    tool.lpszText = const_cast<wchar_t*>(failures.c_str());
+    ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+}  // namespace packmeter::win32
