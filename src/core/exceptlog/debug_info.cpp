@@ -171,9 +171,6 @@ std::optional<TFaultDebugInfo> LookUpDebugInfo(std::string_view block, std::uint
         if (codeOffset < start || codeOffset - start >= length) {
             continue;
         }
-        if (unitName.find('.') == std::string::npos) {
-            unitName += ".pas";
-        }
         TFaultDebugInfo info;
         info.Kind = dkDebugInfo;
         info.UnitName = std::move(unitName);

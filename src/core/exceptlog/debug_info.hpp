@@ -31,7 +31,7 @@ struct FaultLineRecord {
 };
 
 struct FaultDebugUnit {
-    std::string Name;  // ".pas" is added on reading when it holds no "."
+    std::string Name;  // as the line table names the file ("tuple" for a standard header)
     std::int32_t FirstLine = 1;
     std::uint32_t CodeOffset = 0;
     std::uint32_t CodeLength = 0;

@@ -40,7 +40,8 @@ TEST(DebugInfo, LooksUpUnitClassProcedureAndLine) {
         // Past the records, the rest of the unit keeps the last line and names.
         {0x1197, "main_window.cpp", "X", "Y", 1043 + 0xFFFF + 1},
         {0x20FF, "main_window.cpp", "X", "Y", 1043 + 0xFFFF + 1},
-        {0x3000, "util.pas", "", "Func", 5},
+        // A name without an extension (a standard header: "tuple") stays as it is.
+        {0x3000, "util", "", "Func", 5},
     };
     for (const auto& c : cases) {
         const auto info = LookUpDebugInfo(block, kFaultDataVersion, c.offset);
