@@ -151,8 +151,12 @@ int main(int argc, char** argv) {
     }
     QMainWindow window;
     window.setWindowTitle("Fault dialog program");
+    auto* button = new QPushButton("Go on");
+    window.setCentralWidget(button);
     window.resize(300, 200);
     window.show();
+    window.activateWindow();
+    button->setFocus();
 
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [] {

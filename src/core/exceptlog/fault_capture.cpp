@@ -15,8 +15,8 @@
 #include "core/exceptlog/fault_report.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
-#include "core/utils/program_thread.hpp"
 #include "core/exceptlog/freeze_thread.hpp"
+#include "core/utils/program_thread.hpp"
 
 namespace packmeter {
 
@@ -190,6 +190,20 @@ bool PresentFaultDialog(const FaultDialogData& data) {
     return result == FaultDialogResult::kTerminate;
 }
 
+void FillActiveControls(FaultReportValues& values) {
+    std::string texts[4];
+    {
+        const std::lock_guard lock(gWindowLock);
+        if (gWindow) {
+            gWindow->ActiveControls(texts[0], texts[1], texts[2], texts[3]);
+        }
+    }
+    values[lfFormClass] = FormatWindowText(texts[0]);
+    values[lfFormText] = FormatWindowText(texts[1]);
+    values[lfControlClass] = FormatWindowText(texts[2]);
+    values[lfControlText] = FormatWindowText(texts[3]);
+}
+
 bool WindowHasProbe() {
     const std::lock_guard lock(gWindowLock);
     return gWindow && gWindow->HasProbe();
@@ -209,8 +223,7 @@ namespace {
 // The program-thread watch: every program thread is listed while it runs, with the stack of
 // the thread that started it, and goes through the platform's steps.
 std::vector<std::uintptr_t> CaptureCreatorStack() {
-    return gThreadPlatform ? gThreadPlatform->CaptureCreatorStack()
-                           : std::vector<std::uintptr_t>{};
+    return gThreadPlatform ? gThreadPlatform->CaptureCreatorStack() : std::vector<std::uintptr_t>{};
 }
 
 void EnterProgramThread(std::string name, std::vector<std::uintptr_t> creatorStack) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/exceptlog/fault_dialog.hpp"
+#include "core/exceptlog/report_text.hpp"
 
 namespace packmeter {
 
@@ -91,6 +92,10 @@ class FaultWindow {
     virtual FaultDialogResult ShowDialog(const FaultDialogData& data) = 0;
     // An information box (a filtered exception's message), from any thread.
     virtual bool Inform(const std::string& caption, const std::string& text) = 0;
+    // The active window and its focused control: class names and texts, from any thread (a
+    // snapshot the window's thread keeps, or what the system tells of that thread).
+    virtual void ActiveControls(std::string& /*formClass*/, std::string& /*formText*/,
+                                std::string& /*controlClass*/, std::string& /*controlText*/) {}
     virtual bool HasProbe() const { return false; }
     // True when the window's thread answered within the time.
     virtual bool Probe(int /*milliseconds*/) { return true; }
@@ -139,6 +144,8 @@ void NoteFilterMessage(const std::string& caption, const std::string& message);
 // be shown, the warning goes to stderr and the trace (and, without a window, the message too).
 // True when the user asked to end the program.
 bool PresentFaultDialog(const FaultDialogData& data);
+// The report's Active Controls lines from the program's window; empty without one.
+void FillActiveControls(FaultReportValues& values);
 // The window's own probe of its event loop, for the watchdog.
 bool WindowHasProbe();
 bool ProbeWindow(int milliseconds);

@@ -1,5 +1,6 @@
 #include "core/exceptlog/fault_report.hpp"
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_trace.hpp"
@@ -68,6 +69,7 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     SetFaultReportStep(7);
     FaultReportValues values;
     platform.FillSystemValues(values);
+    FillActiveControls(values);
     values[lfStartDate] = platform.LocalDate(logger.StartTime());
     values[lfExceptionDate] = platform.LocalDate(std::chrono::system_clock::now());
     values[lfExceptionAddress] = FormatReportAddress(address);

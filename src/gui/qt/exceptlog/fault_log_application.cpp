@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QThread>
+#include <QVariant>
 #include <QWidget>
 
 #include <chrono>
@@ -62,7 +63,37 @@ bool FaultLogApplication::Probe(int milliseconds) {
     return true;
 }
 
+void FaultLogApplication::ActiveControls(std::string& formClass, std::string& formText,
+                                         std::string& controlClass, std::string& controlText) {
+    const std::lock_guard lock(activeLock_);
+    formClass = active_[0];
+    formText = active_[1];
+    controlClass = active_[2];
+    controlText = active_[3];
+}
+
+void FaultLogApplication::NoteActiveControls() {
+    const QWidget* form = activeWindow();
+    const QWidget* control = focusWidget();
+    const auto text = [](const QWidget* w) {
+        if (!w) {
+            return std::string{};
+        }
+        const QVariant value = w->property("text");
+        return (value.isValid() ? value.toString() : w->windowTitle()).toStdString();
+    };
+    const std::lock_guard lock(activeLock_);
+    active_[0] = form ? form->metaObject()->className() : "";
+    active_[1] = form ? form->windowTitle().toStdString() : "";
+    active_[2] = control ? control->metaObject()->className() : "";
+    active_[3] = text(control);
+}
+
 bool FaultLogApplication::notify(QObject* receiver, QEvent* event) {
+    // The report of a fault cannot ask the window's thread: it keeps what it will need.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::FocusIn) {
+        NoteActiveControls();
+    }
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "core/exceptlog/fault_capture.hpp"
@@ -29,6 +30,10 @@ class FaultLogApplication : public QApplication, private FaultWindow {
     void ShowError(const std::string& message);
     FaultDialogResult ShowDialog(const FaultDialogData& data) override;
     bool Inform(const std::string& caption, const std::string& text) override;
+    void ActiveControls(std::string& formClass, std::string& formText, std::string& controlClass,
+                        std::string& controlText) override;
+    // In the window's thread, when the active window or the focus changes.
+    void NoteActiveControls();
     bool HasProbe() const override { return true; }
     // Called by the watchdog's thread: a heartbeat through the event loop, true when it was
     // answered within the time.
@@ -38,6 +43,8 @@ class FaultLogApplication : public QApplication, private FaultWindow {
     std::atomic<unsigned> heartbeatAnswered_{0};
 
     std::function<void(const std::string&)> display_;
+    std::mutex activeLock_;
+    std::string active_[4];
 };
 
 }  // namespace packmeter::qt

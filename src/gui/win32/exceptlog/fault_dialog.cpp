@@ -700,8 +700,30 @@ void InstallFaultDialog() {
     // The program's one window side of the logger: the dialog; the system probes the window.
     class Win32FaultWindow final : public FaultWindow {
       public:
+        DWORD thread_ = ::GetCurrentThreadId();
         FaultDialogResult ShowDialog(const FaultDialogData& data) override {
             return ShowFaultDialog(data);
+        }
+        // What the system tells of the window thread's active window and focus, read without
+        // a message to that thread (it may be the one that is stuck).
+        void ActiveControls(std::string& formClass, std::string& formText,
+                            std::string& controlClass, std::string& controlText) override {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            if (!::GetGUIThreadInfo(thread_, &info)) {
+                return;
+            }
+            const auto describe = [](HWND hwnd, std::string& className, std::string& text) {
+                wchar_t buffer[256];
+                if (hwnd && ::GetClassNameW(hwnd, buffer, 256) > 0) {
+                    className = win::ToUtf8(buffer);
+                }
+                if (hwnd && ::InternalGetWindowText(hwnd, buffer, 256) > 0) {
+                    text = win::ToUtf8(buffer);
+                }
+            };
+            describe(info.hwndActive, formClass, formText);
+            describe(info.hwndFocus, controlClass, controlText);
         }
         bool Inform(const std::string& caption, const std::string& text) override {
             ::MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(),

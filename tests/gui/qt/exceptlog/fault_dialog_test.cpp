@@ -152,6 +152,12 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     // The four errors before the restart, then the fault.
     ASSERT_EQ(log.Items.size(), 4u + 1u);
     EXPECT_NE(log.Items[4].find("WriteThroughNull"), std::string::npos);
+    // Its window and control as they were when it faulted.
+    EXPECT_TRUE(std::regex_search(log.Items[4],
+                                  std::regex("Form Class *: QMainWindow\r\n *Form Text *: Fault "
+                                             "dialog program\r\n *Control Class *: QPushButton\r\n"
+                                             " *Control Text *: Go on\r\n")))
+        << log.Items[4];
 
     // A message wider than the limit wraps: the widest window, taller by the added rows.
     run = RunProgram(program, "throw-long", "");
