@@ -197,6 +197,12 @@ TEST_F(FaultDialogTest, EveryFaultIsLoggedAndEndsInTimeWhateverThreadItHits) {
     const fs::path logFile = folder_ / "ends.flog";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
+#if defined(__SANITIZE_ADDRESS__)
+        // The address sanitizer stops the overrun itself, before the heap is damaged.
+        if (std::string(c.kind) == "heap") {
+            continue;
+        }
+#endif
         fs::remove(logFile);
         const auto start = std::chrono::steady_clock::now();
         const Run run = RunProgram(program, c.kind, c.script);
@@ -205,7 +211,7 @@ TEST_F(FaultDialogTest, EveryFaultIsLoggedAndEndsInTimeWhateverThreadItHits) {
         EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
         // The restarted program writes its report a moment after the first one ends.
         TLogFile log(logFile.string());
-        for (int i = 0; i < 1500 && (log.Load(), log.Items.size() < c.reports); ++i) {
+        for (int i = 0; i < 3000 && (log.Load(), log.Items.size() < c.reports); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         EXPECT_EQ(log.Items.size(), c.reports);
