@@ -1,7 +1,8 @@
 // Times the folder walk against `du -s` (and `compsize -b` where asked) on the same trees in the
 // same run: paired, interleaved runs of whole processes, warm (after an untimed first pass) and
 // optionally cold (page cache dropped before every run, root only). Prints each ratio to du as
-// the median of the pairs with its spread, the CPU time ratio and the peak memory.
+// the median of the pairs with its spread, the CPU time ratio, the peak memory and the load
+// average (at least 9 pairs).
 //
 //   walk_bench generate FOLDER COUNT      makes a tree of COUNT small files in 20,000 folders
 //   walk_bench time [--runs N] [--cold] [--compsize] --cli PROGRAM TREE...
@@ -182,12 +183,42 @@ Paired RunPairs(int runs, bool cold, const std::vector<std::string>& reference,
     return paired;
 }
 
+// The load average over the last minute, 5 and 15 minutes, as the kernel gives it.
+std::string LoadAverage() {
+    std::string text = "?";
+    if (FILE* file = std::fopen("/proc/loadavg", "r")) {
+        char buffer[64] = {};
+        if (std::fgets(buffer, sizeof buffer, file)) {
+            text = buffer;
+            // The first three fields only.
+            std::size_t end = 0;
+            for (int field = 0; field < 3 && end != std::string::npos; ++field) {
+                end = text.find(' ', end + (field ? 1 : 0));
+            }
+            text = text.substr(0, end);
+        }
+        std::fclose(file);
+    }
+    return text;
+}
+
+double Min(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+double Max(const std::vector<double>& values) {
+    return *std::max_element(values.begin(), values.end());
+}
+
+// One line: the walker's time min/median/max, the reference's median, the ratio's
+// min/median/max, the CPU ratio, the peak memory and the load average once the pairs ended.
 void Report(const char* what, const char* against, const Paired& p) {
-    std::printf("  %-30s %7.3f s (%s %.3f s)  %5.2f x %s [%.2f-%.2f]  CPU %4.2f x  peak %.1f MiB\n",
-                what, Median(p.seconds), against, Median(p.reference), Median(p.ratios), against,
-                *std::min_element(p.ratios.begin(), p.ratios.end()),
-                *std::max_element(p.ratios.begin(), p.ratios.end()), Median(p.cpuRatios),
-                p.peakKiB / 1024.0);
+    std::printf(
+        "  %-22s %6.3f/%6.3f/%6.3f s (%s %6.3f s)  %5.2f x %s [%.2f-%.2f]  CPU %4.2f x  "
+        "peak %.1f MiB  load %s\n",
+        what, Min(p.seconds), Median(p.seconds), Max(p.seconds), against, Median(p.reference),
+        Median(p.ratios), against, Min(p.ratios), Max(p.ratios), Median(p.cpuRatios),
+        p.peakKiB / 1024.0, LoadAverage().c_str());
+    std::fflush(stdout);
 }
 
 int TimeTrees(int runs, bool cold, bool compsize, const std::string& cli,
@@ -205,8 +236,11 @@ int TimeTrees(int runs, bool cold, bool compsize, const std::string& cli,
         RunProcess(du);
         RunProcess(walker);
         const packmeter::FolderSizes sizes = packmeter::GetFolderSizes(*fs, tree);
-        std::printf("%s: %ld entries, %.1f MiB logical, %.1f MiB on disk; %d pairs\n", tree.c_str(),
-                    CountEntries(*top), sizes.logical / 1048576.0, sizes.onDisk / 1048576.0, runs);
+        std::printf(
+            "%s: %ld entries, %.1f MiB logical, %.1f MiB on disk; %d pairs (times min/median/max); "
+            "load %s\n",
+            tree.c_str(), CountEntries(*top), sizes.logical / 1048576.0, sizes.onDisk / 1048576.0,
+            runs, LoadAverage().c_str());
         // In-process, for the thread count's share: the sequential walk and the scan.
         std::vector<double> walk, scan;
         for (int run = 0; run < runs; ++run) {
@@ -240,14 +274,15 @@ int main(int argc, char** argv) {
         return Generate(args[1], std::atol(args[2].c_str()));
     }
     if (!args.empty() && args[0] == "time") {
-        int runs = 5;
+        int runs = 9;
         bool cold = false;
         bool compsize = false;
         std::string cli;
         std::vector<std::string> trees;
         for (std::size_t i = 1; i < args.size(); ++i) {
             if (args[i] == "--runs" && i + 1 < args.size()) {
-                runs = std::max(1, std::atoi(args[++i].c_str()));
+                // Fewer than 9 pairs give no median worth the name on a shared machine.
+                runs = std::max(9, std::atoi(args[++i].c_str()));
             } else if (args[i] == "--cold") {
                 cold = true;
             } else if (args[i] == "--compsize") {

@@ -12,7 +12,14 @@ if(WIN32)
     if(TARGET packmeter)
         install(TARGETS packmeter RUNTIME DESTINATION .)
     endif()
-    install(FILES ${PACKMETER_PACKAGING}/Readme.txt DESTINATION .)
+    # With CR LF line ends, as Windows' own text viewers expect.
+    file(READ ${PACKMETER_PACKAGING}/Readme.txt readme)
+    string(REPLACE "\r\n" "\n" readme "${readme}")
+    string(REPLACE "\n" "\r\n" readme "${readme}")
+    file(WRITE ${CMAKE_BINARY_DIR}/windows/Readme.txt "${readme}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PACKMETER_PACKAGING}/Readme.txt)
+    install(FILES ${CMAKE_BINARY_DIR}/windows/Readme.txt DESTINATION .)
     return()
 endif()
 
@@ -20,6 +27,18 @@ install(TARGETS packmeter-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET packmeter)
     install(TARGETS packmeter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+
+# The measuring helper beside the programs, and the polkit action that lets pkexec start it; the
+# action names the helper's installed path, known only when installing (CPack installs to /usr).
+install(TARGETS packmeter-measure RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/packmeter)
+install(CODE "
+    set(PACKMETER_HOMEPAGE \"${PACKMETER_HOMEPAGE}\")
+    set(PACKMETER_HELPER_PATH
+        \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/packmeter/packmeter-measure\")
+    configure_file(\"${PACKMETER_PACKAGING}/linux/org.packmeter.measure.policy.in\"
+                   \"${CMAKE_BINARY_DIR}/packaged/org.packmeter.measure.policy\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/packaged/org.packmeter.measure.policy
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 set(PACKMETER_APP_ID org.packmeter.Packmeter)
 set(packaged ${CMAKE_BINARY_DIR}/packaged)
@@ -77,9 +96,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the programs link are found by dpkg-shlibdeps, never typed by hand; xdg-utils
-# opens a double-clicked file in its application.
+# opens a double-clicked file in its application; pkexec starts the measuring helper, which
+# gives exact btrfs sizes to users without root.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, pkexec")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "btrfs-progs, ntfs-3g")
 set(CPACK_PACKAGE_DESCRIPTION "Packmeter lists every entry of a folder with its logical size, the space it
 really takes on disk after file-system compression and the saving in percent,

@@ -2,7 +2,8 @@
 # Package stage: builds every package (tools/package) and checks them as a user gets them.
 #   .deb: lintian, desktop-file-validate and appstreamcli without errors; installed with dpkg
 #         (and apt-get for its dependencies), the tool runs from /usr/bin, man finds its page,
-#         the package removes cleanly.
+#         the package removes cleanly, the measuring helper is in place and pkaction lists
+#         its action.
 #   Windows installer: installed silently under Wine for all users and for the current user,
 #         the installed tool answers --version, the entry in "Add or remove programs" carries
 #         the version, and the uninstaller removes files, shortcut and entry.
@@ -40,6 +41,10 @@ else
     check "/usr/bin/packmeter-cli --version" cli_version
     check "man -w packmeter-cli" man -w packmeter-cli
     check "icon in hicolor" test -f /usr/share/icons/hicolor/128x128/apps/packmeter.png
+    check "measuring helper installed" test -x /usr/libexec/packmeter/packmeter-measure
+    action() { pkaction --action-id org.packmeter.measure --verbose |
+        grep -q 'org.freedesktop.policykit.exec.path -> /usr/libexec/packmeter/packmeter-measure'; }
+    check "pkaction lists org.packmeter.measure" action
     dpkg -r packmeter >/dev/null
     removed() { ! dpkg-query -W -f='${Status}' packmeter 2>/dev/null | grep -q 'ok installed' &&
         [ ! -e /usr/bin/packmeter-cli ] && [ ! -e /usr/share/applications/packmeter.desktop ]; }

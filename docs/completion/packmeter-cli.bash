@@ -12,9 +12,9 @@ _packmeter_cli() {
         fi
         case $word in
             --) only_paths=1 ;;
-            --format | --sort) ((i++)) ;;
+            --format | --sort | --algorithm | --min-saving) ((i++)) ;;
             -*) ;;
-            compress | decompress)
+            compress | decompress | estimate)
                 if [[ -z $command && $positionals -eq 0 ]]; then
                     command=$word
                 else
@@ -46,7 +46,7 @@ _packmeter_cli() {
                 return
                 ;;
             -*)
-                mapfile -t COMPREPLY < <(compgen -W "--format --sort --reverse --help --version --" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "--format --sort --reverse --by-algorithm --no-helper --algorithm --min-saving --quick --help --version --" -- "$cur")
                 return
                 ;;
         esac
@@ -59,7 +59,7 @@ _packmeter_cli() {
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         if [[ -z $only_paths ]]; then
             local commands
-            mapfile -t commands < <(compgen -W "compress decompress" -- "$cur")
+            mapfile -t commands < <(compgen -W "compress decompress estimate" -- "$cur")
             COMPREPLY+=("${commands[@]}")
         fi
     else

@@ -59,7 +59,11 @@ void OrderRows(Report& report, const Options& options) {
 
 int Print(Report& report, const Options& options, Terminal& terminal, int result) {
     OrderRows(report, options);
-    return Write(Render(report, options.format), terminal) ? result : 2;
+    std::string text = Render(report, options.format);
+    if (options.byAlgorithm && options.format == Format::kTable && report.hasTotals) {
+        text += RenderAlgorithmTable(report.totals);
+    }
+    return Write(text, terminal) ? result : 2;
 }
 
 void ShowNotice(const VolumeInfo& volume, Terminal& terminal) {

@@ -26,4 +26,7 @@ int Scan(const Options& options, Terminal& terminal);
 // exit code.
 int Compress(const Options& options, Terminal& terminal);
 
+// Forecasts what compressing the paths the options name would leave on disk; the exit code.
+int Estimate(const Options& options, Terminal& terminal);
+
 }  // namespace packmeter::cli

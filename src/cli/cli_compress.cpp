@@ -2,6 +2,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
 
 #include "cli/cli_commands.hpp"
 #include "core/app/command_progress.hpp"
@@ -14,19 +17,37 @@ namespace packmeter::cli {
 namespace {
 
 // SIGINT and SIGTERM during a compression command: the command ends after the current file,
-// which a rewrite finishes or abandons as a whole, so no scratch copy is left behind.
+// which a rewrite finishes or abandons as a whole, so no scratch copy is left behind. A second
+// signal abandons the file in hand at once, leaving it as it was.
 std::atomic<bool> stopRequested{false};
+std::atomic<bool> abandonRequested{false};
 std::atomic<int> stopSignal{0};
 
+constexpr char kStoppingText[] =
+    "\r\033[Kpackmeter-cli: stopping once the file in hand is switched or put back as it was "
+    "(a large file on NTFS is copied: about 20 s per GB); signal again (Ctrl-C) to abandon it "
+    "at once\n";
+constexpr char kAbandoningText[] =
+    "\r\033[Kpackmeter-cli: abandoning the file in hand; it stays as it was\n";
+
 extern "C" void RequestStop(int signal) {
+    // Only calls that are safe in a signal handler: atomics, write and signal.
     stopSignal.store(signal);
-    stopRequested.store(true);
+    const bool again = stopRequested.exchange(true);
+    if (again) {
+        abandonRequested.store(true);
+    }
+    const char* text = again ? kAbandoningText : kStoppingText;
+    const std::size_t size = again ? sizeof kAbandoningText - 1 : sizeof kStoppingText - 1;
+    [[maybe_unused]] const auto written = ::write(2, text, static_cast<unsigned>(size));
+    std::signal(signal, RequestStop);  // Windows resets a handler once it has run
 }
 
 class StopSignals {
   public:
     StopSignals() {
         stopRequested.store(false);
+        abandonRequested.store(false);
         stopSignal.store(0);
         interrupt_ = std::signal(SIGINT, RequestStop);
         terminate_ = std::signal(SIGTERM, RequestStop);
@@ -103,9 +124,9 @@ class CommandOutput final : public CompressListener {
         }
         shownAt_ = now;
         shown_ = true;
-        terminal_.Err("\r\033[K" +
-                      std::string(figure_.decompress ? kDecompressingText : kCompressingText) +
-                      ToSafeDisplayText(path) + kEllipsisText + figure_.Text(format_));
+        terminal_.ErrProgress(
+            std::string(figure_.decompress ? kDecompressingText : kCompressingText) +
+            ToSafeDisplayText(path) + kEllipsisText + figure_.Text(format_));
     }
     void Switched(const std::string&, std::int64_t bytes, bool) override {
         ++figure_.entriesDone;
@@ -172,9 +193,15 @@ std::vector<PathGroup> GroupPaths(FileSystem& fs, const std::vector<std::string>
 
 int Compress(const Options& options, Terminal& terminal) {
     const bool decompress = options.command == "decompress";
-    // Every path is checked before anything is switched.
+    // Every path is checked before anything is switched, after a switch a killed run left
+    // half-done there is finished or undone (the file may be absent from its name until then).
+    auto fs = MakeFileSystem();
+    fs->SetAbandonFlag(&abandonRequested);
     std::vector<std::string> paths;
     for (const std::string& given : options.paths) {
+        if (!given.empty()) {
+            fs->RecoverInterruptedSwitches(FullPath(given));
+        }
         const std::string problem = given.empty() ? "empty path" : PathProblem(FullPath(given));
         if (!problem.empty()) {
             terminal.Err("packmeter-cli: " +
@@ -184,7 +211,19 @@ int Compress(const Options& options, Terminal& terminal) {
         }
         paths.push_back(FullPath(given));
     }
-    auto fs = MakeFileSystem();
+    // Files the threshold leaves plain are reported as they come, and counted, not failed.
+    std::int64_t leftAlone = 0;
+    CompressionChoice choice = options.choice;
+    choice.leftAlone = [&](std::string_view name, double saving) {
+        ++leftAlone;
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", saving < 0 ? 0.0 : saving);
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(name) + ": left alone: would save " +
+                     percent + " %\n");
+    };
+    if (!decompress) {
+        fs->SetCompressionChoice(choice);
+    }
     // The volume of each path itself: a mount root named here is its own volume. A volume that
     // cannot compress at all is said once, before anything is switched.
     std::vector<VolumeInfo> volumes;
@@ -242,13 +281,18 @@ int Compress(const Options& options, Terminal& terminal) {
         }
     }
     output.ShowUnnamed();
+    if (leftAlone > 0) {
+        terminal.Err("packmeter-cli: " + std::to_string(leftAlone) +
+                     " files left alone: they would save less than the threshold\n");
+    }
     const int result = output.AnyFailed() ? 1 : 0;
     if (stopRequested) {
         Print(report, options, terminal, result);
         const int signal = stopSignal.load();
         terminal.Err(std::string("packmeter-cli: ") +
                      (signal == SIGTERM ? "terminated" : "interrupted") +
-                     " after the current file; entries not listed were not switched\n");
+                     ": a folder listed last may be switched only in part, and entries not "
+                     "listed were not switched; run the same command again to finish\n");
         return 128 + signal;
     }
     return Print(report, options, terminal, result);

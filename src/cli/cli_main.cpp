@@ -2,6 +2,7 @@
 
 #include "cli/cli_commands.hpp"
 #include "core/utils/version.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::cli {
 
@@ -22,6 +23,12 @@ int RunCli(const std::vector<std::string>& args, Terminal& terminal) {
                      terminal)
                    ? 0
                    : 2;
+    }
+    if (options.noHelper) {
+        DisableMeasureHelper();
+    }
+    if (options.command == "estimate") {
+        return Estimate(options, terminal);
     }
     return options.command.empty() ? Scan(options, terminal) : Compress(options, terminal);
 }

@@ -16,6 +16,25 @@ class Terminal {
     virtual void Err(const std::string& text) = 0;
     // Whether the error stream is an interactive terminal (progress is shown only there).
     virtual bool ErrIsInteractive() const = 0;
+    // The error stream's width in columns when it is a terminal; 0 when not known.
+    virtual int ErrColumns() const { return 0; }
+    // A progress line: replaces the last one, cut to the terminal's width so that it never
+    // wraps (a wrapped line would stay behind at the next redraw).
+    void ErrProgress(const std::string& text) {
+        std::string line = text;
+        if (const int columns = ErrColumns(); columns > 1) {
+            // Cut after columns - 1 characters (UTF-8 sequences kept whole).
+            int count = 0;
+            for (std::size_t at = 0; at < line.size(); ++at) {
+                if ((static_cast<unsigned char>(line[at]) & 0xC0) != 0x80 &&
+                    count++ == columns - 1) {
+                    line.resize(at);
+                    break;
+                }
+            }
+        }
+        Err("\r\033[K" + line);
+    }
 };
 
 // Runs the tool with its arguments (without the program name); returns the exit code:

@@ -12,11 +12,47 @@ namespace packmeter::cli {
 
 namespace {
 
-// Columns are aligned by characters, not bytes: UTF-8 continuation bytes take no column.
+// How many terminal columns a character takes: two for East Asian wide and full-width
+// characters and emoji, none for combining marks and zero-width ones, one otherwise.
+std::size_t CharacterColumns(char32_t c) {
+    if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x200B && c <= 0x200F) ||
+        (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x20D0 && c <= 0x20FF)) {
+        return 0;
+    }
+    if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+        (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+        (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+        (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+        (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+        (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+        (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD)) {
+        return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+std::size_t DisplayColumns(const std::string& text) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        columns += CharacterColumns(c);
+        i += length;
+    }
+    return columns;
+}
+
+namespace {
+
+// Columns are aligned by what a terminal shows: a CJK character or an emoji takes two.
 std::size_t Columns(const std::string& text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    return DisplayColumns(text);
 }
 
 std::string Pad(const std::string& text, std::size_t width, bool right) {
@@ -238,6 +274,34 @@ std::string RenderTsv(const Report& report) {
     return out;
 }
 
+namespace {
+
+std::string JsonAlgorithms(const AlgorithmSplit& split) {
+    std::string out = "{";
+    for (const AlgorithmSplit::Part& part : split.Parts()) {
+        out += (out.size() > 1 ? ", " : "") + JsonString(AlgorithmName(part.algorithm)) +
+               ": {\"on_disk\": " + std::to_string(part.figures.onDisk) +
+               ", \"uncompressed\": " + std::to_string(part.figures.uncompressed) +
+               ", \"referenced\": " + std::to_string(part.figures.referenced) + "}";
+    }
+    return out + "}";
+}
+
+std::string AlgorithmLine(std::string_view type, const AlgorithmFigures& figures) {
+    char line[160];
+    // The percentage is on-disk of uncompressed in whole percent, cut off as compsize does.
+    const std::string percent =
+        figures.uncompressed > 0 ? std::to_string(figures.onDisk * 100 / figures.uncompressed) + "%"
+                                 : "-";
+    std::snprintf(
+        line, sizeof line, "%-10s %5s     %-12lld %-12lld %-12lld\n", std::string(type).c_str(),
+        percent.c_str(), static_cast<long long>(figures.onDisk),
+        static_cast<long long>(figures.uncompressed), static_cast<long long>(figures.referenced));
+    return line;
+}
+
+}  // namespace
+
 std::string RenderJson(const Report& report) {
     std::string out = "{\n";
     out += "  " + JsonName("folder", report.folder) + ",\n";
@@ -253,6 +317,7 @@ std::string RenderJson(const Report& report) {
                ", \"size_text\": " + JsonString(t.sizeText) +
                ", \"on_disk_text\": " + JsonString(t.onDiskText) +
                ", \"ratio_text\": " + JsonString(t.ratioText) +
+               ", \"by_algorithm\": " + JsonAlgorithms(t.byAlgorithm) +
                ", \"unreadable\": " + std::to_string(t.unreadable) + "},\n";
     }
     out += "  \"entries\": [";
@@ -277,10 +342,23 @@ std::string RenderJson(const Report& report) {
                ", \"size_text\": " + JsonString(row.sizeText) +
                ", \"on_disk_text\": " + JsonString(row.onDiskText) +
                ", \"ratio_text\": " + JsonString(row.ratioText) +
+               ", \"by_algorithm\": " + JsonAlgorithms(row.byAlgorithm) +
                ", \"kind\": " + JsonString(KindName(row)) +
                ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + volume + "}";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
+}
+
+std::string RenderAlgorithmTable(const ScanTotals& totals) {
+    if (totals.byAlgorithm.Empty()) {
+        return {};
+    }
+    std::string out = "\nType        Perc     Disk Usage   Uncompressed Referenced\n";
+    out += AlgorithmLine("TOTAL", totals.byAlgorithm.Total());
+    for (const AlgorithmSplit::Part& part : totals.byAlgorithm.Parts()) {
+        out += AlgorithmLine(AlgorithmName(part.algorithm), part.figures);
+    }
     return out;
 }
 

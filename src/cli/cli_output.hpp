@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,11 @@ std::string RenderTsv(const Report& report);
 std::string RenderJson(const Report& report);
 std::string Render(const Report& report, Format format);
 
+// The totals by compression algorithm as a table: "Type Perc Disk Usage Uncompressed
+// Referenced", a TOTAL line, then one line per algorithm, in bytes; the form btrfs users know
+// from their tools. Nothing when the file system told no algorithm.
+std::string RenderAlgorithmTable(const ScanTotals& totals);
+
 // The text as a JSON string literal (quotes included): every control character escaped, bytes
 // that are not valid UTF-8 replaced by U+FFFD, so the result is always valid JSON.
 std::string JsonString(std::string_view text);
@@ -43,5 +49,8 @@ std::string TsvField(std::string_view bytes);
 
 // The bytes in base64 (the standard alphabet, padded).
 std::string Base64(std::string_view bytes);
+
+// The terminal columns UTF-8 text takes (text as the table shows it: valid UTF-8).
+std::size_t DisplayColumns(const std::string& text);
 
 }  // namespace packmeter::cli

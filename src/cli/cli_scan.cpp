@@ -59,7 +59,15 @@ int Scan(const Options& options, Terminal& terminal) {
     const std::string folder = IncludeTrailingChar(FullPath(given));
     auto fs = MakeFileSystem();
     if (given.empty() || !IsFolder(folder)) {
-        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) + ": no such folder\n");
+        // Why, when the path names something: a file given as the folder is "not a folder", as
+        // the window says it; a symbolic-link loop or no permission is named as such.
+        const std::string problem = given.empty() ? std::string() : PathProblem(FullPath(given));
+        const bool exists = !given.empty() && problem.empty();
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(given) + ": " +
+                     (exists                                                   ? "not a folder"
+                      : problem.empty() || problem == "no such file or folder" ? "no such folder"
+                                                                               : problem) +
+                     "\n");
         return 2;
     }
     if (!fs->OpenFolder(folder)) {
@@ -79,7 +87,7 @@ int Scan(const Options& options, Terminal& terminal) {
     bool shown = false;
     while (!output->WaitDone(std::chrono::milliseconds(1500))) {
         if (progress) {
-            terminal.Err("\r\033[K" + ToSafeDisplayText(scan.Progress().CurrentScanFolder()));
+            terminal.ErrProgress(ToSafeDisplayText(scan.Progress().CurrentScanFolder()));
             shown = true;
         }
     }
@@ -92,6 +100,12 @@ int Scan(const Options& options, Terminal& terminal) {
     report.rows = output->TakeRows();
     if (report.totals.unreadable > 0) {
         terminal.Err("packmeter-cli: " + UnreadableNotice(report.totals.unreadable) + "\n");
+    }
+    // A scan changes nothing: a switch a killed run left half-done is only reported.
+    for (const std::string& name : fs->InterruptedSwitches(folder)) {
+        terminal.Err("packmeter-cli: " + ToSafeDisplayText(folder + name) +
+                     ": a compression switch was interrupted; compress or decompress it to "
+                     "finish or undo the switch\n");
     }
     return Print(report, options, terminal, 0);
 }

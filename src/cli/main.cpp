@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,10 @@ class FdTerminal final : public packmeter::cli::Terminal {
     std::string OutError() const override { return outError_; }
     void Err(const std::string& text) override { Write(STDERR_FILENO, text); }
     bool ErrIsInteractive() const override { return ::isatty(STDERR_FILENO) == 1; }
+    int ErrColumns() const override {
+        winsize size{};
+        return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    }
 
   private:
     // 0 when every byte was written, else the error number.

@@ -12,7 +12,7 @@
 namespace {
 
 // A console gets the text as UTF-16 through WriteConsoleW, whatever its code page; a pipe or a
-// file gets the UTF-8 bytes unchanged.
+// file gets the UTF-8 bytes (a file with CR LF line ends).
 class WindowsTerminal final : public packmeter::cli::Terminal {
   public:
     WindowsTerminal()
@@ -25,7 +25,7 @@ class WindowsTerminal final : public packmeter::cli::Terminal {
     }
 
     bool Out(const std::string& text) override {
-        if (Write(out_, text)) {
+        if (Write(out_, ::GetFileType(out_) == FILE_TYPE_DISK ? WindowsLines(text) : text)) {
             return true;
         }
         outError_ = packmeter::win::ToUtf8(SystemMessage(::GetLastError()));
@@ -36,6 +36,20 @@ class WindowsTerminal final : public packmeter::cli::Terminal {
     bool ErrIsInteractive() const override { return errInteractive_; }
 
   private:
+    // A file written on Windows ends its lines with CR LF, as the system's editors expect; a
+    // pipe gets the lines as they are.
+    static std::string WindowsLines(const std::string& text) {
+        std::string lines;
+        lines.reserve(text.size() + text.size() / 16);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+                lines += '\r';
+            }
+            lines += text[i];
+        }
+        return lines;
+    }
+
     static std::wstring SystemMessage(DWORD error) {
         wchar_t buffer[512];
         const DWORD length =

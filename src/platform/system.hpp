@@ -43,4 +43,8 @@ std::string FullPath(const std::string& path);
 // folder per level of depth.
 void RaiseOpenFileLimit();
 
+// Measures without the measuring helper for the rest of the run (Linux: exact btrfs sizes for
+// users without CAP_SYS_ADMIN come from it; elsewhere there is none).
+void DisableMeasureHelper();
+
 }  // namespace packmeter

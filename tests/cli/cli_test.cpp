@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -165,9 +169,18 @@ TEST_F(CliOnRealFolder, OptionsAnswerWithTheirExitCodes) {
         {{"compress"}, 2, "", "compress needs at least one path"},
         {{"decompress", "--"}, 2, "", "decompress needs at least one path"},
         {{root + separator + "does-not-exist"}, 2, "", "does-not-exist: no such folder"},
-        {{root + separator + "a.txt"}, 2, "", "no such folder"},
+        {{root + separator + "a.txt"}, 2, "", "a.txt: not a folder"},
+        // Option values in any case; on Windows "/help" is the help too.
+        {{"--format", "TSV", root}, 0, "Name\tSize\tCompresed\tRatio\n", ""},
+        {{"--sort=Ratio", "--format=Json", root}, 0, "\"entries\": [", ""},
+        {{"/help"}, kPosix ? 2 : 0, kPosix ? "" : "usage:", kPosix ? "no such folder" : ""},
         {{""}, 2, "", ": no such folder"},
         {{"--", "--format"}, 2, "", "--format: no such folder"},
+        {{"--format=json", "estimate", root}, 0, "\"forecast_on_disk\": ", ""},
+        {{"estimate", "--algorithm", "zstd:16", root}, 2, "", "unknown algorithm 'zstd:16'"},
+        {{"--quick", root}, 2, "", "--quick is for estimate"},
+        {{"estimate", "--min-saving", "5", root}, 2, "", "--min-saving is for compress"},
+        {{"compress", "--min-saving", "150", root}, 2, "", "a percentage from 0 to 100"},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);
@@ -328,6 +341,58 @@ TEST_F(CliOnRealFolder, HostileNamesSurviveEveryFormat) {
     }
 }
 
+#ifdef _WIN32
+// A drive root, written as a user may write it, is switched as the folder it is or refused with
+// the real reason; never "no such file or folder" with an empty folder line.
+TEST_F(CliOnRealFolder, DriveRootsAreSwitchedOrRefusedWithTheRealReason) {
+    // A drive of its own on the test's folder, so that the root holds only the test's files;
+    // where such a drive cannot be made (Wine), the system drive, but only when its volume
+    // cannot compress, so that the command is refused before it touches anything.
+    wchar_t drive[] = L"P:";
+    for (const DWORD used = ::GetLogicalDrives();
+         drive[0] < L'Z' && (used >> (drive[0] - L'A')) & 1; ++drive[0]) {
+    }
+    const bool defined =
+        ::DefineDosDeviceW(0, drive, root_.wstring().c_str()) &&
+        ::GetFileAttributesW((std::wstring(drive) + L"\\").c_str()) != INVALID_FILE_ATTRIBUTES;
+    const struct Undefine {
+        const wchar_t* name;
+        ~Undefine() { ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, name, nullptr); }
+    } undefine{drive};
+    if (!defined) {
+        wchar_t windows[MAX_PATH] = {};
+        DWORD flags = 0;
+        ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 2u);
+        drive[0] = windows[0];
+        ASSERT_TRUE(::GetVolumeInformationW((std::wstring(drive) + L"\\").c_str(), nullptr, 0,
+                                            nullptr, nullptr, &flags, nullptr, 0));
+        if (flags & FILE_FILE_COMPRESSION) {
+            GTEST_SKIP() << "no drive of the test's own, and the system drive compresses";
+        }
+    }
+    const std::string letter(1, static_cast<char>(drive[0]));
+    for (const std::string& root :
+         {letter + ":\\", "\\\\?\\" + letter + ":\\", letter + ":\\sub\\..\\"}) {
+        SCOPED_TRACE(root);
+        const int status = Run({"--format", "json", "decompress", root});
+        EXPECT_EQ(terminal_.err.find("no such file"), std::string::npos) << terminal_.err;
+        if (status == 0) {
+            const auto json = ParseJson(terminal_.out);
+            ASSERT_TRUE(json && json->Find("folder")) << terminal_.out;
+            EXPECT_EQ(json->Find("folder")->text, letter + ":\\");
+            EXPECT_EQ(json->Find("entries")->items.size(), 2u);
+        } else {
+            // A volume that cannot compress (every volume under Wine): said once, nothing more.
+            EXPECT_EQ(status, 1);
+            EXPECT_NE(terminal_.err.find(letter + ":\\: cannot decompress: the file system ("),
+                      std::string::npos)
+                << terminal_.err;
+            EXPECT_EQ(terminal_.out, "");
+        }
+    }
+}
+#endif
+
 TEST(JsonString, EscapesEveryControlAndStaysValid) {
     EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
     EXPECT_EQ(JsonString("\xce\xb1"), "\"\xce\xb1\"");
@@ -339,6 +404,23 @@ TEST(JsonString, EscapesEveryControlAndStaysValid) {
         const auto parsed = ParseJson(text);
         ASSERT_TRUE(parsed) << text;
         EXPECT_EQ(parsed->text, std::string(1, static_cast<char>(c))) << text;
+    }
+}
+
+TEST(DisplayColumns, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
+    const struct {
+        std::string text;
+        std::size_t columns;
+    } cases[] = {
+        {"abc", 3},
+        {"\xce\xa9\xce\xbc\xce\xad", 3},      // Greek: one each
+        {"\xe6\x96\x87\xe4\xbb\xb6.txt", 8},  // CJK: two each
+        {"\xf0\x9f\x93\x81 a", 4},            // an emoji takes two
+        {"e\xcc\x81", 1},                     // e and a combining accent
+        {"\xed\x95\x9c\xea\xb8\x80", 4},      // Hangul
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::DisplayColumns(c.text), c.columns) << c.text;
     }
 }
 

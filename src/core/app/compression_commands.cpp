@@ -95,6 +95,9 @@ bool CompressionCommands::ListContextPopup(TShellBrowser& browser, const std::st
         }
         std::string verb;
         browser.ShowContextMenu({screenX, screenY}, &popup_, verb);
+        if (!verb.empty() && onShellVerb) {
+            onShellVerb(verb);
+        }
     } catch (const EShellBrowserError& error) {
         browser.MultiObjects().clear();
         view_.ShowMessage(error.what());
@@ -169,7 +172,7 @@ std::string CompressionCommands::FailuresText(std::size_t lines) const {
     std::string text;
     for (std::size_t i = 0; i < failures_.size() && i < lines; ++i) {
         const CompressionFailure& failure = failures_[i];
-        text += (i > 0 ? "\n" : "") + ToDisplayText(failure.path) +
+        text += (i > 0 ? "\n" : "") + ToSafeDisplayText(failure.path) +
                 (failure.reason.empty() ? "" : ": " + failure.reason);
     }
     if (failures_.size() > lines) {
@@ -241,7 +244,7 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
         }
     }
     if (statusChanged) {
-        view_.SetStatusText(prefix + ToDisplayText(statusPath) + kEllipsisText);
+        view_.SetStatusText(prefix + ToSafeDisplayText(statusPath) + kEllipsisText);
     }
     if (end == Shared::End::kRunning) {
         if (commandView_) {
@@ -259,7 +262,8 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
     view_.SetBusyCursor(scanBusy);
     switch (end) {
         case Shared::End::kFinished: {
-            std::string line = prefix + ToDisplayText(lastRowPath) + kEllipsisText + kFinishedText;
+            std::string line =
+                prefix + ToSafeDisplayText(lastRowPath) + kEllipsisText + kFinishedText;
             if (treeFailures_ > 0) {
                 line += FailedEntriesText(treeFailures_, format_);
             }
@@ -276,7 +280,7 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
             }
             break;
         case Shared::End::kCancelled:
-            view_.SetStatusText(prefix + ToDisplayText(statusPath) + kEllipsisText +
+            view_.SetStatusText(prefix + ToSafeDisplayText(statusPath) + kEllipsisText +
                                 kCancelledText);
             break;
         case Shared::End::kRunning:

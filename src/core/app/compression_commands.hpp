@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -80,6 +81,8 @@ class CompressionCommands {
     // single selected row, hands the selected rows in list order (or, with none selected, the
     // shown folder itself) to `browser` and shows its menu at the screen point. Returns
     // whether the event was handled (always).
+    // A shell command the menu carried out ("rename", "delete", ...), after it succeeded.
+    std::function<void(const std::string& verb)> onShellVerb;
     bool ListContextPopup(TShellBrowser& browser, const std::string& folder, int screenX,
                           int screenY);
     // A mouse button released over the path label: deselects every row and shows the menu of

@@ -103,13 +103,14 @@ std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxW
     return shortened(low);
 }
 
-std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth) {
-    const bool path = (!text.empty() && text.front() == kPathSeparator) ||
-                      (text.size() > 2 && text[1] == ':' && text[2] == kPathSeparator);
-    if (path || font.TextWidth(text) <= maxWidth) {
-        return ElideMiddle(text, font, maxWidth);
-    }
+namespace {
+
+// The text's beginning with "…" after it, as much of it as fits in `maxWidth`.
+std::string ElideEnd(std::string_view text, const TextMeasure& font, int maxWidth) {
     static constexpr std::string_view kEllipsis = "\u2026";
+    if (font.TextWidth(text) <= maxWidth) {
+        return std::string(text);
+    }
     const std::vector<std::size_t> starts = CodePointStarts(text);
     std::size_t low = 0;
     std::size_t high = starts.size() - 1;
@@ -123,6 +124,65 @@ std::string ShortenStatus(std::string_view text, const TextMeasure& font, int ma
         }
     }
     return std::string(text.substr(0, starts[low])) + std::string(kEllipsis);
+}
+
+// Where a path starts in `text` (a root separator, or a drive letter and its separator), or npos.
+std::size_t PathStart(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool atWord = i == 0 || text[i - 1] == ' ';
+        if (atWord && text[i] == kPathSeparator) {
+            return i;
+        }
+        if (atWord && i + 2 < text.size() && text[i + 1] == ':' && text[i + 2] == kPathSeparator) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth) {
+    if (font.TextWidth(text) <= maxWidth) {
+        return std::string(text);
+    }
+    // The outcome at the end ("... Finished", " — 12 entries in 0.3 s — 2 unreadable") is what
+    // the user reads the line for: it stays whole while the part before it gives way.
+    static constexpr std::string_view kCommandTail = " ... ";
+    static constexpr std::string_view kSentenceTail = " \u2014 ";
+    std::size_t split = text.find(kCommandTail);
+    if (split == std::string_view::npos) {
+        split = text.find(kSentenceTail);
+    }
+    if (split == std::string_view::npos) {
+        split = text.size();
+    }
+    const std::string_view head = text.substr(0, split);
+    const std::string_view tail = text.substr(split);
+    const int room = maxWidth - font.TextWidth(tail);
+    const std::size_t path = PathStart(head);
+    const std::string_view lead = path == std::string_view::npos ? head : head.substr(0, path);
+    if (path != std::string_view::npos && room - font.TextWidth(lead) > 0) {
+        // A path keeps its root and its last folder, shortened in the middle.
+        return std::string(lead) +
+               ElideMiddle(head.substr(path), font, room - font.TextWidth(lead)) +
+               std::string(tail);
+    }
+    if (path == std::string_view::npos && !head.empty() && room > 0) {
+        const std::string shortHead = ElideEnd(head, font, room);
+        if (font.TextWidth(shortHead) <= room && shortHead.size() > 3) {
+            return shortHead + std::string(tail);
+        }
+    }
+    // Too narrow for the outcome beside anything else: the outcome alone, from its beginning
+    // (the count first), shortened at its end.
+    std::string_view outcome = tail;
+    for (const std::string_view separator : {kCommandTail, kSentenceTail}) {
+        if (outcome.starts_with(separator)) {
+            outcome.remove_prefix(separator.size());
+        }
+    }
+    return ElideEnd(outcome.empty() ? text : outcome, font, maxWidth);
 }
 
 bool ClassicFaceDraws(std::string_view text) {

@@ -17,6 +17,8 @@ namespace packmeter {
 inline constexpr int kClientWidth = 410;
 inline constexpr int kClientHeight = 453;
 inline constexpr int kHeaderHeight = 49;
+// The least client height: the header, the list's column header and a few rows, the status line.
+inline constexpr int kLeastClientHeight = 160;
 inline constexpr int kStatusHeight = 19;
 inline constexpr int kFormFontPoints = 8;
 // Space kept between two header labels that a wider font pushes together.
@@ -129,9 +131,11 @@ int NameColumnWidth(int available, int others, int least);
 // between, as much of both as fits (so a path keeps its drive or root and its last folder).
 std::string ElideMiddle(std::string_view text, const TextMeasure& font, int maxWidth);
 
-// The status line's text for `maxWidth`: a path (the folder being walked) shortened in the
-// middle, which keeps its root and its last folder; a sentence shortened at its end, so that it
-// reads from its beginning. The window shows the whole text in a tool tip.
+// The status line's text for `maxWidth`. The outcome at its end (after " ... " or the first
+// " — ") stays whole; before it, a path (the folder being walked or switched) is shortened in
+// the middle, which keeps its root and its last folder, and other text at its end. When the
+// outcome does not fit beside it, the outcome alone is shown, shortened at its end. The window
+// shows the whole text in a tool tip.
 std::string ShortenStatus(std::string_view text, const TextMeasure& font, int maxWidth);
 
 // Whether the window's classic 8-point face draws every character of the UTF-8 text: it has

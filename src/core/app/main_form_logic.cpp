@@ -1,6 +1,7 @@
 #include "core/app/main_form_logic.hpp"
 
 #include <algorithm>
+#include <cctype>
 
 #include "core/app/list_order.hpp"
 #include "core/app/row_hint.hpp"
@@ -54,7 +55,18 @@ MainFormLogic::MainFormLogic(MainFormView& view, MainFormServices services)
     : view_(view),
       services_(std::move(services)),
       commands_(std::make_unique<CompressionCommands>(view_, services_.fileSystem, channel_,
-                                                      services_.numberFormat)) {}
+                                                      services_.numberFormat)) {
+    // The program's own Rename and Move to Trash change the rows: the folder is measured again,
+    // so that no row names an entry that has gone (and the totals follow).
+    commands_->onShellVerb = [this](const std::string& verb) {
+        std::string lower = verb;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (lower == "rename" || lower == "delete") {
+            RefreshActionExecute();
+        }
+    };
+}
 
 MainFormLogic::~MainFormLogic() {
     Shutdown();
@@ -88,6 +100,7 @@ void MainFormLogic::ScanFolder(const std::string& path) {
         return;
     }
     currentFolder_ = IncludeTrailingChar(services_.fullPath ? services_.fullPath(path) : path);
+    keptNotice_.clear();
     StopActiveScan();
     commands_->ReleaseStatusLine();
     doneNotice_.clear();
@@ -149,7 +162,7 @@ void MainFormLogic::MeasureTotals() {
 
 void MainFormLogic::ShowVolumeInfo(const std::string& path) {
     // Everything shown that comes from the file system goes through the display text.
-    const std::string shownPath = ToDisplayText(path);
+    const std::string shownPath = ToSafeDisplayText(path);
     view_.SetPathText(shownPath);
     view_.SetCaption(std::string(kApplicationTitle) + " - " + shownPath);
     const VolumeInfo volume = services_.fileSystem->GetVolumeInfo(path);
@@ -174,7 +187,8 @@ std::string MainFormLogic::FolderProblem(const std::string& folder) const {
     if (reason.empty() && !services_.fileSystem->OpenFolder(folder)) {
         reason = "permission denied";
     }
-    return reason.empty() ? std::string() : "Cannot read " + ToDisplayText(folder) + ": " + reason;
+    return reason.empty() ? std::string()
+                          : "Cannot read " + ToSafeDisplayText(folder) + ": " + reason;
 }
 
 std::string MainFormLogic::FinishedLine(const std::string& what) const {
@@ -220,6 +234,9 @@ void MainFormLogic::OpenParentFolder() {
 }
 
 void MainFormLogic::KeyCommand(DesktopKey key) {
+    if (key != DesktopKey::kOpen) {
+        keptNotice_.clear();
+    }
     switch (key) {
         case DesktopKey::kOpen:
             ListDblClick();
@@ -250,8 +267,10 @@ void MainFormLogic::DocumentNotOpened(const std::string& path, const std::string
     }
     const std::size_t slash = path.find_last_of(kPathSeparator);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    view_.SetStatusText("Cannot open " + ToDisplayText(name) + ": " +
-                        (reason.empty() ? "no application is set to open it" : reason));
+    // Kept until the user's next action: the status timer does not write over it.
+    keptNotice_ = "Cannot open " + ToSafeDisplayText(name) + ": " +
+                  (reason.empty() ? "no application is set to open it" : reason);
+    view_.SetStatusText(keptNotice_);
 }
 
 void MainFormLogic::ScanActionExecute() {
@@ -270,6 +289,7 @@ void MainFormLogic::RefreshActionExecute() {
 }
 
 void MainFormLogic::ListDblClick() {
+    keptNotice_.clear();
     const ListItem* item = view_.FirstSelectedItem();
     if (!item || !services_.launcher) {
         return;
@@ -294,7 +314,7 @@ bool MainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
 
 void MainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
-    if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine()) {
+    if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine() || !keptNotice_.empty()) {
         return;
     }
     if (!pendingNotice_.empty()) {
@@ -394,6 +414,7 @@ void MainFormLogic::Shutdown() {
 }
 
 bool MainFormLogic::ListContextPopup(TShellBrowser& browser, int screenX, int screenY) {
+    keptNotice_.clear();
     return commands_->ListContextPopup(browser, currentFolder_, screenX, screenY);
 }
 

@@ -106,6 +106,8 @@ class MainFormLogic {
 
     // The folder shown, with a trailing separator; empty before the first scan.
     const std::string& CurrentFolder() const { return currentFolder_; }
+    // Where the rows' icons come from (may be null).
+    IconSource* Icons() const { return services_.icons.get(); }
     // The scan started last, running or not; nullptr before the first scan.
     const TScan* ActiveScan() const { return active_.get(); }
     // Scan objects alive: the active one and stopped ones that are still ending.
@@ -186,6 +188,9 @@ class MainFormLogic {
     MainFormServices services_;
     std::shared_ptr<WorkerChannel> channel_ = std::make_shared<WorkerChannel>();
     std::string currentFolder_;
+    // A message about the user's last action (a document that did not open), kept in the status
+    // line until the next action.
+    std::string keptNotice_;
     std::unique_ptr<TScan> active_;
     std::vector<std::unique_ptr<TScan>> stopped_;
     // A notice about the shown volume, shown at the first tick after its volume line.

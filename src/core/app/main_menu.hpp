@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,5 +88,15 @@ const std::vector<PictureColour>& PictureColours();
 std::vector<std::string> ReadmeCandidates(const std::string& programFolder, bool installedLayout);
 
 inline constexpr const char* kReadmeFileName = "Readme.txt";
+inline constexpr const char* kReadmeMissingText =
+    "The readme (Readme.txt) is not installed beside the program.";
+
+// More rows than this are opened only after the user has said yes: each starts a program.
+inline constexpr std::size_t kOpenWithoutAsking = 10;
+// The question asked before `count` entries are opened at once.
+inline std::string OpenManyQuestion(std::size_t count) {
+    return "Open " + std::to_string(count) +
+           " entries? Each one starts its program, which may take a while.";
+}
 
 }  // namespace packmeter

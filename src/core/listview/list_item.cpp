@@ -18,8 +18,8 @@ namespace {
 
 // Sorts the positions in `current` by the rows they point to: a bottom-up merge sort of runs of
 // 1, 2, 4 ... positions in which the left run wins ties.
-void MergeSort(std::vector<std::size_t>& current, const std::vector<ListItem>& items,
-               const ItemOrder& order) {
+template <typename Rows>
+void MergeSort(std::vector<std::size_t>& current, const Rows& items, const ItemOrder& order) {
     const std::size_t n = current.size();
     std::vector<std::size_t> merged(n);
     for (std::size_t width = 1; width < n; width *= 2) {
@@ -47,39 +47,88 @@ void MergeSort(std::vector<std::size_t>& current, const std::vector<ListItem>& i
     }
 }
 
-}  // namespace
+// The rows of a list as a list view shows them: its items in the order of `rows`.
+struct IndexedRows {
+    const std::vector<ListItem>& items;
+    const std::vector<std::uint32_t>& rows;
+    const ListItem& operator[](std::size_t row) const { return items[rows[row]]; }
+    std::size_t size() const { return rows.size(); }
+};
 
-std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const ItemOrder& order) {
+template <typename Rows>
+std::vector<std::size_t> SortedOrderOf(const Rows& items, const ItemOrder& order) {
     std::vector<std::size_t> current(items.size());
     std::iota(current.begin(), current.end(), std::size_t{0});
     MergeSort(current, items, order);
     return current;
 }
 
-std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::size_t firstNew,
-                                     const ItemOrder& order) {
+template <typename Rows>
+std::vector<std::size_t> MergedOrderOf(const Rows& items, std::size_t firstNew,
+                                       const ItemOrder& order) {
     const std::size_t n = items.size();
     firstNew = std::min(firstNew, n);
-    std::vector<std::size_t> added(n - firstNew);
-    std::iota(added.begin(), added.end(), firstNew);
-    MergeSort(added, items, order);
+    std::vector<std::size_t> addedRows(n - firstNew);
+    std::iota(addedRows.begin(), addedRows.end(), firstNew);
+    MergeSort(addedRows, items, order);
     std::vector<std::size_t> result;
     result.reserve(n);
+    // Each new row goes after the rows in place that it does not sort before (they win ties,
+    // so equal rows keep the order they arrived in). Its place is found by galloping, then
+    // halving, from where the previous one went: a batch of k rows among n costs about
+    // k log(n / k) comparisons rather than n.
+    const auto before = [&](std::size_t added, std::size_t row) {
+        return order(items[added], items[row]) < 0;
+    };
     std::size_t i = 0;
-    std::size_t j = 0;
-    // Rows already in place win ties, so equal rows keep the order they arrived in.
-    while (i < firstNew && j < added.size()) {
-        if (order(items[added[j]], items[i]) < 0) {
-            result.push_back(added[j++]);
-        } else {
-            result.push_back(i++);
+    for (const std::size_t added : addedRows) {
+        std::size_t low = i;
+        std::size_t step = 1;
+        while (low + step <= firstNew && !before(added, low + step - 1)) {
+            low += step;
+            step *= 2;
         }
+        std::size_t high = std::min(low + step - 1, firstNew);
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (before(added, mid)) {
+                high = mid;
+            } else {
+                low = mid + 1;
+            }
+        }
+        for (; i < low; ++i) {
+            result.push_back(i);
+        }
+        result.push_back(added);
     }
-    while (i < firstNew) {
-        result.push_back(i++);
+    for (; i < firstNew; ++i) {
+        result.push_back(i);
     }
-    result.insert(result.end(), added.begin() + std::ptrdiff_t(j), added.end());
     return result;
+}
+
+}  // namespace
+
+std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const ItemOrder& order) {
+    return SortedOrderOf(items, order);
+}
+
+std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const ItemOrder& order) {
+    return SortedOrderOf(IndexedRows{items, rows}, order);
+}
+
+std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::size_t firstNew,
+                                     const ItemOrder& order) {
+    return MergedOrderOf(items, firstNew, order);
+}
+
+std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items,
+                                     const std::vector<std::uint32_t>& rows, std::size_t firstNew,
+                                     const ItemOrder& order) {
+    return MergedOrderOf(IndexedRows{items, rows}, firstNew, order);
 }
 
 }  // namespace packmeter

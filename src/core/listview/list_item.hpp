@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,6 +38,15 @@ std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const I
 // The positions of `items` in sorted order when the rows before `firstNew` are sorted already:
 // the rows from `firstNew` on are sorted and merged in, each going to its place.
 std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::size_t firstNew,
+                                     const ItemOrder& order);
+
+// The same for a list that shows `items` in the order of `rows` (row r is items[rows[r]]), so
+// that sorting moves 4-byte positions rather than the rows themselves; positions are of rows.
+std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const ItemOrder& order);
+std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items,
+                                     const std::vector<std::uint32_t>& rows, std::size_t firstNew,
                                      const ItemOrder& order);
 
 }  // namespace packmeter

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/fs/algorithm_bytes.hpp"
 #include "core/utils/size_text.hpp"
 
 namespace packmeter {
@@ -52,6 +53,8 @@ struct EntryRow {
     // Entries of this row's tree (the entry itself included) that could not be read; the sizes
     // leave them out.
     std::int64_t unreadable = 0;
+    // The bytes by compression algorithm, where the file system tells them.
+    AlgorithmSplit byAlgorithm{};
 
     bool IsFolder() const { return keys.folder; }
     int StateIndex() const { return keys.StateIndex(); }
@@ -74,10 +77,11 @@ struct ScanTotals {
     std::int64_t size = 0;
     std::int64_t onDisk = 0;
     std::int64_t ratioPercent = 0;
-    std::string sizeText;         // FormatSize with 0 decimals
-    std::string onDiskText;       // FormatSize with 0 decimals
-    std::string ratioText;        // whole percent followed by " %"
-    std::int64_t unreadable = 0;  // entries below the folder that could not be read
+    std::string sizeText;          // FormatSize with 0 decimals
+    std::string onDiskText;        // FormatSize with 0 decimals
+    std::string ratioText;         // whole percent followed by " %"
+    std::int64_t unreadable = 0;   // entries below the folder that could not be read
+    AlgorithmSplit byAlgorithm{};  // where the file system tells it
 };
 
 ScanTotals MakeScanTotals(std::int64_t logical, std::int64_t onDisk, const NumberFormat& format);

@@ -45,6 +45,12 @@ class SizeVisitor final : public TreeVisitor {
     SizeVisitor(WalkMode mode, ScanProgress* progress, LinkedFiles& links, FolderSizes& sizes)
         : mode_(mode), progress_(progress), links_(links), sizes_(sizes) {}
 
+    // Also sums the files new to `all` in `allSizes` (both or neither given).
+    void AlsoCountIn(LinkedFiles* all, FolderSizes* allSizes) {
+        all_ = all;
+        allSizes_ = allSizes;
+    }
+
     bool EnterFolder(Folder& folder, const std::string& path) override {
         if (progress_) {
             progress_->SetCurrentScanFolder(path);
@@ -57,8 +63,15 @@ class SizeVisitor final : public TreeVisitor {
     void Listed(const Entry& entry) override {
         if (entry.unreadable) {
             ++sizes_.unreadable;
-        } else if (entry.regular && links_.CountOnce(entry)) {
-            sizes_ += {entry.size, entry.onDisk};
+        } else if (entry.regular) {
+            if (links_.CountOnce(entry)) {
+                sizes_ += {entry.size, entry.onDisk};
+                sizes_.byAlgorithm += entry.byAlgorithm;
+            }
+            if (all_ && all_->CountOnce(entry)) {
+                *allSizes_ += {entry.size, entry.onDisk};
+                allSizes_->byAlgorithm += entry.byAlgorithm;
+            }
         }
     }
     bool NotListed(const std::string&) override {
@@ -75,6 +88,8 @@ class SizeVisitor final : public TreeVisitor {
     ScanProgress* progress_;
     LinkedFiles& links_;
     FolderSizes& sizes_;
+    LinkedFiles* all_ = nullptr;
+    FolderSizes* allSizes_ = nullptr;
 };
 
 // Switches under the commands' rule (SwitchTree): every entry tried, every failure kept.
@@ -243,8 +258,9 @@ WalkEnd WalkTree(Folder& root, const std::string& path, ListDetail detail, const
 }
 
 std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, LinkedFiles& links,
-                                     FolderSizes& sizes) {
+                                     FolderSizes& sizes, LinkedFiles* all, FolderSizes* allSizes) {
     SizeVisitor visitor(kMeasure, nullptr, links, sizes);
+    visitor.AlsoCountIn(all, allSizes);
     std::vector<std::string> subfolders;
     if (!ListOne(folder, ListDetail::kWalk, stop, visitor, nullptr, subfolders)) {
         visitor.NotListed({});
@@ -313,22 +329,39 @@ void ScanProgress::TrySetCurrentScanFolder(std::string_view folder) {
 }
 
 bool LinkedFiles::CountOnce(const Entry& entry) {
-    return entry.links <= 1 ||
-           CountOnce(LinkedFile{entry.volumeId, entry.fileId, {entry.size, entry.onDisk}});
-}
-
-bool LinkedFiles::CountOnce(const LinkedFile& file) {
-    std::lock_guard guard(lock_);
-    if (!seen_.insert({file.volumeId, file.fileId}).second) {
-        return false;
+    if (entry.links == 1 || entry.fileId == 0) {
+        return true;
     }
-    counted_.push_back(file);
-    return true;
+    return CountOnce(entry.volumeId, entry.fileId);
 }
 
-std::vector<LinkedFile> LinkedFiles::Counted() const {
+bool LinkedFiles::CountOnce(std::uint64_t volumeId, std::uint64_t fileId) {
     std::lock_guard guard(lock_);
-    return counted_;
+    if (!haveVolume_) {
+        haveVolume_ = true;
+        volume_ = volumeId;
+    }
+    if (volumeId == volume_ && fileId != 0) {
+        return ids_.Insert(fileId);
+    }
+    return others_.insert({volumeId, fileId}).second;
+}
+
+std::size_t LinkedFiles::Size() const {
+    std::lock_guard guard(lock_);
+    return ids_.Size() + others_.size();
+}
+
+void LinkedFiles::Clear() {
+    std::lock_guard guard(lock_);
+    haveVolume_ = false;
+    ids_ = FileIdSet();
+    others_ = {};
+}
+
+std::size_t LinkedFiles::Bytes() const {
+    std::lock_guard guard(lock_);
+    return ids_.Bytes() + others_.size() * (sizeof(Key) + 2 * sizeof(void*));
 }
 
 FolderSizes GetFolderSizes(FileSystem& fs, const std::string& path, WalkMode mode,

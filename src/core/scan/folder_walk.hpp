@@ -8,7 +8,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/fs/algorithm_bytes.hpp"
 #include "core/fs/filesystem.hpp"
+#include "core/scan/file_id_set.hpp"
 #include "core/utils/compression.hpp"
 
 namespace packmeter {
@@ -51,36 +53,37 @@ struct FolderSizes {
     // Entries that could not be read: folders that could not be opened or listed, and entries
     // whose kind and sizes could not be read. The sizes leave them out.
     std::int64_t unreadable = 0;
+    // The bytes by compression algorithm, where the file system tells them.
+    AlgorithmSplit byAlgorithm{};
 
     FolderSizes& operator+=(const FolderSizes& other) {
         logical += other.logical;
         onDisk += other.onDisk;
         unreadable += other.unreadable;
+        byAlgorithm += other.byAlgorithm;
         return *this;
     }
     bool operator==(const FolderSizes&) const = default;
 };
 
-// A file with several names, with its sizes.
-struct LinkedFile {
-    std::uint64_t volumeId = 0;
-    std::uint64_t fileId = 0;
-    FolderSizes sizes;
-};
-
 // The files with several names (hard links) met in one sum, so that each counts once: the
-// first of its names that the walk meets adds its sizes, the others nothing. Files with one
-// name never reach the set, so it stays as small as the number of such files. Safe to share
+// first of its names that the walk meets adds its sizes, the others nothing. Files known to
+// have one name never reach the set; where the back end cannot tell (links 0: Windows lists
+// ids but no link counts) every file with an id does. The ids of the first volume met are kept
+// in a compact set of 8-byte keys; those of other volumes in a small set of pairs. Safe to share
 // between the threads of one walk.
 class LinkedFiles {
   public:
-    // True when `entry` is to be counted: it has one link, or it is the first name met of its
-    // file.
+    // True when `entry` is to be counted: it has one link (or no id), or it is the first name
+    // met of its file.
     bool CountOnce(const Entry& entry);
-    // The same for a linked file met in another sum: true when it is new here.
-    bool CountOnce(const LinkedFile& file);
-    // The linked files counted so far, in no particular order.
-    std::vector<LinkedFile> Counted() const;
+    // The same by the file's volume and id.
+    bool CountOnce(std::uint64_t volumeId, std::uint64_t fileId);
+    // How many files the set holds, and the bytes it takes.
+    std::size_t Size() const;
+    std::size_t Bytes() const;
+    // Forgets every file and frees the memory.
+    void Clear();
 
   private:
     struct Key {
@@ -94,8 +97,10 @@ class LinkedFiles {
         }
     };
     mutable std::mutex lock_;
-    std::unordered_set<Key, KeyHash> seen_;
-    std::vector<LinkedFile> counted_;
+    bool haveVolume_ = false;
+    std::uint64_t volume_ = 0;
+    FileIdSet ids_;
+    std::unordered_set<Key, KeyHash> others_;
 };
 
 // What a walk over a folder tree does at each place (WalkTree). Measuring, counting and
@@ -152,8 +157,11 @@ FolderSizes GetFolderSizes(Folder& folder, const std::string& path, WalkMode mod
 // One folder's listing as every measuring walk reads it: adds its files' sizes to `sizes` (a
 // file with several names once within `links`) and counts what could not be read; returns the
 // names of the sub-folders to enter, in listing order ("." and ".." and links never among them).
+// With `all`, the files not counted before within `all` (one set for several trees) are also
+// added to `allSizes`, so that a file linked from two trees counts once in their sum.
 std::vector<std::string> ListForWalk(Folder& folder, const StopFlag* stop, LinkedFiles& links,
-                                     FolderSizes& sizes);
+                                     FolderSizes& sizes, LinkedFiles* all = nullptr,
+                                     FolderSizes* allSizes = nullptr);
 
 // What a switch of a tree tells as it goes; every call comes on the switching thread.
 class SwitchListener {

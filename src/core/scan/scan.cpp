@@ -57,13 +57,14 @@ int TScan::IconIndex(std::string_view name, bool isFolder) {
 
 void TScan::AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
                      std::int64_t logical, std::int64_t onDisk, EntryKind kind,
-                     std::int64_t unreadable) {
+                     std::int64_t unreadable, AlgorithmSplit byAlgorithm) {
     if (Terminated()) {
         return;
     }
     EntryRow row = MakeEntryRow(std::move(name), iconIndex, isFolder, flagged, logical, onDisk);
     row.kind = kind;
     row.unreadable = unreadable;
+    row.byAlgorithm = std::move(byAlgorithm);
     output_->AddRow(std::move(row));
 }
 
@@ -102,22 +103,18 @@ void TScan::Execute() {
         }
         TreeMeasurer measurer(walkThreads_);
         measurer.MeasureAll(
-            *folder, folder_, roots, stop_.get(), &progress_,
-            [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles& links) {
+            *folder, folder_, roots, stop_.get(), &progress_, counted,
+            [&](std::size_t index, const FolderSizes& sizes, const FolderSizes& newToAll) {
                 const std::int64_t unreadable =
                     sizes.unreadable + (found[index].unreadable ? 1 : 0);
-                total += sizes;
-                total.unreadable += found[index].unreadable ? 1 : 0;
                 // A file linked from several sub-folders counts once in the totals.
-                for (const LinkedFile& file : links.Counted()) {
-                    if (!counted.CountOnce(file)) {
-                        total.logical -= file.sizes.logical;
-                        total.onDisk -= file.sizes.onDisk;
-                    }
-                }
+                total.logical += newToAll.logical;
+                total.onDisk += newToAll.onDisk;
+                total.byAlgorithm += newToAll.byAlgorithm;
+                total.unreadable += unreadable;
                 const std::string& name = roots[index].name;
                 AddEntry(name, IconIndex(name, true), true, found[index].flagged, sizes.logical,
-                         sizes.onDisk, found[index].kind, unreadable);
+                         sizes.onDisk, found[index].kind, unreadable, sizes.byAlgorithm);
             });
         // File pass: every other entry, by the sizes of the listing.
         folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
@@ -129,17 +126,19 @@ void TScan::Execute() {
             }
             if (counted.CountOnce(entry)) {
                 total += {entry.size, entry.onDisk};
+                total.byAlgorithm += entry.byAlgorithm;
             }
             total.unreadable += entry.unreadable ? 1 : 0;
             const std::string name(entry.name);
             AddEntry(name, IconIndex(name, false), false, flaggedBy(entry), entry.size,
-                     entry.onDisk, KindOf(entry), entry.unreadable ? 1 : 0);
+                     entry.onDisk, KindOf(entry), entry.unreadable ? 1 : 0, entry.byAlgorithm);
             return true;
         });
     }
     if (!Terminated()) {
         ScanTotals totals = MakeScanTotals(total.logical, total.onDisk, format_);
         totals.unreadable = total.unreadable;
+        totals.byAlgorithm = std::move(total.byAlgorithm);
         output_->SetTotals(std::move(totals));
         output_->ScanBusy(false);
     }

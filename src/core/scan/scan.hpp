@@ -61,7 +61,7 @@ class TScan {
     // unless the worker has been asked to stop.
     void AddEntry(std::string name, int iconIndex, bool isFolder, bool flagged,
                   std::int64_t logical, std::int64_t onDisk, EntryKind kind = EntryKind::kPlain,
-                  std::int64_t unreadable = 0);
+                  std::int64_t unreadable = 0, AlgorithmSplit byAlgorithm = {});
 
   private:
     int IconIndex(std::string_view name, bool isFolder);

@@ -35,7 +35,7 @@ unsigned TreeMeasurer::DefaultThreads() {
 
 void TreeMeasurer::MeasureAll(Folder& parent, const std::string& parentPath,
                               const std::vector<TreeRoot>& roots, const StopFlag* stop,
-                              ScanProgress* progress, const Measured& measured) {
+                              ScanProgress* progress, LinkedFiles& all, const Measured& measured) {
     {
         std::lock_guard guard(lock_);
         parent_ = &parent;
@@ -47,9 +47,11 @@ void TreeMeasurer::MeasureAll(Folder& parent, const std::string& parentPath,
         emitted_ = 0;
         stop_ = stop;
         progress_ = progress;
+        all_ = &all;
         caller_ = std::this_thread::get_id();
     }
     Run(measured);
+    all_ = nullptr;
 }
 
 FolderSizes TreeMeasurer::Measure(Folder& folder, const std::string& path, const StopFlag* stop,
@@ -61,6 +63,7 @@ FolderSizes TreeMeasurer::Measure(Folder& folder, const std::string& path, const
         rootCount_ = 1;
         states_ = std::make_unique<RootState[]>(1);
         states_[0].links = &links;
+        all_ = nullptr;
         states_[0].pending = 1;
         nextRoot_ = 1;  // the one tree is already open
         emitted_ = 0;
@@ -135,7 +138,7 @@ bool TreeMeasurer::TakeJob(Job& job) {
 }
 
 void TreeMeasurer::RunJob(Job& job) {
-    FolderSizes sizes;
+    JobSizes sizes;
     if (job.self) {
         Walk(job.folder, job.path, job.root, sizes, 0);
     } else {
@@ -144,8 +147,13 @@ void TreeMeasurer::RunJob(Job& job) {
     job.folder.reset();
     std::lock_guard guard(lock_);
     RootState& state = states_[job.root];
-    state.sizes += sizes;
+    state.sizes += sizes.sizes;
+    state.newToAll += sizes.newToAll;
     if (--state.pending == 0) {
+        // A tree's own set is needed no more once its last job ends.
+        if (state.links == &state.ownLinks) {
+            state.ownLinks.Clear();
+        }
         state.done = true;
         ready_ = true;
         changed_.notify_all();
@@ -187,7 +195,7 @@ void TreeMeasurer::QueueLocked(const std::shared_ptr<Folder>& folder, const std:
 
 void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
                                   std::vector<std::string>& names, std::size_t root,
-                                  FolderSizes& sizes, unsigned depth) {
+                                  JobSizes& sizes, unsigned depth) {
     if (depth >= kMaxDepth && !names.empty()) {
         // Deeper than one thread's stack should go: the rest of this tree becomes a job that
         // starts afresh at the bottom of some thread's stack, holding only this folder open.
@@ -199,7 +207,7 @@ void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::st
         OfferHalf(folder, path, names, i, root);
         std::shared_ptr<Folder> sub = folder->OpenSubfolder(names[i]);
         if (!sub) {
-            ++sizes.unreadable;
+            ++sizes.sizes.unreadable;
             continue;
         }
         const std::size_t length = path.size();
@@ -211,7 +219,7 @@ void TreeMeasurer::WalkSubfolders(const std::shared_ptr<Folder>& folder, std::st
 }
 
 void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
-                        FolderSizes& sizes, unsigned depth) {
+                        JobSizes& sizes, unsigned depth) {
     if (progress_) {
         progress_->TrySetCurrentScanFolder(path);
     }
@@ -222,7 +230,8 @@ void TreeMeasurer::Walk(const std::shared_ptr<Folder>& folder, std::string& path
     LinkedFiles& links = *states_[root].links;
     // Sub-folders are entered once the listing is done, so that the later ones can be handed
     // to idle threads and the listing's buffers are freed before going deeper.
-    std::vector<std::string> subfolders = ListForWalk(*folder, stop_, links, sizes);
+    std::vector<std::string> subfolders =
+        ListForWalk(*folder, stop_, links, sizes.sizes, all_, &sizes.newToAll);
     // The folder stays open as long as a thread that was handed part of it needs it.
     WalkSubfolders(folder, path, subfolders, root, sizes, depth);
 }
@@ -239,7 +248,7 @@ void TreeMeasurer::EmitReady() {
             index = emitted_++;
         }
         if (!Stopped() && measured_ && *measured_) {
-            (*measured_)(index, states_[index].sizes, *states_[index].links);
+            (*measured_)(index, states_[index].sizes, states_[index].newToAll);
         }
     }
 }

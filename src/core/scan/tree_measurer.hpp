@@ -41,16 +41,19 @@ class TreeMeasurer {
     TreeMeasurer& operator=(const TreeMeasurer&) = delete;
 
     // Called on the measuring thread for each tree in the order given, as soon as it and every
-    // tree before it are measured: its index, sizes and the linked files it counted.
-    using Measured =
-        std::function<void(std::size_t index, const FolderSizes& sizes, const LinkedFiles& links)>;
+    // tree before it are measured: its index, its sizes (a linked file once within the tree),
+    // and the part of them that `all` had not counted before (a linked file once over all).
+    using Measured = std::function<void(std::size_t index, const FolderSizes& sizes,
+                                        const FolderSizes& newToAll)>;
 
     // Measures the trees of the sub-folders `roots` of `parent` (named `parentPath`, with
-    // trailing separator) concurrently, reporting each to `measured`. Once `stop` is set the
-    // walk is abandoned at the next entry and nothing more is reported. One call at a time.
+    // trailing separator) concurrently, reporting each to `measured`. Linked files are also
+    // counted within `all`, which the caller may go on using for the sum of everything. Once
+    // `stop` is set the walk is abandoned at the next entry and nothing more is reported. One
+    // call at a time.
     void MeasureAll(Folder& parent, const std::string& parentPath,
                     const std::vector<TreeRoot>& roots, const StopFlag* stop,
-                    ScanProgress* progress, const Measured& measured);
+                    ScanProgress* progress, LinkedFiles& all, const Measured& measured);
 
     // The sizes of one tree (`folder`, named `path`); linked files counted once within `links`.
     FolderSizes Measure(Folder& folder, const std::string& path, const StopFlag* stop,
@@ -70,6 +73,7 @@ class TreeMeasurer {
     };
     struct RootState {
         FolderSizes sizes;
+        FolderSizes newToAll;
         LinkedFiles ownLinks;
         LinkedFiles* links = &ownLinks;
         unsigned pending = 0;  // jobs of this tree queued or running
@@ -82,10 +86,15 @@ class TreeMeasurer {
     bool TakeJob(Job& job);
     void RunJob(Job& job);
     // `depth`: the folders entered below the job's own on this thread's stack.
+    // The sums one job adds to its tree.
+    struct JobSizes {
+        FolderSizes sizes;
+        FolderSizes newToAll;
+    };
     void Walk(const std::shared_ptr<Folder>& folder, std::string& path, std::size_t root,
-              FolderSizes& sizes, unsigned depth);
+              JobSizes& sizes, unsigned depth);
     void WalkSubfolders(const std::shared_ptr<Folder>& folder, std::string& path,
-                        std::vector<std::string>& names, std::size_t root, FolderSizes& sizes,
+                        std::vector<std::string>& names, std::size_t root, JobSizes& sizes,
                         unsigned depth);
     // Queues the sub-folders `names` of `folder` as a job of their own; with the lock held for
     // QueueLocked.
@@ -121,6 +130,7 @@ class TreeMeasurer {
     std::size_t emitted_ = 0;   // trees reported so far
     const StopFlag* stop_ = nullptr;
     ScanProgress* progress_ = nullptr;
+    LinkedFiles* all_ = nullptr;
     const Measured* measured_ = nullptr;
     std::thread::id caller_;
     std::vector<std::thread> helpers_;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -124,9 +126,12 @@ struct FakeShell : ShellSpace {
             shell.objects = objects;
             return true;
         }
-        unsigned Track(ScreenPoint) override { return chosen; }
-        std::string Verb(unsigned) override { return {}; }
-        bool Invoke(unsigned) override { return false; }
+        unsigned Track(ScreenPoint) override {
+            return shell.verb.empty() ? chosen : kFirstShellCommand;
+        }
+        std::string Verb(unsigned) override { return shell.verb; }
+        // The shell's own command: carried out by the test's hook.
+        bool Invoke(unsigned) override { return shell.invoke && shell.invoke(objects); }
         FakeShell& shell;
         std::vector<std::string> objects;
         unsigned chosen = 0;
@@ -169,7 +174,7 @@ struct FakeShell : ShellSpace {
     FolderBinding BindFolder(const std::string& path, bool) override {
         return {true, std::make_shared<Folder>(*this, path)};
     }
-    bool ObjectExists(const std::string&) const override { return true; }
+    bool ObjectExists(const std::string& path) const override { return !exists || exists(path); }
     bool SamePath(const std::string& a, const std::string& b) const override { return a == b; }
     std::pair<std::string, std::string> SplitPath(const std::string& path) const override {
         const auto cut = path.find_last_of(kPathSeparator);
@@ -181,6 +186,9 @@ struct FakeShell : ShellSpace {
     }
 
     std::string choose;
+    std::string verb;  // a shell command chosen instead of a program item
+    std::function<bool(const std::vector<std::string>& objects)> invoke;
+    std::function<bool(const std::string& path)> exists;
     std::vector<std::string> shown;
     std::vector<std::string> objects;
 };
@@ -281,6 +289,57 @@ TEST_F(CompressionCommandsTest, PopupItemsFollowTheSingleSelectedRowAndObjectsKe
         EXPECT_EQ(shell->objects, cases[i].objects) << "case " << i;
         EXPECT_TRUE(browser.MultiObjects().empty());
     }
+}
+
+// The program's own Rename and Move to Trash change the rows: the folder is measured again, so
+// that no row names an entry that has gone.
+TEST_F(CompressionCommandsTest, RowsFollowTheShellsRenameAndDeleteOfTheirEntries) {
+    const auto shell = std::make_shared<FakeShell>();
+    TShellBrowser browser{shell};
+    const auto names = [&] {
+        std::vector<std::string> out;
+        for (const ListItem& row : window.rows) {
+            out.push_back(row.caption);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto& d = *fs->Root().Child("d");
+    const auto remove = [&](const std::string& name) {
+        auto& children = fs->Root().Child("d")->children;
+        std::erase_if(children, [&](const auto& node) { return node->name == name; });
+    };
+    const struct {
+        std::string verb;
+        std::function<void()> change;
+        std::string gone, added;
+    } cases[] = {
+        {"delete", [&] { remove("f1"); }, "f1", ""},
+        {"rename",
+         [&] {
+             remove("f2");
+             fs->Root().Child("d")->File("f2 renamed", 1000);
+         },
+         "f2", "f2 renamed"},
+    };
+    shell->exists = [&](const std::string& path) { return fs->Find(path) != nullptr; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.verb);
+        window.Select({c.gone});
+        shell->verb = c.verb;
+        shell->invoke = [&](const std::vector<std::string>&) {
+            c.change();
+            return true;
+        };
+        EXPECT_TRUE(logic->ListContextPopup(browser, 0, 0));
+        WaitForScan();
+        const std::vector<std::string> shown = names();
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), c.gone), 0);
+        if (!c.added.empty()) {
+            EXPECT_EQ(std::count(shown.begin(), shown.end(), c.added), 1);
+        }
+    }
+    EXPECT_EQ(window.rows.size(), d.children.size());
 }
 
 // The path label's menu is the shown folder's own: its COMPRESS switches the folder's whole

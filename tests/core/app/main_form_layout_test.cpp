@@ -112,5 +112,41 @@ TEST(ElideMiddle, LongTextKeepsItsBeginningAndItsEndAroundAnEllipsis) {
     EXPECT_EQ(ShortenStatus("short", font, 70), "short");
 }
 
+TEST(ShortenStatus, TheOutcomeAtTheEndStaysWholeWhileThePathOrSentenceBeforeItGivesWay) {
+    const FixedWidth font;
+    const std::string sep(1, kPathSeparator);
+    const std::string path = sep + "home" + sep + "user" + sep + "projects" + sep + "big";
+    const std::string dash = " \u2014 ";
+    const struct {
+        std::string text;
+        int width;
+        std::string start;  // what the shortened line begins with
+        std::string end;    // and ends with
+    } cases[] = {
+        // A command's outcome, with the path shortened in the middle.
+        {"Compressing " + path + " ... Finished" + dash + "2 entries could not be switched", 560,
+         "Compressing " + sep + "h", "big ... Finished" + dash + "2 entries could not be switched"},
+        {"Decompressing " + path + " ... Cancelled", 280, "Decompressing " + sep,
+         "big ... Cancelled"},
+        // A scan's outcome, with the volume's sentence shortened at its end.
+        {"btrfs (supports file based compression)" + dash + "stopped after 0 entries in 0.1 s", 400,
+         "btrfs", "\u2026" + dash + "stopped after 0 entries in 0.1 s"},
+        {"ext4 (doesn't support file based compression)" + dash + "3 entries in 1.0 s" + dash +
+             "2 unreadable",
+         350, "ext4", dash + "3 entries in 1.0 s" + dash + "2 unreadable"},
+        // Too narrow for the outcome beside the rest: the outcome alone, from its count.
+        {"Compressing " + path + " ... Finished", 70, "Finished", "Finished"},
+        {"btrfs (compresses)" + dash + "7 entries in 0.0 s" + dash + "1 entry could not be read",
+         200, "7 entries in 0.0 s", "\u2026"},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = ShortenStatus(c.text, font, c.width);
+        EXPECT_LE(font.TextWidth(shown), c.width) << shown;
+        EXPECT_TRUE(shown.starts_with(c.start)) << shown;
+        EXPECT_TRUE(shown.ends_with(c.end)) << shown;
+        EXPECT_NE(shown, c.text);
+    }
+}
+
 }  // namespace
 }  // namespace packmeter

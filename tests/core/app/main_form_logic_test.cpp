@@ -438,8 +438,9 @@ TEST_F(MainFormLogicTest, NamesAndPathsAreShownAsDisplayText) {
     logic.ScanFolder(P("/bad\xff"));
     Finish(logic);
     EXPECT_EQ(logic.CurrentFolder(), P("/bad\xff/"));
-    EXPECT_EQ(view.path, P("/bad\xef\xbf\xbd/"));
-    EXPECT_EQ(view.caption, "Packmeter - " + P("/bad\xef\xbf\xbd/"));
+    // The path label and the caption show undecodable bytes and control characters as escapes.
+    EXPECT_EQ(view.path, P("/bad\\xff/"));
+    EXPECT_EQ(view.caption, "Packmeter - " + P("/bad\\xff/"));
     EXPECT_EQ(view.Captions(), (std::vector<std::string>{"sub\xef\xbf\xbd"}));
     EXPECT_EQ(view.rows[0].data, "sub\xfe");
     // While it walks, the status line shows undecodable bytes and control characters visibly.
@@ -449,6 +450,29 @@ TEST_F(MainFormLogicTest, NamesAndPathsAreShownAsDisplayText) {
     logic.UpdateStatusTimerTimer();
     EXPECT_EQ(view.status, P("/bad\\xff/sub\\xfe/"));
     Release();
+    Finish(logic);
+    fs->Root().Folder("t\x1b]0;T\x07");
+    logic.ScanFolder(P("/t\x1b]0;T\x07"));
+    Finish(logic);
+    EXPECT_EQ(view.path, P("/t\\x1b]0;T\\x07/"));
+    EXPECT_EQ(view.caption, "Packmeter - " + P("/t\\x1b]0;T\\x07/"));
+}
+
+TEST_F(MainFormLogicTest, ADocumentThatDidNotOpenStaysSaidUntilTheNextAction) {
+    MainFormLogic logic(view, services);
+    logic.ScanFolder(P("/a"));
+    Finish(logic);
+    logic.DocumentNotOpened(P("/a/one.txt"), "no application could open it");
+    const std::string said = "Cannot open one.txt: no application could open it";
+    for (int tick = 0; tick < 3; ++tick) {
+        logic.UpdateStatusTimerTimer();
+        EXPECT_EQ(view.status, said);
+    }
+    // The next action (here a key) ends it; the status line goes back to the scan's outcome.
+    logic.KeyCommand(DesktopKey::kRefresh);
+    Finish(logic);
+    logic.UpdateStatusTimerTimer();
+    EXPECT_NE(view.status, said);
 }
 
 TEST_F(MainFormLogicTest, FolderThatCannotBeScannedSaysWhyInsteadOfLookingEmpty) {

@@ -301,6 +301,54 @@ TEST(SortedOrderTest, IsStableAndSurvivesAContradictoryComparison) {
     }
 }
 
+// Rows merged in batches of any size (ties among them) end where a stable sort of all puts
+// them, shown in arrival order or through an index of their places; a comparison that
+// contradicts itself still gives a permutation.
+TEST(SortedOrderTest, MergingABatchEqualsSortingEverything) {
+    const auto byCaption = [](const ListItem& a, const ListItem& b) {
+        return a.caption.compare(b.caption);
+    };
+    for (const std::size_t batch : {1u, 2u, 7u, 50u, 300u}) {
+        std::vector<ListItem> items;
+        std::vector<std::uint32_t> places;
+        std::vector<ListItem> shown;
+        std::vector<std::size_t> arrival;  // the arrival number of each shown row
+        for (std::uint32_t i = 0; i < 600;) {
+            const std::size_t firstNew = shown.size();
+            for (std::size_t j = 0; j < batch && i < 600; ++j, ++i) {
+                items.push_back(Row(std::to_string(i * 7919 % 97 % 40), {}));
+                places.push_back(i);
+                shown.push_back(items.back());
+                arrival.push_back(i);
+            }
+            const auto plain = MergedOrder(shown, firstNew, byCaption);
+            ASSERT_EQ(MergedOrder(items, places, firstNew, byCaption), plain);
+            std::vector<ListItem> merged;
+            std::vector<std::uint32_t> mergedPlaces;
+            std::vector<std::size_t> mergedArrival;
+            for (const std::size_t at : plain) {
+                merged.push_back(shown[at]);
+                mergedPlaces.push_back(places[at]);
+                mergedArrival.push_back(arrival[at]);
+            }
+            shown = std::move(merged);
+            places = std::move(mergedPlaces);
+            arrival = std::move(mergedArrival);
+        }
+        const auto sorted = SortedOrder(items, byCaption);
+        ASSERT_EQ(sorted.size(), arrival.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            ASSERT_EQ(arrival[i], sorted[i]) << "batch " << batch << " row " << i;
+        }
+        auto contradictory =
+            MergedOrder(items, places, 300, [](const ListItem&, const ListItem&) { return -1; });
+        std::sort(contradictory.begin(), contradictory.end());
+        for (std::size_t i = 0; i < contradictory.size(); ++i) {
+            ASSERT_EQ(contradictory[i], i);
+        }
+    }
+}
+
 class MapStore : public ListSettingsStore {
   public:
     std::optional<std::string> Read(const std::string& key, const std::string& name) override {

@@ -267,13 +267,9 @@ TEST(TScan, DestroyingARunningScanStopsAndJoinsIt) {
     if (seen > 0) {
         EXPECT_EQ(out->events.front(), "busy");
     }
-    // On a loaded machine the worker may finish before the destructor asks it to stop; then
-    // the totals are its last event.
-    const auto totals = std::count(out->events.begin(), out->events.end(), "totals");
-    EXPECT_LE(totals, 1);
-    if (totals == 1) {
-        EXPECT_EQ(out->events.back(), "totals");
-    }
+    // On a loaded machine the worker may finish before the destructor asks it to stop: then its
+    // totals came once, before it went idle.
+    EXPECT_LE(std::count(out->events.begin(), out->events.end(), "totals"), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(out->events.size(), seen);
 }

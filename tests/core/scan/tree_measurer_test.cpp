@@ -71,17 +71,23 @@ TEST(TreeMeasurer, SameSizesAsTheSequentialWalkWithAnyNumberOfThreads) {
         for (int round = 0; round < 3; ++round) {
             const auto top = fs.OpenFolder(P("/top/"));
             std::vector<FolderSizes> measured;
+            LinkedFiles all;
+            FolderSizes sum;
             measurer.MeasureAll(
-                *top, P("/top/"), roots, nullptr, nullptr,
-                [&](std::size_t index, const FolderSizes& sizes, const LinkedFiles&) {
+                *top, P("/top/"), roots, nullptr, nullptr, all,
+                [&](std::size_t index, const FolderSizes& sizes, const FolderSizes& newToAll) {
                     EXPECT_EQ(index, measured.size());
                     measured.push_back(sizes);
+                    sum += newToAll;
                 });
             EXPECT_EQ(measured, expected) << threads << " threads";
+            // The forest's linked files count once in the sum of its trees.
+            EXPECT_EQ(sum.logical, whole.logical) << threads << " threads";
+            EXPECT_EQ(sum.onDisk, whole.onDisk) << threads << " threads";
             LinkedFiles links;
             EXPECT_EQ(measurer.Measure(*top, P("/top/"), nullptr, nullptr, links), whole)
                 << threads << " threads";
-            EXPECT_EQ(links.Counted().size(), 3u);
+            EXPECT_EQ(links.Size(), 3u);
         }
     }
 }
@@ -109,8 +115,9 @@ TEST(TreeMeasurer, GivesUpOnceStoppedInTheMiddleAndReportsNothingMore) {
     TreeMeasurer measurer(4);
     const auto folder = fs.OpenFolder(P("/top/"));
     std::size_t reported = 0;
-    measurer.MeasureAll(*folder, P("/top/"), roots, &stop, nullptr,
-                        [&](std::size_t, const FolderSizes&, const LinkedFiles&) { ++reported; });
+    LinkedFiles all;
+    measurer.MeasureAll(*folder, P("/top/"), roots, &stop, nullptr, all,
+                        [&](std::size_t, const FolderSizes&, const FolderSizes&) { ++reported; });
     EXPECT_LT(reported, 5u);
     EXPECT_LT(seen.load(), 400);
 }

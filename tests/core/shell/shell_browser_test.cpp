@@ -65,7 +65,7 @@ struct FakeShell : ShellSpace, std::enable_shared_from_this<FakeShell> {
         std::optional<std::uint32_t> Attributes(const ShellObject& object,
                                                 std::uint32_t mask) const override {
             const std::string key = shell.Key(path + static_cast<const Object&>(object).name);
-            std::uint32_t bits = kShellAttrFileSystem;
+            std::uint32_t bits = shell.virtualKeys.count(key) ? 0u : kShellAttrFileSystem;
             if (shell.folders.count(key + "\\") || key.size() == 3) {
                 bits |= kShellAttrFolder;
             }
@@ -106,7 +106,8 @@ struct FakeShell : ShellSpace, std::enable_shared_from_this<FakeShell> {
             if (Verb(command) == "delete" && shell.confirmDelete) {
                 shell.entries.erase(shell.Key(path + names.front()));
             }
-            return Verb(command) != "delete" || shell.confirmDelete;
+            // A shell may report a delete the user declined as carried out.
+            return Verb(command) != "delete" || shell.confirmDelete || shell.declineReportedDone;
         }
         inline static const std::vector<std::string> kVerbs = {"open", "delete", "rename",
                                                                "properties"};
@@ -174,6 +175,9 @@ struct FakeShell : ShellSpace, std::enable_shared_from_this<FakeShell> {
     std::vector<std::string> invoked;
     ScreenPoint trackedAt;
     bool confirmDelete = true;
+    bool declineReportedDone = false;
+    // Objects outside the file system (no file-system attribute).
+    std::set<std::string> virtualKeys;
     std::function<unsigned(Menu&)> choose = [](Menu&) { return 0u; };
 };
 
@@ -294,6 +298,32 @@ TEST_F(ShellBrowserTest, FilterKeepsFoldersAndMatchingNames) {
     }
 }
 
+TEST_F(ShellBrowserTest, FileSystemOnlyLeavesOutObjectsOutsideTheFileSystem) {
+    // Objects without the file-system attribute: a virtual one is left out; the recycle bin
+    // passes by its name.
+    for (const char* path : {"C:\\Data\\Network", "C:\\Data\\RECYCLER"}) {
+        shell->entries[shell->Key(path)] = shell->SplitPath(path).second;
+        shell->virtualKeys.insert(shell->Key(path));
+    }
+    const struct {
+        bool fileSystemOnly;
+        std::vector<std::string> listed;
+    } cases[] = {
+        {false, {"Network", "Quarterly.xls", "RECYCLER", "Sub", "a.doc", "b.TXT", "c.bin"}},
+        {true, {"Quarterly.xls", "RECYCLER", "Sub", "a.doc", "b.TXT", "c.bin"}},
+    };
+    for (const auto& c : cases) {
+        browser.SetFileSystemOnly(c.fileSystemOnly);
+        browser.SetFolder("C:\\Data\\");
+        std::vector<std::string> listed;
+        while (browser.NextObject()) {
+            listed.push_back(browser.ObjectName());
+        }
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, c.listed) << c.fileSystemOnly;
+    }
+}
+
 TEST_F(ShellBrowserTest, ContextMenuRunsTheChosenItemOrShellCommand) {
     std::vector<std::string> clicks;
     PopupMenu popup;
@@ -336,8 +366,9 @@ TEST_F(ShellBrowserTest, ContextMenuRunsTheChosenItemOrShellCommand) {
         std::vector<std::string> objects{};  // empty: the folder itself
         std::string choice{};                // a program caption or a shell verb; "" dismisses
         bool withRename = false;
-        bool refuse = false;  // OnContextMenuSelect says no
-        bool confirm = true;  // the answer to the shell's delete confirmation
+        bool refuse = false;               // OnContextMenuSelect says no
+        bool confirm = true;               // the answer to the shell's delete confirmation
+        bool declineReportedDone = false;  // the shell reports a declined delete as done
         std::string verb{};
         std::vector<std::string> clicks{};
         std::vector<std::string> invoked{};
@@ -365,6 +396,12 @@ TEST_F(ShellBrowserTest, ContextMenuRunsTheChosenItemOrShellCommand) {
          .choice = "delete",
          .confirm = false,
          .invoked = {"delete"}},
+        {.name = "delete declined but reported done: the object is still there",
+         .objects = {"a.doc"},
+         .choice = "delete",
+         .confirm = false,
+         .declineReportedDone = true,
+         .invoked = {"delete"}},
         {.name = "rename by the program",
          .objects = {"a.doc"},
          .choice = "rename",
@@ -389,6 +426,7 @@ TEST_F(ShellBrowserTest, ContextMenuRunsTheChosenItemOrShellCommand) {
         clicks.clear();
         shell->invoked.clear();
         shell->confirmDelete = c.confirm;
+        shell->declineReportedDone = c.declineReportedDone;
         shell->choose = pick(c.choice);
         int renames = 0;
         browser.OnRename = nullptr;

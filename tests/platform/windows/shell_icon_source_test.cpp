@@ -33,6 +33,15 @@ TEST(ShellIconSource, SmallIconsOfFilesAndFoldersOnAnyThreadAndAnyDepth) {
     const std::string deepRoot = tree.Root() + std::string(150, 'a') + "\\" + std::string(150, 'b');
     EXPECT_EQ(icons->IconIndex(deepRoot, "text.txt", false), file);
     EXPECT_EQ(icons->IconIndex(deepRoot, "folder", true), folder);
+
+    // Files show their type's icon whatever their case; programs, icons and shortcuts their
+    // own, read from the file only when asked for it.
+    tree.File(L"tool.exe", 10);
+    EXPECT_EQ(icons->IconIndex(tree.Root(), "OTHER.TXT", false), file);
+    EXPECT_EQ(icons->IconIndex(tree.Root(), "tool.exe", false), IconSource::kOwnIcon);
+    EXPECT_EQ(icons->IconIndex(tree.Root(), "Setup.EXE", false), IconSource::kOwnIcon);
+    EXPECT_GE(icons->OwnIconIndex(tree.Root(), "tool.exe"), 0);
+    EXPECT_EQ(icons->OwnIconIndex(tree.Root(), "text.txt"), file);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
+#include "core/scan/tree_measurer.hpp"
 #include "core/utils/compression.hpp"
 #include "core/utils/size_text.hpp"
 #include "platform/system.hpp"
@@ -145,7 +146,8 @@ TEST_F(WindowsFileSystemTest, ABareDriveIsItsRootNotTheDrivesCurrentFolder) {
 }
 
 // Made on the host side (see CMakeLists.txt): target\data.bin of 1000 bytes, target\back linking
-// to the fixture itself, and link, linking to target.
+// to the fixture itself, link, linking to target, and two more names of data.bin (hard links):
+// hard.bin and other\same.bin.
 TEST(WindowsFileSystemLinks, LinksAreFoldersOfNoSizeAndNeverEntered) {
     const char* fixture = std::getenv("PACKMETER_LINK_FIXTURE");
     if (!fixture) {
@@ -159,8 +161,31 @@ TEST(WindowsFileSystemLinks, LinksAreFoldersOfNoSizeAndNeverEntered) {
     EXPECT_TRUE(link.attributes & attr::kReparsePoint);
     EXPECT_EQ(link.size, 0);
     EXPECT_EQ(folder->OpenSubfolder("link"), nullptr);
-    // Counted once; following target\back would loop.
+    // Counted once, under each of its three names; following target\back would loop.
     EXPECT_EQ(MeasuredSize(*fs, fixture), 1000);
+    EXPECT_EQ(MeasuredSize(*fs, std::string(fixture) + "\\other"), 1000);
+    // The names are told apart by the file id Wine takes from the host's inode number.
+    const Entry hard = ListAll(*folder).at("hard.bin");
+    const auto other = folder->OpenSubfolder("other");
+    ASSERT_TRUE(other);
+    const Entry same = ListAll(*other).at("same.bin");
+    EXPECT_NE(hard.fileId, 0u);
+    EXPECT_EQ(hard.fileId, same.fileId);
+    EXPECT_EQ(hard.volumeId, same.volumeId);
+    // Once in the sum of the trees measured side by side, whichever thread meets it first.
+    TreeMeasurer measurer(4);
+    LinkedFiles all;
+    std::vector<std::int64_t> rows;
+    std::int64_t sum = 0;
+    measurer.MeasureAll(*folder, std::string(fixture) + "\\", {{"other", true}, {"target", true}},
+                        nullptr, nullptr, all,
+                        [&](std::size_t, const FolderSizes& sizes, const FolderSizes& fresh) {
+                            rows.push_back(sizes.logical);
+                            sum += fresh.logical;
+                        });
+    EXPECT_EQ(rows, (std::vector<std::int64_t>{1000, 1000}));
+    EXPECT_EQ(sum, 1000);
+    EXPECT_FALSE(all.CountOnce(hard));
     // A link chosen as the folder itself is measured.
     EXPECT_EQ(MeasuredSize(*fs, std::string(fixture) + "\\link"), 1000);
 }

@@ -1,6 +1,8 @@
 #include "gui/qt/about/about_box.hpp"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QIcon>
@@ -12,6 +14,7 @@
 #include "core/utils/version.hpp"
 #include "gui/qt/about/url_label.hpp"
 #include "gui/qt/framework/owned.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::qt {
 
@@ -112,7 +115,14 @@ void TAboutBox::FormCreate() {
     const QString name = kApplicationTitle;
     productName_->setText(name);
     shadow_->setText(name);
-    version_->setText(QStringLiteral("Version ") + kProductVersion);
+    // The program's own version block, as the Windows window reads its version resource; the
+    // version it was built with where the file has none.
+    std::string version = GetVersionString(
+        true, QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
+    if (version.empty()) {
+        version = GetVersionString(true);
+    }
+    version_->setText(QStringLiteral("Version ") + QString::fromStdString(version));
     version_->adjustSize();
     // The installed program's icon; a build that is not installed shows the desktop's disk.
     QIcon icon = QApplication::windowIcon();

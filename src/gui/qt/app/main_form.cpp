@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -22,6 +23,8 @@
 #include <algorithm>
 
 #include "core/app/list_order.hpp"
+#include "core/app/main_menu.hpp"
+#include "core/scan/algorithm_text.hpp"
 #include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -30,6 +33,7 @@
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
 #include "gui/qt/shell/system_image_list.hpp"
+#include "platform/system.hpp"
 
 namespace packmeter::qt {
 
@@ -88,6 +92,15 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     shellBrowser_ = std::make_unique<TShellBrowser>(MakeDesktopShell(this, services.fileSystem));
     shellBrowser_->SetFilter("*");
     shellBrowser_->SetShowErrorMessages(true);
+    // Opening many rows starts as many programs: asked first.
+    shellBrowser_->OnContextMenuSelect = [this](const std::string& verb, bool& execute) {
+        const std::size_t count = ItemsInOrder(true).size();
+        if (verb == "open" && count > kOpenWithoutAsking) {
+            execute = QMessageBox::question(
+                          this, QString(kApplicationTitle), Text(OpenManyQuestion(count)),
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+        }
+    };
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ListContextPopup(list_->viewport()->mapToGlobal(at)); });
@@ -119,7 +132,20 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
     CreateShortcuts();
     // The window sees every key before the control that has the focus.
     qApp->installEventFilter(this);
-    resize(Scaled(kClientWidth), Scaled(kClientHeight));
+    // The first size fits the screen's free area (at scale 2 the form is taller than a small
+    // screen); the least size keeps the header and the four columns readable.
+    const QRect screenArea = screen()->availableGeometry();
+    int columns = 0;
+    for (int i = 0; i < int(kListColumns.size()); ++i) {
+        columns += i == kNameColumn ? nameLeast_ : list_->columnWidth(i);
+    }
+    const int frame =
+        list_->frameWidth() * 2 + list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    setMinimumSize(
+        std::min(columns + frame, screenArea.width()),
+        std::min(Scaled(kLeastClientHeight) + menuBar()->sizeHint().height(), screenArea.height()));
+    resize(std::clamp(Scaled(kClientWidth), minimumWidth(), screenArea.width()),
+           std::clamp(Scaled(kClientHeight), minimumHeight(), screenArea.height()));
 }
 
 TMainForm::~TMainForm() {
@@ -457,6 +483,9 @@ void TMainForm::ShowMessage(const std::string& text) {
     auto* box = MakeOwned<QMessageBox>(QMessageBox::Warning, QString(kApplicationTitle), Text(text),
                                        QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // Over the window, also at start-up, before the desktop has placed the window's frame.
+    box->adjustSize();
+    box->move(geometry().center() - box->rect().center());
     box->open();
 }
 
@@ -471,13 +500,21 @@ std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
 }
 
 void TMainForm::CopyToClipboard(const std::string& text) {
-    SetClipboardText(text);
+    if (!SetClipboardText(text)) {
+        ShowMessage("Cannot put the rows on the clipboard: the clipboard did not take them.");
+    }
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
     SizeLabel()->setText(Text(totals.sizeText));
     CompressedLabel()->setText(Text(totals.onDiskText));
     RatioLabel()->setText(Text(totals.ratioText));
+    // The bytes by algorithm, where the file system tells them.
+    const std::string split = AlgorithmSplitText(totals.byAlgorithm, UserNumberFormat());
+    const QString tip = split.empty() ? QString() : tr("By algorithm:") + '\n' + Text(split);
+    for (QLabel* label : {SizeLabel(), CompressedLabel(), RatioLabel()}) {
+        label->setToolTip(tip);
+    }
     LayOutHeader();
 }
 

@@ -118,6 +118,8 @@ class TMainForm : public QMainWindow, private MainFormView {
     void ScheduleApply();
     void CreateMenu();
     void Execute(MenuCommand command);
+    // Enables Copy and Print by their target rules (a report list to work on).
+    void UpdateListActions();
     void CreateHeader(QWidget* parent);
     void CreateList(QWidget* parent);
     void LayOutHeader();

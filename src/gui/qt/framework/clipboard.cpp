@@ -7,8 +7,12 @@
 
 namespace packmeter::qt {
 
-void SetClipboardText(std::string_view text) {
-    QGuiApplication::clipboard()->setText(Text(text));
+bool SetClipboardText(std::string_view text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString wanted = Text(text);
+    clipboard->setText(wanted);
+    // The desktop may refuse the program the clipboard: it then still holds another text.
+    return clipboard->text() == wanted;
 }
 
 }  // namespace packmeter::qt

@@ -6,7 +6,7 @@
 
 namespace packmeter::qt {
 
-// Puts the UTF-8 text on the clipboard as plain text.
-void SetClipboardText(std::string_view text);
+// Puts the UTF-8 text on the clipboard as plain text; false when the clipboard did not take it.
+bool SetClipboardText(std::string_view text);
 
 }  // namespace packmeter::qt

@@ -18,35 +18,71 @@ QString LocalPath(const std::string& path) {
 
 }  // namespace
 
+std::string XdgOpenFailure(int code) {
+    // The desktop opener's exit codes.
+    switch (code) {
+        case 1:
+            return "the desktop's opener (xdg-open) did not understand the request";
+        case 2:
+            return "it does not exist";
+        case 3:
+            return "a tool the desktop's opener (xdg-open) needs is missing";
+        case 4:
+            return "no application could open it";
+        case -1:
+            return "the desktop's opener (xdg-open) crashed";
+        default:
+            return "the desktop's opener (xdg-open) failed (exit code " + std::to_string(code) +
+                   ")";
+    }
+}
+
 void DesktopLauncher::StartInstance(const std::string& folder) {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {LocalPath(folder)});
 }
 
-std::string DesktopLauncher::OpenDocument(const std::string& path) {
-    // Owned by the application until xdg-open has ended; the launcher may be gone by then.
-    auto* process = MakeOwned<QProcess>(QCoreApplication::instance());
-    const std::weak_ptr<DesktopLauncher> self = weak_from_this();
-    const auto report = [self, path](const char* reason) {
-        if (const auto launcher = self.lock(); launcher && launcher->onNotOpened) {
-            launcher->onNotOpened(path, reason);
-        }
+DesktopOpener& DesktopOpen() {
+    static DesktopOpener opener = [](const QString& path,
+                                     std::function<void(const std::string&)> onFailure) {
+        RunXdgOpen(path, std::move(onFailure));
     };
+    return opener;
+}
+
+void OpenWithDesktop(const QString& path, std::function<void(const std::string&)> onFailure) {
+    DesktopOpen()(path, std::move(onFailure));
+}
+
+void RunXdgOpen(const QString& path, std::function<void(const std::string&)> onFailure) {
+    // Owned by the application until xdg-open has ended; the caller may be gone by then.
+    auto* process = MakeOwned<QProcess>(QCoreApplication::instance());
+    auto report = std::make_shared<std::function<void(const std::string&)>>(std::move(onFailure));
     QObject::connect(process, &QProcess::finished, process,
                      [process, report](int code, QProcess::ExitStatus status) {
-                         // xdg-open ends with 3 when no tool opens the type, 4 when it failed.
-                         if (status == QProcess::NormalExit && (code == 3 || code == 4)) {
-                             report("no application is set to open it");
+                         if ((status != QProcess::NormalExit || code != 0) && *report) {
+                             (*report)(XdgOpenFailure(status == QProcess::NormalExit ? code : -1));
                          }
                          process->deleteLater();
                      });
     QObject::connect(process, &QProcess::errorOccurred, process,
                      [process, report](QProcess::ProcessError error) {
                          if (error == QProcess::FailedToStart) {
-                             report("the desktop's opener (xdg-open) is missing");
+                             if (*report) {
+                                 (*report)("the desktop's opener (xdg-open) is missing");
+                             }
                              process->deleteLater();
                          }
                      });
-    process->start("xdg-open", {LocalPath(path)});
+    process->start("xdg-open", {path});
+}
+
+std::string DesktopLauncher::OpenDocument(const std::string& path) {
+    const std::weak_ptr<DesktopLauncher> self = weak_from_this();
+    OpenWithDesktop(LocalPath(path), [self, path](const std::string& reason) {
+        if (const auto launcher = self.lock(); launcher && launcher->onNotOpened) {
+            launcher->onNotOpened(path, reason);
+        }
+    });
     return {};
 }
 

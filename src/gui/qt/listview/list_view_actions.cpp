@@ -17,8 +17,10 @@
 
 namespace packmeter::qt {
 
-void ExecuteCopy(TListViewCopy& action, ReportList* target) {
-    action.Execute(target, [](const std::string& text) { SetClipboardText(text); });
+bool ExecuteCopy(TListViewCopy& action, ReportList* target) {
+    bool copied = true;
+    action.Execute(target, [&copied](const std::string& text) { copied = SetClipboardText(text); });
+    return copied;
 }
 
 QtListPrinter::QtListPrinter(QWidget* parent, QString pdfFile)
@@ -26,7 +28,8 @@ QtListPrinter::QtListPrinter(QWidget* parent, QString pdfFile)
 
 bool QtListPrinter::ShowDialog() {
     QPrintDialog dialog(&printer_, parent_);
-    return dialog.exec() == QDialog::Accepted;
+    chosen_ = dialog.exec() == QDialog::Accepted;
+    return chosen_;
 }
 
 bool QtListPrinter::ChoosePdfFile() {
@@ -53,7 +56,11 @@ bool QtListPrinter::ChoosePdfFile() {
 bool QtListPrinter::BeginJob() {
     // QPrinter names the system's default printer by itself; without one it has nothing to
     // print on and would fail silently.
-    if (pdfFile_.isEmpty() && QPrinterInfo::defaultPrinter().isNull() && !ChoosePdfFile()) {
+    // A printer (or file) chosen in the print dialog is used as chosen.
+    const bool chosen =
+        chosen_ && (!printer_.printerName().isEmpty() || !printer_.outputFileName().isEmpty());
+    if (!chosen && pdfFile_.isEmpty() && QPrinterInfo::defaultPrinter().isNull() &&
+        !ChoosePdfFile()) {
         return false;
     }
     if (!pdfFile_.isEmpty()) {
@@ -62,6 +69,11 @@ bool QtListPrinter::BeginJob() {
     }
     printer_.setDocName(QString(kApplicationTitle));
     if (!painter_.begin(&printer_)) {
+        failure_ = printer_.outputFileName().isEmpty()
+                       ? QString("Cannot print: the printer \"%1\" did not start the job.")
+                             .arg(printer_.printerName())
+                       : QString("Cannot print to \"%1\": the file cannot be written.")
+                             .arg(printer_.outputFileName());
         return false;
     }
     // One logical unit is a tenth of a millimetre, measured from the printable area's corner.

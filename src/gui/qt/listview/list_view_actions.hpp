@@ -11,8 +11,9 @@ class QWidget;
 
 namespace packmeter::qt {
 
-// Puts the text of `action`'s list on the desktop's clipboard.
-void ExecuteCopy(TListViewCopy& action, ReportList* target);
+// Puts the text of `action`'s list on the desktop's clipboard; false when the clipboard did not
+// take it.
+bool ExecuteCopy(TListViewCopy& action, ReportList* target);
 
 // Prints on the default printer. Where no printer is set up, it says so and offers to save the
 // print as a PDF file instead; with an output file set, it writes that PDF file directly.
@@ -29,6 +30,8 @@ class QtListPrinter final : public ListPrinter {
 
     // The PDF file written, when the print went to one.
     QString PdfFile() const { return pdfFile_; }
+    // Why the job could not begin; empty when it did or the user cancelled it.
+    const QString& Failure() const { return failure_; }
 
   private:
     bool ChoosePdfFile();
@@ -36,6 +39,9 @@ class QtListPrinter final : public ListPrinter {
 
     QWidget* parent_;
     QString pdfFile_;
+    QString failure_;
+    // The print dialog was accepted: its printer is the one to print on.
+    bool chosen_ = false;
     QPrinter printer_{QPrinter::HighResolution};
     QPainter painter_;
 };

@@ -90,7 +90,7 @@ class ListModel final : public QAbstractTableModel {
     explicit ListModel(TListViewEx& list) : QAbstractTableModel(&list), list_(list) {}
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(items.size());
+        return parent.isValid() ? 0 : int(rows.size());
     }
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(columns.size());
@@ -101,10 +101,10 @@ class ListModel final : public QAbstractTableModel {
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || std::size_t(index.row()) >= items.size()) {
+        if (!index.isValid() || std::size_t(index.row()) >= rows.size()) {
             return {};
         }
-        const ListItem& item = items[std::size_t(index.row())];
+        const ListItem& item = At(std::size_t(index.row()));
         switch (role) {
             case Qt::DisplayRole:
                 return Text(ColumnText(item, index.column()));
@@ -158,8 +158,11 @@ class ListModel final : public QAbstractTableModel {
         if (added.empty()) {
             return;
         }
-        const int first = int(items.size());
+        const int first = int(rows.size());
         beginInsertRows({}, first, first + int(added.size()) - 1);
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            rows.push_back(std::uint32_t(items.size() + i));
+        }
         items.insert(items.end(), std::make_move_iterator(added.begin()),
                      std::make_move_iterator(added.end()));
         endInsertRows();
@@ -167,7 +170,7 @@ class ListModel final : public QAbstractTableModel {
 
     // The row's further columns, state and hint from `item`; its caption and icon stay.
     void Update(std::size_t row, const ListItem& item) {
-        ListItem& target = items.at(row);
+        ListItem& target = items.at(rows.at(row));
         target.subItems = item.subItems;
         target.keys = item.keys;
         target.hint = item.hint;
@@ -178,6 +181,8 @@ class ListModel final : public QAbstractTableModel {
         beginResetModel();
         items.clear();
         items.shrink_to_fit();
+        rows.clear();
+        rows.shrink_to_fit();
         endResetModel();
     }
 
@@ -185,14 +190,13 @@ class ListModel final : public QAbstractTableModel {
     // follow their rows.
     void Reorder(const std::vector<std::size_t>& order) {
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        std::vector<int> newRow(items.size());
-        std::vector<ListItem> sorted;
-        sorted.reserve(items.size());
+        std::vector<int> newRow(rows.size());
+        std::vector<std::uint32_t> sorted(rows.size());
         for (std::size_t i = 0; i < order.size(); ++i) {
             newRow[order[i]] = int(i);
-            sorted.push_back(std::move(items[order[i]]));
+            sorted[i] = rows[order[i]];
         }
-        items.swap(sorted);
+        rows.swap(sorted);
         const QModelIndexList from = persistentIndexList();
         QModelIndexList to;
         to.reserve(from.size());
@@ -212,8 +216,13 @@ class ListModel final : public QAbstractTableModel {
         return horizontal | Qt::AlignVCenter;
     }
 
+    const ListItem& At(std::size_t row) const { return items[rows[row]]; }
+
     std::vector<Column> columns;
+    // The rows in the order they came; `rows` holds their places as shown (row r shows
+    // items[rows[r]]), so sorting and merging move 4-byte positions, never the rows.
     std::vector<ListItem> items;
+    std::vector<std::uint32_t> rows;
 
   private:
     TListViewEx& list_;
@@ -267,7 +276,7 @@ void TListViewEx::SetColumnHint(int column, const QString& hint) {
 }
 
 void TListViewEx::AddItems(std::vector<ListItem> items) {
-    const std::size_t first = model_->items.size();
+    const std::size_t first = model_->rows.size();
     model_->Append(std::move(items));
     logic_.RowsAdded(first);
 }
@@ -281,11 +290,11 @@ void TListViewEx::UpdateItem(int row, const ListItem& item) {
 }
 
 int TListViewEx::ItemCount() const {
-    return int(model_->items.size());
+    return int(model_->rows.size());
 }
 
 const ListItem& TListViewEx::Item(int row) const {
-    return model_->items.at(std::size_t(row));
+    return model_->items.at(model_->rows.at(std::size_t(row)));
 }
 
 std::string TListViewEx::ColumnCaption(int column) const {
@@ -345,19 +354,35 @@ bool TListViewEx::viewportEvent(QEvent* event) {
         return QTreeView::viewportEvent(event);
     }
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QModelIndex index = indexAt(help->pos());
-    if (index.isValid()) {
-        const QString text = index.data().toString();
-        const QRect cell = visualRect(index);
-        const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-        const int icon = index.column() == 0 && images_ ? iconSize().width() + 2 * margin : 0;
-        if (viewport()->fontMetrics().horizontalAdvance(text) + icon + 2 * margin > cell.width()) {
-            QToolTip::showText(help->globalPos(), text, viewport(), cell);
-            return true;
-        }
+    const QString text = RowTipAt(help->pos());
+    if (!text.isEmpty()) {
+        QToolTip::showText(help->globalPos(), text, viewport(), visualRect(indexAt(help->pos())));
+    } else {
+        QToolTip::hideText();
     }
-    QToolTip::hideText();
     return true;
+}
+
+QString TListViewEx::RowTipAt(const QPoint& pos) const {
+    const QModelIndex index = indexAt(pos);
+    if (!index.isValid()) {
+        return {};
+    }
+    // The whole text of a cell too narrow for it, then the row's hint (why a link counts 0 bytes,
+    // why a row is greyed), as the Win32 list shows them.
+    QString tip;
+    const QString text = index.data().toString();
+    const QRect cell = visualRect(index);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int icon = index.column() == 0 && images_ ? iconSize().width() + 2 * margin : 0;
+    if (viewport()->fontMetrics().horizontalAdvance(text) + icon + 2 * margin > cell.width()) {
+        tip = text;
+    }
+    const QString hint = index.data(Qt::ToolTipRole).toString();
+    if (!hint.isEmpty()) {
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + hint;
+    }
+    return tip;
 }
 
 void TListViewEx::resizeEvent(QResizeEvent* event) {
@@ -374,12 +399,12 @@ void TListViewEx::SetColumnWidth(int column, int width) {
 }
 
 bool TListViewEx::SortRows(const ItemOrder& order) {
-    model_->Reorder(SortedOrder(model_->items, order));
+    model_->Reorder(SortedOrder(model_->items, model_->rows, order));
     return true;
 }
 
 void TListViewEx::MergeRows(std::size_t firstNew, const ItemOrder& order) {
-    model_->Reorder(MergedOrder(model_->items, firstNew, order));
+    model_->Reorder(MergedOrder(model_->items, model_->rows, firstNew, order));
 }
 
 void TListViewEx::HeaderMarkChanged(int column) {

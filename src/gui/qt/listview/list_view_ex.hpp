@@ -80,6 +80,10 @@ class TListViewEx : public QTreeView, public ReportList, private ListViewExHost 
     // and column widths are loaded. They are saved when the list is destroyed.
     void Loaded();
 
+    // The tool tip of the row under `pos` (viewport coordinates): the cell's whole text when it
+    // is cut off, then the row's hint; empty when there is nothing to say.
+    QString RowTipAt(const QPoint& pos) const;
+
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     // Info tips: the whole text of a cell too narrow for it, while the mouse rests on it.

@@ -55,6 +55,20 @@ bool IsFolder(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
+// The folder the path field names, full, from the home folder ("~/...") or relative to the
+// folder shown; empty when the field is empty or names no folder.
+QString TypedFolder(const QString& text, const QDir& shown) {
+    if (text.isEmpty()) {
+        return {};
+    }
+    QString path = text;
+    if (path == "~" || path.startsWith("~/")) {
+        path = QDir::homePath() + path.mid(1);
+    }
+    path = shown.absoluteFilePath(path);
+    return IsFolder(path) ? path : QString();
+}
+
 }  // namespace
 
 TQelBrowseForFolder::TQelBrowseForFolder(QWidget* owner) : QObject(owner), owner_(owner) {}
@@ -187,9 +201,16 @@ bool TQelBrowseForFolder::Execute() {
         onShow();
     }
     const bool chosen = dialog.exec() == QDialog::Accepted;
+    // A folder typed into the path field is the choice, exactly: the chooser's own answer is its
+    // list's selection, which while typing follows each prefix ("~/t/" selects t) and may
+    // still hold the parent when the typed folder's entry was not yet loaded.
+    QString typed = pathField ? TypedFolder(pathField->text(), chooser->directory()) : QString();
     const QStringList files = chooser->selectedFiles();
-    selected_ = chosen && !files.isEmpty()
-                    ? ChosenFolderPath(QFile::encodeName(files.front()).toStdString())
+    if (typed.isEmpty() && !files.isEmpty()) {
+        typed = files.front();
+    }
+    selected_ = chosen && !typed.isEmpty()
+                    ? ChosenFolderPath(QFile::encodeName(typed).toStdString())
                     : std::string();
     if (onClose) {
         onClose();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
@@ -28,8 +29,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/scan/algorithm_text.hpp"
 #include "core/utils/program_thread.hpp"
 #include "core/utils/size_text.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
 #include "platform/linux/shell/entry_properties.hpp"
 #include "platform/system.hpp"
@@ -142,13 +145,75 @@ void CopyPathsToClipboard(const QStringList& paths) {
     QGuiApplication::clipboard()->setText(paths.join('\n'));
 }
 
-bool MoveEntryToTrash(const QString& path, QString& error) {
-    QFile file(path);
-    if (file.moveToTrash()) {
-        return true;
+namespace {
+
+// Makes `path` and any missing folder above it with mode 0700, as the desktop's base-directory
+// rules ask for a data folder; false with the reason when a part cannot be made.
+bool MakeOwnFolders(const std::string& path, QString& error) {
+    for (std::size_t end = 1; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '/') {
+            continue;
+        }
+        const std::string part = path.substr(0, end);
+        struct stat info {};
+        if (::stat(part.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode)) {
+                error = QObject::tr("%1 is not a folder").arg(QFile::decodeName(part.c_str()));
+                return false;
+            }
+            continue;
+        }
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = QObject::tr("cannot make %1: %2")
+                        .arg(QFile::decodeName(part.c_str()),
+                             QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
     }
-    error = file.errorString();
-    return false;
+    return true;
+}
+
+}  // namespace
+
+QString HomeTrashFolder() {
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    if (!dataHome.isEmpty() && dataHome.startsWith('/')) {
+        return QFile::decodeName(dataHome) + "/Trash";
+    }
+    const QByteArray home = qgetenv("HOME");
+    if (home.isEmpty() || !home.startsWith('/')) {
+        return {};
+    }
+    return QFile::decodeName(home) + "/.local/share/Trash";
+}
+
+bool MoveEntryToTrash(const QString& path, QString& error) {
+    // The home trash must exist before the move: missing (a fresh account has no data folder
+    // yet), the toolkit's trash would put the entry into "files" and "info" of the working
+    // folder. Its folders are made as the trash rules say (the user's own, mode 0700).
+    const QString trash = HomeTrashFolder();
+    if (trash.isEmpty()) {
+        error = QObject::tr("the home folder is not known (HOME is not set)");
+        return false;
+    }
+    for (const QString& folder : {trash + "/files", trash + "/info"}) {
+        if (!MakeOwnFolders(QFile::encodeName(folder).toStdString(), error)) {
+            return false;
+        }
+    }
+    QFile file(path);
+    if (!file.moveToTrash()) {
+        error = file.errorString();
+        return false;
+    }
+    // Where the entry went: a trash's "files" folder, never a relative place.
+    const QString moved = file.fileName();
+    if (!QFileInfo(moved).isAbsolute() || !moved.contains("/files/")) {
+        std::rename(QFile::encodeName(moved).constData(), QFile::encodeName(path).constData());
+        error = QObject::tr("the trash put it in %1; it was moved back").arg(moved);
+        return false;
+    }
+    return true;
 }
 
 bool RenameEntry(const QString& path, const QString& newName, QString& error) {
@@ -250,12 +315,18 @@ PropertiesDialog::PropertiesDialog(std::shared_ptr<FileSystem> fs, const QString
             [this, entries = std::move(entries)] {
                 std::int64_t size = 0;
                 std::int64_t onDisk = 0;
+                AlgorithmSplit split;
                 for (const auto& entry : entries) {
                     size += entry.size;
                     onDisk += entry.onDisk;
+                    split += entry.byAlgorithm;
                 }
                 SetValue(tr("Size:"), SizeText(size));
                 SetValue(tr("On disk:"), SizeText(onDisk));
+                if (!split.Empty()) {
+                    SetValue(tr("By algorithm:"),
+                             QString::fromStdString(AlgorithmSplitText(split, UserNumberFormat())));
+                }
                 const auto& entry = entries.front();
                 if (entries.size() == 1 && !entry.error.empty()) {
                     SetValue(tr("Size:"), Local(entry.error));
@@ -334,11 +405,19 @@ void ShowProperties(QWidget* parent, std::shared_ptr<FileSystem> fs, const QStri
     dialog->show();
 }
 
-void ShowInFileManager(const QStringList& paths) {
+void ShowInFileManager(
+    const QStringList& paths,
+    std::function<void(const QString& folder, const std::string& reason)> onFailure) {
     if (paths.isEmpty() || FileManagerService::ShowItems(paths)) {
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(paths.first()).absolutePath()));
+    // Without the file manager's service, the folder opens in the desktop's folder viewer.
+    const QString folder = QFileInfo(paths.first()).absolutePath();
+    OpenWithDesktop(folder, [folder, onFailure](const std::string& reason) {
+        if (onFailure) {
+            onFailure(folder, reason);
+        }
+    });
 }
 
 }  // namespace packmeter::qt

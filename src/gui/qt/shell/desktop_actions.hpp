@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <string>
+
 // The desktop's own file commands for the shell context menu on Linux: the file manager's
 // D-Bus service, the clipboard in the formats file managers paste, the freedesktop trash,
 // renaming, and the Properties dialog.
@@ -36,7 +39,11 @@ void CopyFilesToClipboard(const QStringList& paths);
 // Copy Path: the paths as plain text, one a line.
 void CopyPathsToClipboard(const QStringList& paths);
 
-// Moves the entry to the freedesktop trash; false with the reason in `error`.
+// The user's home trash: $XDG_DATA_HOME/Trash, by default ~/.local/share/Trash; empty when the
+// home folder is not known.
+QString HomeTrashFolder();
+// Moves the entry to the freedesktop trash, making the home trash first where it is missing;
+// false with the reason in `error`. Nothing is ever written outside a trash.
 bool MoveEntryToTrash(const QString& path, QString& error);
 
 // Renames `path` to `newName` in the same folder, never over an existing entry; false with the
@@ -77,6 +84,9 @@ void ShowProperties(QWidget* parent, std::shared_ptr<FileSystem> fs, const QStri
 
 // Shows the folders holding `paths` in the file manager with the entries selected; without the
 // service, opens the first one's folder in the desktop's folder application.
-void ShowInFileManager(const QStringList& paths);
+// `onFailure` hears (later, on the UI thread) when the folder could not be shown.
+void ShowInFileManager(
+    const QStringList& paths,
+    std::function<void(const QString& folder, const std::string& reason)> onFailure = nullptr);
 
 }  // namespace packmeter::qt

@@ -1,5 +1,7 @@
 #include "gui/qt/shell/desktop_context_menu.hpp"
 
+#include "gui/qt/framework/desktop_services.hpp"
+
 #include <QAction>
 #include <QDesktopServices>
 #include <QFile>
@@ -7,9 +9,11 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QUrl>
 #include <algorithm>
 
+#include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/shell/desktop_actions.hpp"
 #include "platform/linux/shell/desktop_apps.hpp"
 #include "platform/linux/shell/linux_shell_space.hpp"
@@ -187,9 +191,17 @@ bool DesktopContextMenu::Open() {
         const auto applications = linuxfs::ApplicationsFor({path});
         if (!applications.empty() && applications.front().isDefault) {
             byApplication[applications.front().id].push_back(path);
-        } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Local(path)))) {
-            Warn(QObject::tr("No application is set to open \"%1\".").arg(Local(path)));
-            opened = false;
+        } else {
+            // Told later, when the desktop's opener has ended without opening it.
+            OpenWithDesktop(
+                Local(path), [owner = QPointer<QWidget>(owner_), interactive = interactive_,
+                              shown = Local(path)](const std::string& reason) {
+                    if (interactive && owner) {
+                        QMessageBox::warning(owner, owner->window()->windowTitle(),
+                                             QObject::tr("Cannot open \"%1\": %2")
+                                                 .arg(shown, QString::fromStdString(reason)));
+                    }
+                });
         }
     }
     for (const auto& [application, paths] : byApplication) {
@@ -211,7 +223,15 @@ bool DesktopContextMenu::Invoke(unsigned command) {
         return Launch(found->second.application, paths_);
     }
     if (verb == kVerbShowInFolder) {
-        ShowInFileManager(shownPaths_);
+        ShowInFileManager(
+            shownPaths_, [owner = QPointer<QWidget>(owner_), interactive = interactive_](
+                             const QString& folder, const std::string& reason) {
+                if (interactive && owner) {
+                    QMessageBox::warning(owner, owner->window()->windowTitle(),
+                                         QObject::tr("Cannot show \"%1\": %2")
+                                             .arg(folder, QString::fromStdString(reason)));
+                }
+            });
         return true;
     }
     if (verb == kVerbCopy) {

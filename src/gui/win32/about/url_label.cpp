@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <cstring>
+#include <string>
 
 #include "core/about/url_target.hpp"
 #include "platform/windows/utils/win_path.hpp"
@@ -17,9 +18,24 @@ constexpr UINT kCopyCommand = 1;
 }  // namespace
 
 ShellOpener& ShellOpen() {
-    static ShellOpener opener = [](const std::wstring& target) {
-        ::ShellExecuteW(::GetDesktopWindow(), L"open", target.c_str(), nullptr, nullptr,
-                        SW_SHOWNORMAL);
+    static ShellOpener opener = [](const std::wstring& target, HWND owner) -> std::string {
+        const auto result = reinterpret_cast<INT_PTR>(
+            ::ShellExecuteW(owner, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        if (result > 32) {
+            return {};
+        }
+        switch (result) {
+            case SE_ERR_NOASSOC:
+            case SE_ERR_ASSOCINCOMPLETE:
+                return "no application is set to open it";
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                return "it does not exist";
+            case SE_ERR_ACCESSDENIED:
+                return "permission denied";
+            default:
+                return "the shell could not open it (error " + std::to_string(result) + ")";
+        }
     };
     return opener;
 }
@@ -70,8 +86,17 @@ void TUrlLabel::CopyCaption() {
 }
 
 void TUrlLabel::Click() {
+    if (onClick) {
+        onClick();
+    }
     if (const auto target = UrlLabelTarget(url_, caption_)) {
-        ShellOpen()(win::ToWide(*target));
+        const std::string problem =
+            ShellOpen()(win::ToWide(*target), ::GetAncestor(Hwnd(), GA_ROOT));
+        if (!problem.empty()) {
+            const std::wstring text = win::ToWide("Cannot open " + *target + ": " + problem);
+            ::MessageBoxW(::GetAncestor(Hwnd(), GA_ROOT), text.c_str(), L"Packmeter",
+                          MB_OK | MB_ICONWARNING);
+        }
     }
 }
 
@@ -100,6 +125,9 @@ LRESULT TUrlLabel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
         case WM_LBUTTONDOWN:
+            if (onMouseDown) {
+                onMouseDown();
+            }
             savedColour_ = colour_;
             SetColour(activeColor_);
             pressed_ = true;

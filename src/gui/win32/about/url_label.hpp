@@ -10,9 +10,10 @@
 
 namespace packmeter::win32 {
 
-// Opens a document or address with the shell's "open" verb. Replaceable, so that tests can
-// see what would be opened.
-using ShellOpener = std::function<void(const std::wstring& target)>;
+// Opens a document or address with the shell's "open" verb, with `owner` as the owner of any
+// window the shell shows; the reason when it could not, else empty. Replaceable, so that tests
+// can see what would be opened.
+using ShellOpener = std::function<std::string(const std::wstring& target, HWND owner)>;
 ShellOpener& ShellOpen();
 
 // Puts `text` on the clipboard as Unicode text.
@@ -35,6 +36,10 @@ class TUrlLabel final : public Window {
     COLORREF CaptionColor() const { return colour_; }
     // What the context menu's "Copy" does.
     void CopyCaption();
+
+    // The left button went down on the label, and a click (down and up on it) opened its target.
+    std::function<void()> onMouseDown;
+    std::function<void()> onClick;
 
   protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

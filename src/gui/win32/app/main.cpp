@@ -13,25 +13,6 @@
 #include "platform/fault_logger.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
-namespace {
-
-// The arguments after the program's own name, as the shell split them.
-std::vector<std::string> Arguments() {
-    std::vector<std::string> args;
-    int count = 0;
-    wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (!words) {
-        return args;
-    }
-    for (int i = 1; i < count; ++i) {
-        args.push_back(packmeter::win::ToUtf8(words[i]));
-    }
-    ::LocalFree(words);
-    return args;
-}
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // Stays inactive unless the build's instrumenting step gave the program a data block.
     packmeter::InstallFaultLogger(true);
@@ -46,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     }
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
-    TMainForm form(WindowsServices(), Arguments());
+    TMainForm form(WindowsServices(), CommandLineArguments(::GetCommandLineW()));
     if (!form.Hwnd()) {
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/app/list_order.hpp"
+#include "core/app/main_menu.hpp"
 #include "gui/win32/app/status_bar.hpp"
 #include "gui/win32/framework/clipboard.hpp"
 #include "gui/win32/framework/screen_fonts.hpp"
@@ -51,6 +52,12 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT outer{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     ::AdjustWindowRectEx(&outer, style, TRUE, 0);
+    // The first size fits the screen's free area.
+    RECT work{};
+    if (::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
+        outer.right = outer.left + std::min(outer.right - outer.left, work.right - work.left);
+        outer.bottom = outer.top + std::min(outer.bottom - outer.top, work.bottom - work.top);
+    }
     const auto icon = static_cast<HICON>(::LoadImageW(
         ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON, 0, 0, LR_SHARED));
     if (!CreateWindowOf(kClassName, 0, style, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -90,6 +97,15 @@ void TMainForm::CreateCommandControls() {
     shellBrowser_ = std::make_unique<TShellBrowser>(std::make_shared<WinShellSpace>(Hwnd()));
     shellBrowser_->SetFilter("*");
     shellBrowser_->SetShowErrorMessages(true);
+    // Opening many rows starts as many programs: asked first.
+    shellBrowser_->OnContextMenuSelect = [this](const std::string& verb, bool& execute) {
+        const std::size_t count = ItemsInOrder(true).size();
+        if (verb == "open" && count > kOpenWithoutAsking) {
+            execute = ::MessageBoxW(Hwnd(), win::ToWide(OpenManyQuestion(count)).c_str(),
+                                    win::ToWide(kApplicationTitle).c_str(),
+                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        }
+    };
     commandSink_ = std::make_unique<CommandSink<TMainForm>>(*this);
     logic_->SetCommandView(commandSink_.get());
     ::SetWindowSubclass(PathLabel(), &PathLabelProc, 0, reinterpret_cast<DWORD_PTR>(this));
@@ -150,8 +166,16 @@ void TMainForm::SetCommandProgress(const CommandProgress& progress) {
 }
 
 void TMainForm::SetCommandFailures(const std::vector<CompressionFailure>& failures) {
-    statusBar_.SetFailuresText(failures.empty() ? std::string()
-                                                : logic_->Commands().FailuresText());
+    // A tool tip shows about a thousand characters: fewer lines of long paths, so that the
+    // list ends with its "... and N more" line instead of being cut mid-path.
+    std::string text;
+    for (std::size_t lines = 20; !failures.empty() && lines > 0; --lines) {
+        text = logic_->Commands().FailuresText(lines);
+        if (win::ToWide(text).size() + MainStatusBar::kTipStatusRoom + 8 < 1000) {
+            break;
+        }
+    }
+    statusBar_.SetFailuresText(std::move(text));
     ShowStatus();
 }
 
@@ -222,6 +246,8 @@ void TMainForm::CreateHeader() {
     tool.uId = reinterpret_cast<UINT_PTR>(PathLabel());
     tool.lpszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Tips of several lines (the failures list) break at their line feeds.
+    ::SendMessageW(toolTip_, TTM_SETMAXTIPWIDTH, 0, Scaled(640));
 }
 
 void TMainForm::CreateList() {
@@ -250,7 +276,13 @@ void TMainForm::CreateList() {
         }
         return ::GetSysColor(colour == RowColour::kGrayText ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
     };
+    // Programs, icon files and shortcuts show their own icons, read only for rows drawn.
+    list_.onOwnIcon = [this](const ListItem& item) {
+        IconSource* icons = logic_->Icons();
+        return icons ? icons->OwnIconIndex(logic_->CurrentFolder(), item.data) : -1;
+    };
     list_.onDblClick = [this] { logic_->ListDblClick(); };
+    list_.onResize = [this] { FitNameColumn(); };
     list_.Loaded();
 }
 
@@ -259,11 +291,11 @@ int TMainForm::HeaderHeight() const {
 }
 
 void TMainForm::SizeColumns() {
-    // The list view keeps about 6 pixels beside a cell's text on either side; the header as
-    // much beside its caption, and 6 more before a bitmap on the right.
+    // The list view keeps about 6 pixels beside a cell's text on either side; a sorted header
+    // needs what the header control measures for its caption's margins and the arrow.
     const WindowFontMeasure measure(list_.Hwnd());
     const WindowFontMeasure header(list_.Header() ? list_.Header() : list_.Hwnd());
-    const int arrowSpace = Scaled(8) + Scaled(18) + 2;
+    const int arrowSpace = list_.ArrowSpace();
     for (std::size_t i = 0; i < kListColumns.size(); ++i) {
         ListView_SetColumnWidth(list_.Hwnd(), int(i),
                                 ListColumnWidth(i, measure, Scaled(12), header, arrowSpace,
@@ -318,8 +350,10 @@ void TMainForm::LayOutHeader() {
         HFONT font_;
     };
     const std::string shown = ElideMiddle(pathText_, LabelMeasure(PathLabel(), pathFont), room);
-    SetWindowTextUtf8(PathLabel(), shown);
+    // The font before the text: a label painted with the classic face draws other scripts as
+    // bars.
     measure(path, shown);
+    SetWindowTextUtf8(PathLabel(), shown);
     const std::wstring tip = win::ToWide(shown == pathText_ ? std::string() : pathText_);
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
@@ -339,6 +373,12 @@ void TMainForm::LayOutHeader() {
     ::MoveWindow(noticeLabel_, Scaled(size.x), Scaled(size.y),
                  std::max(0, int(client.right) - Scaled(size.x) - Scaled(8)),
                  int(TextExtent(noticeLabel_, noticeFont, L"Ag").cy), TRUE);
+    // The window clips its children, so its own invalidation does not repaint the labels in the
+    // fonts just set: each label repaints itself.
+    for (const HWND label : labels_) {
+        ::InvalidateRect(label, nullptr, TRUE);
+    }
+    ::InvalidateRect(noticeLabel_, nullptr, TRUE);
 }
 
 void TMainForm::LayOut() {
@@ -440,6 +480,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // A popup menu (the shell's context menu) has no hints: the status line stays.
             contextMenuLoop_ = wParam != FALSE;
             break;
+        case WM_INITMENUPOPUP:
+            // The menu bar's own menus; the shell's context menu has its own handler.
+            if (HIWORD(lParam) == 0 && !contextMenuLoop_) {
+                UpdateListActions(reinterpret_cast<HMENU>(wParam));
+            }
+            return 0;
         case WM_MENUSELECT:
             if (!contextMenuLoop_) {
                 MenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
@@ -474,6 +520,19 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             LayOut();
             return 0;
+        case WM_GETMINMAXINFO: {
+            // The least size keeps the header and the four columns readable.
+            int columns = nameLeast_;
+            for (int i = 1; list_.Hwnd() && i < int(kListColumns.size()); ++i) {
+                columns += ListView_GetColumnWidth(list_.Hwnd(), i);
+            }
+            RECT least{0, 0, std::max(columns, Scaled(200)) + ::GetSystemMetrics(SM_CXVSCROLL) + 4,
+                       Scaled(kLeastClientHeight)};
+            ::AdjustWindowRectEx(&least, DWORD(::GetWindowLongPtrW(Hwnd(), GWL_STYLE)), TRUE, 0);
+            auto& info = *reinterpret_cast<MINMAXINFO*>(lParam);
+            info.ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
+            return 0;
+        }
         case WM_SETFOCUS:
             ::SetFocus(list_.Hwnd());
             return 0;
@@ -595,7 +654,9 @@ std::vector<const ListItem*> TMainForm::ItemsInOrder(bool selectedOnly) const {
 }
 
 void TMainForm::CopyToClipboard(const std::string& text) {
-    SetClipboardText(Hwnd(), text);
+    if (!SetClipboardText(Hwnd(), text)) {
+        ShowMessage("Cannot put the rows on the clipboard: another program holds it.");
+    }
 }
 
 void TMainForm::SetTotals(const ScanTotals& totals) {
@@ -632,6 +693,9 @@ void TMainForm::AddItems(std::vector<ListItem> items) {
         }
     }
     list_.AddItems(std::move(items));
+    // The rows may have brought a vertical scroll bar: the Name column gives way to it, so that
+    // Ratio stays in view.
+    FitNameColumn();
 }
 
 void TMainForm::SelectAllItems() {
@@ -643,6 +707,7 @@ const ListItem* TMainForm::FirstSelectedItem() const {
 }
 
 bool TMainForm::BrowseForFolder(std::string& folder) {
+    browseForFolderDlg_.SetStartFolder(folder);
     if (!browseForFolderDlg_.Execute()) {
         return false;
     }

@@ -127,6 +127,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     void CreateMenuBar();
     // A menu command by its id; false for other ids.
     bool ExecuteCommand(int id);
+    // Enables Copy and Print in `popup` by their target rules (a report list to work on).
+    void UpdateListActions(HMENU popup);
     // A menu entry is highlighted (its hint goes to the status line) or the menu has closed.
     void MenuSelect(UINT item, UINT flags, HMENU menu);
     // The size and the drawing of a menu entry's picture; false for other items.

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include "core/about/about_texts.hpp"
+#include "core/app/main_menu.hpp"
+#include "core/utils/text.hpp"
 #include "gui/win32/about/about_box.hpp"
 #include "gui/win32/app/main_form.hpp"
 #include "gui/win32/app/shell_launcher.hpp"
@@ -79,17 +81,39 @@ void TMainForm::CreateMenuBar() {
     listViewPrint_.imageIndex = int(MenuCommand::kPrint);
 }
 
+void TMainForm::UpdateListActions(HMENU popup) {
+    ReportList* target = list_.HasFocus() ? &list_ : nullptr;
+    for (const auto& [action, id] :
+         {std::pair<TListViewAction*, int>{&listViewCopy1_, kCopyCommand},
+          std::pair<TListViewAction*, int>{&listViewPrint_, kPrintCommand}}) {
+        action->UpdateTarget(action->HandlesTarget(target) ? action->ListFor(target) : nullptr);
+        ::EnableMenuItem(popup, UINT(id),
+                         MF_BYCOMMAND | (action->enabled ? MF_ENABLED : MF_GRAYED));
+    }
+}
+
 bool TMainForm::ExecuteCommand(int id) {
     // The list as a target when it has the focus; the list actions work on List anyway.
     ReportList* target = list_.HasFocus() ? &list_ : nullptr;
+    if ((id == kCopyCommand && !listViewCopy1_.HandlesTarget(target)) ||
+        (id == kPrintCommand && !listViewPrint_.HandlesTarget(target))) {
+        return true;
+    }
     switch (id) {
         case kPrintCommand: {
+            // The folder is the first page's title.
+            listViewPrint_.header = ToDisplayText(logic_->CurrentFolder());
             GdiListPrinter printer(Hwnd());
             listViewPrint_.Execute(target, printer);
+            if (!printer.Failure().empty()) {
+                ShowMessage(printer.Failure());
+            }
             return true;
         }
         case kCopyCommand:
-            ExecuteCopy(Hwnd(), listViewCopy1_, target);
+            if (!ExecuteCopy(Hwnd(), listViewCopy1_, target)) {
+                ShowMessage("Cannot put the list on the clipboard: another program holds it.");
+            }
             return true;
         case kReadmeCommand:
             ReademFileActionExecute();
@@ -164,8 +188,13 @@ std::wstring TMainForm::ReadmePath() {
 }
 
 void TMainForm::ReademFileActionExecute() {
-    // The shell says nothing when the file is missing, and neither does the window.
-    ShellOpen()(ReadmePath());
+    // Opened over the main window; a readme that is missing or that nothing opens is said so.
+    const std::string problem = ShellOpen()(ReadmePath(), Hwnd());
+    if (!problem.empty()) {
+        ShowMessage(::GetFileAttributesW(ReadmePath().c_str()) == INVALID_FILE_ATTRIBUTES
+                        ? std::string(kReadmeMissingText)
+                        : "Cannot open the readme: " + problem);
+    }
 }
 
 void TMainForm::HelpAboutActionExecute() {

@@ -24,6 +24,37 @@ std::wstring ProgramPath() {
     }
 }
 
+std::vector<std::string> CommandLineArguments(const wchar_t* commandLine) {
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** words = ::CommandLineToArgvW(commandLine, &count);
+    if (!words) {
+        return args;
+    }
+    for (int i = 1; i < count; ++i) {
+        std::wstring word = words[i];
+        // `"D:\My Data\"` (a batch file's "%~dp0" too) reaches the program as `D:\My Data"`:
+        // the backslash before the closing quote escaped it. That quote is the folder's own
+        // separator; what followed it in the same word was meant as the next arguments.
+        const std::size_t quote = word.find(L'"');
+        if (quote != std::wstring::npos && quote > 0) {
+            std::wstring rest = word.substr(quote + 1);
+            word = word.substr(0, quote) + L'\\';
+            args.push_back(win::ToUtf8(word));
+            std::size_t start = rest.find_first_not_of(L' ');
+            while (start != std::wstring::npos) {
+                const std::size_t end = rest.find(L' ', start);
+                args.push_back(win::ToUtf8(rest.substr(start, end - start)));
+                start = end == std::wstring::npos ? end : rest.find_first_not_of(L' ', end);
+            }
+            continue;
+        }
+        args.push_back(win::ToUtf8(word));
+    }
+    ::LocalFree(words);
+    return args;
+}
+
 void ShellLauncher::StartInstance(const std::string& folder) {
     // Quoted, so that a folder with spaces reaches the new instance as one argument.
     // A backslash before the closing quote would escape it: a root ("C:\") gets a second one.

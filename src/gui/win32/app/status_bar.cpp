@@ -121,15 +121,30 @@ void MainStatusBar::ShowStatus(const std::string& text, HFONT font) {
         shown = ShortenStatus(text, DcMeasure(dc.get()), room);
     }
     SetWindowTextUtf8(bar_, shown);
-    ::SendMessageW(bar_, SB_SETTIPTEXTW, 0,
-                   reinterpret_cast<LPARAM>(win::ToWide(shown == text ? "" : text).c_str()));
-    // The entries the last command could not switch, named over the bar.
-    const std::wstring failures = win::ToWide(failuresText_);
+    // One tip over the bar: the whole line when it is shown shortened, then the entries the last
+    // command could not switch. (The bar's own tip for a cut-off part would overlap it.)
+    ::SendMessageW(bar_, SB_SETTIPTEXTW, 0, reinterpret_cast<LPARAM>(L""));
+    std::wstring tip = win::ToWide(shown == text ? "" : text);
+    // A tip holds about a thousand characters: a very long path gives way in its middle, so
+    // that the list of failures keeps its last line.
+    if (tip.size() > kTipStatusRoom) {
+        tip = tip.substr(0, kTipStatusRoom / 2) + L"\u2026" +
+              tip.substr(tip.size() - kTipStatusRoom / 2);
+    }
+    if (!failuresText_.empty()) {
+        tip += (tip.empty() ? L"" : L"\r\n\r\n") + win::ToWide(failuresText_);
+    }
+    std::wstring lines;
+    for (const wchar_t c : tip) {
+        lines +=
+            c == L'\n' && (lines.empty() || lines.back() != L'\r') ? L"\r\n" : std::wstring(1, c);
+    }
+    tipText_ = std::move(lines);
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.hwnd = owner_;
     tool.uId = reinterpret_cast<UINT_PTR>(bar_);
-    tool.lpszText = const_cast<wchar_t*>(failures.c_str());
+    tool.lpszText = tipText_.data();
     ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 

@@ -2,14 +2,15 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 namespace packmeter::win32 {
 
 // The main window's status bar: one line of status, shortened to fit with its whole text in the
-// bar's tip; while a compression command runs, its progress figure and a Cancel button (which
-// sends `cancelCommand` to the owner); and over the bar, in the owner's tool tip, the entries
-// the last command could not switch.
+// tip over the bar; while a compression command runs, its progress figure and a Cancel button
+// (which sends `cancelCommand` to the owner); and over the bar, in the owner's tool tip, the
+// entries the last command could not switch.
 class MainStatusBar {
   public:
     // Makes the bar at the foot of `owner` at the screen's `dpi`, in `font`; `toolTip` is the
@@ -28,6 +29,11 @@ class MainStatusBar {
     void SetFailuresText(std::string text) { failuresText_ = std::move(text); }
     // Shows the status text, shortened to the room left by the command's parts, in `font`.
     void ShowStatus(const std::string& text, HFONT font);
+    // The text of the tip over the bar (the whole status line when shortened, then the failures).
+    const std::wstring& TipText() const { return tipText_; }
+    // The characters of the tip the status line may take; the failures are bounded by their
+    // count of lines (see TMainForm).
+    static constexpr std::size_t kTipStatusRoom = 300;
 
   private:
     static LRESULT CALLBACK BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -44,6 +50,7 @@ class MainStatusBar {
     HWND cancelButton_ = nullptr;
     std::string progressText_;
     std::string failuresText_;
+    std::wstring tipText_;
 };
 
 }  // namespace packmeter::win32

@@ -28,7 +28,7 @@ std::wstring LocaleText(DWORD flags, bool date, const SYSTEMTIME& now) {
 }  // namespace
 
 bool ExecuteCopy(HWND owner, TListViewCopy& action, ReportList* target) {
-    bool copied = false;
+    bool copied = true;
     action.Execute(target,
                    [&](const std::string& text) { copied = SetClipboardText(owner, text); });
     return copied;
@@ -116,6 +116,9 @@ bool GdiListPrinter::OpenDefaultPrinter() {
     }
     dc_ = ::CreateDCW(L"WINSPOOL", pdf.c_str(), nullptr, nullptr);
     ownsDc_ = dc_ != nullptr;
+    if (!dc_) {
+        failure_ = "Cannot print: the printer \"" + win::ToUtf8(pdf) + "\" cannot be opened.";
+    }
     return dc_ != nullptr;
 }
 
@@ -129,6 +132,8 @@ bool GdiListPrinter::BeginJob() {
         doc.cbSize = sizeof(doc);
         doc.lpszDocName = name.c_str();
         if (::StartDocW(dc_, &doc) <= 0) {
+            failure_ = "Cannot print: the printer did not start the job (error " +
+                       std::to_string(::GetLastError()) + ").";
             return false;
         }
         job_ = true;

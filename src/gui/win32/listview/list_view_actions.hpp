@@ -34,6 +34,9 @@ class GdiListPrinter final : public ListPrinter {
     std::string DateTimeText() const override;
     void Draw(const std::vector<PrintOp>& ops) override;
 
+    // Why the job could not begin; empty when it did or the user cancelled it.
+    const std::string& Failure() const { return failure_; }
+
   private:
     bool OpenDefaultPrinter();
     HFONT Font(const PrintFont& font) const;
@@ -42,6 +45,7 @@ class GdiListPrinter final : public ListPrinter {
     HDC dc_ = nullptr;
     bool ownsDc_ = false;
     bool job_ = false;
+    std::string failure_;
     PrintPage page_;
     mutable std::map<std::pair<bool, int>, UniqueFont> fonts_;
 };

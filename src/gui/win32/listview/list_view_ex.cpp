@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/fs/filesystem.hpp"
 #include "core/listview/header_arrow.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -148,6 +149,20 @@ HBITMAP TListViewEx::ArrowBitmap(TSortOption order) const {
                                   : nullptr;
 }
 
+int TListViewEx::ArrowSpace() const {
+    BITMAP arrow{};
+    if (!upArrow_ || !::GetObjectW(upArrow_.get(), sizeof(arrow), &arrow)) {
+        arrow.bmWidth = 8;
+    }
+    // The header keeps its bitmap margin on either side of the caption and of the bitmap
+    // (three edges when it cannot be asked), and a pixel for the divider.
+    int margin = header_ ? int(::SendMessageW(header_, HDM_GETBITMAPMARGIN, 0, 0)) : 0;
+    if (margin <= 0) {
+        margin = 3 * ::GetSystemMetrics(SM_CXEDGE);
+    }
+    return 4 * margin + int(arrow.bmWidth) + 2;
+}
+
 bool TListViewEx::Create(HWND parent, int id, const std::string& name,
                          const std::vector<ColumnSetup>& columns) {
     name_ = name;
@@ -185,11 +200,14 @@ void TListViewEx::AddItems(std::vector<ListItem> items) {
     if (items.empty()) {
         return;
     }
-    const std::size_t first = items_.size();
+    const std::size_t first = rows_.size();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        rows_.push_back(std::uint32_t(items_.size() + i));
+    }
     items_.insert(items_.end(), std::make_move_iterator(items.begin()),
                   std::make_move_iterator(items.end()));
     if (hwnd_) {
-        ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, WPARAM(items_.size()),
+        ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, WPARAM(rows_.size()),
                        LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     }
     logic_.RowsAdded(first);
@@ -204,6 +222,8 @@ void TListViewEx::UseFont(HFONT font) {
 void TListViewEx::Clear() {
     items_.clear();
     items_.shrink_to_fit();
+    rows_.clear();
+    rows_.shrink_to_fit();
     if (hwnd_) {
         ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, 0, 0);
         ::InvalidateRect(hwnd_, nullptr, TRUE);
@@ -217,7 +237,7 @@ std::vector<int> TListViewEx::SelectedRows() const {
     }
     int row = -1;
     while ((row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED)) >= 0 &&
-           row < int(items_.size())) {
+           row < int(rows_.size())) {
         rows.push_back(row);
     }
     return rows;
@@ -228,7 +248,7 @@ const ListItem* TListViewEx::FirstSelectedItem() const {
         return nullptr;
     }
     const int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED);
-    return row >= 0 && row < int(items_.size()) ? &items_[std::size_t(row)] : nullptr;
+    return row >= 0 && row < int(rows_.size()) ? &At(std::size_t(row)) : nullptr;
 }
 
 void TListViewEx::SelectAll() {
@@ -244,7 +264,7 @@ void TListViewEx::ClearSelection() {
 }
 
 void TListViewEx::UpdateItem(int row, const ListItem& item) {
-    ListItem& target = items_.at(std::size_t(row));
+    ListItem& target = items_.at(rows_.at(std::size_t(row)));
     target.subItems = item.subItems;
     target.keys = item.keys;
     target.hint = item.hint;
@@ -339,29 +359,29 @@ bool TListViewEx::SortRows(const ItemOrder& order) {
     if (!hwnd_) {
         return false;
     }
-    Reorder(SortedOrder(items_, order));
+    Reorder(SortedOrder(items_, rows_, order));
     return true;
 }
 
 void TListViewEx::MergeRows(std::size_t firstNew, const ItemOrder& order) {
     if (hwnd_) {
-        Reorder(MergedOrder(items_, firstNew, order));
+        Reorder(MergedOrder(items_, rows_, firstNew, order));
     }
 }
 
 void TListViewEx::Reorder(const std::vector<std::size_t>& sorted) {
     // The selection and the focus follow their rows.
-    std::vector<char> selected(items_.size(), 0);
+    std::vector<char> selected(rows_.size(), 0);
     for (const int row : SelectedRows()) {
         selected[std::size_t(row)] = 1;
     }
     const int focused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
-    std::vector<ListItem> reordered;
-    reordered.reserve(items_.size());
+    std::vector<std::uint32_t> reordered;
+    reordered.reserve(rows_.size());
     for (const std::size_t from : sorted) {
-        reordered.push_back(std::move(items_[from]));
+        reordered.push_back(rows_[from]);
     }
-    items_.swap(reordered);
+    rows_.swap(reordered);
     ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     for (std::size_t to = 0; to < sorted.size(); ++to) {
         UINT state = selected[sorted[to]] ? LVIS_SELECTED : 0;
@@ -409,10 +429,10 @@ bool TListViewEx::HandleNotify(const NMHDR& header, LRESULT& result) {
         case LVN_GETDISPINFOW: {
             auto& info = reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header));
             const int row = info.item.iItem;
-            if (row < 0 || row >= int(items_.size())) {
+            if (row < 0 || row >= int(rows_.size())) {
                 return false;
             }
-            const ListItem& item = items_[std::size_t(row)];
+            ListItem& item = At(std::size_t(row));
             if ((info.item.mask & LVIF_TEXT) && info.item.pszText && info.item.cchTextMax > 0) {
                 dispText_ = win::ToWide(ColumnText(item, info.item.iSubItem));
                 const std::size_t room = std::size_t(info.item.cchTextMax) - 1;
@@ -421,6 +441,9 @@ bool TListViewEx::HandleNotify(const NMHDR& header, LRESULT& result) {
                 info.item.pszText[count] = L'\0';
             }
             if (info.item.mask & LVIF_IMAGE) {
+                if (item.imageIndex == IconSource::kOwnIcon && info.item.iSubItem == 0) {
+                    item.imageIndex = onOwnIcon ? onOwnIcon(item) : -1;
+                }
                 info.item.iImage = info.item.iSubItem == 0 ? item.imageIndex : I_IMAGENONE;
             }
             result = 0;
@@ -431,13 +454,13 @@ bool TListViewEx::HandleNotify(const NMHDR& header, LRESULT& result) {
             // cut-off caption, when it is cut off).
             auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
             const int row = tip.iItem;
-            if (row >= 0 && row < int(items_.size()) && tip.pszText && tip.cchTextMax > 0 &&
-                !items_[std::size_t(row)].hint.empty()) {
+            if (row >= 0 && row < int(rows_.size()) && tip.pszText && tip.cchTextMax > 0 &&
+                !At(std::size_t(row)).hint.empty()) {
                 std::wstring text(tip.pszText);
                 if (!text.empty()) {
                     text += L"\r\n";
                 }
-                text += win::ToWide(items_[std::size_t(row)].hint);
+                text += win::ToWide(At(std::size_t(row)).hint);
                 const std::size_t count = std::min(std::size_t(tip.cchTextMax) - 1, text.size());
                 std::copy_n(text.c_str(), count, tip.pszText);
                 tip.pszText[count] = L'\0';
@@ -472,8 +495,8 @@ LRESULT TListViewEx::CustomDraw(NMLVCUSTOMDRAW& draw) {
             return CDRF_NOTIFYITEMDRAW;
         case CDDS_ITEMPREPAINT: {
             const auto row = std::size_t(draw.nmcd.dwItemSpec);
-            if (onCustomDrawItem && row < items_.size()) {
-                if (const auto colour = onCustomDrawItem(items_[row])) {
+            if (onCustomDrawItem && row < rows_.size()) {
+                if (const auto colour = onCustomDrawItem(At(row))) {
                     draw.clrText = *colour;
                     return CDRF_NEWFONT;
                 }
@@ -500,6 +523,9 @@ LRESULT CALLBACK TListViewEx::ListProc(HWND hwnd, UINT message, WPARAM wParam, L
     if (message == WM_SIZE) {
         list.logic_.RestoreSortMark();
         list.HeaderMarkChanged(list.SortColumn());
+        if (list.onResize) {
+            list.onResize();
+        }
     }
     return result;
 }

@@ -4,6 +4,7 @@
 // After windows.h, which they need.
 #include <commctrl.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -45,8 +46,8 @@ class TListViewEx final : public ReportList, private ListViewExHost {
     // Draws the rows and the header in `font` (not owned) from now on.
     void UseFont(HFONT font);
     void Clear();
-    int ItemCount() const override { return int(items_.size()); }
-    const ListItem& Item(int row) const override { return items_.at(std::size_t(row)); }
+    int ItemCount() const override { return int(rows_.size()); }
+    const ListItem& Item(int row) const override { return items_.at(rows_.at(std::size_t(row))); }
     std::string ColumnCaption(int column) const override;
     bool ColumnAlignedRight(int column) const override;
     bool HasFocus() const override { return hwnd_ && ::GetFocus() == hwnd_; }
@@ -84,8 +85,17 @@ class TListViewEx final : public ReportList, private ListViewExHost {
 
     // The text colour of a row, or nothing for the list's own.
     std::function<std::optional<COLORREF>(const ListItem&)> onCustomDrawItem;
+    // The icon of a row marked IconSource::kOwnIcon, asked when the row is first drawn.
+    std::function<int(const ListItem&)> onOwnIcon;
     std::function<void()> onDblClick;
     std::function<void(int column)> onColumnClick;
+    // The list's client area changed size (also when a scroll bar comes or goes).
+    std::function<void()> onResize;
+
+    // What a sorted column's header needs beside its caption's text: the header's text margins,
+    // the arrow bitmap and the margins the header keeps around it, as the header control lays
+    // them out.
+    int ArrowSpace() const;
 
     // The owner has set the list up: with AutoSaveSettings the stored settings are loaded.
     void Loaded();
@@ -114,7 +124,13 @@ class TListViewEx final : public ReportList, private ListViewExHost {
 
     WinListLocale locale_;
     ListViewExLogic logic_;
+    ListItem& At(std::size_t row) { return items_[rows_[row]]; }
+    const ListItem& At(std::size_t row) const { return items_[rows_[row]]; }
+
+    // The rows in the order they came; `rows_` holds their places as shown (row r shows
+    // items_[rows_[r]]), so sorting and merging move 4-byte positions, never the rows.
     std::vector<ListItem> items_;
+    std::vector<std::uint32_t> rows_;
     HWND hwnd_ = nullptr;  // destroyed with its parent
     HWND header_ = nullptr;
     std::string name_;

@@ -12,6 +12,38 @@ void TQelBrowseForFolder::SetRootedAtFileSystemFolder(std::string path) {
     rootedAt_ = SF_FILESYSTEMFOLDER;
 }
 
+namespace {
+
+constexpr wchar_t kPickerProperty[] = L"PackmeterPicker";
+constexpr UINT_PTR kReselectTimer = 0x5E1;
+
+}  // namespace
+
+int CALLBACK TQelBrowseForFolder::Callback(HWND dialog, UINT message, LPARAM, LPARAM data) {
+    auto& self = *reinterpret_cast<TQelBrowseForFolder*>(data);
+    if (message == BFFM_INITIALIZED && !self.startWide_.empty()) {
+        ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE,
+                       reinterpret_cast<LPARAM>(self.startWide_.c_str()));
+        // The tree may still be filling and lose the selection: it is sent again shortly.
+        ::SetPropW(dialog, kPickerProperty, &self);
+        self.reselects_ = 0;
+        ::SetTimer(dialog, kReselectTimer, 150, &TQelBrowseForFolder::Reselect);
+    }
+    return 0;
+}
+
+void CALLBACK TQelBrowseForFolder::Reselect(HWND dialog, UINT, UINT_PTR id, DWORD) {
+    auto* self = static_cast<TQelBrowseForFolder*>(::GetPropW(dialog, kPickerProperty));
+    if (!self || ++self->reselects_ >= 3) {
+        ::KillTimer(dialog, id);
+        ::RemovePropW(dialog, kPickerProperty);
+    }
+    if (self) {
+        ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE,
+                       reinterpret_cast<LPARAM>(self->startWide_.c_str()));
+    }
+}
+
 bool TQelBrowseForFolder::Execute() {
     const HWND owner = DialogOwnerWindow();
     UniquePidl root;
@@ -34,6 +66,11 @@ bool TQelBrowseForFolder::Execute() {
     info.pszDisplayName = displayName.data();
     info.lpszTitle = title.c_str();
     info.ulFlags = flags;
+    // Opens at the folder shown, when it lies under the root.
+    startWide_ = startFolder_.empty() || !ObjectExists(startFolder_) ? std::wstring()
+                                                                     : win::ToWide(startFolder_);
+    info.lpfn = &TQelBrowseForFolder::Callback;
+    info.lParam = reinterpret_cast<LPARAM>(this);
     if (onShow) {
         onShow();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 
@@ -19,6 +21,9 @@ class TQelBrowseForFolder {
     void SetRootedAtFileSystemFolder(std::string path);
     TQelShellFolder RootedAt() const { return rootedAt_; }
     void SetRootedAt(TQelShellFolder folder) { rootedAt_ = folder; }
+    // The folder selected when the dialog opens (the folder shown); empty: the root.
+    const std::string& StartFolder() const { return startFolder_; }
+    void SetStartFolder(std::string path) { startFolder_ = std::move(path); }
     // The path of the folder confirmed in the last run; empty after a cancel.
     const std::string& SelectedFolder() const { return selected_; }
 
@@ -30,11 +35,17 @@ class TQelBrowseForFolder {
     bool Execute();
 
   private:
+    static int CALLBACK Callback(HWND dialog, UINT message, LPARAM lParam, LPARAM data);
+    static void CALLBACK Reselect(HWND dialog, UINT message, UINT_PTR id, DWORD time);
+
     std::string title_;
     TQelBrowseFlags options_{bfNewDialogStyle};
     std::string rootPath_;
     TQelShellFolder rootedAt_ = SF_DESKTOP;
     std::string selected_;
+    std::string startFolder_;
+    std::wstring startWide_;
+    int reselects_ = 0;
 };
 
 }  // namespace packmeter::win32

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace packmeter::linuxfs {
@@ -19,14 +20,28 @@ namespace {
 // Defrag flags newer than the kernel headers this is built with (6.18 accepts them).
 constexpr std::uint64_t kDefragCompress = 1;    // BTRFS_DEFRAG_RANGE_COMPRESS
 constexpr std::uint64_t kDefragStartIo = 2;     // BTRFS_DEFRAG_RANGE_START_IO
+constexpr std::uint64_t kDefragLevel = 4;       // BTRFS_DEFRAG_RANGE_COMPRESS_LEVEL
 constexpr std::uint64_t kDefragNoCompress = 8;  // BTRFS_DEFRAG_RANGE_NOCOMPRESS
+constexpr std::uint32_t kCompressZlib = 1;      // BTRFS_COMPRESS_ZLIB
+constexpr std::uint32_t kCompressLzo = 2;       // BTRFS_COMPRESS_LZO
 constexpr std::uint32_t kCompressZstd = 3;      // BTRFS_COMPRESS_ZSTD
 
 constexpr const char* kCompressionProperty = "btrfs.compression";
 
+// The compression property's value: "zstd", "lzo", "zlib", with a level "zstd:5".
+std::string PropertyValue(const CompressionChoice& choice) {
+    std::string value = choice.algorithm == CompressionAlgorithm::kLzo    ? "lzo"
+                        : choice.algorithm == CompressionAlgorithm::kZlib ? "zlib"
+                                                                          : "zstd";
+    if (choice.level > 0 && choice.algorithm != CompressionAlgorithm::kLzo) {
+        value += ':' + std::to_string(choice.level);
+    }
+    return value;
+}
+
 }  // namespace
 
-bool SetBtrfsMark(int fd, bool decompress) {
+bool SetBtrfsMark(int fd, bool decompress, const CompressionChoice& choice) {
     int flags = 0;
     if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
         return false;
@@ -38,7 +53,8 @@ bool SetBtrfsMark(int fd, bool decompress) {
             // The flag alone names the mount's algorithm, or zlib on a mount without one; new
             // data should be compressed like the rewritten data. Needs write permission, which
             // the owner may lack: then the flag's algorithm stays.
-            ::fsetxattr(fd, kCompressionProperty, "zstd", 4, 0);
+            const std::string value = PropertyValue(choice);
+            ::fsetxattr(fd, kCompressionProperty, value.data(), value.size(), 0);
         }
         return true;
     }
@@ -47,25 +63,42 @@ bool SetBtrfsMark(int fd, bool decompress) {
     }
     // Changing inode flags needs ownership; the compression property needs write permission
     // instead, so a writable file of someone else can still be switched.
-    const char* value = decompress ? "none" : "zstd";
-    return ::fsetxattr(fd, kCompressionProperty, value, std::strlen(value), 0) == 0;
+    const std::string value = decompress ? "none" : PropertyValue(choice);
+    return ::fsetxattr(fd, kCompressionProperty, value.data(), value.size(), 0) == 0;
 }
 
-bool RewriteBtrfsFile(int fd, bool decompress) {
+bool RewriteBtrfsFile(int fd, bool decompress, const CompressionChoice& choice) {
     btrfs_ioctl_defrag_range_args args{};
     args.start = 0;
     args.len = std::numeric_limits<std::uint64_t>::max();
     args.flags = kDefragStartIo | (decompress ? kDefragNoCompress : kDefragCompress);
-    args.compress_type = kCompressZstd;
+    args.compress_type = choice.algorithm == CompressionAlgorithm::kLzo    ? kCompressLzo
+                         : choice.algorithm == CompressionAlgorithm::kZlib ? kCompressZlib
+                                                                           : kCompressZstd;
+    if (!decompress && choice.level > 0 && choice.algorithm != CompressionAlgorithm::kLzo) {
+        // The level rides in the second byte of the type, announced by its own flag.
+        args.flags |= kDefragLevel;
+        args.compress_type |= static_cast<std::uint32_t>(choice.level) << 8;
+    }
     // An O_RDONLY descriptor suffices (and works for a running program, where O_RDWR gives
     // ETXTBSY); the kernel checks write permission on the inode.
     const bool rewritten = ::ioctl(fd, BTRFS_IOC_DEFRAG_RANGE, &args) == 0;
+    const int error = errno;
     const std::optional<bool> compressed = HasCompressedExtents(fd);
     if (decompress) {
         // A kernel without NOCOMPRESS refuses the call; the file may still hold no
         // compressed data, which is all that was asked.
-        return compressed.has_value() && !*compressed;
+        if (compressed.has_value() && !*compressed) {
+            return true;
+        }
+        // Rewritten and still compressed: data written meanwhile by another process (errno 0
+        // says so); otherwise the call's own error.
+        if (compressed.has_value()) {
+            errno = rewritten ? 0 : error;
+        }
+        return false;
     }
+    errno = error;
     return rewritten;
 }
 

@@ -38,6 +38,18 @@ constexpr std::size_t kCompressionAt = offsetof(btrfs_file_extent_item, compress
 constexpr std::size_t kTypeAt = offsetof(btrfs_file_extent_item, type);
 constexpr std::size_t kDiskBytenrAt = offsetof(btrfs_file_extent_item, disk_bytenr);
 constexpr std::size_t kDiskNumBytesAt = offsetof(btrfs_file_extent_item, disk_num_bytes);
+constexpr std::size_t kNumBytesAt = offsetof(btrfs_file_extent_item, num_bytes);
+constexpr std::size_t kRamBytesAt = offsetof(btrfs_file_extent_item, ram_bytes);
+static_assert(kRamBytesAt + sizeof(std::uint64_t) <= kTypeAt);
+
+// One disk extent a file references.
+struct Extent {
+    std::uint64_t bytenr;
+    std::uint64_t diskBytes;
+    std::uint64_t ramBytes;
+    unsigned char kind;
+    bool operator<(const Extent& other) const { return bytenr < other.bytenr; }
+};
 
 std::uint64_t Le64(const unsigned char* at) {
     std::uint64_t value;
@@ -63,50 +75,62 @@ class SearchBuffer {
 // Sums one file's extents as they arrive, counting each disk extent once.
 class FileTally {
   public:
-    void AddInline(std::uint64_t bytes, bool compressed) {
-        inlineBytes_ += bytes;
-        compressed_ = compressed_ || compressed;
+    void AddInline(std::size_t kind, std::uint64_t stored, std::uint64_t bytes) {
+        usage_.byKind[kind].disk += stored;
+        usage_.byKind[kind].uncompressed += bytes;
+        usage_.byKind[kind].referenced += bytes;
+        usage_.diskBytes += stored;
+        usage_.compressed = usage_.compressed || kind != 0;
     }
-    void AddExtent(std::uint64_t bytenr, std::uint64_t bytes, bool compressed) {
-        extents_.emplace_back(bytenr, bytes);
-        compressed_ = compressed_ || compressed;
+    void AddExtent(std::size_t kind, const Extent& extent, std::uint64_t referenced) {
+        extents_.push_back(extent);
+        usage_.byKind[kind].referenced += referenced;
+        usage_.compressed = usage_.compressed || (kind != 0 && kind != kPreallocKind);
     }
     FileExtentUsage Finish() {
         std::sort(extents_.begin(), extents_.end());
-        FileExtentUsage usage{inlineBytes_, compressed_};
         for (std::size_t i = 0; i < extents_.size(); ++i) {
-            if (i == 0 || extents_[i].first != extents_[i - 1].first) {
-                usage.diskBytes += extents_[i].second;
+            if (i == 0 || extents_[i].bytenr != extents_[i - 1].bytenr) {
+                ExtentFigures& figures = usage_.byKind[extents_[i].kind];
+                figures.disk += extents_[i].diskBytes;
+                figures.uncompressed += extents_[i].ramBytes;
+                usage_.diskBytes += extents_[i].diskBytes;
             }
         }
         extents_.clear();
-        inlineBytes_ = 0;
-        compressed_ = false;
-        return usage;
+        return std::exchange(usage_, FileExtentUsage{});
     }
 
   private:
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> extents_;
-    std::uint64_t inlineBytes_ = 0;
-    bool compressed_ = false;
+    std::vector<Extent> extents_;
+    FileExtentUsage usage_;
 };
 
 void AddItem(FileTally& tally, const unsigned char* item, std::uint32_t length) {
     if (length <= kTypeAt) {
         return;
     }
-    const bool compressed = item[kCompressionAt] != 0;
+    const unsigned compression = item[kCompressionAt];
+    if (compression >= kPreallocKind) {
+        return;  // a type this program does not know: left out rather than misfiled
+    }
+    const std::uint64_t ramBytes = Le64(item + kRamBytesAt);
     if (item[kTypeAt] == BTRFS_FILE_EXTENT_INLINE) {
         // Inline data follows the header in place of the disk fields.
-        tally.AddInline(length > kDiskBytenrAt ? length - kDiskBytenrAt : 0, compressed);
+        tally.AddInline(compression, length > kDiskBytenrAt ? length - kDiskBytenrAt : 0, ramBytes);
         return;
     }
-    if (length < kDiskNumBytesAt + sizeof(std::uint64_t)) {
+    if (length < kNumBytesAt + sizeof(std::uint64_t)) {
         return;
     }
     const std::uint64_t bytenr = Le64(item + kDiskBytenrAt);
     if (bytenr != 0) {  // 0: a hole
-        tally.AddExtent(bytenr, Le64(item + kDiskNumBytesAt), compressed);
+        const std::size_t kind =
+            item[kTypeAt] == BTRFS_FILE_EXTENT_PREALLOC ? kPreallocKind : compression;
+        tally.AddExtent(kind,
+                        Extent{bytenr, Le64(item + kDiskNumBytesAt), ramBytes,
+                               static_cast<unsigned char>(kind)},
+                        Le64(item + kNumBytesAt));
     }
 }
 

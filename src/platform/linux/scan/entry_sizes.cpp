@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/scan/measure_client.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 
 namespace packmeter::linuxfs {
@@ -13,6 +14,38 @@ namespace {
 
 bool AllocationBelowSize(const StatRecord& record) {
     return record.blocks * 512 < record.size;
+}
+
+void ApplyUsage(StatRecord& record, const FileExtentUsage& usage) {
+    record.occupied = usage.diskBytes;
+    record.compressedData = usage.compressed;
+    record.extentsKnown = true;
+    record.byKind = usage.byKind;
+}
+
+// The helper's figures for the folder's files, asked for before the listing was read. A file
+// it did not list (made since) or a folder it refused keeps st_blocks.
+void ApplyHelperAnswer(FolderVolume& volume, std::span<StatRecord> records,
+                       MeasureScratch& scratch) {
+    if (!scratch.answerTaken) {
+        scratch.answerTaken = true;
+        if (scratch.pending != nullptr) {
+            scratch.answer = scratch.pending->Finish();
+        }
+        if (scratch.answer.status == measure::Status::kLost) {
+            volume.measureHelper = MeasureHelper::Instance().Available();
+        }
+    }
+    if (scratch.answer.status != measure::Status::kOk) {
+        return;
+    }
+    const auto& inodes = scratch.answer.inodes;
+    for (const auto& [inode, index] : scratch.byInode) {
+        const auto at = std::lower_bound(inodes.begin(), inodes.end(), inode);
+        if (at != inodes.end() && *at == inode) {
+            ApplyUsage(records[index], scratch.answer.usage[at - inodes.begin()]);
+        }
+    }
 }
 
 // btrfs: st_blocks counts data before compression, so only the extent tree tells what a file
@@ -37,10 +70,16 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
             scratch.inodes.push_back(inode);
         }
     }
+    if (!volume.extentSearch) {
+        ApplyHelperAnswer(volume, records, scratch);
+        return;
+    }
     scratch.usage.resize(scratch.inodes.size());
     const ExtentSearch result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
     if (result == ExtentSearch::kNotPermitted) {
+        // Folders opened from now on ask the helper instead.
         volume.extentSearch = false;
+        volume.measureHelper = MeasureHelper::Instance().Available();
     }
     if (result != ExtentSearch::kDone) {
         return;  // st_blocks stays the measure
@@ -50,8 +89,28 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
         while (scratch.inodes[at] != inode) {
             ++at;
         }
-        records[index].occupied = scratch.usage[at].diskBytes;
-        records[index].compressedData = scratch.usage[at].compressed;
+        ApplyUsage(records[index], scratch.usage[at]);
+    }
+}
+
+// The split by algorithm, where the file system tells it: btrfs from the extents, ntfs-3g from
+// the attribute word (everything compressed there is LZNT1).
+void AddAlgorithms(const StatRecord& record, Entry& entry) {
+    if (record.extentsKnown) {
+        constexpr Algorithm kKinds[kExtentKinds] = {Algorithm::kNone, Algorithm::kZlib,
+                                                    Algorithm::kLzo, Algorithm::kZstd,
+                                                    Algorithm::kPrealloc};
+        for (std::size_t kind = 0; kind < kExtentKinds; ++kind) {
+            const ExtentFigures& figures = record.byKind[kind];
+            if (figures.disk != 0 || figures.uncompressed != 0 || figures.referenced != 0) {
+                entry.byAlgorithm.Add(kKinds[kind],
+                                      {static_cast<std::int64_t>(figures.disk),
+                                       static_cast<std::int64_t>(figures.uncompressed),
+                                       static_cast<std::int64_t>(figures.referenced)});
+            }
+        }
+    } else if ((record.ntfsAttrib & ntfs::kCompressed) != 0 && entry.size != 0) {
+        entry.byAlgorithm.Add(Algorithm::kLznt1, {entry.onDisk, entry.size, entry.size});
     }
 }
 
@@ -60,7 +119,7 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
 void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<StatRecord> records,
                   MeasureScratch& scratch) {
     const bool state = detail == ListDetail::kSizesAndState;
-    if (volume.kind == VolumeKind::kBtrfs && volume.extentSearch) {
+    if (volume.kind == VolumeKind::kBtrfs && (volume.extentSearch || volume.measureHelper)) {
         MeasureBtrfs(dirFd, volume, records, scratch);
     }
     for (StatRecord& record : records) {
@@ -127,6 +186,7 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
         const bool flagged = marked || record.compressedData || record.sparse;
         entry.onDisk = flagged ? static_cast<std::int64_t>(record.occupied) : entry.size;
         entry.links = record.links;
+        AddAlgorithms(record, entry);
         if (record.links > 1) {
             entry.volumeId = (std::uint64_t{record.where.devMajor} << 32) | record.where.devMinor;
             entry.fileId = record.inode;

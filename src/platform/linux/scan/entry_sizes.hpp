@@ -7,6 +7,7 @@
 #include "core/fs/filesystem.hpp"
 #include "platform/linux/scan/btrfs_extents.hpp"
 #include "platform/linux/scan/entry_stat.hpp"
+#include "platform/linux/scan/measure_client.hpp"
 #include "platform/linux/scan/volume.hpp"
 
 namespace packmeter::linuxfs {
@@ -16,6 +17,11 @@ struct MeasureScratch {
     std::vector<std::pair<std::uint64_t, std::uint32_t>> byInode;  // inode, record index
     std::vector<std::uint64_t> inodes;
     std::vector<FileExtentUsage> usage;
+    // btrfs without CAP_SYS_ADMIN: the measuring helper's request for this folder, sent before
+    // the listing was read, and its answer once taken.
+    MeasureHelper::Pending* pending = nullptr;
+    bool answerTaken = false;
+    FolderFigures answer;
 };
 
 // Adds to a batch of stated entries of the open folder `dirFd` what their sizes and states

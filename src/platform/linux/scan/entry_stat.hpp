@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "platform/linux/scan/btrfs_extents.hpp"
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/volume.hpp"
 
@@ -27,6 +29,9 @@ struct StatRecord {
     // Measured afterwards.
     std::uint64_t occupied = 0;  // bytes the data takes on disk
     bool compressedData = false;
+    // btrfs, when its extents were read: the bytes by compression type (and preallocated).
+    bool extentsKnown = false;
+    std::array<ExtentFigures, kExtentKinds> byKind{};
     bool sparse = false;
     std::uint32_t ntfsAttrib = 0;
 

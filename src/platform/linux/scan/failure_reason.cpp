@@ -28,6 +28,11 @@ std::string ErrnoReason(int error) {
         case ETXTBSY:
         case EBUSY:
             return "in use";
+        case EAGAIN:
+            // A file another process holds a lease on (another run switching it) cannot be
+            // opened without waiting.
+            return "in use by another process (perhaps another run switching it); try again "
+                   "later";
         case 0:
             return "changed by another process during the switch";
         default:

@@ -12,12 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "core/utils/forecast.hpp"
 #include "core/utils/program_thread.hpp"
+#include "platform/chunk_codecs.hpp"
 #include "platform/linux/scan/btrfs_compression.hpp"
 #include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/entry_sizes.hpp"
 #include "platform/linux/scan/entry_stat.hpp"
 #include "platform/linux/scan/failure_reason.hpp"
+#include "platform/linux/scan/file_reader.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 #include "platform/linux/scan/ntfs3g_rewrite.hpp"
 #include "platform/linux/scan/scratch_folder.hpp"
@@ -47,6 +50,9 @@ std::unique_ptr<LinuxFolder> LinuxFolder::Create(UniqueFd fd, const LinuxFolder*
     auto folder = std::make_unique<LinuxFolder>(std::move(fd), volume);
     // One sync of the volume serves the folders opened from a synced one on the same mount.
     folder->synced_ = parent && parent->synced_ && where->SameAs(parent->volume_.where);
+    if (parent) {
+        folder->choice_ = parent->choice_;
+    }
     return folder;
 }
 
@@ -106,11 +112,18 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
     std::vector<DirName> names;
     std::vector<StatRecord> records;
     MeasureScratch scratch;
+    // Without CAP_SYS_ADMIN on btrfs the helper reads the folder's extents while this thread
+    // reads its entries.
+    MeasureHelper::Pending pending;
+    if (volume_.kind == VolumeKind::kBtrfs && !volume_.extentSearch && volume_.measureHelper) {
+        pending = MeasureHelper::Instance().Begin(fd);
+        scratch.pending = &pending;
+    }
     bool first = true;
     while (reader.NextBatch(names)) {
         first = false;
         // The scratch folders of file rewrites are never part of the tree.
-        std::erase_if(names, [](const DirName& name) { return IsScratchFolderName(name.name); });
+        std::erase_if(names, [fd](const DirName& name) { return IsScratchFolder(fd, name.name); });
         records.resize(names.size());
         StatBatch(fd, detail, names, records);
         MeasureBatch(fd, volume_, detail, records, scratch);
@@ -199,6 +212,9 @@ bool LinuxFolder::SetFileCompression(std::string_view name, bool decompress) {
     if (!volume_.compressible) {
         return Fail("not supported: the file system does not compress per file");
     }
+    if (!decompress && BelowThreshold(name)) {
+        return true;
+    }
     if (volume_.kind == VolumeKind::kNtfs3g) {
         RecoverOnce();
         return RewriteNtfsFile(fd_.get(), name, decompress, failure_);
@@ -217,10 +233,43 @@ bool LinuxFolder::SetFileCompression(std::string_view name, bool decompress) {
     }
     // The file lies on this folder's mount (a mount point cannot be a regular file).
     SyncOnce();
-    if (!SetBtrfsMark(file.get(), decompress) || !RewriteBtrfsFile(file.get(), decompress)) {
+    const CompressionChoice method = choice_ ? *choice_ : CompressionChoice{};
+    if (!SetBtrfsMark(file.get(), decompress, method)) {
+        // EINVAL: the no-copy-on-write attribute, which excludes compression.
+        return Fail(errno == EINVAL ? "marked no-copy-on-write (chattr +C), which btrfs does not "
+                                      "compress"
+                                    : ErrnoReason(errno));
+    }
+    if (!RewriteBtrfsFile(file.get(), decompress, method)) {
         return Fail(ErrnoReason(errno));
     }
     return true;
+}
+
+std::unique_ptr<FileReader> LinuxFolder::OpenFile(std::string_view name) {
+    return OpenFileReader(fd_.get(), name);
+}
+
+// The threshold looks at the first 1 MiB of a file only, so that skipping costs little next
+// to compressing.
+bool LinuxFolder::BelowThreshold(std::string_view name) {
+    if (!choice_ || choice_->minSavingPercent <= 0) {
+        return false;
+    }
+    const ForecastRules rules =
+        volume_.kind == VolumeKind::kNtfs3g ? ForecastRules::kNtfs : ForecastRules::kBtrfs;
+    CompressionChoice method = *choice_;
+    if (rules == ForecastRules::kNtfs) {
+        method.algorithm = CompressionAlgorithm::kLznt1;
+    }
+    const std::unique_ptr<FileReader> reader = OpenFile(name);
+    const std::unique_ptr<ChunkCompressor> compressor = MakeChunkCompressor(method);
+    struct stat st;
+    if (!reader || !compressor ||
+        ::fstatat(fd_.get(), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;  // the switch itself reports what is wrong
+    }
+    return LeaveAlone(name, *reader, st.st_size, rules, *choice_, *compressor);
 }
 
 }  // namespace packmeter::linuxfs

@@ -32,6 +32,9 @@ class LinuxFolder final : public Folder {
     bool SetCompression(bool decompress) override;
     bool SetFileCompression(std::string_view name, bool decompress) override;
     std::string LastFailure() const override { return failure_; }
+    std::unique_ptr<FileReader> OpenFile(std::string_view name) override;
+    // How files are compressed; passed on to the sub-folders opened from this one.
+    void SetChoice(std::shared_ptr<const CompressionChoice> choice) { choice_ = std::move(choice); }
 
   private:
     // A sub-folder of the last listing and where it lies.
@@ -46,6 +49,7 @@ class LinuxFolder final : public Folder {
                    std::span<StatRecord> records) const;
     void SyncOnce();
     bool Fail(std::string reason);
+    bool BelowThreshold(std::string_view name);
     void RecoverOnce();
 
     UniqueFd fd_;
@@ -60,6 +64,7 @@ class LinuxFolder final : public Folder {
     bool synced_ = false;
     bool recovered_ = false;
     std::string failure_;
+    std::shared_ptr<const CompressionChoice> choice_;
 };
 
 }  // namespace packmeter::linuxfs

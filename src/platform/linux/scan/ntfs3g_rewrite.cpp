@@ -32,6 +32,7 @@ constexpr const char* kDosName = "system.ntfs_dos_name";
 constexpr const char* kTimes = "system.ntfs_times";
 constexpr const char* kAcl = "system.ntfs_acl";
 constexpr const char* kEa = "system.ntfs_ea";
+constexpr const char* kAbandoned = "abandoned at the user's request; it stays as it was";
 
 // NTFS compresses in units of 16 clusters of 4 KiB; all-zero units become holes.
 constexpr std::size_t kUnit = 64 * 1024;
@@ -240,11 +241,43 @@ class WriteLease {
     bool held_ = false;
 };
 
+// lowntfs-3g reports one link more for an open file that was renamed, until it is closed
+// (measured: 1 link before the rename, 2 after it through the same descriptor, 1 again once
+// closed); ntfs-3g does not. The inode number survives the rename on both. Measured here on a
+// probe file in the scratch folder: the number of links the rename adds.
+nlink_t RenameLinkQuirk(int scratchFd) {
+    constexpr const char* kProbe = ScratchFolder::kProbe;
+    constexpr const char* kProbed = ScratchFolder::kProbed;
+    nlink_t extra = 0;
+    {
+        const UniqueFd probe(::openat(scratchFd, kProbe,
+                                      O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        struct stat st;
+        if (probe && ::renameat(scratchFd, kProbe, scratchFd, kProbed) == 0 &&
+            ::fstat(probe.get(), &st) == 0 && st.st_nlink > 1) {
+            extra = st.st_nlink - 1;
+        }
+    }  // closed before it is removed, or ntfs-3g would keep it under a hidden name
+    ::unlinkat(scratchFd, kProbe, 0);
+    ::unlinkat(scratchFd, kProbed, 0);
+    return extra;
+}
+
+std::atomic<const std::atomic<bool>*> abandonFlag{nullptr};
+
+bool AbandonRequested() {
+    const std::atomic<bool>* flag = abandonFlag.load();
+    return flag && flag->load();
+}
+
+RewriteStepHook& StepHook() {
+    static RewriteStepHook hook;
+    return hook;
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
-
-}  // namespace
 
 // How the copy takes the original's place, and why no other process's doing is lost:
 //
@@ -275,224 +308,420 @@ bool SameTime(const timespec& a, const timespec& b) {
 // The one opening left is an opener that resolved the name before step 3 but reaches the lease
 // check in open() only after step 5, a window of a few file-system calls. The lease is read
 // once more after the original has gone and such a late opener is reported as a failure.
-bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why) {
-    const std::string fileName(name);
+//
+// Each step is one member function; a step returns true to go on, false once the rewrite has
+// ended (result_ then holds its outcome and why_ the reason for a failure).
+class NtfsRewrite {
+  public:
+    NtfsRewrite(int dirFd, std::string_view name, bool decompress, std::string& why)
+        : dirFd_(dirFd), fileName_(name), decompress_(decompress), why_(why) {}
+
+    bool Run() {
+        if (GuardOriginal() && Hold(RewriteStep::kGuarded) && WriteCopy() &&
+            Hold(RewriteStep::kCopied) && MoveOriginalAside() && Hold(RewriteStep::kMovedAside) &&
+            LinkCopyIn() && Hold(RewriteStep::kLinkedIn)) {
+            DropOriginal();
+        }
+        return result_;
+    }
+
+  private:
+    bool GuardOriginal();      // step 1
+    bool WriteCopy();          // step 2
+    bool MoveOriginalAside();  // step 3
+    bool LinkCopyIn();         // step 4
+    bool DropOriginal();       // step 5
+
+    bool Hold(RewriteStep step) {
+        if (StepHook()) {
+            StepHook()(step, [this] { return Guarded(); });
+        }
+        return true;
+    }
+    bool Fail(std::string reason) {
+        why_ = std::move(reason);
+        result_ = false;
+        return false;
+    }
+    bool Succeed() {
+        result_ = true;
+        return false;
+    }
+    bool Opened() { return Fail("opened by another process during the switch"); }
+    bool RestoreNames(ino_t inode);
+    bool PutBack(const char* what, std::string reason);
+    bool GuardShortName();
+    bool Guarded() const { return lease_->Intact() && (!shortLease_ || shortLease_->Intact()); }
+    std::string OriginalChange();
+    nlink_t LinksWhenAside() const { return 1 + renameQuirk_; }
+
+    const int dirFd_;
+    const std::string fileName_;
+    const bool decompress_;
+    std::string& why_;
+    bool result_ = false;
+
     // Declared first so that it goes last, once every descriptor of files in it is closed
     // (ntfs-3g keeps an unlinked file that is still open under a hidden name in its folder).
-    std::optional<ScratchFolder> scratch;
-    const auto fail = [&](std::string reason) {
-        why = std::move(reason);
-        return false;
-    };
-    const UniqueFd source(::openat(dirFd, fileName.c_str(),
-                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!source) {
-        return fail(ErrnoReason(errno));
+    std::optional<ScratchFolder> scratch_;
+    UniqueFd source_;
+    std::optional<WriteLease> lease_;       // given up before source_ is closed
+    UniqueFd shortName_;                    // the same file opened by its DOS name
+    std::optional<WriteLease> shortLease_;  // its lease, given up before it is closed
+    UniqueFd copy_;
+    nlink_t renameQuirk_ = 0;
+
+    struct stat before_ {};
+    struct stat copyStat_ {};
+    std::uint32_t attrib_ = 0;
+    bool sparse_ = false;
+    Xattr dosName_, times_, acl_, ea_;
+    std::vector<std::pair<std::string, std::string>> streams_;
+};
+
+// Step 1: open the original, refuse what cannot be rewritten, read what the copy must carry
+// and take the write lease.
+bool NtfsRewrite::GuardOriginal() {
+    source_ = UniqueFd(::openat(dirFd_, fileName_.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!source_) {
+        return Fail(ErrnoReason(errno));
     }
-    struct stat before;
-    if (::fstat(source.get(), &before) != 0) {
-        return fail(ErrnoReason(errno));
+    if (::fstat(source_.get(), &before_) != 0) {
+        return Fail(ErrnoReason(errno));
     }
-    if (!S_ISREG(before.st_mode)) {
-        return fail("not a regular file");
+    if (!S_ISREG(before_.st_mode)) {
+        return Fail("not a regular file");
     }
-    const std::optional<std::uint32_t> attrib = ReadNtfsAttrib(source.get());
+    const std::optional<std::uint32_t> attrib = ReadNtfsAttrib(source_.get());
     if (!attrib) {
-        return fail("the NTFS attributes cannot be read");
+        return Fail("the NTFS attributes cannot be read");
     }
-    const bool compressed = (*attrib & ntfs::kCompressed) != 0;
-    const bool sparse = (*attrib & ntfs::kSparse) != 0;
-    if (compressed != decompress || (sparse && !compressed)) {
-        return true;  // already as asked, or sparse (see the header)
+    attrib_ = *attrib;
+    const bool compressed = (attrib_ & ntfs::kCompressed) != 0;
+    sparse_ = (attrib_ & ntfs::kSparse) != 0;
+    if (compressed != decompress_) {
+        return Succeed();  // already as asked
     }
-    if (*attrib & ntfs::kReparsePoint) {
-        return fail("a reparse point");
+    if (sparse_) {
+        return Fail("sparse files are left as they are on this volume");
     }
-    if (*attrib & ntfs::kEncrypted) {
-        return fail("encrypted");
+    if (attrib_ & ntfs::kReparsePoint) {
+        return Fail("a reparse point");
     }
-    const Xattr dosName = GetXattr(source.get(), kDosName);
-    const Xattr times = GetXattr(source.get(), kTimes);
-    const Xattr acl = GetXattr(source.get(), kAcl);
-    const Xattr ea = GetXattr(source.get(), kEa);
-    std::vector<std::pair<std::string, std::string>> streams;
-    if (dosName.failed || times.failed || acl.failed || ea.failed ||
-        !ReadStreams(source.get(), streams)) {
-        return fail(ErrnoReason(errno));
+    if (attrib_ & ntfs::kEncrypted) {
+        return Fail("encrypted");
     }
-    const nlink_t links = RealLinks(before, dirFd, dosName.value.has_value());
+    dosName_ = GetXattr(source_.get(), kDosName);
+    times_ = GetXattr(source_.get(), kTimes);
+    acl_ = GetXattr(source_.get(), kAcl);
+    ea_ = GetXattr(source_.get(), kEa);
+    if (!ReadStreams(source_.get(), streams_)) {
+        // ENODATA: the volume was mounted with streams_interface=windows or none, where ntfs-3g
+        // does not list named streams as attributes, so they could not be carried over.
+        return Fail(errno == ENODATA ? "its named streams cannot be copied on this mount "
+                                       "(mounted without streams_interface=xattr)"
+                                     : ErrnoReason(errno));
+    }
+    if (dosName_.failed || times_.failed || acl_.failed || ea_.failed) {
+        return Fail(ErrnoReason(errno));
+    }
+    const nlink_t links = RealLinks(before_, dirFd_, dosName_.value.has_value());
     if (links > 1) {
-        return fail("has " + std::to_string(links) + " hard links");
+        return Fail("has " + std::to_string(links) + " hard links");
     }
 
-    WriteLease lease(source.get());
-    if (!lease.Take()) {
+    lease_.emplace(source_.get());
+    if (!lease_->Take()) {
         if (errno != EAGAIN && errno != EBUSY) {
-            return fail("cannot be guarded against other processes: " + ErrnoReason(errno));
+            return Fail("cannot be guarded against other processes: " + ErrnoReason(errno));
         }
-        const std::string holder = FindHolder(before.st_dev, before.st_ino, source.get());
-        return fail("in use by " + (holder.empty() ? std::string("another process") : holder));
+        const std::string holder = FindHolder(before_.st_dev, before_.st_ino, source_.get());
+        return Fail("in use by " + (holder.empty() ? std::string("another process") : holder));
     }
-    const auto opened = [&] { return fail("opened by another process during the switch"); };
+    return GuardShortName();
+}
 
-    scratch.emplace(dirFd);
-    if (!*scratch) {
-        return fail(ErrnoReason(errno));
+// In ntfs-3g's default mode the DOS 8.3 name of a file is a kernel inode of its own: an open by
+// that name does not break the lease on the long name, and pages the kernel cached for the long
+// name do not see writes made through the short one. So the short name gets a lease of its own,
+// and the long name's cached pages are dropped before the copy reads them. (lowntfs-3g and
+// posix_nlink show both names as one inode; the second lease is then refused as the file is
+// open already, which is harmless: the first one covers it.)
+bool NtfsRewrite::GuardShortName() {
+    ::posix_fadvise(source_.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (!dosName_.value || *dosName_.value == fileName_) {
+        return true;
     }
-    const std::uint32_t folderBits = ntfs::kDirectory | (decompress ? 0 : ntfs::kCompressed);
-    if (!WriteNtfsAttrib(scratch->Fd(), folderBits) ||
-        ReadNtfsAttrib(scratch->Fd()) != folderBits) {
-        return fail("compression cannot be switched on this volume");
+    shortName_ = UniqueFd(::openat(dirFd_, dosName_.value->c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!lease_->Intact()) {
+        // This open broke the lease (and, being non-blocking, failed with EWOULDBLOCK): both
+        // names are one kernel inode (lowntfs-3g, posix_nlink), and the long name's lease guards
+        // both. It is taken again; an open by another process meanwhile makes that fail (the
+        // file is refused as in use), and a change it made is seen by the checks before the
+        // switch, as nothing has been read yet.
+        shortName_.reset();
+        lease_.reset();
+        lease_.emplace(source_.get());
+        return lease_->Take() || Fail("in use by another process");
     }
-    UniqueFd copy(::openat(scratch->Fd(), ScratchFolder::kCopy,
-                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           before.st_mode & 07777));
-    struct stat copyStat;
-    if (!copy || ::fstat(copy.get(), &copyStat) != 0) {
-        return fail(ErrnoReason(errno));
+    struct stat st;
+    if (!shortName_ || ::fstat(shortName_.get(), &st) != 0 || st.st_ino != before_.st_ino) {
+        shortName_.reset();
+        return true;  // not reachable by its short name
+    }
+    // Two kernel inodes: the short name needs its own lease.
+    ::posix_fadvise(shortName_.get(), 0, 0, POSIX_FADV_DONTNEED);
+    shortLease_.emplace(shortName_.get());
+    if (!shortLease_->Take()) {
+        shortLease_.reset();
+        return Fail("in use by another process through its short name " + *dosName_.value);
+    }
+    return true;
+}
+
+// What changed in the original since step 1, or nothing. The data is guarded by the lease;
+// streams, DOS bits and times can be set without an open, so they are read again. The DOS name
+// is not: moving the original aside drops it.
+std::string NtfsRewrite::OriginalChange() {
+    struct stat now;
+    if (::fstat(source_.get(), &now) != 0 || now.st_size != before_.st_size ||
+        !SameTime(now.st_mtim, before_.st_mtim)) {
+        return "changed by another process during the switch";
+    }
+    // Creation and last write time; the access time, which reading changes, is left out.
+    constexpr std::size_t kCompared = 16;
+    const Xattr times = GetXattr(source_.get(), kTimes);
+    if (times.failed || times.value.has_value() != times_.value.has_value() ||
+        (times.value && times.value->substr(0, kCompared) != times_.value->substr(0, kCompared))) {
+        return "its times were changed by another process during the switch";
+    }
+    const std::optional<std::uint32_t> attrib = ReadNtfsAttrib(source_.get());
+    if (attrib != attrib_) {
+        return "its DOS attributes were changed by another process during the switch";
+    }
+    std::vector<std::pair<std::string, std::string>> streams;
+    if (!ReadStreams(source_.get(), streams) || streams != streams_) {
+        return "its named streams were changed by another process during the switch";
+    }
+    return {};
+}
+
+// Step 2: the copy in the scratch folder, with everything but the DOS name, checked against
+// the original.
+bool NtfsRewrite::WriteCopy() {
+    scratch_.emplace(dirFd_);
+    if (!*scratch_) {
+        return Fail(ErrnoReason(errno));
+    }
+    const std::uint32_t folderBits = ntfs::kDirectory | (decompress_ ? 0 : ntfs::kCompressed);
+    if (!WriteNtfsAttrib(scratch_->Fd(), folderBits) ||
+        ReadNtfsAttrib(scratch_->Fd()) != folderBits) {
+        return Fail("compression cannot be switched on this volume");
+    }
+    renameQuirk_ = RenameLinkQuirk(scratch_->Fd());
+    copy_ = UniqueFd(::openat(scratch_->Fd(), ScratchFolder::kCopy,
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              before_.st_mode & 07777));
+    if (!copy_ || ::fstat(copy_.get(), &copyStat_) != 0) {
+        return Fail(ErrnoReason(errno));
     }
     // The copy must have inherited the wanted bit; it does not where compression is off
     // (mount option nocompression, clusters over 4 KiB).
-    const std::optional<std::uint32_t> born = ReadNtfsAttrib(copy.get());
-    if (!born || ((*born & ntfs::kCompressed) != 0) == decompress) {
-        return fail("not supported: compression is off on this volume");
+    const std::optional<std::uint32_t> born = ReadNtfsAttrib(copy_.get());
+    if (!born || ((*born & ntfs::kCompressed) != 0) == decompress_) {
+        return Fail("not supported: compression is off on this volume");
     }
-    if (!scratch->WriteState({fileName, dosName.value, times.value,
-                              static_cast<unsigned long long>(copyStat.st_ino)})) {
-        return fail(ErrnoReason(errno));
+    if (!scratch_->WriteState({fileName_, dosName_.value, times_.value,
+                               static_cast<unsigned long long>(copyStat_.st_ino)})) {
+        return Fail(ErrnoReason(errno));
     }
 
     // Zero units become holes when compressing (NTFS keeps them so inside compressed files)
     // and in sparse files; a plain file stays fully allocated.
-    const bool holes = !decompress || sparse;
-    if (!CopyData(source.get(), copy.get(), static_cast<std::uint64_t>(before.st_size), holes,
-                  sparse, [&] { return lease.Intact(); })) {
-        return lease.Intact() ? fail(ErrnoReason(errno)) : opened();
+    const bool holes = !decompress_ || sparse_;
+    if (!CopyData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size), holes,
+                  sparse_, [&] { return Guarded() && !AbandonRequested(); })) {
+        if (AbandonRequested()) {
+            return Fail(kAbandoned);
+        }
+        return Guarded() ? Fail(ErrnoReason(errno)) : Opened();
     }
-    for (const auto& [streamName, value] : streams) {
-        if (::fsetxattr(copy.get(), streamName.c_str(), value.data(), value.size(), 0) != 0) {
-            return fail(ErrnoReason(errno));
+    for (const auto& [streamName, value] : streams_) {
+        if (::fsetxattr(copy_.get(), streamName.c_str(), value.data(), value.size(), 0) != 0) {
+            return Fail(ErrnoReason(errno));
         }
     }
-    if (!SetXattr(copy.get(), kAcl, acl.value) || !SetXattr(copy.get(), kEa, ea.value)) {
-        return fail(ErrnoReason(errno));
+    if (!SetXattr(copy_.get(), kAcl, acl_.value) || !SetXattr(copy_.get(), kEa, ea_.value)) {
+        return Fail(ErrnoReason(errno));
     }
     // The DOS bits other than compressed and sparse, then the times, which the other steps
     // would touch.
     const std::uint32_t keep = ntfs::kCompressed | ntfs::kSparse;
-    const std::optional<std::uint32_t> now = ReadNtfsAttrib(copy.get());
-    const std::uint32_t wanted = now ? (*attrib & ~keep) | (*now & keep) : 0;
-    if (!now || (*now != wanted && !WriteNtfsAttrib(copy.get(), wanted)) ||
-        !SetXattr(copy.get(), kTimes, times.value) || ::fsync(copy.get()) != 0) {
-        return fail(ErrnoReason(errno));
+    const std::optional<std::uint32_t> now = ReadNtfsAttrib(copy_.get());
+    const std::uint32_t wanted = now ? (attrib_ & ~keep) | (*now & keep) : 0;
+    if (!now || (*now != wanted && !WriteNtfsAttrib(copy_.get(), wanted)) ||
+        !SetXattr(copy_.get(), kTimes, times_.value) || ::fsync(copy_.get()) != 0) {
+        return Fail(ErrnoReason(errno));
     }
     // The original must not have changed while it was copied, and the copy must match it.
-    struct stat after;
-    if (!lease.Intact()) {
-        return opened();
+    if (!Guarded()) {
+        return Opened();
     }
-    if (::fstat(source.get(), &after) != 0 || after.st_size != before.st_size ||
-        !SameTime(after.st_mtim, before.st_mtim) ||
-        !SameData(source.get(), copy.get(), static_cast<std::uint64_t>(before.st_size))) {
-        return fail("changed by another process during the switch");
+    if (const std::string change = OriginalChange(); !change.empty()) {
+        return Fail(change);
     }
-    if (ReadNtfsAttrib(copy.get()) != wanted) {
-        return fail("the attributes cannot be carried over");
+    if (!SameData(source_.get(), copy_.get(), static_cast<std::uint64_t>(before_.st_size))) {
+        return Fail("changed by another process during the switch");
     }
+    if (ReadNtfsAttrib(copy_.get()) != wanted) {
+        return Fail("the attributes cannot be carried over");
+    }
+    // Closed before it gets the name: ntfs-3g writes the times an open file had when it was
+    // opened back on close, over a time another process set through the name meanwhile; and a
+    // file that is open when it loses a name is kept under a hidden name instead.
+    copy_.reset();
+    return true;
+}
 
-    // Step 3: the original aside.
-    if (::renameat(dirFd, fileName.c_str(), scratch->Fd(), ScratchFolder::kOriginal) != 0) {
-        return fail(errno == ENOENT ? "moved or deleted by another process during the switch"
+// ntfs-3g reaches a file through the name it was opened by, so names and times are given back
+// through a descriptor opened by the file's name now, once it is known to be `inode`.
+bool NtfsRewrite::RestoreNames(ino_t inode) {
+    const UniqueFd named(::openat(dirFd_, fileName_.c_str(),
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!named || ::fstat(named.get(), &st) != 0 || st.st_ino != inode) {
+        return false;
+    }
+    if (!dosName_.value) {
+        return ::fsync(named.get()) == 0;
+    }
+    // Setting the DOS name touches the times: they are put back as they were just before, so a
+    // time another process set meanwhile stays.
+    const Xattr times = GetXattr(named.get(), kTimes);
+    bool restored = !times.failed && SetXattr(named.get(), kDosName, dosName_.value);
+    restored = restored && SetXattr(named.get(), kTimes, times.value);
+    return ::fsync(named.get()) == 0 && restored;
+}
+
+// Gives `what` of the scratch folder its name back and ends the rewrite with `reason`.
+bool NtfsRewrite::PutBack(const char* what, std::string reason) {
+    const std::optional<std::string> kept = LinkBack(scratch_->Fd(), what, dirFd_, fileName_);
+    if (!kept) {
+        reason += "; the original is kept in " + scratch_->Name();
+    } else if (*kept != fileName_) {
+        reason += "; the original is kept as " + *kept;
+    } else if (what == std::string_view(ScratchFolder::kOriginal)) {
+        // Back under its name, which dropped its DOS name: give that and the times back.
+        RestoreNames(before_.st_ino);
+    }
+    return Fail(std::move(reason));
+}
+
+// Step 3: the original aside.
+bool NtfsRewrite::MoveOriginalAside() {
+    if (AbandonRequested()) {
+        return Fail(kAbandoned);
+    }
+    if (::renameat(dirFd_, fileName_.c_str(), scratch_->Fd(), ScratchFolder::kOriginal) != 0) {
+        return Fail(errno == ENOENT ? "moved or deleted by another process during the switch"
                                     : ErrnoReason(errno));
     }
-    // ntfs-3g reaches a file through the name it was opened by, so names and times are given
-    // back through a descriptor opened by the file's name now, once it is known to be `inode`.
-    const auto restoreNames = [&](ino_t inode) {
-        const UniqueFd named(::openat(dirFd, fileName.c_str(),
-                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat st;
-        if (!named || ::fstat(named.get(), &st) != 0 || st.st_ino != inode) {
-            return false;
-        }
-        bool restored = SetXattr(named.get(), kDosName, dosName.value);
-        restored = SetXattr(named.get(), kTimes, times.value) && restored;
-        return ::fsync(named.get()) == 0 && restored;
-    };
-    const auto putBack = [&](const char* what, std::string reason) {
-        const std::optional<std::string> kept = LinkBack(scratch->Fd(), what, dirFd, fileName);
-        if (!kept) {
-            reason += "; the original is kept in " + scratch->Name();
-        } else if (*kept != fileName) {
-            reason += "; the original is kept as " + *kept;
-        } else if (what == std::string_view(ScratchFolder::kOriginal)) {
-            // Back under its name, which dropped its DOS name: give that and the times back.
-            restoreNames(before.st_ino);
-        }
-        return fail(std::move(reason));
-    };
     struct stat aside;
-    if (::fstatat(scratch->Fd(), ScratchFolder::kOriginal, &aside, AT_SYMLINK_NOFOLLOW) != 0) {
-        return fail(ErrnoReason(errno));
+    if (::fstatat(scratch_->Fd(), ScratchFolder::kOriginal, &aside, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Fail(ErrnoReason(errno));
     }
-    if (aside.st_dev != before.st_dev || aside.st_ino != before.st_ino) {
+    if (aside.st_dev != before_.st_dev || aside.st_ino != before_.st_ino) {
         // Another file had taken the name: it goes back, the original is not ours to touch.
         const std::optional<std::string> back =
-            LinkBack(scratch->Fd(), ScratchFolder::kOriginal, dirFd, fileName);
-        return fail(std::string("replaced by another file during the switch") +
-                    (back ? "" : "; that file is kept in " + scratch->Name()));
+            LinkBack(scratch_->Fd(), ScratchFolder::kOriginal, dirFd_, fileName_);
+        return Fail(std::string("replaced by another file during the switch") +
+                    (back ? "" : "; that file is kept in " + scratch_->Name()));
     }
-    // Moving it dropped the DOS name, which ntfs-3g counts as a link without posix_nlink.
-    if (::fstat(source.get(), &after) != 0 || after.st_nlink > 1) {
-        return putBack(ScratchFolder::kOriginal, "linked to another name during the switch");
-    }
-    if (!lease.Intact()) {
-        return putBack(ScratchFolder::kOriginal, "opened by another process during the switch");
-    }
+    // The name is absent until step 4 links the copy in: everything else is checked after it.
+    return true;
+}
 
-    // Step 4: the copy under the name, never over anything.
-    if (::linkat(scratch->Fd(), ScratchFolder::kCopy, dirFd, fileName.c_str(), 0) != 0) {
-        return putBack(
+// Step 4: the copy under the name, never over anything.
+bool NtfsRewrite::LinkCopyIn() {
+    if (::linkat(scratch_->Fd(), ScratchFolder::kCopy, dirFd_, fileName_.c_str(), 0) != 0) {
+        return PutBack(
             ScratchFolder::kOriginal,
             errno == EEXIST ? "another file took the name during the switch" : ErrnoReason(errno));
     }
+    return true;
+}
 
-    // Step 5: drop the original only while nobody has opened or linked it.
-    if (!lease.Intact() || ::fstat(source.get(), &after) != 0 || after.st_nlink > 1) {
-        const std::string reason = lease.Intact() ? "linked to another name during the switch"
-                                                  : "opened by another process during the switch";
+// Step 5: drop the original only while nobody has opened or linked it, then give the copy its
+// DOS name and times.
+bool NtfsRewrite::DropOriginal() {
+    // Moving it aside dropped the DOS name, which ntfs-3g counts as a link without posix_nlink.
+    struct stat after;
+    std::string reason;
+    if (!Guarded()) {
+        reason = "opened by another process during the switch";
+    } else if (::fstat(source_.get(), &after) != 0 || after.st_nlink > LinksWhenAside()) {
+        reason = "linked to another name during the switch";
+    } else {
+        reason = OriginalChange();
+    }
+    if (!reason.empty()) {
         // Undo step 4: the copy moves aside again, and whatever was under the name by then
         // stays if it is not the copy.
-        if (::renameat(dirFd, fileName.c_str(), scratch->Fd(), ScratchFolder::kReplaced) == 0) {
+        if (::renameat(dirFd_, fileName_.c_str(), scratch_->Fd(), ScratchFolder::kReplaced) == 0) {
             struct stat moved;
-            if (::fstatat(scratch->Fd(), ScratchFolder::kReplaced, &moved, AT_SYMLINK_NOFOLLOW) ==
+            if (::fstatat(scratch_->Fd(), ScratchFolder::kReplaced, &moved, AT_SYMLINK_NOFOLLOW) ==
                     0 &&
-                moved.st_ino == copyStat.st_ino) {
-                ::unlinkat(scratch->Fd(), ScratchFolder::kReplaced, 0);
+                moved.st_ino == copyStat_.st_ino) {
+                ::unlinkat(scratch_->Fd(), ScratchFolder::kReplaced, 0);
             } else {
-                LinkBack(scratch->Fd(), ScratchFolder::kReplaced, dirFd, fileName);
+                LinkBack(scratch_->Fd(), ScratchFolder::kReplaced, dirFd_, fileName_);
             }
         }
-        return putBack(ScratchFolder::kOriginal, reason);
+        return PutBack(ScratchFolder::kOriginal, reason);
     }
-    // Closed first: ntfs-3g keeps an open file that loses a name under a hidden name instead,
-    // and a file with two names cannot be given its DOS name.
-    copy.reset();
-    if (::unlinkat(scratch->Fd(), ScratchFolder::kOriginal, 0) != 0 ||
-        ::unlinkat(scratch->Fd(), ScratchFolder::kCopy, 0) != 0) {
-        return fail(ErrnoReason(errno));
+    if (::unlinkat(scratch_->Fd(), ScratchFolder::kOriginal, 0) != 0 ||
+        ::unlinkat(scratch_->Fd(), ScratchFolder::kCopy, 0) != 0) {
+        return Fail(ErrnoReason(errno));
     }
-    const bool lateOpener = !lease.Intact();
+    Hold(RewriteStep::kDropped);
+    const bool lateOpener = !Guarded();
     // The copy now has its one name. Give it back the DOS name (setting it updates the times),
     // then the times.
-    const bool restored = restoreNames(copyStat.st_ino) && ::fsync(dirFd) == 0;
+    const bool restored = RestoreNames(copyStat_.st_ino) && ::fsync(dirFd_) == 0;
     if (lateOpener) {
-        return fail("opened by another process at the moment of the switch");
+        return Fail("opened by another process at the moment of the switch");
     }
-    const std::optional<std::uint32_t> final = ReadNtfsAttribAt(dirFd, fileName);
-    if (!restored || !final || ((*final & ntfs::kCompressed) != 0) == decompress) {
-        return fail("the DOS name or times cannot be given back");
+    struct stat named;
+    if (::fstatat(dirFd_, fileName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_ino != copyStat_.st_ino) {
+        return Fail("replaced, moved or deleted by another process as the switch ended");
     }
-    return true;
+    if (!restored && named.st_nlink > 1 + (dosName_.value ? 1 : 0)) {
+        return Fail(
+            "linked to another name by another process as the switch ended, so its DOS "
+            "name cannot be given back");
+    }
+    const std::optional<std::uint32_t> final = ReadNtfsAttribAt(dirFd_, fileName_);
+    if (!restored || !final || ((*final & ntfs::kCompressed) != 0) == decompress_) {
+        return Fail("the DOS name or times cannot be given back");
+    }
+    return Succeed();
+}
+
+}  // namespace
+
+bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why) {
+    return NtfsRewrite(dirFd, name, decompress, why).Run();
+}
+
+void SetRewriteAbandonFlag(const std::atomic<bool>* flag) {
+    abandonFlag.store(flag);
+}
+
+void SetRewriteStepHook(RewriteStepHook hook) {
+    StepHook() = std::move(hook);
 }
 
 }  // namespace packmeter::linuxfs

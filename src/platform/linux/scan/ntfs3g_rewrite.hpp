@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,9 +23,23 @@ namespace packmeter::linuxfs {
 //
 // Refused as well (false, file untouched, reason in `why`): further hard links, a reparse
 // point, an encrypted file, a named stream too large for the attribute interface, a volume
-// where new files are not born compressed. A sparse file is left as it is (true): it counts
-// as compressed already, and ntfs-3g cannot make a file both compressed and sparse, so any
-// rewrite would fill its holes one way or the other.
+// where new files are not born compressed, and a sparse file that is to be compressed
+// ("sparse files are left as they are on this volume"): ntfs-3g cannot make a file both
+// compressed and sparse, and a rewrite would fill its holes when it is decompressed again, so
+// it is not switched and the command says so (exit 1).
 bool RewriteNtfsFile(int dirFd, std::string_view name, bool decompress, std::string& why);
+
+// Once `*flag` is set (it may be from a signal handler), a rewrite in progress gives up before
+// the original is moved aside, leaving it as it was ("abandoned"). Null: no such flag.
+void SetRewriteAbandonFlag(const std::atomic<bool>* flag);
+
+// The moments between the steps of a rewrite: the lease taken; the copy written and checked;
+// the original moved aside; the copy linked in under the name; the original dropped.
+enum class RewriteStep { kGuarded, kCopied, kMovedAside, kLinkedIn, kDropped };
+// For tests: `hook` is called at each of these moments, in the rewriting thread; it may hold the
+// rewrite there while another process acts. `guarded` tells whether the rewrite's leases are
+// still unbroken (no other process has opened the file since). An empty hook removes it.
+using RewriteStepHook = std::function<void(RewriteStep step, const std::function<bool()>& guarded)>;
+void SetRewriteStepHook(RewriteStepHook hook);
 
 }  // namespace packmeter::linuxfs

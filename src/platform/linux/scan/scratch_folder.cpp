@@ -6,9 +6,14 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <sys/random.h>
+
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "platform/linux/scan/dir_reader.hpp"
@@ -19,6 +24,8 @@ namespace {
 
 constexpr std::string_view kPrefix = ".packmeter-";
 constexpr const char* kState = "state";
+constexpr const char* kMarker = "owner";
+constexpr std::string_view kMagic = "packmeter scratch folder";
 constexpr const char* kDosName = "system.ntfs_dos_name";
 constexpr const char* kTimes = "system.ntfs_times";
 
@@ -41,8 +48,105 @@ pid_t ScratchOwner(std::string_view name) {
     return number.find_first_not_of("0123456789") == std::string_view::npos ? pid : 0;
 }
 
-bool Running(pid_t pid) {
-    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH;
+// FUSE file systems refuse a rename that must not replace (EINVAL), so there it is checked that
+// the name is free first. A rename of a folder fails over a file and replaces only an empty
+// folder, which another process would have to make in the moment between the two calls.
+bool MoveFolderNoReplace(int fromFd, const char* from, int dirFd, const std::string& name) {
+    if (::renameat2(fromFd, from, dirFd, name.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT && ::renameat(fromFd, from, dirFd, name.c_str()) == 0;
+}
+
+// When a process started, in clock ticks since boot, and which boot: a process id alone may
+// have been given to another process since.
+std::string StartOf(pid_t pid) {
+    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(statFile, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) {
+        return {};
+    }
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+    }
+    std::ifstream bootFile("/proc/sys/kernel/random/boot_id");
+    std::string boot;
+    std::getline(bootFile, boot);
+    return field + "@" + boot;
+}
+
+// The marker each scratch folder holds from the moment it is made, written by nobody else: a
+// fixed first line, a random token, the owner's process id and when that process started.
+// Only a folder whose name and marker agree is treated as a scratch folder.
+struct Marker {
+    std::string token;
+    pid_t pid = 0;
+    std::string start;
+};
+
+std::string MarkerText(const Marker& marker) {
+    return std::string(kMagic) + "\n" + marker.token + "\n" + std::to_string(marker.pid) + "\n" +
+           marker.start + "\n";
+}
+
+std::optional<Marker> ReadMarker(int dirFd, std::string_view name) {
+    const pid_t owner = ScratchOwner(name);
+    if (owner == 0) {
+        return std::nullopt;
+    }
+    const UniqueFd folder(::openat(dirFd, std::string(name).c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd fd(folder ? ::openat(folder.get(), kMarker, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                             : -1);
+    char text[512];
+    const ssize_t got = fd ? ::read(fd.get(), text, sizeof text) : -1;
+    if (got <= 0 || got == sizeof text) {
+        return std::nullopt;
+    }
+    std::istringstream in(std::string(text, static_cast<std::size_t>(got)));
+    std::string magic;
+    Marker marker;
+    if (!std::getline(in, magic) || magic != kMagic || !std::getline(in, marker.token) ||
+        marker.token.size() != 32 ||
+        marker.token.find_first_not_of("0123456789abcdef") != std::string::npos ||
+        !(in >> marker.pid) || marker.pid != owner || !(in >> marker.start)) {
+        return std::nullopt;
+    }
+    return marker;
+}
+
+std::string RandomToken() {
+    unsigned char bytes[16] = {};
+    for (std::size_t got = 0; got < sizeof bytes;) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    std::string token;
+    for (const unsigned char byte : bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        token += hex;
+    }
+    return token;
+}
+
+bool Running(const Marker& marker) {
+    return marker.pid == ::getpid() || StartOf(marker.pid) == marker.start;
 }
 
 // The state record: the name, then each optional value as a presence byte and its bytes, then
@@ -102,6 +206,26 @@ std::optional<ScratchState> ReadState(int scratchFd) {
     return state;
 }
 
+// Whether the folder holds nothing but its marker, not counting the hidden names under which a
+// FUSE file system keeps a file closed a moment ago until it has seen the close.
+bool OnlyMarkerLeft(int folderFd) {
+    const UniqueFd listing(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listing) {
+        return false;
+    }
+    DirReader reader(listing.get());
+    std::vector<DirName> names;
+    while (reader.NextBatch(names)) {
+        for (const DirName& name : names) {
+            if (name.name != kMarker && !name.name.starts_with(".fuse_hidden") &&
+                !name.name.starts_with(".ntfs-3g-")) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::optional<ino_t> InodeAt(int dirFd, const char* name) {
     struct stat st;
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -159,11 +283,12 @@ void Recover(int dirFd, const std::string& scratchName) {
         }
     }
     for (const std::string& other : others) {
-        if (other == kState) {
+        if (other == kState || other == kMarker) {
             continue;
         }
         const std::optional<ino_t> inode = InodeAt(scratch.get(), other.c_str());
-        if (other == ScratchFolder::kCopy || (inode && copy && *inode == *copy)) {
+        if (other == ScratchFolder::kCopy || other == ScratchFolder::kProbe ||
+            other == ScratchFolder::kProbed || (inode && copy && *inode == *copy)) {
             ::unlinkat(scratch.get(), other.c_str(), 0);
         } else if (state) {
             LinkBack(scratch.get(), other.c_str(), dirFd, state->name);
@@ -173,13 +298,18 @@ void Recover(int dirFd, const std::string& scratchName) {
         RestoreNames(dirFd, *state);
     }
     ::unlinkat(scratch.get(), kState, 0);
-    ::unlinkat(dirFd, scratchName.c_str(), AT_REMOVEDIR);
+    // The marker goes last, and only from an otherwise empty folder: a folder that still holds
+    // something stays recognisable as a scratch folder for the next command.
+    if (OnlyMarkerLeft(scratch.get())) {
+        ::unlinkat(scratch.get(), kMarker, 0);
+        ::unlinkat(dirFd, scratchName.c_str(), AT_REMOVEDIR);
+    }
 }
 
 }  // namespace
 
-bool IsScratchFolderName(std::string_view name) {
-    return ScratchOwner(name) != 0;
+bool IsScratchFolder(int dirFd, std::string_view name) {
+    return ScratchOwner(name) != 0 && ReadMarker(dirFd, name).has_value();
 }
 
 ScratchFolder::ScratchFolder(int parentFd) : parentFd_(parentFd) {
@@ -194,10 +324,25 @@ ScratchFolder::ScratchFolder(int parentFd) : parentFd_(parentFd) {
         }
         fd_ = UniqueFd(
             ::openat(parentFd_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!fd_) {
+        // The marker goes in before anything else, so that nothing in the folder is ever
+        // without it.
+        const std::string marker = MarkerText({RandomToken(), ::getpid(), StartOf(::getpid())});
+        const UniqueFd markerFd(fd_ ? ::openat(fd_.get(), kMarker,
+                                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                               0600)
+                                    : -1);
+        if (!markerFd ||
+            ::write(markerFd.get(), marker.data(), marker.size()) !=
+                static_cast<ssize_t>(marker.size()) ||
+            ::fsync(markerFd.get()) != 0) {
             const int error = errno;
+            if (fd_) {
+                ::unlinkat(fd_.get(), kMarker, 0);
+            }
+            fd_.reset();
             ::unlinkat(parentFd_, name_.c_str(), AT_REMOVEDIR);
             errno = error;
+            return;
         }
     }
 }
@@ -206,6 +351,10 @@ ScratchFolder::~ScratchFolder() {
     if (fd_) {
         ::unlinkat(fd_.get(), kCopy, 0);
         ::unlinkat(fd_.get(), kState, 0);
+        // The marker stays while a file of the user's is inside, for the recovery.
+        if (OnlyMarkerLeft(fd_.get())) {
+            ::unlinkat(fd_.get(), kMarker, 0);
+        }
         fd_.reset();
         // Fails while anything else is inside. A file closed a moment ago may still stand
         // there under a hidden name until the file system has seen the close: a few tries.
@@ -232,9 +381,16 @@ bool ScratchFolder::WriteState(const ScratchState& state) const {
 
 std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
                                     const std::string& name) {
+    // A folder cannot be linked: it is moved, never over anything.
+    struct stat st;
+    const bool folder =
+        ::fstatat(fromFd, from, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
     std::string target = name;
     for (int attempt = 1; attempt <= 100; ++attempt) {
-        if (::linkat(fromFd, from, dirFd, target.c_str(), 0) == 0) {
+        if (folder && MoveFolderNoReplace(fromFd, from, dirFd, target)) {
+            return target;
+        }
+        if (!folder && ::linkat(fromFd, from, dirFd, target.c_str(), 0) == 0) {
             ::unlinkat(fromFd, from, 0);
             return target;
         }
@@ -249,25 +405,51 @@ std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
     return std::nullopt;
 }
 
-void RecoverScratchFolders(int dirFd) {
+namespace {
+
+// The scratch folders in `dirFd` of processes that no longer run.
+std::vector<std::string> DeadScratchFolders(int dirFd) {
+    std::vector<std::string> dead;
     const UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!listing) {
-        return;
+        return dead;
     }
-    std::vector<std::string> dead;
     DirReader reader(listing.get());
     std::vector<DirName> names;
     while (reader.NextBatch(names)) {
         for (const DirName& name : names) {
-            const pid_t owner = ScratchOwner(name.name);
-            if (owner != 0 && !Running(owner)) {
+            if (ScratchOwner(name.name) == 0) {
+                continue;
+            }
+            // A folder of this name without a marker of ours is the user's: left alone.
+            const std::optional<Marker> marker = ReadMarker(dirFd, name.name);
+            if (marker && !Running(*marker)) {
                 dead.emplace_back(name.name);
             }
         }
     }
-    for (const std::string& name : dead) {
+    return dead;
+}
+
+}  // namespace
+
+void RecoverScratchFolders(int dirFd) {
+    for (const std::string& name : DeadScratchFolders(dirFd)) {
         Recover(dirFd, name);
     }
+}
+
+std::vector<std::string> InterruptedSwitches(int dirFd) {
+    std::vector<std::string> files;
+    for (const std::string& name : DeadScratchFolders(dirFd)) {
+        const UniqueFd scratch(
+            ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (const std::optional<ScratchState> state =
+                scratch ? ReadState(scratch.get()) : std::nullopt) {
+            files.push_back(state->name);
+        }
+    }
+    return files;
 }
 
 }  // namespace packmeter::linuxfs

@@ -33,6 +33,8 @@ struct FolderVolume {
     bool compressible = false;
     // btrfs: the extent tree may be searched (needs CAP_SYS_ADMIN).
     bool extentSearch = false;
+    // btrfs without that privilege: the measuring helper reads the extents instead.
+    bool measureHelper = false;
 };
 
 std::optional<MountIdentity> IdentifyMount(int fd);

@@ -101,6 +101,7 @@ EntryProperties ReadEntryProperties(FileSystem& fs, const std::string& path, con
             properties.flagged = (entry.attributes & (attr::kCompressed | attr::kSparse)) != 0;
             properties.size = entry.size;
             properties.onDisk = entry.onDisk;
+            properties.byAlgorithm = entry.byAlgorithm;
             properties.unreadable = entry.unreadable ? 1 : 0;
             return false;
         });
@@ -109,6 +110,7 @@ EntryProperties ReadEntryProperties(FileSystem& fs, const std::string& path, con
         const FolderSizes sizes = GetFolderSizes(fs, path, kMeasure, stop);
         properties.size = sizes.logical;
         properties.onDisk = sizes.onDisk;
+        properties.byAlgorithm = sizes.byAlgorithm;
         properties.unreadable = sizes.unreadable;
     }
     properties.state = RowState(properties.flagged, properties.size, properties.onDisk);

@@ -20,6 +20,7 @@ struct EntryProperties {
     std::int64_t size = 0;
     std::int64_t onDisk = 0;
     std::int64_t unreadable = 0;  // entries below a folder that could not be read
+    AlgorithmSplit byAlgorithm;   // the bytes by compression algorithm, where known
     CompressionState state = CompressionState::kPlain;
     bool flagged = false;  // marked for compression (new data is stored compressed)
     std::string fileSystem;

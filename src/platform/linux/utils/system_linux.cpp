@@ -14,6 +14,7 @@
 
 #include "core/utils/version.hpp"
 #include "core/utils/version_text.hpp"
+#include "platform/linux/scan/measure_client.hpp"
 #include "platform/system.hpp"
 
 namespace packmeter {
@@ -142,6 +143,10 @@ bool IsNTPlatform() {
 }  // namespace packmeter
 
 namespace packmeter {
+
+void DisableMeasureHelper() {
+    linuxfs::MeasureHelper::Instance().Disable();
+}
 
 void RaiseOpenFileLimit() {
     rlimit limit{};

@@ -1,9 +1,16 @@
-// The file system through the Win32 API: listings with FindFirstFileExW, on-disk sizes with
-// GetCompressedFileSizeW, NTFS compression with FSCTL_SET_COMPRESSION. Windows opens folders by
-// path only, so a folder is its full path in "\\?\" form and a sub-folder appends its name.
+// The file system through the Win32 API: listings with GetFileInformationByHandleEx (many
+// entries a call, each with its file id, so that a file with several names counts once), on-disk
+// sizes with GetCompressedFileSizeW, NTFS compression with FSCTL_SET_COMPRESSION. A folder is its
+// full path in "\\?\" form and a sub-folder appends its name.
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "core/utils/forecast.hpp"
+#include "platform/chunk_codecs.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/utils/win_handle.hpp"
 #include "platform/windows/utils/win_path.hpp"
@@ -26,18 +33,19 @@ std::wstring WithSeparator(std::wstring path) {
     return path;
 }
 
-bool IsDotOrDotDot(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 // Symbolic links, junctions and mount points (the reparse tags that stand for another name) are
 // never followed: a profile's "Application Data" junction points back at its own parent, and a
 // link's target is counted where it really lives. Other reparse points (WOF-compressed files,
 // deduplicated files, cloud files and folders) hold their own data and are measured as usual.
-// Listings carry the tag in dwReserved0; Wine leaves it 0, so a point without a tag is a link.
+// Listings carry the tag (in dwReserved0, or EaSize of a by-handle listing); Wine leaves it 0,
+// so a point without a tag is a link.
+bool IsLink(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
 bool IsLink(const WIN32_FIND_DATAW& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           (data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0));
+    return IsLink(data.dwFileAttributes, data.dwReserved0);
 }
 
 // Only compressed, sparse and reparse-point files can take other room than their size: for any
@@ -98,31 +106,73 @@ std::string ErrorText(DWORD error) {
     return text.empty() ? "error " + std::to_string(error) : win::ToUtf8(text);
 }
 
+// Reads a file once for the forecast; sequential reads let the cache read ahead and drop behind.
+class WindowsFileReader final : public FileReader {
+  public:
+    explicit WindowsFileReader(UniqueHandle file) : file_(std::move(file)) {}
+
+    std::int64_t Read(std::int64_t offset, std::uint8_t* buffer, std::int64_t size) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(file_.get(), buffer, static_cast<DWORD>(size), &got, &at)) {
+            return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+        }
+        return got;
+    }
+    std::int64_t NextHole(std::int64_t) override {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file_.get(), &size) ? size.QuadPart : 0;
+    }
+
+  private:
+    UniqueHandle file_;
+};
+
 class WindowsFolder final : public Folder {
   public:
-    // `path`: long form with a trailing separator.
-    explicit WindowsFolder(std::wstring path) : path_(std::move(path)) {}
+    // `path`: long form with a trailing separator; `volume`: the serial number of its volume.
+    WindowsFolder(std::wstring path, std::uint64_t volume,
+                  std::shared_ptr<const CompressionChoice> choice)
+        : path_(std::move(path)), volume_(volume), choice_(std::move(choice)) {}
 
     bool List(ListDetail, const EntryVisitor& visit) override {
-        WIN32_FIND_DATAW data;
-        FindHandle find(::FindFirstFileExW((path_ + L'*').c_str(), FindExInfoBasic, &data,
-                                           FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH));
-        if (!find) {
-            // A drive root has no "." entry: when it is empty the pattern matches nothing.
-            return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+        UniqueHandle folder(::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr));
+        if (!folder) {
+            return false;
         }
+        // One call fills the buffer with as many entries as fit; 64 KiB holds some 600.
+        constexpr DWORD kBufferBytes = 64 * 1024;
+        const auto buffer = std::make_unique<std::uint64_t[]>(kBufferBytes / sizeof(std::uint64_t));
         std::string name;
-        do {
-            if (IsDotOrDotDot(data.cFileName)) {
-                continue;
+        for (;;) {
+            if (!::GetFileInformationByHandleEx(folder.get(), FileIdBothDirectoryInfo, buffer.get(),
+                                                kBufferBytes)) {
+                // The end; an empty drive root, which has no "." entry, ends at once.
+                const DWORD error = ::GetLastError();
+                return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND;
             }
-            name = win::ToUtf8(data.cFileName);
-            if (!visit(MakeEntry(data, name))) {
-                break;
+            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.get());
+            for (;;) {
+                const auto& info = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+                const std::wstring_view wideName(info.FileName,
+                                                 info.FileNameLength / sizeof(wchar_t));
+                if (wideName != L"." && wideName != L"..") {
+                    name = win::ToUtf8(wideName);
+                    if (!visit(MakeEntry(info, wideName, name))) {
+                        return true;
+                    }
+                }
+                if (info.NextEntryOffset == 0) {
+                    break;
+                }
+                bytes += info.NextEntryOffset;
             }
-        } while (::FindNextFileW(find.get(), &data));
-        return true;
+        }
     }
 
     std::unique_ptr<Folder> OpenSubfolder(std::string_view name) override {
@@ -134,7 +184,8 @@ class WindowsFolder final : public Folder {
         if (!find || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(data)) {
             return nullptr;
         }
-        return std::make_unique<WindowsFolder>(path + L'\\');
+        // Mount points are links: a folder entered is always on its parent's volume.
+        return std::make_unique<WindowsFolder>(path + L'\\', volume_, choice_);
     }
 
     // Backup semantics is what lets CreateFileW open a folder at all.
@@ -144,36 +195,78 @@ class WindowsFolder final : public Folder {
 
     // Opened without backup semantics, so that a folder given here fails.
     bool SetFileCompression(std::string_view name, bool decompress) override {
+        if (!decompress && BelowThreshold(name)) {
+            failure_.clear();
+            return true;
+        }
         return Remember(SwitchCompression(path_ + win::ToWide(name), 0, decompress));
     }
 
     std::string LastFailure() const override { return failure_; }
 
+    std::unique_ptr<FileReader> OpenFile(std::string_view name) override {
+        UniqueHandle file(::CreateFileW((path_ + win::ToWide(name)).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) {
+            return nullptr;
+        }
+        return std::make_unique<WindowsFileReader>(std::move(file));
+    }
+
   private:
+    // The threshold of the compression choice: files whose first MiB would save too little
+    // are left plain.
+    bool BelowThreshold(std::string_view name) {
+        if (!choice_ || choice_->minSavingPercent <= 0) {
+            return false;
+        }
+        CompressionChoice method;
+        method.algorithm = CompressionAlgorithm::kLznt1;
+        const std::unique_ptr<FileReader> reader = OpenFile(name);
+        const std::unique_ptr<ChunkCompressor> compressor = MakeChunkCompressor(method);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!reader || !compressor ||
+            !::GetFileAttributesExW((path_ + win::ToWide(name)).c_str(), GetFileExInfoStandard,
+                                    &data)) {
+            return false;
+        }
+        const std::int64_t size = Combine(data.nFileSizeHigh, data.nFileSizeLow);
+        return LeaveAlone(name, *reader, size, ForecastRules::kNtfs, *choice_, *compressor);
+    }
+
     bool Remember(bool switched) {
         failure_ = switched ? std::string() : ErrorText(::GetLastError());
         return switched;
     }
 
-    Entry MakeEntry(const WIN32_FIND_DATAW& data, std::string_view name) const {
-        const DWORD attributes = data.dwFileAttributes;
+    Entry MakeEntry(const FILE_ID_BOTH_DIR_INFO& info, std::wstring_view wideName,
+                    std::string_view name) const {
+        const DWORD attributes = info.FileAttributes;
         Entry entry;
         entry.name = name;
         entry.attributes = attributes;
         entry.folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
-        const bool link = IsLink(data);
+        const bool link = IsLink(attributes, info.EaSize);
         entry.enterable = entry.folder && !link;
         entry.regular = !entry.folder && !link;
         if (entry.regular) {
-            entry.size = Combine(data.nFileSizeHigh, data.nFileSizeLow);
+            entry.size = info.EndOfFile.QuadPart;
             entry.onDisk = MayDifferOnDisk(attributes)
-                               ? OnDiskSize(path_ + data.cFileName, entry.size)
+                               ? OnDiskSize(path_ + std::wstring(wideName), entry.size)
                                : entry.size;
+            // The listing tells no link count: every file goes by its id, so that a file
+            // with several names counts once.
+            entry.links = 0;
+            entry.volumeId = volume_;
+            entry.fileId = static_cast<std::uint64_t>(info.FileId.QuadPart);
         }
         return entry;
     }
 
     std::wstring path_;
+    std::uint64_t volume_;
+    std::shared_ptr<const CompressionChoice> choice_;
     std::string failure_;
 };
 
@@ -196,7 +289,14 @@ class WindowsFileSystem final : public FileSystem {
         if (!probe) {
             return nullptr;
         }
-        return std::make_unique<WindowsFolder>(folder);
+        BY_HANDLE_FILE_INFORMATION info{};
+        const std::uint64_t volume =
+            ::GetFileInformationByHandle(probe.get(), &info) ? info.dwVolumeSerialNumber : 0;
+        return std::make_unique<WindowsFolder>(folder, volume, choice_);
+    }
+
+    void SetCompressionChoice(const CompressionChoice& choice) override {
+        choice_ = std::make_shared<const CompressionChoice>(choice);
     }
 
     VolumeInfo GetVolumeInfo(const std::string& path) override {
@@ -220,6 +320,9 @@ class WindowsFileSystem final : public FileSystem {
     }
 
     bool CompressionAvailable() const override { return IsNTPlatform(); }
+
+  private:
+    std::shared_ptr<const CompressionChoice> choice_;
 };
 
 }  // namespace

@@ -163,6 +163,8 @@ bool IsNTPlatform() {
 // Windows folders are opened by path, one at a time: no descriptor limit applies.
 void RaiseOpenFileLimit() {}
 
+void DisableMeasureHelper() {}
+
 std::string FullPath(const std::string& path) {
     return win::ToUtf8(win::FullPathName(win::ToWide(path)));
 }

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "core/app/compression_commands.hpp"
+#include "core/scan/folder_walk.hpp"
 #include "core/scan/scan.hpp"
 #include "gui/qt/app/main_form.hpp"
 #include "platform/system.hpp"
@@ -305,6 +306,32 @@ void CompressAndDecompressFromTheMenu(VolumeType type, const std::string& root) 
         EXPECT_TRUE(list.selectionModel()->selectedRows().isEmpty());
         EXPECT_EQ(TreeSha256(folder), sums);
     }
+
+    // The path label's "&COMPRESS" switches the shown folder's whole tree: every row, and the
+    // header's totals measured again under the rows that stay.
+    const QString ratioBefore = form->RatioLabel()->text();
+    ChooseFromMenu choose(kCompressCaption);
+    QTest::mouseRelease(form->PathLabel(), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(WaitFor([&] { return choose.Done(); }));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const TScan* scan = form->Logic().ActiveScan();
+            return !form->Logic().CommandRunning() && scan && scan->Finished() &&
+                   form->SizeLabel()->text() != kCalculatingText;
+        },
+        60000))
+        << form->StatusText().toStdString();
+    EXPECT_EQ(form->StatusText().toStdString(),
+              std::string(kCompressingText) + folder + "/" + kEllipsisText + kFinishedText);
+    expectRow("tree", folder + "/tree", true);
+    expectRow("big.txt", folder + "/big.txt", true);
+    expectRow("left alone.txt", folder + "/left alone.txt", true);
+    EXPECT_EQ(packmeter::qt::testing::Captions(list), order);
+    const FolderSizes whole = GetFolderSizes(*MakeFileSystem(), folder);
+    EXPECT_EQ(form->RatioLabel()->text().toStdString(),
+              MakeScanTotals(whole.logical, whole.onDisk, NumberFormat{}).ratioText);
+    EXPECT_NE(form->RatioLabel()->text(), ratioBefore);
+    EXPECT_EQ(TreeSha256(folder), sums);
 }
 
 TEST(ContextMenuWindow, CompressAndDecompressOnBtrfsFromTheMenu) {

@@ -183,6 +183,18 @@ TEST_F(MainWindowTest, FolderArgumentIsScannedAndTheStatusSaysWhenItIsDone) {
     const QString finished = form->StatusText();
     form->UpdateStatusTimerTimer();
     EXPECT_EQ(form->StatusText(), finished);
+    // At the default width, and narrower, the outcome is shown whole: what gives way is the
+    // volume's sentence before it.
+    const QString outcome = finished.mid(finished.indexOf(QString::fromUtf8(" \u2014 ")));
+    for (const int width : {form->width(), 420}) {
+        form->resize(width, form->height());
+        ASSERT_TRUE(WaitFor([&] { return form->StatusLine()->width() < width; }));
+        QApplication::processEvents();
+        EXPECT_TRUE(form->StatusLine()->text().endsWith(outcome))
+            << form->StatusLine()->text().toStdString();
+        EXPECT_LE(form->StatusLine()->fontMetrics().horizontalAdvance(form->StatusLine()->text()),
+                  form->StatusLine()->contentsRect().width());
+    }
 }
 
 TEST_F(MainWindowTest, PickerOpensWithoutArgumentsAndCancellingLeavesTheWindowEmpty) {

@@ -13,12 +13,15 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include "core/app/main_menu.hpp"
 #include "gui/qt/about/about_box.hpp"
 #include "gui/qt/about/url_label.hpp"
 #include "gui/qt/app/main_form.hpp"
+#include "gui/qt/framework/desktop_services.hpp"
 #include "platform/system.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
 
@@ -217,6 +220,54 @@ TEST(MenuBar, PrintWithoutPrinterSavesAPdfOfTwoPages) {
     EXPECT_FALSE(printed.contains("a_name_much_too_long_for_its_printed_column_to_hold_all"));
 }
 
+TEST(MenuBar, APrintThatCannotStartIsSaidAndTheFolderIsThePagesTitle) {
+    if (!QPrinterInfo::defaultPrinter().isNull()) {
+        GTEST_SKIP() << "a printer is set up here: printing would reach it";
+    }
+    TempTree tree;
+    tree.File("one.txt", 10);
+    auto form = OpenScanned(tree);
+    const QTemporaryDir out;
+    const struct {
+        QString pdf;
+        bool printed;
+    } cases[] = {
+        // A folder nobody can write into: the window says why nothing was printed.
+        {"/proc/packmeter-list.pdf", false},
+        {out.path() + "/list.pdf", true},
+    };
+    for (const auto& c : cases) {
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal);
+                box && box->objectName() == "NoPrinterMessage") {
+                box->button(QMessageBox::Save)->click();
+            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                name->setText(c.pdf);
+                QTest::keyClick(name, Qt::Key_Return);
+            }
+        });
+        driver.start(10);
+        form->Action(MenuCommand::kPrint)->trigger();
+        driver.stop();
+        auto* said = form->findChild<QMessageBox*>(QString(), Qt::FindDirectChildrenOnly);
+        if (c.printed) {
+            EXPECT_EQ(said, nullptr);
+            QProcess text;
+            text.start("pdftotext", {"-layout", c.pdf, "-"});
+            ASSERT_TRUE(text.waitForFinished(20000));
+            const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+            EXPECT_TRUE(printed.contains(tree.Q())) << printed.toStdString();
+        } else {
+            ASSERT_NE(said, nullptr) << c.pdf.toStdString();
+            EXPECT_TRUE(said->text().contains(c.pdf)) << said->text().toStdString();
+            delete said;
+        }
+    }
+}
+
 TEST(AboutBox, TextsLinksAndAFreshBoxEachTime) {
     TMainForm form(Services(), {""});
     form.show();
@@ -279,19 +330,34 @@ TEST(AboutBox, TextsLinksAndAFreshBoxEachTime) {
     ASSERT_EQ(boxes.size(), 2u);
 }
 
-TEST(HelpMenu, ReadmeBesideTheProgramOpensFromAnyFolder) {
+TEST(HelpMenu, ReadmeBesideTheProgramOpensFromAnyFolderAndAFailureIsSaid) {
     TMainForm form(Services(), {""});
-    OpenedUrls opened;
+    QStringList opened;
+    std::string answer;
+    const DesktopOpener saved = DesktopOpen();
+    DesktopOpen() = [&](const QString& path, std::function<void(const std::string&)> failed) {
+        opened << path;
+        if (!answer.empty()) {
+            failed(answer);
+        }
+    };
     const QString before = QDir::currentPath();
     const QTemporaryDir elsewhere;
     QFile(elsewhere.path() + "/Readme.txt").open(QIODevice::WriteOnly);
     QDir::setCurrent(elsewhere.path());
     form.Action(MenuCommand::kReadme)->trigger();
     QDir::setCurrent(before);
-    ASSERT_EQ(opened.urls.size(), 1);
-    EXPECT_EQ(
-        opened.urls[0],
-        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Readme.txt").toString());
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QCoreApplication::applicationDirPath() + "/Readme.txt");
+    EXPECT_EQ(form.findChild<QMessageBox*>(), nullptr);
+    // No viewer opened it: the window says so.
+    answer = XdgOpenFailure(4);
+    form.Action(MenuCommand::kReadme)->trigger();
+    DesktopOpen() = saved;
+    auto* box = form.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text().toStdString(), "Cannot open the readme: " + XdgOpenFailure(4));
+    box->close();
 }
 
 }  // namespace

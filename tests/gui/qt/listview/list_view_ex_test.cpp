@@ -137,6 +137,15 @@ TEST_F(ListViewExTest, NarrowCellsShowTheirWholeTextAsATip) {
     EXPECT_EQ(tipAt(3, 1), "");
     EXPECT_EQ(tipAt(0, 2), "");
     EXPECT_EQ(tipAt(3, 0), "a name far too long for a column this narrow");
+    // A row's hint (a link, a greyed row) is its tip on every cell, after the cut-off text.
+    ListItem link = Row("ln", {"0 KB"});
+    link.hint = "A link: not followed, counted as 0 bytes.";
+    ListItem greyed = Row("a greyed folder with a long name", {"1 KB"});
+    greyed.hint = "2 entries in it could not be read.";
+    list.AddItems({link, greyed});
+    EXPECT_EQ(tipAt(4, 0), link.hint);
+    EXPECT_EQ(tipAt(4, 1), link.hint);
+    EXPECT_EQ(tipAt(5, 0), greyed.caption + "\n" + greyed.hint);
 }
 
 TEST_F(ListViewExTest, ExplorerFontOrTheParentsFont) {

@@ -2,12 +2,14 @@
 
 #include <set>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 
 #include "gui/qt/shell/browse_for_folder.hpp"
@@ -134,6 +136,38 @@ TEST(BrowseForFolderTest, OpensAtTheStartFolderWithHiddenFoldersAndTypingGoesToT
     EXPECT_EQ(directory, tree.Q("shown"));
     EXPECT_TRUE(hidden);
     EXPECT_EQ(dialog.SelectedFolder(), tree.Path() + "/shown/usr");
+
+    // The list's selection left behind by typing ("~/t/" selects t) does not override the
+    // folder the field names: typed, full, from home or relative, that folder is scanned.
+    tree.Folder("shown/usr/mixed");
+    const QString home = QDir::homePath();
+    const struct {
+        QString typed;
+        std::string chosen;
+    } cases[] = {
+        {tree.Q("shown/usr/mixed"), tree.Path() + "/shown/usr/mixed"},
+        {"usr/mixed", tree.Path() + "/shown/usr/mixed"},
+        {"~", QFile::encodeName(home).toStdString()},
+    };
+    for (const auto& c : cases) {
+        OnModal leftOver([&](QWidget* modal) {
+            auto* chooser = modal->findChild<QFileDialog*>();
+            auto* list = chooser->findChild<QAbstractItemView*>("listView");
+            auto* edit = chooser->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_TRUE(
+                WaitFor([&] { return list->model()->rowCount(list->rootIndex()) >= 2; }, 5000));
+            const QModelIndex first = list->model()->index(0, 0, list->rootIndex());
+            list->selectionModel()->select(
+                first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            {
+                const QSignalBlocker quiet(edit);
+                edit->setText(c.typed);
+            }
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        EXPECT_TRUE(dialog.Execute());
+        EXPECT_EQ(dialog.SelectedFolder(), c.chosen) << c.typed.toStdString();
+    }
 }
 
 TEST(BrowseForFolderTest, RootsAtTheDesktopsPlaces) {

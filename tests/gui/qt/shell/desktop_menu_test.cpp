@@ -1,6 +1,8 @@
 // The desktop's context menu on Linux: the applications the desktop registers for a type, and
 // each command carried out through the shell browser on real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <QTemporaryDir>
 
 #include <QApplication>
 #include <QClipboard>
@@ -245,6 +247,39 @@ TEST(DesktopMenu, CommandsRunThroughTheShellBrowser) {
         EXPECT_TRUE(browser.MultiObjects().empty());
         row.check(tree, browser);
     }
+}
+
+TEST(DesktopMenu, MoveToTrashOnAFreshAccountMakesTheHomeTrashAndWritesNowhereElse) {
+    const QTemporaryDir home;
+    const QTemporaryDir work;
+    const QTemporaryDir files;
+    QFile(files.path() + "/notes.txt").open(QIODevice::WriteOnly);
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    const QByteArray savedHome = qgetenv("HOME");
+    const QString savedFolder = QDir::currentPath();
+    qunsetenv("XDG_DATA_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    QDir::setCurrent(work.path());
+    QString error;
+    const bool moved = MoveEntryToTrash(files.path() + "/notes.txt", error);
+    QDir::setCurrent(savedFolder);
+    qputenv("HOME", savedHome);
+    qputenv("XDG_DATA_HOME", savedData);
+    ASSERT_TRUE(moved) << error.toStdString();
+    const QString trash = home.path() + "/.local/share/Trash";
+    EXPECT_TRUE(QFile::exists(trash + "/files/notes.txt"));
+    EXPECT_TRUE(QFile::exists(trash + "/info/notes.txt.trashinfo"));
+    // The folders made are the user's own, as the trash rules ask.
+    for (const QString& folder : {home.path() + "/.local", home.path() + "/.local/share", trash,
+                                  trash + "/files", trash + "/info"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0) << folder.toStdString();
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder.toStdString();
+    }
+    // The working folder stays untouched.
+    EXPECT_TRUE(QDir(work.path())
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                    .isEmpty());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gui/win32/app/shell_launcher.hpp"
 #include "gui/win32/framework/window.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/scan/shell_icon_source.hpp"
@@ -713,6 +714,56 @@ TEST_F(MainWindowTest, ACommandShowsItsProgressCancelsAndUpdatesRowsInPlace) {
         EXPECT_EQ(item.keys.state,
                   item.caption == "tree" ? CompressionState::kCompressed : CompressionState::kPlain)
             << item.caption;
+    }
+}
+
+TEST_F(MainWindowTest, RatioStaysInViewOnceRowsBringAScrollBarAndSortedCaptionsFit) {
+    tree.Folder("many");
+    for (int i = 0; i < 40; ++i) {
+        tree.File("many\\file" + std::to_string(i) + ".txt", 100);
+    }
+    auto form = Open({tree.Path() + "many"}, Services());
+    ASSERT_TRUE(ScanShown(*form));
+    TListViewEx& list = form->List();
+    ASSERT_TRUE(WaitFor([&] { return list.ItemCount() == 40; }));
+    // The rows brought a vertical scroll bar: the columns still end inside the list.
+    ASSERT_TRUE(
+        WaitFor([&] { return (::GetWindowLongPtrW(list.Hwnd(), GWL_STYLE) & WS_VSCROLL) != 0; }));
+    RECT client{};
+    ::GetClientRect(list.Hwnd(), &client);
+    int right = 0;
+    for (int c = 0; c < 4; ++c) {
+        right += ListView_GetColumnWidth(list.Hwnd(), c);
+    }
+    EXPECT_LE(right, client.right);
+    // Each column is wide enough for its caption, the arrow and the margins the header keeps.
+    const HWND header = list.Header();
+    for (int c = 0; c < 4; ++c) {
+        wchar_t caption[64] = {};
+        HDITEMW item{};
+        item.mask = HDI_TEXT;
+        item.pszText = caption;
+        item.cchTextMax = 64;
+        Header_GetItem(header, c, &item);
+        const SIZE text = TextExtent(
+            header, reinterpret_cast<HFONT>(::SendMessageW(header, WM_GETFONT, 0, 0)), caption);
+        EXPECT_GE(ListView_GetColumnWidth(list.Hwnd(), c), int(text.cx) + list.ArrowSpace()) << c;
+    }
+}
+
+TEST(Win32CommandLine, AFoldersTrailingSeparatorBeforeTheClosingQuoteIsKept) {
+    const struct {
+        const wchar_t* line;
+        std::vector<std::string> args;
+    } cases[] = {
+        {L"packmeter \"D:\\My Data\\\"", {"D:\\My Data\\"}},
+        {L"packmeter \"D:\\My Data\\\" second", {"D:\\My Data\\", "second"}},
+        {L"packmeter \"D:\\My Data\"", {"D:\\My Data"}},
+        {L"packmeter D:\\plain\\", {"D:\\plain\\"}},
+        {L"packmeter", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CommandLineArguments(c.line), c.args) << win::ToUtf8(c.line);
     }
 }
 

@@ -53,12 +53,15 @@ std::string MenuText(HMENU menu, int position) {
 class OpenedTargets {
   public:
     OpenedTargets() {
-        ShellOpen() = [this](const std::wstring& target) {
+        ShellOpen() = [this](const std::wstring& target, HWND owner) {
             targets.push_back(win::ToUtf8(target));
+            owners.push_back(owner);
+            return std::string();
         };
     }
     ~OpenedTargets() { ShellOpen() = saved_; }
     std::vector<std::string> targets;
+    std::vector<HWND> owners;
 
   private:
     ShellOpener saved_ = ShellOpen();
@@ -264,12 +267,16 @@ TEST(Win32AboutBox, TextsLinksAndAFreshBoxEachTime) {
     std::string version;
     COLORREF webHeld = 0, emailHeld = 0, webAfter = 0;
     int shown = 0;
+    int downs = 0;
+    int clicks = 0;
     TAboutBox::OnShown() = [&](TAboutBox& box) {
         ++shown;
         names.push_back(WindowText(box.Hwnd()) + "|" + box.ProductName() + "|" + box.Shadow());
         version = WindowText(box.Version());
         if (shown == 1) {
             const LPARAM at = MAKELPARAM(2, 2);
+            box.WebLink().onMouseDown = [&] { ++downs; };
+            box.WebLink().onClick = [&] { ++clicks; };
             ::SendMessageW(box.WebLink().Hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, at);
             webHeld = box.WebLink().CaptionColor();
             ::SendMessageW(box.WebLink().Hwnd(), WM_LBUTTONUP, 0, at);
@@ -291,6 +298,9 @@ TEST(Win32AboutBox, TextsLinksAndAFreshBoxEachTime) {
     EXPECT_EQ(webHeld, RGB(255, 0, 0));
     EXPECT_EQ(emailHeld, RGB(128, 0, 128));
     EXPECT_EQ(webAfter, RGB(0, 0, 255));
+    // The link raises its mouse-down and click events.
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(clicks, 1);
     EXPECT_EQ(opened.targets, (std::vector<std::string>{"https://packmeter.org/",
                                                         "mailto:maintainers@packmeter.org"}));
     ASSERT_TRUE(::OpenClipboard(nullptr));
@@ -314,6 +324,8 @@ TEST(Win32HelpMenu, ReadmeBesideTheProgramOpensFromAnyFolder) {
     ::SetCurrentDirectoryW(before);
     const std::wstring program = ProgramPath();
     ASSERT_EQ(opened.targets.size(), 1u);
+    // Owned by the main window, not the desktop.
+    EXPECT_EQ(opened.owners[0], form->Hwnd());
     EXPECT_EQ(opened.targets[0],
               win::ToUtf8(program.substr(0, program.find_last_of(L'\\') + 1)) + "Readme.txt");
 }

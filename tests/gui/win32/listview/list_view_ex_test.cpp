@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/fs/filesystem.hpp"
 #include "core/listview/header_arrow.hpp"
 #include "gui/win32/framework/window.hpp"
 #include "platform/windows/utils/win_path.hpp"
@@ -154,6 +155,49 @@ TEST(ListViewExTest, DefaultCompareAndExplorerFontWithoutAnOwnerComparison) {
                  sizeof(used), &used);
     EXPECT_EQ(std::wstring(used.lfFaceName), std::wstring(iconTitle.lfFaceName));
     EXPECT_EQ(used.lfHeight, iconTitle.lfHeight);
+}
+
+// Rows whose icon is their own are looked up only as they are drawn, once each, and keep
+// their place and icon through a sort.
+TEST(ListViewExTest, OwnIconsAreLookedUpOnlyForRowsDrawn) {
+    Host host;
+    TListViewEx list;
+    host.list = &list;
+    ASSERT_TRUE(list.Create(host.Hwnd(), 1, "List", kColumns));
+    int lookUps = 0;
+    list.onOwnIcon = [&](const ListItem& item) {
+        ++lookUps;
+        return 100 + std::stoi(item.caption);
+    };
+    std::vector<ListItem> rows;
+    for (int i = 0; i < 2000; ++i) {
+        rows.push_back(Row(std::to_string(i), "1 KB"));
+        rows.back().imageIndex = IconSource::kOwnIcon;
+    }
+    list.AddItems(std::move(rows));
+    ::RedrawWindow(list.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_TRUE(WaitFor([&] { return lookUps > 0; }));
+    EXPECT_LT(lookUps, 200);
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = 0;
+    ASSERT_TRUE(ListView_GetItem(list.Hwnd(), &item));
+    EXPECT_EQ(item.iImage, 100);
+    const int drawn = lookUps;
+    // Drawn again (at once: RDW_UPDATENOW paints before it returns), nothing is looked up again.
+    ::RedrawWindow(list.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_EQ(lookUps, drawn);
+    list.SetSortColumn(0);
+    list.SetSortOrder(soDescending);
+    int resolved = 0;
+    for (int row = 0; row < list.ItemCount(); ++row) {
+        const ListItem& shown = list.Item(row);
+        if (shown.imageIndex != IconSource::kOwnIcon) {
+            EXPECT_EQ(shown.imageIndex, 100 + std::stoi(shown.caption));
+            ++resolved;
+        }
+    }
+    EXPECT_EQ(resolved, drawn);
 }
 
 }  // namespace

@@ -120,10 +120,13 @@ TEST(SystemImageListTest, SharedSmallAndLargeAndAnOwnCopy) {
     EXPECT_GT(ImageList_GetImageCount(small), 0);
 }
 
-// Answers the picker from another thread once it is open: `choose` selects the tree's first
-// item and confirms, otherwise the picker is cancelled.
-std::thread DrivePicker(bool choose, std::atomic<bool>& seen) {
-    return std::thread([choose, &seen] {
+enum class PickerAnswer { kCancel, kChooseFirst, kConfirm };
+
+// Answers the picker from another thread once it is open: cancels it, selects the tree's first
+// item and confirms, or confirms what it selected itself.
+std::thread DrivePicker(PickerAnswer answer, std::atomic<bool>& seen) {
+    return std::thread([answer, &seen] {
+        const bool choose = answer == PickerAnswer::kChooseFirst;
         // Up to a minute: a loaded machine starts the dialog slowly.
         for (int i = 0; i < 2400; ++i) {
             const HWND dialog = testing::FindOwnDialog();
@@ -137,7 +140,26 @@ std::thread DrivePicker(bool choose, std::atomic<bool>& seen) {
                     ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, LPARAM(root));
                     ::Sleep(100);
                 }
-                ::PostMessageW(dialog, WM_COMMAND, choose ? IDOK : IDCANCEL, 0);
+                if (answer == PickerAnswer::kConfirm) {
+                    // Until the picker has selected the folder it was opened at.
+                    const HWND tree = ::FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+                    for (int j = 0; j < 2400; ++j) {
+                        wchar_t text[MAX_PATH] = {};
+                        TVITEMW item{};
+                        item.mask = TVIF_TEXT;
+                        item.hItem =
+                            HTREEITEM(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                        item.pszText = text;
+                        item.cchTextMax = MAX_PATH;
+                        if (item.hItem && ::SendMessageW(tree, TVM_GETITEMW, 0, LPARAM(&item)) &&
+                            std::wstring(text) == L"inner") {
+                            break;
+                        }
+                        ::Sleep(25);
+                    }
+                }
+                ::PostMessageW(dialog, WM_COMMAND,
+                               answer == PickerAnswer::kCancel ? IDCANCEL : IDOK, 0);
                 return;
             }
             ::Sleep(25);
@@ -158,7 +180,7 @@ TEST(BrowseForFolderTest, CancelledAndAcceptedByTheUser) {
     picker.SetTitle("Please select a folder for which the compression rate should be calculated.");
     picker.SetOptions({bfNewDialogStyle, bfFileSystemOnly});
     std::atomic<bool> seen{false};
-    std::thread cancel = DrivePicker(false, seen);
+    std::thread cancel = DrivePicker(PickerAnswer::kCancel, seen);
     EXPECT_FALSE(picker.Execute());
     cancel.join();
     EXPECT_TRUE(seen);
@@ -170,10 +192,20 @@ TEST(BrowseForFolderTest, CancelledAndAcceptedByTheUser) {
     picker.SetRootedAtFileSystemFolder(tree.Path() + "pick me");
     EXPECT_EQ(picker.RootedAt(), SF_FILESYSTEMFOLDER);
     seen = false;
-    std::thread accept = DrivePicker(true, seen);
+    std::thread accept = DrivePicker(PickerAnswer::kChooseFirst, seen);
     EXPECT_TRUE(picker.Execute());
     accept.join();
     EXPECT_EQ(picker.SelectedFolder(), tree.Path() + "pick me");
+
+    // Opened at the folder shown: confirmed as it opens, that folder is the choice.
+    tree.Folder("pick me\\inner");
+    picker.SetRootedAt(SF_DESKTOP);
+    picker.SetStartFolder(tree.Path() + "pick me\\inner");
+    seen = false;
+    std::thread confirm = DrivePicker(PickerAnswer::kConfirm, seen);
+    EXPECT_TRUE(picker.Execute());
+    confirm.join();
+    EXPECT_EQ(picker.SelectedFolder(), tree.Path() + "pick me\\inner");
 }
 
 }  // namespace

@@ -144,10 +144,10 @@ TEST_F(ExactSizesTest, ScanOnAnyNumberOfThreadsEqualsTheSequentialWalk) {
             const EntryRow& row = output->rows[i];
             EXPECT_EQ(row.name, reference.rows[i].name) << threads;
             if (row.IsFolder()) {
-                EXPECT_EQ((FolderSizes{row.size, row.onDisk}),
+                EXPECT_EQ((FolderSizes{row.size, row.onDisk, 0, row.byAlgorithm}),
                           GetFolderSizes(*files, top + row.name))
                     << row.name << ", " << threads << " threads";
-                folders += {row.size, row.onDisk};
+                folders += {row.size, row.onDisk, 0, row.byAlgorithm};
             }
         }
         EXPECT_EQ(folders, sequential) << threads;

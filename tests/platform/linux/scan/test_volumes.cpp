@@ -169,7 +169,7 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
         why = "needs root to make and mount file-system images in " PACKMETER_TEST_AREA;
         return {};
     }
-    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs"};
+    const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs", "lowntfs", "ext4"};
     const std::string name = names[static_cast<int>(type)];
     Mounted volume{type, dir_->Path() + "/" + name, nullptr, nullptr};
     const std::string image = volume.root + ".img";
@@ -178,10 +178,12 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
     if (type != VolumeType::kTmpfs) {
         // 128 MiB is about the smallest btrfs mkfs accepts; sparse files of any size fit,
         // being holes.
-        const bool ntfs = type == VolumeType::kNtfs;
+        const bool ntfs = type == VolumeType::kNtfs || type == VolumeType::kLowNtfs;
         RunCommand({"truncate", "-s", "128M", image});
-        const CommandResult made = ntfs ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
-                                        : RunCommand({"mkfs.btrfs", "-q", "-f", image});
+        const bool ext4 = type == VolumeType::kExt4;
+        const CommandResult made = ntfs   ? RunCommand({"mkntfs", "-F", "-f", "-q", image})
+                                   : ext4 ? RunCommand({"mkfs.ext4", "-q", "-F", image})
+                                          : RunCommand({"mkfs.btrfs", "-q", "-f", image});
         if (made.status != 0) {
             why = "cannot make " + name + " (tools/packages/test.txt): " + made.output;
             return {};
@@ -191,8 +193,9 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
             why = "no loop device for " + image;
             return {};
         }
-        mount = ntfs ? std::vector<std::string>{"ntfs-3g", "-o", "compression"}
-                     : std::vector<std::string>{"mount", "-t", "btrfs"};
+        const char* driver = type == VolumeType::kLowNtfs ? "lowntfs-3g" : "ntfs-3g";
+        mount = ntfs ? std::vector<std::string>{driver, "-o", "compression"}
+                     : std::vector<std::string>{"mount", "-t", ext4 ? "ext4" : "btrfs"};
         if (type == VolumeType::kBtrfsZstd) {
             mount.insert(mount.end(), {"-o", "compress=zstd"});
         }

@@ -62,7 +62,8 @@ class MountPoint {
     std::string error_;
 };
 
-enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs };
+// kLowNtfs: NTFS through lowntfs-3g, the other way Debian mounts NTFS.
+enum class VolumeType { kBtrfs, kBtrfsZstd, kNtfs, kTmpfs, kLowNtfs, kExt4 };
 
 // The folder of one test, holding the images and mount points of the volumes it asks for.
 class TestArea {

@@ -70,6 +70,30 @@ std::int64_t CompsizeBytes(const std::string& path) {
     return -1;
 }
 
+std::string CompsizeLines(const std::string& path) {
+    std::istringstream lines(RunCommand({"compsize", "-b", path}).output);
+    std::string out;
+    for (std::string line; std::getline(lines, line);) {
+        std::string type, percent, disk, uncompressed, referenced;
+        if (std::istringstream(line) >> type >> percent >> disk >> uncompressed >> referenced &&
+            type != "TOTAL" && percent.ends_with('%')) {
+            out += type + " " + disk + " " + uncompressed + " " + referenced + "\n";
+        }
+    }
+    return out;
+}
+
+std::string AlgorithmLines(const AlgorithmSplit& split) {
+    std::string out;
+    for (const AlgorithmSplit::Part& part : split.Parts()) {
+        out += std::string(AlgorithmName(part.algorithm)) + " " +
+               std::to_string(part.figures.onDisk) + " " +
+               std::to_string(part.figures.uncompressed) + " " +
+               std::to_string(part.figures.referenced) + "\n";
+    }
+    return out;
+}
+
 std::int64_t AllocatedBytes(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 ? st.st_blocks * 512 : -1;

@@ -22,6 +22,10 @@ std::string Incompressible(std::size_t size, unsigned seed = 1);
 std::string TreeSha256(const std::string& folder);
 // Disk usage in bytes as compsize -b reports it for a path.
 std::int64_t CompsizeBytes(const std::string& path);
+// compsize -b's rows by type for a path, one "type disk uncompressed referenced" line each in
+// its order (none, zlib, lzo, zstd, prealloc); `AlgorithmLines` writes a split the same way.
+std::string CompsizeLines(const std::string& path);
+std::string AlgorithmLines(const AlgorithmSplit& split);
 // st_blocks * 512 of a path.
 std::int64_t AllocatedBytes(const std::string& path);
 
