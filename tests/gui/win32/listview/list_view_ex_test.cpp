@@ -176,7 +176,7 @@ TEST(ListViewExTest, OwnIconsAreLookedUpOnlyForRowsDrawn) {
     }
     list.AddItems(std::move(rows));
     ::RedrawWindow(list.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    EXPECT_TRUE(WaitFor([&] { return lookUps > 0; }));
+    EXPECT_TRUE(testing::WaitFor([&] { return lookUps > 0; }));
     EXPECT_LT(lookUps, 200);
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
