@@ -37,10 +37,30 @@ function(packmeter_instrumented_copy name target output options)
     add_custom_target(${name} ${ARGN} DEPENDS ${output})
 endfunction()
 
+# Every library and program below `folder`, recursively.
+function(packmeter_targets_below folder out)
+    get_property(targets DIRECTORY ${folder} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(folders DIRECTORY ${folder} PROPERTY SUBDIRECTORIES)
+    foreach(sub IN LISTS folders)
+        packmeter_targets_below(${sub} below)
+        list(APPEND targets ${below})
+    endforeach()
+    set(${out} ${targets} PARENT_SCOPE)
+endfunction()
+
 function(packmeter_instrumented_programs)
     if(NOT PACKMETER_INSTRUMENTED)
         return()
     endif()
+    # Reports name files and lines only from a line table: a build type without debug
+    # information still gets the smallest one (-g1) in every library and program.
+    packmeter_targets_below(${CMAKE_SOURCE_DIR}/src targets)
+    foreach(target IN LISTS targets)
+        get_target_property(type ${target} TYPE)
+        if(type MATCHES "^(STATIC_LIBRARY|OBJECT_LIBRARY|EXECUTABLE)$")
+            target_compile_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-g1>)
+        endif()
+    endforeach()
     foreach(program IN ITEMS packmeter packmeter-cli)
         if(TARGET ${program})
             packmeter_instrumented_copy(${program}-instrumented ${program}

@@ -42,8 +42,35 @@ else
     check "man -w packmeter-cli" man -w packmeter-cli
     check "icon in hicolor" test -f /usr/share/icons/hicolor/128x128/apps/packmeter.png
     check "measuring helper installed" test -x /usr/libexec/packmeter/packmeter-measure
-    action() { pkaction --action-id org.packmeter.measure --verbose |
-        grep -q 'org.freedesktop.policykit.exec.path -> /usr/libexec/packmeter/packmeter-measure'; }
+    # pkaction asks polkitd over the system bus: both are started for the check when none runs.
+    action() {
+        local bus= authority= found=1
+        if [ ! -S /run/dbus/system_bus_socket ]; then
+            mkdir -p /run/dbus
+            rm -f /run/dbus/pid
+            dbus-daemon --system --nofork </dev/null >/dev/null 2>&1 &
+            bus=$!
+            for _ in $(seq 300); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
+        fi
+        /usr/lib/polkit-1/polkitd --no-debug </dev/null >/dev/null 2>&1 &
+        authority=$!
+        for _ in $(seq 300); do
+            if pkaction --action-id org.packmeter.measure --verbose 2>/dev/null |
+                grep -q 'exec.path -> /usr/libexec/packmeter/packmeter-measure'; then
+                found=0
+                break
+            fi
+            sleep 0.1
+        done
+        kill "$authority" 2>/dev/null || true
+        wait "$authority" 2>/dev/null || true
+        if [ -n "$bus" ]; then
+            kill "$bus" 2>/dev/null || true
+            wait "$bus" 2>/dev/null || true
+            rm -f /run/dbus/pid /run/dbus/system_bus_socket
+        fi
+        return "$found"
+    }
     check "pkaction lists org.packmeter.measure" action
     dpkg -r packmeter >/dev/null
     removed() { ! dpkg-query -W -f='${Status}' packmeter 2>/dev/null | grep -q 'ok installed' &&

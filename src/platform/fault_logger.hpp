@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/exceptlog/fault_capture.hpp"
+
 namespace packmeter {
 
 // Starts the fault logger for the running program: from then on every fault and every C++
@@ -9,12 +11,6 @@ namespace packmeter {
 // in main(); later calls return the first one's result.
 bool InstallFaultLogger(bool windowedProgram = false);
 
-// For the catch block of an event loop (the Qt application's notify, the Win32 window
-// framework's dispatch): reports the exception being handled, and the program goes on. True
-// when the logger did not handle it (inactive, or the filter names it), so that the caller
-// shows its own message.
-bool FaultLogExceptionManager();
-
 }  // namespace packmeter
 
 #include "core/exceptlog/report_text.hpp"
@@ -23,6 +19,6 @@ namespace packmeter {
 
 // The report values that describe the program and the system: Name/Description, Version
 // Number, the Computer section and the Operating System section.
-void FillSystemReportValues(TFaultReportValues& values);
+void FillSystemReportValues(FaultReportValues& values);
 
 }  // namespace packmeter

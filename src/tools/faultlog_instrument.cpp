@@ -20,10 +20,10 @@
 
 #include "core/exceptlog/byte_stream.hpp"
 #include "core/exceptlog/data_block.hpp"
-#include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/line_table.hpp"
 #include "core/exceptlog/options_text.hpp"
 #include "core/exceptlog/pe_file.hpp"
+#include "platform/fault_cxx_runtime.hpp"
 #include "platform/linux/exceptlog/elf_module_image.hpp"
 
 #include <cxxabi.h>

@@ -38,6 +38,14 @@ int main(int argc, char** argv) {
         packmeter::StartProgramThread("Worker", WriteThroughNull).join();
     } else if (kind == "throw") {
         ThrowUncaught();
+    } else if (kind == "throw-int") {
+        throw 42;
+    } else if (kind == "pause") {
+        // Waits for a signal from another process.
+        std::cout << "ready" << std::endl;
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
     } else if (kind == "throw-worker") {
         packmeter::StartProgramThread("Worker", ThrowUncaught).join();
     } else if (kind == "abort") {

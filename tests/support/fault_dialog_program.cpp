@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -30,6 +31,18 @@ int* volatile gNowhere = nullptr;
 
 [[gnu::noinline]] void WriteThroughNull() {
     *gNowhere = 42;
+}
+
+// Writes past a block into the header of the next one and frees it: the C library finds the
+// damage and aborts, holding its heap's lock.
+[[gnu::noinline]] void DamageTheHeap() {
+    auto* volatile block = static_cast<char*>(std::malloc(4096));
+    void* next = std::malloc(4096);
+    for (std::size_t i = 0; i < 4096 + 16; ++i) {
+        block[i] = 0x41;
+    }
+    std::free(block);
+    std::free(next);
 }
 
 [[gnu::noinline]] void SleepInMainThread() {
@@ -52,7 +65,7 @@ class Thrower : public QObject {
 
 namespace {
 
-using packmeter::qt::TFaultDialog;
+using packmeter::qt::FaultDialog;
 
 std::string Script() {
     const char* script = std::getenv("FAULTLOG_SCRIPT");
@@ -74,9 +87,15 @@ void Shot(QWidget* w, const char* name) {
     }
 }
 
+// Set once the terminate button was clicked.
+bool& Terminating() {
+    static bool terminating = false;
+    return terminating;
+}
+
 // Reports the dialog and works it: its sizes, its pages, then closes it, or terminates once
 // the terminate button shows when the script says "terminate".
-void Drive(TFaultDialog* dialog) {
+void Drive(FaultDialog* dialog) {
     static int dialogs = 0;
     ++dialogs;
     const auto* header = dialog->findChild<QLabel*>("header");
@@ -111,6 +130,8 @@ void Drive(TFaultDialog* dialog) {
     dialog->findChild<QPushButton*>("details")->click();
     Say(QStringLiteral("collapsed again %1").arg(Geometry(dialog)));
     if (Script().find("terminate") != std::string::npos && terminate->isVisible()) {
+        // The program ends on its own time after the click (restarting first): no more errors.
+        Terminating() = true;
         const_cast<QPushButton*>(terminate)->click();
     } else {
         dialog->findChild<QPushButton*>("close")->click();
@@ -121,26 +142,39 @@ void Drive(TFaultDialog* dialog) {
 
 int main(int argc, char** argv) {
     packmeter::InstallFaultLogger(true);
-    packmeter::qt::TFaultLogApplication app(argc, argv);
+    packmeter::qt::FaultLogApplication app(argc, argv);
     const std::string kind = argc > 1 ? argv[1] : "";
     if (argc > 2) {
         std::ifstream before(argv[2]);
         std::string line;
         const bool restarted = static_cast<bool>(std::getline(before, line));
         std::ofstream(argv[2], std::ios::app) << ::getpid() << std::endl;
-        if (restarted) {
+        if (restarted && kind != "null-again") {
             return 0;
+        }
+        if (restarted) {
+            // The restarted program faults too, and its dialog is closed.
+            ::setenv("FAULTLOG_SCRIPT", "", 1);
         }
     }
     QMainWindow window;
     window.setWindowTitle("Fault dialog program");
+    auto* button = new QPushButton("Go on");
+    window.setCentralWidget(button);
     window.resize(300, 200);
     window.show();
+    window.activateWindow();
+    button->setFocus();
 
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<TFaultDialog*>(w);
+            if (auto* box = qobject_cast<QMessageBox*>(w);
+                box && box->isVisible() && box->objectName() == "faultFilterMessage") {
+                Say(QStringLiteral("inform \"%1\" \"%2\"").arg(box->windowTitle(), box->text()));
+                box->accept();
+            }
+            if (auto* dialog = qobject_cast<FaultDialog*>(w);
                 dialog && dialog->isVisible() && !dialog->property("driven").toBool()) {
                 dialog->setProperty("driven", true);
                 Drive(dialog);
@@ -152,8 +186,10 @@ int main(int argc, char** argv) {
     Thrower thrower(kind == "throw-long" ? std::string(40, 'x') + " " + std::string(60, 'y') + " " +
                                                std::string(50, 'z') + " does not fit on one line"
                                          : "No room on the list");
-    if (kind == "null") {
+    if (kind == "null" || kind == "null-again") {
         QTimer::singleShot(50, WriteThroughNull);
+    } else if (kind == "heap") {
+        QTimer::singleShot(50, DamageTheHeap);
     } else if (kind == "null-worker") {
         QTimer::singleShot(
             50, [] { packmeter::StartProgramThread("Worker", WriteThroughNull).join(); });
@@ -165,9 +201,12 @@ int main(int argc, char** argv) {
         QObject::connect(again, &QTimer::timeout, [&app, &thrower, errors] {
             static int thrown = 0;
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (qobject_cast<TFaultDialog*>(w)) {
+                if (qobject_cast<FaultDialog*>(w)) {
                     return;
                 }
+            }
+            if (Terminating()) {
+                return;
             }
             if (++thrown > errors) {
                 app.quit();

@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::uint32_t kEscape = 0xFFEFFFE;
 
-void WriteRecord(ByteWriter& out, const TFaultLineRecord& record) {
+void WriteRecord(ByteWriter& out, const FaultLineRecord& record) {
     const std::uint32_t line = record.LineStep - 1;
     const bool named = !record.Name.empty();
     if (record.AddressStep != 0) {
@@ -121,8 +121,8 @@ bool ReadIndex(ByteReader& in, std::uint16_t version, std::string_view& index) {
 
 }  // namespace
 
-std::string WriteDebugInfo(const std::vector<TFaultProcedureEntry>& procedures,
-                           const std::vector<TFaultDebugUnit>& units) {
+std::string WriteDebugInfo(const std::vector<FaultProcedureEntry>& procedures,
+                           const std::vector<FaultDebugUnit>& units) {
     ByteWriter index;
     for (const auto& p : procedures) {
         index.ShortText(p.Name);
@@ -170,9 +170,6 @@ std::optional<TFaultDebugInfo> LookUpDebugInfo(std::string_view block, std::uint
         }
         if (codeOffset < start || codeOffset - start >= length) {
             continue;
-        }
-        if (unitName.find('.') == std::string::npos) {
-            unitName += ".pas";
         }
         TFaultDebugInfo info;
         info.Kind = dkDebugInfo;

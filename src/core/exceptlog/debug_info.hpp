@@ -16,7 +16,7 @@ namespace packmeter {
 
 inline constexpr std::uintptr_t kFaultCodeBase = 0x1000;
 
-struct TFaultProcedureEntry {
+struct FaultProcedureEntry {
     std::string Name;  // qualified name
     std::uint32_t CodeOffset = 0;
     std::int32_t Second = 0;  // kept, never looked at
@@ -24,23 +24,23 @@ struct TFaultProcedureEntry {
 
 // One line record: the code it covers and how far the line moves to the next record. A name
 // "Class.Procedure" sets both, ".Procedure" keeps the class, "Procedure" clears it.
-struct TFaultLineRecord {
+struct FaultLineRecord {
     std::uint32_t LineStep = 1;     // 1 to 65536
     std::uint32_t AddressStep = 1;  // 0 to 65536
     std::string Name;               // empty: none
 };
 
-struct TFaultDebugUnit {
-    std::string Name;  // ".pas" is added on reading when it holds no "."
+struct FaultDebugUnit {
+    std::string Name;  // as the line table names the file ("tuple" for a standard header)
     std::int32_t FirstLine = 1;
     std::uint32_t CodeOffset = 0;
     std::uint32_t CodeLength = 0;
-    std::vector<TFaultLineRecord> Records;
+    std::vector<FaultLineRecord> Records;
 };
 
 // The block in the current layout, each record in its shortest form. Texts are cut at 255 bytes.
-std::string WriteDebugInfo(const std::vector<TFaultProcedureEntry>& procedures,
-                           const std::vector<TFaultDebugUnit>& units);
+std::string WriteDebugInfo(const std::vector<FaultProcedureEntry>& procedures,
+                           const std::vector<FaultDebugUnit>& units);
 
 // The entry (kind 4: unit, class, procedure, line) naming a code offset; none when no unit
 // holds it or the block is damaged. `version` is the data block's.

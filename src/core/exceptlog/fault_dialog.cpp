@@ -48,19 +48,19 @@ std::string FaultShortMessage(std::string_view message, std::string_view type) {
     return out;
 }
 
-std::vector<TFaultDialogRow> FaultDialogRows(const TFaultStackList& stack) {
-    std::vector<TFaultDialogRow> rows;
+std::vector<FaultDialogRow> FaultDialogRows(const TFaultStackList& stack) {
+    std::vector<FaultDialogRow> rows;
     for (const auto& entry : stack) {
-        const auto kind = entry.Module ? entry.Module->Kind : TFaultModuleKind::kNotImage;
+        const auto kind = entry.Module ? entry.Module->Kind : FaultModuleKind::kNotImage;
         if (entry.Kind < dkProcedure ||
-            (entry.Kind == dkUnitProcedure && kind == TFaultModuleKind::kExecutable)) {
+            (entry.Kind == dkUnitProcedure && kind == FaultModuleKind::kExecutable)) {
             continue;
         }
-        TFaultDialogRow row;
-        row.Image = entry.Kind == dkDebugInfo               ? TFaultRowImage::kUnit
-                    : kind == TFaultModuleKind::kExecutable ? TFaultRowImage::kExecutable
-                    : kind == TFaultModuleKind::kPackage    ? TFaultRowImage::kPackage
-                                                            : TFaultRowImage::kLibrary;
+        FaultDialogRow row;
+        row.Image = entry.Kind == dkDebugInfo              ? FaultRowImage::kUnit
+                    : kind == FaultModuleKind::kExecutable ? FaultRowImage::kExecutable
+                    : kind == FaultModuleKind::kPackage    ? FaultRowImage::kPackage
+                                                           : FaultRowImage::kLibrary;
         char address[24];
         std::snprintf(address, sizeof address, "%08llX",
                       static_cast<unsigned long long>(entry.Address));
@@ -75,10 +75,10 @@ std::vector<TFaultDialogRow> FaultDialogRows(const TFaultStackList& stack) {
     return rows;
 }
 
-TFaultDialogData MakeFaultDialogData(std::string shortMessage, std::string reportSections,
-                                     const TFaultStackList& stack,
-                                     const TFaultModuleOptions& options, int errorCount) {
-    TFaultDialogData data;
+FaultDialogData MakeFaultDialogData(std::string shortMessage, std::string reportSections,
+                                    const TFaultStackList& stack,
+                                    const TFaultModuleOptions& options, int errorCount) {
+    FaultDialogData data;
     data.ShortMessage = std::move(shortMessage);
     data.ReportSections = std::move(reportSections);
     data.Rows = FaultDialogRows(stack);
@@ -106,13 +106,13 @@ std::string DetailsButtonText(std::string_view text, bool expanded) {
     return expanded ? "<< " + std::string(text) : std::string(text) + " >>";
 }
 
-int CollapsedTextLimit(const TDialogFrame& frame) {
+int CollapsedTextLimit(const DialogFrame& frame) {
     return 640 - (2 * frame.FrameWidth + 58);
 }
 
-TDialogRect CollapsedDialogRect(int textWidth, int textHeight, const TDialogFrame& frame,
-                                const TDialogRect& screen) {
-    TDialogRect rect;
+DialogRect CollapsedDialogRect(int textWidth, int textHeight, const DialogFrame& frame,
+                               const DialogRect& screen) {
+    DialogRect rect;
     rect.Width = std::max(
         std::min(textWidth, CollapsedTextLimit(frame)) + 16 + (2 * frame.FrameWidth + 58), 250);
     rect.Height =
@@ -122,8 +122,8 @@ TDialogRect CollapsedDialogRect(int textWidth, int textHeight, const TDialogFram
     return rect;
 }
 
-TFaultDialogCoordinates ReadDialogCoordinates(std::string_view iniText) {
-    TFaultDialogCoordinates coordinates;
+FaultDialogCoordinates ReadDialogCoordinates(std::string_view iniText) {
+    FaultDialogCoordinates coordinates;
     bool inSection = false;
     while (!iniText.empty()) {
         const auto end = iniText.find('\n');
@@ -165,7 +165,7 @@ TFaultDialogCoordinates ReadDialogCoordinates(std::string_view iniText) {
 }
 
 std::string WriteDialogCoordinates(std::string_view iniText,
-                                   const TFaultDialogCoordinates& coordinates) {
+                                   const FaultDialogCoordinates& coordinates) {
     std::string section = "[" + std::string(kSection) + "]\r\n";
     const auto add = [&](std::string_view key, int value) {
         section += std::string(key) + "=" + std::to_string(value) + "\r\n";
@@ -200,9 +200,9 @@ std::string WriteDialogCoordinates(std::string_view iniText,
     return out + section;
 }
 
-TDialogRect PlaceExpandedDialog(const TFaultDialogCoordinates& coordinates,
-                                const TDialogRect& screen) {
-    TDialogRect rect;
+DialogRect PlaceExpandedDialog(const FaultDialogCoordinates& coordinates,
+                               const DialogRect& screen) {
+    DialogRect rect;
     rect.Width = coordinates.Width;
     rect.Height = coordinates.Height;
     rect.Left = coordinates.Left.value_or(screen.Left + (screen.Width - rect.Width) / 2);
@@ -210,37 +210,6 @@ TDialogRect PlaceExpandedDialog(const TFaultDialogCoordinates& coordinates,
     rect.Left = std::max(std::min(rect.Left, screen.Left + screen.Width - rect.Width), 0);
     rect.Top = std::max(std::min(rect.Top, screen.Top + screen.Height - rect.Height), 0);
     return rect;
-}
-
-namespace {
-std::mutex gPresenterLock;
-TFaultDialogPresenter gPresenter;
-}  // namespace
-
-void SetFaultDialogPresenter(TFaultDialogPresenter presenter) {
-    const std::lock_guard lock(gPresenterLock);
-    gPresenter = std::move(presenter);
-}
-
-TFaultDialogPresenter FaultDialogPresenter() {
-    const std::lock_guard lock(gPresenterLock);
-    return gPresenter;
-}
-
-bool PresentFaultDialog(const TFaultDialogData& data, bool echoOnlyWithoutPresenter) {
-    const auto presenter = FaultDialogPresenter();
-    const auto result = presenter ? presenter(data) : TFaultDialogResult::kNotShown;
-    if (result == TFaultDialogResult::kNotShown) {
-        // No window could be shown: the message goes where a console program's report goes.
-        if (!presenter || !echoOnlyWithoutPresenter) {
-            std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
-        }
-        const std::string line =
-            FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
-        std::cerr << line << '\n';
-        FaultTrace().Note(line);
-    }
-    return result == TFaultDialogResult::kTerminate;
 }
 
 }  // namespace packmeter

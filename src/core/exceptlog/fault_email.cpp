@@ -57,7 +57,7 @@ bool SendOnce(const TFaultModuleOptions& options, std::string_view report,
     }
     std::string error;
     if (!options.SmtpHost.empty()) {
-        TFaultSmtpRequest request;
+        FaultSmtpRequest request;
         request.Host = options.SmtpHost;
         request.User = options.SmtpUserId;
         request.Password = options.SmtpPassword;

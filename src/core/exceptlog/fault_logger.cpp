@@ -2,7 +2,7 @@
 
 namespace packmeter {
 
-bool TFaultLogger::Start(const FaultModuleImage& program) {
+bool FaultLoggerState::Start(const FaultModuleImage& program) {
     if (IsActive()) {
         return true;
     }
@@ -22,8 +22,8 @@ bool TFaultLogger::Start(const FaultModuleImage& program) {
     return true;
 }
 
-TFaultLogger& FaultLogger() {
-    static TFaultLogger logger;
+FaultLoggerState& FaultLogger() {
+    static FaultLoggerState logger;
     return logger;
 }
 

@@ -12,7 +12,7 @@
 
 namespace packmeter {
 
-class TFaultLogger {
+class FaultLoggerState {
   public:
     // Registers the program's module. True when it carries a data block: the logger is then
     // active and keeps the module list; otherwise the list is freed again.
@@ -38,7 +38,7 @@ class TFaultLogger {
 };
 
 // The one logger of the process.
-TFaultLogger& FaultLogger();
+FaultLoggerState& FaultLogger();
 
 // The options of the program's module; null while the logger is inactive.
 TFaultModuleOptionsEx* CurrentFaultLogOptions();

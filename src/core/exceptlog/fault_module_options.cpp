@@ -317,7 +317,8 @@ std::string TFaultModuleOptions::OutputLogFile() const {
     return OutputFile(WithExtension(ModuleFileName, ".flog"));
 }
 
-std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options, std::string_view type) {
+std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options,
+                                           const std::vector<std::string>& classes) {
     const auto trimmed = [](std::string_view s) {
         const auto first = s.find_first_not_of(' ');
         return first == std::string_view::npos
@@ -327,12 +328,14 @@ std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options, std::st
     if (!options.FilterEnabled) {
         return std::nullopt;
     }
-    const std::string wanted = trimmed(type);
     options.FilterMessages.resize(
         std::max(options.FilterMessages.size(), options.FilterClassNames.size()));
     for (std::size_t i = 0; i < options.FilterClassNames.size(); ++i) {
-        if (trimmed(options.FilterClassNames[i]) == wanted) {
-            return i;
+        const std::string entry = trimmed(options.FilterClassNames[i]);
+        for (const auto& name : classes) {
+            if (trimmed(name) == entry) {
+                return i;
+            }
         }
     }
     return std::nullopt;

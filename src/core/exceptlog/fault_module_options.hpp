@@ -20,7 +20,7 @@ inline constexpr int kFaultCustomTextCount = 45;
 inline constexpr int kFaultLogFieldCount = 20;
 
 // LogFields bits, one per report value, in report order.
-enum TFaultLogField : int {
+enum FaultLogField : int {
     lfStartDate,
     lfAppName,
     lfVersionNumber,
@@ -116,9 +116,11 @@ class TFaultModuleOptions {
     bool freezeActive_ = false;
 };
 
-// The filter entry that names the type (compared ignoring case and surrounding blanks), when
-// the filter is enabled; its message is FilterMessages at the same index (empty when missing).
-std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options, std::string_view type);
+// The first filter entry that names one of the classes (the exception's own and its ancestors;
+// compared ignoring case and surrounding blanks), when the filter is enabled; its message is
+// FilterMessages at the same index (empty when missing).
+std::optional<std::size_t> FindFilterEntry(TFaultModuleOptions& options,
+                                           const std::vector<std::string>& classes);
 
 // The options object the logger creates for every module. On the program's own module the
 // logger gives it a watchdog switch, which is told whether the frozen-application watchdog

@@ -14,7 +14,7 @@
 
 namespace packmeter {
 
-enum class TFaultModuleKind : std::uint8_t {
+enum class FaultModuleKind : std::uint8_t {
     kNotImage = 0,
     kExecutable = 1,
     kPackage = 2,
@@ -45,7 +45,7 @@ struct TFaultModuleInfo {
     std::uintptr_t Handle = 0;
     std::string FileName;
     TFaultFunctionsList Functions;
-    TFaultModuleKind Kind = TFaultModuleKind::kNotImage;
+    FaultModuleKind Kind = FaultModuleKind::kNotImage;
     std::uint16_t Version = kFaultDataVersion;
     std::array<std::uint8_t, 8> Reserved{};
     std::unique_ptr<TFaultModuleOptionsEx> Options;
@@ -60,7 +60,7 @@ class FaultModuleImage {
     virtual std::uintptr_t Handle() const = 0;
     // The module's full file name; empty when the system names none.
     virtual std::string FileName() const = 0;
-    virtual TFaultModuleKind Kind() const = 0;
+    virtual FaultModuleKind Kind() const = 0;
     virtual std::vector<TFaultFunctionInfo> Functions() const = 0;
     // The data block carried as a resource of the module (Windows); none where the platform
     // has no resources or the module carries none.

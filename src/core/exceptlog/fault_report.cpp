@@ -1,13 +1,28 @@
 #include "core/exceptlog/fault_report.hpp"
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
+#include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_trace.hpp"
 #include "core/exceptlog/stack_scan.hpp"
 
 namespace packmeter {
 
-bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
+namespace {
+thread_local int tReportStep = 0;
+}  // namespace
+
+int FaultReportStep() {
+    return tReportStep;
+}
+
+void SetFaultReportStep(int step) {
+    tReportStep = step;
+}
+
+bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
                  FaultReportPlatform& platform, bool windowed) {
+    SetFaultReportStep(6);
     std::vector<std::uintptr_t> addresses = input.CallSites;
     if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
         addresses.erase(addresses.begin());
@@ -27,6 +42,7 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
             break;
         }
     }
+    SetFaultReportStep(2);
     const TFaultModuleInfo* faulting = platform.ModuleOf(address);
     const TFaultModuleInfo* configured =
         faulting && faulting->DebugInfo ? faulting : logger.ProgramModule();
@@ -35,16 +51,25 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
     }
     TFaultModuleOptions options(configured->FileName);
     options.Assign(configured->Options.get());
-    // A filtered type is left to the program; its message, if any, is shown instead.
-    if (const auto entry = FindFilterEntry(options, input.Type)) {
+    SetFaultReportStep(3);
+    // A filtered class, or a class derived from one, is left to the program; its message, if
+    // any, is shown instead.
+    std::vector<std::string> classes = {input.Type};
+    classes.insert(classes.end(), input.Ancestors.begin(), input.Ancestors.end());
+    for (const auto& ancestor : FaultTypeAncestors(input.Type)) {
+        classes.push_back(ancestor);
+    }
+    if (const auto entry = FindFilterEntry(options, classes)) {
         if (!options.FilterMessages[*entry].empty()) {
             platform.ShowFilterMessage(options.GetCustomText(0), options.FilterMessages[*entry]);
         }
         return false;
     }
 
-    TFaultReportValues values;
+    SetFaultReportStep(7);
+    FaultReportValues values;
     platform.FillSystemValues(values);
+    FillActiveControls(values);
     values[lfStartDate] = platform.LocalDate(logger.StartTime());
     values[lfExceptionDate] = platform.LocalDate(std::chrono::system_clock::now());
     values[lfExceptionAddress] = FormatReportAddress(address);
@@ -52,7 +77,9 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
     values[lfExceptionType] = input.Type;
     values[lfExceptionMessage] = FormatReportMessage(input.Message);
     const std::string report = BuildReportText(values, callStack, options, windowed);
+    SetFaultReportStep(8);
     const int errors = logger.CountError();
+    SetFaultReportStep(9);
     if (!options.SuppressOutput) {
         if (windowed) {
             platform.ShowErrorDialog(MakeFaultDialogData(
@@ -62,7 +89,9 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
             platform.ShowReport(BuildConsoleText(report, options));
         }
     }
+    SetFaultReportStep(10);
     SaveReportToLog(report, options, values[lfVersionNumber], platform);
+    SetFaultReportStep(11);
     if (options.EmailSendMode == 1) {
         NotePendingMail(options);
     } else if (auto* mail = platform.MailPlatform(); mail && options.EmailSendMode == 2) {
@@ -71,9 +100,27 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
     return true;
 }
 
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        if (end != 0) {
+            lines.emplace_back(text.substr(0, end));
+        }
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+    return lines;
+}
+
 bool StartFaultLogger(const FaultModuleImage& program, const std::string& lastArgument,
                       bool windowedProgram,
-                      const std::function<bool(TFaultLogger&)>& installCapture, void (*atExit)()) {
+                      const std::function<bool(FaultLoggerState&)>& installCapture,
+                      void (*atExit)()) {
+    // The trace is the logger's: a program that carries no logger (the delivered build) writes
+    // none, whatever its arguments.
+    if (!HasDataBlock(program)) {
+        return false;
+    }
     FaultTrace().StartFromArgument(lastArgument, program.FileName());
     std::atexit([] { FaultTrace().Save(); });
     FaultTrace().Enter("InstallFaultLogger", {TraceValue::Boolean(windowedProgram)});

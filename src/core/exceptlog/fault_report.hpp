@@ -18,7 +18,7 @@
 
 namespace packmeter {
 
-struct TFaultReportInput {
+struct FaultReportInput {
     // Call sites, innermost first; a fault's instruction comes first.
     std::vector<std::uintptr_t> CallSites;
     // The fault's instruction; 0 for a C++ exception, whose address is taken from its throw.
@@ -26,7 +26,18 @@ struct TFaultReportInput {
     bool Exception = false;
     std::string Type;
     std::string Message;
+    // The classes Type is also an instance of (a C++ exception's standard bases), nearest first.
+    std::vector<std::string> Ancestors;
 };
+
+// The step of the report under way in the calling thread, for the line of an internal error:
+// 2 the faulting module, 3 the filter, 4 the call stack, 7 the report text, 8 the count, 9 the
+// output, 10 the log file, 11 the mail.
+int FaultReportStep();
+void SetFaultReportStep(int step);
+
+// The lines of a text, without empty ones.
+std::vector<std::string> SplitLines(std::string_view text);
 
 class FaultReportPlatform : public FaultLogActions {
   public:
@@ -35,13 +46,13 @@ class FaultReportPlatform : public FaultLogActions {
     virtual const TFaultModuleInfo* ModuleOf(std::uintptr_t address) = 0;
     virtual std::string Demangle(const std::string& symbol) = 0;
     // Name/Description, Version Number, Computer and Operating System values.
-    virtual void FillSystemValues(TFaultReportValues& values) = 0;
+    virtual void FillSystemValues(FaultReportValues& values) = 0;
     virtual std::string LocalDate(std::chrono::system_clock::time_point time) = 0;
     // Shows the message of a filtered exception, and the report of an unfiltered one.
     virtual void ShowFilterMessage(const std::string& caption, const std::string& message) = 0;
     virtual void ShowReport(const std::string& consoleText) = 0;
     // The error dialog of a windowed program.
-    virtual void ShowErrorDialog(const TFaultDialogData&) {}
+    virtual void ShowErrorDialog(const FaultDialogData&) {}
 
     // The platform's way to mail reports; null where there is none.
     virtual FaultMailPlatform* MailPlatform() { return nullptr; }
@@ -52,7 +63,7 @@ class FaultReportPlatform : public FaultLogActions {
 
 // True when a report was made; false when the logger is not active for the faulting module or
 // the filter leaves the exception to the program.
-bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
+bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
                  FaultReportPlatform& platform, bool windowed);
 
 // The start of the fault logger that both captures share: the trace starts (from the
@@ -61,6 +72,7 @@ bool ReportFault(const TFaultLogger& logger, const TFaultReportInput& input,
 // registered to run when the program ends. Returns whether the logger is active.
 bool StartFaultLogger(const FaultModuleImage& program, const std::string& lastArgument,
                       bool windowedProgram,
-                      const std::function<bool(TFaultLogger&)>& installCapture, void (*atExit)());
+                      const std::function<bool(FaultLoggerState&)>& installCapture,
+                      void (*atExit)());
 
 }  // namespace packmeter

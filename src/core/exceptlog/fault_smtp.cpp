@@ -180,12 +180,13 @@ std::string TFaultClientSocket::ReadReply() {
     return reply;
 }
 
-std::string TFaultClientSocket::Exchange(std::string command, std::initializer_list<int> codes) {
+std::string TFaultClientSocket::Exchange(std::string command, std::initializer_list<int> codes,
+                                         bool secret) {
     if (command.size() < 2 || command.substr(command.size() - 2) != kCrLf) {
         command += kCrLf;
     }
     const bool whole = SendText(command);
-    transcript_ += command;
+    transcript_ += secret ? std::string("***\r\n") : command;
     if (!whole) {
         Raise(transcript_);
     }
@@ -228,8 +229,8 @@ void TFaultClientSMTP::Greet(const std::string& user, const std::string& passwor
     // A server refuses a second login on the same connection.
     if (!authenticated_) {
         Exchange("AUTH LOGIN", {334});
-        Exchange(EncodeBase64Lines(user), {334});
-        Exchange(EncodeBase64Lines(password), {235});
+        Exchange(EncodeBase64Lines(user), {334}, true);
+        Exchange(EncodeBase64Lines(password), {235}, true);
         authenticated_ = true;
     }
 }
@@ -270,9 +271,9 @@ std::string EncodeBase64Lines(std::string_view data) {
     return out;
 }
 
-TFaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& attachmentName,
-                                   const std::string* attachmentText) {
-    TFaultSmtpMessage message;
+FaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& attachmentName,
+                                  const std::string* attachmentText) {
+    FaultSmtpMessage message;
     if (!attachmentText) {
         message.TypeHeader = "Content-Type: text/plain;";
         message.BodyPart = std::string(body) + std::string(kCrLf);
@@ -300,7 +301,7 @@ TFaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& att
 }
 
 std::string BuildSmtpData(const std::string& recipient, std::string_view subject,
-                          const TFaultSmtpMessage& message) {
+                          const FaultSmtpMessage& message) {
     const std::string text =
         "From: FaultLog <" + recipient + ">\r\nSubject: " + std::string(subject) + "\r\nTo: <" +
         recipient + ">\r\n" + message.TypeHeader +
@@ -318,7 +319,7 @@ std::string BuildSmtpData(const std::string& recipient, std::string_view subject
     return data + ".";
 }
 
-bool SmtpSend(const TFaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
+bool SmtpSend(const FaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
               std::string& error) {
     try {
         const auto recipients = SplitRecipients(request.Recipients);
@@ -337,7 +338,7 @@ bool SmtpSend(const TFaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer
                 attach = true;
             }
         }
-        const TFaultSmtpMessage message = BuildSmtpMessage(
+        const FaultSmtpMessage message = BuildSmtpMessage(
             request.Body, FileNamePart(request.AttachmentPath), attach ? &attachment : nullptr);
         for (const auto& recipient : recipients) {
             client.Greet(request.User, request.Password);

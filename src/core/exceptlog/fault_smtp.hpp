@@ -47,8 +47,11 @@ class TFaultClientSocket {
     // timeout." when nothing arrives within the time-out.
     std::string ReadReply();
     // Sends a command (CR LF added when missing) and reads its reply; raises with the whole
-    // transcript unless the reply's code is one of `codes`. Returns the reply.
-    std::string Exchange(std::string command, std::initializer_list<int> codes);
+    // transcript unless the reply's code is one of `codes`. Returns the reply. A secret command
+    // (the login's answers) stands in the transcript as "***": the transcript reaches warnings
+    // and the trace.
+    std::string Exchange(std::string command, std::initializer_list<int> codes,
+                         bool secret = false);
 
     const std::string& Transcript() const { return transcript_; }
     bool Connected() const { return connected_; }
@@ -92,19 +95,19 @@ std::vector<std::string> SplitRecipients(std::string_view text);
 // Base64 (RFC 2045 alphabet, "=" fill) in lines of 80 characters, each ended by CR LF.
 std::string EncodeBase64Lines(std::string_view data);
 
-struct TFaultSmtpMessage {
+struct FaultSmtpMessage {
     std::string TypeHeader;  // one or more header lines, without the final CR LF
     std::string BodyPart;    // ends with CR LF
 };
 // The message's type header and body part: multipart with the file attached unencoded when
 // `attachmentText` is given, plain text otherwise.
-TFaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& attachmentName,
-                                   const std::string* attachmentText);
+FaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& attachmentName,
+                                  const std::string* attachmentText);
 // The DATA text for one recipient, dot-stuffed and ended by the line ".".
 std::string BuildSmtpData(const std::string& recipient, std::string_view subject,
-                          const TFaultSmtpMessage& message);
+                          const FaultSmtpMessage& message);
 
-struct TFaultSmtpRequest {
+struct FaultSmtpRequest {
     std::string Host;
     std::string User;
     std::string Password;
@@ -118,7 +121,7 @@ struct TFaultSmtpRequest {
 
 // Mails the message to every recipient over one connection. False with the error text (the
 // transcript for a refused command) when any step failed.
-bool SmtpSend(const TFaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
+bool SmtpSend(const FaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
               std::string& error);
 
 }  // namespace packmeter

@@ -1,7 +1,5 @@
 #include "core/exceptlog/fault_texts.hpp"
 
-#include <cxxabi.h>
-
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -10,13 +8,6 @@
 #include "core/exceptlog/report_text.hpp"
 
 namespace packmeter {
-
-std::string DemangleSymbol(const std::string& symbol) {
-    int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> readable(
-        abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status), &std::free);
-    return status == 0 && readable ? std::string(readable.get()) : symbol;
-}
 
 std::string FaultMessageOf(const std::string& type, std::uintptr_t instruction,
                            std::uintptr_t faultAddress, bool write) {
@@ -47,22 +38,37 @@ std::string FaultMessageOf(const std::string& type, std::uintptr_t instruction,
     return {};
 }
 
-bool DescribeCurrentException(std::string& type, std::string& message) {
-    const std::exception_ptr current = std::current_exception();
-    if (!current) {
-        return false;
+std::vector<std::string> FaultTypeAncestors(std::string_view type) {
+    static const struct {
+        std::string_view type;
+        std::string_view parent;
+    } kParents[] = {
+        {"EAccessViolation", "EExternal"},
+        {"EStackOverflow", "EExternal"},
+        {"EBusError", "EExternal"},
+        {"EIllegalInstruction", "EExternal"},
+        {"EDivByZero", "EIntError"},
+        {"EIntOverflow", "EIntError"},
+        {"EIntError", "EExternal"},
+        {"EMathError", "EExternal"},
+        {"EExternalException", "EExternal"},
+        {"EExternal", "Exception"},
+        {"EAbnormalTermination", "Exception"},
+        {"EFrozenApplication", "Exception"},
+    };
+    std::vector<std::string> ancestors;
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& entry : kParents) {
+            if (entry.type == type) {
+                ancestors.emplace_back(entry.parent);
+                type = entry.parent;
+                found = true;
+                break;
+            }
+        }
     }
-    const std::type_info* info = abi::__cxa_current_exception_type();
-    type = info ? DemangleSymbol(info->name()) : "unknown exception";
-    message.clear();
-    try {
-        std::rethrow_exception(current);
-    } catch (const std::exception& error) {
-        message = error.what();
-    } catch (...) {
-        // Not a standard exception: its type is all there is to say.
-    }
-    return true;
+    return ancestors;
 }
 
 std::string CurrentExceptionMessage() {

@@ -71,7 +71,7 @@ TraceValue TraceValue::Object(const char* className) {
     return TraceValue(className ? className : "nil");
 }
 
-void TFaultTrace::StartFromArgument(std::string_view lastArgument, std::string programFile) {
+void FaultTraceFile::StartFromArgument(std::string_view lastArgument, std::string programFile) {
     const std::string lower = AsciiLower(lastArgument);
     if (lower.find("debug") == std::string::npos) {
         return;
@@ -87,7 +87,7 @@ void TFaultTrace::StartFromArgument(std::string_view lastArgument, std::string p
     active_ = true;
 }
 
-void TFaultTrace::Add(std::string line, bool saveNow) {
+void FaultTraceFile::Add(std::string line, bool saveNow) {
     {
         std::lock_guard guard(lock_);
         lines_.push_back(Stamp(Clock ? Clock() : Now()) + "  " + line);
@@ -97,7 +97,7 @@ void TFaultTrace::Add(std::string line, bool saveNow) {
     }
 }
 
-void TFaultTrace::Enter(std::string_view routine, std::initializer_list<TraceValue> values) {
+void FaultTraceFile::Enter(std::string_view routine, std::initializer_list<TraceValue> values) {
     if (!active_) {
         return;
     }
@@ -110,7 +110,7 @@ void TFaultTrace::Enter(std::string_view routine, std::initializer_list<TraceVal
     Add(std::move(line), saveEveryLine_);
 }
 
-void TFaultTrace::Exit(std::string_view routine, std::initializer_list<TraceValue> values) {
+void FaultTraceFile::Exit(std::string_view routine, std::initializer_list<TraceValue> values) {
     if (!active_) {
         return;
     }
@@ -123,7 +123,7 @@ void TFaultTrace::Exit(std::string_view routine, std::initializer_list<TraceValu
     Add(std::move(line), saveEveryLine_);
 }
 
-void TFaultTrace::Note(std::string_view text) {
+void FaultTraceFile::Note(std::string_view text) {
     if (!active_) {
         return;
     }
@@ -135,7 +135,7 @@ void TFaultTrace::Note(std::string_view text) {
     Add(std::move(line), true);
 }
 
-std::string TFaultTrace::Text() const {
+std::string FaultTraceFile::Text() const {
     std::lock_guard guard(lock_);
     std::string text;
     for (const auto& line : lines_) {
@@ -144,7 +144,7 @@ std::string TFaultTrace::Text() const {
     return text;
 }
 
-bool TFaultTrace::Save() const {
+bool FaultTraceFile::Save() const {
     if (!active_) {
         return false;
     }
@@ -156,8 +156,8 @@ bool TFaultTrace::Save() const {
     return !out.fail();
 }
 
-TFaultTrace& FaultTrace() {
-    static TFaultTrace trace;
+FaultTraceFile& FaultTrace() {
+    static FaultTraceFile trace;
     return trace;
 }
 

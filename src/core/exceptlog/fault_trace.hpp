@@ -33,7 +33,7 @@ class TraceValue {
     std::string shown_;
 };
 
-class TFaultTrace {
+class FaultTraceFile {
   public:
     // Starts the trace when the last argument asks for it. The clock is replaceable for tests.
     void StartFromArgument(std::string_view lastArgument, std::string programFile);
@@ -61,6 +61,6 @@ class TFaultTrace {
 };
 
 // The process's trace.
-TFaultTrace& FaultTrace();
+FaultTraceFile& FaultTrace();
 
 }  // namespace packmeter

@@ -1,14 +1,18 @@
 #include "core/exceptlog/freeze_thread.hpp"
 
 #include <chrono>
+#include <cstdlib>
+
+#include "core/exceptlog/fault_capture.hpp"
+#include "core/exceptlog/fault_logger.hpp"
 
 namespace packmeter {
 
-void TFreezeThread::Start(int timeoutSeconds, TFreezeHooks hooks) {
+void TFreezeThread::Start(int timeoutSeconds, FaultCapturePlatform& platform) {
     if (Running()) {
         return;
     }
-    hooks_ = std::move(hooks);
+    platform_ = &platform;
     stop_ = false;
     thread_ = std::thread([this, timeoutSeconds] { Run(timeoutSeconds * 1000); });
 }
@@ -30,18 +34,31 @@ bool TFreezeThread::StopRequested(int milliseconds) {
     return wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stop_; });
 }
 
+bool TFreezeThread::FindMainWindow() {
+    return WindowHasProbe() || platform_->FindMainWindow();
+}
+
+bool TFreezeThread::Probe(int milliseconds) {
+    return WindowHasProbe() ? ProbeWindow(milliseconds) : platform_->ProbeMainWindow(milliseconds);
+}
+
+bool TFreezeThread::WindowExists() {
+    return WindowHasProbe() || platform_->MainWindowExists();
+}
+
 void TFreezeThread::Run(int timeoutMilliseconds) {
-    while (!hooks_.FindMainWindow()) {
+    while (!FindMainWindow()) {
         if (StopRequested(kProbeMilliseconds)) {
             return;
         }
     }
     int unanswered = 0;
     while (!StopRequested(0)) {
-        if (!hooks_.Probe(kProbeMilliseconds) && hooks_.WindowExists() && !hooks_.ReportBusy()) {
+        // The time another report takes does not count.
+        if (!Probe(kProbeMilliseconds) && WindowExists() && !FaultBusy()) {
             unanswered += kProbeMilliseconds;
             if (unanswered >= timeoutMilliseconds) {
-                hooks_.Report();
+                ReportFrozenMainThread();
                 unanswered = 0;
             }
             continue;
@@ -55,28 +72,31 @@ void TFreezeThread::Run(int timeoutMilliseconds) {
     }
 }
 
-}  // namespace packmeter
-
-namespace packmeter {
-
 namespace {
-std::mutex gProbeLock;
-TMainWindowProbe gProbe;
+
+TFreezeThread gFreezeThread;
+FaultCapturePlatform* gWatchedPlatform = nullptr;
+
+void SwitchWatchdog(bool run) {
+    const auto* options = CurrentFaultLogOptions();
+    if (!run || !options || !gWatchedPlatform) {
+        gFreezeThread.Stop();
+        return;
+    }
+    gFreezeThread.Start(options->FreezeTimeout, *gWatchedPlatform);
+}
+
 }  // namespace
 
-void SetMainWindowProbe(TMainWindowProbe probe) {
-    const std::lock_guard lock(gProbeLock);
-    gProbe = std::move(probe);
-}
-
-bool HasMainWindowProbe() {
-    const std::lock_guard lock(gProbeLock);
-    return static_cast<bool>(gProbe);
-}
-
-bool ProbeMainWindow(int milliseconds) {
-    const std::lock_guard lock(gProbeLock);
-    return !gProbe || gProbe(milliseconds);
+void StartFaultWatchdog(FaultCapturePlatform& platform) {
+    gWatchedPlatform = &platform;
+    auto* options = CurrentFaultLogOptions();
+    if (!options) {
+        return;
+    }
+    options->SetWatchdogSwitch(SwitchWatchdog);
+    SwitchWatchdog(options->Active() && options->FreezeActive());
+    std::atexit([] { gFreezeThread.Stop(); });
 }
 
 }  // namespace packmeter

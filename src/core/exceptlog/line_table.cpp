@@ -11,8 +11,8 @@ constexpr std::uint64_t kMostStep = 0x10000;
 
 }  // namespace
 
-std::vector<TFaultLineRow> ParseDecodedLines(std::string_view text) {
-    std::vector<TFaultLineRow> rows;
+std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
+    std::vector<FaultLineRow> rows;
     std::istringstream in{std::string(text)};
     std::string line;
     while (std::getline(in, line)) {
@@ -23,7 +23,7 @@ std::vector<TFaultLineRow> ParseDecodedLines(std::string_view text) {
         if (!(fields >> file >> number >> address) || address.rfind("0x", 0) != 0) {
             continue;
         }
-        TFaultLineRow row;
+        FaultLineRow row;
         row.File = file;
         std::uint64_t value = 0;
         if (std::from_chars(address.data() + 2, address.data() + address.size(), value, 16).ec !=
@@ -45,11 +45,11 @@ std::vector<TFaultLineRow> ParseDecodedLines(std::string_view text) {
     return rows;
 }
 
-std::vector<TFaultDebugUnit> BuildDebugUnits(
-    const std::vector<TFaultLineRow>& rows,
+std::vector<FaultDebugUnit> BuildDebugUnits(
+    const std::vector<FaultLineRow>& rows,
     const std::function<std::string(std::uint64_t)>& functionOf, std::uint64_t base) {
-    std::vector<TFaultDebugUnit> units;
-    TFaultDebugUnit unit;
+    std::vector<FaultDebugUnit> units;
+    FaultDebugUnit unit;
     std::string unitFunction;
     std::uint64_t unitStart = 0;
     std::uint64_t lastAddress = 0;

@@ -14,7 +14,7 @@ namespace packmeter {
 
 // One row of a decoded line table: from Address on, the code is File's line Line. A row with
 // Line 0 ends a sequence of rows at its address.
-struct TFaultLineRow {
+struct FaultLineRow {
     std::string File;
     std::int32_t Line = 0;
     std::uint64_t Address = 0;
@@ -22,14 +22,14 @@ struct TFaultLineRow {
 
 // The rows of the decoded line table as the binutils' object dumper prints it with
 // --dwarf=decodedline (file name, line or "-", address, optional view and statement columns).
-std::vector<TFaultLineRow> ParseDecodedLines(std::string_view text);
+std::vector<FaultLineRow> ParseDecodedLines(std::string_view text);
 
 // Units for the rows: a unit is a run of rows of one file and one function whose lines grow;
 // the function's name is on its first record, so that it takes effect at once. `functionOf`
 // names the function holding an address (empty when none). Addresses become code offsets by
 // subtracting `base` (the image's first address) and the code base.
-std::vector<TFaultDebugUnit> BuildDebugUnits(
-    const std::vector<TFaultLineRow>& rows,
+std::vector<FaultDebugUnit> BuildDebugUnits(
+    const std::vector<FaultLineRow>& rows,
     const std::function<std::string(std::uint64_t)>& functionOf, std::uint64_t base);
 
 }  // namespace packmeter

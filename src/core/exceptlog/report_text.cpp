@@ -14,7 +14,7 @@ constexpr std::string_view kCrLf = "\r\n";
 struct Section {
     int header;      // CustomTexts index of the header
     int firstLabel;  // CustomTexts index of the first label
-    int firstField;  // TFaultLogField of the first value
+    int firstField;  // FaultLogField of the first value
     int count;
 };
 
@@ -32,7 +32,7 @@ std::string Padded(std::string_view text, std::size_t width) {
     return out;
 }
 
-std::string SectionText(const Section& section, const TFaultReportValues& values,
+std::string SectionText(const Section& section, const FaultReportValues& values,
                         const TFaultModuleOptions& options) {
     std::size_t width = 0;
     for (int i = 0; i < section.count; ++i) {
@@ -71,8 +71,8 @@ std::string Hex(std::uintptr_t value) {
 
 }  // namespace
 
-std::string BuildReportSections(const TFaultReportValues& values,
-                                const TFaultModuleOptions& options, bool windowed) {
+std::string BuildReportSections(const FaultReportValues& values, const TFaultModuleOptions& options,
+                                bool windowed) {
     std::vector<Section> sections{kApplication, kException};
     if (windowed) {
         sections.push_back(kActiveControls);
@@ -129,7 +129,7 @@ std::string BuildCallStackTable(const TFaultStackList& stack, const TFaultModule
     return text + "\r\n" + separator;
 }
 
-std::string BuildReportText(const TFaultReportValues& values, const TFaultStackList& stack,
+std::string BuildReportText(const FaultReportValues& values, const TFaultStackList& stack,
                             const TFaultModuleOptions& options, bool windowed) {
     return BuildReportSections(values, options, windowed) + "\r\n\r\n" +
            BuildCallStackTable(stack, options);
@@ -161,7 +161,8 @@ std::string FormatReportMessage(std::string_view message) {
     std::string out(message);
     std::replace_if(
         out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
-    if (out.empty() || out.back() != '.') {
+    // A message-less exception (not a standard one) keeps an empty message.
+    if (!out.empty() && out.back() != '.') {
         out += '.';
     }
     return out;

@@ -16,7 +16,7 @@ namespace packmeter {
 struct TFaultModuleInfo;
 
 // How a call-stack entry was named.
-enum TFaultDebugKind : std::uint8_t {
+enum FaultDebugKind : std::uint8_t {
     dkOutsideModules = 0,  // outside every module
     dkModule = 1,          // module known
     dkProcedure = 2,       // procedure name from the function list
@@ -25,7 +25,7 @@ enum TFaultDebugKind : std::uint8_t {
 };
 
 struct TFaultDebugInfo {
-    TFaultDebugKind Kind = dkOutsideModules;
+    FaultDebugKind Kind = dkOutsideModules;
     const TFaultModuleInfo* Module = nullptr;
     std::uintptr_t Address = 0;
     std::string UnitName;
@@ -35,17 +35,17 @@ struct TFaultDebugInfo {
 };
 using TFaultStackList = std::vector<TFaultDebugInfo>;
 
-// The report's values, indexed by TFaultLogField.
-using TFaultReportValues = std::array<std::string, kFaultLogFieldCount>;
+// The report's values, indexed by FaultLogField.
+using FaultReportValues = std::array<std::string, kFaultLogFieldCount>;
 
 // The sections, lines joined by CR LF, without a final line end. A value whose LogFields bit is
 // clear is left empty; the Active Controls section is only present in a windowed program.
-std::string BuildReportSections(const TFaultReportValues& values,
-                                const TFaultModuleOptions& options, bool windowed);
+std::string BuildReportSections(const FaultReportValues& values, const TFaultModuleOptions& options,
+                                bool windowed);
 // The call-stack table of the named entries (kinds 2 to 4), lines joined by CR LF.
 std::string BuildCallStackTable(const TFaultStackList& stack, const TFaultModuleOptions& options);
 // Sections, an empty line, the table.
-std::string BuildReportText(const TFaultReportValues& values, const TFaultStackList& stack,
+std::string BuildReportText(const FaultReportValues& values, const TFaultStackList& stack,
                             const TFaultModuleOptions& options, bool windowed);
 // The text written to standard output by a console program: the heading, then the report.
 std::string BuildConsoleText(std::string_view report, const TFaultModuleOptions& options);

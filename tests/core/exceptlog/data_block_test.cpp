@@ -32,7 +32,7 @@ class Image : public FaultModuleImage {
         : handle_(handle), file_(std::move(file)), resource_(std::move(resource)) {}
     std::uintptr_t Handle() const override { return handle_; }
     std::string FileName() const override { return file_; }
-    TFaultModuleKind Kind() const override { return TFaultModuleKind::kExecutable; }
+    FaultModuleKind Kind() const override { return FaultModuleKind::kExecutable; }
     std::vector<TFaultFunctionInfo> Functions() const override {
         return {{"b", 0x2000, 0x10}, {"a", 0x1000, 0x20}};
     }
@@ -138,7 +138,7 @@ TEST(FaultModulesList, RegistersEachModuleOnceFromItsBlock) {
     EXPECT_FALSE(c->DebugInfo);
     EXPECT_EQ(c->Options->MaxLoggedErrors, 32);
     EXPECT_EQ(c->Options->ModuleFileName, plain.Path().string());
-    EXPECT_EQ(c->Kind, TFaultModuleKind::kExecutable);
+    EXPECT_EQ(c->Kind, FaultModuleKind::kExecutable);
     EXPECT_EQ(c->Version, kFaultDataVersion);
 
     EXPECT_EQ(list.Register(Image(1, "other", std::nullopt)), a);

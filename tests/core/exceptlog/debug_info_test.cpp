@@ -7,7 +7,7 @@ namespace {
 
 // One unit with a record of every encoding, and a second small unit.
 std::string SampleBlock() {
-    TFaultDebugUnit window{"main_window.cpp", 10, 0x100, 0x2000, {}};
+    FaultDebugUnit window{"main_window.cpp", 10, 0x100, 0x2000, {}};
     window.Records = {
         {1, 4, "TMainForm.FormShow"},  // one byte with a name
         {2, 16, ""},                   // one byte
@@ -16,7 +16,7 @@ std::string SampleBlock() {
         {0xFFFF, 0xFFF, "@Init"},      // the escaped form, followed by both steps
         {1, 0, "X.Y"},                 // covers no code
     };
-    const TFaultDebugUnit util{"util", 5, 0x3000, 0x10, {{1, 1, "Func"}}};
+    const FaultDebugUnit util{"util", 5, 0x3000, 0x10, {{1, 1, "Func"}}};
     return WriteDebugInfo({{"TMainForm.FormShow", 0x100, 7}, {"util.Func", 0x3000, 0}},
                           {window, util});
 }
@@ -40,7 +40,8 @@ TEST(DebugInfo, LooksUpUnitClassProcedureAndLine) {
         // Past the records, the rest of the unit keeps the last line and names.
         {0x1197, "main_window.cpp", "X", "Y", 1043 + 0xFFFF + 1},
         {0x20FF, "main_window.cpp", "X", "Y", 1043 + 0xFFFF + 1},
-        {0x3000, "util.pas", "", "Func", 5},
+        // A name without an extension (a standard header: "tuple") stays as it is.
+        {0x3000, "util", "", "Func", 5},
     };
     for (const auto& c : cases) {
         const auto info = LookUpDebugInfo(block, kFaultDataVersion, c.offset);

@@ -10,13 +10,13 @@ namespace {
 TEST(FaultDialogTest, TheCallStackPageListsTheNamedEntriesWithTheirModulesPictures) {
     TFaultModuleInfo program;
     program.FileName = "/opt/packmeter/packmeter";
-    program.Kind = TFaultModuleKind::kExecutable;
+    program.Kind = FaultModuleKind::kExecutable;
     TFaultModuleInfo package;
     package.FileName = "/opt/packmeter/rtl.bpl";
-    package.Kind = TFaultModuleKind::kPackage;
+    package.Kind = FaultModuleKind::kPackage;
     TFaultModuleInfo library;
     library.FileName = "/usr/lib/libc.so.6";
-    library.Kind = TFaultModuleKind::kLibrary;
+    library.Kind = FaultModuleKind::kLibrary;
     const TFaultStackList stack = {
         {dkDebugInfo, &program, 0x401234, "main.cpp", "TMainForm", "Scan", 42},
         {dkUnitProcedure, &program, 0x401300, "forms.pas", "", "Run", 0},  // left out
@@ -27,21 +27,21 @@ TEST(FaultDialogTest, TheCallStackPageListsTheNamedEntriesWithTheirModulesPictur
     };
     const auto rows = FaultDialogRows(stack);
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].Image, TFaultRowImage::kUnit);
+    EXPECT_EQ(rows[0].Image, FaultRowImage::kUnit);
     EXPECT_EQ(rows[0].Cells, (std::array<std::string, 6>{"00401234", "packmeter", "main.cpp",
                                                          "TMainForm", "Scan", "42"}));
-    EXPECT_EQ(rows[1].Image, TFaultRowImage::kExecutable);
+    EXPECT_EQ(rows[1].Image, FaultRowImage::kExecutable);
     EXPECT_EQ(rows[1].Cells[5], "");
-    EXPECT_EQ(rows[2].Image, TFaultRowImage::kPackage);
-    EXPECT_EQ(rows[3].Image, TFaultRowImage::kLibrary);
+    EXPECT_EQ(rows[2].Image, FaultRowImage::kPackage);
+    EXPECT_EQ(rows[3].Image, FaultRowImage::kLibrary);
     EXPECT_EQ(rows[3].Cells[1], "libc.so.6");
 }
 
 TEST(FaultDialogTest, TheExpandedWindowStaysOnTheScreen) {
-    const TDialogRect screen{0, 0, 800, 600};
+    const DialogRect screen{0, 0, 800, 600};
     const struct {
         const char* ini;
-        TDialogRect placed;
+        DialogRect placed;
     } cases[] = {
         {"", {80, 107, 640, 385}},  // defaults, centred
         {"[coordinates]\nwidth = 500\nHeight=300\nLeft=40\nTop=30\n", {40, 30, 500, 300}},
@@ -57,7 +57,7 @@ TEST(FaultDialogTest, TheExpandedWindowStaysOnTheScreen) {
 }
 
 TEST(FaultDialogTest, TheCoordinatesAreWrittenBackBesideOtherSections) {
-    TFaultDialogCoordinates stored;
+    FaultDialogCoordinates stored;
     stored.Left = 12;
     stored.Top = 34;
     stored.WindowsState = 3;

@@ -96,7 +96,7 @@ TEST(FaultSmtpTest, EveryRecipientGetsItsOwnRunOfCommandsOnOneConnection) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.user + std::string(c.refuse));
         std::vector<std::string> commands;
-        TFaultSmtpRequest request;
+        FaultSmtpRequest request;
         request.Host = "mail.test";
         request.User = c.user;
         request.Password = c.password;

@@ -262,13 +262,13 @@ TEST(FaultModuleOptions, FilterEntries) {
     TFaultModuleOptions o;
     o.FilterClassNames = {"std::bad_alloc", " EAccessViolation ", "EDivByZero"};
     o.FilterMessages = {"Out of memory."};
-    EXPECT_EQ(FindFilterEntry(o, "std::bad_alloc"), 0u);
-    EXPECT_EQ(FindFilterEntry(o, "eaccessviolation"), 1u);
-    EXPECT_EQ(FindFilterEntry(o, "EDivByZero"), 2u);
+    EXPECT_EQ(FindFilterEntry(o, {"std::bad_alloc"}), 0u);
+    EXPECT_EQ(FindFilterEntry(o, {"eaccessviolation"}), 1u);
+    EXPECT_EQ(FindFilterEntry(o, {"EDivByZero"}), 2u);
     EXPECT_EQ(o.FilterMessages[2], "");  // a missing message is an empty one
-    EXPECT_FALSE(FindFilterEntry(o, "std::runtime_error"));
+    EXPECT_FALSE(FindFilterEntry(o, {"std::runtime_error"}));
     o.FilterEnabled = false;
-    EXPECT_FALSE(FindFilterEntry(o, "std::bad_alloc"));
+    EXPECT_FALSE(FindFilterEntry(o, {"std::bad_alloc"}));
 }
 
 TEST(FaultModuleOptionsEx, SwitchesTheWatchdogWithActiveAndFreezeActive) {

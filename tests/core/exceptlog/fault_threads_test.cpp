@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
 #include <string>
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 
 namespace packmeter {
@@ -11,23 +13,45 @@ namespace {
 std::vector<std::string> gEvents;
 std::thread::id gEnteredIn;
 
-TEST(FaultThreadsTest, AProgramThreadIsListedWhileItRunsAndRunsThePlatformsHooks) {
-    FaultThreadHooks hooks;
-    hooks.captureCreator = [] {
+// The thread steps of a capture platform; the rest is never called here.
+class ThreadSteps final : public FaultCapturePlatform {
+  public:
+    std::uint64_t CurrentThread() override { return 1; }
+    void PauseBriefly() override {}
+    void WakeReporter() override {}
+    bool WaitForReport(int) override { return true; }
+    bool WaitForRequest() override { return false; }
+    void ReportDone() override {}
+    bool MakeReport() override { return false; }
+    std::string RecordedType() override { return {}; }
+    std::int64_t RecordedCode() override { return 0; }
+    void RecordCurrentException() override {}
+    FaultMailPlatform& Mail() override { std::abort(); }
+    [[noreturn]] void EndProcess(int) override { std::abort(); }
+    [[noreturn]] void EndInsideLogger(int) override { std::abort(); }
+    void Restart() override {}
+    bool SuspendMainThread(const std::string&) override { return false; }
+    void ResumeMainThread() override {}
+
+    std::vector<std::uintptr_t> CaptureCreatorStack() override {
         gEvents.push_back("capture");
-        return std::vector<std::uintptr_t>{0x401000, 0x402000};
-    };
-    hooks.enter = [] {
+        return {0x401000, 0x402000};
+    }
+    void EnterProgramThread() override {
         gEvents.push_back("enter");
         gEnteredIn = std::this_thread::get_id();
-    };
-    hooks.leave = [] { gEvents.push_back("leave"); };
-    SetFaultThreadHooks(hooks);
+    }
+    void LeaveProgramThread() override { gEvents.push_back("leave"); }
+};
+
+TEST(FaultThreadsTest, AProgramThreadIsListedWhileItRunsAndRunsThePlatformsSteps) {
+    ThreadSteps steps;
+    SetCapturePlatformForThreads(&steps);
 
     const auto before = FaultThreads().Count();
     std::promise<void> listed;
     std::promise<void> release;
-    TFaultThreadEntry seen;
+    FaultThreadEntry seen;
     bool found = false;
     int sum = 0;
     std::thread worker = StartProgramThread(
@@ -43,7 +67,7 @@ TEST(FaultThreadsTest, AProgramThreadIsListedWhileItRunsAndRunsThePlatformsHooks
     EXPECT_EQ(FaultThreads().Count(), before + 1);
     release.set_value();
     worker.join();
-    SetFaultThreadHooks({});
+    SetCapturePlatformForThreads(nullptr);
 
     EXPECT_TRUE(found);
     EXPECT_EQ(seen.Name, "TScan");
@@ -53,7 +77,7 @@ TEST(FaultThreadsTest, AProgramThreadIsListedWhileItRunsAndRunsThePlatformsHooks
     EXPECT_EQ(gEnteredIn, seen.Id);
     EXPECT_EQ(FaultThreads().Count(), before);
 
-    // Without hooks (an inactive logger) a jthread starts the same way and captures nothing.
+    // Without a platform (an inactive logger) a jthread starts the same way and captures nothing.
     gEvents.clear();
     StartProgramThread<std::jthread>("Helper", [&] {
         FaultThreads().Find(std::this_thread::get_id(), seen);

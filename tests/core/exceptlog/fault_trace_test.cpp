@@ -16,13 +16,13 @@ TEST(FaultTrace, LinesIndentationValuesAndFile) {
     const fs::path log = fs::temp_directory_path() / "faultlog-trace.log";
     fs::remove(log);
 
-    TFaultTrace idle;
+    FaultTraceFile idle;
     idle.StartFromArgument("C:\\data", program.string());
     idle.Enter("Ignored");
     EXPECT_FALSE(idle.Active());
     EXPECT_EQ(idle.Text(), "");
 
-    TFaultTrace trace;
+    FaultTraceFile trace;
     trace.Clock = [] {
         std::tm t{};
         t.tm_year = 126;
@@ -58,7 +58,7 @@ TEST(FaultTrace, LinesIndentationValuesAndFile) {
                                   std::string("08/12/26 02:03:04  InstallFaultLogger=\r\n").size());
     EXPECT_EQ(TraceValue::Pointer(reinterpret_cast<void*>(0xABCD)).Shown(), "$0000ABCD");
 
-    TFaultTrace saving;
+    FaultTraceFile saving;
     saving.StartFromArgument("x-DebugSave", program.string());
     saving.Enter("One");
     in = std::ifstream(log, std::ios::binary);

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 // A report as the logger writes it, differing by message and version.
 std::string Report(const std::string& message, const std::string& version = "1.0.0.1") {
-    TFaultReportValues values;
+    FaultReportValues values;
     values[lfVersionNumber] = version;
     values[lfExceptionAddress] = "00401000";
     values[lfExceptionType] = "std::runtime_error";

@@ -9,8 +9,8 @@
 namespace packmeter {
 namespace {
 
-TFaultReportValues SampleValues() {
-    TFaultReportValues v;
+FaultReportValues SampleValues() {
+    FaultReportValues v;
     v[lfStartDate] = "12/08/2026 01:39:20";
     v[lfAppName] = "Packmeter";
     v[lfVersionNumber] = "1.2.0.8";

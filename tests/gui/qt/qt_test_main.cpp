@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     const QTemporaryDir desktop;
     packmeter::qt::testing::SetUpTestDesktop(desktop.path());
     // The program's own application object, which stops exceptions at the event loop.
-    packmeter::qt::TFaultLogApplication app(argc, argv);
+    packmeter::qt::FaultLogApplication app(argc, argv);
     const packmeter::qt::testing::PrivateSessionBus bus;
     // Dates, numbers and collation as in the examples the tests use.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

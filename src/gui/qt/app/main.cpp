@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     // Stays inactive unless the build's instrumenting step gave the program a data block.
     packmeter::InstallFaultLogger(true);
     packmeter::RaiseOpenFileLimit();
-    packmeter::qt::TFaultLogApplication app(argc, argv);
+    packmeter::qt::FaultLogApplication app(argc, argv);
     QApplication::setApplicationName(packmeter::kApplicationTitle);
     // Ties the windows to the installed desktop entry, whose icon the desktop shows for them.
     QGuiApplication::setDesktopFileName(QStringLiteral("packmeter"));

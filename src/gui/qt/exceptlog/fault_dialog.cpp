@@ -20,6 +20,12 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "core/exceptlog/fault_capture.hpp"
 #include "gui/qt/framework/owned.hpp"
 
 namespace packmeter::qt {
@@ -45,29 +51,29 @@ QFont NamedFont(const char* family, QFont::StyleHint hint, int points, bool bold
     return font;
 }
 
-QPixmap RowImage(TFaultRowImage image) {
+QPixmap RowImage(FaultRowImage image) {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setPen(Qt::black);
     switch (image) {
-        case TFaultRowImage::kExecutable:  // a program window
+        case FaultRowImage::kExecutable:  // a program window
             p.fillRect(1, 2, 14, 12, Qt::white);
             p.fillRect(1, 2, 14, 3, QColor(0, 0, 128));
             p.drawRect(1, 2, 13, 11);
             break;
-        case TFaultRowImage::kPackage:  // a parcel
+        case FaultRowImage::kPackage:  // a parcel
             p.fillRect(2, 4, 12, 10, QColor(200, 150, 80));
             p.drawRect(2, 4, 11, 9);
             p.drawLine(8, 4, 8, 13);
             p.drawLine(2, 8, 13, 8);
             break;
-        case TFaultRowImage::kLibrary:  // a library: two cogs' worth of grey blocks
+        case FaultRowImage::kLibrary:  // a library: two cogs' worth of grey blocks
             p.fillRect(2, 2, 12, 12, QColor(192, 192, 192));
             p.drawRect(2, 2, 11, 11);
             p.fillRect(5, 5, 6, 6, QColor(128, 128, 128));
             break;
-        case TFaultRowImage::kUnit:  // a page of source
+        case FaultRowImage::kUnit:  // a page of source
             p.fillRect(3, 1, 10, 14, Qt::white);
             p.drawRect(3, 1, 9, 13);
             for (int y = 4; y <= 11; y += 2) {
@@ -101,7 +107,7 @@ QRect ScreenRect() {
     return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
-TDialogRect ToRect(const QRect& r) {
+DialogRect ToRect(const QRect& r) {
     return {r.x(), r.y(), r.width(), r.height()};
 }
 
@@ -112,12 +118,12 @@ std::string ReadFile(const QString& path) {
 
 }  // namespace
 
-QString TFaultDialog::CoordinatesFile() {
+QString FaultDialog::CoordinatesFile() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/FaultLog.ini");
 }
 
-TFaultDialog::TFaultDialog(TFaultDialogData data, QWidget* parent)
+FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
     : QDialog(parent), data_(std::move(data)) {
     setObjectName(QStringLiteral("faultDialog"));
     setWindowTitle(Text(data_.Caption));
@@ -155,28 +161,28 @@ TFaultDialog::TFaultDialog(TFaultDialogData data, QWidget* parent)
     terminate_->setVisible(data_.TerminateVisible);
     connect(close_, &QPushButton::clicked, this, &QDialog::accept);
     connect(terminate_, &QPushButton::clicked, this, [this] {
-        result_ = TFaultDialogResult::kTerminate;
+        result_ = FaultDialogResult::kTerminate;
         accept();
     });
     connect(details_, &QPushButton::clicked, this, [this] { SetExpanded(!expanded_); });
     coordinates_ = ReadDialogCoordinates(ReadFile(CoordinatesFile()));
     tabs_->setCurrentIndex(data_.StartsOnGeneral ? 0 : 1);
     ShowPage(tabs_->currentIndex());
-    connect(tabs_, &QTabWidget::currentChanged, this, &TFaultDialog::ShowPage);
+    connect(tabs_, &QTabWidget::currentChanged, this, &FaultDialog::ShowPage);
     ShowCollapsed();
     close_->setFocus();
     // A dialog that the system never shows would wait for a click that cannot come.
     QTimer::singleShot(1, this, [this] {
         if (!painted_ && !(windowHandle() && windowHandle()->isExposed())) {
-            result_ = TFaultDialogResult::kNotShown;
+            result_ = FaultDialogResult::kNotShown;
             reject();
         }
     });
 }
 
-TFaultDialog::~TFaultDialog() = default;
+FaultDialog::~FaultDialog() = default;
 
-void TFaultDialog::ShowPage(int index) {
+void FaultDialog::ShowPage(int index) {
     ClosePage();
     for (int i = 0; i < tabs_->count(); ++i) {
         QWidget* page = tabs_->widget(i);
@@ -229,7 +235,7 @@ void TFaultDialog::ShowPage(int index) {
     list_->show();
 }
 
-void TFaultDialog::ClosePage() {
+void FaultDialog::ClosePage() {
     if (!list_) {
         return;
     }
@@ -240,16 +246,16 @@ void TFaultDialog::ClosePage() {
     SaveCoordinates();
 }
 
-void TFaultDialog::ShowCollapsed() {
+void FaultDialog::ShowCollapsed() {
     header_->setText(Text(data_.ShortMessage));
     tabs_->hide();
     details_->setText(Text(DetailsButtonText(data_.DetailsText, false)));
     // The window manager draws the frame: the rule sizes the inside.
-    const TDialogFrame frame;
+    const DialogFrame frame;
     const QRect text = QFontMetrics(header_->font())
                            .boundingRect(QRect(0, 0, CollapsedTextLimit(frame), 100000),
                                          Qt::TextWordWrap, header_->text());
-    const TDialogRect r =
+    const DialogRect r =
         CollapsedDialogRect(text.width(), text.height(), frame, ToRect(ScreenRect()));
     header_->setGeometry(kTextLeft, kMargin, text.width() + 2, std::max(text.height(), 39));
     setWindowState(Qt::WindowNoState);
@@ -260,7 +266,7 @@ void TFaultDialog::ShowCollapsed() {
     PlaceButtons();
 }
 
-void TFaultDialog::ShowExpanded() {
+void FaultDialog::ShowExpanded() {
     header_->setText(Text(data_.Heading));
     details_->setText(Text(DetailsButtonText(data_.DetailsText, true)));
     setMinimumSize(300, 200);
@@ -270,7 +276,7 @@ void TFaultDialog::ShowExpanded() {
         stored.Columns = coordinates_.Columns;
         return stored;
     }();
-    const TDialogRect r = PlaceExpandedDialog(coordinates_, ToRect(ScreenRect()));
+    const DialogRect r = PlaceExpandedDialog(coordinates_, ToRect(ScreenRect()));
     setGeometry(r.Left, r.Top, r.Width, r.Height);
     if (coordinates_.WindowsState == 3) {
         setWindowState(Qt::WindowMaximized);
@@ -279,7 +285,7 @@ void TFaultDialog::ShowExpanded() {
     PlaceButtons();
 }
 
-void TFaultDialog::SetExpanded(bool expanded) {
+void FaultDialog::SetExpanded(bool expanded) {
     if (expanded == expanded_) {
         return;
     }
@@ -290,7 +296,7 @@ void TFaultDialog::SetExpanded(bool expanded) {
     expanded ? ShowExpanded() : ShowCollapsed();
 }
 
-void TFaultDialog::SaveCoordinates() {
+void FaultDialog::SaveCoordinates() {
     if (expanded_) {
         const QRect r = isMaximized() ? normalGeometry() : geometry();
         coordinates_.Width = r.width();
@@ -302,7 +308,7 @@ void TFaultDialog::SaveCoordinates() {
     const QString path = CoordinatesFile();
     const std::string old = ReadFile(path);
     // Only what this dialog stored: the column widths alone when the window is collapsed.
-    TFaultDialogCoordinates stored = ReadDialogCoordinates(old);
+    FaultDialogCoordinates stored = ReadDialogCoordinates(old);
     if (expanded_) {
         stored = coordinates_;
     }
@@ -314,7 +320,7 @@ void TFaultDialog::SaveCoordinates() {
     }
 }
 
-void TFaultDialog::PlaceButtons() {
+void FaultDialog::PlaceButtons() {
     const int top = height() - 32;
     close_->move((width() - kButtonWidth) / 2, top);
     terminate_->move(5, top);
@@ -327,17 +333,20 @@ void TFaultDialog::PlaceButtons() {
     }
 }
 
-void TFaultDialog::paintEvent(QPaintEvent* event) {
+void FaultDialog::paintEvent(QPaintEvent* event) {
+    if (!painted_) {
+        NoteFaultDialogShown();
+    }
     painted_ = true;
     QDialog::paintEvent(event);
 }
 
-void TFaultDialog::resizeEvent(QResizeEvent* event) {
+void FaultDialog::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     PlaceButtons();
 }
 
-void TFaultDialog::done(int result) {
+void FaultDialog::done(int result) {
     ClosePage();
     if (expanded_) {
         SaveCoordinates();
@@ -345,15 +354,15 @@ void TFaultDialog::done(int result) {
     QDialog::done(result);
 }
 
-TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data) {
+FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
     auto* app = QApplication::instance();
     if (!app) {
-        return TFaultDialogResult::kNotShown;
+        return FaultDialogResult::kNotShown;
     }
     const auto show = [&data] {
         QPointer<QWidget> active = QApplication::activeWindow();
         QApplication::beep();
-        TFaultDialog dialog(data);
+        FaultDialog dialog(data);
         dialog.exec();
         if (active) {
             active->activateWindow();
@@ -363,10 +372,50 @@ TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data) {
     if (QThread::currentThread() == app->thread()) {
         return show();
     }
-    TFaultDialogResult result = TFaultDialogResult::kNotShown;
+    // From another thread the dialog waits for the window's thread, a bounded time: that thread
+    // may be stuck (it may wait for the very thread that met the error). Once it has taken the
+    // dialog, the user takes as long as they like.
+    struct Handoff {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool taken = false;
+        bool abandoned = false;
+        bool done = false;
+        FaultDialogResult result = FaultDialogResult::kNotShown;
+    };
+    const auto handoff = std::make_shared<Handoff>();
     QMetaObject::invokeMethod(
-        app, [&] { result = show(); }, Qt::BlockingQueuedConnection);
-    return result;
+        app,
+        [handoff, data] {
+            {
+                const std::lock_guard lock(handoff->lock);
+                if (handoff->abandoned) {
+                    return;
+                }
+                handoff->taken = true;
+            }
+            handoff->changed.notify_all();
+            QPointer<QWidget> active = QApplication::activeWindow();
+            QApplication::beep();
+            FaultDialog dialog(data);
+            dialog.exec();
+            if (active) {
+                active->activateWindow();
+            }
+            const std::lock_guard lock(handoff->lock);
+            handoff->result = dialog.Result();
+            handoff->done = true;
+            handoff->changed.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(handoff->lock);
+    if (!handoff->changed.wait_for(lock, std::chrono::milliseconds(kMostDialogWaitMilliseconds),
+                                   [&] { return handoff->taken; })) {
+        handoff->abandoned = true;
+        return FaultDialogResult::kNotShown;
+    }
+    handoff->changed.wait(lock, [&] { return handoff->done; });
+    return handoff->result;
 }
 
 }  // namespace packmeter::qt

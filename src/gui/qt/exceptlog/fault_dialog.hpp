@@ -13,13 +13,13 @@ namespace packmeter::qt {
 
 // The fault logger's error dialog: the short message with OK, Details and (after enough
 // errors) Terminate or Restart; Details opens the report's two pages.
-class TFaultDialog : public QDialog {
+class FaultDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit TFaultDialog(TFaultDialogData data, QWidget* parent = nullptr);
-    ~TFaultDialog() override;
+    explicit FaultDialog(FaultDialogData data, QWidget* parent = nullptr);
+    ~FaultDialog() override;
 
-    TFaultDialogResult Result() const { return result_; }
+    FaultDialogResult Result() const { return result_; }
     bool Expanded() const { return expanded_; }
     void SetExpanded(bool expanded);
 
@@ -39,9 +39,9 @@ class TFaultDialog : public QDialog {
     void ShowExpanded();
     void SaveCoordinates();
 
-    TFaultDialogData data_;
-    TFaultDialogCoordinates coordinates_;
-    TFaultDialogResult result_ = TFaultDialogResult::kClosed;
+    FaultDialogData data_;
+    FaultDialogCoordinates coordinates_;
+    FaultDialogResult result_ = FaultDialogResult::kClosed;
     bool expanded_ = false;
     bool painted_ = false;
     QLabel* picture_;
@@ -55,6 +55,6 @@ class TFaultDialog : public QDialog {
 
 // Shows the dialog on the window thread, waiting for it from any other thread; beeps first and
 // gives the active window its focus back afterwards.
-TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data);
+FaultDialogResult ShowFaultDialog(const FaultDialogData& data);
 
 }  // namespace packmeter::qt

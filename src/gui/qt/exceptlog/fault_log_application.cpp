@@ -1,30 +1,52 @@
 #include "gui/qt/exceptlog/fault_log_application.hpp"
 
 #include <QMessageBox>
+#include <QThread>
+#include <QVariant>
 #include <QWidget>
 
 #include <chrono>
 #include <exception>
+#include <iostream>
 #include <thread>
 
 #include "core/exceptlog/fault_texts.hpp"
-#include "core/exceptlog/freeze_thread.hpp"
 #include "gui/qt/exceptlog/fault_dialog.hpp"
 #include "platform/fault_logger.hpp"
 
 namespace packmeter::qt {
 
-TFaultLogApplication::TFaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    SetFaultDialogPresenter(ShowFaultDialog);
-    SetMainWindowProbe([this](int milliseconds) { return Heartbeat(milliseconds); });
+FaultLogApplication::FaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    SetFaultWindow(this);
 }
 
-TFaultLogApplication::~TFaultLogApplication() {
-    SetMainWindowProbe(nullptr);
-    SetFaultDialogPresenter(nullptr);
+FaultLogApplication::~FaultLogApplication() {
+    SetFaultWindow(nullptr);
 }
 
-bool TFaultLogApplication::Heartbeat(int milliseconds) {
+FaultDialogResult FaultLogApplication::ShowDialog(const FaultDialogData& data) {
+    const FaultDialogResult result = ShowFaultDialog(data);
+    if (result == FaultDialogResult::kNotShown) {
+        // No window could be shown: the message goes where a console program's report goes.
+        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+    }
+    return result;
+}
+
+bool FaultLogApplication::Inform(const std::string& caption, const std::string& text) {
+    // Only the window's thread may show a box; another thread's message goes to stderr.
+    if (QThread::currentThread() != thread()) {
+        return false;
+    }
+    QMessageBox box(QMessageBox::Information, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok, activeWindow());
+    box.setObjectName("faultFilterMessage");
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+    return true;
+}
+
+bool FaultLogApplication::Probe(int milliseconds) {
     // One beat at a time: while the loop has not taken the last one, waiting for it goes on.
     if (heartbeatAnswered_ == heartbeatSent_) {
         const unsigned beat = ++heartbeatSent_;
@@ -41,7 +63,37 @@ bool TFaultLogApplication::Heartbeat(int milliseconds) {
     return true;
 }
 
-bool TFaultLogApplication::notify(QObject* receiver, QEvent* event) {
+void FaultLogApplication::ActiveControls(std::string& formClass, std::string& formText,
+                                         std::string& controlClass, std::string& controlText) {
+    const std::lock_guard lock(activeLock_);
+    formClass = active_[0];
+    formText = active_[1];
+    controlClass = active_[2];
+    controlText = active_[3];
+}
+
+void FaultLogApplication::NoteActiveControls() {
+    const QWidget* form = activeWindow();
+    const QWidget* control = focusWidget();
+    const auto text = [](const QWidget* w) {
+        if (!w) {
+            return std::string{};
+        }
+        const QVariant value = w->property("text");
+        return (value.isValid() ? value.toString() : w->windowTitle()).toStdString();
+    };
+    const std::lock_guard lock(activeLock_);
+    active_[0] = form ? form->metaObject()->className() : "";
+    active_[1] = form ? form->windowTitle().toStdString() : "";
+    active_[2] = control ? control->metaObject()->className() : "";
+    active_[3] = text(control);
+}
+
+bool FaultLogApplication::notify(QObject* receiver, QEvent* event) {
+    // The report of a fault cannot ask the window's thread: it keeps what it will need.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::FocusIn) {
+        NoteActiveControls();
+    }
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
@@ -52,11 +104,11 @@ bool TFaultLogApplication::notify(QObject* receiver, QEvent* event) {
     }
 }
 
-void TFaultLogApplication::SetErrorDisplay(std::function<void(const std::string&)> display) {
+void FaultLogApplication::SetErrorDisplay(std::function<void(const std::string&)> display) {
     display_ = std::move(display);
 }
 
-void TFaultLogApplication::ShowError(const std::string& message) {
+void FaultLogApplication::ShowError(const std::string& message) {
     if (display_) {
         display_(message);
         return;

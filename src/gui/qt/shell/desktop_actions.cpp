@@ -30,6 +30,7 @@
 #include <cstring>
 
 #include "core/scan/algorithm_text.hpp"
+#include "core/utils/program_thread.hpp"
 #include "core/utils/size_text.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -297,7 +298,8 @@ PropertiesDialog::PropertiesDialog(std::shared_ptr<FileSystem> fs, const QString
         const QByteArray bytes = QFile::encodeName(path);
         local.emplace_back(bytes.constData(), std::size_t(bytes.size()));
     }
-    measure_ = std::thread([this, fs = std::move(fs), local = std::move(local)] {
+    measure_ = StartProgramThread("Properties", [this, fs = std::move(fs),
+                                                 local = std::move(local)] {
         std::vector<linuxfs::EntryProperties> entries;
         for (const auto& path : local) {
             if (stop_) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -122,23 +123,23 @@ void Box(HDC dc, int l, int t, int r, int b, COLORREF fill) {
 
 constexpr COLORREF kMaskColor = RGB(255, 0, 255);
 
-HBITMAP RowBitmap(TFaultRowImage image) {
+HBITMAP RowBitmap(FaultRowImage image) {
     return DrawBitmap(16, kMaskColor, [image](HDC dc) {
         switch (image) {
-            case TFaultRowImage::kExecutable:
+            case FaultRowImage::kExecutable:
                 Box(dc, 1, 2, 15, 14, RGB(255, 255, 255));
                 Box(dc, 1, 2, 15, 5, RGB(0, 0, 128));
                 break;
-            case TFaultRowImage::kPackage:
+            case FaultRowImage::kPackage:
                 Box(dc, 2, 4, 14, 14, RGB(200, 150, 80));
                 ::MoveToEx(dc, 8, 4, nullptr);
                 ::LineTo(dc, 8, 14);
                 break;
-            case TFaultRowImage::kLibrary:
+            case FaultRowImage::kLibrary:
                 Box(dc, 2, 2, 14, 14, RGB(192, 192, 192));
                 Box(dc, 5, 5, 11, 11, RGB(128, 128, 128));
                 break;
-            case TFaultRowImage::kUnit:
+            case FaultRowImage::kUnit:
                 Box(dc, 3, 1, 13, 15, RGB(255, 255, 255));
                 for (int y = 4; y <= 11; y += 2) {
                     ::MoveToEx(dc, 5, y, nullptr);
@@ -171,7 +172,7 @@ std::string ReadFileText(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TFaultDialogCoordinates LoadCoordinates() {
+FaultDialogCoordinates LoadCoordinates() {
     std::string text = ReadFileText(FaultDialogCoordinatesFile());
     if (text.empty()) {
         text = ReadFileText(FaultDialogLegacyCoordinatesFile());
@@ -180,7 +181,7 @@ TFaultDialogCoordinates LoadCoordinates() {
 }
 
 // Failures are ignored: the defaults apply next time.
-void StoreCoordinates(const TFaultDialogCoordinates& coordinates) {
+void StoreCoordinates(const FaultDialogCoordinates& coordinates) {
     const std::wstring path = FaultDialogCoordinatesFile();
     const std::string text = WriteDialogCoordinates(ReadFileText(path), coordinates);
     std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << text;
@@ -190,9 +191,9 @@ void StoreCoordinates(const TFaultDialogCoordinates& coordinates) {
 
 class FaultDialog {
   public:
-    explicit FaultDialog(const TFaultDialogData& data) : data_(data) {}
+    explicit FaultDialog(const FaultDialogData& data) : data_(data) {}
 
-    TFaultDialogResult Run() {
+    FaultDialogResult Run() {
         DialogTemplate dialog(
             DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, 473,
             216, ToWide(data_.Caption).c_str());
@@ -207,10 +208,10 @@ class FaultDialog {
         const INT_PTR ended =
             ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                       DialogProc, reinterpret_cast<LPARAM>(this));
-        if (ended == -1 || result_ == TFaultDialogResult::kNotShown) {
+        if (ended == -1 || result_ == FaultDialogResult::kNotShown) {
             ::MessageBoxW(nullptr, ToWide(data_.ShortMessage).c_str(),
                           ToWide(data_.Caption).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
-            return TFaultDialogResult::kNotShown;
+            return FaultDialogResult::kNotShown;
         }
         return result_;
     }
@@ -254,12 +255,15 @@ class FaultDialog {
                 if (wParam == kGuardTimer) {
                     ::KillTimer(hwnd, kGuardTimer);
                     if (!painted_) {
-                        result_ = TFaultDialogResult::kNotShown;
+                        result_ = FaultDialogResult::kNotShown;
                         Close();
                     }
                 }
                 return TRUE;
             case WM_PAINT: {
+                if (!painted_) {
+                    NoteFaultDialogShown();
+                }
                 painted_ = true;
                 PAINTSTRUCT paint;
                 HDC dc = ::BeginPaint(hwnd, &paint);
@@ -294,7 +298,7 @@ class FaultDialog {
                         Close();
                         return TRUE;
                     case kFaultTerminateButton:
-                        result_ = TFaultDialogResult::kTerminate;
+                        result_ = FaultDialogResult::kTerminate;
                         Close();
                         return TRUE;
                     case kFaultDetailsButton:
@@ -330,8 +334,8 @@ class FaultDialog {
         monitor_.reset(
             MonitorBitmap(data_.CustomColors ? kCustomColor : ::GetSysColor(COLOR_BTNFACE)));
         images_.reset(ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 4, 0));
-        for (const auto image : {TFaultRowImage::kExecutable, TFaultRowImage::kPackage,
-                                 TFaultRowImage::kLibrary, TFaultRowImage::kUnit}) {
+        for (const auto image : {FaultRowImage::kExecutable, FaultRowImage::kPackage,
+                                 FaultRowImage::kLibrary, FaultRowImage::kUnit}) {
             UniqueBitmap bitmap(RowBitmap(image));
             ImageList_AddMasked(images_.get(), bitmap.get(), kMaskColor);
         }
@@ -400,7 +404,7 @@ class FaultDialog {
         return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
 
-    static TDialogRect WorkArea() {
+    static DialogRect WorkArea() {
         RECT area{};
         ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
         return {area.left, area.top, area.right - area.left, area.bottom - area.top};
@@ -415,9 +419,9 @@ class FaultDialog {
             ::ShowWindow(page_, SW_HIDE);
         }
         SetResizable(false);
-        const TDialogFrame frame{::GetSystemMetrics(SM_CXDLGFRAME),
-                                 ::GetSystemMetrics(SM_CYDLGFRAME),
-                                 ::GetSystemMetrics(SM_CYSMCAPTION)};
+        const DialogFrame frame{::GetSystemMetrics(SM_CXDLGFRAME),
+                                ::GetSystemMetrics(SM_CYDLGFRAME),
+                                ::GetSystemMetrics(SM_CYSMCAPTION)};
         RECT text{0, 0, CollapsedTextLimit(frame), 0};
         {
             const WindowDc dc(hwnd_);
@@ -427,7 +431,7 @@ class FaultDialog {
                         DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         }
         textSize_ = {text.right, text.bottom};
-        const TDialogRect r = CollapsedDialogRect(text.right, text.bottom, frame, WorkArea());
+        const DialogRect r = CollapsedDialogRect(text.right, text.bottom, frame, WorkArea());
         ::SetWindowPos(hwnd_, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER);
         Layout();
     }
@@ -440,7 +444,7 @@ class FaultDialog {
         const auto columns = coordinates_.Columns;
         coordinates_ = LoadCoordinates();
         coordinates_.Columns = columns;
-        const TDialogRect r = PlaceExpandedDialog(coordinates_, WorkArea());
+        const DialogRect r = PlaceExpandedDialog(coordinates_, WorkArea());
         ::SetWindowPos(hwnd_, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER);
         ::ShowWindow(Item(kFaultTabs), SW_SHOW);
         if (page_) {
@@ -604,7 +608,7 @@ class FaultDialog {
             for (int c = 0; c < 6; ++c) {
                 coordinates_.Columns[c] = ListView_GetColumnWidth(box, c);
             }
-            TFaultDialogCoordinates stored = LoadCoordinates();
+            FaultDialogCoordinates stored = LoadCoordinates();
             stored.Columns = coordinates_.Columns;
             StoreCoordinates(stored);
         }
@@ -641,14 +645,14 @@ class FaultDialog {
         ::EndDialog(hwnd_, 1);
     }
 
-    const TFaultDialogData& data_;
+    const FaultDialogData& data_;
     HWND hwnd_ = nullptr;
     HWND page_ = nullptr;
     bool expanded_ = false;
     bool painted_ = false;
     SIZE textSize_{};
-    TFaultDialogCoordinates coordinates_;
-    TFaultDialogResult result_ = TFaultDialogResult::kClosed;
+    FaultDialogCoordinates coordinates_;
+    FaultDialogResult result_ = FaultDialogResult::kClosed;
     UniqueBrush brush_;
     UniqueBitmap monitor_;
     UniqueImageList images_;
@@ -679,11 +683,11 @@ std::wstring FaultDialogLegacyCoordinatesFile() {
     return FolderFile(folder);
 }
 
-TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data) {
+FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
     HWND foreground = ::GetForegroundWindow();
     ::MessageBeep(MB_ICONHAND);
     FaultDialog dialog(data);
-    const TFaultDialogResult result = dialog.Run();
+    const FaultDialogResult result = dialog.Run();
     if (foreground && ::IsWindow(foreground)) {
         ::SetForegroundWindow(foreground);
     }
@@ -693,7 +697,42 @@ TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data) {
 void InstallFaultDialog() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
-    SetFaultDialogPresenter(ShowFaultDialog);
+    // The program's one window side of the logger: the dialog; the system probes the window.
+    class Win32FaultWindow final : public FaultWindow {
+      public:
+        DWORD thread_ = ::GetCurrentThreadId();
+        FaultDialogResult ShowDialog(const FaultDialogData& data) override {
+            return ShowFaultDialog(data);
+        }
+        // What the system tells of the window thread's active window and focus, read without
+        // a message to that thread (it may be the one that is stuck).
+        void ActiveControls(std::string& formClass, std::string& formText,
+                            std::string& controlClass, std::string& controlText) override {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            if (!::GetGUIThreadInfo(thread_, &info)) {
+                return;
+            }
+            const auto describe = [](HWND hwnd, std::string& className, std::string& text) {
+                wchar_t buffer[256];
+                if (hwnd && ::GetClassNameW(hwnd, buffer, 256) > 0) {
+                    className = win::ToUtf8(buffer);
+                }
+                if (hwnd && ::InternalGetWindowText(hwnd, buffer, 256) > 0) {
+                    text = win::ToUtf8(buffer);
+                }
+            };
+            describe(info.hwndActive, formClass, formText);
+            describe(info.hwndFocus, controlClass, controlText);
+        }
+        bool Inform(const std::string& caption, const std::string& text) override {
+            ::MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(),
+                          MB_OK | MB_ICONINFORMATION | MB_TASKMODAL | MB_TOPMOST);
+            return true;
+        }
+    };
+    static Win32FaultWindow window;
+    SetFaultWindow(&window);
 }
 
 }  // namespace packmeter::win32

@@ -9,7 +9,7 @@
 namespace packmeter::win32 {
 
 // Control ids of the error dialog and its pages.
-enum TFaultDialogControl : int {
+enum FaultDialogControl : int {
     kFaultCloseButton = 2,
     kFaultTerminateButton = 3,
     kFaultDetailsButton = 4,
@@ -21,7 +21,7 @@ enum TFaultDialogControl : int {
 
 // Shows the error dialog in the calling thread, modal to no window of the program: beeps,
 // remembers the foreground window and gives it back afterwards.
-TFaultDialogResult ShowFaultDialog(const TFaultDialogData& data);
+FaultDialogResult ShowFaultDialog(const FaultDialogData& data);
 
 // Makes the logger show its error dialog in this program.
 void InstallFaultDialog();

@@ -36,14 +36,14 @@ const T* At(const std::string& file, std::uint64_t offset, std::uint64_t index =
 ElfModuleImage::ElfModuleImage(std::uintptr_t loadBias, std::string fileName)
     : loadBias_(loadBias), fileName_(std::move(fileName)) {}
 
-TFaultModuleKind ElfModuleImage::Kind() const {
+FaultModuleKind ElfModuleImage::Kind() const {
     const std::string file = ReadWholeFile(fileName_);
     const auto* header = Header(file);
     if (!header) {
-        return TFaultModuleKind::kNotImage;
+        return FaultModuleKind::kNotImage;
     }
     if (header->e_type == ET_EXEC) {
-        return TFaultModuleKind::kExecutable;
+        return FaultModuleKind::kExecutable;
     }
     // A position-independent executable is a shared object too. The linker marks it with
     // DF_1_PIE; older ones only name an interpreter and carry no library name (the C library
@@ -69,10 +69,10 @@ TFaultModuleKind ElfModuleImage::Kind() const {
         }
     }
     if (header->e_type != ET_DYN) {
-        return TFaultModuleKind::kNotImage;
+        return FaultModuleKind::kNotImage;
     }
-    return pie || (interpreter && !soname) ? TFaultModuleKind::kExecutable
-                                           : TFaultModuleKind::kLibrary;
+    return pie || (interpreter && !soname) ? FaultModuleKind::kExecutable
+                                           : FaultModuleKind::kLibrary;
 }
 
 std::vector<TFaultFunctionInfo> ElfModuleImage::Functions() const {

@@ -18,7 +18,7 @@ class ElfModuleImage : public FaultModuleImage {
 
     std::uintptr_t Handle() const override { return loadBias_; }
     std::string FileName() const override { return fileName_; }
-    TFaultModuleKind Kind() const override;
+    FaultModuleKind Kind() const override;
     std::vector<TFaultFunctionInfo> Functions() const override;
     std::optional<std::string> ResourceBlock() const override { return std::nullopt; }
 

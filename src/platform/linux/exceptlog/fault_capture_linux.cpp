@@ -3,21 +3,20 @@
 // A fault arrives as a signal in the faulting thread. The handler only does what is
 // async-signal-safe: it takes the busy flag, copies the fault's registers into a static record,
 // wakes the logger's own thread through a pipe and waits on a second pipe. The logger's thread
-// builds the report while the faulting thread's stack stays untouched, then the faulting thread
-// ends the process with exit code 1. An uncaught C++ exception reaches the terminate handler,
-// which takes the same way with the exception's type and message. In a windowed program the
-// thread that met the error then shows the error dialog, once the report is written.
+// builds the report while the faulting thread's stack stays untouched. An uncaught C++
+// exception reaches the terminate handler, which takes the same way with the exception's type
+// and message. The flow itself (busy flag, hand-over, dialog, end) is the core's
+// (core/exceptlog/fault_capture); this file supplies what only Linux can do.
 //
 // The frozen-application watchdog stops the main thread with a signal of its own: the handler
-// hands the main thread's registers to the logger's thread the same way, and the main thread
-// goes on once the report is made.
+// records the main thread's registers and waits in the main thread until the report is made.
 
-#include <cxxabi.h>
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <ucontext.h>
@@ -40,18 +39,21 @@
 #include <thread>
 #include <vector>
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
 #include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
-#include "core/exceptlog/freeze_thread.hpp"
 #include "core/exceptlog/log_file.hpp"
 #include "core/exceptlog/stack_scan.hpp"
+#include "platform/fault_cxx_runtime.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/linux/exceptlog/elf_module_image.hpp"
 #include "platform/linux/exceptlog/fault_mail_linux.hpp"
+
+extern char** environ;
 
 namespace packmeter {
 
@@ -59,7 +61,8 @@ namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr std::size_t kMostStackEntries = 200;
-constexpr int kMostReportMilliseconds = 20000;
+// The longest the frozen main thread is held, and the longest its registers are waited for.
+constexpr int kMostFrozenMilliseconds = 20000;
 
 // Filled by the faulting thread before it wakes the logger's thread.
 struct FaultRecord {
@@ -70,32 +73,27 @@ struct FaultRecord {
     std::uintptr_t stackPointer = 0;
     bool write = false;
     bool exception = false;
-    // Reported from an event loop's catch block: the program goes on.
-    bool continues = false;
+    // Sent by another process (kill, sigqueue) rather than met by an instruction: its id.
+    pid_t sender = 0;
     bool frozen = false;
     std::thread::id thread;
     char type[256] = {};
     char message[1024] = {};
+    // The classes the exception is also an instance of, one a line.
+    char ancestors[1024] = {};
 };
 
 FaultRecord gRecord;
-std::atomic<pid_t> gOwner{0};
-std::atomic<pid_t> gReporter{0};
-// Whether the logger's thread made the last report (not filtered, not inactive).
-std::atomic<bool> gReported{false};
 int gRequest[2] = {-1, -1};
 int gDone[2] = {-1, -1};
-bool gWindowed = false;
 // The alternate stack of the main thread: a stack overflow leaves no room on the thread's own.
-// The error dialog runs on it after a fault of the main thread, hence its size.
-alignas(16) char gAlternateStack[1024 * 1024];
-// The dialog of the last report, shown by the thread that met the error.
-std::optional<TFaultDialogData> gPendingDialog;
+alignas(16) char gAlternateStack[64 * 1024];
 pid_t gMainThread = 0;
 std::string gStartFolder;
 std::string gProgramFile;
-std::atomic<bool> gFrozenDone{false};
-TFreezeThread gFreezeThread;
+// The frozen main thread's steps: its registers recorded, and told to go on.
+std::atomic<bool> gFrozenRecorded{false};
+std::atomic<bool> gFrozenResume{false};
 
 pid_t ThreadId() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
@@ -122,40 +120,10 @@ void CopyText(char* target, std::size_t size, const char* text) {
     target[i] = '\0';
 }
 
-// Takes the busy flag, waiting while another thread reports. A thread that faults again while
-// it owns the flag is faulting inside the logger.
-void TakeBusyFlag(int signal) {
-    const pid_t self = ThreadId();
-    if (self == gReporter.load()) {
-        EndProcess(signal);
-    }
-    for (pid_t expected = 0; !gOwner.compare_exchange_strong(expected, self); expected = 0) {
-        if (expected == self) {
-            EndProcess(signal);
-        }
-        const timespec pause{0, 10 * 1000 * 1000};
-        ::nanosleep(&pause, nullptr);
-    }
-}
-
-// Wakes the logger's thread and waits until the report is done. The wait is bounded: a fault
-// inside the C library (a damaged heap, say) may leave a lock held that the report needs, and
-// the process must end rather than hang.
-void HandOver() {
-    char byte = 1;
-    while (::write(gRequest[1], &byte, 1) < 0 && errno == EINTR) {
-    }
-    pollfd done{gDone[0], POLLIN, 0};
-    while (::poll(&done, 1, kMostReportMilliseconds) < 0 && errno == EINTR) {
-    }
-    if (done.revents & POLLIN) {
-        while (::read(gDone[0], &byte, 1) < 0 && errno == EINTR) {
-        }
-    }
-}
-
 // Starts the program again with its own command line in the folder it started in, in a
-// process group of its own.
+// process group of its own. The new process starts with no signal blocked and every fault
+// signal at its default, whatever the calling thread has blocked or caught: it installs its
+// own logger and must see its own faults.
 void Restart() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string all(std::istreambuf_iterator<char>(in), {});
@@ -169,46 +137,70 @@ void Restart() {
         at = end + 1;
     }
     arguments.push_back(nullptr);
-    if (::fork() == 0) {
-        ::setsid();
-        if (::chdir(gStartFolder.c_str()) == 0) {
-            ::execv(gProgramFile.c_str(), arguments.data());
-        }
-        ::_exit(127);
+    // The folder it started in: changed to by a shell, as spawning has no portable step for it.
+    std::string folder = gStartFolder;
+    std::string program = gProgramFile;
+    std::vector<char*> command = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                                  const_cast<char*>("cd \"$0\" && exec \"$@\""), folder.data(),
+                                  program.data()};
+    command.insert(command.end(), arguments.begin() + (arguments.size() > 1 ? 1 : 0),
+                   arguments.end());
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : kFaultSignals) {
+        sigaddset(&defaults, signal);
     }
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes,
+                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    pid_t child = 0;
+    ::posix_spawn(&child, "/bin/sh", nullptr, &attributes, command.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
 }
 
-// Shows the dialog of the report just made, when there is one; a terminate request ends the
-// process (after starting it again when the dialog offered a restart).
-void ShowPendingDialog() {
-    if (!gPendingDialog) {
-        return;
-    }
-    const TFaultDialogData data = std::move(*gPendingDialog);
-    gPendingDialog.reset();
-    if (PresentFaultDialog(data, false)) {
-        if (data.RestartOnTerminate) {
-            Restart();
-        }
-        FaultTrace().Save();
-        ::_exit(1);
-    }
-}
+// The faulting thread leaves its signal handler for the error dialog: the handler's return
+// resumes it in ShowFaultDialogAndEnd, on a stack of its own (the thread's stack may have
+// overflowed) and with no signal blocked, so that a second fault in the dialog is caught too.
+alignas(16) char gDialogStack[1024 * 1024];
 
-[[noreturn]] void ReportAndEnd() {
-    HandOver();
-    ShowPendingDialog();
-    ::_exit(1);
+bool LeaveHandlerForDialog(ucontext_t* context) {
+#if defined(__x86_64__) || defined(__i386__)
+    auto top = reinterpret_cast<std::uintptr_t>(gDialogStack + sizeof gDialogStack);
+    top &= ~std::uintptr_t{15};
+    // As on entry to a function: a return address's room below an aligned stack.
+    top -= sizeof(void*);
+#if defined(__x86_64__)
+    context->uc_mcontext.gregs[REG_RSP] = static_cast<greg_t>(top);
+    context->uc_mcontext.gregs[REG_RIP] = reinterpret_cast<greg_t>(&ShowFaultDialogAndEnd);
+#else
+    context->uc_mcontext.gregs[REG_ESP] = static_cast<greg_t>(top);
+    context->uc_mcontext.gregs[REG_EIP] = reinterpret_cast<greg_t>(&ShowFaultDialogAndEnd);
+#endif
+    sigemptyset(&context->uc_sigmask);
+    return true;
+#else
+    (void)context;
+    return false;
+#endif
 }
 
 void SignalHandler(int signal, siginfo_t* info, void* context) {
-    TakeBusyFlag(signal);
+    TakeFaultBusyFlag(signal);
     const auto* registers = &static_cast<ucontext_t*>(context)->uc_mcontext;
+    gRecord = FaultRecord{};
     gRecord.signal = signal;
-    gRecord.continues = false;
     gRecord.code = info->si_code;
     gRecord.thread = std::this_thread::get_id();
-    gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    if (info->si_code <= 0 && info->si_pid != ::getpid()) {
+        gRecord.sender = info->si_pid;
+    } else {
+        gRecord.faultAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    }
 #if defined(__x86_64__)
     gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_RIP]);
     gRecord.stackPointer = static_cast<std::uintptr_t>(registers->gregs[REG_RSP]);
@@ -221,19 +213,26 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     (void)registers;
     gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(&signal);
 #endif
-    ReportAndEnd();
+    // Only what is safe in a signal handler happens here: the report, and the dialog of a fault
+    // in another thread, are made by the logger's thread.
+    if (HandOverFatalFault() && LeaveHandlerForDialog(static_cast<ucontext_t*>(context))) {
+        return;
+    }
+    ::_exit(1);
 }
 
 // The type and message of the exception being handled, or of std::terminate called without one.
 void RecordCurrentException() {
-    gRecord.signal = 0;
+    gRecord = FaultRecord{};
     gRecord.exception = true;
-    gRecord.continues = false;
+    gRecord.thread = std::this_thread::get_id();
     std::string type;
     std::string message;
-    if (DescribeCurrentException(type, message)) {
+    std::string ancestors;
+    if (DescribeCurrentException(type, message, ancestors)) {
         CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
         CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        CopyText(gRecord.ancestors, sizeof gRecord.ancestors, ancestors.c_str());
     } else {
         CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
         CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
@@ -241,11 +240,10 @@ void RecordCurrentException() {
 }
 
 void TerminateHandler() {
-    TakeBusyFlag(SIGABRT);
-    gRecord.thread = std::this_thread::get_id();
-    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    TakeFaultBusyFlag(SIGABRT);
     RecordCurrentException();
-    ReportAndEnd();
+    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    ReportFaultAndEnd();
 }
 
 // ---- Every program thread ----
@@ -326,7 +324,7 @@ const Mapping* MappingOf(const std::vector<Mapping>& mappings, std::uintptr_t ad
 std::string FaultType(const FaultRecord& r) {
     switch (r.signal) {
         case SIGSEGV:
-            return r.faultAddress + 65536 > r.stackPointer &&
+            return !r.sender && r.faultAddress + 65536 > r.stackPointer &&
                            r.faultAddress < r.stackPointer + 65536
                        ? "EStackOverflow"
                        : "EAccessViolation";
@@ -346,6 +344,10 @@ std::string FaultType(const FaultRecord& r) {
 }
 
 std::string FaultMessage(const FaultRecord& r, const std::string& type) {
+    if (r.sender) {
+        return "Signal " + std::to_string(r.signal) + " (SIG" + sigabbrev_np(r.signal) +
+               ") sent by process " + std::to_string(r.sender);
+    }
     std::string message = FaultMessageOf(type, r.instruction, r.faultAddress, r.write);
     if (message.empty()) {
         message = r.signal == SIGABRT ? "The program was aborted" : r.message;
@@ -362,7 +364,7 @@ std::string ReportDate(std::chrono::system_clock::time_point time) {
 
 class Reporter final : public FaultReportPlatform {
   public:
-    explicit Reporter(TFaultLogger& logger) : logger_(logger) {}
+    explicit Reporter(FaultLoggerState& logger) : logger_(logger) {}
 
     bool Report(const FaultRecord& record) {
         const auto mappings = ReadMappings();
@@ -384,7 +386,7 @@ class Reporter final : public FaultReportPlatform {
                 stackPointer = m.start;
             }
         }
-        TFaultReportInput input;
+        FaultReportInput input;
         input.Exception = record.exception;
         input.Address = record.exception ? 0 : record.instruction;
         if (!record.exception && record.instruction) {
@@ -396,14 +398,15 @@ class Reporter final : public FaultReportPlatform {
             }
         }
         // A program thread's stack goes on with the stack of the thread that started it.
-        TFaultThreadEntry thread;
+        FaultThreadEntry thread;
         if (FaultThreads().Find(record.thread, thread)) {
             input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
                                    thread.CreatorStack.end());
         }
         input.Type = FaultType(record);
         input.Message = FaultMessage(record, input.Type);
-        return ReportFault(logger_, input, *this, gWindowed);
+        input.Ancestors = SplitLines(record.ancestors);
+        return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
     const TFaultModuleInfo* ModuleOf(std::uintptr_t address) override {
@@ -419,17 +422,17 @@ class Reporter final : public FaultReportPlatform {
         return modules->Register(ElfModuleImage(base, info.dli_fname ? info.dli_fname : ""));
     }
     std::string Demangle(const std::string& symbol) override { return DemangleSymbol(symbol); }
-    void FillSystemValues(TFaultReportValues& values) override { FillSystemReportValues(values); }
+    void FillSystemValues(FaultReportValues& values) override { FillSystemReportValues(values); }
     std::string LocalDate(std::chrono::system_clock::time_point time) override {
         return ReportDate(time);
     }
     void ShowFilterMessage(const std::string& caption, const std::string& message) override {
-        std::cerr << caption << ' ' << message << '\n';
+        NoteFilterMessage(caption, message);
     }
     void ShowReport(const std::string& consoleText) override {
         std::cout << consoleText << std::endl;
     }
-    void ShowErrorDialog(const TFaultDialogData& data) override { gPendingDialog = data; }
+    void ShowErrorDialog(const FaultDialogData& data) override { NoteFaultDialog(data); }
     void Warning(TFaultLogErrorCode code, std::string_view section,
                  std::string_view message) override {
         const std::string line = FaultWarningLine(code, section, message);
@@ -439,34 +442,9 @@ class Reporter final : public FaultReportPlatform {
     FaultMailPlatform* MailPlatform() override { return &mail_; }
 
   private:
-    TFaultLogger& logger_;
+    FaultLoggerState& logger_;
     FaultMailLinux mail_;
 };
-
-void ReporterLoop(TFaultLogger* logger) {
-    gReporter = ThreadId();
-    Reporter reporter(*logger);
-    for (;;) {
-        char byte = 0;
-        const ssize_t got = ::read(gRequest[0], &byte, 1);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got != 1) {
-            return;
-        }
-        FaultTrace().Enter("Report",
-                           {TraceValue::Text(gRecord.type), TraceValue::Integer(gRecord.signal)});
-        gReported = reporter.Report(gRecord);
-        // After a fault the process ends: the mail of the program's end goes now.
-        if (gReported && !gRecord.continues) {
-            SendPendingMail(*reporter.MailPlatform());
-        }
-        FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
-        FaultTrace().Save();
-        ::write(gDone[1], &byte, 1);
-    }
-}
 
 // The program's last command-line argument; empty without arguments.
 std::string LastArgument() {
@@ -488,15 +466,12 @@ int FreezeSignal() {
 }
 
 // In the main thread, stopped wherever it was: its registers go to the logger's thread, which
-// scans its stack while it waits here.
+// scans its stack while the main thread waits here, a bounded time.
 void FreezeSignalHandler(int, siginfo_t*, void* context) {
     if (ThreadId() != gMainThread) {
         return;
     }
     const auto* registers = &static_cast<ucontext_t*>(context)->uc_mcontext;
-    gRecord.signal = 0;
-    gRecord.exception = false;
-    gRecord.frozen = true;
     gRecord.thread = std::this_thread::get_id();
 #if defined(__x86_64__)
     gRecord.instruction = static_cast<std::uintptr_t>(registers->gregs[REG_RIP]);
@@ -507,45 +482,106 @@ void FreezeSignalHandler(int, siginfo_t*, void* context) {
 #else
     (void)registers;
 #endif
-    if (gRecord.instruction && gRecord.stackPointer) {
-        HandOver();
-        ShowPendingDialog();
+    gFrozenRecorded = true;
+    for (int waited = 0; !gFrozenResume && waited < kMostFrozenMilliseconds; waited += 5) {
+        const timespec pause{0, 5 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
     }
-    gFrozenDone = true;
 }
 
-void ReportFrozenMainThread() {
-    auto* options = CurrentFaultLogOptions();
-    TakeBusyFlag(SIGABRT);
-    gRecord = FaultRecord{};
-    CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
-    CopyText(gRecord.message, sizeof gRecord.message,
-             options ? options->FreezeMessage.c_str() : "");
-    gFrozenDone = false;
-    if (::syscall(SYS_tgkill, ::getpid(), gMainThread, FreezeSignal()) == 0) {
-        while (!gFrozenDone) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// ---- The platform of the capture flow ----
+
+class LinuxCapture final : public FaultCapturePlatform {
+  public:
+    explicit LinuxCapture(FaultLoggerState& logger) : reporter_(logger) {}
+
+    std::uint64_t CurrentThread() override { return static_cast<std::uint64_t>(ThreadId()); }
+    void PauseBriefly() override {
+        const timespec pause{0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    void WakeReporter() override {
+        char byte = 1;
+        while (::write(gRequest[1], &byte, 1) < 0 && errno == EINTR) {
         }
     }
-    gOwner = 0;
-}
-
-void SwitchWatchdog(bool run) {
-    const auto* options = CurrentFaultLogOptions();
-    if (!run || !options) {
-        gFreezeThread.Stop();
-        return;
+    bool WaitForReport(int milliseconds) override {
+        pollfd done{gDone[0], POLLIN, 0};
+        while (::poll(&done, 1, milliseconds) < 0 && errno == EINTR) {
+        }
+        if (!(done.revents & POLLIN)) {
+            return false;
+        }
+        char byte = 0;
+        while (::read(gDone[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        return true;
     }
-    gFreezeThread.Start(options->FreezeTimeout,
-                        {HasMainWindowProbe, ProbeMainWindow, HasMainWindowProbe,
-                         [] { return gOwner.load() != 0; }, ReportFrozenMainThread});
-}
+    bool WaitForRequest() override {
+        for (;;) {
+            char byte = 0;
+            const ssize_t got = ::read(gRequest[0], &byte, 1);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            return got == 1;
+        }
+    }
+    void ReportDone() override {
+        const char byte = 1;
+        while (::write(gDone[1], &byte, 1) < 0 && errno == EINTR) {
+        }
+    }
+    bool MakeReport() override { return reporter_.Report(gRecord); }
+    std::string RecordedType() override { return gRecord.type; }
+    std::int64_t RecordedCode() override { return gRecord.signal; }
+    void RecordCurrentException() override {
+        packmeter::RecordCurrentException();
+        gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    }
+    FaultMailPlatform& Mail() override { return *reporter_.MailPlatform(); }
+    [[noreturn]] void EndProcess(int exitCode) override { ::_exit(exitCode); }
+    [[noreturn]] void EndInsideLogger(int fault) override { packmeter::EndProcess(fault); }
+    void Restart() override { packmeter::Restart(); }
+    bool DialogsOnLoggerThread() const override { return true; }
+    bool SuspendMainThread(const std::string& message) override {
+        gRecord = FaultRecord{};
+        gRecord.frozen = true;
+        CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
+        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        gFrozenRecorded = false;
+        gFrozenResume = false;
+        if (::syscall(SYS_tgkill, ::getpid(), gMainThread, FreezeSignal()) != 0) {
+            return false;
+        }
+        for (int waited = 0; !gFrozenRecorded && waited < kMostFrozenMilliseconds; waited += 5) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (gFrozenRecorded && gRecord.instruction && gRecord.stackPointer) {
+            return true;
+        }
+        ResumeMainThread();
+        return false;
+    }
+    void ResumeMainThread() override { gFrozenResume = true; }
+    std::vector<std::uintptr_t> CaptureCreatorStack() override {
+        return packmeter::CaptureCreatorStack();
+    }
+    void EnterProgramThread() override { packmeter::EnterProgramThread(); }
+    void LeaveProgramThread() override { packmeter::LeaveProgramThread(); }
 
-bool InstallCapture(TFaultLogger& logger) {
+  private:
+    Reporter reporter_;
+};
+
+bool InstallCapture(FaultLoggerState& logger, bool windowed) {
     if (::pipe2(gRequest, O_CLOEXEC) != 0 || ::pipe2(gDone, O_CLOEXEC) != 0) {
         return false;
     }
-    std::thread(ReporterLoop, &logger).detach();
+    gMainThread = ThreadId();
+    char folder[4096];
+    gStartFolder = ::getcwd(folder, sizeof folder) ? folder : "/";
+    gProgramFile = ProgramModuleImage().FileName();
     stack_t alternate{};
     alternate.ss_sp = gAlternateStack;
     alternate.ss_size = sizeof gAlternateStack;
@@ -558,51 +594,23 @@ bool InstallCapture(TFaultLogger& logger) {
         ::sigaction(signal, &action, nullptr);
     }
     std::set_terminate(TerminateHandler);
-    SetFaultThreadHooks({CaptureCreatorStack, EnterProgramThread, LeaveProgramThread});
-
-    gMainThread = ThreadId();
-    char folder[4096];
-    gStartFolder = ::getcwd(folder, sizeof folder) ? folder : "/";
-    gProgramFile = ProgramModuleImage().FileName();
     struct sigaction freeze {};
     freeze.sa_sigaction = FreezeSignalHandler;
     freeze.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&freeze.sa_mask);
     ::sigaction(FreezeSignal(), &freeze, nullptr);
-    auto* options = CurrentFaultLogOptions();
-    options->SetWatchdogSwitch(SwitchWatchdog);
-    SwitchWatchdog(options->Active() && options->FreezeActive());
-    std::atexit([] { gFreezeThread.Stop(); });
+    // Lives as long as the process: its handlers may run until the very end.
+    static LinuxCapture capture(logger);
+    StartFaultCapture(capture, windowed);
     return true;
 }
 
 }  // namespace
 
-bool FaultLogExceptionManager() {
-    // An exception in an event handler run while this thread's error dialog is open is left to
-    // the program's own message.
-    if (gRequest[1] < 0 || gOwner.load() == ThreadId()) {
-        return true;
-    }
-    TakeBusyFlag(SIGABRT);
-    gRecord = FaultRecord{};
-    gRecord.stackPointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    RecordCurrentException();
-    gRecord.continues = true;
-    HandOver();
-    const bool reported = gReported;
-    ShowPendingDialog();
-    gOwner = 0;
-    return !reported;
-}
-
 bool InstallFaultLogger(bool windowedProgram) {
     static const bool installed = StartFaultLogger(
         ProgramModuleImage(), LastArgument(), windowedProgram,
-        [&](TFaultLogger& logger) {
-            gWindowed = windowedProgram;
-            return InstallCapture(logger);
-        },
+        [&](FaultLoggerState& logger) { return InstallCapture(logger, windowedProgram); },
         // Reports the program went on after are mailed when it ends.
         [] {
             FaultMailLinux mail;

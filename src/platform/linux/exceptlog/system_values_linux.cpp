@@ -57,7 +57,7 @@ std::string LanguageName() {
 
 }  // namespace
 
-void FillSystemReportValues(TFaultReportValues& values) {
+void FillSystemReportValues(FaultReportValues& values) {
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
     values[lfAppName] = program.filename().string();

@@ -421,10 +421,14 @@ std::vector<std::string> DeadScratchFolders(int dirFd) {
             if (ScratchOwner(name.name) == 0) {
                 continue;
             }
-            // A folder of this name without a marker of ours is the user's: left alone.
+            // A folder of this name without a marker of ours is the user's: left alone, except
+            // that an empty one (a rewrite killed before it wrote its marker) is removed, which
+            // loses nothing.
             const std::optional<Marker> marker = ReadMarker(dirFd, name.name);
             if (marker && !Running(*marker)) {
                 dead.emplace_back(name.name);
+            } else if (!marker && ::kill(ScratchOwner(name.name), 0) != 0 && errno == ESRCH) {
+                ::unlinkat(dirFd, std::string(name.name).c_str(), AT_REMOVEDIR);
             }
         }
     }

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/utils/program_thread.hpp"
 #include "platform/linux/scan/unique_fd.hpp"
 
 namespace packmeter::linuxfs {
@@ -84,7 +85,7 @@ class InotifyWatch final : public ChangeWatch {
         if (!stop_) {
             throw std::system_error(errno, std::generic_category(), "eventfd");
         }
-        thread_ = std::thread([this] { Run(); });
+        thread_ = StartProgramThread("TDirMon watcher", [this] { Run(); });
     }
 
     ~InotifyWatch() override {

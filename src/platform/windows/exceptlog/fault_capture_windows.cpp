@@ -7,18 +7,15 @@
 // thread and waits; the logger's thread builds the report while the faulting thread's stack
 // stays untouched, then the process ends with exit code 1. An uncaught C++ exception reaches
 // the terminate handler, and abort() the SIGABRT handler: both capture their own call stack
-// and take the same way. In a windowed program the thread that met the error then shows the
-// error dialog, once the report is written.
+// and take the same way. The flow itself (busy flag, hand-over, dialog, end) is the core's
+// (core/exceptlog/fault_capture); this file supplies what only Windows can do.
 //
 // The frozen-application watchdog probes the main window; when it stops answering, the
-// watchdog's thread suspends the main thread, reads its registers and hands them over the same
-// way, then lets the main thread go on.
+// watchdog's thread suspends the main thread and reads its registers for the report.
 
 #include <windows.h>
 // After windows.h, which they need.
 #include <shellapi.h>
-
-#include <cxxabi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,14 +30,15 @@
 #include <thread>
 #include <vector>
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_logger.hpp"
 #include "core/exceptlog/fault_report.hpp"
 #include "core/exceptlog/fault_texts.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "core/exceptlog/fault_trace.hpp"
-#include "core/exceptlog/freeze_thread.hpp"
 #include "core/exceptlog/stack_scan.hpp"
+#include "platform/fault_cxx_runtime.hpp"
 #include "platform/fault_logger.hpp"
 #include "platform/windows/exceptlog/fault_mail_windows.hpp"
 #include "platform/windows/exceptlog/pe_module_image.hpp"
@@ -50,7 +48,6 @@ namespace packmeter {
 namespace {
 
 constexpr std::size_t kMostStackEntries = 200;
-constexpr DWORD kMostReportMilliseconds = 20000;
 // Room kept on every program thread's stack for reporting its stack overflow.
 constexpr ULONG kStackGuarantee = 64 * 1024;
 // The code GCC's unwinder raises a C++ throw with ("GCC" and the customer bit); the low byte
@@ -70,8 +67,6 @@ struct FaultRecord {
     bool aborted = false;
     bool frozen = false;
     bool hasContext = false;
-    // Reported from an event loop's catch block: the program goes on.
-    bool continues = false;
     std::thread::id thread;
     std::uintptr_t stackTop = 0;
     // Call sites captured by the thread itself (exceptions and abort).
@@ -79,19 +74,15 @@ struct FaultRecord {
     std::size_t callCount = 0;
     char type[256] = {};
     char message[1024] = {};
+    // The classes the exception is also an instance of, one a line.
+    char ancestors[1024] = {};
 };
 
 FaultRecord gRecord;
 // The fault's registers; CONTEXT must be 16-byte aligned on x64.
 alignas(16) CONTEXT gContext;
-std::atomic<DWORD> gOwner{0};
-std::atomic<DWORD> gReporter{0};
-std::atomic<bool> gReported{false};
 HANDLE gRequest = nullptr;
 HANDLE gDone = nullptr;
-bool gWindowed = false;
-// The dialog of the last report, shown by the thread that met the error.
-std::optional<TFaultDialogData> gPendingDialog;
 std::wstring gStartFolder;
 // The main thread, for the watchdog: its id, a handle that may suspend it and read its
 // registers, and its stack's top.
@@ -99,7 +90,6 @@ DWORD gMainThreadId = 0;
 HANDLE gMainThread = nullptr;
 std::uintptr_t gMainStackTop = 0;
 HWND gMainWindow = nullptr;
-TFreezeThread gFreezeThread;
 
 [[noreturn]] void EndProcess(UINT code) {
     ::TerminateProcess(::GetCurrentProcess(), code);
@@ -112,28 +102,6 @@ void CopyText(char* target, std::size_t size, const char* text) {
         target[i] = text[i];
     }
     target[i] = '\0';
-}
-
-// Takes the busy flag, waiting while another thread reports. A thread that faults again while
-// it owns the flag, or the logger's own thread, is faulting inside the logger.
-void TakeBusyFlag() {
-    const DWORD self = ::GetCurrentThreadId();
-    if (self == gReporter.load()) {
-        EndProcess(kLoggerFaultExit);
-    }
-    for (DWORD expected = 0; !gOwner.compare_exchange_strong(expected, self); expected = 0) {
-        if (expected == self) {
-            EndProcess(kLoggerFaultExit);
-        }
-        ::Sleep(10);
-    }
-}
-
-// Wakes the logger's thread and waits until the report is done, a bounded time: a fault
-// inside the C library may leave a lock held that the report needs.
-void HandOver() {
-    ::SetEvent(gRequest);
-    ::WaitForSingleObject(gDone, kMostReportMilliseconds);
 }
 
 // GCC takes the thread block's segment-relative read for an access to an empty array.
@@ -186,29 +154,6 @@ void Restart() {
     }
 }
 
-// Shows the dialog of the report just made, when there is one; a terminate request ends the
-// process (after starting it again when the dialog offered a restart).
-void ShowPendingDialog() {
-    if (!gPendingDialog) {
-        return;
-    }
-    const TFaultDialogData data = std::move(*gPendingDialog);
-    gPendingDialog.reset();
-    if (PresentFaultDialog(data, true)) {
-        if (data.RestartOnTerminate) {
-            Restart();
-        }
-        FaultTrace().Save();
-        EndProcess(1);
-    }
-}
-
-[[noreturn]] void ReportAndEnd() {
-    HandOver();
-    ShowPendingDialog();
-    EndProcess(1);
-}
-
 void RecordFault(const EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD* exception = pointers->ExceptionRecord;
     gRecord.code = exception->ExceptionCode;
@@ -222,16 +167,16 @@ void RecordFault(const EXCEPTION_POINTERS* pointers) {
     gRecord.stackTop = StackTop();
     gContext = *pointers->ContextRecord;
     gRecord.hasContext = true;
-    gRecord.continues = false;
 }
 
 LONG CALLBACK StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
     if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    TakeBusyFlag();
+    TakeFaultBusyFlag(0);
+    gRecord = FaultRecord{};
     RecordFault(pointers);
-    ReportAndEnd();
+    ReportFaultAndEnd();
 }
 
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
@@ -243,21 +188,24 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
                    ? EXCEPTION_CONTINUE_SEARCH
                    : EXCEPTION_CONTINUE_EXECUTION;
     }
-    TakeBusyFlag();
+    TakeFaultBusyFlag(0);
+    gRecord = FaultRecord{};
     RecordFault(pointers);
-    ReportAndEnd();
+    ReportFaultAndEnd();
 }
 
 // The type and message of the exception being handled, or of std::terminate called without one.
 void RecordCurrentException() {
+    gRecord = FaultRecord{};
     gRecord.exception = true;
-    gRecord.continues = false;
     gRecord.thread = std::this_thread::get_id();
     std::string type;
     std::string message;
-    if (DescribeCurrentException(type, message)) {
+    std::string ancestors;
+    if (DescribeCurrentException(type, message, ancestors)) {
         CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
         CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        CopyText(gRecord.ancestors, sizeof gRecord.ancestors, ancestors.c_str());
     } else {
         CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
         CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
@@ -265,20 +213,20 @@ void RecordCurrentException() {
 }
 
 void TerminateHandler() {
-    TakeBusyFlag();
+    TakeFaultBusyFlag(0);
     RecordCurrentException();
     gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 0);
-    ReportAndEnd();
+    ReportFaultAndEnd();
 }
 
 void AbortHandler(int) {
-    TakeBusyFlag();
+    TakeFaultBusyFlag(0);
+    gRecord = FaultRecord{};
     gRecord.aborted = true;
-    gRecord.continues = false;
     gRecord.thread = std::this_thread::get_id();
     // From the C library's raise on: this handler is no part of the program's fault.
     gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 1);
-    ReportAndEnd();
+    ReportFaultAndEnd();
 }
 
 // ---- Every program thread ----
@@ -380,10 +328,10 @@ std::string FaultMessage(const FaultRecord& r, const std::string& type) {
 
 class Reporter final : public FaultReportPlatform {
   public:
-    explicit Reporter(TFaultLogger& logger) : logger_(logger) {}
+    explicit Reporter(FaultLoggerState& logger) : logger_(logger) {}
 
     bool Report(const FaultRecord& record) {
-        TFaultReportInput input;
+        FaultReportInput input;
         if (record.frozen) {
             input.CallSites = CallsFromContext(record, gContext);
             input.Address = record.instruction;
@@ -408,12 +356,13 @@ class Reporter final : public FaultReportPlatform {
             }
         }
         // A program thread's stack goes on with the stack of the thread that started it.
-        TFaultThreadEntry thread;
+        FaultThreadEntry thread;
         if (FaultThreads().Find(record.thread, thread)) {
             input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
                                    thread.CreatorStack.end());
         }
-        return ReportFault(logger_, input, *this, gWindowed);
+        input.Ancestors = SplitLines(record.ancestors);
+        return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
     const TFaultModuleInfo* ModuleOf(std::uintptr_t address) override {
@@ -430,7 +379,7 @@ class Reporter final : public FaultReportPlatform {
         return modules->Register(PeModuleImage(module));
     }
     std::string Demangle(const std::string& symbol) override { return DemangleSymbol(symbol); }
-    void FillSystemValues(TFaultReportValues& values) override { FillSystemReportValues(values); }
+    void FillSystemValues(FaultReportValues& values) override { FillSystemReportValues(values); }
     std::string LocalDate(std::chrono::system_clock::time_point time) override {
         const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
         std::tm local{};
@@ -438,12 +387,12 @@ class Reporter final : public FaultReportPlatform {
         return FormatReportDate(local);
     }
     void ShowFilterMessage(const std::string& caption, const std::string& message) override {
-        std::cerr << caption << ' ' << message << '\n';
+        NoteFilterMessage(caption, message);
     }
     void ShowReport(const std::string& consoleText) override {
         std::cout << consoleText << std::endl;
     }
-    void ShowErrorDialog(const TFaultDialogData& data) override { gPendingDialog = data; }
+    void ShowErrorDialog(const FaultDialogData& data) override { NoteFaultDialog(data); }
     void Warning(TFaultLogErrorCode code, std::string_view section,
                  std::string_view message) override {
         const std::string line = FaultWarningLine(code, section, message);
@@ -454,27 +403,9 @@ class Reporter final : public FaultReportPlatform {
     FaultMailPlatform* MailPlatform() override { return &mail_; }
 
   private:
-    TFaultLogger& logger_;
+    FaultLoggerState& logger_;
     FaultMailWindows mail_;
 };
-
-void ReporterLoop(TFaultLogger* logger) {
-    gReporter = ::GetCurrentThreadId();
-    Reporter reporter(*logger);
-    while (::WaitForSingleObject(gRequest, INFINITE) == WAIT_OBJECT_0) {
-        FaultTrace().Enter("Report",
-                           {TraceValue::Text(gRecord.type),
-                            TraceValue::Integer(static_cast<std::int64_t>(gRecord.code))});
-        gReported = reporter.Report(gRecord);
-        // After a fault the process ends: the mail of the program's end goes now.
-        if (gReported && !gRecord.continues) {
-            SendPendingMail(*reporter.MailPlatform());
-        }
-        FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
-        FaultTrace().Save();
-        ::SetEvent(gDone);
-    }
-}
 
 // The program's last command-line argument, as UTF-8; empty without arguments.
 std::string LastArgument() {
@@ -525,10 +456,40 @@ bool ProbeMainWindow(int milliseconds) {
                                  static_cast<UINT>(milliseconds), &answer) != 0;
 }
 
-void ReportFrozenMainThread() {
-    auto* options = CurrentFaultLogOptions();
-    TakeBusyFlag();
-    if (::SuspendThread(gMainThread) != static_cast<DWORD>(-1)) {
+// ---- The platform of the capture flow ----
+
+class WindowsCapture final : public FaultCapturePlatform {
+  public:
+    explicit WindowsCapture(FaultLoggerState& logger) : reporter_(logger) {}
+
+    std::uint64_t CurrentThread() override { return ::GetCurrentThreadId(); }
+    void PauseBriefly() override { ::Sleep(10); }
+    void WakeReporter() override { ::SetEvent(gRequest); }
+    bool WaitForReport(int milliseconds) override {
+        return ::WaitForSingleObject(gDone, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
+    }
+    bool WaitForRequest() override {
+        return ::WaitForSingleObject(gRequest, INFINITE) == WAIT_OBJECT_0;
+    }
+    void ReportDone() override { ::SetEvent(gDone); }
+    bool MakeReport() override { return reporter_.Report(gRecord); }
+    std::string RecordedType() override { return gRecord.type; }
+    std::int64_t RecordedCode() override { return static_cast<std::int64_t>(gRecord.code); }
+    void RecordCurrentException() override {
+        packmeter::RecordCurrentException();
+        // Without this function: the calls start at the caller's catch block.
+        gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 1);
+    }
+    FaultMailPlatform& Mail() override { return *reporter_.MailPlatform(); }
+    [[noreturn]] void EndProcess(int exitCode) override {
+        packmeter::EndProcess(static_cast<UINT>(exitCode));
+    }
+    [[noreturn]] void EndInsideLogger(int) override { packmeter::EndProcess(kLoggerFaultExit); }
+    void Restart() override { packmeter::Restart(); }
+    bool SuspendMainThread(const std::string& message) override {
+        if (!gMainThread || ::SuspendThread(gMainThread) == static_cast<DWORD>(-1)) {
+            return false;
+        }
         alignas(16) CONTEXT context{};
         context.ContextFlags = CONTEXT_FULL;
 #if defined(_M_X64) || defined(__x86_64__)
@@ -538,53 +499,50 @@ void ReportFrozenMainThread() {
         const bool read = ::GetThreadContext(gMainThread, &context) && context.Eip && context.Esp;
         const std::uintptr_t instruction = read ? context.Eip : 0;
 #endif
-        if (read) {
-            gRecord = FaultRecord{};
-            gRecord.frozen = true;
-            gRecord.hasContext = true;
-            gRecord.instruction = instruction;
-            gRecord.stackTop = gMainStackTop;
-            CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
-            CopyText(gRecord.message, sizeof gRecord.message,
-                     options ? options->FreezeMessage.c_str() : "");
-            gContext = context;
-            HandOver();
+        if (!read) {
+            ::ResumeThread(gMainThread);
+            return false;
         }
-        // The dialog's windows would wait for the main thread's answers: it goes on first.
+        gRecord = FaultRecord{};
+        gRecord.frozen = true;
+        gRecord.hasContext = true;
+        gRecord.instruction = instruction;
+        gRecord.stackTop = gMainStackTop;
+        CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
+        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        gContext = context;
+        return true;
+    }
+    void ResumeMainThread() override {
         ::ResumeThread(gMainThread);
-        ShowPendingDialog();
     }
-    gOwner = 0;
-}
-
-void SwitchWatchdog(bool run) {
-    const auto* options = CurrentFaultLogOptions();
-    if (!run || !options || !gMainThread) {
-        gFreezeThread.Stop();
-        return;
+    bool FindMainWindow() override {
+        return packmeter::FindMainWindow();
     }
-    gFreezeThread.Start(
-        options->FreezeTimeout,
-        {FindMainWindow, ProbeMainWindow, [] { return ::IsWindow(gMainWindow) != 0; },
-         [] { return gOwner.load() != 0; }, ReportFrozenMainThread});
-}
+    bool ProbeMainWindow(int milliseconds) override {
+        return packmeter::ProbeMainWindow(milliseconds);
+    }
+    bool MainWindowExists() override {
+        return ::IsWindow(gMainWindow) != 0;
+    }
+    std::vector<std::uintptr_t> CaptureCreatorStack() override {
+        return packmeter::CaptureCreatorStack();
+    }
+    void EnterProgramThread() override {
+        packmeter::EnterProgramThread();
+    }
 
-bool InstallCapture(TFaultLogger& logger) {
+  private:
+    Reporter reporter_;
+};
+
+bool InstallCapture(FaultLoggerState& logger, bool windowed) {
     gRequest = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     gDone = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!gRequest || !gDone) {
         return false;
     }
-    std::thread(ReporterLoop, &logger).detach();
     EnterProgramThread();
-    ::AddVectoredExceptionHandler(1, StackOverflowHandler);
-    ::SetUnhandledExceptionFilter(UnhandledFilter);
-    // No system error box for a fault: the logger reports it.
-    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    std::set_terminate(TerminateHandler);
-    std::signal(SIGABRT, AbortHandler);
-    SetFaultThreadHooks({CaptureCreatorStack, EnterProgramThread, nullptr});
-
     std::wstring folder(::GetCurrentDirectoryW(0, nullptr), L'\0');
     folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
     gStartFolder = folder;
@@ -593,40 +551,24 @@ bool InstallCapture(TFaultLogger& logger) {
         ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
                      gMainThreadId);
     gMainStackTop = StackTop();
-    auto* options = CurrentFaultLogOptions();
-    options->SetWatchdogSwitch(SwitchWatchdog);
-    SwitchWatchdog(options->Active() && options->FreezeActive());
-    std::atexit([] { gFreezeThread.Stop(); });
+    ::AddVectoredExceptionHandler(1, StackOverflowHandler);
+    ::SetUnhandledExceptionFilter(UnhandledFilter);
+    // No system error box for a fault: the logger reports it.
+    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    std::set_terminate(TerminateHandler);
+    std::signal(SIGABRT, AbortHandler);
+    // Lives as long as the process: its handlers may run until the very end.
+    static WindowsCapture capture(logger);
+    StartFaultCapture(capture, windowed);
     return true;
 }
 
 }  // namespace
 
-bool FaultLogExceptionManager() {
-    // An exception in a message handler run while this thread's error dialog is open is left to
-    // the program's own message.
-    if (!gRequest || gOwner.load() == ::GetCurrentThreadId()) {
-        return true;
-    }
-    TakeBusyFlag();
-    gRecord = FaultRecord{};
-    RecordCurrentException();
-    gRecord.callCount = CaptureCalls(gRecord.calls, kMostStackEntries, 0);
-    gRecord.continues = true;
-    HandOver();
-    const bool reported = gReported;
-    ShowPendingDialog();
-    gOwner = 0;
-    return !reported;
-}
-
 bool InstallFaultLogger(bool windowedProgram) {
     static const bool installed = StartFaultLogger(
         PeModuleImage(::GetModuleHandleW(nullptr)), LastArgument(), windowedProgram,
-        [&](TFaultLogger& logger) {
-            gWindowed = windowedProgram;
-            return InstallCapture(logger);
-        },
+        [&](FaultLoggerState& logger) { return InstallCapture(logger, windowedProgram); },
         // Reports the program went on after are mailed when it ends.
         [] {
             FaultMailWindows mail;

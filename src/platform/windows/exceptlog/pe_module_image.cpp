@@ -57,17 +57,17 @@ std::string PeModuleImage::FileName() const {
     }
 }
 
-TFaultModuleKind PeModuleImage::Kind() const {
+FaultModuleKind PeModuleImage::Kind() const {
     const auto* nt = NtHeaders(module_);
     if (!nt) {
-        return TFaultModuleKind::kNotImage;
+        return FaultModuleKind::kNotImage;
     }
     if (!(nt->FileHeader.Characteristics & IMAGE_FILE_DLL)) {
-        return TFaultModuleKind::kExecutable;
+        return FaultModuleKind::kExecutable;
     }
     return HasResource(module_, L"PACKAGEINFO") && HasResource(module_, L"PACKAGEOPTIONS")
-               ? TFaultModuleKind::kPackage
-               : TFaultModuleKind::kLibrary;
+               ? FaultModuleKind::kPackage
+               : FaultModuleKind::kLibrary;
 }
 
 std::vector<TFaultFunctionInfo> PeModuleImage::Functions() const {

@@ -15,7 +15,7 @@ class PeModuleImage : public FaultModuleImage {
 
     std::uintptr_t Handle() const override { return reinterpret_cast<std::uintptr_t>(module_); }
     std::string FileName() const override;
-    TFaultModuleKind Kind() const override;
+    FaultModuleKind Kind() const override;
     std::vector<TFaultFunctionInfo> Functions() const override;
     std::optional<std::string> ResourceBlock() const override;
 

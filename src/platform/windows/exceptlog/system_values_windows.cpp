@@ -35,7 +35,7 @@ std::wstring ProgramFile() {
 }
 
 // The description and file version from the program's version resource.
-void ReadVersionResource(const std::wstring& program, TFaultReportValues& values) {
+void ReadVersionResource(const std::wstring& program, FaultReportValues& values) {
     const auto slash = program.find_last_of(L"\\/");
     values[lfAppName] = Utf8(program.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str());
     DWORD ignored = 0;
@@ -92,7 +92,7 @@ OSVERSIONINFOEXW SystemVersion() {
 
 }  // namespace
 
-void FillSystemReportValues(TFaultReportValues& values) {
+void FillSystemReportValues(FaultReportValues& values) {
     const std::wstring program = ProgramFile();
     ReadVersionResource(program, values);
 

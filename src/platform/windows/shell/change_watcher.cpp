@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/utils/program_thread.hpp"
 #include "platform/windows/utils/win_handle.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -41,7 +42,7 @@ class NotificationWatch final : public ChangeWatch {
         if (!stop_) {
             throw std::system_error(int(::GetLastError()), std::system_category(), "CreateEvent");
         }
-        thread_ = std::thread([this] { Run(); });
+        thread_ = StartProgramThread("TDirMon watcher", [this] { Run(); });
     }
 
     ~NotificationWatch() override {

@@ -152,6 +152,12 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     // The four errors before the restart, then the fault.
     ASSERT_EQ(log.Items.size(), 4u + 1u);
     EXPECT_NE(log.Items[4].find("WriteThroughNull"), std::string::npos);
+    // Its window and control as they were when it faulted.
+    EXPECT_TRUE(std::regex_search(log.Items[4],
+                                  std::regex("Form Class *: QMainWindow\r\n *Form Text *: Fault "
+                                             "dialog program\r\n *Control Class *: QPushButton\r\n"
+                                             " *Control Text *: Go on\r\n")))
+        << log.Items[4];
 
     // A message wider than the limit wraps: the widest window, taller by the added rows.
     run = RunProgram(program, "throw-long", "");
@@ -166,6 +172,50 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     EXPECT_EQ(std::stoi(size[1]), std::stoi(size[3]) + 74);
     EXPECT_GT(std::stoi(size[4]), 39);
     EXPECT_EQ(std::stoi(size[2]), std::stoi(size[4]) - 39 + 86);
+}
+
+TEST_F(FaultDialogTest, EveryFaultIsLoggedAndEndsInTimeWhateverThreadItHits) {
+    const fs::path program =
+        Instrumented("ends", "TerminateButtonAfter=0\nFilter=std::exception|Left to us.\n");
+    const struct {
+        const char* kind;
+        const char* script;
+        int exitCode;
+        std::size_t reports;
+        const char* output;  // a line the program printed
+    } cases[] = {
+        // The heap's lock is held by the window's thread: no dialog can appear, the report is
+        // written and the process ends once the dialog's time is up.
+        {"heap", "", 1, 1, ""},
+        // A worker faults while the window's thread waits for it: the same.
+        {"null-worker", "", 1, 1, ""},
+        // Terminate starts the program again, which reports its own fault.
+        {"null-again", "terminate", 1, 2, "dialog 1 "},
+        // A standard exception filtered by a base class: its message, no report.
+        {"throw-long", "", 0, 0, "inform \"Information.\" \"Left to us.\""},
+    };
+    const fs::path logFile = folder_ / "ends.flog";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+#if defined(__SANITIZE_ADDRESS__)
+        // The address sanitizer stops the overrun itself, before the heap is damaged.
+        if (std::string(c.kind) == "heap") {
+            continue;
+        }
+#endif
+        fs::remove(logFile);
+        const auto start = std::chrono::steady_clock::now();
+        const Run run = RunProgram(program, c.kind, c.script);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(25));
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
+        // The restarted program writes its report a moment after the first one ends.
+        TLogFile log(logFile.string());
+        for (int i = 0; i < 3000 && (log.Load(), log.Items.size() < c.reports); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(log.Items.size(), c.reports);
+    }
 }
 
 TEST_F(FaultDialogTest, TheWatchdogReportsAFrozenMainThreadOnce) {

@@ -18,7 +18,7 @@ class Throwing : public QObject {
 // The tests run without a logger data block, as the delivered program does: an exception from
 // an event handler shows its message and the event loop goes on.
 TEST(FaultLogApplicationTest, AnExceptionFromAnEventHandlerShowsItsMessageAndTheLoopGoesOn) {
-    auto* app = static_cast<TFaultLogApplication*>(QApplication::instance());
+    auto* app = static_cast<FaultLogApplication*>(QApplication::instance());
     std::vector<std::string> shown;
     app->SetErrorDisplay([&](const std::string& message) { shown.push_back(message); });
     Throwing throwing;

@@ -20,13 +20,13 @@ namespace fs = std::filesystem;
 TEST(ElfModuleImage, KindsAndExportedFunctions) {
     const auto program = ProgramModuleImage();
     EXPECT_EQ(program.FileName(), fs::read_symlink("/proc/self/exe").string());
-    EXPECT_EQ(program.Kind(), TFaultModuleKind::kExecutable);
+    EXPECT_EQ(program.Kind(), FaultModuleKind::kExecutable);
 
     // The C library: a shared library whose exported functions sit where the loader put them.
     Dl_info info{};
     ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::getpid), &info), 0);
     const ElfModuleImage libc(reinterpret_cast<std::uintptr_t>(info.dli_fbase), info.dli_fname);
-    EXPECT_EQ(libc.Kind(), TFaultModuleKind::kLibrary);
+    EXPECT_EQ(libc.Kind(), FaultModuleKind::kLibrary);
     const TFaultFunctionsList functions(libc.Functions());
     const auto address = reinterpret_cast<std::uintptr_t>(&::getpid);
     const auto* found = functions.Find(address);
@@ -34,7 +34,7 @@ TEST(ElfModuleImage, KindsAndExportedFunctions) {
     EXPECT_NE(found->Name.find("getpid"), std::string::npos);
     EXPECT_EQ(found->Start, address);
 
-    EXPECT_EQ(ElfModuleImage(0, "/etc/hostname").Kind(), TFaultModuleKind::kNotImage);
+    EXPECT_EQ(ElfModuleImage(0, "/etc/hostname").Kind(), FaultModuleKind::kNotImage);
     EXPECT_TRUE(ElfModuleImage(0, "/no/such/file").Functions().empty());
 }
 
@@ -50,8 +50,8 @@ TEST(FaultLogger, InactiveWithoutABlockActiveWithAnAppendedOne) {
     TFaultModuleOptions options;
     options.MaxLoggedErrors = 3;
     std::ofstream(copy, std::ios::binary | std::ios::app) << WriteAppendedDataBlock(options, "D");
-    EXPECT_EQ(ElfModuleImage(0, copy.string()).Kind(), TFaultModuleKind::kExecutable);
-    TFaultLogger logger;
+    EXPECT_EQ(ElfModuleImage(0, copy.string()).Kind(), FaultModuleKind::kExecutable);
+    FaultLoggerState logger;
     EXPECT_TRUE(logger.Start(ElfModuleImage(0x1234, copy.string())));
     EXPECT_EQ(logger.ProgramModule()->Options->MaxLoggedErrors, 3);
     EXPECT_EQ(logger.ProgramModule()->DebugInfo, "D");

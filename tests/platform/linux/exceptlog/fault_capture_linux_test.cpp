@@ -144,6 +144,46 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         // The console text went to standard output too.
         EXPECT_NE(run.output.find("An error has occurred"), std::string::npos);
     }
+    // A non-standard exception has no message; a fault signal sent by another process names it.
+    fs::remove(log);
+    EXPECT_EQ(RunProgram(instrumented_, "throw-int").exitCode, 1);
+    {
+        TLogFile file(log.string());
+        ASSERT_TRUE(file.Load());
+        ASSERT_EQ(file.Items.size(), 1u);
+        EXPECT_NE(file.Items[0].find("  Type   : int\r\n  Message: \r\n"), std::string::npos)
+            << file.Items[0];
+    }
+    fs::remove(log);
+    const fs::path out = folder_ / "pause.out";
+    const pid_t paused = ::fork();
+    if (paused == 0) {
+        std::freopen(out.c_str(), "w", stdout);
+        ::execl(instrumented_.c_str(), instrumented_.c_str(), "pause", nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 1000 && !std::ifstream(out).good(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::string ready;
+    for (int i = 0; i < 1000 && ready.empty(); ++i) {
+        std::ifstream(out) >> ready;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(paused, SIGSEGV);
+    int status = 0;
+    ::waitpid(paused, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    {
+        TLogFile file(log.string());
+        ASSERT_TRUE(file.Load());
+        ASSERT_EQ(file.Items.size(), 1u);
+        EXPECT_NE(file.Items[0].find("Signal 11 (SIGSEGV) sent by process " +
+                                     std::to_string(::getpid()) + "."),
+                  std::string::npos)
+            << file.Items[0];
+    }
+
     // An exception that reaches the event loop is reported, and the program goes on.
     fs::remove(log);
     const ChildRun carriedOn = RunProgram(instrumented_, "event-loop");

@@ -10,7 +10,7 @@ namespace packmeter {
 namespace {
 
 TEST(SystemReportValues, DescribeTheRunningSystem) {
-    TFaultReportValues values;
+    FaultReportValues values;
     FillSystemReportValues(values);
     utsname names{};
     ASSERT_EQ(::uname(&names), 0);

@@ -16,13 +16,13 @@ namespace fs = std::filesystem;
 
 TEST(PeModuleImage, KindsExportsAndTheEmptyDataBlock) {
     const PeModuleImage program(::GetModuleHandleW(nullptr));
-    EXPECT_EQ(program.Kind(), TFaultModuleKind::kExecutable);
+    EXPECT_EQ(program.Kind(), FaultModuleKind::kExecutable);
     EXPECT_EQ(program.ResourceBlock(), std::string(8, '\0'));
     EXPECT_NE(program.FileName().find("windows_faultlog_tests"), std::string::npos);
 
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
     const PeModuleImage library(kernel);
-    EXPECT_EQ(library.Kind(), TFaultModuleKind::kLibrary);
+    EXPECT_EQ(library.Kind(), FaultModuleKind::kLibrary);
     EXPECT_FALSE(library.ResourceBlock());
     const TFaultFunctionsList functions(library.Functions());
     const auto address = reinterpret_cast<std::uintptr_t>(::GetProcAddress(kernel, "GetTickCount"));
@@ -44,7 +44,7 @@ namespace packmeter {
 namespace {
 
 TEST(SystemReportValues, DescribeTheProgramAndTheSystem) {
-    TFaultReportValues values;
+    FaultReportValues values;
     FillSystemReportValues(values);
     // Without a version resource the program's file name stands for its description.
     EXPECT_EQ(values[lfAppName], "windows_faultlog_tests.exe");
