@@ -22,6 +22,15 @@ inline constexpr std::uint32_t kEncrypted = 0x4000;
 }  // namespace attr
 
 // One entry of a folder listing. `name` is valid only during the visit.
+// The figure shown on disk for a compressed or sparse file: the bytes it occupies, but never more
+// than its logical size. A plain file is shown at its logical size although it occupies whole
+// clusters too; holding a compressed file to its clusters alone would show a loss that the
+// plain file paid as well (a 64,000-byte file that does not shrink shows 64,000, not 65,536).
+// Every back end makes the figure here, and every total adds these figures.
+constexpr std::int64_t ShownOnDisk(std::int64_t occupied, std::int64_t size) {
+    return occupied < size ? occupied : size;
+}
+
 struct Entry {
     // The name's raw bytes as the file system gives them (UTF-8 where it is valid).
     std::string_view name;

@@ -243,11 +243,15 @@ std::int64_t ForecastReadBytes(std::int64_t size, ForecastRules rules, bool quic
     return bytes;
 }
 
-std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
-                                         std::int64_t onDiskNow, ForecastRules rules,
-                                         ChunkCompressor& compressor, bool quick,
-                                         ForecastProgress* progress, const std::atomic<bool>* stop,
-                                         std::int64_t limit) {
+namespace {
+
+// The space the file system's rules give the file, before the figure is capped as the scan
+// caps it.
+std::optional<std::int64_t> OccupiedAfter(FileReader& reader, std::int64_t size,
+                                          std::int64_t onDiskNow, ForecastRules rules,
+                                          ChunkCompressor& compressor, bool quick,
+                                          ForecastProgress* progress,
+                                          const std::atomic<bool>* stop, std::int64_t limit) {
     if (rules == ForecastRules::kNone) {
         return onDiskNow;
     }
@@ -307,6 +311,21 @@ std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
     }
     const double ratio = static_cast<double>(sampledStored) / static_cast<double>(sampledPlain);
     return sampledStored + static_cast<std::int64_t>(static_cast<double>(restPlain) * ratio);
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
+                                         std::int64_t onDiskNow, ForecastRules rules,
+                                         ChunkCompressor& compressor, bool quick,
+                                         ForecastProgress* progress, const std::atomic<bool>* stop,
+                                         std::int64_t limit) {
+    const std::optional<std::int64_t> occupied =
+        OccupiedAfter(reader, size, onDiskNow, rules, compressor, quick, progress, stop, limit);
+    if (!occupied) {
+        return std::nullopt;
+    }
+    return ShownOnDisk(*occupied, size);
 }
 
 namespace {

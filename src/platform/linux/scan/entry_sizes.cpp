@@ -184,7 +184,8 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
         entry.regular = true;
         entry.size = static_cast<std::int64_t>(record.size);
         const bool flagged = marked || record.compressedData || record.sparse;
-        entry.onDisk = flagged ? static_cast<std::int64_t>(record.occupied) : entry.size;
+        entry.onDisk =
+            flagged ? ShownOnDisk(static_cast<std::int64_t>(record.occupied), entry.size) : entry.size;
         entry.links = record.links;
         AddAlgorithms(record, entry);
         if (record.links > 1) {

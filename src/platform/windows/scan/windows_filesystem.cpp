@@ -252,9 +252,11 @@ class WindowsFolder final : public Folder {
         entry.regular = !entry.folder && !link;
         if (entry.regular) {
             entry.size = info.EndOfFile.QuadPart;
-            entry.onDisk = MayDifferOnDisk(attributes)
-                               ? OnDiskSize(path_ + std::wstring(wideName), entry.size)
-                               : entry.size;
+            // GetCompressedFileSizeW rounds a small compressed file up to its clusters.
+            entry.onDisk =
+                MayDifferOnDisk(attributes)
+                    ? ShownOnDisk(OnDiskSize(path_ + std::wstring(wideName), entry.size), entry.size)
+                    : entry.size;
             // The listing tells no link count: every file goes by its id, so that a file
             // with several names counts once.
             entry.links = 0;
