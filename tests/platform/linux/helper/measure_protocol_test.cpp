@@ -21,7 +21,9 @@ std::vector<std::byte> WithHeader(std::uint32_t magic, std::uint16_t version, st
     const Header header{magic, version, kind, count, reserved};
     std::vector<std::byte> bytes(sizeof header + inodes.size() * 8);
     std::memcpy(bytes.data(), &header, sizeof header);
-    std::memcpy(bytes.data() + sizeof header, inodes.data(), inodes.size() * 8);
+    if (!inodes.empty()) {
+        std::memcpy(bytes.data() + sizeof header, inodes.data(), inodes.size() * 8);
+    }
     return bytes;
 }
 
