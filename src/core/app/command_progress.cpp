@@ -21,7 +21,16 @@ int CommandProgress::Percent() const {
     return static_cast<int>(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
 }
 
+std::string LeftAloneText(std::int64_t count, const NumberFormat& format) {
+    return std::string(" \u2014 ") + GroupThousands(count, format) +
+           (count == 1 ? " file" : " files") + " left alone (would save too little)";
+}
+
 std::string CommandProgress::Text(const NumberFormat& format) const {
+    if (estimating) {
+        return FormatSize(0, bytesDone, format) + " of " + FormatSize(0, bytesTotal, format) +
+               " read";
+    }
     return GroupThousands(entriesDone, format) + " of " + GroupThousands(entriesTotal, format) +
            (entriesTotal == 1 ? " entry, " : " entries, ") + FormatSize(0, bytesDone, format) +
            " of " + FormatSize(0, bytesTotal, format);

@@ -27,6 +27,9 @@ inline constexpr const char* kCloseWhileRunningText =
 // What "Finished" is followed by when `count` entries inside trees could not be switched:
 // " — 3 entries could not be switched".
 std::string FailedEntriesText(std::int64_t count, const NumberFormat& format = {});
+// What "Finished" is followed by when a threshold left `count` files plain:
+// " — 3 files left alone (would save too little)".
+std::string LeftAloneText(std::int64_t count, const NumberFormat& format = {});
 
 // How far a command has come. Entries are the files and folders it switches; bytes are the
 // logical sizes of the files. The totals come from a quick count made before the first switch
@@ -35,6 +38,8 @@ struct CommandProgress {
     bool running = false;
     bool decompress = false;
     bool counting = false;
+    // An estimate, which reads and changes nothing: only its bytes count.
+    bool estimating = false;
     std::int64_t entriesDone = 0;
     std::int64_t entriesTotal = 0;
     std::int64_t bytesDone = 0;
@@ -44,7 +49,8 @@ struct CommandProgress {
 
     // Whole percent of the bytes done (of the entries when no file holds any bytes), 0..100.
     int Percent() const;
-    // "1,234 of 5,678 entries, 12.5 MB of 40.0 MB" for a progress label.
+    // "1,234 of 5,678 entries, 12.5 MB of 40.0 MB" for a progress label; an estimate's:
+    // "12.5 MB of 40.0 MB read".
     std::string Text(const NumberFormat& format = {}) const;
 };
 

@@ -6,6 +6,7 @@
 #include "core/app/compress_command.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/main_form_logic.hpp"
+#include "core/app/main_menu.hpp"
 #include "core/app/worker_channel.hpp"
 #include "core/shell/shell_browser.hpp"
 #include "core/utils/program_thread.hpp"
@@ -30,6 +31,8 @@ struct CompressionCommands::Shared {
     std::string lastRowPath;
     // Entries inside trees that could not be switched, in the whole command.
     std::int64_t treeFailures = 0;
+    // Files the choice's threshold left plain.
+    std::int64_t leftAlone = 0;
     End end = End::kRunning;
     bool poked = false;
 };
@@ -37,7 +40,11 @@ struct CompressionCommands::Shared {
 CompressionCommands::CompressionCommands(MainFormView& view, std::shared_ptr<FileSystem> fs,
                                          std::shared_ptr<WorkerChannel> channel,
                                          NumberFormat format)
-    : view_(view), fs_(std::move(fs)), channel_(std::move(channel)), format_(std::move(format)) {
+    : view_(view),
+      fs_(std::move(fs)),
+      channel_(std::move(channel)),
+      format_(std::move(format)),
+      estimate_(channel_) {
     const auto click = [this](const MenuItem& sender) {
         DecompressMenuItemClick(sender.Tag, popupFolder_);
     };
@@ -50,7 +57,24 @@ CompressionCommands::CompressionCommands(MainFormView& view, std::shared_ptr<Fil
     decompress.Caption = kDecompressCaption;
     decompress.Name = "DecompressMenuItem";
     decompress.Tag = kDecompressTag;
-    popup_.Items = {std::move(compress), std::move(decompress)};
+    MenuItem compressWith = compress;
+    compressWith.Caption = kCompressWithCaption;
+    compressWith.Name = "CompressWithMenuItem";
+    compressWith.Tag = kCompressWithTag;
+    compressWith.OnClick = [this](const MenuItem&) {
+        if (running_ || estimate_.Active()) {
+            view_.ShowMessage(kCommandBusyText);
+        } else if (onCompressWith) {
+            onCompressWith(popupFolder_, SelectedNames());
+        }
+    };
+    MenuItem estimate = compress;
+    estimate.Caption = kEstimateCaption;
+    estimate.Name = "EstimateMenuItem";
+    estimate.Tag = kEstimateTag;
+    estimate.OnClick = [this](const MenuItem&) { EstimateMenuItemClick(popupFolder_); };
+    popup_.Items = {std::move(compress), std::move(compressWith), std::move(estimate),
+                    std::move(decompress)};
 }
 
 CompressionCommands::~CompressionCommands() {
@@ -68,8 +92,10 @@ void CompressionCommands::UpdateMenuItems() {
         return;
     }
     const int state = static_cast<int>(selected.front()->keys.state);
+    // "Compress with..." goes with "&COMPRESS"; an estimate says something of every entry.
     popup_.Items[0].Visible = (state & kStateCompressed) == 0;
-    popup_.Items[1].Visible = state != kStatePlain;
+    popup_.Items[1].Visible = popup_.Items[0].Visible;
+    popup_.Items[3].Visible = state != kStatePlain;
 }
 
 bool CompressionCommands::ListContextPopup(TShellBrowser& browser, const std::string& folder,
@@ -113,16 +139,46 @@ void CompressionCommands::PathLabelMouseUp(TShellBrowser& browser, const std::st
     ListContextPopup(browser, folder, screenX, screenY);
 }
 
+std::vector<std::string> CompressionCommands::SelectedNames() const {
+    std::vector<std::string> names;
+    for (const ListItem* item : view_.ItemsInOrder(true)) {
+        names.push_back(item->data);
+    }
+    return names;
+}
+
 void CompressionCommands::DecompressMenuItemClick(int tag, const std::string& folder) {
-    if (running_) {
+    if (running_ || estimate_.Active()) {
         view_.ShowMessage(kCommandBusyText);
         return;
     }
-    Join();
     const bool decompress = tag == kDecompressTag;
+    // Plain "&COMPRESS" keeps the volume's default: the shared file system has no choice, or
+    // (without a fresh one per command) is given the default back.
+    if (!newFileSystem_ && !decompress && std::exchange(sharedChoiceSet_, false)) {
+        fs_->SetCompressionChoice({});
+    }
+    Start(SelectedNames(), folder, decompress, fs_);
+}
+
+void CompressionCommands::CompressWith(const std::string& folder, std::vector<std::string> names,
+                                       CompressionChoice choice) {
+    if (running_ || estimate_.Active()) {
+        view_.ShowMessage(kCommandBusyText);
+        return;
+    }
+    std::shared_ptr<FileSystem> fs = newFileSystem_ ? newFileSystem_() : fs_;
+    sharedChoiceSet_ = sharedChoiceSet_ || !newFileSystem_;
+    Start(std::move(names), folder, false, fs, &choice);
+}
+
+void CompressionCommands::Start(std::vector<std::string> names, const std::string& folder,
+                                bool decompress, std::shared_ptr<FileSystem> fs,
+                                CompressionChoice* choice) {
+    Join();
     std::vector<RowTarget> targets;
-    for (const ListItem* item : view_.ItemsInOrder(true)) {
-        targets.push_back({item->data});
+    for (std::string& name : names) {
+        targets.push_back({std::move(name)});
     }
     failures_.clear();
     treeFailures_ = 0;
@@ -143,21 +199,105 @@ void CompressionCommands::DecompressMenuItemClick(int tag, const std::string& fo
     if (commandView_) {
         commandView_->SetCommandProgress(shared_->progress);
     }
+    if (choice) {
+        // The threshold's files are counted in the command's state (the file system may keep
+        // the choice longer than the command).
+        choice->leftAlone = [shared = std::weak_ptr<Shared>(shared_)](std::string_view, double) {
+            if (const auto state = shared.lock()) {
+                std::lock_guard guard(state->lock);
+                ++state->leftAlone;
+            }
+        };
+        fs->SetCompressionChoice(*choice);
+    }
     worker_ = StartProgramThread(
-        "CompressionCommands",
-        [this, targets = std::move(targets), folder = folder_, decompress, wholeFolder]() mutable {
-            Run(std::move(targets), std::move(folder), decompress, wholeFolder);
+        "CompressionCommands", [this, targets = std::move(targets), folder = folder_, decompress,
+                                wholeFolder, fs = std::move(fs)]() mutable {
+            Run(std::move(targets), std::move(folder), decompress, wholeFolder, std::move(fs));
         });
+}
+
+std::string CompressionCommands::FileSystemOf(const std::string& folder) const {
+    return fs_->GetVolumeInfo(folder).fileSystem;
+}
+
+void CompressionCommands::SetEstimateServices(
+    CompressorFactory makeCompressor, std::function<std::shared_ptr<FileSystem>()> newFileSystem) {
+    makeCompressor_ = std::move(makeCompressor);
+    newFileSystem_ = std::move(newFileSystem);
+}
+
+void CompressionCommands::EstimateMenuItemClick(const std::string& folder, bool quick) {
+    Estimate(folder, SelectedNames(), quick);
+}
+
+void CompressionCommands::Estimate(const std::string& folder, std::vector<std::string> names,
+                                   bool quick) {
+    if (running_ || estimate_.Active()) {
+        view_.ShowMessage(kCommandBusyText);
+        return;
+    }
+    if (!makeCompressor_) {
+        view_.ShowMessage("The saving cannot be estimated: no compressor is available.");
+        return;
+    }
+    EstimateResult request;
+    request.folder = IncludeTrailingChar(folder);
+    request.wholeFolder = names.empty();
+    request.names = std::move(names);
+    request.request.method = choice_;
+    request.request.method.leftAlone = nullptr;
+    request.request.quick = quick;
+    request.request.rules = forecastRules_;
+    estimatePath_ = request.wholeFolder || request.names.size() > 1
+                        ? request.folder
+                        : request.folder + request.names.front();
+    statusKept_ = false;
+    view_.SetStatusText(kEstimatingText + ToSafeDisplayText(estimatePath_) + kEllipsisText);
+    view_.SetBusyCursor(true);
+    estimate_.Start(fs_, makeCompressor_, std::move(request));
+    if (commandView_) {
+        commandView_->SetCommandProgress(estimate_.Progress());
+    }
+}
+
+void CompressionCommands::Tick() {
+    if (estimate_.Active() && commandView_) {
+        commandView_->SetCommandProgress(estimate_.Progress());
+    }
+}
+
+bool CompressionCommands::ApplyEstimate() {
+    std::optional<EstimateResult> result = estimate_.TakeResult();
+    if (!result) {
+        return false;
+    }
+    CommandProgress progress = estimate_.Progress();
+    progress.running = false;
+    if (commandView_) {
+        commandView_->SetCommandProgress(progress);
+    }
+    view_.SetBusyCursor(false);
+    statusKept_ = true;
+    view_.SetStatusText(kEstimatingText + ToSafeDisplayText(estimatePath_) + kEllipsisText +
+                        (result->complete ? kFinishedText : kCancelledText));
+    if (result->complete && onEstimateDone) {
+        onEstimateDone(std::move(*result));
+    }
+    return true;
 }
 
 void CompressionCommands::Cancel() {
     if (running_) {
         stop_.store(true);
     }
+    if (estimate_.Active()) {
+        estimate_.Cancel();
+    }
 }
 
 bool CompressionCommands::Running() const {
-    return running_;
+    return running_ || estimate_.Active();
 }
 
 CommandProgress CompressionCommands::Progress() const {
@@ -184,6 +324,8 @@ std::string CompressionCommands::FailuresText(std::size_t lines) const {
 }
 
 bool CompressionCommands::FormCloseQuery() {
+    // An estimate changes nothing: it is stopped without asking.
+    estimate_.Stop();
     if (!running_) {
         return true;
     }
@@ -203,6 +345,10 @@ void CompressionCommands::Join() {
 }
 
 bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool scanBusy) {
+    if (estimate_.Active()) {
+        ApplyEstimate();
+        return false;
+    }
     if (!shared_) {
         return false;
     }
@@ -212,6 +358,7 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
     std::vector<CompressionFailure> failures;
     CommandProgress progress;
     std::string lastRowPath;
+    std::int64_t leftAlone = 0;
     Shared::End end = Shared::End::kRunning;
     {
         std::lock_guard guard(shared_->lock);
@@ -222,6 +369,7 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
         progress = shared_->progress;
         lastRowPath = shared_->lastRowPath;
         treeFailures_ = shared_->treeFailures;
+        leftAlone = shared_->leftAlone;
         end = shared_->end;
         shared_->poked = false;
     }
@@ -267,6 +415,9 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
             if (treeFailures_ > 0) {
                 line += FailedEntriesText(treeFailures_, format_);
             }
+            if (leftAlone > 0) {
+                line += LeftAloneText(leftAlone, format_);
+            }
             view_.SetStatusText(line);
             if (commandView_ && sameFolder) {
                 commandView_->ClearSelection();
@@ -290,7 +441,7 @@ bool CompressionCommands::ApplyOutput(const std::string& currentFolder, bool sca
 }
 
 void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder, bool decompress,
-                              bool wholeFolder) {
+                              bool wholeFolder, std::shared_ptr<FileSystem> fs) {
     Shared& shared = *shared_;
     const std::shared_ptr<WorkerChannel> channel = channel_;
     // One notice in the channel at a time: the UI thread takes everything that came since.
@@ -308,7 +459,7 @@ void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder
         names.push_back(target.name);
     }
     if (wholeFolder) {
-        names = TreeEntryNames(*fs_, folder);
+        names = TreeEntryNames(*fs, folder);
     }
     // The quick count first, so that the figure has its totals.
     {
@@ -318,7 +469,7 @@ void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder
         shared.statusChanged = true;
     }
     poke();
-    const CompressCount count = CountEntries(*fs_, folder, names, &stop_);
+    const CompressCount count = CountEntries(*fs, folder, names, &stop_);
     {
         std::lock_guard guard(shared.lock);
         // The shown folder's own mark is one entry more.
@@ -386,8 +537,8 @@ void CompressionCommands::Run(std::vector<RowTarget> targets, std::string folder
     const std::function<void()> pokeFunction = poke;
     Listener listener(shared, folder, names, pokeFunction, wholeFolder);
     const CompressOutcome outcome =
-        wholeFolder ? CompressFolderTree(*fs_, folder, names, decompress, &stop_, listener)
-                    : CompressEntries(*fs_, folder, names, decompress, &stop_, listener);
+        wholeFolder ? CompressFolderTree(*fs, folder, names, decompress, &stop_, listener)
+                    : CompressEntries(*fs, folder, names, decompress, &stop_, listener);
     {
         std::lock_guard guard(shared.lock);
         switch (outcome) {

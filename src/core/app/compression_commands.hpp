@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/app/command_progress.hpp"
+#include "core/app/estimate_job.hpp"
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/entry_row.hpp"
@@ -31,6 +32,10 @@ inline constexpr int kCompressTag = 1;
 inline constexpr int kDecompressTag = -1;
 inline constexpr const char* kCompressCaption = "&COMPRESS";
 inline constexpr const char* kDecompressCaption = "&DECOMPRESS";
+// The items beside "&COMPRESS" (captions in main_menu.hpp): the choice of algorithm and
+// threshold, and the forecast of the saving.
+inline constexpr int kCompressWithTag = 2;
+inline constexpr int kEstimateTag = 3;
 
 // What the window does for the compression commands, besides MainFormView. Every call comes on
 // the UI thread.
@@ -73,8 +78,9 @@ class CompressionCommands {
     // The window's part of the view; until it is set, beeps and progress go nowhere.
     void SetView(CommandView* view);
 
-    // The popup menu handed to the shell browser: "&COMPRESS" (tag 1) and "&DECOMPRESS"
-    // (tag -1), each running DecompressMenuItemClick in the folder of the last popup.
+    // The popup menu handed to the shell browser: "&COMPRESS" (tag 1), "Compress with..."
+    // (onCompressWith), "Estimate saving..." (EstimateMenuItemClick) and "&DECOMPRESS" (tag
+    // -1), each for the selected rows (or the shown folder) of the last popup.
     PopupMenu& Popup() { return popup_; }
 
     // A right-click on the list (or the context-menu key): sets the items' visibility from the
@@ -97,6 +103,40 @@ class CompressionCommands {
     // the folder's whole tree (CompressFolderTree), updating every row. Refused with a message
     // while a command runs.
     void DecompressMenuItemClick(int tag, const std::string& folder);
+
+    // The entries a menu item acts on: the selected rows' raw names in list order, or, with no
+    // row selected, none (the folder's whole tree).
+    std::vector<std::string> SelectedNames() const;
+    // "Compress with..." was chosen for `names` of `folder` (none: its whole tree): the window
+    // asks for the choice (algorithm, level, threshold) and calls CompressWith.
+    std::function<void(const std::string& folder, std::vector<std::string> names)> onCompressWith;
+    // Compresses `names` of `folder` (none: its whole tree) as "&COMPRESS" does, but with
+    // `choice`; files its threshold leaves plain are counted on the status line.
+    void CompressWith(const std::string& folder, std::vector<std::string> names,
+                      CompressionChoice choice);
+    // The file system of the volume `folder` lies on ("btrfs", "NTFS"), for the choice dialog.
+    std::string FileSystemOf(const std::string& folder) const;
+
+    // What the estimate needs besides the file system: the chunk compressors, a fresh file
+    // system for a command with its own choice (unset: the shared one takes the choice while
+    // the command runs), and the rules to forecast with everywhere (unset: each volume's own).
+    void SetEstimateServices(CompressorFactory makeCompressor,
+                             std::function<std::shared_ptr<FileSystem>()> newFileSystem);
+    void SetForecastRules(std::optional<ForecastRules> rules) { forecastRules_ = rules; }
+    // The choice the estimate forecasts with (the window's remembered one).
+    void SetChoice(CompressionChoice choice) { choice_ = std::move(choice); }
+    const CompressionChoice& Choice() const { return choice_; }
+    // "Estimate saving..." was chosen: the forecast of the selected rows of `folder` (or its
+    // whole tree) with the current choice, on a worker, its progress and Cancel in the status
+    // bar. Refused with a message while a command runs.
+    void EstimateMenuItemClick(const std::string& folder, bool quick = true);
+    // The same for given entries (none: the whole tree), as the result dialog asks again.
+    void Estimate(const std::string& folder, std::vector<std::string> names, bool quick);
+    // The estimate has ended and was not cancelled: the window shows the result (on the UI
+    // thread, from ApplyOutput; show the dialog after returning, not inside this call).
+    std::function<void(EstimateResult result)> onEstimateDone;
+    // The status timer's tick: the running estimate's progress figure.
+    void Tick();
     // Stops the command after the file being switched; rows already done keep their values.
     void Cancel();
     // Whether a command is running.
@@ -130,7 +170,11 @@ class CompressionCommands {
         std::string name;  // raw bytes, for the file system
     };
 
-    void Run(std::vector<RowTarget> targets, std::string folder, bool decompress, bool wholeFolder);
+    void Start(std::vector<std::string> names, const std::string& folder, bool decompress,
+               std::shared_ptr<FileSystem> fs, CompressionChoice* choice = nullptr);
+    void Run(std::vector<RowTarget> targets, std::string folder, bool decompress, bool wholeFolder,
+             std::shared_ptr<FileSystem> fs);
+    bool ApplyEstimate();
     void Join();
 
     MainFormView& view_;
@@ -149,6 +193,15 @@ class CompressionCommands {
     std::string folder_;
     bool running_ = false;
     bool statusKept_ = false;
+    CompressorFactory makeCompressor_;
+    std::function<std::shared_ptr<FileSystem>()> newFileSystem_;
+    std::optional<ForecastRules> forecastRules_;
+    CompressionChoice choice_;
+    // The shared file system was given a choice (no fresh one per command).
+    bool sharedChoiceSet_ = false;
+    EstimateJob estimate_;
+    // The estimate's folder as the status line names it.
+    std::string estimatePath_;
 };
 
 }  // namespace packmeter

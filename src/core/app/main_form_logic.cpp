@@ -56,6 +56,7 @@ MainFormLogic::MainFormLogic(MainFormView& view, MainFormServices services)
       services_(std::move(services)),
       commands_(std::make_unique<CompressionCommands>(view_, services_.fileSystem, channel_,
                                                       services_.numberFormat)) {
+    commands_->SetEstimateServices(services_.makeCompressor, services_.newFileSystem);
     // The program's own Rename and Move to Trash change the rows: the folder is measured again,
     // so that no row names an entry that has gone (and the totals follow).
     commands_->onShellVerb = [this](const std::string& verb) {
@@ -314,6 +315,7 @@ bool MainFormLogic::FormKeyDown(int key, bool ctrlHeld) {
 
 void MainFormLogic::UpdateStatusTimerTimer() {
     ReapStoppedScans();
+    commands_->Tick();
     if (!active_ || !folderError_.empty() || commands_->OwnsStatusLine() || !keptNotice_.empty()) {
         return;
     }

@@ -13,6 +13,7 @@
 #include "core/fs/filesystem.hpp"
 #include "core/listview/list_item.hpp"
 #include "core/scan/scan.hpp"
+#include "core/utils/forecast.hpp"
 #include "core/utils/size_text.hpp"
 
 namespace packmeter {
@@ -73,6 +74,10 @@ struct MainFormServices {
     std::function<bool()> enableBackupPrivilege;
     // Unset: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> now;
+    // The estimate's chunk compressors, and a fresh file system for a command with its own
+    // compression choice (CompressionCommands::SetEstimateServices); unset: no estimate.
+    CompressorFactory makeCompressor;
+    std::function<std::shared_ptr<FileSystem>()> newFileSystem;
     // Walking threads per scan; 0: the scan's own choice.
     unsigned walkThreads = 0;
 };
@@ -106,6 +111,8 @@ class MainFormLogic {
 
     // The folder shown, with a trailing separator; empty before the first scan.
     const std::string& CurrentFolder() const { return currentFolder_; }
+    // The user's number separators, for the texts the window makes itself.
+    const NumberFormat& NumberFormatting() const { return services_.numberFormat; }
     // Where the rows' icons come from (may be null).
     IconSource* Icons() const { return services_.icons.get(); }
     // The scan started last, running or not; nullptr before the first scan.

@@ -91,6 +91,11 @@ inline constexpr const char* kReadmeFileName = "Readme.txt";
 inline constexpr const char* kReadmeMissingText =
     "The readme (Readme.txt) is not installed beside the program.";
 
+// The items of the rows' and the path label's context menu beside "&COMPRESS": compressing
+// with a chosen algorithm and threshold, and the forecast of what compressing would save.
+inline constexpr const char* kCompressWithCaption = "Compress &with...";
+inline constexpr const char* kEstimateCaption = "&Estimate saving...";
+
 // More rows than this are opened only after the user has said yes: each starts a program.
 inline constexpr std::size_t kOpenWithoutAsking = 10;
 // The question asked before `count` entries are opened at once.

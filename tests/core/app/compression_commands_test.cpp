@@ -273,14 +273,17 @@ TEST_F(CompressionCommandsTest, PopupItemsFollowTheSingleSelectedRowAndObjectsKe
         std::vector<std::string> objects;  // the menu's folder, then its objects
     };
     // In sequence: with several rows or none the items keep what the last single row set.
+    // "Compress with..." goes with "&COMPRESS"; the estimate is always offered.
+    const std::string c = "&COMPRESS", w = "Compress &with...", e = "&Estimate saving...",
+                      u = "&DECOMPRESS";
     const std::vector<Case> cases = {
-        {{}, {"&COMPRESS", "&DECOMPRESS"}, {P("/"), "d"}},
-        {{"f1"}, {"&COMPRESS"}, {d, d + "f1"}},
-        {{"z"}, {"&DECOMPRESS"}, {d, d + "z"}},
-        {{"z", "f1", "partly"}, {"&DECOMPRESS"}, {d, d + "partly", d + "f1", d + "z"}},
-        {{"partly"}, {"&COMPRESS", "&DECOMPRESS"}, {d, d + "partly"}},
-        {{"z"}, {"&DECOMPRESS"}, {d, d + "z"}},
-        {{}, {"&DECOMPRESS"}, {P("/"), "d"}},
+        {{}, {c, w, e, u}, {P("/"), "d"}},
+        {{"f1"}, {c, w, e}, {d, d + "f1"}},
+        {{"z"}, {e, u}, {d, d + "z"}},
+        {{"z", "f1", "partly"}, {e, u}, {d, d + "partly", d + "f1", d + "z"}},
+        {{"partly"}, {c, w, e, u}, {d, d + "partly"}},
+        {{"z"}, {e, u}, {d, d + "z"}},
+        {{}, {e, u}, {P("/"), "d"}},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         window.Select(cases[i].selected);

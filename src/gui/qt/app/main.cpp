@@ -22,7 +22,10 @@ int main(int argc, char** argv) {
     // The arguments as the system passed them (QApplication has taken out its own options), so
     // that a folder name reaches the scan byte for byte.
     std::vector<std::string> args(argv + 1, argv + argc);
-    packmeter::qt::TMainForm form(packmeter::qt::DesktopServices(), std::move(args));
+    packmeter::MainFormServices services = packmeter::qt::DesktopServices();
+    // A command with its own compression choice gets a file system of its own.
+    services.newFileSystem = [] { return packmeter::MakeFileSystem(); };
+    packmeter::qt::TMainForm form(std::move(services), std::move(args));
     form.show();
     return app.exec();
 }

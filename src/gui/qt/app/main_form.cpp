@@ -25,6 +25,8 @@
 #include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/scan/algorithm_text.hpp"
+#include "gui/qt/app/compress_with_dialog.hpp"
+#include "gui/qt/app/estimate_dialog.hpp"
 #include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -33,6 +35,7 @@
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "gui/qt/shell/desktop_context_menu.hpp"
 #include "gui/qt/shell/system_image_list.hpp"
+#include "platform/chunk_codecs.hpp"
 #include "platform/system.hpp"
 
 namespace packmeter::qt {
@@ -113,10 +116,26 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args, Q
             }
         };
     }
+    if (!services.makeCompressor) {
+        services.makeCompressor = MakeChunkCompressor;
+    }
     logic_ =
         std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
     commandSink_ = std::make_unique<CommandSink<TMainForm>>(*this);
     logic_->SetCommandView(commandSink_.get());
+    // The dialogs open after the menu or the applied batch has returned, from the event loop.
+    logic_->Commands().SetChoice(LoadCompressionChoice());
+    logic_->Commands().onCompressWith = [this](const std::string& folder,
+                                               std::vector<std::string> names) {
+        QMetaObject::invokeMethod(
+            this, [this, folder, names = std::move(names)] { ShowCompressWith(folder, names); },
+            Qt::QueuedConnection);
+    };
+    logic_->Commands().onEstimateDone = [this](EstimateResult result) {
+        QMetaObject::invokeMethod(
+            this, [this, result = std::move(result)] { ShowEstimate(result); },
+            Qt::QueuedConnection);
+    };
     applyTimer_ = MakeOwned<QTimer>(this);
     applyTimer_->setSingleShot(true);
     connect(applyTimer_, &QTimer::timeout, this, [this] { logic_->ApplyScanOutput(); });
@@ -388,6 +407,37 @@ void TMainForm::CreateCommandProgress() {
     progressLabel_->hide();
     progressBar_->hide();
     cancelButton_->hide();
+}
+
+void TMainForm::ShowCompressWith(const std::string& folder,
+                                 const std::vector<std::string>& names) {
+    CompressionCommands& commands = logic_->Commands();
+    TCompressWithDialog dialog(commands.Choice(), AlgorithmChoosable(commands.FileSystemOf(folder)),
+                               this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const CompressionChoice choice = dialog.Choice();
+    SaveCompressionChoice(choice);
+    commands.SetChoice(choice);
+    commands.CompressWith(folder, names, choice);
+}
+
+void TMainForm::ShowEstimate(const EstimateResult& result) {
+    auto* dialog = MakeOwned<TEstimateDialog>(result, logic_->NumberFormatting(), this);
+    const QPointer<TMainForm> window(this);
+    dialog->onCompress = [window](const EstimateResult& estimated) {
+        if (window) {
+            window->logic_->Commands().CompressWith(estimated.folder, estimated.names,
+                                                    estimated.request.method);
+        }
+    };
+    dialog->onExact = [window](const EstimateResult& estimated) {
+        if (window) {
+            window->logic_->Commands().Estimate(estimated.folder, estimated.names, false);
+        }
+    };
+    dialog->show();
 }
 
 void TMainForm::ListContextPopup(const QPoint& global) {

@@ -111,6 +111,9 @@ class TMainForm : public QMainWindow, private MainFormView {
     bool AskStopCommand(const std::string& question);
 
     void CreateCommandProgress();
+    // "Compress with..." and the estimate's result: the dialogs of the commands' menu items.
+    void ShowCompressWith(const std::string& folder, const std::vector<std::string>& names);
+    void ShowEstimate(const EstimateResult& result);
     // Shows the context menu at a screen point; the shell browser's errors become messages.
     void ListContextPopup(const QPoint& global);
     void PathLabelMouseUp(const QPoint& global);
