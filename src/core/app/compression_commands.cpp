@@ -105,6 +105,13 @@ bool CompressionCommands::ListContextPopup(TShellBrowser& browser, const std::st
         return true;
     }
     UpdateMenuItems();
+    // An item whose window part is missing is not offered.
+    if (!onCompressWith) {
+        popup_.Items[1].Visible = false;
+    }
+    if (!makeCompressor_) {
+        popup_.Items[2].Visible = false;
+    }
     popupFolder_ = IncludeTrailingChar(folder);
     browser.SetShowErrorMessages(true);
     try {

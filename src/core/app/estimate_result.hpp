@@ -65,7 +65,7 @@ inline constexpr const char* kEstimateCloseButton = "Close";
 inline constexpr const char* kCompressWithTitle = "Compress with";
 inline constexpr const char* kAlgorithmLabel = "&Algorithm:";
 inline constexpr const char* kLevelLabel = "&Level:";
-inline constexpr const char* kMinSavingLabel = "Leave a file plain when it saves less than (%):";
+inline constexpr const char* kMinSavingLabel = "Leave a file plain when it saves less than:";
 // Shown instead of the algorithm and the level where the volume has only one method.
 inline constexpr const char* kOnlyLznt1Text =
     "NTFS compresses with its own method (LZNT1) only: there is no algorithm or level to "

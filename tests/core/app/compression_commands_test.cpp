@@ -267,6 +267,10 @@ TEST_F(CompressionCommandsTest, PopupItemsFollowTheSingleSelectedRowAndObjectsKe
     const auto shell = std::make_shared<FakeShell>();
     TShellBrowser browser{shell};
     const std::string d = P("/d/");
+    // The window parts of "Compress with..." and the estimate; without them those items hide.
+    logic->Commands().onCompressWith = [](const std::string&, std::vector<std::string>) {};
+    logic->Commands().SetEstimateServices(
+        [](const CompressionChoice&) { return std::unique_ptr<ChunkCompressor>(); }, nullptr);
     struct Case {
         std::vector<std::string> selected;
         std::vector<std::string> shown;    // the visible program items

@@ -37,6 +37,8 @@ TEstimateDialog::TEstimateDialog(EstimateResult result, const NumberFormat& form
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setShowGrid(false);
+    // A figure table to read, not a form to fill in: no cell wears the focus frame.
+    table_->setFocusPolicy(Qt::NoFocus);
     table_->setWordWrap(false);
     QFont bold = table_->font();
     bold.setBold(true);

@@ -8,12 +8,14 @@
 
 #include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
+#include "gui/win32/app/estimate_dialog.hpp"
 #include "gui/win32/app/status_bar.hpp"
 #include "gui/win32/framework/clipboard.hpp"
 #include "gui/win32/framework/screen_fonts.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/shell/shell_namespace.hpp"
 #include "gui/win32/shell/win_shell_space.hpp"
+#include "platform/chunk_codecs.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
 namespace packmeter::win32 {
@@ -46,8 +48,17 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     browseForFolderDlg_.SetTitle(kBrowseTitle);
     browseForFolderDlg_.SetOptions({bfNewDialogStyle, bfFileSystemOnly});
     browseForFolderDlg_.SetRootedAt(SF_DESKTOP);
+    if (!services.makeCompressor) {
+        services.makeCompressor = MakeChunkCompressor;
+    }
     logic_ =
         std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
+    // NTFS has one method (LZNT1): "Compress with..." would offer the threshold alone, which
+    // this window does not ask for yet; the item stays hidden (no onCompressWith).
+    logic_->Commands().onEstimateDone = [this](EstimateResult result) {
+        pendingEstimates_.push_back(std::move(result));
+        ::PostMessageW(Hwnd(), kShowEstimateMessage, 0, 0);
+    };
 
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT outer{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
@@ -422,6 +433,16 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kPathLabelMouseUpMessage:
             PathLabelMouseUp({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            return 0;
+        case kShowEstimateMessage:
+            while (!pendingEstimates_.empty()) {
+                const EstimateResult result = std::move(pendingEstimates_.front());
+                pendingEstimates_.erase(pendingEstimates_.begin());
+                if (ShowEstimateResult(Hwnd(), result, logic_->NumberFormatting())) {
+                    logic_->Commands().CompressWith(result.folder, result.names,
+                                                    result.request.method);
+                }
+            }
             return 0;
         case WM_CONTEXTMENU:
             if (reinterpret_cast<HWND>(wParam) == list_.Hwnd()) {

@@ -25,6 +25,8 @@ inline constexpr UINT kApplyScanOutputMessage = WM_APP + 1;
 inline constexpr UINT kFormShowMessage = WM_APP + 2;
 // A mouse button was released over the path label; lParam: the screen point.
 inline constexpr UINT kPathLabelMouseUpMessage = WM_APP + 3;
+// An estimate has ended: its result dialog opens (outside the batch that brought it).
+inline constexpr UINT kShowEstimateMessage = WM_APP + 4;
 inline constexpr int kScanCommand = 101;
 inline constexpr int kRefreshCommand = 102;
 inline constexpr int kExitCommand = 103;
@@ -178,6 +180,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     bool menuHint_ = false;
     bool contextMenuLoop_ = false;
     int beeps_ = 0;
+    // Estimates that ended, waiting for kShowEstimateMessage to show them.
+    std::vector<EstimateResult> pendingEstimates_;
 };
 
 }  // namespace packmeter::win32

@@ -91,6 +91,8 @@ std::string ShellLauncher::OpenDocument(const std::string& path) {
 MainFormServices WindowsServices() {
     MainFormServices services;
     services.fileSystem = MakeFileSystem();
+    // A command with its own compression choice gets a file system of its own.
+    services.newFileSystem = [] { return MakeFileSystem(); };
     services.icons = MakeShellIconSource();
     services.numberFormat = UserNumberFormat();
     services.launcher = std::make_shared<ShellLauncher>();
