@@ -53,8 +53,14 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     }
     logic_ =
         std::make_unique<MainFormLogic>(static_cast<MainFormView&>(*this), std::move(services));
-    // NTFS has one method (LZNT1): "Compress with..." would offer the threshold alone, which
-    // this window does not ask for yet; the item stays hidden (no onCompressWith).
+    // The dialogs open from their own messages, after the menu or the batch has returned.
+    logic_->Commands().SetChoice(LoadCompressionChoice());
+    logic_->Commands().onCompressWith = [this](const std::string& folder,
+                                               std::vector<std::string> names) {
+        compressWithFolder_ = folder;
+        compressWithNames_ = std::move(names);
+        ::PostMessageW(Hwnd(), kShowCompressWithMessage, 0, 0);
+    };
     logic_->Commands().onEstimateDone = [this](EstimateResult result) {
         pendingEstimates_.push_back(std::move(result));
         ::PostMessageW(Hwnd(), kShowEstimateMessage, 0, 0);
@@ -434,13 +440,28 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case kPathLabelMouseUpMessage:
             PathLabelMouseUp({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
             return 0;
+        case kShowCompressWithMessage: {
+            CompressionCommands& commands = logic_->Commands();
+            TCompressWithBox box(Hwnd(), commands.Choice());
+            if (box.ShowModal() == IDOK) {
+                const CompressionChoice choice = box.Choice();
+                SaveCompressionChoice(choice);
+                commands.SetChoice(choice);
+                commands.CompressWith(compressWithFolder_, compressWithNames_, choice);
+            }
+            return 0;
+        }
         case kShowEstimateMessage:
             while (!pendingEstimates_.empty()) {
                 const EstimateResult result = std::move(pendingEstimates_.front());
                 pendingEstimates_.erase(pendingEstimates_.begin());
-                if (ShowEstimateResult(Hwnd(), result, logic_->NumberFormatting())) {
+                const int chosen =
+                    TEstimateBox(Hwnd(), result, logic_->NumberFormatting()).ShowModal();
+                if (chosen == IDYES) {
                     logic_->Commands().CompressWith(result.folder, result.names,
                                                     result.request.method);
+                } else if (chosen == IDRETRY) {
+                    logic_->Commands().Estimate(result.folder, result.names, false);
                 }
             }
             return 0;

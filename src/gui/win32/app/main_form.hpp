@@ -27,6 +27,8 @@ inline constexpr UINT kFormShowMessage = WM_APP + 2;
 inline constexpr UINT kPathLabelMouseUpMessage = WM_APP + 3;
 // An estimate has ended: its result dialog opens (outside the batch that brought it).
 inline constexpr UINT kShowEstimateMessage = WM_APP + 4;
+// "Compress with..." was chosen: its box opens (after the menu has closed).
+inline constexpr UINT kShowCompressWithMessage = WM_APP + 5;
 inline constexpr int kScanCommand = 101;
 inline constexpr int kRefreshCommand = 102;
 inline constexpr int kExitCommand = 103;
@@ -182,6 +184,9 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     int beeps_ = 0;
     // Estimates that ended, waiting for kShowEstimateMessage to show them.
     std::vector<EstimateResult> pendingEstimates_;
+    // The entries "Compress with..." was chosen for (none: the folder's tree), and the folder.
+    std::string compressWithFolder_;
+    std::vector<std::string> compressWithNames_;
 };
 
 }  // namespace packmeter::win32

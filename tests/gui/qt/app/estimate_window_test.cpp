@@ -110,6 +110,8 @@ TEST(EstimateWindow, ForecastsTheRowsCompressesWithTheChoiceAndCancels) {
     WriteFile(folder + "/docs/noise.bin", Incompressible(1 << 20));
     WriteFile(folder + "/noise.bin", Incompressible(2 << 20, 7));
     RunCommand({"sync"});
+    // No choice kept from an earlier run: the forecast is the volume's default.
+    SaveCompressionChoice({});
     auto form = OpenWindow(folder);
     TListViewEx& list = *form->List();
 
