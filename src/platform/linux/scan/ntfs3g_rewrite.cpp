@@ -299,36 +299,46 @@ nlink_t RenameLinkQuirk(int scratchFd) {
 // 2022.10.3: a touch after such a set was gone after a remount, with no rewrite running). The
 // mark goes when the inode leaves that cache, which reading the attribute word of 64 other
 // inodes does (measured: 70 did, 40 did not). So the copy, whose times are set that way, is
-// pushed out with 80 others before it gets its name: the file's neighbours, topped up with
+// pushed out with 72 others before it gets its name: the file's neighbours, topped up with
 // empty files made for it in the scratch folder when the folder has fewer.
 void EvictFromInodeCache(int dirFd, const std::string& fileName, const ScratchFolder& scratch) {
-    constexpr int kInodes = 80;
-    int used = 0;
-    const auto readAttrib = [&](int folderFd, std::string_view name) {
-        const std::string path =
-            "/proc/self/fd/" + std::to_string(folderFd) + "/" + std::string(name);
-        std::uint32_t attrib = 0;
-        if (::lgetxattr(path.c_str(), "system.ntfs_attrib", &attrib, sizeof attrib) > 0) {
-            ++used;
-        }
-    };
-    const UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (listing) {
-        DirReader reader(listing.get());
-        std::vector<DirName> names;
-        while (used < kInodes && reader.NextBatch(names)) {
-            for (const DirName& name : names) {
-                if (used == kInodes) {
-                    break;
-                }
-                if (name.name != fileName && name.name != scratch.Name()) {
-                    readAttrib(listing.get(), name.name);
+    constexpr std::size_t kInodes = 72;  // the cache holds 64
+    // The neighbours' names are listed once per folder: a listing on ntfs-3g reads the whole
+    // folder, and the rewrites of a folder's files follow one another. A name gone since is
+    // simply not counted.
+    static std::mutex mutex;
+    static std::pair<dev_t, ino_t> listedFolder{};
+    static std::vector<std::string> listed;
+    std::vector<std::string> neighbours;
+    struct stat folder {};
+    if (::fstat(dirFd, &folder) == 0) {
+        const std::lock_guard lock(mutex);
+        if (listedFolder != std::pair(folder.st_dev, folder.st_ino) || listed.size() < kInodes) {
+            listed.clear();
+            listedFolder = {folder.st_dev, folder.st_ino};
+            const UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            DirReader reader(listing.get());
+            std::vector<DirName> names;
+            while (listing && listed.size() < kInodes + 2 && reader.NextBatch(names)) {
+                for (std::size_t i = 0; i < names.size() && listed.size() < kInodes + 2; ++i) {
+                    listed.emplace_back(names[i].name);
                 }
             }
         }
+        neighbours = listed;
+    }
+    std::size_t used = 0;
+    const std::string folderPath = "/proc/self/fd/" + std::to_string(dirFd) + "/";
+    for (const std::string& name : neighbours) {
+        std::uint32_t attrib = 0;
+        if (used < kInodes && name != fileName && name != scratch.Name() &&
+            ::lgetxattr((folderPath + name).c_str(), "system.ntfs_attrib", &attrib, sizeof attrib) >
+                0) {
+            ++used;
+        }
     }
     std::vector<std::string> made;
-    for (int index = 0; used < kInodes && index < kInodes; ++index) {
+    for (std::size_t index = 0; used < kInodes && index < kInodes; ++index) {
         std::string name = ScratchFolder::kEvictPrefix + std::to_string(index);
         const UniqueFd fd(::openat(scratch.Fd(), name.c_str(),
                                    O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
