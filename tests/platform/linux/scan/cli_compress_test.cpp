@@ -80,7 +80,7 @@ TEST_F(CliCompressTest, RowsMatchTheVolumesOwnFiguresAndDataStaysTheSame) {
         const std::int64_t treeSize = (512 << 10) + (128 << 10) + (256 << 10);
         struct Case {
             const char* command;
-            int state;  // of both rows, the folder flag aside
+            int state;                        // of both rows, the folder flag aside
             const char* algorithm = nullptr;  // an --algorithm option
         };
         // NTFS has LZNT1 alone: another algorithm is noted as ignored there, and compressing
