@@ -408,6 +408,20 @@ std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
 
 namespace {
 
+// Removes the folder `name` if it holds nothing, or only an empty marker file (a rewrite killed
+// between making its marker and writing it): either way nothing is lost.
+void RemoveIfEmptyish(int dirFd, const std::string& name) {
+    const UniqueFd folder(
+        ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat marker;
+    if (folder && OnlyMarkerLeft(folder.get()) &&
+        ::fstatat(folder.get(), kMarker, &marker, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(marker.st_mode) && marker.st_size == 0) {
+        ::unlinkat(folder.get(), kMarker, 0);
+    }
+    ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+}
+
 // The scratch folders in `dirFd` of processes that no longer run.
 std::vector<std::string> DeadScratchFolders(int dirFd) {
     std::vector<std::string> dead;
@@ -423,13 +437,13 @@ std::vector<std::string> DeadScratchFolders(int dirFd) {
                 continue;
             }
             // A folder of this name without a marker of ours is the user's: left alone, except
-            // that an empty one (a rewrite killed before it wrote its marker) is removed, which
-            // loses nothing.
+            // that an empty one, or one holding only an empty marker (a rewrite killed before
+            // it wrote its marker), is removed, which loses nothing.
             const std::optional<Marker> marker = ReadMarker(dirFd, name.name);
             if (marker && !Running(*marker)) {
                 dead.emplace_back(name.name);
             } else if (!marker && ::kill(ScratchOwner(name.name), 0) != 0 && errno == ESRCH) {
-                ::unlinkat(dirFd, std::string(name.name).c_str(), AT_REMOVEDIR);
+                RemoveIfEmptyish(dirFd, std::string(name.name));
             }
         }
     }

@@ -386,8 +386,13 @@ TEST(RewriteRaceTest, UserFoldersNamedLikeScratchFoldersStayTheUsers) {
             }
             folders.push_back(folder);
         }
+        // What a rewrite killed between making its marker and writing it leaves: removed.
+        const std::string killedEarly = root + "/.packmeter-999999-2";
+        std::filesystem::create_directories(killedEarly);
+        WriteFile(killedEarly + "/owner", "");
         RunCommand({PACKMETER_CLI, "compress", file});
         RunCommand({PACKMETER_CLI, "decompress", root});
+        EXPECT_FALSE(std::filesystem::exists(killedEarly));
         for (const std::string& folder : folders) {
             for (const char* name : {"data", "state", "original", "owner"}) {
                 EXPECT_EQ(ReadAll(folder + "/" + name), std::string(250000, 'u')) << folder << name;
