@@ -9,13 +9,54 @@ namespace {
 
 constexpr std::uint64_t kMostStep = 0x10000;
 
+// A heading line of the decoded dump: the full path of the file whose rows follow, ending in
+// ':' (with "[++]" after it when the file is new to the table).
+std::string_view HeadingPath(std::string_view line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.substr(0, 4) == "CU: ") {
+        line.remove_prefix(4);
+    }
+    if (line.size() > 4 && line.substr(line.size() - 4) == "[++]") {
+        line.remove_suffix(4);
+        while (!line.empty() && line.back() == ' ') {
+            line.remove_suffix(1);
+        }
+    }
+    if (line.size() < 2 || line.back() != ':' || line.find(' ') != std::string_view::npos) {
+        return {};
+    }
+    return line.substr(0, line.size() - 1);
+}
+
 }  // namespace
+
+bool IsSystemSourcePath(std::string_view path) {
+    // The compilers' and the distribution's header folders, native and MinGW alike.
+    constexpr std::string_view kSystemFolders[] = {
+        "/usr/include/",          "/usr/local/include/",   "/usr/lib/gcc/",
+        "/usr/lib/gcc-cross/",    "/usr/share/mingw-w64/", "/usr/x86_64-w64-mingw32/",
+        "/usr/i686-w64-mingw32/",
+    };
+    for (const auto folder : kSystemFolders) {
+        if (path.substr(0, folder.size()) == folder) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
     std::vector<FaultLineRow> rows;
     std::istringstream in{std::string(text)};
     std::string line;
+    bool system = false;
     while (std::getline(in, line)) {
+        if (const auto heading = HeadingPath(line); !heading.empty()) {
+            system = IsSystemSourcePath(heading);
+            continue;
+        }
         std::istringstream fields(line);
         std::string file;
         std::string number;
@@ -25,6 +66,7 @@ std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
         }
         FaultLineRow row;
         row.File = file;
+        row.System = system;
         std::uint64_t value = 0;
         if (std::from_chars(address.data() + 2, address.data() + address.size(), value, 16).ec !=
             std::errc()) {
@@ -70,12 +112,24 @@ std::vector<FaultDebugUnit> BuildDebugUnits(
         unit = {};
         open = false;
     };
-    for (const auto& row : rows) {
-        if (row.Line == 0) {
-            close(row.Address);
+    // The last row of our own sources and its function: inlined header rows take its place.
+    FaultLineRow ownRow;
+    std::string ownFunction;
+    for (const auto& tableRow : rows) {
+        if (tableRow.Line == 0) {
+            close(tableRow.Address);
+            ownRow = {};
             continue;
         }
-        const std::string function = functionOf(row.Address);
+        const std::string function = functionOf(tableRow.Address);
+        FaultLineRow row = tableRow;
+        if (!row.System) {
+            ownRow = row;
+            ownFunction = function;
+        } else if (ownRow.Line != 0 && function == ownFunction && !function.empty()) {
+            row.File = ownRow.File;
+            row.Line = ownRow.Line;
+        }
         if (open && row.File == unit.Name && function == unitFunction && row.Line == lastLine) {
             continue;  // the same line goes on
         }
