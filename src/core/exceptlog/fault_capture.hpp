@@ -90,8 +90,14 @@ class FaultWindow {
     virtual ~FaultWindow() = default;
     // Shows the dialog of one report, from any thread.
     virtual FaultDialogResult ShowDialog(const FaultDialogData& data) = 0;
-    // An information box (a filtered exception's message), from any thread.
+    // An information box (a filtered exception's message), from any thread; false when it
+    // could not be shown.
     virtual bool Inform(const std::string& caption, const std::string& text) = 0;
+    // A Yes/No question (whether to mail a report), from any thread; false when it could not
+    // be asked, otherwise `yes` holds the answer.
+    virtual bool Ask(const std::string& /*caption*/, const std::string& /*text*/, bool& /*yes*/) {
+        return false;
+    }
     // The active window and its focused control: class names and texts, from any thread (a
     // snapshot the window's thread keeps, or what the system tells of that thread).
     virtual void ActiveControls(std::string& /*formClass*/, std::string& /*formText*/,
@@ -144,6 +150,10 @@ void NoteFilterMessage(const std::string& caption, const std::string& message);
 // be shown, the warning goes to stderr and the trace (and, without a window, the message too).
 // True when the user asked to end the program.
 bool PresentFaultDialog(const FaultDialogData& data);
+// The mail's question and information box in the program's window; false without one (or when
+// it cannot show them), so that the caller asks its own way.
+bool AskInFaultWindow(const std::string& caption, const std::string& text, bool& yes);
+bool InformInFaultWindow(const std::string& caption, const std::string& text);
 // The report's Active Controls lines from the program's window; empty without one.
 void FillActiveControls(FaultReportValues& values);
 // The window's own probe of its event loop, for the watchdog.

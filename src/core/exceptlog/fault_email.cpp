@@ -1,5 +1,6 @@
 #include "core/exceptlog/fault_email.hpp"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +146,9 @@ namespace {
 
 std::mutex gPendingLock;
 std::unique_ptr<TFaultModuleOptions> gPending;
+std::atomic<bool> gHold{false};
+std::unique_ptr<TFaultModuleOptions> gHeld;
+std::string gHeldReport;
 
 }  // namespace
 
@@ -162,6 +166,34 @@ bool SendPendingMail(FaultMailPlatform& platform) {
         pending = std::move(gPending);
     }
     return pending && pending->EmailSendMode == 1 && SendReport(*pending, {}, platform);
+}
+
+void HoldReportMail(bool hold) {
+    gHold = hold;
+}
+
+bool ReportMailHeld() {
+    return gHold;
+}
+
+void NoteHeldReportMail(const TFaultModuleOptions& options, std::string report) {
+    auto copy = std::make_unique<TFaultModuleOptions>(options.ModuleFileName);
+    copy->Assign(&options);
+    const std::lock_guard lock(gPendingLock);
+    gHeld = std::move(copy);
+    gHeldReport = std::move(report);
+}
+
+bool SendHeldReportMail(FaultMailPlatform& platform) {
+    std::unique_ptr<TFaultModuleOptions> held;
+    std::string report;
+    {
+        const std::lock_guard lock(gPendingLock);
+        held = std::move(gHeld);
+        report = std::move(gHeldReport);
+        gHold = false;
+    }
+    return held && SendReport(*held, report, platform);
 }
 
 }  // namespace packmeter

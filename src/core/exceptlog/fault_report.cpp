@@ -94,6 +94,8 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     SetFaultReportStep(11);
     if (options.EmailSendMode == 1) {
         NotePendingMail(options);
+    } else if (options.EmailSendMode == 2 && ReportMailHeld()) {
+        NoteHeldReportMail(options, report);
     } else if (auto* mail = platform.MailPlatform(); mail && options.EmailSendMode == 2) {
         SendReport(options, report, *mail);
     }

@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "core/exceptlog/fault_capture.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -354,39 +355,29 @@ void FaultDialog::done(int result) {
     QDialog::done(result);
 }
 
-FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
+std::optional<int> RunModalOnWindowThread(const std::function<int()>& show) {
     auto* app = QApplication::instance();
     if (!app) {
-        return FaultDialogResult::kNotShown;
+        return std::nullopt;
     }
-    const auto show = [&data] {
-        QPointer<QWidget> active = QApplication::activeWindow();
-        QApplication::beep();
-        FaultDialog dialog(data);
-        dialog.exec();
-        if (active) {
-            active->activateWindow();
-        }
-        return dialog.Result();
-    };
     if (QThread::currentThread() == app->thread()) {
         return show();
     }
-    // From another thread the dialog waits for the window's thread, a bounded time: that thread
+    // From another thread the box waits for the window's thread, a bounded time: that thread
     // may be stuck (it may wait for the very thread that met the error). Once it has taken the
-    // dialog, the user takes as long as they like.
+    // box, the user takes as long as they like.
     struct Handoff {
         std::mutex lock;
         std::condition_variable changed;
         bool taken = false;
         bool abandoned = false;
         bool done = false;
-        FaultDialogResult result = FaultDialogResult::kNotShown;
+        int result = 0;
     };
     const auto handoff = std::make_shared<Handoff>();
     QMetaObject::invokeMethod(
         app,
-        [handoff, data] {
+        [handoff, show] {
             {
                 const std::lock_guard lock(handoff->lock);
                 if (handoff->abandoned) {
@@ -395,15 +386,9 @@ FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
                 handoff->taken = true;
             }
             handoff->changed.notify_all();
-            QPointer<QWidget> active = QApplication::activeWindow();
-            QApplication::beep();
-            FaultDialog dialog(data);
-            dialog.exec();
-            if (active) {
-                active->activateWindow();
-            }
+            const int result = show();
             const std::lock_guard lock(handoff->lock);
-            handoff->result = dialog.Result();
+            handoff->result = result;
             handoff->done = true;
             handoff->changed.notify_all();
         },
@@ -412,10 +397,24 @@ FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
     if (!handoff->changed.wait_for(lock, std::chrono::milliseconds(kMostDialogWaitMilliseconds),
                                    [&] { return handoff->taken; })) {
         handoff->abandoned = true;
-        return FaultDialogResult::kNotShown;
+        return std::nullopt;
     }
     handoff->changed.wait(lock, [&] { return handoff->done; });
     return handoff->result;
+}
+
+FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
+    const auto result = RunModalOnWindowThread([&data] {
+        QPointer<QWidget> active = QApplication::activeWindow();
+        QApplication::beep();
+        FaultDialog dialog(data);
+        dialog.exec();
+        if (active) {
+            active->activateWindow();
+        }
+        return static_cast<int>(dialog.Result());
+    });
+    return result ? static_cast<FaultDialogResult>(*result) : FaultDialogResult::kNotShown;
 }
 
 }  // namespace packmeter::qt

@@ -218,6 +218,32 @@ TEST_F(FaultDialogTest, EveryFaultIsLoggedAndEndsInTimeWhateverThreadItHits) {
     }
 }
 
+// The mail's question is asked in the window, whichever thread met the error, after the
+// report's dialog: never on a terminal the window program may not have.
+TEST_F(FaultDialogTest, TheMailQuestionIsAskedInTheWindow) {
+    const fs::path program = Instrumented(
+        "asks", "EmailSendMode=2\nEmailConfirmMode=0\nEmailAddresses=reports@example.org\n");
+    const struct {
+        const char* kind;
+        int exitCode;
+    } cases[] = {
+        {"null", 1},         // the window's thread faults: it asks once out of its handler
+        {"null-thread", 1},  // a worker faults: the logger's thread asks through the window
+        {"throw-long", 0},   // an event handler's exception: asked, and the program goes on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const Run run = RunProgram(program, c.kind, "");
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        const auto dialog = run.output.find("dialog 1 ");
+        const auto asked = run.output.find(
+            "ask \"Question.\" \"May I send an email with occurred error(s) to the author of "
+            "the program ?\"");
+        ASSERT_NE(asked, std::string::npos) << run.output;
+        EXPECT_LT(dialog, asked) << run.output;
+    }
+}
+
 TEST_F(FaultDialogTest, TheWatchdogReportsAFrozenMainThreadOnce) {
     const fs::path program = Instrumented("watched", "FreezeActive=1\nFreezeTimeout=2\n");
     const struct {
