@@ -1,5 +1,9 @@
 #include "core/exceptlog/fault_report.hpp"
 
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
 #include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_texts.hpp"
@@ -10,6 +14,7 @@ namespace packmeter {
 
 namespace {
 thread_local int tReportStep = 0;
+std::atomic<int> gFailingStep{0};
 }  // namespace
 
 int FaultReportStep() {
@@ -18,6 +23,13 @@ int FaultReportStep() {
 
 void SetFaultReportStep(int step) {
     tReportStep = step;
+    if (step == gFailingStep.load()) {
+        throw std::runtime_error("Step " + std::to_string(step) + " failed.");
+    }
+}
+
+void FailFaultReportAtStep(int step) {
+    gFailingStep = step;
 }
 
 bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,

@@ -35,6 +35,9 @@ struct FaultReportInput {
 // output, 10 the log file, 11 the mail.
 int FaultReportStep();
 void SetFaultReportStep(int step);
+// For the tests of the logger's failure handling: every report throws once it reaches `step`
+// (0: never), as a failing step would.
+void FailFaultReportAtStep(int step);
 
 // The lines of a text, without empty ones.
 std::vector<std::string> SplitLines(std::string_view text);
