@@ -219,6 +219,12 @@ bool PresentFaultDialog(const FaultDialogData& data) {
     return result == FaultDialogResult::kTerminate;
 }
 
+void SendFaultMailAtEnd() {
+    if (gPlatform) {
+        SendPendingMailGuarded();
+    }
+}
+
 bool AskInFaultWindow(const std::string& caption, const std::string& text, bool& yes) {
     const std::lock_guard lock(gWindowLock);
     return gWindow && gWindow->Ask(caption, text, yes);

@@ -150,6 +150,10 @@ void NoteFilterMessage(const std::string& caption, const std::string& message);
 // be shown, the warning goes to stderr and the trace (and, without a window, the message too).
 // True when the user asked to end the program.
 bool PresentFaultDialog(const FaultDialogData& data);
+// The mail of the program's end (EmailSendMode 1, after at least one report the program went
+// on from): the window program sends it as its event loop ends, while its window can still
+// ask; otherwise it goes when the process exits.
+void SendFaultMailAtEnd();
 // The mail's question and information box in the program's window; false without one (or when
 // it cannot show them), so that the caller asks its own way.
 bool AskInFaultWindow(const std::string& caption, const std::string& text, bool& yes);

@@ -18,6 +18,7 @@ namespace packmeter::qt {
 
 FaultLogApplication::FaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
     SetFaultWindow(this);
+    connect(this, &QCoreApplication::aboutToQuit, [] { SendFaultMailAtEnd(); });
 }
 
 FaultLogApplication::~FaultLogApplication() {
