@@ -169,7 +169,7 @@ void ShowPendingDialog() {
     gPendingDialog.reset();
     if (PresentFaultDialog(data)) {
         SendPendingMailGuarded();
-        if (data.RestartOnTerminate) {
+        if (data.restartOnTerminate) {
             gPlatform->Restart();
         }
         FaultTrace().Save();
@@ -209,7 +209,7 @@ bool PresentFaultDialog(const FaultDialogData& data) {
     if (result == FaultDialogResult::kNotShown) {
         // No window could be shown: the message goes where a console program's report goes.
         if (!windowed) {
-            std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+            std::cerr << data.caption << ' ' << data.shortMessage << '\n';
         }
         const std::string line =
             FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");

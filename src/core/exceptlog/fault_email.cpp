@@ -59,18 +59,18 @@ bool SendOnce(const TFaultModuleOptions& options, std::string_view report,
     std::string error;
     if (!options.SmtpHost.empty()) {
         FaultSmtpRequest request;
-        request.Host = options.SmtpHost;
-        request.User = options.SmtpUserId;
-        request.Password = options.SmtpPassword;
-        request.AttachmentPath = attachment;
-        request.Body = body;
-        request.Subject = options.EmailSubject;
-        request.Recipients = options.EmailAddresses;
-        request.TimeoutMs = smtpTimeoutMs;
+        request.host = options.SmtpHost;
+        request.user = options.SmtpUserId;
+        request.password = options.SmtpPassword;
+        request.attachmentPath = attachment;
+        request.body = body;
+        request.subject = options.EmailSubject;
+        request.recipients = options.EmailAddresses;
+        request.timeoutMs = smtpTimeoutMs;
         // A port after the host name: "host:2525".
-        if (const auto colon = request.Host.rfind(':'); colon != std::string::npos) {
-            request.Port = std::atoi(request.Host.c_str() + colon + 1);
-            request.Host.resize(colon);
+        if (const auto colon = request.host.rfind(':'); colon != std::string::npos) {
+            request.port = std::atoi(request.host.c_str() + colon + 1);
+            request.host.resize(colon);
         }
         if (SmtpSend(request, platform.CreateSocketLayer(), error)) {
             return true;

@@ -35,7 +35,7 @@ void FailFaultReportAtStep(int step) {
 bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
                  FaultReportPlatform& platform, bool windowed) {
     SetFaultReportStep(6);
-    std::vector<std::uintptr_t> addresses = input.CallSites;
+    std::vector<std::uintptr_t> addresses = input.callSites;
     if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
         addresses.erase(addresses.begin());
     }
@@ -47,8 +47,8 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
 
     // A C++ exception's address is its throw: the call of the runtime's throw routine, one
     // entry after that routine's own.
-    std::uintptr_t address = input.Exception ? 0 : input.Address;
-    for (std::size_t i = 0; input.Exception && i + 1 < callStack.size(); ++i) {
+    std::uintptr_t address = input.exception ? 0 : input.address;
+    for (std::size_t i = 0; input.exception && i + 1 < callStack.size(); ++i) {
         if (callStack[i].ProcedureName == "__cxa_throw") {
             address = callStack[i + 1].Address;
             break;
@@ -66,9 +66,9 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     SetFaultReportStep(3);
     // A filtered class, or a class derived from one, is left to the program; its message, if
     // any, is shown instead.
-    std::vector<std::string> classes = {input.Type};
-    classes.insert(classes.end(), input.Ancestors.begin(), input.Ancestors.end());
-    for (const auto& ancestor : FaultTypeAncestors(input.Type)) {
+    std::vector<std::string> classes = {input.type};
+    classes.insert(classes.end(), input.ancestors.begin(), input.ancestors.end());
+    for (const auto& ancestor : FaultTypeAncestors(input.type)) {
         classes.push_back(ancestor);
     }
     if (const auto entry = FindFilterEntry(options, classes)) {
@@ -86,8 +86,8 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     values[lfExceptionDate] = platform.LocalDate(std::chrono::system_clock::now());
     values[lfExceptionAddress] = FormatReportAddress(address);
     values[lfExceptionModule] = faulting ? FileNamePart(faulting->FileName) : "";
-    values[lfExceptionType] = input.Type;
-    values[lfExceptionMessage] = FormatReportMessage(input.Message);
+    values[lfExceptionType] = input.type;
+    values[lfExceptionMessage] = FormatReportMessage(input.message);
     const std::string report = BuildReportText(values, callStack, options, windowed);
     SetFaultReportStep(8);
     const int errors = logger.CountError();
@@ -95,7 +95,7 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     if (!options.SuppressOutput) {
         if (windowed) {
             platform.ShowErrorDialog(MakeFaultDialogData(
-                FaultShortMessage(input.Message, input.Type),
+                FaultShortMessage(input.message, input.type),
                 BuildReportSections(values, options, windowed), callStack, options, errors));
         } else {
             platform.ShowReport(BuildConsoleText(report, options));

@@ -65,14 +65,14 @@ std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
             continue;
         }
         FaultLineRow row;
-        row.File = file;
-        row.System = system;
+        row.file = file;
+        row.system = system;
         std::uint64_t value = 0;
         if (std::from_chars(address.data() + 2, address.data() + address.size(), value, 16).ec !=
             std::errc()) {
             continue;
         }
-        row.Address = value;
+        row.address = value;
         if (number != "-") {
             std::int32_t lineNumber = 0;
             if (std::from_chars(number.data(), number.data() + number.size(), lineNumber).ec !=
@@ -80,7 +80,7 @@ std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
                 lineNumber <= 0) {
                 continue;
             }
-            row.Line = lineNumber;
+            row.line = lineNumber;
         }
         rows.push_back(std::move(row));
     }
@@ -100,13 +100,13 @@ std::vector<FaultDebugUnit> BuildDebugUnits(
     // Closes the open unit at `end`: its last row covers the code up to there.
     const auto close = [&](std::uint64_t end) {
         if (open && end > lastAddress && lastAddress >= base + kFaultCodeBase) {
-            unit.Records.push_back(
+            unit.records.push_back(
                 {1, static_cast<std::uint32_t>(std::min(end - lastAddress, kMostStep)), {}});
-            if (unit.Records.front().Name.empty()) {
-                unit.Records.front().Name = "." + unitFunction.substr(0, 254);
+            if (unit.records.front().name.empty()) {
+                unit.records.front().name = "." + unitFunction.substr(0, 254);
             }
-            unit.CodeOffset = static_cast<std::uint32_t>(unitStart - base - kFaultCodeBase);
-            unit.CodeLength = static_cast<std::uint32_t>(end - unitStart);
+            unit.codeOffset = static_cast<std::uint32_t>(unitStart - base - kFaultCodeBase);
+            unit.codeLength = static_cast<std::uint32_t>(end - unitStart);
             units.push_back(std::move(unit));
         }
         unit = {};
@@ -116,40 +116,40 @@ std::vector<FaultDebugUnit> BuildDebugUnits(
     FaultLineRow ownRow;
     std::string ownFunction;
     for (const auto& tableRow : rows) {
-        if (tableRow.Line == 0) {
-            close(tableRow.Address);
+        if (tableRow.line == 0) {
+            close(tableRow.address);
             ownRow = {};
             continue;
         }
-        const std::string function = functionOf(tableRow.Address);
+        const std::string function = functionOf(tableRow.address);
         FaultLineRow row = tableRow;
-        if (!row.System) {
+        if (!row.system) {
             ownRow = row;
             ownFunction = function;
-        } else if (ownRow.Line != 0 && function == ownFunction && !function.empty()) {
-            row.File = ownRow.File;
-            row.Line = ownRow.Line;
+        } else if (ownRow.line != 0 && function == ownFunction && !function.empty()) {
+            row.file = ownRow.file;
+            row.line = ownRow.line;
         }
-        if (open && row.File == unit.Name && function == unitFunction && row.Line == lastLine) {
+        if (open && row.file == unit.name && function == unitFunction && row.line == lastLine) {
             continue;  // the same line goes on
         }
-        const bool continues = open && row.File == unit.Name && function == unitFunction &&
-                               row.Line > lastLine && row.Line - lastLine <= 0x10000 &&
-                               row.Address > lastAddress && row.Address - lastAddress <= kMostStep;
+        const bool continues = open && row.file == unit.name && function == unitFunction &&
+                               row.line > lastLine && row.line - lastLine <= 0x10000 &&
+                               row.address > lastAddress && row.address - lastAddress <= kMostStep;
         if (continues) {
-            unit.Records.push_back({static_cast<std::uint32_t>(row.Line - lastLine),
-                                    static_cast<std::uint32_t>(row.Address - lastAddress),
-                                    unit.Records.empty() ? "." + function.substr(0, 254) : ""});
+            unit.records.push_back({static_cast<std::uint32_t>(row.line - lastLine),
+                                    static_cast<std::uint32_t>(row.address - lastAddress),
+                                    unit.records.empty() ? "." + function.substr(0, 254) : ""});
         } else {
-            close(row.Address);
-            unit.Name = row.File;
-            unit.FirstLine = row.Line;
+            close(row.address);
+            unit.name = row.file;
+            unit.firstLine = row.line;
             unitFunction = function;
-            unitStart = row.Address;
+            unitStart = row.address;
             open = true;
         }
-        lastAddress = row.Address;
-        lastLine = row.Line;
+        lastAddress = row.address;
+        lastLine = row.line;
     }
     return units;
 }

@@ -12,14 +12,14 @@
 
 namespace packmeter {
 
-// One row of a decoded line table: from Address on, the code is File's line Line. A row with
-// Line 0 ends a sequence of rows at its address. `System` marks a row of a system or standard
+// One row of a decoded line table: from `address` on, the code is `file`'s line `line`. A row
+// with line 0 ends a sequence of rows at its address. `system` marks a row of a system or standard
 // library header (code the compiler inlined from /usr/include and the like).
 struct FaultLineRow {
-    std::string File;
-    std::int32_t Line = 0;
-    std::uint64_t Address = 0;
-    bool System = false;
+    std::string file;
+    std::int32_t line = 0;
+    std::uint64_t address = 0;
+    bool system = false;
 };
 
 // Whether a source path (as the line table's file headings name it) is a system or standard

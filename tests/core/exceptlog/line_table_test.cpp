@@ -23,8 +23,8 @@ TEST(LineTable, FromDecodedRowsToLookedUpLines) {
         "\n";
     const auto rows = ParseDecodedLines(dump);
     ASSERT_EQ(rows.size(), 8u);
-    EXPECT_EQ(rows[7].Line, 0);
-    EXPECT_EQ(rows[7].Address, 0x2040u);
+    EXPECT_EQ(rows[7].line, 0);
+    EXPECT_EQ(rows[7].address, 0x2040u);
 
     // Two functions: 0x2000-0x201F and 0x2020 on.
     const auto functionOf = [](std::uint64_t a) { return a < 0x2020 ? "one()" : "two(int)"; };

@@ -29,7 +29,7 @@ FaultDialogResult FaultLogApplication::ShowDialog(const FaultDialogData& data) {
     const FaultDialogResult result = ShowFaultDialog(data);
     if (result == FaultDialogResult::kNotShown) {
         // No window could be shown: the message goes where a console program's report goes.
-        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+        std::cerr << data.caption << ' ' << data.shortMessage << '\n';
     }
     return result;
 }

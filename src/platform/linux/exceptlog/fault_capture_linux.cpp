@@ -387,25 +387,25 @@ class Reporter final : public FaultReportPlatform {
             }
         }
         FaultReportInput input;
-        input.Exception = record.exception;
-        input.Address = record.exception ? 0 : record.instruction;
+        input.exception = record.exception;
+        input.address = record.exception ? 0 : record.instruction;
         if (!record.exception && record.instruction) {
-            input.CallSites.push_back(record.instruction);
+            input.callSites.push_back(record.instruction);
         }
         if (stack) {
             for (const auto call : ScanStack(stackPointer, stack->end, read, kMostStackEntries)) {
-                input.CallSites.push_back(call);
+                input.callSites.push_back(call);
             }
         }
         // A program thread's stack goes on with the stack of the thread that started it.
         FaultThreadEntry thread;
         if (FaultThreads().Find(record.thread, thread)) {
-            input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
-                                   thread.CreatorStack.end());
+            input.callSites.insert(input.callSites.end(), thread.creatorStack.begin(),
+                                   thread.creatorStack.end());
         }
-        input.Type = FaultType(record);
-        input.Message = FaultMessage(record, input.Type);
-        input.Ancestors = SplitLines(record.ancestors);
+        input.type = FaultType(record);
+        input.message = FaultMessage(record, input.type);
+        input.ancestors = SplitLines(record.ancestors);
         return ReportFault(logger_, input, *this, FaultWindowed());
     }
 

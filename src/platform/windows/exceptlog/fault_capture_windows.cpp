@@ -333,35 +333,35 @@ class Reporter final : public FaultReportPlatform {
     bool Report(const FaultRecord& record) {
         FaultReportInput input;
         if (record.frozen) {
-            input.CallSites = CallsFromContext(record, gContext);
-            input.Address = record.instruction;
-            input.Type = record.type;
-            input.Message = record.message;
+            input.callSites = CallsFromContext(record, gContext);
+            input.address = record.instruction;
+            input.type = record.type;
+            input.message = record.message;
         } else if (record.hasContext) {
-            input.CallSites = CallsFromContext(record, gContext);
-            input.Address = record.instruction;
-            input.Type = FaultType(record.code);
-            input.Message = FaultMessage(record, input.Type);
+            input.callSites = CallsFromContext(record, gContext);
+            input.address = record.instruction;
+            input.type = FaultType(record.code);
+            input.message = FaultMessage(record, input.type);
         } else {
-            input.CallSites.assign(record.calls, record.calls + record.callCount);
+            input.callSites.assign(record.calls, record.calls + record.callCount);
             if (record.aborted) {
                 // The call that raised the signal, inside the C library's abort.
-                input.Address = record.callCount ? record.calls[0] : 0;
-                input.Type = "EAbnormalTermination";
-                input.Message = "The program was aborted";
+                input.address = record.callCount ? record.calls[0] : 0;
+                input.type = "EAbnormalTermination";
+                input.message = "The program was aborted";
             } else {
-                input.Exception = true;
-                input.Type = record.type;
-                input.Message = record.message;
+                input.exception = true;
+                input.type = record.type;
+                input.message = record.message;
             }
         }
         // A program thread's stack goes on with the stack of the thread that started it.
         FaultThreadEntry thread;
         if (FaultThreads().Find(record.thread, thread)) {
-            input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
-                                   thread.CreatorStack.end());
+            input.callSites.insert(input.callSites.end(), thread.creatorStack.begin(),
+                                   thread.creatorStack.end());
         }
-        input.Ancestors = SplitLines(record.ancestors);
+        input.ancestors = SplitLines(record.ancestors);
         return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
