@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "core/exceptlog/fault_capture.hpp"
+#include "gui/win32/framework/screen_fonts.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -341,7 +341,7 @@ class FaultDialog {
         }
         // Bold Verdana for the header, the system's message font for the buttons, 8-point
         // Lucida Console for the report; the system substitutes its closest when one is missing.
-        const int logical = -::MulDiv(8, DpiY(), 72);
+        const int logical = -::MulDiv(8, ScreenDpi(), 72);
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
         ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -381,27 +381,6 @@ class FaultDialog {
         ShowCollapsed();
         ::SetFocus(Item(kFaultCloseButton));
         ::SetTimer(hwnd, kGuardTimer, 1, nullptr);
-    }
-
-    static int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-        *reinterpret_cast<bool*>(found) = true;
-        return 0;
-    }
-
-    static bool FontInstalled(const wchar_t* face) {
-        LOGFONTW wanted{};
-        wanted.lfCharSet = DEFAULT_CHARSET;
-        wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
-        bool found = false;
-        const WindowDc screen(nullptr);
-        ::EnumFontFamiliesExW(screen.get(), &wanted, FoundFont, reinterpret_cast<LPARAM>(&found),
-                              0);
-        return found;
-    }
-
-    static int DpiY() {
-        const WindowDc screen(nullptr);
-        return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
 
     static DialogRect WorkArea() {
