@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -61,8 +62,9 @@ void ReportInternalError(std::string_view message) {
     FaultTrace().Save();
 }
 
-void ReporterLoop() {
+void ReporterLoop(std::promise<void>* started) {
     gReporter = gPlatform->CurrentThread();
+    started->set_value();
     while (gPlatform->WaitForRequest()) {
         const bool fatal = !gContinues;
         try {
@@ -297,7 +299,11 @@ void StartFaultCapture(FaultCapturePlatform& platform, bool windowed) {
     SetCapturePlatformForThreads(&platform);
     gMainThread = platform.CurrentThread();
     gWindowed = windowed;
-    std::thread(ReporterLoop).detach();
+    // The logger's thread is known before anything can fault: a fault inside it is told apart,
+    // and it never starts after the program has ended.
+    std::promise<void> started;
+    std::thread(ReporterLoop, &started).detach();
+    started.get_future().wait();
     StartFaultWatchdog(platform);
 }
 

@@ -9,7 +9,9 @@
 // behind FaultWindow.
 
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/exceptlog/fault_dialog.hpp"
@@ -105,6 +107,23 @@ class FaultWindow {
     virtual bool HasProbe() const { return false; }
     // True when the window's thread answered within the time.
     virtual bool Probe(int /*milliseconds*/) { return true; }
+};
+
+// An object made once and never destroyed: the capture's platform serves the logger's thread
+// and the fault handlers until the process is gone, after the static destructors have run.
+template <class T>
+class NeverDestroyed {
+  public:
+    template <class... Args>
+    explicit NeverDestroyed(Args&&... args) {
+        ::new (static_cast<void*>(storage_)) T(std::forward<Args>(args)...);
+    }
+    NeverDestroyed(const NeverDestroyed&) = delete;
+    NeverDestroyed& operator=(const NeverDestroyed&) = delete;
+    T& Get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+  private:
+    alignas(T) unsigned char storage_[sizeof(T)];
 };
 
 // The window of the program, while it has one; null again when it goes.

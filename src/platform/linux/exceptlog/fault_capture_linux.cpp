@@ -564,8 +564,8 @@ bool InstallCapture(FaultLoggerState& logger, bool windowed) {
     sigemptyset(&freeze.sa_mask);
     ::sigaction(FreezeSignal(), &freeze, nullptr);
     // Lives as long as the process: its handlers may run until the very end.
-    static LinuxCapture capture(logger);
-    StartFaultCapture(capture, windowed);
+    static NeverDestroyed<LinuxCapture> capture(logger);
+    StartFaultCapture(capture.Get(), windowed);
     return true;
 }
 

@@ -526,8 +526,8 @@ bool InstallCapture(FaultLoggerState& logger, bool windowed) {
     std::set_terminate(TerminateHandler);
     std::signal(SIGABRT, AbortHandler);
     // Lives as long as the process: its handlers may run until the very end.
-    static WindowsCapture capture(logger);
-    StartFaultCapture(capture, windowed);
+    static NeverDestroyed<WindowsCapture> capture(logger);
+    StartFaultCapture(capture.Get(), windowed);
     return true;
 }
 

@@ -23,13 +23,18 @@ struct ChildRun {
     std::string output;
 };
 
-// Runs the program with one argument, its stdout and stderr in one output; kills it after 20 s.
-ChildRun RunProgram(const fs::path& program, const std::string& argument) {
+// Runs the program with one argument (its stderr in the output too when asked); kills it after
+// 20 s.
+ChildRun RunProgram(const fs::path& program, const std::string& argument, bool withErrors = false) {
     const fs::path output = program.string() + ".out";
     const pid_t child = ::fork();
     if (child == 0) {
         std::freopen(output.c_str(), "w", stdout);
-        ::dup2(STDOUT_FILENO, STDERR_FILENO);
+        if (withErrors) {
+            ::dup2(STDOUT_FILENO, STDERR_FILENO);
+        } else {
+            std::freopen("/dev/null", "w", stderr);
+        }
         ::execl(program.c_str(), program.c_str(), argument.c_str(), nullptr);
         ::_exit(127);
     }
@@ -211,7 +216,7 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
 // A failure inside the logger's own report (here its log-file step) is named as the logger's
 // internal error, and the process still ends with the fault's exit code, not by an abort.
 TEST_F(FaultCaptureTest, AFailureInsideTheLoggerIsNamedAndTheProcessEnds) {
-    const ChildRun run = RunProgram(instrumented_, "null-failing-report");
+    const ChildRun run = RunProgram(instrumented_, "null-failing-report", true);
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_NE(run.output.find(
                   "[ERROR] - Section: InternalExceptNotify.10 - Message: \"Step 10 failed.\""),
