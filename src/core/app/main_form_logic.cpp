@@ -294,7 +294,7 @@ void MainFormLogic::ListDblClick() {
     if (!item || !services_.launcher) {
         return;
     }
-    const std::string path = currentFolder_ + item->data;
+    const std::string path = currentFolder_ + item->RawName();
     if (services_.isFolder && services_.isFolder(path)) {
         services_.launcher->StartInstance(path);
     } else {

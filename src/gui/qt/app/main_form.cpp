@@ -408,7 +408,7 @@ void TMainForm::PathLabelMouseUp(const QPoint& global) {
 
 void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
     for (int row = 0; row < list_->ItemCount(); ++row) {
-        if (list_->Item(row).data == name) {
+        if (list_->Item(row).RawName() == name) {
             list_->UpdateItem(row, item);
             return;
         }

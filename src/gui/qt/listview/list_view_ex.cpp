@@ -160,27 +160,22 @@ class ListModel final : public QAbstractTableModel {
         }
         const int first = int(rows.size());
         beginInsertRows({}, first, first + int(added.size()) - 1);
-        for (std::size_t i = 0; i < added.size(); ++i) {
-            rows.push_back(std::uint32_t(items.size() + i));
+        for (ListItem& item : added) {
+            rows.push_back(std::uint32_t(items.size()));
+            items.push_back(std::move(item));
         }
-        items.insert(items.end(), std::make_move_iterator(added.begin()),
-                     std::make_move_iterator(added.end()));
         endInsertRows();
     }
 
     // The row's further columns, state and hint from `item`; its caption and icon stay.
     void Update(std::size_t row, const ListItem& item) {
-        ListItem& target = items.at(rows.at(row));
-        target.subItems = item.subItems;
-        target.keys = item.keys;
-        target.hint = item.hint;
+        TakeFigures(items.at(rows.at(row)), item);
         emit dataChanged(index(int(row), 0), index(int(row), int(columns.size()) - 1));
     }
 
     void Clear() {
         beginResetModel();
         items.clear();
-        items.shrink_to_fit();
         rows.clear();
         rows.shrink_to_fit();
         endResetModel();
@@ -221,7 +216,7 @@ class ListModel final : public QAbstractTableModel {
     std::vector<Column> columns;
     // The rows in the order they came; `rows` holds their places as shown (row r shows
     // items[rows[r]]), so sorting and merging move 4-byte positions, never the rows.
-    std::vector<ListItem> items;
+    ListItemStore items;
     std::vector<std::uint32_t> rows;
 
   private:

@@ -201,11 +201,10 @@ void TListViewEx::AddItems(std::vector<ListItem> items) {
         return;
     }
     const std::size_t first = rows_.size();
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        rows_.push_back(std::uint32_t(items_.size() + i));
+    for (ListItem& item : items) {
+        rows_.push_back(std::uint32_t(items_.size()));
+        items_.push_back(std::move(item));
     }
-    items_.insert(items_.end(), std::make_move_iterator(items.begin()),
-                  std::make_move_iterator(items.end()));
     if (hwnd_) {
         ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, WPARAM(rows_.size()),
                        LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
@@ -221,7 +220,6 @@ void TListViewEx::UseFont(HFONT font) {
 
 void TListViewEx::Clear() {
     items_.clear();
-    items_.shrink_to_fit();
     rows_.clear();
     rows_.shrink_to_fit();
     if (hwnd_) {
@@ -264,10 +262,7 @@ void TListViewEx::ClearSelection() {
 }
 
 void TListViewEx::UpdateItem(int row, const ListItem& item) {
-    ListItem& target = items_.at(rows_.at(std::size_t(row)));
-    target.subItems = item.subItems;
-    target.keys = item.keys;
-    target.hint = item.hint;
+    TakeFigures(items_.at(rows_.at(std::size_t(row))), item);
     if (hwnd_) {
         ListView_RedrawItems(hwnd_, row, row);
     }

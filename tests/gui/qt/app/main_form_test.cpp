@@ -535,8 +535,8 @@ TEST_F(MainWindowTest, DesktopKeysOpenRefreshCopyGoUpAndQuit) {
     list.setCurrentIndex(list.model()->index(zeta, 0));
     QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard.text().toStdString(),
-              "Name\tSize\tCompresed\tRatio\r\nzeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
-                  list.Item(zeta).subItems[1] + "\t" + list.Item(zeta).subItems[2] + "\r\n");
+              "Name\tSize\tCompresed\tRatio\r\nzeta.txt\t" + ColumnText(list.Item(zeta), 1) + "\t" +
+                  ColumnText(list.Item(zeta), 2) + "\t" + ColumnText(list.Item(zeta), 3) + "\r\n");
     // Enter opens the row; Backspace and Alt+Up open the parent folder in a new window.
     QTest::keyClick(&list, Qt::Key_Return);
     QTest::keyClick(&list, Qt::Key_Backspace);

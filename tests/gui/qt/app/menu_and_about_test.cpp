@@ -146,8 +146,9 @@ TEST(MenuBar, CopyPutsEveryRowOnTheClipboard) {
     // One line per row in display order: folders first, each with name, two sizes, ratio.
     for (int row = 0; row < 2; ++row) {
         const ListItem& item = form->List()->Item(row);
-        EXPECT_EQ(lines[row + 1].toStdString(), item.caption + "\t" + item.subItems[0] + "\t" +
-                                                    item.subItems[1] + "\t" + item.subItems[2]);
+        EXPECT_EQ(lines[row + 1].toStdString(), item.caption + "\t" + ColumnText(item, 1) + "\t" +
+                                                    ColumnText(item, 2) + "\t" +
+                                                    ColumnText(item, 3));
     }
     EXPECT_TRUE(lines[1].startsWith("docs\t"));
 }

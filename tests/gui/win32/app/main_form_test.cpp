@@ -237,7 +237,7 @@ TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
     ListView_GetItemText(list.Hwnd(), 2, 0, text, 64);
     EXPECT_EQ(win::ToUtf8(text), list.Item(2).caption);
     ListView_GetItemText(list.Hwnd(), 2, 3, text, 64);
-    EXPECT_EQ(win::ToUtf8(text), list.Item(2).subItems.at(2));
+    EXPECT_EQ(win::ToUtf8(text), ColumnText(list.Item(2), 3));
     // Once done, the volume with the entries and the time, which the timer leaves in place.
     const std::string done = form->StatusText();
     EXPECT_NE(done.find(" (doesn't support file based compression) \u2014 5 entries in "),
@@ -383,9 +383,9 @@ TEST_F(MainWindowTest, DesktopKeysCopyOpenGoUpAndRefresh) {
     testing::PressKeys({VK_CONTROL, 'C'});
     const std::string heading = "Name\tSize\tCompresed\tRatio\r\n";
     ASSERT_TRUE(WaitFor([&] { return clipboard().rfind(heading + "zeta.txt\t", 0) == 0; }, 3000));
-    EXPECT_EQ(clipboard(), heading + "zeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
-                               list.Item(zeta).subItems[1] + "\t" + list.Item(zeta).subItems[2] +
-                               "\r\n");
+    EXPECT_EQ(clipboard(), heading + "zeta.txt\t" + ColumnText(list.Item(zeta), 1) + "\t" +
+                               ColumnText(list.Item(zeta), 2) + "\t" +
+                               ColumnText(list.Item(zeta), 3) + "\r\n");
     // Enter opens the row; Backspace and Alt+Up the parent folder in a new window.
     testing::PressKeys({VK_RETURN});
     testing::PressKeys({VK_BACK});
