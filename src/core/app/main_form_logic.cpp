@@ -381,7 +381,7 @@ void MainFormLogic::ApplyScanOutput() {
     applyTimerSet_ = false;
     std::vector<WorkerEvent> taken = channel_->Take();
     if (shutDown_) {
-        pending_.clear();
+        pending_ = {};
         pendingAt_ = 0;
         return;
     }
@@ -446,7 +446,9 @@ void MainFormLogic::ApplyScanOutput() {
         channel_->Rewake();
     }
     if (pendingAt_ == pending_.size()) {
-        pending_.clear();
+        // Its memory goes too: a batch that a slow turn let grow can hold a row's worth of
+        // bytes for every row of the list.
+        pending_ = {};
         pendingAt_ = 0;
     }
 }
