@@ -337,6 +337,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             FitNameColumn();
         } else if (watched == statusLine_) {
             ShowStatus();
+        } else if (watched == statusBar()) {
+            SizeCommandProgress();
         }
     }
     if (event->type() == QEvent::MouseButtonRelease && watched == PathLabel()) {
@@ -373,7 +375,6 @@ void TMainForm::CreateCommandProgress() {
     progressBar_ = MakeOwned<QProgressBar>(statusBar());
     progressBar_->setObjectName("CommandProgress");
     progressBar_->setRange(0, 100);
-    progressBar_->setMaximumWidth(Scaled(120));
     progressBar_->setMaximumHeight(statusLine_->sizeHint().height());
     cancelButton_ = MakeOwned<QPushButton>(tr("Cancel"), statusBar());
     cancelButton_->setObjectName("CancelButton");
@@ -415,12 +416,33 @@ void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
     }
 }
 
+void TMainForm::SizeCommandProgress() {
+    if (cancelButton_->isHidden()) {
+        progressBar_->hide();
+        return;
+    }
+    // The figure keeps its whole text and the bar stands beside it, sharing with the status line
+    // what the figure, the button, the size grip and the gaps leave, up to its usual width. A
+    // narrow bar drops its percentage, which it could not hold (the figure beside it tells);
+    // with too little room for a bar at all, the figure alone tells how far the command has come.
+    const int spare = statusBar()->width() - progressLabel_->minimumWidth() -
+                      cancelButton_->sizeHint().width() - Scaled(48);
+    const int bar = std::min(spare / 2, Scaled(120));
+    if (bar < Scaled(24)) {
+        progressBar_->hide();
+        return;
+    }
+    progressBar_->setTextVisible(bar >= Scaled(64));
+    progressBar_->setFixedWidth(bar);
+    progressBar_->show();
+}
+
 void TMainForm::SetCommandProgress(const CommandProgress& progress) {
     progressLabel_->setVisible(progress.running);
-    progressBar_->setVisible(progress.running);
     cancelButton_->setVisible(progress.running);
     if (!progress.running) {
         progressLabel_->setMinimumWidth(0);
+        SizeCommandProgress();
         return;
     }
     // While the quick count runs there are no totals yet to show.
@@ -430,10 +452,11 @@ void TMainForm::SetCommandProgress(const CommandProgress& progress) {
     const int wanted = std::max(progressLabel_->minimumWidth(), progressLabel_->sizeHint().width());
     if (wanted != progressLabel_->minimumWidth()) {
         progressLabel_->setMinimumWidth(wanted);
-        // At once, not at the next layout pass: the figure is read as it changes.
-        if (QLayout* layout = statusBar()->layout()) {
-            layout->activate();
-        }
+    }
+    SizeCommandProgress();
+    // At once, not at the next layout pass: the figure is read as it changes.
+    if (QLayout* layout = statusBar()->layout()) {
+        layout->activate();
     }
     if (progress.counting) {
         progressBar_->setRange(0, 0);  // moving to and fro until the count is known
