@@ -24,6 +24,7 @@
 
 #include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
+#include "core/listview/header_arrow.hpp"
 #include "core/scan/algorithm_text.hpp"
 #include "gui/qt/framework/clipboard.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
@@ -278,7 +279,7 @@ void TMainForm::SizeColumns() {
     const FontMeasure header(list_->header()->fontMetrics());
     // The header keeps its margins on either side and one before the arrow.
     const int headerMargin = list_->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list_);
-    const int arrowSpace = 3 * headerMargin + qt::Scaled(*list_, 8) + 1;
+    const int arrowSpace = 3 * headerMargin + 8 * ArrowPixelSize(qt::Scaled(*list_, 8)) + 1;
     for (std::size_t i = 0; i < kListColumns.size(); ++i) {
         list_->setColumnWidth(int(i),
                               ListColumnWidth(i, measure, 2 * margin + 1, header, arrowSpace,
