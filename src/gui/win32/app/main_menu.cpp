@@ -151,7 +151,8 @@ bool TMainForm::MeasureMenuPicture(MEASUREITEMSTRUCT& item) const {
     if (item.CtlType != ODT_MENU || !CommandOfId(item.itemID)) {
         return false;
     }
-    item.itemWidth = UINT(Scaled(kPictureSize));
+    // A gap after the picture: Wine's menus start the caption right at its edge.
+    item.itemWidth = UINT(Scaled(kPictureSize + 4));
     item.itemHeight = UINT(Scaled(kPictureSize));
     return true;
 }
