@@ -2,11 +2,13 @@
 # Accuracy and speed of the saving forecast (root: it makes loop volumes and drops caches).
 # For each file system (btrfs, NTFS through ntfs-3g) a fresh loop volume gets a copy of SOURCE
 # (default /usr/share); then, each after dropping the page cache:
-#   - packmeter-cli estimate, exact and --quick, one row per top-level entry (timed);
+#   - packmeter-cli estimate, exact and --quick, one row per top-level entry, timed in RUNS
+#     (default 3) pairs that alternate exact and quick, each with a cold cache and then with every
+#     file in the cache ("hot"), the load average beside each time;
 #   - packmeter-cli compress of every entry (timed), and the scan afterwards;
 #   - the forecast against the scan: the total and every row of at least 1 MiB;
 #   - btrfs: decompress, then compress again with --min-saving 10 (timed, on-disk result).
-#   bench/run_forecast_bench.sh [--only btrfs|ntfs] [SOURCE]
+#   bench/run_forecast_bench.sh [--only btrfs|ntfs] [SOURCE]   (RUNS=N in the environment)
 # CLI=path/to/packmeter-cli overrides the tool (default: the build folder's, built if missing).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,7 +35,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
+runs=${RUNS:-3}
 cold() { sync; echo 3 >/proc/sys/vm/drop_caches; }
+hot() { find "$1" -type f -print0 | xargs -0 cat >/dev/null; }
+load() { cut -d' ' -f1 /proc/loadavg; }
 # Seconds a command takes, its output kept in a file.
 timed() {
     local out=$1
@@ -89,18 +94,34 @@ run_on() {
     local exact quick compress reading
     reading=$(timed /dev/null sh -c 'find "$1" -type f -print0 | xargs -0 cat' sh "$mnt/tree")
     echo "  reading every file with cat: $reading s"
-    cold
-    exact=$(timed "$work/exact.json" "$cli" --format json estimate "${entries[@]}")
-    cold
-    quick=$(timed "$work/quick.json" "$cli" --format json estimate --quick "${entries[@]}")
+    local line times=()
+    for cache in cold hot; do
+        for ((run = 1; run <= runs; run++)); do
+            line="  $cache run $run:"
+            for mode in exact quick; do
+                local args=(--format json estimate)
+                [ "$mode" = quick ] && args+=(--quick)
+                if [ "$cache" = cold ]; then cold; else hot "$mnt/tree"; fi
+                line+=" $mode (load $(load)) $(timed "$work/$mode.json" "$cli" "${args[@]}" "${entries[@]}") s"
+            done
+            echo "$line"
+            times+=("$line")
+        done
+    done
+    exact=$(printf '%s\n' "${times[@]}" | grep cold | awk '{print $7}' | sort -n | sed -n "$(((runs + 1) / 2))p")
+    quick=$(printf '%s\n' "${times[@]}" | grep cold | awk '{print $12}' | sort -n | sed -n "$(((runs + 1) / 2))p")
+    for cache in cold hot; do
+        printf '%s\n' "${times[@]}" | grep "$cache" | awk -v c="$cache" \
+            '{ r = $7 / $12; s = s " " sprintf("%.1f", r) } END { print "  " c ": exact/quick per pair:" s }'
+    done
     cold
     compress=$(timed /dev/null "$cli" compress "${entries[@]}")
     sync
     "$cli" --format json "$mnt/tree" >"$work/scan.json"
     compare "exact" "$work/exact.json" "$work/scan.json" "$exact"
     compare "quick" "$work/quick.json" "$work/scan.json" "$quick"
-    echo "  quick is $(echo "scale=1; $exact / $quick" | bc) x faster than exact;" \
-        "compressing everything took $compress s"
+    echo "  quick is $(echo "scale=1; $exact / $quick" | bc) x faster than exact (cold medians);" \
+        "compressing everything took $compress s (load $(load))"
     if [ "$kind" = btrfs ]; then
         "$cli" decompress "${entries[@]}" >/dev/null
         cold

@@ -5,6 +5,7 @@
 #include "core/app/list_order.hpp"
 #include "core/app/row_hint.hpp"
 #include "core/listview/list_item.hpp"
+#include "core/utils/forecast.hpp"
 #include "core/utils/text.hpp"
 
 namespace packmeter::cli {
@@ -69,6 +70,20 @@ int Print(Report& report, const Options& options, Terminal& terminal, int result
 void ShowNotice(const VolumeInfo& volume, Terminal& terminal) {
     if (!volume.notice.empty()) {
         terminal.Err("packmeter-cli: " + ToSafeDisplayText(volume.notice) + "\n");
+    }
+}
+
+void NoteIgnoredAlgorithm(const Options& options, const std::vector<VolumeInfo>& volumes,
+                          Terminal& terminal) {
+    if (options.choice.algorithm == CompressionAlgorithm::kDefault) {
+        return;
+    }
+    for (const VolumeInfo& volume : volumes) {
+        if (RulesForFileSystem(volume.fileSystem) == ForecastRules::kNtfs) {
+            terminal.Err("packmeter-cli: NTFS compresses with LZNT1 only: --algorithm " +
+                         CompressionMethodText(options.choice) + " ignored there\n");
+            return;
+        }
     }
 }
 

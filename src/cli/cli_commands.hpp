@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/cli_main.hpp"
 #include "cli/cli_options.hpp"
@@ -18,6 +19,11 @@ int Print(Report& report, const Options& options, Terminal& terminal, int result
 
 // The volume's notice (if any) on stderr.
 void ShowNotice(const VolumeInfo& volume, Terminal& terminal);
+
+// Once on stderr, when --algorithm names an algorithm and a volume is NTFS, which compresses with
+// LZNT1 alone: the command goes on with LZNT1 there (and the algorithm elsewhere).
+void NoteIgnoredAlgorithm(const Options& options, const std::vector<VolumeInfo>& volumes,
+                          Terminal& terminal);
 
 // Scans the folder the options name and prints its totals and rows; the exit code.
 int Scan(const Options& options, Terminal& terminal);

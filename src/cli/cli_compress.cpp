@@ -238,6 +238,9 @@ int Compress(const Options& options, Terminal& terminal) {
             return 1;
         }
     }
+    if (!decompress) {
+        NoteIgnoredAlgorithm(options, volumes, terminal);
+    }
     // Each notice once.
     std::vector<std::string> notices;
     for (const VolumeInfo& volume : volumes) {

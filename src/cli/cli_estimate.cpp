@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -174,24 +175,40 @@ int Estimate(const Options& options, Terminal& terminal) {
         paths.push_back(FullPath(given));
     }
     const auto fs = MakeFileSystem();
+    std::vector<VolumeInfo> volumes;
+    for (const std::string& path : paths) {
+        volumes.push_back(fs->GetVolumeInfo(path));
+    }
+    NoteIgnoredAlgorithm(options, volumes, terminal);
     const EstimateSignals signals;
     ForecastRequest request;
     request.method = options.choice;
     request.quick = options.quick;
     ForecastProgress progress;
     std::vector<ForecastRow> rows;
-    std::atomic<bool> finished{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;
     bool complete = false;
     std::thread worker = StartProgramThread("forecast", [&] {
-        complete =
+        const bool whole =
             ForecastPaths(*fs, paths, request, MakeChunkCompressor, rows, &progress, &estimateStop);
-        finished.store(true);
+        const std::lock_guard lock(mutex);
+        complete = whole;
+        finished = true;
+        ended.notify_all();
     });
-    // The share read so far, on an interactive terminal, five times a second.
+    // The share read so far, on an interactive terminal, five times a second; the result as soon
+    // as the forecast ends.
     bool shown = false;
-    while (!finished.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        if (terminal.ErrIsInteractive() && !finished.load()) {
+    for (;;) {
+        {
+            std::unique_lock lock(mutex);
+            if (ended.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; })) {
+                break;
+            }
+        }
+        if (terminal.ErrIsInteractive()) {
             const std::int64_t total = progress.total.load();
             const std::int64_t done = progress.done.load();
             terminal.Err("\r\033[KEstimating... " + FormatSize(0, done) + " of " +

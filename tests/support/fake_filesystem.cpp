@@ -1,5 +1,7 @@
 #include "tests/support/fake_filesystem.hpp"
 
+#include <algorithm>
+
 #include "core/utils/text.hpp"
 
 namespace packmeter::testing {
@@ -122,7 +124,36 @@ class FakeFolder final : public packmeter::Folder {
         return Switch(*child, path_ + child->name, decompress);
     }
 
+    std::unique_ptr<FileReader> OpenFile(std::string_view name) override {
+        FakeNode* child = node_.Child(std::string(name));
+        if (!child || child->kind != FakeNode::Kind::kFile || child->unreadable) {
+            return nullptr;
+        }
+        return std::make_unique<FakeReader>(fs_, *child, path_ + child->name);
+    }
+
   private:
+    class FakeReader final : public FileReader {
+      public:
+        FakeReader(FakeFileSystem& fs, const FakeNode& node, std::string path)
+            : fs_(fs), node_(node), path_(std::move(path)) {}
+        std::int64_t Read(std::int64_t offset, std::uint8_t* buffer, std::int64_t size) override {
+            {
+                const std::lock_guard lock(fs_.lock_);
+                fs_.reads.push_back(path_ + "@" + std::to_string(offset));
+            }
+            const std::int64_t got = std::clamp<std::int64_t>(node_.size - offset, 0, size);
+            std::fill(buffer, buffer + got, static_cast<std::uint8_t>(node_.name.at(0)));
+            return got;
+        }
+        std::int64_t NextHole(std::int64_t) override { return node_.size; }
+
+      private:
+        FakeFileSystem& fs_;
+        const FakeNode& node_;
+        std::string path_;
+    };
+
     bool Switch(FakeNode& node, const std::string& path, bool decompress) {
         failure_.clear();
         if (node.failSwitch) {

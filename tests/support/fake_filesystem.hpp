@@ -61,6 +61,9 @@ class FakeFileSystem : public FileSystem {
     std::function<void(const std::string& path)> onEntry;
     // How many listings were made.
     std::atomic<int> listings{0};
+    // Files read through Folder::OpenFile, whose every byte is the first letter of the file's
+    // name: each read as "path@offset", in the order made.
+    std::vector<std::string> reads;
 
   private:
     friend class FakeFolder;

@@ -65,9 +65,11 @@ struct ForecastGeometry {
 };
 
 // Progress of a forecast, read by other threads: bytes of file data read of those to read.
+// The folders are listed while the files are read, so `total` grows until `listed` is set.
 struct ForecastProgress {
     std::atomic<std::int64_t> done{0};
     std::atomic<std::int64_t> total{0};
+    std::atomic<bool> listed{false};
 };
 
 // What one file or folder takes now and would take after compressing.
@@ -80,10 +82,10 @@ struct ForecastSizes {
 };
 
 // The space one file would take. `onDiskNow` is what it takes now (btrfs keeps small inline
-// files as they are). Quick mode reads a sample: files of up to four stretches (btrfs: 512 KiB,
+// files as they are). Quick mode reads a sample: files of up to eight stretches (btrfs: 512 KiB,
 // NTFS: 64 KiB) whole; of larger ones the first and last stretch and others evenly between, a
-// sixteenth of the stretches but at least four, and scales the stretches not read by the
-// sampled ones' ratio. `limit`, when positive, reads only the file's first `limit` bytes and
+// 32nd of the stretches but at least eight, and scales the stretches not read by the sampled
+// ones' ratio. `limit`, when positive, reads only the file's first `limit` bytes and
 // scales likewise (the compress threshold's test). Nothing on a read error or when `stop` is
 // set.
 std::optional<std::int64_t> ForecastFile(FileReader& reader, std::int64_t size,
@@ -107,16 +109,17 @@ struct ForecastRow {
 };
 struct ForecastRequest {
     CompressionChoice method;  // btrfs' algorithm and level; NTFS always uses LZNT1
-    // Quick mode samples large files (ForecastFile), and of the files read whole it reads one
-    // in eight of each size class (sizes between the same powers of two) and name extension
-    // per path; the others take the ratio of those read.
+    // Quick mode samples large files (ForecastFile), and of the files it would read whole it
+    // reads, per path, size class (an eighth of a power of two) and name extension, the first
+    // one and then one whenever those read make less than a 32nd of the bytes met; the others
+    // are not opened and take the ratio of those read.
     bool quick = false;
     // Rules to apply everywhere instead of each volume's own (what compressing would give on
     // that file system).
     std::optional<ForecastRules> rules;
 };
-// Runs in two passes: the listing to learn the bytes to read (progress.total), then the reading.
-// Returns false when `stop` ended it.
+// Lists each path once; two workers read and compress the files to read as the listing meets
+// them. Returns false when `stop` ended it.
 bool ForecastPaths(FileSystem& fs, const std::vector<std::string>& paths,
                    const ForecastRequest& request, const CompressorFactory& makeCompressor,
                    std::vector<ForecastRow>& rows, ForecastProgress* progress = nullptr,
