@@ -20,27 +20,20 @@ namespace packmeter::qt {
 
 namespace {
 
-// The arrow picture with its face pixels left transparent, so that it sits on whatever the
-// style paints as the header's face.
-const QImage& ArrowImage(TSortOption order) {
-    const auto make = [](TSortOption o) {
-        QImage image(8, 8, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        const auto& picture = SortArrowPicture(o);
-        for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 8; ++x) {
-                const char pixel = picture[std::size_t(y)][std::size_t(x)];
-                const ArrowColour c = pixel == 'D' ? kArrowShadow : kArrowLight;
-                if (pixel != 'L') {
-                    image.setPixelColor(x, y, QColor(c.red, c.green, c.blue));
-                }
+// The arrow picture in `ink` with its face pixels left transparent, so that it sits on whatever
+// the style paints as the header's face.
+QImage ArrowImage(TSortOption order, const QColor& ink) {
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    const auto& picture = SortArrowPicture(order);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (IsArrowInk(picture[std::size_t(y)][std::size_t(x)])) {
+                image.setPixelColor(x, y, ink);
             }
         }
-        return image;
-    };
-    static const QImage up = make(soAscending);
-    static const QImage down = make(soDescending);
-    return order == soDescending ? down : up;
+    }
+    return image;
 }
 
 // The list's settings under "QEL Software", the application's title and the list's name.
@@ -424,7 +417,9 @@ SortHeader::Layout SortHeader::SectionLayout(const QRect& rect, int logicalIndex
     initStyleOption(&option);
     const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, &option, this);
     const QRect content = rect.adjusted(margin, 0, -margin, 0);
-    const QSize arrow(Scaled(*this, 8), Scaled(*this, 8));
+    // The toolkit's mark grows with the screen and the font; the picture in whole pixels.
+    const int side = 8 * ArrowPixelSize(Scaled(*this, 8));
+    const QSize arrow(side, side);
     const int gap = margin;
     const QString caption =
         model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
@@ -473,7 +468,7 @@ void SortHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     label.text = fontMetrics().elidedText(option.text, Qt::ElideRight, layout.text.width());
     style()->drawControl(QStyle::CE_HeaderLabel, &label, painter, this);
     painter->setClipRect(rect);
-    painter->drawImage(layout.arrow, ArrowImage(mark));
+    painter->drawImage(layout.arrow, ArrowImage(mark, palette().color(QPalette::ButtonText)));
     painter->restore();
 }
 

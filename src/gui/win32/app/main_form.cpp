@@ -159,9 +159,10 @@ void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
 }
 
 void TMainForm::SetCommandProgress(const CommandProgress& progress) {
-    statusBar_.SetProgressText(!progress.running   ? std::string()
-                               : progress.counting ? std::string("Counting entries...")
-                                                   : progress.Text());
+    statusBar_.SetProgress(!progress.running   ? std::string()
+                           : progress.counting ? std::string("Counting entries...")
+                                               : progress.Text(),
+                           progress.counting ? -1 : progress.Percent());
     ShowStatus();
 }
 

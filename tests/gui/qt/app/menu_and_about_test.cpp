@@ -94,6 +94,9 @@ TEST(MenuBar, MenusEntriesImagesAndHints) {
         popups.push_back(action->menu());
     }
     ASSERT_EQ(menus, QStringList({"&File", "&Edit", "&Help"}));
+    // The bar in cream (the light theme's text stays readable on it), as in the Win32 window.
+    EXPECT_EQ(form.menuBar()->grab().toImage().pixelColor(form.menuBar()->width() - 2, 2),
+              QColor(0xF7, 0xF6, 0xEE));
     EXPECT_EQ(Entries(*popups[0]),
               QStringList({"&Scan...", "&Refresh\tF5", "-", "&Print List", "-", "E&xit\tCtrl+Q"}));
     EXPECT_EQ(Entries(*popups[1]), QStringList({"&Copy List to Clipboard"}));

@@ -691,6 +691,29 @@ TEST_F(MainWindowTest, ACommandShowsItsProgressCancelsAndUpdatesRowsInPlace) {
                form->StatusText().rfind("Compressing " + P("/tree/"), 0) == 0;
     }));
     testing::ShotPause(form->Hwnd(), "win32-command-progress");
+    // At the first width the figure's part holds its whole text, and the bar stands beside it,
+    // before the Cancel button.
+    {
+        const HWND bar = form->StatusBar();
+        RECT figure{};
+        ::SendMessageW(bar, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&figure));
+        int borders[3] = {};
+        ::SendMessageW(bar, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+        const std::wstring text = win::ToWide(form->ProgressText());
+        const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(bar, WM_GETFONT, 0, 0));
+        EXPECT_GE(figure.right - figure.left - 2 * borders[0], TextExtent(bar, font, text).cx)
+            << form->ProgressText();
+        ASSERT_TRUE(::IsWindowVisible(form->CommandProgressBar()));
+        RECT gauge{};
+        ::GetWindowRect(form->CommandProgressBar(), &gauge);
+        ::MapWindowPoints(nullptr, bar, reinterpret_cast<POINT*>(&gauge), 2);
+        RECT cancel{};
+        ::GetWindowRect(form->CancelButton(), &cancel);
+        ::MapWindowPoints(nullptr, bar, reinterpret_cast<POINT*>(&cancel), 2);
+        EXPECT_LE(figure.right, gauge.left);
+        EXPECT_LT(gauge.left, gauge.right);
+        EXPECT_LE(gauge.right, cancel.left);
+    }
     // The status bar's Cancel button: the command stops after the file being switched.
     ::SendMessageW(form->CancelButton(), BM_CLICK, 0, 0);
     {

@@ -133,6 +133,14 @@ TEST(Win32MenuBar, MenusEntriesImagesHintsAndExit) {
         }
     }
     EXPECT_EQ(menus, (std::vector<std::string>{"&File", "&Edit", "&Help"}));
+    // The bar in cream, as in the Qt window.
+    MENUINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIM_BACKGROUND;
+    ASSERT_TRUE(::GetMenuInfo(bar, &info));
+    LOGBRUSH brush{};
+    ASSERT_TRUE(::GetObjectW(info.hbrBack, sizeof(brush), &brush));
+    EXPECT_EQ(brush.lbColor, RGB(0xF7, 0xF6, 0xEE));
     EXPECT_EQ(entries[0], (std::vector<std::string>{"&Scan...", "&Refresh\tF5", "-", "&Print List",
                                                     "-", "E&xit"}));
     EXPECT_EQ(entries[1], (std::vector<std::string>{"&Copy List to Clipboard"}));
