@@ -163,8 +163,9 @@ std::string VolumeRefusal(const FileSystem& fs, const VolumeInfo& volume) {
         return "this system offers no file compression";
     }
     if (volume.valid && !volume.supportsCompression) {
-        return "the file system (" + ToSafeDisplayText(volume.fileSystem) +
-               ") does not compress files";
+        // A file system that compresses, but not as mounted here, says why.
+        return "the file system (" + ToSafeDisplayText(volume.fileSystem) + ") " +
+               (volume.notice.empty() ? "does not compress files" : "is " + volume.notice);
     }
     return {};
 }

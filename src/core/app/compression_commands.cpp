@@ -88,7 +88,7 @@ bool CompressionCommands::ListContextPopup(TShellBrowser& browser, const std::st
         // The raw names: a caption is display text, which a name that is not valid UTF-8
         // differs from.
         for (const ListItem* item : selected) {
-            browser.MultiObjects().push_back(item->data);
+            browser.MultiObjects().push_back(item->RawName());
         }
         if (selected.empty()) {
             browser.SelectFolderAsObject();
@@ -122,7 +122,7 @@ void CompressionCommands::DecompressMenuItemClick(int tag, const std::string& fo
     const bool decompress = tag == kDecompressTag;
     std::vector<RowTarget> targets;
     for (const ListItem* item : view_.ItemsInOrder(true)) {
-        targets.push_back({item->data});
+        targets.push_back({item->RawName()});
     }
     failures_.clear();
     treeFailures_ = 0;

@@ -111,6 +111,8 @@ class TMainForm : public QMainWindow, private MainFormView {
     bool AskStopCommand(const std::string& question);
 
     void CreateCommandProgress();
+    // Fits the progress bar beside the command's figure in the status bar.
+    void SizeCommandProgress();
     // Shows the context menu at a screen point; the shell browser's errors become messages.
     void ListContextPopup(const QPoint& global);
     void PathLabelMouseUp(const QPoint& global);

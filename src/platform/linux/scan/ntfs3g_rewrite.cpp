@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -12,12 +13,15 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/linux/scan/dir_reader.hpp"
 #include "platform/linux/scan/failure_reason.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 #include "platform/linux/scan/open_files.hpp"
@@ -245,7 +249,7 @@ class WriteLease {
 // (measured: 1 link before the rename, 2 after it through the same descriptor, 1 again once
 // closed); ntfs-3g does not. The inode number survives the rename on both. Measured here on a
 // probe file in the scratch folder: the number of links the rename adds.
-nlink_t RenameLinkQuirk(int scratchFd) {
+nlink_t ProbeRenameLinkQuirk(int scratchFd) {
     constexpr const char* kProbe = ScratchFolder::kProbe;
     constexpr const char* kProbed = ScratchFolder::kProbed;
     nlink_t extra = 0;
@@ -261,6 +265,92 @@ nlink_t RenameLinkQuirk(int scratchFd) {
     ::unlinkat(scratchFd, kProbe, 0);
     ::unlinkat(scratchFd, kProbed, 0);
     return extra;
+}
+
+#ifndef STATX_MNT_ID_UNIQUE
+#define STATX_MNT_ID_UNIQUE 0x00004000U
+#endif
+
+// The quirk is the driver's, so it is measured once per mount (told apart by the mount's unique
+// id, which is never given to another mount; without it, once per file).
+nlink_t RenameLinkQuirk(int scratchFd) {
+    static std::mutex mutex;
+    static std::map<std::uint64_t, nlink_t> byMount;
+    struct statx stx {};
+    const bool known = ::statx(scratchFd, "", AT_EMPTY_PATH, STATX_MNT_ID_UNIQUE, &stx) == 0 &&
+                       (stx.stx_mask & STATX_MNT_ID_UNIQUE) != 0;
+    if (known) {
+        const std::lock_guard lock(mutex);
+        if (const auto found = byMount.find(stx.stx_mnt_id); found != byMount.end()) {
+            return found->second;
+        }
+    }
+    const nlink_t extra = ProbeRenameLinkQuirk(scratchFd);
+    if (known) {
+        const std::lock_guard lock(mutex);
+        byMount[stx.stx_mnt_id] = extra;
+    }
+    return extra;
+}
+
+// ntfs-3g (and lowntfs-3g) keep the last 64 inodes they used in memory. An inode whose times
+// were set through system.ntfs_times (or ntfs_crtime) carries a mark there that makes the
+// driver keep those times on disk and drop every later utimensat of any process (measured on
+// 2022.10.3: a touch after such a set was gone after a remount, with no rewrite running). The
+// mark goes when the inode leaves that cache, which reading the attribute word of 64 other
+// inodes does (measured: 70 did, 40 did not). So the copy, whose times are set that way, is
+// pushed out with 72 others before it gets its name: the file's neighbours, topped up with
+// empty files made for it in the scratch folder when the folder has fewer.
+void EvictFromInodeCache(int dirFd, const std::string& fileName, const ScratchFolder& scratch) {
+    constexpr std::size_t kInodes = 72;  // the cache holds 64
+    // The neighbours' names are listed once per folder: a listing on ntfs-3g reads the whole
+    // folder, and the rewrites of a folder's files follow one another. A name gone since is
+    // simply not counted.
+    static std::mutex mutex;
+    static std::pair<dev_t, ino_t> listedFolder{};
+    static std::vector<std::string> listed;
+    std::vector<std::string> neighbours;
+    struct stat folder {};
+    if (::fstat(dirFd, &folder) == 0) {
+        const std::lock_guard lock(mutex);
+        if (listedFolder != std::pair(folder.st_dev, folder.st_ino) || listed.size() < kInodes) {
+            listed.clear();
+            listedFolder = {folder.st_dev, folder.st_ino};
+            const UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            DirReader reader(listing.get());
+            std::vector<DirName> names;
+            while (listing && listed.size() < kInodes + 2 && reader.NextBatch(names)) {
+                for (std::size_t i = 0; i < names.size() && listed.size() < kInodes + 2; ++i) {
+                    listed.emplace_back(names[i].name);
+                }
+            }
+        }
+        neighbours = listed;
+    }
+    std::size_t used = 0;
+    const std::string folderPath = "/proc/self/fd/" + std::to_string(dirFd) + "/";
+    for (const std::string& name : neighbours) {
+        std::uint32_t attrib = 0;
+        if (used < kInodes && name != fileName && name != scratch.Name() &&
+            ::lgetxattr((folderPath + name).c_str(), "system.ntfs_attrib", &attrib, sizeof attrib) >
+                0) {
+            ++used;
+        }
+    }
+    std::vector<std::string> made;
+    for (std::size_t index = 0; used < kInodes && index < kInodes; ++index) {
+        std::string name = ScratchFolder::kEvictPrefix + std::to_string(index);
+        const UniqueFd fd(::openat(scratch.Fd(), name.c_str(),
+                                   O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) {
+            break;
+        }
+        made.push_back(std::move(name));
+        ++used;
+    }
+    for (const std::string& name : made) {
+        ::unlinkat(scratch.Fd(), name.c_str(), 0);
+    }
 }
 
 std::atomic<const std::atomic<bool>*> abandonFlag{nullptr};
@@ -315,6 +405,17 @@ class NtfsRewrite {
   public:
     NtfsRewrite(int dirFd, std::string_view name, bool decompress, std::string& why)
         : dirFd_(dirFd), fileName_(name), decompress_(decompress), why_(why) {}
+    NtfsRewrite(const NtfsRewrite&) = delete;
+    NtfsRewrite& operator=(const NtfsRewrite&) = delete;
+    // The pages this rewrite read through the long name are dropped while the leases still
+    // hold: in ntfs-3g's default mode a write through the short name, which an opener waiting
+    // for the lease may make next, does not reach them, and a reader of the long name would be
+    // shown the file as it was before that write.
+    ~NtfsRewrite() {
+        if (source_) {
+            ::posix_fadvise(source_.get(), 0, 0, POSIX_FADV_DONTNEED);
+        }
+    }
 
     bool Run() {
         if (GuardOriginal() && Hold(RewriteStep::kGuarded) && WriteCopy() &&
@@ -580,29 +681,31 @@ bool NtfsRewrite::WriteCopy() {
     }
     // Closed before it gets the name: ntfs-3g writes the times an open file had when it was
     // opened back on close, over a time another process set through the name meanwhile; and a
-    // file that is open when it loses a name is kept under a hidden name instead.
+    // file that is open when it loses a name is kept under a hidden name instead. Then out of
+    // the driver's memory, or a later touch of the file would not last.
     copy_.reset();
+    EvictFromInodeCache(dirFd_, fileName_, *scratch_);
     return true;
 }
 
-// ntfs-3g reaches a file through the name it was opened by, so names and times are given back
-// through a descriptor opened by the file's name now, once it is known to be `inode`.
+// ntfs-3g reaches a file through the name it was found by, so the DOS name is given back
+// through the file's name now, once it is known to be `inode`. The name is held by an O_PATH
+// descriptor, which is no open: it does not break this rewrite's own lease, which must stay
+// until the DOS name is back (an opener of the short name waits for it). Setting the DOS name
+// changes only the file's change time (measured), so no other time is set: a time set through
+// system.ntfs_times would make the driver drop later touches (see EvictFromInodeCache).
 bool NtfsRewrite::RestoreNames(ino_t inode) {
-    const UniqueFd named(::openat(dirFd_, fileName_.c_str(),
-                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!dosName_.value) {
+        return true;
+    }
+    const UniqueFd named(::openat(dirFd_, fileName_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!named || ::fstat(named.get(), &st) != 0 || st.st_ino != inode) {
+    if (!named || ::fstat(named.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != inode) {
         return false;
     }
-    if (!dosName_.value) {
-        return ::fsync(named.get()) == 0;
-    }
-    // Setting the DOS name touches the times: they are put back as they were just before, so a
-    // time another process set meanwhile stays.
-    const Xattr times = GetXattr(named.get(), kTimes);
-    bool restored = !times.failed && SetXattr(named.get(), kDosName, dosName_.value);
-    restored = restored && SetXattr(named.get(), kTimes, times.value);
-    return ::fsync(named.get()) == 0 && restored;
+    const std::string path = "/proc/self/fd/" + std::to_string(named.get());
+    return ::setxattr(path.c_str(), kDosName, dosName_.value->data(), dosName_.value->size(), 0) ==
+           0;
 }
 
 // Gives `what` of the scratch folder its name back and ends the rewrite with `reason`.
@@ -613,8 +716,9 @@ bool NtfsRewrite::PutBack(const char* what, std::string reason) {
     } else if (*kept != fileName_) {
         reason += "; the original is kept as " + *kept;
     } else if (what == std::string_view(ScratchFolder::kOriginal)) {
-        // Back under its name, which dropped its DOS name: give that and the times back.
+        // Back under its name, which dropped its DOS name: give that back.
         RestoreNames(before_.st_ino);
+        ::fsync(dirFd_);
     }
     return Fail(std::move(reason));
 }
@@ -623,6 +727,10 @@ bool NtfsRewrite::PutBack(const char* what, std::string reason) {
 bool NtfsRewrite::MoveOriginalAside() {
     if (AbandonRequested()) {
         return Fail(kAbandoned);
+    }
+    // An opener waiting since the check of the copy gets the file as it was, under its names.
+    if (!Guarded()) {
+        return Opened();
     }
     if (::renameat(dirFd_, fileName_.c_str(), scratch_->Fd(), ScratchFolder::kOriginal) != 0) {
         return Fail(errno == ENOENT ? "moved or deleted by another process during the switch"
@@ -687,8 +795,8 @@ bool NtfsRewrite::DropOriginal() {
     }
     Hold(RewriteStep::kDropped);
     const bool lateOpener = !Guarded();
-    // The copy now has its one name. Give it back the DOS name (setting it updates the times),
-    // then the times.
+    // The copy now has its one name. Give it back the DOS name; one fsync makes all of the
+    // switch lasting, as ntfs-3g syncs the whole volume on any fsync.
     const bool restored = RestoreNames(copyStat_.st_ino) && ::fsync(dirFd_) == 0;
     if (lateOpener) {
         return Fail("opened by another process at the moment of the switch");

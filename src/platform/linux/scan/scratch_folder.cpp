@@ -27,7 +27,6 @@ constexpr const char* kState = "state";
 constexpr const char* kMarker = "owner";
 constexpr std::string_view kMagic = "packmeter scratch folder";
 constexpr const char* kDosName = "system.ntfs_dos_name";
-constexpr const char* kTimes = "system.ntfs_times";
 
 // The process id of a scratch folder's name, or 0 when the name is not one.
 pid_t ScratchOwner(std::string_view name) {
@@ -234,7 +233,10 @@ std::optional<ino_t> InodeAt(int dirFd, const char* name) {
     return st.st_ino;
 }
 
-// Gives the file back its DOS name and times when it has lost them.
+// Gives the file back its DOS name when it has lost it. Its times need nothing: the copy got
+// them before it took the name, the original keeps its own, and setting the DOS name changes
+// only the change time (while setting times through system.ntfs_times would make ntfs-3g drop
+// later touches of the file).
 void RestoreNames(int dirFd, const ScratchState& state) {
     const UniqueFd file(
         ::openat(dirFd, state.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -243,9 +245,6 @@ void RestoreNames(int dirFd, const ScratchState& state) {
     }
     if (state.dosName && ::fgetxattr(file.get(), kDosName, nullptr, 0) < 0) {
         ::fsetxattr(file.get(), kDosName, state.dosName->data(), state.dosName->size(), 0);
-    }
-    if (state.times) {
-        ::fsetxattr(file.get(), kTimes, state.times->data(), state.times->size(), 0);
     }
 }
 
@@ -288,7 +287,8 @@ void Recover(int dirFd, const std::string& scratchName) {
         }
         const std::optional<ino_t> inode = InodeAt(scratch.get(), other.c_str());
         if (other == ScratchFolder::kCopy || other == ScratchFolder::kProbe ||
-            other == ScratchFolder::kProbed || (inode && copy && *inode == *copy)) {
+            other == ScratchFolder::kProbed || other.starts_with(ScratchFolder::kEvictPrefix) ||
+            (inode && copy && *inode == *copy)) {
             ::unlinkat(scratch.get(), other.c_str(), 0);
         } else if (state) {
             LinkBack(scratch.get(), other.c_str(), dirFd, state->name);
@@ -375,8 +375,9 @@ bool ScratchFolder::WriteState(const ScratchState& state) const {
     PutField(text, std::to_string(state.copyInode));
     const UniqueFd fd(
         ::openat(fd_.get(), kState, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    return fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-           ::fsync(fd.get()) == 0;
+    // Not synced on its own: the rewrite syncs its copy before it moves anything, and ntfs-3g
+    // syncs the whole volume on any fsync, this record with it.
+    return fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
@@ -407,6 +408,20 @@ std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
 
 namespace {
 
+// Removes the folder `name` if it holds nothing, or only an empty marker file (a rewrite killed
+// between making its marker and writing it): either way nothing is lost.
+void RemoveIfEmptyish(int dirFd, const std::string& name) {
+    const UniqueFd folder(
+        ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat marker;
+    if (folder && OnlyMarkerLeft(folder.get()) &&
+        ::fstatat(folder.get(), kMarker, &marker, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(marker.st_mode) && marker.st_size == 0) {
+        ::unlinkat(folder.get(), kMarker, 0);
+    }
+    ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+}
+
 // The scratch folders in `dirFd` of processes that no longer run.
 std::vector<std::string> DeadScratchFolders(int dirFd) {
     std::vector<std::string> dead;
@@ -422,13 +437,13 @@ std::vector<std::string> DeadScratchFolders(int dirFd) {
                 continue;
             }
             // A folder of this name without a marker of ours is the user's: left alone, except
-            // that an empty one (a rewrite killed before it wrote its marker) is removed, which
-            // loses nothing.
+            // that an empty one, or one holding only an empty marker (a rewrite killed before
+            // it wrote its marker), is removed, which loses nothing.
             const std::optional<Marker> marker = ReadMarker(dirFd, name.name);
             if (marker && !Running(*marker)) {
                 dead.emplace_back(name.name);
             } else if (!marker && ::kill(ScratchOwner(name.name), 0) != 0 && errno == ESRCH) {
-                ::unlinkat(dirFd, std::string(name.name).c_str(), AT_REMOVEDIR);
+                RemoveIfEmptyish(dirFd, std::string(name.name));
             }
         }
     }

@@ -18,7 +18,7 @@ bool IsScratchFolder(int dirFd, std::string_view name);
 
 // What a rewrite notes in its scratch folder before it moves anything, so that a later command
 // can finish or undo the switch when the process was killed: the file's name, its DOS 8.3 name
-// and times (which only the final name can carry on ntfs-3g) and the inode of the copy.
+// and times (kept for older records; the copy carries its times) and the inode of the copy.
 struct ScratchState {
     std::string name;
     std::optional<std::string> dosName;
@@ -40,6 +40,8 @@ class ScratchFolder {
     static constexpr const char* kProbe = "probe";
     static constexpr const char* kProbed = "probed";
     static constexpr const char* kReplaced = "replaced";
+    // Empty files made for a moment to push the copy out of the driver's inode cache: "evict-N".
+    static constexpr const char* kEvictPrefix = "evict-";
 
     explicit ScratchFolder(int parentFd);
     ScratchFolder(const ScratchFolder&) = delete;
@@ -68,7 +70,7 @@ std::optional<std::string> LinkBack(int fromFd, const char* from, int dirFd,
 
 // Finishes or undoes the switches of processes that no longer run, whose scratch folders are in
 // the open folder `dirFd`: an original moved aside goes back to its name (or beside it when the
-// name is taken by another file meanwhile), a finished switch gets its DOS name and times, and
+// name is taken by another file meanwhile), a finished switch gets its DOS name, and
 // the scratch folder is removed. Folders of running processes are left alone.
 void RecoverScratchFolders(int dirFd);
 

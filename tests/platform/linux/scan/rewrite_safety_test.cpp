@@ -421,6 +421,17 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         ASSERT_EQ(::ioctl(nocow.get(), FS_IOC_SETFLAGS, &flags), 0);
         ASSERT_EQ(::write(nocow.get(), "data", 4), 4);
     }
+    // ntfs-3g mounted so that named streams are not shown as attributes: they could not be
+    // carried over, so every file is refused with that reason; and mounted with nocompression.
+    std::string why;
+    const std::string windowsStreams =
+        area_.Volume(VolumeType::kNtfs, why, "streams_interface=windows");
+    const std::string noStreams = area_.Volume(VolumeType::kLowNtfs, why, "streams_interface=none");
+    const std::string noCompression = area_.Volume(VolumeType::kNtfs, why, "nocompression");
+    ASSERT_FALSE(windowsStreams.empty() || noStreams.empty() || noCompression.empty()) << why;
+    for (const std::string& root : {windowsStreams, noStreams, noCompression}) {
+        WriteFile(root + "/file", Compressible(10000));
+    }
     WriteFile(ntfs + "/linked", "x");
     ASSERT_EQ(::link((ntfs + "/linked").c_str(), (ntfs + "/other").c_str()), 0);
     WriteFile(ntfs + "/held", Compressible(10000));
@@ -473,6 +484,12 @@ TEST_F(RewriteSafetyTest, FailuresNameTheirReason) {
         {{"compress", ntfs + "/held"},
          1,
          "in use by process " + std::to_string(sleeper) + " (sleep)"},
+        {{"compress", windowsStreams + "/file"},
+         1,
+         "its named streams cannot be copied on this mount (mounted without "
+         "streams_interface=xattr)"},
+        {{"compress", noStreams + "/file"}, 1, "its named streams cannot be copied on this mount"},
+        {{"compress", noCompression + "/file"}, 1, "mounted with the option nocompression"},
     };
     for (const auto& c : cases) {
         std::string err;

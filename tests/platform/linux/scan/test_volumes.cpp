@@ -160,8 +160,12 @@ TestArea::TestArea() {
 }
 
 std::string TestArea::Volume(VolumeType type, std::string& why) {
+    return Volume(type, why, "");
+}
+
+std::string TestArea::Volume(VolumeType type, std::string& why, const std::string& ntfsOptions) {
     for (const Mounted& volume : volumes_) {
-        if (volume.type == type) {
+        if (volume.type == type && volume.options == ntfsOptions) {
             return volume.root;
         }
     }
@@ -170,8 +174,11 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
         return {};
     }
     const char* names[] = {"btrfs", "btrfs-zstd", "ntfs", "tmpfs", "lowntfs", "ext4"};
-    const std::string name = names[static_cast<int>(type)];
-    Mounted volume{type, dir_->Path() + "/" + name, nullptr, nullptr};
+    std::string name = names[static_cast<int>(type)];
+    if (!ntfsOptions.empty()) {
+        name += "-" + std::to_string(volumes_.size());
+    }
+    Mounted volume{type, ntfsOptions, dir_->Path() + "/" + name, nullptr, nullptr};
     const std::string image = volume.root + ".img";
     ::mkdir(volume.root.c_str(), 0755);
     std::vector<std::string> mount = {"mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs"};
@@ -194,7 +201,10 @@ std::string TestArea::Volume(VolumeType type, std::string& why) {
             return {};
         }
         const char* driver = type == VolumeType::kLowNtfs ? "lowntfs-3g" : "ntfs-3g";
-        mount = ntfs ? std::vector<std::string>{driver, "-o", "compression"}
+        mount = ntfs ? std::vector<std::string>{driver, "-o",
+                                                "compression" + (ntfsOptions.empty()
+                                                                     ? std::string()
+                                                                     : "," + ntfsOptions)}
                      : std::vector<std::string>{"mount", "-t", ext4 ? "ext4" : "btrfs"};
         if (type == VolumeType::kBtrfsZstd) {
             mount.insert(mount.end(), {"-o", "compress=zstd"});

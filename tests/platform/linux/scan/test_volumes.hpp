@@ -72,11 +72,15 @@ class TestArea {
     // The root of a mounted volume of `type`, made on first use; empty, with the reason in
     // `why`, when it cannot be made (not root, a tool missing, no loop device).
     std::string Volume(VolumeType type, std::string& why);
+    // The same with further mount options for the NTFS drivers ("nocompression",
+    // "streams_interface=windows"): a volume of its own for each set of options.
+    std::string Volume(VolumeType type, std::string& why, const std::string& ntfsOptions);
     const std::string& Folder() const { return dir_->Path(); }
 
   private:
     struct Mounted {
         VolumeType type;
+        std::string options;
         std::string root;
         std::unique_ptr<LoopDevice> loop;
         std::unique_ptr<MountPoint> mount;
