@@ -26,6 +26,9 @@ namespace {
 // click on the column's header (a second click for --reverse); without a column, in the order
 // they were listed.
 void OrderRows(Report& report, const Options& options) {
+    if (options.sortColumn < 0 && !options.reverse) {
+        return;  // the listing order: nothing to move (a copy would hold every row twice)
+    }
     std::vector<EntryRow>& rows = report.rows;
     std::vector<std::size_t> order(rows.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
@@ -45,6 +48,7 @@ void OrderRows(Report& report, const Options& options) {
         std::reverse(order.begin(), order.end());
     }
     std::vector<EntryRow> sorted;
+    sorted.reserve(rows.size());
     std::vector<VolumeInfo> volumes;
     for (const std::size_t at : order) {
         sorted.push_back(std::move(rows[at]));

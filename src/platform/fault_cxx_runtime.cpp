@@ -100,4 +100,26 @@ bool DescribeCurrentException(std::string& type, std::string& message, std::stri
     return true;
 }
 
+void CopyFaultText(char* target, std::size_t size, const char* text) {
+    std::size_t i = 0;
+    for (; text && text[i] && i + 1 < size; ++i) {
+        target[i] = text[i];
+    }
+    target[i] = '\0';
+}
+
+void RecordCurrentExceptionText(FaultExceptionText& text) {
+    std::string type;
+    std::string message;
+    std::string ancestors;
+    if (DescribeCurrentException(type, message, ancestors)) {
+        CopyFaultText(text.type, sizeof text.type, type.c_str());
+        CopyFaultText(text.message, sizeof text.message, message.c_str());
+        CopyFaultText(text.ancestors, sizeof text.ancestors, ancestors.c_str());
+    } else {
+        CopyFaultText(text.type, sizeof text.type, "EAbnormalTermination");
+        CopyFaultText(text.message, sizeof text.message, "The program was terminated.");
+    }
+}
+
 }  // namespace packmeter

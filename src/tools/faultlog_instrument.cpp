@@ -83,8 +83,8 @@ std::string DebugInfoOf(const std::string& program, std::string_view bytes) {
     packmeter::PeFileInfo pe;
     const bool windows = packmeter::ReadPeFile(bytes, pe);
     const packmeter::TFaultFunctionsList functions(
-        windows ? pe.Functions : packmeter::ElfModuleImage(0, program).Functions());
-    const std::uint64_t base = windows ? pe.ImageBase : packmeter::ElfImageBase(program);
+        windows ? pe.functions : packmeter::ElfModuleImage(0, program).Functions());
+    const std::uint64_t base = windows ? pe.imageBase : packmeter::ElfImageBase(program);
     const auto functionOf = [&](std::uint64_t address) {
         const auto* function = functions.Find(static_cast<std::uintptr_t>(address));
         return function ? packmeter::DemangleSymbol(function->Name) : std::string{};

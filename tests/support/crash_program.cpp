@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "core/exceptlog/fault_report.hpp"
 #include "core/exceptlog/fault_threads.hpp"
 #include "platform/fault_logger.hpp"
 
@@ -32,6 +33,10 @@ int main(int argc, char** argv) {
     const std::string kind = argc > 1 ? argv[1] : "";
     if (kind == "status") {
         std::cout << (active ? "active" : "inactive") << std::endl;
+    } else if (kind == "null-failing-report") {
+        // The report's log-file step fails: the logger's own error is named, the process ends.
+        packmeter::FailFaultReportAtStep(10);
+        WriteThroughNull();
     } else if (kind == "null" || kind == "null-debug") {
         WriteThroughNull();
     } else if (kind == "null-worker") {

@@ -224,4 +224,17 @@ std::string P(std::string path) {
     return path;
 }
 
+void BuildSwitchTree(FakeFileSystem& fs) {
+    auto& w = fs.Root().Folder("w");
+    w.File("f1", 10);
+    auto& sub = w.Folder("sub");
+    sub.File("g1", 10);
+    sub.Folder("inner").File("h1", 10);
+    w.File("f2", 10);
+    w.Folder(".git").File("k", 1);
+    w.Link("to-file", false);
+    w.Link("to-folder", true);
+    w.Special("fifo");
+}
+
 }  // namespace packmeter::testing

@@ -78,4 +78,8 @@ namespace packmeter::testing {
 // A fake path written with '/' in the platform's separator: P("/a/b/").
 std::string P(std::string path);
 
+// The tree the compression switches are tested on: /w with f1, sub/ (g1, inner/ (h1)), f2,
+// .git/ (k), a link to a file, a link to a folder and a fifo.
+void BuildSwitchTree(FakeFileSystem& fs);
+
 }  // namespace packmeter::testing

@@ -174,6 +174,12 @@ int main(int argc, char** argv) {
                 Say(QStringLiteral("inform \"%1\" \"%2\"").arg(box->windowTitle(), box->text()));
                 box->accept();
             }
+            // The mail's question: answered No, so that nothing is sent.
+            if (auto* box = qobject_cast<QMessageBox*>(w);
+                box && box->isVisible() && box->objectName() == "faultMailQuestion") {
+                Say(QStringLiteral("ask \"%1\" \"%2\"").arg(box->windowTitle(), box->text()));
+                box->button(QMessageBox::No)->click();
+            }
             if (auto* dialog = qobject_cast<FaultDialog*>(w);
                 dialog && dialog->isVisible() && !dialog->property("driven").toBool()) {
                 dialog->setProperty("driven", true);
@@ -193,6 +199,10 @@ int main(int argc, char** argv) {
     } else if (kind == "null-worker") {
         QTimer::singleShot(
             50, [] { packmeter::StartProgramThread("Worker", WriteThroughNull).join(); });
+    } else if (kind == "null-thread") {
+        // A worker faults while the window's thread goes on.
+        QTimer::singleShot(
+            50, [] { packmeter::StartProgramThread("Worker", WriteThroughNull).detach(); });
     } else if (kind == "throw" || kind == "throw-long") {
         // Errors one after another, each once the last one's dialog is gone (an error while it
         // is open would get the program's own message); the program goes on after each.

@@ -253,6 +253,11 @@ int main(int argc, char** argv) {
     HWND window = ::CreateWindowExW(0, L"FaultDialogProgram", L"Fault dialog program",
                                     WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200, nullptr,
                                     nullptr, windowClass.hInstance, nullptr);
+    // A control with the focus, for the report's Active Controls lines.
+    HWND button = ::CreateWindowExW(0, L"BUTTON", L"Go on", WS_CHILD | WS_VISIBLE, 10, 10, 100, 30,
+                                    window, nullptr, windowClass.hInstance, nullptr);
+    ::SetForegroundWindow(window);
+    ::SetFocus(button);
     std::thread(Driver).detach();
     if (gKind == "throw" || gKind == "throw-long") {
         ::SetTimer(window, kThrowTimer, 100, nullptr);

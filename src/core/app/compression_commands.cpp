@@ -121,7 +121,7 @@ bool CompressionCommands::ListContextPopup(TShellBrowser& browser, const std::st
         // The raw names: a caption is display text, which a name that is not valid UTF-8
         // differs from.
         for (const ListItem* item : selected) {
-            browser.MultiObjects().push_back(item->data);
+            browser.MultiObjects().push_back(item->RawName());
         }
         if (selected.empty()) {
             browser.SelectFolderAsObject();
@@ -149,7 +149,7 @@ void CompressionCommands::PathLabelMouseUp(TShellBrowser& browser, const std::st
 std::vector<std::string> CompressionCommands::SelectedNames() const {
     std::vector<std::string> names;
     for (const ListItem* item : view_.ItemsInOrder(true)) {
-        names.push_back(item->data);
+        names.push_back(item->RawName());
     }
     return names;
 }

@@ -27,12 +27,14 @@ int CompareShown(SizeUnit unitA, std::int64_t a, SizeUnit unitB, std::int64_t b)
 ListItem EntryItem(EntryRow row) {
     ListItem item;
     item.caption = std::move(row.caption);
-    item.subItems = {std::move(row.sizeText), std::move(row.onDiskText), std::move(row.ratioText)};
+    item.keyTexts = true;
     item.imageIndex = row.iconIndex;
     item.keys = row.keys;
     item.keys.incomplete = row.unreadable > 0;
     item.hint = RowHint(row);
-    item.data = std::move(row.name);
+    if (row.name != item.caption) {
+        item.data = std::move(row.name);
+    }
     return item;
 }
 

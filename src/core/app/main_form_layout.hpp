@@ -28,6 +28,12 @@ inline constexpr std::chrono::milliseconds kStatusInterval{1500};
 // The least time between two batches of scan output: each batch lays the list out anew, so
 // fewer, larger batches keep a scan of many entries fast while rows still appear as they come.
 inline constexpr std::chrono::milliseconds kApplyInterval{40};
+// The most time one batch spends turning scan output into rows: what is left waits for the
+// next turn of the event loop, so that a busy machine never keeps the window from drawing
+// and answering for long.
+inline constexpr std::chrono::milliseconds kApplyBudget{12};
+// The pause before the rest of a batch cut short by the budget: paints and input go first.
+inline constexpr std::chrono::milliseconds kApplyRestPause{1};
 
 inline constexpr const char* kCalculatingText = "Calculating ...";
 inline constexpr const char* kNoFolderText =

@@ -22,6 +22,15 @@ std::string Seconds(std::chrono::steady_clock::duration taken, const NumberForma
            " s";
 }
 
+// Sets a flag for as long as it lives.
+struct ApplyingScope {
+    explicit ApplyingScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~ApplyingScope() { flag_ = false; }
+    ApplyingScope(const ApplyingScope&) = delete;
+    ApplyingScope& operator=(const ApplyingScope&) = delete;
+    bool& flag_;
+};
+
 ScanTotals CalculatingTotals() {
     ScanTotals totals;
     totals.sizeText = kCalculatingText;
@@ -295,7 +304,7 @@ void MainFormLogic::ListDblClick() {
     if (!item || !services_.launcher) {
         return;
     }
-    const std::string path = currentFolder_ + item->data;
+    const std::string path = currentFolder_ + item->RawName();
     if (services_.isFolder && services_.isFolder(path)) {
         services_.launcher->StartInstance(path);
     } else {
@@ -336,6 +345,14 @@ std::chrono::steady_clock::time_point MainFormLogic::Now() const {
 }
 
 std::optional<std::chrono::milliseconds> MainFormLogic::ScheduleApply() {
+    if (pendingAt_ < pending_.size()) {
+        // The rest of a batch cut short: after a short pause, whatever the interval says.
+        if (applyTimerSet_) {
+            return std::nullopt;
+        }
+        applyTimerSet_ = true;
+        return kApplyRestPause;
+    }
     const auto since = Now() - lastApply_;
     if (since >= kApplyInterval) {
         ApplyScanOutput();
@@ -354,12 +371,30 @@ std::string MainFormLogic::CurrentScanFolder() const {
 }
 
 void MainFormLogic::ApplyScanOutput() {
-    lastApply_ = Now();
-    applyTimerSet_ = false;
-    std::vector<WorkerEvent> events = channel_->Take();
-    if (shutDown_) {
+    if (applying_) {
+        // Called again from within (a message box's loop): the outer call goes on, and comes
+        // back for what arrived meanwhile.
+        applyAgain_ = true;
         return;
     }
+    const ApplyingScope applying(applying_);
+    const auto start = Now();
+    lastApply_ = start;
+    applyTimerSet_ = false;
+    std::vector<WorkerEvent> taken = channel_->Take();
+    if (shutDown_) {
+        pending_ = {};
+        pendingAt_ = 0;
+        return;
+    }
+    if (pendingAt_ == pending_.size()) {
+        pending_ = std::move(taken);
+    } else {
+        pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(pendingAt_));
+        pending_.insert(pending_.end(), std::make_move_iterator(taken.begin()),
+                        std::make_move_iterator(taken.end()));
+    }
+    pendingAt_ = 0;
     std::vector<ListItem> rows;
     const auto flushRows = [&] {
         if (!rows.empty()) {
@@ -367,7 +402,13 @@ void MainFormLogic::ApplyScanOutput() {
             rows.clear();
         }
     };
-    for (WorkerEvent& event : events) {
+    // The clock is read once every kClockEvery events: reading it costs more than a row.
+    constexpr std::size_t kClockEvery = 256;
+    for (; pendingAt_ < pending_.size(); ++pendingAt_) {
+        if (pendingAt_ % kClockEvery == kClockEvery - 1 && Now() - start >= kApplyBudget) {
+            break;
+        }
+        WorkerEvent& event = pending_[pendingAt_];
         if (event.Stopped()) {
             continue;
         }
@@ -402,6 +443,16 @@ void MainFormLogic::ApplyScanOutput() {
         }
     }
     flushRows();
+    if (pendingAt_ < pending_.size() || applyAgain_) {
+        applyAgain_ = false;
+        channel_->Rewake();
+    }
+    if (pendingAt_ == pending_.size()) {
+        // Its memory goes too: a batch that a slow turn let grow can hold a row's worth of
+        // bytes for every row of the list.
+        pending_ = {};
+        pendingAt_ = 0;
+    }
 }
 
 void MainFormLogic::Shutdown() {

@@ -153,7 +153,8 @@ class MainFormLogic {
     // that timer is already running.
     std::optional<std::chrono::milliseconds> ScheduleApply();
     // Applies what the scans handed over since the last call, leaving out everything of a
-    // scan that has been asked to stop.
+    // scan that has been asked to stop. A batch that takes longer than kApplyBudget stops
+    // there; the rest follows kApplyRestPause later, through the wake and ScheduleApply.
     void ApplyScanOutput();
     // Detaches the window and asks every scan to stop: nothing reaches the view afterwards.
     void Shutdown();
@@ -213,6 +214,11 @@ class MainFormLogic {
     std::chrono::steady_clock::time_point scanStart_{};
     std::chrono::steady_clock::time_point lastApply_{};
     bool applyTimerSet_ = false;
+    // Events taken from the channel and not yet applied: those from pendingAt_ on.
+    std::vector<WorkerEvent> pending_;
+    std::size_t pendingAt_ = 0;
+    bool applying_ = false;
+    bool applyAgain_ = false;
     bool shutDown_ = false;
     // The last busy state a scan handed over.
     bool scanBusy_ = false;

@@ -29,4 +29,12 @@ std::vector<WorkerEvent> WorkerChannel::Take() {
     return taken;
 }
 
+void WorkerChannel::Rewake() {
+    std::lock_guard guard(lock_);
+    if (wake_) {
+        wakePending_ = true;
+        wake_();
+    }
+}
+
 }  // namespace packmeter

@@ -40,6 +40,9 @@ class WorkerChannel {
     void Push(WorkerEvent event);
     // Everything queued so far, oldest first.
     std::vector<WorkerEvent> Take();
+    // Calls the wake function as a new event would, pending wake or not: the taker has work
+    // left over from its last batch, or was busy when the last wake came.
+    void Rewake();
 
   private:
     std::mutex lock_;

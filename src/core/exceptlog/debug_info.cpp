@@ -9,10 +9,10 @@ namespace {
 constexpr std::uint32_t kEscape = 0xFFEFFFE;
 
 void WriteRecord(ByteWriter& out, const FaultLineRecord& record) {
-    const std::uint32_t line = record.LineStep - 1;
-    const bool named = !record.Name.empty();
-    if (record.AddressStep != 0) {
-        const std::uint32_t address = record.AddressStep - 1;
+    const std::uint32_t line = record.lineStep - 1;
+    const bool named = !record.name.empty();
+    if (record.addressStep != 0) {
+        const std::uint32_t address = record.addressStep - 1;
         if (!named && line < 4 && address < 32) {
             out.Byte(static_cast<std::uint8_t>(line << 6 | address << 1));
         } else if (named && line < 8 && address < 8) {
@@ -30,7 +30,7 @@ void WriteRecord(ByteWriter& out, const FaultLineRecord& record) {
         out.UInt32((0xFFFu << 16 | line) << 4 | (named ? 4 : 0) | 0xB);
     }
     if (named) {
-        out.ShortText(record.Name);
+        out.ShortText(record.name);
     }
 }
 
@@ -125,9 +125,9 @@ std::string WriteDebugInfo(const std::vector<FaultProcedureEntry>& procedures,
                            const std::vector<FaultDebugUnit>& units) {
     ByteWriter index;
     for (const auto& p : procedures) {
-        index.ShortText(p.Name);
-        index.UInt32(p.CodeOffset);
-        index.Int32(p.Second);
+        index.ShortText(p.name);
+        index.UInt32(p.codeOffset);
+        index.Int32(p.second);
     }
     ByteWriter out;
     out.Int32(static_cast<std::int32_t>(index.Bytes().size()));
@@ -135,13 +135,13 @@ std::string WriteDebugInfo(const std::vector<FaultProcedureEntry>& procedures,
     out.Int32(static_cast<std::int32_t>(units.size()));
     for (const auto& unit : units) {
         ByteWriter records;
-        for (const auto& record : unit.Records) {
+        for (const auto& record : unit.records) {
             WriteRecord(records, record);
         }
-        out.ShortText(unit.Name);
-        out.Int32(unit.FirstLine);
-        out.UInt32(unit.CodeOffset);
-        out.UInt32(unit.CodeLength);
+        out.ShortText(unit.name);
+        out.Int32(unit.firstLine);
+        out.UInt32(unit.codeOffset);
+        out.UInt32(unit.codeLength);
         out.Int32(static_cast<std::int32_t>(records.Bytes().size()));
         out.Raw(records.Bytes());
     }

@@ -17,25 +17,25 @@ namespace packmeter {
 inline constexpr std::uintptr_t kFaultCodeBase = 0x1000;
 
 struct FaultProcedureEntry {
-    std::string Name;  // qualified name
-    std::uint32_t CodeOffset = 0;
-    std::int32_t Second = 0;  // kept, never looked at
+    std::string name;  // qualified name
+    std::uint32_t codeOffset = 0;
+    std::int32_t second = 0;  // kept, never looked at
 };
 
 // One line record: the code it covers and how far the line moves to the next record. A name
 // "Class.Procedure" sets both, ".Procedure" keeps the class, "Procedure" clears it.
 struct FaultLineRecord {
-    std::uint32_t LineStep = 1;     // 1 to 65536
-    std::uint32_t AddressStep = 1;  // 0 to 65536
-    std::string Name;               // empty: none
+    std::uint32_t lineStep = 1;     // 1 to 65536
+    std::uint32_t addressStep = 1;  // 0 to 65536
+    std::string name;               // empty: none
 };
 
 struct FaultDebugUnit {
-    std::string Name;  // as the line table names the file ("tuple" for a standard header)
-    std::int32_t FirstLine = 1;
-    std::uint32_t CodeOffset = 0;
-    std::uint32_t CodeLength = 0;
-    std::vector<FaultLineRecord> Records;
+    std::string name;  // as the line table names the file ("tuple" for a standard header)
+    std::int32_t firstLine = 1;
+    std::uint32_t codeOffset = 0;
+    std::uint32_t codeLength = 0;
+    std::vector<FaultLineRecord> records;
 };
 
 // The block in the current layout, each record in its shortest form. Texts are cut at 255 bytes.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,7 @@ std::mutex gWindowLock;
 FaultWindow* gWindow = nullptr;
 
 void ShowPendingDialog();
+void SendPendingMailGuarded();
 
 // A failure of the logger itself while it reports: the line of the internal error goes to
 // stderr and the trace, and the trace is written.
@@ -60,8 +62,9 @@ void ReportInternalError(std::string_view message) {
     FaultTrace().Save();
 }
 
-void ReporterLoop() {
+void ReporterLoop(std::promise<void>* started) {
     gReporter = gPlatform->CurrentThread();
+    started->set_value();
     while (gPlatform->WaitForRequest()) {
         const bool fatal = !gContinues;
         try {
@@ -69,10 +72,6 @@ void ReporterLoop() {
                                           TraceValue::Integer(gPlatform->RecordedCode())});
             SetFaultReportStep(4);
             gReported = gPlatform->MakeReport();
-            // After a fault the process ends: the mail of the program's end goes now.
-            if (gReported && fatal) {
-                SendPendingMail(gPlatform->Mail());
-            }
             FaultTrace().Exit("Report", {TraceValue::Boolean(gReported)});
             FaultTrace().Save();
         } catch (const std::exception& error) {
@@ -85,12 +84,21 @@ void ReporterLoop() {
         // The dialog of a fatal fault, where the faulting thread waits in a signal handler:
         // shown from here unless the fault is the window thread's own, which alone can show it.
         const bool dialogHere = fatal && gPlatform->DialogsOnLoggerThread() && !gFaultInMainThread;
+        const bool dialogThere = fatal && gPlatform->DialogsOnLoggerThread() &&
+                                 gFaultInMainThread && gPendingDialog.has_value();
+        const bool windowThreadEnds = fatal && gPlatform->DialogsOnLoggerThread() &&
+                                      gFaultInMainThread &&
+                                      (gPendingDialog || gPendingFilterMessage);
         if (dialogHere && (gPendingDialog || gPendingFilterMessage)) {
             gDialogOnLogger = true;
             ShowPendingDialog();
         }
-        const bool dialogThere = fatal && gPlatform->DialogsOnLoggerThread() &&
-                                 gFaultInMainThread && gPendingDialog.has_value();
+        // After a fault the process ends: the mail of the program's end goes now, after the
+        // dialog where this thread showed it (its question is asked in the window too), and
+        // from the window's thread where that thread ends the process after its own dialog.
+        if (gReported && fatal && !windowThreadEnds) {
+            SendPendingMailGuarded();
+        }
         gPlatform->ReportDone();
         // The window's thread shows its own dialog once out of its signal handler; when it does
         // not get it on the screen in time (a damaged heap, a lock it holds itself) the process
@@ -109,6 +117,29 @@ void ReporterLoop() {
                 gPlatform->EndProcess(1);
             }
         }
+    }
+}
+
+// The pending mail; a failure while sending is the logger's own.
+void SendPendingMailGuarded() {
+    try {
+        SendHeldReportMail(gPlatform->Mail());
+        SendPendingMail(gPlatform->Mail());
+    } catch (const std::exception& error) {
+        ReportInternalError(error.what());
+    } catch (...) {
+        ReportInternalError("");
+    }
+}
+
+// The held mail of the report just made (the program goes on, so a mode-1 mail still waits).
+void SendHeldMailGuarded() {
+    try {
+        SendHeldReportMail(gPlatform->Mail());
+    } catch (const std::exception& error) {
+        ReportInternalError(error.what());
+    } catch (...) {
+        ReportInternalError("");
     }
 }
 
@@ -139,8 +170,8 @@ void ShowPendingDialog() {
     const FaultDialogData data = std::move(*gPendingDialog);
     gPendingDialog.reset();
     if (PresentFaultDialog(data)) {
-        SendPendingMail(gPlatform->Mail());
-        if (data.RestartOnTerminate) {
+        SendPendingMailGuarded();
+        if (data.restartOnTerminate) {
             gPlatform->Restart();
         }
         FaultTrace().Save();
@@ -180,7 +211,7 @@ bool PresentFaultDialog(const FaultDialogData& data) {
     if (result == FaultDialogResult::kNotShown) {
         // No window could be shown: the message goes where a console program's report goes.
         if (!windowed) {
-            std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+            std::cerr << data.caption << ' ' << data.shortMessage << '\n';
         }
         const std::string line =
             FaultWarningLine(flShowError, "GUI", "Cannot show the DialogBox window.");
@@ -188,6 +219,22 @@ bool PresentFaultDialog(const FaultDialogData& data) {
         FaultTrace().Note(line);
     }
     return result == FaultDialogResult::kTerminate;
+}
+
+void SendFaultMailAtEnd() {
+    if (gPlatform) {
+        SendPendingMailGuarded();
+    }
+}
+
+bool AskInFaultWindow(const std::string& caption, const std::string& text, bool& yes) {
+    const std::lock_guard lock(gWindowLock);
+    return gWindow && gWindow->Ask(caption, text, yes);
+}
+
+bool InformInFaultWindow(const std::string& caption, const std::string& text) {
+    const std::lock_guard lock(gWindowLock);
+    return gWindow && gWindow->Inform(caption, text);
 }
 
 void FillActiveControls(FaultReportValues& values) {
@@ -252,7 +299,11 @@ void StartFaultCapture(FaultCapturePlatform& platform, bool windowed) {
     SetCapturePlatformForThreads(&platform);
     gMainThread = platform.CurrentThread();
     gWindowed = windowed;
-    std::thread(ReporterLoop).detach();
+    // The logger's thread is known before anything can fault: a fault inside it is told apart,
+    // and it never starts after the program has ended.
+    std::promise<void> started;
+    std::thread(ReporterLoop, &started).detach();
+    started.get_future().wait();
     StartFaultWatchdog(platform);
 }
 
@@ -289,6 +340,8 @@ bool FaultBusy() {
 
 bool HandOverFatalFault() {
     gFaultInMainThread = gPlatform->CurrentThread() == gMainThread;
+    // The report's dialog comes first, then its mail (asked in the window too).
+    HoldReportMail(gPlatform->DialogsOnLoggerThread());
     gPlatform->WakeReporter();
     constexpr int kStep = 100;
     for (int waited = 0; !gPlatform->WaitForReport(kStep); waited += kStep) {
@@ -301,6 +354,7 @@ bool HandOverFatalFault() {
 
 void ShowFaultDialogAndEnd() {
     ShowPendingDialog();
+    SendPendingMailGuarded();
     FaultTrace().Save();
     gPlatform->EndProcess(1);
     std::_Exit(1);  // not reached
@@ -324,12 +378,14 @@ void ReportFrozenMainThread() {
     TakeFaultBusyFlag(0);
     // The program goes on after the report: a mode-1 mail waits for its end.
     gContinues = true;
+    HoldReportMail(gPlatform->DialogsOnLoggerThread());
     if (gPlatform->SuspendMainThread(options ? options->FreezeMessage : std::string{})) {
         HandOver();
         // The dialog's windows would wait for the main thread's answers: it goes on first.
         gPlatform->ResumeMainThread();
         ShowPendingDialog();
     }
+    SendHeldMailGuarded();
     ReleaseFaultBusyFlag();
 }
 
@@ -342,9 +398,11 @@ bool FaultLogExceptionManager() {
     TakeFaultBusyFlag(0);
     gPlatform->RecordCurrentException();
     gContinues = true;
+    HoldReportMail(gPlatform->DialogsOnLoggerThread() && gPlatform->CurrentThread() == gMainThread);
     HandOver();
     const bool reported = gReported;
     ShowPendingDialog();
+    SendHeldMailGuarded();
     ReleaseFaultBusyFlag();
     return !reported;
 }

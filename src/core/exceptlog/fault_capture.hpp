@@ -9,7 +9,9 @@
 // behind FaultWindow.
 
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/exceptlog/fault_dialog.hpp"
@@ -90,8 +92,14 @@ class FaultWindow {
     virtual ~FaultWindow() = default;
     // Shows the dialog of one report, from any thread.
     virtual FaultDialogResult ShowDialog(const FaultDialogData& data) = 0;
-    // An information box (a filtered exception's message), from any thread.
+    // An information box (a filtered exception's message), from any thread; false when it
+    // could not be shown.
     virtual bool Inform(const std::string& caption, const std::string& text) = 0;
+    // A Yes/No question (whether to mail a report), from any thread; false when it could not
+    // be asked, otherwise `yes` holds the answer.
+    virtual bool Ask(const std::string& /*caption*/, const std::string& /*text*/, bool& /*yes*/) {
+        return false;
+    }
     // The active window and its focused control: class names and texts, from any thread (a
     // snapshot the window's thread keeps, or what the system tells of that thread).
     virtual void ActiveControls(std::string& /*formClass*/, std::string& /*formText*/,
@@ -99,6 +107,23 @@ class FaultWindow {
     virtual bool HasProbe() const { return false; }
     // True when the window's thread answered within the time.
     virtual bool Probe(int /*milliseconds*/) { return true; }
+};
+
+// An object made once and never destroyed: the capture's platform serves the logger's thread
+// and the fault handlers until the process is gone, after the static destructors have run.
+template <class T>
+class NeverDestroyed {
+  public:
+    template <class... Args>
+    explicit NeverDestroyed(Args&&... args) {
+        ::new (static_cast<void*>(storage_)) T(std::forward<Args>(args)...);
+    }
+    NeverDestroyed(const NeverDestroyed&) = delete;
+    NeverDestroyed& operator=(const NeverDestroyed&) = delete;
+    T& Get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+  private:
+    alignas(T) unsigned char storage_[sizeof(T)];
 };
 
 // The window of the program, while it has one; null again when it goes.
@@ -144,6 +169,14 @@ void NoteFilterMessage(const std::string& caption, const std::string& message);
 // be shown, the warning goes to stderr and the trace (and, without a window, the message too).
 // True when the user asked to end the program.
 bool PresentFaultDialog(const FaultDialogData& data);
+// The mail of the program's end (EmailSendMode 1, after at least one report the program went
+// on from): the window program sends it as its event loop ends, while its window can still
+// ask; otherwise it goes when the process exits.
+void SendFaultMailAtEnd();
+// The mail's question and information box in the program's window; false without one (or when
+// it cannot show them), so that the caller asks its own way.
+bool AskInFaultWindow(const std::string& caption, const std::string& text, bool& yes);
+bool InformInFaultWindow(const std::string& caption, const std::string& text);
 // The report's Active Controls lines from the program's window; empty without one.
 void FillActiveControls(FaultReportValues& values);
 // The window's own probe of its event loop, for the watchdog.

@@ -57,14 +57,14 @@ std::vector<FaultDialogRow> FaultDialogRows(const TFaultStackList& stack) {
             continue;
         }
         FaultDialogRow row;
-        row.Image = entry.Kind == dkDebugInfo              ? FaultRowImage::kUnit
+        row.image = entry.Kind == dkDebugInfo              ? FaultRowImage::kUnit
                     : kind == FaultModuleKind::kExecutable ? FaultRowImage::kExecutable
                     : kind == FaultModuleKind::kPackage    ? FaultRowImage::kPackage
                                                            : FaultRowImage::kLibrary;
         char address[24];
         std::snprintf(address, sizeof address, "%08llX",
                       static_cast<unsigned long long>(entry.Address));
-        row.Cells = {address,
+        row.cells = {address,
                      entry.Module ? FileNamePart(entry.Module->FileName) : std::string{},
                      entry.UnitName,
                      entry.ClassName,
@@ -79,26 +79,26 @@ FaultDialogData MakeFaultDialogData(std::string shortMessage, std::string report
                                     const TFaultStackList& stack,
                                     const TFaultModuleOptions& options, int errorCount) {
     FaultDialogData data;
-    data.ShortMessage = std::move(shortMessage);
-    data.ReportSections = std::move(reportSections);
-    data.Rows = FaultDialogRows(stack);
-    data.Caption = options.GetCustomText(2);
-    data.Heading = options.GetCustomText(3);
-    data.GeneralTab = options.GetCustomText(4);
-    data.GeneralHeader = options.GetCustomText(5);
-    data.DetailsTab = options.GetCustomText(6);
-    data.DetailsHeader = options.GetCustomText(7);
-    data.CloseText = options.GetCustomText(8);
-    data.TerminateText = options.GetCustomText(options.RestartOnTerminate ? 10 : 9);
-    data.DetailsText = options.GetCustomText(11);
+    data.shortMessage = std::move(shortMessage);
+    data.reportSections = std::move(reportSections);
+    data.rows = FaultDialogRows(stack);
+    data.caption = options.GetCustomText(2);
+    data.heading = options.GetCustomText(3);
+    data.generalTab = options.GetCustomText(4);
+    data.generalHeader = options.GetCustomText(5);
+    data.detailsTab = options.GetCustomText(6);
+    data.detailsHeader = options.GetCustomText(7);
+    data.closeText = options.GetCustomText(8);
+    data.terminateText = options.GetCustomText(options.RestartOnTerminate ? 10 : 9);
+    data.detailsText = options.GetCustomText(11);
     for (int c = 0; c < 6; ++c) {
-        data.ColumnTitles[c] = options.GetCustomText(37 + c);
+        data.columnTitles[c] = options.GetCustomText(37 + c);
     }
-    data.TerminateVisible =
+    data.terminateVisible =
         options.TerminateButtonEnabled && errorCount > options.TerminateButtonAfter;
-    data.RestartOnTerminate = options.RestartOnTerminate;
-    data.StartsOnGeneral = options.DialogStartsOnGeneral == 1;
-    data.CustomColors = options.CustomDialogColors;
+    data.restartOnTerminate = options.RestartOnTerminate;
+    data.startsOnGeneral = options.DialogStartsOnGeneral == 1;
+    data.customColors = options.CustomDialogColors;
     return data;
 }
 
@@ -107,18 +107,18 @@ std::string DetailsButtonText(std::string_view text, bool expanded) {
 }
 
 int CollapsedTextLimit(const DialogFrame& frame) {
-    return 640 - (2 * frame.FrameWidth + 58);
+    return 640 - (2 * frame.frameWidth + 58);
 }
 
 DialogRect CollapsedDialogRect(int textWidth, int textHeight, const DialogFrame& frame,
                                const DialogRect& screen) {
     DialogRect rect;
-    rect.Width = std::max(
-        std::min(textWidth, CollapsedTextLimit(frame)) + 16 + (2 * frame.FrameWidth + 58), 250);
-    rect.Height =
-        std::max(textHeight - 39, 0) + 2 * frame.FrameHeight + frame.SmallCaptionHeight + 86;
-    rect.Left = screen.Left + (screen.Width - rect.Width) / 2;
-    rect.Top = screen.Top + (screen.Height - rect.Height) / 2;
+    rect.width = std::max(
+        std::min(textWidth, CollapsedTextLimit(frame)) + 16 + (2 * frame.frameWidth + 58), 250);
+    rect.height =
+        std::max(textHeight - 39, 0) + 2 * frame.frameHeight + frame.smallCaptionHeight + 86;
+    rect.left = screen.left + (screen.width - rect.width) / 2;
+    rect.top = screen.top + (screen.height - rect.height) / 2;
     return rect;
 }
 
@@ -145,19 +145,19 @@ FaultDialogCoordinates ReadDialogCoordinates(std::string_view iniText) {
             continue;
         }
         if (SameName(key, "Width")) {
-            coordinates.Width = value;
+            coordinates.width = value;
         } else if (SameName(key, "Height")) {
-            coordinates.Height = value;
+            coordinates.height = value;
         } else if (SameName(key, "Left")) {
-            coordinates.Left = value;
+            coordinates.left = value;
         } else if (SameName(key, "Top")) {
-            coordinates.Top = value;
+            coordinates.top = value;
         } else if (SameName(key, "WindowsState")) {
-            coordinates.WindowsState = value;
+            coordinates.windowsState = value;
         }
         for (std::size_t c = 0; c < kColumnKeys.size(); ++c) {
             if (SameName(key, kColumnKeys[c])) {
-                coordinates.Columns[c] = value;
+                coordinates.columns[c] = value;
             }
         }
     }
@@ -170,17 +170,17 @@ std::string WriteDialogCoordinates(std::string_view iniText,
     const auto add = [&](std::string_view key, int value) {
         section += std::string(key) + "=" + std::to_string(value) + "\r\n";
     };
-    add("Width", coordinates.Width);
-    add("Height", coordinates.Height);
-    if (coordinates.Left) {
-        add("Left", *coordinates.Left);
+    add("Width", coordinates.width);
+    add("Height", coordinates.height);
+    if (coordinates.left) {
+        add("Left", *coordinates.left);
     }
-    if (coordinates.Top) {
-        add("Top", *coordinates.Top);
+    if (coordinates.top) {
+        add("Top", *coordinates.top);
     }
-    add("WindowsState", coordinates.WindowsState);
+    add("WindowsState", coordinates.windowsState);
     for (std::size_t c = 0; c < kColumnKeys.size(); ++c) {
-        add(kColumnKeys[c], coordinates.Columns[c]);
+        add(kColumnKeys[c], coordinates.columns[c]);
     }
     // Every other section as it was, then ours.
     std::string out;
@@ -203,12 +203,12 @@ std::string WriteDialogCoordinates(std::string_view iniText,
 DialogRect PlaceExpandedDialog(const FaultDialogCoordinates& coordinates,
                                const DialogRect& screen) {
     DialogRect rect;
-    rect.Width = coordinates.Width;
-    rect.Height = coordinates.Height;
-    rect.Left = coordinates.Left.value_or(screen.Left + (screen.Width - rect.Width) / 2);
-    rect.Top = coordinates.Top.value_or(screen.Top + (screen.Height - rect.Height) / 2);
-    rect.Left = std::max(std::min(rect.Left, screen.Left + screen.Width - rect.Width), 0);
-    rect.Top = std::max(std::min(rect.Top, screen.Top + screen.Height - rect.Height), 0);
+    rect.width = coordinates.width;
+    rect.height = coordinates.height;
+    rect.left = coordinates.left.value_or(screen.left + (screen.width - rect.width) / 2);
+    rect.top = coordinates.top.value_or(screen.top + (screen.height - rect.height) / 2);
+    rect.left = std::max(std::min(rect.left, screen.left + screen.width - rect.width), 0);
+    rect.top = std::max(std::min(rect.top, screen.top + screen.height - rect.height), 0);
     return rect;
 }
 

@@ -19,30 +19,30 @@ namespace packmeter {
 enum class FaultRowImage { kExecutable, kPackage, kLibrary, kUnit };
 
 struct FaultDialogRow {
-    FaultRowImage Image = FaultRowImage::kLibrary;
+    FaultRowImage image = FaultRowImage::kLibrary;
     // Address (8 hexadecimal digits), Module (file name), Unit, Class, Procedure/Method, Line.
-    std::array<std::string, 6> Cells;
+    std::array<std::string, 6> cells;
 };
 
 struct FaultDialogData {
-    std::string ShortMessage;
+    std::string shortMessage;
     // The first page: the report's sections without the call-stack table.
-    std::string ReportSections;
-    std::vector<FaultDialogRow> Rows;
-    std::string Caption;                      // text 2
-    std::string Heading;                      // text 3, the expanded header
-    std::string GeneralTab;                   // text 4
-    std::string GeneralHeader;                // text 5
-    std::string DetailsTab;                   // text 6
-    std::string DetailsHeader;                // text 7
-    std::string CloseText;                    // text 8
-    std::string TerminateText;                // text 10 with a restart, else text 9
-    std::string DetailsText;                  // text 11
-    std::array<std::string, 6> ColumnTitles;  // texts 37 to 42
-    bool TerminateVisible = false;
-    bool RestartOnTerminate = true;
-    bool StartsOnGeneral = true;
-    bool CustomColors = true;
+    std::string reportSections;
+    std::vector<FaultDialogRow> rows;
+    std::string caption;                      // text 2
+    std::string heading;                      // text 3, the expanded header
+    std::string generalTab;                   // text 4
+    std::string generalHeader;                // text 5
+    std::string detailsTab;                   // text 6
+    std::string detailsHeader;                // text 7
+    std::string closeText;                    // text 8
+    std::string terminateText;                // text 10 with a restart, else text 9
+    std::string detailsText;                  // text 11
+    std::array<std::string, 6> columnTitles;  // texts 37 to 42
+    bool terminateVisible = false;
+    bool restartOnTerminate = true;
+    bool startsOnGeneral = true;
+    bool customColors = true;
 };
 
 // The short message of a report: the message trimmed, or "Exception Object: " and the type when
@@ -62,19 +62,19 @@ FaultDialogData MakeFaultDialogData(std::string shortMessage, std::string report
 std::string DetailsButtonText(std::string_view text, bool expanded);
 
 struct DialogRect {
-    int Left = 0;
-    int Top = 0;
-    int Width = 0;
-    int Height = 0;
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
     bool operator==(const DialogRect&) const = default;
 };
 
 // The window's decorations as the size rule counts them (all 0 where the toolkit sizes the
 // window's inside only).
 struct DialogFrame {
-    int FrameWidth = 0;
-    int FrameHeight = 0;
-    int SmallCaptionHeight = 0;
+    int frameWidth = 0;
+    int frameHeight = 0;
+    int smallCaptionHeight = 0;
 };
 
 // The widest the short message may be before it wraps.
@@ -86,12 +86,12 @@ DialogRect CollapsedDialogRect(int textWidth, int textHeight, const DialogFrame&
 
 // Section "Coordinates" of "FaultLog.ini".
 struct FaultDialogCoordinates {
-    int Width = 640;
-    int Height = 385;
-    std::optional<int> Left;
-    std::optional<int> Top;
-    int WindowsState = 1;
-    std::array<int, 6> Columns{80, 102, 105, 118, 138, 48};
+    int width = 640;
+    int height = 385;
+    std::optional<int> left;
+    std::optional<int> top;
+    int windowsState = 1;
+    std::array<int, 6> columns{80, 102, 105, 118, 138, 48};
 };
 
 // Values missing or unreadable keep their defaults.

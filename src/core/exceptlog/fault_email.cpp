@@ -1,5 +1,6 @@
 #include "core/exceptlog/fault_email.hpp"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,18 +59,18 @@ bool SendOnce(const TFaultModuleOptions& options, std::string_view report,
     std::string error;
     if (!options.SmtpHost.empty()) {
         FaultSmtpRequest request;
-        request.Host = options.SmtpHost;
-        request.User = options.SmtpUserId;
-        request.Password = options.SmtpPassword;
-        request.AttachmentPath = attachment;
-        request.Body = body;
-        request.Subject = options.EmailSubject;
-        request.Recipients = options.EmailAddresses;
-        request.TimeoutMs = smtpTimeoutMs;
+        request.host = options.SmtpHost;
+        request.user = options.SmtpUserId;
+        request.password = options.SmtpPassword;
+        request.attachmentPath = attachment;
+        request.body = body;
+        request.subject = options.EmailSubject;
+        request.recipients = options.EmailAddresses;
+        request.timeoutMs = smtpTimeoutMs;
         // A port after the host name: "host:2525".
-        if (const auto colon = request.Host.rfind(':'); colon != std::string::npos) {
-            request.Port = std::atoi(request.Host.c_str() + colon + 1);
-            request.Host.resize(colon);
+        if (const auto colon = request.host.rfind(':'); colon != std::string::npos) {
+            request.port = std::atoi(request.host.c_str() + colon + 1);
+            request.host.resize(colon);
         }
         if (SmtpSend(request, platform.CreateSocketLayer(), error)) {
             return true;
@@ -145,6 +146,9 @@ namespace {
 
 std::mutex gPendingLock;
 std::unique_ptr<TFaultModuleOptions> gPending;
+std::atomic<bool> gHold{false};
+std::unique_ptr<TFaultModuleOptions> gHeld;
+std::string gHeldReport;
 
 }  // namespace
 
@@ -162,6 +166,34 @@ bool SendPendingMail(FaultMailPlatform& platform) {
         pending = std::move(gPending);
     }
     return pending && pending->EmailSendMode == 1 && SendReport(*pending, {}, platform);
+}
+
+void HoldReportMail(bool hold) {
+    gHold = hold;
+}
+
+bool ReportMailHeld() {
+    return gHold;
+}
+
+void NoteHeldReportMail(const TFaultModuleOptions& options, std::string report) {
+    auto copy = std::make_unique<TFaultModuleOptions>(options.ModuleFileName);
+    copy->Assign(&options);
+    const std::lock_guard lock(gPendingLock);
+    gHeld = std::move(copy);
+    gHeldReport = std::move(report);
+}
+
+bool SendHeldReportMail(FaultMailPlatform& platform) {
+    std::unique_ptr<TFaultModuleOptions> held;
+    std::string report;
+    {
+        const std::lock_guard lock(gPendingLock);
+        held = std::move(gHeld);
+        report = std::move(gHeldReport);
+        gHold = false;
+    }
+    return held && SendReport(*held, report, platform);
 }
 
 }  // namespace packmeter

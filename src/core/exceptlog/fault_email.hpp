@@ -50,4 +50,13 @@ bool SendReport(const TFaultModuleOptions& options, std::string_view report,
 void NotePendingMail(const TFaultModuleOptions& options);
 bool SendPendingMail(FaultMailPlatform& platform);
 
+// While the window's thread waits for a report (its own fault or exception, or it is stopped
+// as frozen), the mail of that report (EmailSendMode 2) is held: its question is asked in the
+// window, which only that thread can show. The thread that shows the report's dialog sends it
+// afterwards with SendHeldReportMail, which also ends the hold.
+void HoldReportMail(bool hold);
+bool ReportMailHeld();
+void NoteHeldReportMail(const TFaultModuleOptions& options, std::string report);
+bool SendHeldReportMail(FaultMailPlatform& platform);
+
 }  // namespace packmeter

@@ -1,5 +1,9 @@
 #include "core/exceptlog/fault_report.hpp"
 
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
 #include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_dialog.hpp"
 #include "core/exceptlog/fault_texts.hpp"
@@ -10,6 +14,7 @@ namespace packmeter {
 
 namespace {
 thread_local int tReportStep = 0;
+std::atomic<int> gFailingStep{0};
 }  // namespace
 
 int FaultReportStep() {
@@ -18,12 +23,19 @@ int FaultReportStep() {
 
 void SetFaultReportStep(int step) {
     tReportStep = step;
+    if (step == gFailingStep.load()) {
+        throw std::runtime_error("Step " + std::to_string(step) + " failed.");
+    }
+}
+
+void FailFaultReportAtStep(int step) {
+    gFailingStep = step;
 }
 
 bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
                  FaultReportPlatform& platform, bool windowed) {
     SetFaultReportStep(6);
-    std::vector<std::uintptr_t> addresses = input.CallSites;
+    std::vector<std::uintptr_t> addresses = input.callSites;
     if (addresses.size() >= 2 && addresses[0] == addresses[1]) {
         addresses.erase(addresses.begin());
     }
@@ -35,8 +47,8 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
 
     // A C++ exception's address is its throw: the call of the runtime's throw routine, one
     // entry after that routine's own.
-    std::uintptr_t address = input.Exception ? 0 : input.Address;
-    for (std::size_t i = 0; input.Exception && i + 1 < callStack.size(); ++i) {
+    std::uintptr_t address = input.exception ? 0 : input.address;
+    for (std::size_t i = 0; input.exception && i + 1 < callStack.size(); ++i) {
         if (callStack[i].ProcedureName == "__cxa_throw") {
             address = callStack[i + 1].Address;
             break;
@@ -54,9 +66,9 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     SetFaultReportStep(3);
     // A filtered class, or a class derived from one, is left to the program; its message, if
     // any, is shown instead.
-    std::vector<std::string> classes = {input.Type};
-    classes.insert(classes.end(), input.Ancestors.begin(), input.Ancestors.end());
-    for (const auto& ancestor : FaultTypeAncestors(input.Type)) {
+    std::vector<std::string> classes = {input.type};
+    classes.insert(classes.end(), input.ancestors.begin(), input.ancestors.end());
+    for (const auto& ancestor : FaultTypeAncestors(input.type)) {
         classes.push_back(ancestor);
     }
     if (const auto entry = FindFilterEntry(options, classes)) {
@@ -74,8 +86,8 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     values[lfExceptionDate] = platform.LocalDate(std::chrono::system_clock::now());
     values[lfExceptionAddress] = FormatReportAddress(address);
     values[lfExceptionModule] = faulting ? FileNamePart(faulting->FileName) : "";
-    values[lfExceptionType] = input.Type;
-    values[lfExceptionMessage] = FormatReportMessage(input.Message);
+    values[lfExceptionType] = input.type;
+    values[lfExceptionMessage] = FormatReportMessage(input.message);
     const std::string report = BuildReportText(values, callStack, options, windowed);
     SetFaultReportStep(8);
     const int errors = logger.CountError();
@@ -83,7 +95,7 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     if (!options.SuppressOutput) {
         if (windowed) {
             platform.ShowErrorDialog(MakeFaultDialogData(
-                FaultShortMessage(input.Message, input.Type),
+                FaultShortMessage(input.message, input.type),
                 BuildReportSections(values, options, windowed), callStack, options, errors));
         } else {
             platform.ShowReport(BuildConsoleText(report, options));
@@ -94,6 +106,8 @@ bool ReportFault(const FaultLoggerState& logger, const FaultReportInput& input,
     SetFaultReportStep(11);
     if (options.EmailSendMode == 1) {
         NotePendingMail(options);
+    } else if (options.EmailSendMode == 2 && ReportMailHeld()) {
+        NoteHeldReportMail(options, report);
     } else if (auto* mail = platform.MailPlatform(); mail && options.EmailSendMode == 2) {
         SendReport(options, report, *mail);
     }

@@ -20,14 +20,14 @@ namespace packmeter {
 
 struct FaultReportInput {
     // Call sites, innermost first; a fault's instruction comes first.
-    std::vector<std::uintptr_t> CallSites;
+    std::vector<std::uintptr_t> callSites;
     // The fault's instruction; 0 for a C++ exception, whose address is taken from its throw.
-    std::uintptr_t Address = 0;
-    bool Exception = false;
-    std::string Type;
-    std::string Message;
+    std::uintptr_t address = 0;
+    bool exception = false;
+    std::string type;
+    std::string message;
     // The classes Type is also an instance of (a C++ exception's standard bases), nearest first.
-    std::vector<std::string> Ancestors;
+    std::vector<std::string> ancestors;
 };
 
 // The step of the report under way in the calling thread, for the line of an internal error:
@@ -35,6 +35,9 @@ struct FaultReportInput {
 // output, 10 the log file, 11 the mail.
 int FaultReportStep();
 void SetFaultReportStep(int step);
+// For the tests of the logger's failure handling: every report throws once it reaches `step`
+// (0: never), as a failing step would.
+void FailFaultReportAtStep(int step);
 
 // The lines of a text, without empty ones.
 std::vector<std::string> SplitLines(std::string_view text);

@@ -275,12 +275,12 @@ FaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& atta
                                   const std::string* attachmentText) {
     FaultSmtpMessage message;
     if (!attachmentText) {
-        message.TypeHeader = "Content-Type: text/plain;";
-        message.BodyPart = std::string(body) + std::string(kCrLf);
+        message.typeHeader = "Content-Type: text/plain;";
+        message.bodyPart = std::string(body) + std::string(kCrLf);
         return message;
     }
     const std::string boundary(kBoundary);
-    message.TypeHeader =
+    message.typeHeader =
         "Content-Type: multipart/mixed; boundary=\"" + boundary + "\";\r\nMIME-Version: 1.0";
     std::string attached;
     for (const auto line : SplitLines(*attachmentText)) {
@@ -288,15 +288,15 @@ FaultSmtpMessage BuildSmtpMessage(std::string_view body, const std::string& atta
         attached += kCrLf;
     }
     const std::string name = Quoted(attachmentName);
-    message.BodyPart = "This is a multi-part message in MIME format\r\n\r\n--" + boundary + "\r\n";
-    message.BodyPart += "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
-    message.BodyPart.append(body);
-    message.BodyPart += "\r\n\r\n--" + boundary + "\r\n";
-    message.BodyPart += "Content-Type: application/octet-stream;\r\n        name=" + name + "\r\n";
-    message.BodyPart += "Content-Transfer-Encoding: 8bit\r\nContent-Disposition: attachment;\r\n";
-    message.BodyPart += "        filename=" + name + "\r\n\r\n";
-    message.BodyPart += attached;
-    message.BodyPart += "\r\n--" + boundary + "--\r\n";
+    message.bodyPart = "This is a multi-part message in MIME format\r\n\r\n--" + boundary + "\r\n";
+    message.bodyPart += "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+    message.bodyPart.append(body);
+    message.bodyPart += "\r\n\r\n--" + boundary + "\r\n";
+    message.bodyPart += "Content-Type: application/octet-stream;\r\n        name=" + name + "\r\n";
+    message.bodyPart += "Content-Transfer-Encoding: 8bit\r\nContent-Disposition: attachment;\r\n";
+    message.bodyPart += "        filename=" + name + "\r\n\r\n";
+    message.bodyPart += attached;
+    message.bodyPart += "\r\n--" + boundary + "--\r\n";
     return message;
 }
 
@@ -304,8 +304,8 @@ std::string BuildSmtpData(const std::string& recipient, std::string_view subject
                           const FaultSmtpMessage& message) {
     const std::string text =
         "From: FaultLog <" + recipient + ">\r\nSubject: " + std::string(subject) + "\r\nTo: <" +
-        recipient + ">\r\n" + message.TypeHeader +
-        "\r\nX-Priority: 1\r\nX-Library: FaultLog 4.2.4\r\n\r\n" + message.BodyPart;
+        recipient + ">\r\n" + message.typeHeader +
+        "\r\nX-Priority: 1\r\nX-Library: FaultLog 4.2.4\r\n\r\n" + message.bodyPart;
     // A line that starts with "." gets another, so that no line of the report can end the
     // message early.
     std::string data;
@@ -322,30 +322,30 @@ std::string BuildSmtpData(const std::string& recipient, std::string_view subject
 bool SmtpSend(const FaultSmtpRequest& request, std::unique_ptr<FaultSocketLayer> layer,
               std::string& error) {
     try {
-        const auto recipients = SplitRecipients(request.Recipients);
+        const auto recipients = SplitRecipients(request.recipients);
         if (recipients.empty()) {
             error = "No recipients.";
             return false;
         }
-        TFaultClientSMTP client(std::move(layer), request.Host, request.TimeoutMs, request.Port);
+        TFaultClientSMTP client(std::move(layer), request.host, request.timeoutMs, request.port);
         client.Connect();
         std::string attachment;
         bool attach = false;
-        if (!request.AttachmentPath.empty()) {
-            std::ifstream in(Utf8Path(request.AttachmentPath), std::ios::binary);
+        if (!request.attachmentPath.empty()) {
+            std::ifstream in(Utf8Path(request.attachmentPath), std::ios::binary);
             if (in) {
                 attachment.assign(std::istreambuf_iterator<char>(in), {});
                 attach = true;
             }
         }
         const FaultSmtpMessage message = BuildSmtpMessage(
-            request.Body, FileNamePart(request.AttachmentPath), attach ? &attachment : nullptr);
+            request.body, FileNamePart(request.attachmentPath), attach ? &attachment : nullptr);
         for (const auto& recipient : recipients) {
-            client.Greet(request.User, request.Password);
+            client.Greet(request.user, request.password);
             client.Exchange("MAIL FROM:<" + recipient + ">", {250});
             client.Exchange("RCPT TO:<" + recipient + ">", {250, 251});
             client.Exchange("DATA", {354});
-            client.Exchange(BuildSmtpData(recipient, request.Subject, message), {250});
+            client.Exchange(BuildSmtpData(recipient, request.subject, message), {250});
         }
         client.Free();
         return true;

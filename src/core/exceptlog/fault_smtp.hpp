@@ -96,8 +96,8 @@ std::vector<std::string> SplitRecipients(std::string_view text);
 std::string EncodeBase64Lines(std::string_view data);
 
 struct FaultSmtpMessage {
-    std::string TypeHeader;  // one or more header lines, without the final CR LF
-    std::string BodyPart;    // ends with CR LF
+    std::string typeHeader;  // one or more header lines, without the final CR LF
+    std::string bodyPart;    // ends with CR LF
 };
 // The message's type header and body part: multipart with the file attached unencoded when
 // `attachmentText` is given, plain text otherwise.
@@ -108,15 +108,15 @@ std::string BuildSmtpData(const std::string& recipient, std::string_view subject
                           const FaultSmtpMessage& message);
 
 struct FaultSmtpRequest {
-    std::string Host;
-    std::string User;
-    std::string Password;
-    std::string AttachmentPath;  // empty: no attachment
-    std::string Body;
-    std::string Subject;
-    std::string Recipients;
-    int Port = kSmtpPort;
-    int TimeoutMs = kSmtpTimeoutMs;
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string attachmentPath;  // empty: no attachment
+    std::string body;
+    std::string subject;
+    std::string recipients;
+    int port = kSmtpPort;
+    int timeoutMs = kSmtpTimeoutMs;
 };
 
 // Mails the message to every recipient over one connection. False with the error text (the

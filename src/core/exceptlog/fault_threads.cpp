@@ -11,13 +11,13 @@ void TFaultThreadsList::Add(FaultThreadEntry entry) {
 
 void TFaultThreadsList::Remove(std::thread::id id) {
     std::lock_guard guard(lock_);
-    std::erase_if(entries_, [&](const FaultThreadEntry& e) { return e.Id == id; });
+    std::erase_if(entries_, [&](const FaultThreadEntry& e) { return e.id == id; });
 }
 
 bool TFaultThreadsList::Find(std::thread::id id, FaultThreadEntry& entry) const {
     std::lock_guard guard(lock_);
     const auto found = std::find_if(entries_.begin(), entries_.end(),
-                                    [&](const FaultThreadEntry& e) { return e.Id == id; });
+                                    [&](const FaultThreadEntry& e) { return e.id == id; });
     if (found == entries_.end()) {
         return false;
     }

@@ -18,11 +18,11 @@
 namespace packmeter {
 
 struct FaultThreadEntry {
-    std::thread::id Id;
-    std::string Name;
+    std::thread::id id;
+    std::string name;
     // Call sites of the thread that started this one, innermost first; empty while the logger
     // is inactive.
-    std::vector<std::uintptr_t> CreatorStack;
+    std::vector<std::uintptr_t> creatorStack;
 };
 
 class TFaultThreadsList {

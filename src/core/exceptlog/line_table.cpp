@@ -9,13 +9,54 @@ namespace {
 
 constexpr std::uint64_t kMostStep = 0x10000;
 
+// A heading line of the decoded dump: the full path of the file whose rows follow, ending in
+// ':' (with "[++]" after it when the file is new to the table).
+std::string_view HeadingPath(std::string_view line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.substr(0, 4) == "CU: ") {
+        line.remove_prefix(4);
+    }
+    if (line.size() > 4 && line.substr(line.size() - 4) == "[++]") {
+        line.remove_suffix(4);
+        while (!line.empty() && line.back() == ' ') {
+            line.remove_suffix(1);
+        }
+    }
+    if (line.size() < 2 || line.back() != ':' || line.find(' ') != std::string_view::npos) {
+        return {};
+    }
+    return line.substr(0, line.size() - 1);
+}
+
 }  // namespace
+
+bool IsSystemSourcePath(std::string_view path) {
+    // The compilers' and the distribution's header folders, native and MinGW alike.
+    constexpr std::string_view kSystemFolders[] = {
+        "/usr/include/",          "/usr/local/include/",   "/usr/lib/gcc/",
+        "/usr/lib/gcc-cross/",    "/usr/share/mingw-w64/", "/usr/x86_64-w64-mingw32/",
+        "/usr/i686-w64-mingw32/",
+    };
+    for (const auto folder : kSystemFolders) {
+        if (path.substr(0, folder.size()) == folder) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
     std::vector<FaultLineRow> rows;
     std::istringstream in{std::string(text)};
     std::string line;
+    bool system = false;
     while (std::getline(in, line)) {
+        if (const auto heading = HeadingPath(line); !heading.empty()) {
+            system = IsSystemSourcePath(heading);
+            continue;
+        }
         std::istringstream fields(line);
         std::string file;
         std::string number;
@@ -24,13 +65,14 @@ std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
             continue;
         }
         FaultLineRow row;
-        row.File = file;
+        row.file = file;
+        row.system = system;
         std::uint64_t value = 0;
         if (std::from_chars(address.data() + 2, address.data() + address.size(), value, 16).ec !=
             std::errc()) {
             continue;
         }
-        row.Address = value;
+        row.address = value;
         if (number != "-") {
             std::int32_t lineNumber = 0;
             if (std::from_chars(number.data(), number.data() + number.size(), lineNumber).ec !=
@@ -38,7 +80,7 @@ std::vector<FaultLineRow> ParseDecodedLines(std::string_view text) {
                 lineNumber <= 0) {
                 continue;
             }
-            row.Line = lineNumber;
+            row.line = lineNumber;
         }
         rows.push_back(std::move(row));
     }
@@ -58,44 +100,56 @@ std::vector<FaultDebugUnit> BuildDebugUnits(
     // Closes the open unit at `end`: its last row covers the code up to there.
     const auto close = [&](std::uint64_t end) {
         if (open && end > lastAddress && lastAddress >= base + kFaultCodeBase) {
-            unit.Records.push_back(
+            unit.records.push_back(
                 {1, static_cast<std::uint32_t>(std::min(end - lastAddress, kMostStep)), {}});
-            if (unit.Records.front().Name.empty()) {
-                unit.Records.front().Name = "." + unitFunction.substr(0, 254);
+            if (unit.records.front().name.empty()) {
+                unit.records.front().name = "." + unitFunction.substr(0, 254);
             }
-            unit.CodeOffset = static_cast<std::uint32_t>(unitStart - base - kFaultCodeBase);
-            unit.CodeLength = static_cast<std::uint32_t>(end - unitStart);
+            unit.codeOffset = static_cast<std::uint32_t>(unitStart - base - kFaultCodeBase);
+            unit.codeLength = static_cast<std::uint32_t>(end - unitStart);
             units.push_back(std::move(unit));
         }
         unit = {};
         open = false;
     };
-    for (const auto& row : rows) {
-        if (row.Line == 0) {
-            close(row.Address);
+    // The last row of our own sources and its function: inlined header rows take its place.
+    FaultLineRow ownRow;
+    std::string ownFunction;
+    for (const auto& tableRow : rows) {
+        if (tableRow.line == 0) {
+            close(tableRow.address);
+            ownRow = {};
             continue;
         }
-        const std::string function = functionOf(row.Address);
-        if (open && row.File == unit.Name && function == unitFunction && row.Line == lastLine) {
+        const std::string function = functionOf(tableRow.address);
+        FaultLineRow row = tableRow;
+        if (!row.system) {
+            ownRow = row;
+            ownFunction = function;
+        } else if (ownRow.line != 0 && function == ownFunction && !function.empty()) {
+            row.file = ownRow.file;
+            row.line = ownRow.line;
+        }
+        if (open && row.file == unit.name && function == unitFunction && row.line == lastLine) {
             continue;  // the same line goes on
         }
-        const bool continues = open && row.File == unit.Name && function == unitFunction &&
-                               row.Line > lastLine && row.Line - lastLine <= 0x10000 &&
-                               row.Address > lastAddress && row.Address - lastAddress <= kMostStep;
+        const bool continues = open && row.file == unit.name && function == unitFunction &&
+                               row.line > lastLine && row.line - lastLine <= 0x10000 &&
+                               row.address > lastAddress && row.address - lastAddress <= kMostStep;
         if (continues) {
-            unit.Records.push_back({static_cast<std::uint32_t>(row.Line - lastLine),
-                                    static_cast<std::uint32_t>(row.Address - lastAddress),
-                                    unit.Records.empty() ? "." + function.substr(0, 254) : ""});
+            unit.records.push_back({static_cast<std::uint32_t>(row.line - lastLine),
+                                    static_cast<std::uint32_t>(row.address - lastAddress),
+                                    unit.records.empty() ? "." + function.substr(0, 254) : ""});
         } else {
-            close(row.Address);
-            unit.Name = row.File;
-            unit.FirstLine = row.Line;
+            close(row.address);
+            unit.name = row.file;
+            unit.firstLine = row.line;
             unitFunction = function;
-            unitStart = row.Address;
+            unitStart = row.address;
             open = true;
         }
-        lastAddress = row.Address;
-        lastLine = row.Line;
+        lastAddress = row.address;
+        lastLine = row.line;
     }
     return units;
 }

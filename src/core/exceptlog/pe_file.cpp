@@ -43,11 +43,11 @@ bool ReadPeFile(std::string_view file, PeFileInfo& info) {
         return false;
     }
     if (magic == 0x20B) {
-        Read(file, coff + 20 + 24, info.ImageBase);
+        Read(file, coff + 20 + 24, info.imageBase);
     } else {
         std::uint32_t base32 = 0;
         Read(file, coff + 20 + 28, base32);
-        info.ImageBase = base32;
+        info.imageBase = base32;
     }
     std::vector<std::uint32_t> sectionAddress(sectionCount);
     std::vector<std::uint32_t> sectionEnd(sectionCount);
@@ -99,8 +99,8 @@ bool ReadPeFile(std::string_view file, PeFileInfo& info) {
             name.erase(0, 1);
         }
         const auto s = static_cast<std::size_t>(section - 1);
-        found.push_back({std::move(name), info.ImageBase + sectionAddress[s] + value,
-                         info.ImageBase + sectionEnd[s]});
+        found.push_back({std::move(name), info.imageBase + sectionAddress[s] + value,
+                         info.imageBase + sectionEnd[s]});
     }
     std::sort(found.begin(), found.end(),
               [](const Found& a, const Found& b) { return a.start < b.start; });
@@ -108,7 +108,7 @@ bool ReadPeFile(std::string_view file, PeFileInfo& info) {
         const std::uint64_t end = i + 1 < found.size()
                                       ? std::min(found[i + 1].start, found[i].sectionEnd)
                                       : found[i].sectionEnd;
-        info.Functions.push_back(
+        info.functions.push_back(
             {found[i].name, static_cast<std::uintptr_t>(found[i].start),
              static_cast<std::uint32_t>(std::max<std::uint64_t>(1, end - found[i].start))});
     }

@@ -13,9 +13,9 @@
 namespace packmeter {
 
 struct PeFileInfo {
-    std::uint64_t ImageBase = 0;
-    // Functions at their addresses as loaded at ImageBase, sorted, each reaching to the next.
-    std::vector<TFaultFunctionInfo> Functions;
+    std::uint64_t imageBase = 0;
+    // Functions at their addresses as loaded at imageBase, sorted, each reaching to the next.
+    std::vector<TFaultFunctionInfo> functions;
 };
 
 // True when `file` is a PE image; fills `info`.

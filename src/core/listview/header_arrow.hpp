@@ -20,4 +20,16 @@ struct ArrowColour {
 inline constexpr ArrowColour kArrowShadow{128, 128, 128};
 inline constexpr ArrowColour kArrowLight{255, 255, 255};
 
+// The pictures' grey and white edges, drawn as they are, leave a faint outline that a light
+// header all but hides: the windows draw every pixel that is not face ('D' and 'W') in the
+// header's text colour, each as a square of ArrowPixelSize(mark) screen pixels, where `mark` is
+// the size the toolkit gives its own sort mark (8 at 96 dpi and the usual font, 12 at 144 dpi),
+// so that the arrow grows with the screen in whole pixels.
+inline constexpr bool IsArrowInk(char pixel) {
+    return pixel != 'L';
+}
+inline constexpr int ArrowPixelSize(int mark) {
+    return mark < 4 ? 1 : (mark + 4) / 8;
+}
+
 }  // namespace packmeter

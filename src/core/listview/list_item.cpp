@@ -2,16 +2,70 @@
 
 #include <algorithm>
 #include <numeric>
+#include <stdexcept>
+
+#include "core/utils/size_text.hpp"
 
 namespace packmeter {
 
-const std::string& ColumnText(const ListItem& item, int column) {
-    static const std::string kEmpty;
+std::string ColumnText(const ListItem& item, int column) {
     if (column <= 0) {
         return item.caption;
     }
+    if (item.keyTexts) {
+        const EntryKeys& keys = item.keys;
+        switch (column) {
+            case 1:
+                return std::to_string(keys.shownSize) + ' ' + std::string(UnitName(keys.unit));
+            case 2:
+                return std::to_string(keys.shownOnDisk) + ' ' + std::string(UnitName(keys.unit));
+            case 3:
+                return std::to_string(keys.ratioPercent) + " %";
+            default:
+                return {};
+        }
+    }
     const auto index = static_cast<std::size_t>(column - 1);
-    return index < item.subItems.size() ? item.subItems[index] : kEmpty;
+    return index < item.subItems.size() ? item.subItems[index] : std::string();
+}
+
+std::size_t SubItemCount(const ListItem& item) {
+    return item.keyTexts ? 3 : item.subItems.size();
+}
+
+void TakeFigures(ListItem& row, const ListItem& from) {
+    row.subItems = from.subItems;
+    row.keys = from.keys;
+    row.keyTexts = from.keyTexts;
+    row.hint = from.hint;
+}
+
+ListItem& ListItemStore::at(std::size_t at) {
+    if (at >= size_) {
+        throw std::out_of_range("ListItemStore::at");
+    }
+    return (*this)[at];
+}
+
+const ListItem& ListItemStore::at(std::size_t at) const {
+    if (at >= size_) {
+        throw std::out_of_range("ListItemStore::at");
+    }
+    return (*this)[at];
+}
+
+void ListItemStore::push_back(ListItem item) {
+    if (size_ % kChunk == 0) {
+        chunks_.emplace_back().reserve(kChunk);
+    }
+    chunks_.back().push_back(std::move(item));
+    ++size_;
+}
+
+void ListItemStore::clear() {
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    size_ = 0;
 }
 
 namespace {
@@ -48,8 +102,9 @@ void MergeSort(std::vector<std::size_t>& current, const Rows& items, const ItemO
 }
 
 // The rows of a list as a list view shows them: its items in the order of `rows`.
+template <typename Items>
 struct IndexedRows {
-    const std::vector<ListItem>& items;
+    const Items& items;
     const std::vector<std::uint32_t>& rows;
     const ListItem& operator[](std::size_t row) const { return items[rows[row]]; }
     std::size_t size() const { return rows.size(); }
@@ -117,7 +172,19 @@ std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const I
 std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items,
                                      const std::vector<std::uint32_t>& rows,
                                      const ItemOrder& order) {
-    return SortedOrderOf(IndexedRows{items, rows}, order);
+    return SortedOrderOf(IndexedRows<std::vector<ListItem>>{items, rows}, order);
+}
+
+std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items,
+                                     const std::vector<std::uint32_t>& rows, std::size_t firstNew,
+                                     const ItemOrder& order) {
+    return MergedOrderOf(IndexedRows<std::vector<ListItem>>{items, rows}, firstNew, order);
+}
+
+std::vector<std::size_t> SortedOrder(const ListItemStore& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const ItemOrder& order) {
+    return SortedOrderOf(IndexedRows<ListItemStore>{items, rows}, order);
 }
 
 std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::size_t firstNew,
@@ -125,10 +192,10 @@ std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::si
     return MergedOrderOf(items, firstNew, order);
 }
 
-std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items,
+std::vector<std::size_t> MergedOrder(const ListItemStore& items,
                                      const std::vector<std::uint32_t>& rows, std::size_t firstNew,
                                      const ItemOrder& order) {
-    return MergedOrderOf(IndexedRows{items, rows}, firstNew, order);
+    return MergedOrderOf(IndexedRows<ListItemStore>{items, rows}, firstNew, order);
 }
 
 }  // namespace packmeter

@@ -68,9 +68,9 @@ std::string RowsCopyText(const std::vector<std::string>& captions,
     }
     for (const ListItem* item : rows) {
         text += item->caption;
-        for (const std::string& sub : item->subItems) {
+        for (std::size_t column = 1; column <= SubItemCount(*item); ++column) {
             text += separator;
-            text += sub;
+            text += ColumnText(*item, int(column));
         }
         text += "\r\n";
     }

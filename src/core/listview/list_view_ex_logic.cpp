@@ -157,8 +157,8 @@ int ListViewExLogic::DefaultCompare(const ListItem* a, const ListItem* b, int da
         return onCompare(*a, *b, data);
     }
     try {
-        const std::string& first = ColumnText(*a, sortColumn_);
-        const std::string& second = ColumnText(*b, sortColumn_);
+        const std::string first = ColumnText(*a, sortColumn_);
+        const std::string second = ColumnText(*b, sortColumn_);
         int result = 0;
         const auto firstMoment = DateTimeValue(first, locale_);
         const auto secondMoment = firstMoment ? DateTimeValue(second, locale_) : std::nullopt;

@@ -62,7 +62,7 @@ class Layout {
                     continue;
                 }
                 const int span = kUnitsPerPixel * w;
-                const std::string& text = ColumnText(item, c);
+                const std::string text = ColumnText(item, c);
                 const std::string shown = Shorten(text, span, body_);
                 if (c > 0 && !text.empty() && text[0] >= '0' && text[0] <= '9') {
                     Text(shown, x + span, y, TextAnchor::kRight, body_);

@@ -23,10 +23,10 @@ inline constexpr int kFolderFlag = 4;
 
 // What the list's order and colours read from a row, kept typed: the texts are for display.
 struct EntryKeys {
-    SizeUnit unit = SizeUnit::kKB;  // the unit of both size texts
-    std::int64_t shownSize = 0;     // the number that the Size text shows
-    std::int64_t shownOnDisk = 0;   // the number that the Compresed text shows
+    std::int64_t shownSize = 0;    // the number that the Size text shows
+    std::int64_t shownOnDisk = 0;  // the number that the Compresed text shows
     std::int64_t ratioPercent = 0;
+    SizeUnit unit = SizeUnit::kKB;  // the unit of both size texts
     CompressionState state = CompressionState::kPlain;
     bool folder = false;
     bool incomplete = false;  // some of it could not be read, so its sizes may be short

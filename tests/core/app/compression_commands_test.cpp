@@ -61,11 +61,9 @@ class FakeWindow : public MainFormView, public CommandView {
     // Logs the names of the rows it found.
     void UpdateItem(const std::string& name, const ListItem& item) override {
         for (ListItem& row : rows) {
-            if (row.data == name) {
+            if (row.RawName() == name) {
                 updated.push_back(name);
-                row.subItems = item.subItems;
-                row.keys = item.keys;
-                row.hint = item.hint;
+                TakeFigures(row, item);
             }
         }
     }
@@ -82,14 +80,14 @@ class FakeWindow : public MainFormView, public CommandView {
     void Select(const std::vector<std::string>& names) {
         selected.clear();
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (std::find(names.begin(), names.end(), rows[i].data) != names.end()) {
+            if (std::find(names.begin(), names.end(), rows[i].RawName()) != names.end()) {
                 selected.push_back(i);
             }
         }
     }
     const ListItem& Row(const std::string& name) const {
         return *std::find_if(rows.begin(), rows.end(),
-                             [&](const ListItem& row) { return row.data == name; });
+                             [&](const ListItem& row) { return row.RawName() == name; });
     }
 
     std::string status;

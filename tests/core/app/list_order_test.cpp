@@ -56,8 +56,8 @@ TEST(ListCompareTest, SizesByUnitThenByTheNumberShown) {
         Entry("2g", false, 2 * kGiB),       Entry("10m", false, 10 * kMiB + 5),
         Entry("9999k", false, 9999 * kKiB), Entry("120k", false, 120 * kKiB),
         Entry("95k", false, 95 * kKiB),     Entry("1t", false, 1024 * kGiB)};
-    EXPECT_EQ(rows[2].subItems[0], "9999 KB");
-    EXPECT_EQ(rows[1].subItems[0], "10 MB");
+    EXPECT_EQ(ColumnText(rows[2], 1), "9999 KB");
+    EXPECT_EQ(ColumnText(rows[1], 1), "10 MB");
     EXPECT_EQ(Sorted(rows, kSizeColumn, soAscending),
               (Names{"95k", "120k", "9999k", "10m", "2g", "1t"}));
     EXPECT_EQ(Sorted(rows, kSizeColumn, soDescending),
@@ -68,7 +68,7 @@ TEST(ListCompareTest, CompressedColumnGoesByTheUnitThatTheLogicalSizeChose) {
     // 20 MB that take almost nothing still show "0 MB", above any "KB" text.
     const ListItem packed = Entry("packed", false, 20 * kMiB, 100 * kKiB);
     const ListItem plain = Entry("plain", false, 900 * kKiB);
-    EXPECT_EQ(packed.subItems[1], "0 MB");
+    EXPECT_EQ(ColumnText(packed, 2), "0 MB");
     EXPECT_GT(ListCompare(packed, plain, kCompressedColumn, soAscending), 0);
     EXPECT_LT(ListCompare(packed, plain, kCompressedColumn, soDescending), 0);
     // Within one unit, by the number that column shows.
@@ -91,7 +91,7 @@ TEST(ListCompareTest, RatiosByTheirNumberIncludingNegativeOnes) {
                                         Entry("minus", false, 100 * kKiB, 103 * kKiB),
                                         // A ratio too large for 32 bits still sorts by its value.
                                         Entry("huge", false, 1, kGiB)};
-    EXPECT_EQ(rows[3].subItems[2], "-3 %");
+    EXPECT_EQ(ColumnText(rows[3], 3), "-3 %");
     EXPECT_EQ(Sorted(rows, kRatioColumn, soAscending),
               (Names{"huge", "minus", "zero", "twelve", "hundred"}));
     EXPECT_EQ(Sorted(rows, kRatioColumn, soDescending),
@@ -189,7 +189,13 @@ TEST(EntryItemTest, KeepsTheRawNameForTheFileSystemAndTheCaptionForDisplay) {
     const ListItem item = EntryItem(MakeEntryRow("bad\xff", 7, true, false, 8 * 1024, 7 * 1024));
     EXPECT_EQ(item.data, "bad\xff");
     EXPECT_EQ(item.caption, "bad\xef\xbf\xbd");
-    EXPECT_EQ(item.subItems, (std::vector<std::string>{"8 KB", "7 KB", "12 %"}));
+    EXPECT_EQ(SubItemCount(item), 3u);
+    EXPECT_EQ(ColumnText(item, 1) + "|" + ColumnText(item, 2) + "|" + ColumnText(item, 3),
+              "8 KB|7 KB|12 %");
+    // A name that is its own caption is kept once.
+    const ListItem plain = EntryItem(MakeEntryRow("plain.txt", 1, false, false, 1, 1));
+    EXPECT_TRUE(plain.data.empty());
+    EXPECT_EQ(plain.RawName(), "plain.txt");
     EXPECT_EQ(item.imageIndex, 7);
     EXPECT_EQ(item.keys.StateIndex(), kStatePartly + kFolderFlag);
     EXPECT_EQ(item.keys.unit, SizeUnit::kKB);

@@ -407,6 +407,35 @@ TEST_F(MainFormLogicTest, ScanOutputArrivesInBatchesAtLeastTheIntervalApart) {
     EXPECT_EQ(view.batches, 1);
 }
 
+// A batch that outlasts its time budget stops there; the rest follows after a short pause, in
+// order, and nothing is lost.
+TEST_F(MainFormLogicTest, ABatchStopsAtItsBudgetAndTheRestFollowsInOrder) {
+    auto& many = fs->Root().Folder("many");
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) {
+        names.push_back("f" + std::to_string(10000 + i));
+        many.File(names.back(), 1);
+    }
+    // Every reading of the clock takes 5 ms.
+    services.now = [this] { return clock += std::chrono::milliseconds(5); };
+    MainFormLogic logic(view, services);
+    logic.ScanFolder(P("/many"));
+    for (int i = 0; i < 5000 && !logic.ActiveScan()->Finished(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(logic.ActiveScan()->Finished());
+    logic.ApplyScanOutput();
+    EXPECT_GT(view.rows.size(), 0u);
+    EXPECT_LT(view.rows.size(), names.size());
+    for (int turn = 0; turn < 100 && view.rows.size() < names.size(); ++turn) {
+        EXPECT_EQ(logic.ScheduleApply(), kApplyRestPause);
+        EXPECT_EQ(logic.ScheduleApply(), std::nullopt);  // the one timer is running
+        logic.ApplyScanOutput();
+    }
+    EXPECT_EQ(view.Captions(), names);
+    EXPECT_NE(view.status.find("2,000 entries"), std::string::npos) << view.status;
+}
+
 TEST_F(MainFormLogicTest, WhatTheScanCouldNotReadStaysInTheStatusLineAndTheRows) {
     auto& d = fs->Root().Folder("d");
     d.Folder("open").Folder("closed").unreadable = true;

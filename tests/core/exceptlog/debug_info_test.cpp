@@ -8,7 +8,7 @@ namespace {
 // One unit with a record of every encoding, and a second small unit.
 std::string SampleBlock() {
     FaultDebugUnit window{"main_window.cpp", 10, 0x100, 0x2000, {}};
-    window.Records = {
+    window.records = {
         {1, 4, "TMainForm.FormShow"},  // one byte with a name
         {2, 16, ""},                   // one byte
         {30, 100, ".ScanFolder"},      // a word; the procedure waits for the next record

@@ -27,14 +27,14 @@ TEST(FaultDialogTest, TheCallStackPageListsTheNamedEntriesWithTheirModulesPictur
     };
     const auto rows = FaultDialogRows(stack);
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].Image, FaultRowImage::kUnit);
-    EXPECT_EQ(rows[0].Cells, (std::array<std::string, 6>{"00401234", "packmeter", "main.cpp",
+    EXPECT_EQ(rows[0].image, FaultRowImage::kUnit);
+    EXPECT_EQ(rows[0].cells, (std::array<std::string, 6>{"00401234", "packmeter", "main.cpp",
                                                          "TMainForm", "Scan", "42"}));
-    EXPECT_EQ(rows[1].Image, FaultRowImage::kExecutable);
-    EXPECT_EQ(rows[1].Cells[5], "");
-    EXPECT_EQ(rows[2].Image, FaultRowImage::kPackage);
-    EXPECT_EQ(rows[3].Image, FaultRowImage::kLibrary);
-    EXPECT_EQ(rows[3].Cells[1], "libc.so.6");
+    EXPECT_EQ(rows[1].image, FaultRowImage::kExecutable);
+    EXPECT_EQ(rows[1].cells[5], "");
+    EXPECT_EQ(rows[2].image, FaultRowImage::kPackage);
+    EXPECT_EQ(rows[3].image, FaultRowImage::kLibrary);
+    EXPECT_EQ(rows[3].cells[1], "libc.so.6");
 }
 
 TEST(FaultDialogTest, TheExpandedWindowStaysOnTheScreen) {
@@ -58,10 +58,10 @@ TEST(FaultDialogTest, TheExpandedWindowStaysOnTheScreen) {
 
 TEST(FaultDialogTest, TheCoordinatesAreWrittenBackBesideOtherSections) {
     FaultDialogCoordinates stored;
-    stored.Left = 12;
-    stored.Top = 34;
-    stored.WindowsState = 3;
-    stored.Columns[5] = 60;
+    stored.left = 12;
+    stored.top = 34;
+    stored.windowsState = 3;
+    stored.columns[5] = 60;
     const std::string text =
         WriteDialogCoordinates("[Other]\r\nKept=1\r\n[Coordinates]\r\nWidth=1\r\n", stored);
     EXPECT_EQ(text,
@@ -69,9 +69,9 @@ TEST(FaultDialogTest, TheCoordinatesAreWrittenBackBesideOtherSections) {
               "Top=34\r\nWindowsState=3\r\nCol0=80\r\nCol1=102\r\nCol2=105\r\nCol3=118\r\n"
               "Col4=138\r\nCol5=60\r\n");
     const auto read = ReadDialogCoordinates(text);
-    EXPECT_EQ(read.Left, 12);
-    EXPECT_EQ(read.WindowsState, 3);
-    EXPECT_EQ(read.Columns[5], 60);
+    EXPECT_EQ(read.left, 12);
+    EXPECT_EQ(read.windowsState, 3);
+    EXPECT_EQ(read.columns[5], 60);
 }
 
 }  // namespace

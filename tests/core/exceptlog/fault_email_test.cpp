@@ -97,12 +97,12 @@ TEST(FaultSmtpTest, EveryRecipientGetsItsOwnRunOfCommandsOnOneConnection) {
         SCOPED_TRACE(c.user + std::string(c.refuse));
         std::vector<std::string> commands;
         FaultSmtpRequest request;
-        request.Host = "mail.test";
-        request.User = c.user;
-        request.Password = c.password;
-        request.Recipients = " a@x.org; b@x.org,";
-        request.Subject = "Crash";
-        request.Body = "Look.";
+        request.host = "mail.test";
+        request.user = c.user;
+        request.password = c.password;
+        request.recipients = " a@x.org; b@x.org,";
+        request.subject = "Crash";
+        request.body = "Look.";
         std::string error;
         const bool sent =
             SmtpSend(request, std::make_unique<ScriptedServer>(commands, c.refuse), error);

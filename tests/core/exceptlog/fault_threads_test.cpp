@@ -70,11 +70,11 @@ TEST(FaultThreadsTest, AProgramThreadIsListedWhileItRunsAndRunsThePlatformsSteps
     SetCapturePlatformForThreads(nullptr);
 
     EXPECT_TRUE(found);
-    EXPECT_EQ(seen.Name, "TScan");
-    EXPECT_EQ(seen.CreatorStack, (std::vector<std::uintptr_t>{0x401000, 0x402000}));
+    EXPECT_EQ(seen.name, "TScan");
+    EXPECT_EQ(seen.creatorStack, (std::vector<std::uintptr_t>{0x401000, 0x402000}));
     EXPECT_EQ(sum, 5);
     EXPECT_EQ(gEvents, (std::vector<std::string>{"capture", "enter", "leave"}));
-    EXPECT_EQ(gEnteredIn, seen.Id);
+    EXPECT_EQ(gEnteredIn, seen.id);
     EXPECT_EQ(FaultThreads().Count(), before);
 
     // Without a platform (an inactive logger) a jthread starts the same way and captures nothing.
@@ -82,8 +82,8 @@ TEST(FaultThreadsTest, AProgramThreadIsListedWhileItRunsAndRunsThePlatformsSteps
     StartProgramThread<std::jthread>("Helper", [&] {
         FaultThreads().Find(std::this_thread::get_id(), seen);
     }).join();
-    EXPECT_EQ(seen.Name, "Helper");
-    EXPECT_TRUE(seen.CreatorStack.empty());
+    EXPECT_EQ(seen.name, "Helper");
+    EXPECT_TRUE(seen.creatorStack.empty());
     EXPECT_TRUE(gEvents.empty());
 }
 

@@ -9,6 +9,7 @@
 namespace packmeter {
 namespace {
 
+using testing::BuildSwitchTree;
 using testing::FakeFileSystem;
 using testing::P;
 using Switches = std::vector<std::string>;
@@ -103,20 +104,6 @@ TEST(GetFolderSizes, StopsAtTheNextEntryOnceAsked) {
     };
     EXPECT_LT(GetFolderSizes(fs, P("/big/"), kMeasure, &stop).logical, 50 * 10);
     EXPECT_LE(seen, 8);
-}
-
-// /w: f1, sub/ (g1, inner/ (h1)), f2, .git/ (k), a link to a file, a link to a folder, a fifo.
-void BuildSwitchTree(FakeFileSystem& fs) {
-    auto& w = fs.Root().Folder("w");
-    w.File("f1", 10);
-    auto& sub = w.Folder("sub");
-    sub.File("g1", 10);
-    sub.Folder("inner").File("h1", 10);
-    w.File("f2", 10);
-    w.Folder(".git").File("k", 1);
-    w.Link("to-file", false);
-    w.Link("to-folder", true);
-    w.Special("fifo");
 }
 
 TEST(SetFolderCompression, WithoutRecursionOnlyTheFolderAndItsOwnFiles) {

@@ -7,27 +7,14 @@
 namespace packmeter {
 namespace {
 
+using testing::BuildSwitchTree;
 using testing::FakeFileSystem;
 using testing::P;
 using Switches = std::vector<std::string>;
 
-// /w: f1, sub/ (g1, inner/ (h1)), f2, .git/ (k), a link to a file, a link to a folder, a fifo.
-void BuildTree(FakeFileSystem& fs) {
-    auto& w = fs.Root().Folder("w");
-    w.File("f1", 10);
-    auto& sub = w.Folder("sub");
-    sub.File("g1", 10);
-    sub.Folder("inner").File("h1", 10);
-    w.File("f2", 10);
-    w.Folder(".git").File("k", 1);
-    w.Link("to-file", false);
-    w.Link("to-folder", true);
-    w.Special("fifo");
-}
-
 TEST(SetFileCompression, FilesOnlyAndRepeatsAreHarmless) {
     FakeFileSystem fs;
-    BuildTree(fs);
+    BuildSwitchTree(fs);
     EXPECT_TRUE(SetFileCompression(fs, P("/w/f1"), false));
     EXPECT_TRUE(SetFileCompression(fs, P("/w/f1"), false));
     EXPECT_TRUE(fs.Find(P("/w/f1"))->attributes & attr::kCompressed);

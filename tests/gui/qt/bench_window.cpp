@@ -1,6 +1,7 @@
 // Not a test: how long the window takes from the start of a scan to the last row shown, for a
 // folder of many files, how long the event loop stalled meanwhile, and the memory it then holds.
 //   bench_window [FOLDER [FILES]]   (default: a folder of 100,000 files made under /tmp)
+#include <malloc.h>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,14 +9,55 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <string>
 
 #include "gui/qt/app/main_form.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
 #include "gui/qt/shell/system_image_list.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
+
+// The bytes held through operator new, now and at most since the last reset: the rows, their
+// texts and every vector of the list are allocated there.
+namespace heap {
+std::atomic<long long> now{0};
+std::atomic<long long> peak{0};
+void Add(void* block) {
+    const long long after = now += static_cast<long long>(malloc_usable_size(block));
+    long long high = peak.load();
+    while (after > high && !peak.compare_exchange_weak(high, after)) {
+    }
+}
+void Remove(void* block) {
+    now -= static_cast<long long>(malloc_usable_size(block));
+}
+void ResetPeak() {
+    peak = now.load();
+}
+}  // namespace heap
+
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size ? size : 1);
+    if (!block) {
+        throw std::bad_alloc();
+    }
+    heap::Add(block);
+    return block;
+}
+void operator delete(void* block) noexcept {
+    if (block) {
+        heap::Remove(block);
+        std::free(block);
+    }
+}
+void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
 
 namespace {
 
@@ -74,6 +116,10 @@ int main(int argc, char** argv) {
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout,
                          [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        // Without the rows of the run before, the heap grows by what this run's rows take.
+        form.List()->Clear();
+        const long long heapBefore = heap::now.load();
+        heap::ResetPeak();
         QElapsedTimer clock;
         clock.start();
         sinceTick.start();
@@ -93,6 +139,9 @@ int main(int argc, char** argv) {
             "ms\n",
             run, form.List()->ItemCount(), static_cast<long long>(shown),
             static_cast<long long>(longestStall));
+        std::printf("run %d heap: %lld bytes a row held, %lld bytes a row at the peak\n", run,
+                    (heap::now.load() - heapBefore) / files,
+                    (heap::peak.load() - heapBefore) / files);
     }
     std::printf("memory: %ld KiB resident before the window, %ld KiB with the rows, peak %ld KiB\n",
                 before, StatusKiB("VmRSS"), StatusKiB("VmHWM"));

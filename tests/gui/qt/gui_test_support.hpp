@@ -95,26 +95,26 @@ inline void ClickHeader(TListViewEx& list, int column) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
 }
 
-// Where the header shows the arrow picture of `order` on screen: the top-left corner of the
-// first 8 × 8 block whose shadow and light pixels match it, in header coordinates.
+// Where the header shows the arrow picture of `order` on screen, in the header's text colour
+// and in squares of 1 to 3 pixels: the top-left corner of the first block whose ink pixels match
+// it and whose face pixels are not ink, in header coordinates.
 inline std::optional<QPoint> FindArrow(const QImage& header, TSortOption order) {
     const auto& picture = SortArrowPicture(order);
-    for (int y = 0; y + 8 <= header.height(); ++y) {
-        for (int x = 0; x + 8 <= header.width(); ++x) {
-            bool match = true;
-            for (int row = 0; row < 8 && match; ++row) {
-                for (int col = 0; col < 8 && match; ++col) {
-                    const char pixel = picture[std::size_t(row)][std::size_t(col)];
-                    if (pixel == 'L') {
-                        continue;
+    const QColor ink = QApplication::palette().color(QPalette::ButtonText);
+    for (int size = 1; size <= 3; ++size) {
+        for (int y = 0; y + 8 * size <= header.height(); ++y) {
+            for (int x = 0; x + 8 * size <= header.width(); ++x) {
+                bool match = true;
+                for (int row = 0; row < 8 * size && match; ++row) {
+                    for (int col = 0; col < 8 * size && match; ++col) {
+                        const char pixel =
+                            picture[std::size_t(row / size)][std::size_t(col / size)];
+                        match = (header.pixelColor(x + col, y + row) == ink) == IsArrowInk(pixel);
                     }
-                    const QColor want =
-                        pixel == 'D' ? QColor(128, 128, 128) : QColor(255, 255, 255);
-                    match = header.pixelColor(x + col, y + row) == want;
                 }
-            }
-            if (match) {
-                return QPoint(x, y);
+                if (match) {
+                    return QPoint(x, y);
+                }
             }
         }
     }

@@ -24,6 +24,7 @@
 
 #include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
+#include "core/listview/header_arrow.hpp"
 #include "core/scan/algorithm_text.hpp"
 #include "gui/qt/app/compress_with_dialog.hpp"
 #include "gui/qt/app/estimate_dialog.hpp"
@@ -297,7 +298,7 @@ void TMainForm::SizeColumns() {
     const FontMeasure header(list_->header()->fontMetrics());
     // The header keeps its margins on either side and one before the arrow.
     const int headerMargin = list_->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list_);
-    const int arrowSpace = 3 * headerMargin + qt::Scaled(*list_, 8) + 1;
+    const int arrowSpace = 3 * headerMargin + 8 * ArrowPixelSize(qt::Scaled(*list_, 8)) + 1;
     for (std::size_t i = 0; i < kListColumns.size(); ++i) {
         list_->setColumnWidth(int(i),
                               ListColumnWidth(i, measure, 2 * margin + 1, header, arrowSpace,
@@ -356,6 +357,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             FitNameColumn();
         } else if (watched == statusLine_) {
             ShowStatus();
+        } else if (watched == statusBar()) {
+            SizeCommandProgress();
         }
     }
     if (event->type() == QEvent::MouseButtonRelease && watched == PathLabel()) {
@@ -392,7 +395,6 @@ void TMainForm::CreateCommandProgress() {
     progressBar_ = MakeOwned<QProgressBar>(statusBar());
     progressBar_->setObjectName("CommandProgress");
     progressBar_->setRange(0, 100);
-    progressBar_->setMaximumWidth(Scaled(120));
     progressBar_->setMaximumHeight(statusLine_->sizeHint().height());
     cancelButton_ = MakeOwned<QPushButton>(tr("Cancel"), statusBar());
     cancelButton_->setObjectName("CancelButton");
@@ -458,19 +460,40 @@ void TMainForm::PathLabelMouseUp(const QPoint& global) {
 
 void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
     for (int row = 0; row < list_->ItemCount(); ++row) {
-        if (list_->Item(row).data == name) {
+        if (list_->Item(row).RawName() == name) {
             list_->UpdateItem(row, item);
             return;
         }
     }
 }
 
+void TMainForm::SizeCommandProgress() {
+    if (cancelButton_->isHidden()) {
+        progressBar_->hide();
+        return;
+    }
+    // The figure keeps its whole text and the bar stands beside it, sharing with the status line
+    // what the figure, the button, the size grip and the gaps leave, up to its usual width. A
+    // narrow bar drops its percentage, which it could not hold (the figure beside it tells);
+    // with too little room for a bar at all, the figure alone tells how far the command has come.
+    const int spare = statusBar()->width() - progressLabel_->minimumWidth() -
+                      cancelButton_->sizeHint().width() - Scaled(48);
+    const int bar = std::min(spare / 2, Scaled(120));
+    if (bar < Scaled(24)) {
+        progressBar_->hide();
+        return;
+    }
+    progressBar_->setTextVisible(bar >= Scaled(64));
+    progressBar_->setFixedWidth(bar);
+    progressBar_->show();
+}
+
 void TMainForm::SetCommandProgress(const CommandProgress& progress) {
     progressLabel_->setVisible(progress.running);
-    progressBar_->setVisible(progress.running);
     cancelButton_->setVisible(progress.running);
     if (!progress.running) {
         progressLabel_->setMinimumWidth(0);
+        SizeCommandProgress();
         return;
     }
     // While the quick count runs there are no totals yet to show.
@@ -480,10 +503,11 @@ void TMainForm::SetCommandProgress(const CommandProgress& progress) {
     const int wanted = std::max(progressLabel_->minimumWidth(), progressLabel_->sizeHint().width());
     if (wanted != progressLabel_->minimumWidth()) {
         progressLabel_->setMinimumWidth(wanted);
-        // At once, not at the next layout pass: the figure is read as it changes.
-        if (QLayout* layout = statusBar()->layout()) {
-            layout->activate();
-        }
+    }
+    SizeCommandProgress();
+    // At once, not at the next layout pass: the figure is read as it changes.
+    if (QLayout* layout = statusBar()->layout()) {
+        layout->activate();
     }
     if (progress.counting) {
         progressBar_->setRange(0, 0);  // moving to and fro until the count is known

@@ -114,6 +114,8 @@ class TMainForm : public QMainWindow, private MainFormView {
     // "Compress with..." and the estimate's result: the dialogs of the commands' menu items.
     void ShowCompressWith(const std::string& folder, const std::vector<std::string>& names);
     void ShowEstimate(const EstimateResult& result);
+    // Fits the progress bar beside the command's figure in the status bar.
+    void SizeCommandProgress();
     // Shows the context menu at a screen point; the shell browser's errors become messages.
     void ListContextPopup(const QPoint& global);
     void PathLabelMouseUp(const QPoint& global);

@@ -73,6 +73,16 @@ void StyleMenu(QWidget& menu) {
 }  // namespace
 
 void TMainForm::CreateMenu() {
+    // The bar itself in the same cream, the colour of the original form's unused bar area, where
+    // the bar's text stays readable on it (a dark theme keeps its own bar).
+    QPalette bar = menuBar()->palette();
+    const QColor text = bar.color(QPalette::ButtonText);
+    if (ContrastRatio({0xF7, 0xF6, 0xEE}, {text.red(), text.green(), text.blue()}) >=
+        kTextContrast) {
+        bar.setColor(QPalette::Window, QColor(0xF7, 0xF6, 0xEE));
+        bar.setColor(QPalette::Button, QColor(0xF7, 0xF6, 0xEE));
+        menuBar()->setPalette(bar);
+    }
     StyleMenu(*menuBar());
     for (const MenuCommandSetup& setup : kMenuCommands) {
         auto* action =

@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "core/exceptlog/fault_capture.hpp"
 #include "gui/qt/framework/owned.hpp"
@@ -126,8 +127,8 @@ QString FaultDialog::CoordinatesFile() {
 FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
     : QDialog(parent), data_(std::move(data)) {
     setObjectName(QStringLiteral("faultDialog"));
-    setWindowTitle(Text(data_.Caption));
-    if (data_.CustomColors) {
+    setWindowTitle(Text(data_.caption));
+    if (data_.customColors) {
         QPalette palette = this->palette();
         palette.setColor(QPalette::Window, QColor(212, 208, 200));
         palette.setColor(QPalette::WindowText, Qt::black);
@@ -144,8 +145,8 @@ FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
     header_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     tabs_ = MakeOwned<QTabWidget>(this);
     tabs_->setObjectName(QStringLiteral("pages"));
-    tabs_->addTab(MakeOwned<QWidget>(), Text(data_.GeneralTab));
-    tabs_->addTab(MakeOwned<QWidget>(), Text(data_.DetailsTab));
+    tabs_->addTab(MakeOwned<QWidget>(), Text(data_.generalTab));
+    tabs_->addTab(MakeOwned<QWidget>(), Text(data_.detailsTab));
     const QFont buttonFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     const auto button = [&](const char* name, const std::string& text) {
         auto* b = MakeOwned<QPushButton>(Text(text), this);
@@ -154,11 +155,11 @@ FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
         b->resize(kButtonWidth, kButtonHeight);
         return b;
     };
-    terminate_ = button("terminate", data_.TerminateText);
-    close_ = button("close", data_.CloseText);
-    details_ = button("details", DetailsButtonText(data_.DetailsText, false));
+    terminate_ = button("terminate", data_.terminateText);
+    close_ = button("close", data_.closeText);
+    details_ = button("details", DetailsButtonText(data_.detailsText, false));
     close_->setDefault(true);
-    terminate_->setVisible(data_.TerminateVisible);
+    terminate_->setVisible(data_.terminateVisible);
     connect(close_, &QPushButton::clicked, this, &QDialog::accept);
     connect(terminate_, &QPushButton::clicked, this, [this] {
         result_ = FaultDialogResult::kTerminate;
@@ -166,7 +167,7 @@ FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
     });
     connect(details_, &QPushButton::clicked, this, [this] { SetExpanded(!expanded_); });
     coordinates_ = ReadDialogCoordinates(ReadFile(CoordinatesFile()));
-    tabs_->setCurrentIndex(data_.StartsOnGeneral ? 0 : 1);
+    tabs_->setCurrentIndex(data_.startsOnGeneral ? 0 : 1);
     ShowPage(tabs_->currentIndex());
     connect(tabs_, &QTabWidget::currentChanged, this, &FaultDialog::ShowPage);
     ShowCollapsed();
@@ -193,7 +194,7 @@ void FaultDialog::ShowPage(int index) {
     auto* layout = MakeOwned<QVBoxLayout>(page);
     layout->setContentsMargins(6, 6, 6, 6);
     auto* title =
-        MakeOwned<QLabel>(Text(index == 0 ? data_.GeneralHeader : data_.DetailsHeader), page);
+        MakeOwned<QLabel>(Text(index == 0 ? data_.generalHeader : data_.detailsHeader), page);
     title->setFont(NamedFont("Verdana", QFont::SansSerif, font().pointSize(), true));
     layout->addWidget(title);
     if (index == 0) {
@@ -202,7 +203,7 @@ void FaultDialog::ShowPage(int index) {
         report->setReadOnly(true);
         report->setLineWrapMode(QPlainTextEdit::NoWrap);
         report->setFont(NamedFont("Lucida Console", QFont::TypeWriter, 8, false));
-        report->setPlainText(Text(data_.ReportSections));
+        report->setPlainText(Text(data_.reportSections));
         layout->addWidget(report);
         // Made while the tabs may already be on screen: shown explicitly.
         title->show();
@@ -216,19 +217,19 @@ void FaultDialog::ShowPage(int index) {
     list_->setAllColumnsShowFocus(true);
     list_->setIconSize(QSize(16, 16));
     QStringList titles;
-    for (const auto& t : data_.ColumnTitles) {
+    for (const auto& t : data_.columnTitles) {
         titles << Text(t);
     }
     list_->setHeaderLabels(titles);
-    for (const auto& row : data_.Rows) {
+    for (const auto& row : data_.rows) {
         auto* item = MakeOwned<QTreeWidgetItem>(list_);
         for (int c = 0; c < 6; ++c) {
-            item->setText(c, Text(row.Cells[c]));
+            item->setText(c, Text(row.cells[c]));
         }
-        item->setIcon(0, RowImage(row.Image));
+        item->setIcon(0, RowImage(row.image));
     }
     for (int c = 0; c < 6; ++c) {
-        list_->setColumnWidth(c, coordinates_.Columns[c]);
+        list_->setColumnWidth(c, coordinates_.columns[c]);
     }
     layout->addWidget(list_);
     title->show();
@@ -240,16 +241,16 @@ void FaultDialog::ClosePage() {
         return;
     }
     for (int c = 0; c < 6; ++c) {
-        coordinates_.Columns[c] = list_->columnWidth(c);
+        coordinates_.columns[c] = list_->columnWidth(c);
     }
     list_ = nullptr;
     SaveCoordinates();
 }
 
 void FaultDialog::ShowCollapsed() {
-    header_->setText(Text(data_.ShortMessage));
+    header_->setText(Text(data_.shortMessage));
     tabs_->hide();
-    details_->setText(Text(DetailsButtonText(data_.DetailsText, false)));
+    details_->setText(Text(DetailsButtonText(data_.detailsText, false)));
     // The window manager draws the frame: the rule sizes the inside.
     const DialogFrame frame;
     const QRect text = QFontMetrics(header_->font())
@@ -261,24 +262,24 @@ void FaultDialog::ShowCollapsed() {
     setWindowState(Qt::WindowNoState);
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    setFixedSize(r.Width, r.Height);
-    move(r.Left, r.Top);
+    setFixedSize(r.width, r.height);
+    move(r.left, r.top);
     PlaceButtons();
 }
 
 void FaultDialog::ShowExpanded() {
-    header_->setText(Text(data_.Heading));
-    details_->setText(Text(DetailsButtonText(data_.DetailsText, true)));
+    header_->setText(Text(data_.heading));
+    details_->setText(Text(DetailsButtonText(data_.detailsText, true)));
     setMinimumSize(300, 200);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     coordinates_ = [&] {
         auto stored = ReadDialogCoordinates(ReadFile(CoordinatesFile()));
-        stored.Columns = coordinates_.Columns;
+        stored.columns = coordinates_.columns;
         return stored;
     }();
     const DialogRect r = PlaceExpandedDialog(coordinates_, ToRect(ScreenRect()));
-    setGeometry(r.Left, r.Top, r.Width, r.Height);
-    if (coordinates_.WindowsState == 3) {
+    setGeometry(r.left, r.top, r.width, r.height);
+    if (coordinates_.windowsState == 3) {
         setWindowState(Qt::WindowMaximized);
     }
     tabs_->show();
@@ -299,11 +300,11 @@ void FaultDialog::SetExpanded(bool expanded) {
 void FaultDialog::SaveCoordinates() {
     if (expanded_) {
         const QRect r = isMaximized() ? normalGeometry() : geometry();
-        coordinates_.Width = r.width();
-        coordinates_.Height = r.height();
-        coordinates_.Left = r.x();
-        coordinates_.Top = r.y();
-        coordinates_.WindowsState = isMaximized() ? 3 : 1;
+        coordinates_.width = r.width();
+        coordinates_.height = r.height();
+        coordinates_.left = r.x();
+        coordinates_.top = r.y();
+        coordinates_.windowsState = isMaximized() ? 3 : 1;
     }
     const QString path = CoordinatesFile();
     const std::string old = ReadFile(path);
@@ -312,7 +313,7 @@ void FaultDialog::SaveCoordinates() {
     if (expanded_) {
         stored = coordinates_;
     }
-    stored.Columns = coordinates_.Columns;
+    stored.columns = coordinates_.columns;
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -354,39 +355,29 @@ void FaultDialog::done(int result) {
     QDialog::done(result);
 }
 
-FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
+std::optional<int> RunModalOnWindowThread(const std::function<int()>& show) {
     auto* app = QApplication::instance();
     if (!app) {
-        return FaultDialogResult::kNotShown;
+        return std::nullopt;
     }
-    const auto show = [&data] {
-        QPointer<QWidget> active = QApplication::activeWindow();
-        QApplication::beep();
-        FaultDialog dialog(data);
-        dialog.exec();
-        if (active) {
-            active->activateWindow();
-        }
-        return dialog.Result();
-    };
     if (QThread::currentThread() == app->thread()) {
         return show();
     }
-    // From another thread the dialog waits for the window's thread, a bounded time: that thread
+    // From another thread the box waits for the window's thread, a bounded time: that thread
     // may be stuck (it may wait for the very thread that met the error). Once it has taken the
-    // dialog, the user takes as long as they like.
+    // box, the user takes as long as they like.
     struct Handoff {
         std::mutex lock;
         std::condition_variable changed;
         bool taken = false;
         bool abandoned = false;
         bool done = false;
-        FaultDialogResult result = FaultDialogResult::kNotShown;
+        int result = 0;
     };
     const auto handoff = std::make_shared<Handoff>();
     QMetaObject::invokeMethod(
         app,
-        [handoff, data] {
+        [handoff, show] {
             {
                 const std::lock_guard lock(handoff->lock);
                 if (handoff->abandoned) {
@@ -395,15 +386,9 @@ FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
                 handoff->taken = true;
             }
             handoff->changed.notify_all();
-            QPointer<QWidget> active = QApplication::activeWindow();
-            QApplication::beep();
-            FaultDialog dialog(data);
-            dialog.exec();
-            if (active) {
-                active->activateWindow();
-            }
+            const int result = show();
             const std::lock_guard lock(handoff->lock);
-            handoff->result = dialog.Result();
+            handoff->result = result;
             handoff->done = true;
             handoff->changed.notify_all();
         },
@@ -412,10 +397,24 @@ FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
     if (!handoff->changed.wait_for(lock, std::chrono::milliseconds(kMostDialogWaitMilliseconds),
                                    [&] { return handoff->taken; })) {
         handoff->abandoned = true;
-        return FaultDialogResult::kNotShown;
+        return std::nullopt;
     }
     handoff->changed.wait(lock, [&] { return handoff->done; });
     return handoff->result;
+}
+
+FaultDialogResult ShowFaultDialog(const FaultDialogData& data) {
+    const auto result = RunModalOnWindowThread([&data] {
+        QPointer<QWidget> active = QApplication::activeWindow();
+        QApplication::beep();
+        FaultDialog dialog(data);
+        dialog.exec();
+        if (active) {
+            active->activateWindow();
+        }
+        return static_cast<int>(dialog.Result());
+    });
+    return result ? static_cast<FaultDialogResult>(*result) : FaultDialogResult::kNotShown;
 }
 
 }  // namespace packmeter::qt

@@ -2,6 +2,9 @@
 
 #include <QDialog>
 
+#include <functional>
+#include <optional>
+
 #include "core/exceptlog/fault_dialog.hpp"
 
 class QLabel;
@@ -52,6 +55,12 @@ class FaultDialog : public QDialog {
     QPushButton* details_;
     QTreeWidget* list_ = nullptr;
 };
+
+// Runs `show` (a modal box, its result as a number) on the window's thread: directly there;
+// from another thread through a queued call that waits up to kMostDialogWaitMilliseconds for
+// the window's thread to take it up, then as long as the box stays open. None when it was not
+// taken up.
+std::optional<int> RunModalOnWindowThread(const std::function<int()>& show);
 
 // Shows the dialog on the window thread, waiting for it from any other thread; beeps first and
 // gives the active window its focus back afterwards.

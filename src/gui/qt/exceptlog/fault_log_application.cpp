@@ -18,6 +18,7 @@ namespace packmeter::qt {
 
 FaultLogApplication::FaultLogApplication(int& argc, char** argv) : QApplication(argc, argv) {
     SetFaultWindow(this);
+    connect(this, &QCoreApplication::aboutToQuit, [] { SendFaultMailAtEnd(); });
 }
 
 FaultLogApplication::~FaultLogApplication() {
@@ -28,22 +29,33 @@ FaultDialogResult FaultLogApplication::ShowDialog(const FaultDialogData& data) {
     const FaultDialogResult result = ShowFaultDialog(data);
     if (result == FaultDialogResult::kNotShown) {
         // No window could be shown: the message goes where a console program's report goes.
-        std::cerr << data.Caption << ' ' << data.ShortMessage << '\n';
+        std::cerr << data.caption << ' ' << data.shortMessage << '\n';
     }
     return result;
 }
 
 bool FaultLogApplication::Inform(const std::string& caption, const std::string& text) {
-    // Only the window's thread may show a box; another thread's message goes to stderr.
-    if (QThread::currentThread() != thread()) {
-        return false;
-    }
-    QMessageBox box(QMessageBox::Information, QString::fromStdString(caption),
-                    QString::fromStdString(text), QMessageBox::Ok, activeWindow());
-    box.setObjectName("faultFilterMessage");
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    box.exec();
-    return true;
+    return RunModalOnWindowThread([&] {
+               QMessageBox box(QMessageBox::Information, QString::fromStdString(caption),
+                               QString::fromStdString(text), QMessageBox::Ok, activeWindow());
+               box.setObjectName("faultFilterMessage");
+               box.setWindowFlag(Qt::WindowStaysOnTopHint);
+               return box.exec();
+           })
+        .has_value();
+}
+
+bool FaultLogApplication::Ask(const std::string& caption, const std::string& text, bool& yes) {
+    const auto answer = RunModalOnWindowThread([&] {
+        QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
+                        QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                        activeWindow());
+        box.setObjectName("faultMailQuestion");
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        return box.exec();
+    });
+    yes = answer == QMessageBox::Yes;
+    return answer.has_value();
 }
 
 bool FaultLogApplication::Probe(int milliseconds) {

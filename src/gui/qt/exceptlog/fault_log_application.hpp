@@ -30,6 +30,7 @@ class FaultLogApplication : public QApplication, private FaultWindow {
     void ShowError(const std::string& message);
     FaultDialogResult ShowDialog(const FaultDialogData& data) override;
     bool Inform(const std::string& caption, const std::string& text) override;
+    bool Ask(const std::string& caption, const std::string& text, bool& yes) override;
     void ActiveControls(std::string& formClass, std::string& formText, std::string& controlClass,
                         std::string& controlText) override;
     // In the window's thread, when the active window or the focus changes.

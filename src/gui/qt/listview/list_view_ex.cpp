@@ -20,27 +20,20 @@ namespace packmeter::qt {
 
 namespace {
 
-// The arrow picture with its face pixels left transparent, so that it sits on whatever the
-// style paints as the header's face.
-const QImage& ArrowImage(TSortOption order) {
-    const auto make = [](TSortOption o) {
-        QImage image(8, 8, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        const auto& picture = SortArrowPicture(o);
-        for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 8; ++x) {
-                const char pixel = picture[std::size_t(y)][std::size_t(x)];
-                const ArrowColour c = pixel == 'D' ? kArrowShadow : kArrowLight;
-                if (pixel != 'L') {
-                    image.setPixelColor(x, y, QColor(c.red, c.green, c.blue));
-                }
+// The arrow picture in `ink` with its face pixels left transparent, so that it sits on whatever
+// the style paints as the header's face.
+QImage ArrowImage(TSortOption order, const QColor& ink) {
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    const auto& picture = SortArrowPicture(order);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (IsArrowInk(picture[std::size_t(y)][std::size_t(x)])) {
+                image.setPixelColor(x, y, ink);
             }
         }
-        return image;
-    };
-    static const QImage up = make(soAscending);
-    static const QImage down = make(soDescending);
-    return order == soDescending ? down : up;
+    }
+    return image;
 }
 
 // The list's settings under "QEL Software", the application's title and the list's name.
@@ -160,27 +153,22 @@ class ListModel final : public QAbstractTableModel {
         }
         const int first = int(rows.size());
         beginInsertRows({}, first, first + int(added.size()) - 1);
-        for (std::size_t i = 0; i < added.size(); ++i) {
-            rows.push_back(std::uint32_t(items.size() + i));
+        for (ListItem& item : added) {
+            rows.push_back(std::uint32_t(items.size()));
+            items.push_back(std::move(item));
         }
-        items.insert(items.end(), std::make_move_iterator(added.begin()),
-                     std::make_move_iterator(added.end()));
         endInsertRows();
     }
 
     // The row's further columns, state and hint from `item`; its caption and icon stay.
     void Update(std::size_t row, const ListItem& item) {
-        ListItem& target = items.at(rows.at(row));
-        target.subItems = item.subItems;
-        target.keys = item.keys;
-        target.hint = item.hint;
+        TakeFigures(items.at(rows.at(row)), item);
         emit dataChanged(index(int(row), 0), index(int(row), int(columns.size()) - 1));
     }
 
     void Clear() {
         beginResetModel();
         items.clear();
-        items.shrink_to_fit();
         rows.clear();
         rows.shrink_to_fit();
         endResetModel();
@@ -221,7 +209,7 @@ class ListModel final : public QAbstractTableModel {
     std::vector<Column> columns;
     // The rows in the order they came; `rows` holds their places as shown (row r shows
     // items[rows[r]]), so sorting and merging move 4-byte positions, never the rows.
-    std::vector<ListItem> items;
+    ListItemStore items;
     std::vector<std::uint32_t> rows;
 
   private:
@@ -429,7 +417,9 @@ SortHeader::Layout SortHeader::SectionLayout(const QRect& rect, int logicalIndex
     initStyleOption(&option);
     const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, &option, this);
     const QRect content = rect.adjusted(margin, 0, -margin, 0);
-    const QSize arrow(Scaled(*this, 8), Scaled(*this, 8));
+    // The toolkit's mark grows with the screen and the font; the picture in whole pixels.
+    const int side = 8 * ArrowPixelSize(Scaled(*this, 8));
+    const QSize arrow(side, side);
     const int gap = margin;
     const QString caption =
         model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
@@ -478,7 +468,7 @@ void SortHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     label.text = fontMetrics().elidedText(option.text, Qt::ElideRight, layout.text.width());
     style()->drawControl(QStyle::CE_HeaderLabel, &label, painter, this);
     painter->setClipRect(rect);
-    painter->drawImage(layout.arrow, ArrowImage(mark));
+    painter->drawImage(layout.arrow, ArrowImage(mark, palette().color(QPalette::ButtonText)));
     painter->restore();
 }
 

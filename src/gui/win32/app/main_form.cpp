@@ -168,7 +168,7 @@ void TMainForm::PathLabelMouseUp(POINT screen) {
 
 void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
     for (int row = 0; row < list_.ItemCount(); ++row) {
-        if (list_.Item(row).data == name) {
+        if (list_.Item(row).RawName() == name) {
             list_.UpdateItem(row, item);
             return;
         }
@@ -176,9 +176,10 @@ void TMainForm::UpdateItem(const std::string& name, const ListItem& item) {
 }
 
 void TMainForm::SetCommandProgress(const CommandProgress& progress) {
-    statusBar_.SetProgressText(!progress.running   ? std::string()
-                               : progress.counting ? std::string("Counting entries...")
-                                                   : progress.Text());
+    statusBar_.SetProgress(!progress.running   ? std::string()
+                           : progress.counting ? std::string("Counting entries...")
+                                               : progress.Text(),
+                           progress.counting ? -1 : progress.Percent());
     ShowStatus();
 }
 
@@ -296,7 +297,7 @@ void TMainForm::CreateList() {
     // Programs, icon files and shortcuts show their own icons, read only for rows drawn.
     list_.onOwnIcon = [this](const ListItem& item) {
         IconSource* icons = logic_->Icons();
-        return icons ? icons->OwnIconIndex(logic_->CurrentFolder(), item.data) : -1;
+        return icons ? icons->OwnIconIndex(logic_->CurrentFolder(), item.RawName()) : -1;
     };
     list_.onDblClick = [this] { logic_->ListDblClick(); };
     list_.onResize = [this] { FitNameColumn(); };

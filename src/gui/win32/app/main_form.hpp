@@ -76,9 +76,10 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     TListViewCopy& ListViewCopy1() { return listViewCopy1_; }
     TListViewPrint& ListViewPrint() { return listViewPrint_; }
     TShellBrowser& ShellBrowser() { return *shellBrowser_; }
-    // The running command's progress figure and its Cancel button, in the status bar.
+    // The running command's progress figure, bar and Cancel button, in the status bar.
     const std::string& ProgressText() const { return statusBar_.ProgressText(); }
     HWND CancelButton() const { return statusBar_.CancelButton(); }
+    HWND CommandProgressBar() const { return statusBar_.ProgressBar(); }
     // How often a compression command has sounded the failure beep.
     int BeepCount() const { return beeps_; }
     // The command id of a menu entry.

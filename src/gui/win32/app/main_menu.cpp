@@ -6,11 +6,13 @@
 #include <algorithm>
 
 #include "core/about/about_texts.hpp"
+#include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
 #include "core/utils/text.hpp"
 #include "gui/win32/about/about_box.hpp"
 #include "gui/win32/app/main_form.hpp"
 #include "gui/win32/app/shell_launcher.hpp"
+#include "gui/win32/framework/win_owned.hpp"
 #include "gui/win32/listview/list_view_actions.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -19,6 +21,7 @@ namespace packmeter::win32 {
 namespace {
 
 constexpr int kPictureSize = 16;
+constexpr Rgb kMenuBarColour{0xF7, 0xF6, 0xEE};
 
 // The command whose entry has the id `id`, if any.
 const MenuCommandSetup* CommandOfId(UINT id) {
@@ -76,6 +79,24 @@ void TMainForm::CreateMenuBar() {
         ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
                       win::ToWide(setup.caption).c_str());
     }
+    // The bar in the cream of the original form's unused bar area, where the menu text stays
+    // readable on it (a high-contrast scheme keeps its own bar), as the Qt window does. The
+    // native bar draws its highlight in the system's colour and its entries in the system's
+    // menu font: changing those would take owner-drawn bar entries, which would also have to
+    // draw the underlined access keys, the pressed state and the system's menu animation
+    // themselves, so the bar keeps them.
+    const COLORREF text = ::GetSysColor(COLOR_MENUTEXT);
+    if (ContrastRatio(kMenuBarColour, {GetRValue(text), GetGValue(text), GetBValue(text)}) >=
+        kTextContrast) {
+        // Kept for the program's life: every main window's bar shares it.
+        static const UniqueBrush brush(
+            ::CreateSolidBrush(RGB(kMenuBarColour.red, kMenuBarColour.green, kMenuBarColour.blue)));
+        MENUINFO info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIM_BACKGROUND;
+        info.hbrBack = brush.get();
+        ::SetMenuInfo(bar, &info);
+    }
     ::SetMenu(Hwnd(), bar);
     listViewCopy1_.imageIndex = int(MenuCommand::kCopy);
     listViewPrint_.imageIndex = int(MenuCommand::kPrint);
@@ -130,7 +151,8 @@ bool TMainForm::MeasureMenuPicture(MEASUREITEMSTRUCT& item) const {
     if (item.CtlType != ODT_MENU || !CommandOfId(item.itemID)) {
         return false;
     }
-    item.itemWidth = UINT(Scaled(kPictureSize));
+    // A gap after the picture: Wine's menus start the caption right at its edge.
+    item.itemWidth = UINT(Scaled(kPictureSize + 4));
     item.itemHeight = UINT(Scaled(kPictureSize));
     return true;
 }

@@ -46,6 +46,9 @@ void MainStatusBar::Create(HWND owner, HWND toolTip, HFONT font, int dpi, int ca
                                       bar_, reinterpret_cast<HMENU>(INT_PTR(cancelCommand)),
                                       ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(cancelButton_, WM_SETFONT, WPARAM(font), FALSE);
+    progressBar_ = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | PBS_SMOOTH, 0, 0, 0, 0,
+                                     bar_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(progressBar_, PBM_SETRANGE32, 0, 100);
     // The button tells its parent, the bar, which passes the click on to the owner.
     ::SetWindowSubclass(bar_, &BarProc, 0, reinterpret_cast<DWORD_PTR>(owner));
     TOOLINFOW tool{};
@@ -76,9 +79,20 @@ void MainStatusBar::LayOut() {
     LayOutParts();
 }
 
-void MainStatusBar::SetProgressText(std::string text) {
+void MainStatusBar::SetProgress(std::string text, int percent) {
     progressText_ = std::move(text);
     ::ShowWindow(cancelButton_, progressText_.empty() ? SW_HIDE : SW_SHOW);
+    // Until the count is known the bar moves to and fro; a marquee bar ignores its position.
+    const LONG_PTR style = ::GetWindowLongPtrW(progressBar_, GWL_STYLE);
+    const bool moving = !progressText_.empty() && percent < 0;
+    if (bool(style & PBS_MARQUEE) != moving) {
+        ::SetWindowLongPtrW(progressBar_, GWL_STYLE,
+                            moving ? style | PBS_MARQUEE : style & ~LONG_PTR(PBS_MARQUEE));
+        ::SendMessageW(progressBar_, PBM_SETMARQUEE, WPARAM(moving), 0);
+    }
+    if (!moving) {
+        ::SendMessageW(progressBar_, PBM_SETPOS, WPARAM(std::clamp(percent, 0, 100)), 0);
+    }
     LayOutParts();
 }
 
@@ -86,21 +100,33 @@ void MainStatusBar::LayOutParts() {
     RECT client{};
     ::GetClientRect(bar_, &client);
     if (progressText_.empty()) {
+        ::ShowWindow(progressBar_, SW_HIDE);
         int whole = -1;
         ::SendMessageW(bar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&whole));
         return;
     }
-    // The figure only widens while the command runs, so the line does not jump as it counts.
-    const int text = int(TextExtent(bar_, font_, win::ToWide(progressText_)).cx);
+    // The figure keeps its whole text (it only widens while the command runs, so the line does
+    // not jump as it counts) and the bar stands beside it, sharing with the status line what the
+    // figure, the button and the size grip leave, up to its usual width; with too little room
+    // for a bar, the figure alone tells how far the command has come.
+    const int text = int(TextExtent(bar_, font_, win::ToWide(progressText_)).cx) + Scaled(16);
     const int button = Scaled(64);
     const int grip = Scaled(20);
-    int parts[3] = {std::max(0, int(client.right) - text - Scaled(16) - button - grip),
-                    std::max(0, int(client.right) - button - grip), -1};
-    ::SendMessageW(bar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+    int bar = std::min((int(client.right) - text - button - grip) / 2, Scaled(120));
+    if (bar < Scaled(24)) {
+        bar = 0;
+    }
+    const int right = std::max(0, int(client.right) - button - grip);
+    int parts[4] = {std::max(0, right - bar - text), std::max(0, right - bar), right, -1};
+    ::SendMessageW(bar_, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(parts));
     ::SendMessageW(bar_, SB_SETTEXTW, 1,
                    reinterpret_cast<LPARAM>(win::ToWide(progressText_).c_str()));
     RECT cell{};
     ::SendMessageW(bar_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&cell));
+    ::MoveWindow(progressBar_, cell.left + 1, cell.top + 2, cell.right - cell.left - 2,
+                 cell.bottom - cell.top - 4, TRUE);
+    ::ShowWindow(progressBar_, bar > 0 ? SW_SHOWNA : SW_HIDE);
+    ::SendMessageW(bar_, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&cell));
     ::MoveWindow(cancelButton_, cell.left + 1, cell.top + 1, button - 2, cell.bottom - cell.top - 2,
                  TRUE);
 }

@@ -19,12 +19,16 @@ class MainStatusBar {
 
     HWND Hwnd() const { return bar_; }
     HWND CancelButton() const { return cancelButton_; }
+    // The progress bar beside the figure (hidden when the bar leaves it no room).
+    HWND ProgressBar() const { return progressBar_; }
     const std::string& ProgressText() const { return progressText_; }
 
     // Sizes the bar to the owner's foot and lays out its parts.
     void LayOut();
-    // The command's figure; empty: no command runs, and the figure and Cancel button go.
-    void SetProgressText(std::string text);
+    // The command's figure and how far it has come (whole percent; below 0: not yet known, and
+    // the bar moves to and fro); an empty figure: no command runs, and the figure, the bar and
+    // the Cancel button go.
+    void SetProgress(std::string text, int percent);
     // The entries the last command could not switch; empty: none.
     void SetFailuresText(std::string text) { failuresText_ = std::move(text); }
     // Shows the status text, shortened to the room left by the command's parts, in `font`.
@@ -48,6 +52,7 @@ class MainStatusBar {
     // Child windows, destroyed with the owner.
     HWND bar_ = nullptr;
     HWND cancelButton_ = nullptr;
+    HWND progressBar_ = nullptr;
     std::string progressText_;
     std::string failuresText_;
     std::wstring tipText_;

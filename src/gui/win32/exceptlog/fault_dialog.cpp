@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "core/exceptlog/fault_capture.hpp"
+#include "gui/win32/framework/screen_fonts.hpp"
 #include "gui/win32/framework/win_owned.hpp"
 #include "platform/windows/utils/win_path.hpp"
 
@@ -196,7 +196,7 @@ class FaultDialog {
     FaultDialogResult Run() {
         DialogTemplate dialog(
             DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, 473,
-            216, ToWide(data_.Caption).c_str());
+            216, ToWide(data_.caption).c_str());
         dialog.Control(kFaultTerminateButton, L"BUTTON", L"", BS_PUSHBUTTON | WS_TABSTOP, 4, 197,
                        50, 15);
         dialog.Control(kFaultCloseButton, L"BUTTON", L"", BS_DEFPUSHBUTTON | WS_TABSTOP, 211, 197,
@@ -209,8 +209,8 @@ class FaultDialog {
             ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                       DialogProc, reinterpret_cast<LPARAM>(this));
         if (ended == -1 || result_ == FaultDialogResult::kNotShown) {
-            ::MessageBoxW(nullptr, ToWide(data_.ShortMessage).c_str(),
-                          ToWide(data_.Caption).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+            ::MessageBoxW(nullptr, ToWide(data_.shortMessage).c_str(),
+                          ToWide(data_.caption).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
             return FaultDialogResult::kNotShown;
         }
         return result_;
@@ -316,7 +316,7 @@ class FaultDialog {
     HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
 
     INT_PTR Colour(HDC dc, HWND control) {
-        if (!data_.CustomColors) {
+        if (!data_.customColors) {
             return FALSE;
         }
         // The page's text box keeps the colours of a text box.
@@ -332,7 +332,7 @@ class FaultDialog {
         hwnd_ = hwnd;
         brush_.reset(::CreateSolidBrush(kCustomColor));
         monitor_.reset(
-            MonitorBitmap(data_.CustomColors ? kCustomColor : ::GetSysColor(COLOR_BTNFACE)));
+            MonitorBitmap(data_.customColors ? kCustomColor : ::GetSysColor(COLOR_BTNFACE)));
         images_.reset(ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 4, 0));
         for (const auto image : {FaultRowImage::kExecutable, FaultRowImage::kPackage,
                                  FaultRowImage::kLibrary, FaultRowImage::kUnit}) {
@@ -341,7 +341,7 @@ class FaultDialog {
         }
         // Bold Verdana for the header, the system's message font for the buttons, 8-point
         // Lucida Console for the report; the system substitutes its closest when one is missing.
-        const int logical = -::MulDiv(8, DpiY(), 72);
+        const int logical = -::MulDiv(8, ScreenDpi(), 72);
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
         ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -363,11 +363,11 @@ class FaultDialog {
             ::SetWindowPos(Item(id), nullptr, 0, 0, kButtonWidth, kButtonHeight,
                            SWP_NOMOVE | SWP_NOZORDER);
         }
-        ::SetWindowTextW(Item(kFaultCloseButton), ToWide(data_.CloseText).c_str());
-        ::SetWindowTextW(Item(kFaultTerminateButton), ToWide(data_.TerminateText).c_str());
-        ::ShowWindow(Item(kFaultTerminateButton), data_.TerminateVisible ? SW_SHOW : SW_HIDE);
+        ::SetWindowTextW(Item(kFaultCloseButton), ToWide(data_.closeText).c_str());
+        ::SetWindowTextW(Item(kFaultTerminateButton), ToWide(data_.terminateText).c_str());
+        ::ShowWindow(Item(kFaultTerminateButton), data_.terminateVisible ? SW_SHOW : SW_HIDE);
         HWND tabs = Item(kFaultTabs);
-        for (const auto* text : {&data_.GeneralTab, &data_.DetailsTab}) {
+        for (const auto* text : {&data_.generalTab, &data_.detailsTab}) {
             std::wstring wide = ToWide(*text);
             TCITEMW item{};
             item.mask = TCIF_TEXT;
@@ -375,33 +375,12 @@ class FaultDialog {
             TabCtrl_InsertItem(tabs, TabCtrl_GetItemCount(tabs), &item);
         }
         coordinates_ = LoadCoordinates();
-        const int first = data_.StartsOnGeneral ? 0 : 1;
+        const int first = data_.startsOnGeneral ? 0 : 1;
         TabCtrl_SetCurSel(tabs, first);
         ShowPage(first);
         ShowCollapsed();
         ::SetFocus(Item(kFaultCloseButton));
         ::SetTimer(hwnd, kGuardTimer, 1, nullptr);
-    }
-
-    static int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-        *reinterpret_cast<bool*>(found) = true;
-        return 0;
-    }
-
-    static bool FontInstalled(const wchar_t* face) {
-        LOGFONTW wanted{};
-        wanted.lfCharSet = DEFAULT_CHARSET;
-        wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
-        bool found = false;
-        const WindowDc screen(nullptr);
-        ::EnumFontFamiliesExW(screen.get(), &wanted, FoundFont, reinterpret_cast<LPARAM>(&found),
-                              0);
-        return found;
-    }
-
-    static int DpiY() {
-        const WindowDc screen(nullptr);
-        return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
 
     static DialogRect WorkArea() {
@@ -411,9 +390,9 @@ class FaultDialog {
     }
 
     void ShowCollapsed() {
-        ::SetWindowTextW(Item(kFaultHeader), ToWide(data_.ShortMessage).c_str());
+        ::SetWindowTextW(Item(kFaultHeader), ToWide(data_.shortMessage).c_str());
         ::SetWindowTextW(Item(kFaultDetailsButton),
-                         ToWide(DetailsButtonText(data_.DetailsText, false)).c_str());
+                         ToWide(DetailsButtonText(data_.detailsText, false)).c_str());
         ::ShowWindow(Item(kFaultTabs), SW_HIDE);
         if (page_) {
             ::ShowWindow(page_, SW_HIDE);
@@ -426,32 +405,32 @@ class FaultDialog {
         {
             const WindowDc dc(hwnd_);
             const SelectedObject selected(dc.get(), headerFont_.get());
-            const std::wstring message = ToWide(data_.ShortMessage);
+            const std::wstring message = ToWide(data_.shortMessage);
             ::DrawTextW(dc.get(), message.c_str(), -1, &text,
                         DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         }
         textSize_ = {text.right, text.bottom};
         const DialogRect r = CollapsedDialogRect(text.right, text.bottom, frame, WorkArea());
-        ::SetWindowPos(hwnd_, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER);
+        ::SetWindowPos(hwnd_, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER);
         Layout();
     }
 
     void ShowExpanded() {
-        ::SetWindowTextW(Item(kFaultHeader), ToWide(data_.Heading).c_str());
+        ::SetWindowTextW(Item(kFaultHeader), ToWide(data_.heading).c_str());
         ::SetWindowTextW(Item(kFaultDetailsButton),
-                         ToWide(DetailsButtonText(data_.DetailsText, true)).c_str());
+                         ToWide(DetailsButtonText(data_.detailsText, true)).c_str());
         SetResizable(true);
-        const auto columns = coordinates_.Columns;
+        const auto columns = coordinates_.columns;
         coordinates_ = LoadCoordinates();
-        coordinates_.Columns = columns;
+        coordinates_.columns = columns;
         const DialogRect r = PlaceExpandedDialog(coordinates_, WorkArea());
-        ::SetWindowPos(hwnd_, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER);
+        ::SetWindowPos(hwnd_, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER);
         ::ShowWindow(Item(kFaultTabs), SW_SHOW);
         if (page_) {
             ::ShowWindow(page_, SW_SHOW);
         }
-        if (coordinates_.WindowsState != SW_SHOWNORMAL) {
-            ::ShowWindow(hwnd_, coordinates_.WindowsState);
+        if (coordinates_.windowsState != SW_SHOWNORMAL) {
+            ::ShowWindow(hwnd_, coordinates_.windowsState);
         }
         Layout();
     }
@@ -484,11 +463,11 @@ class FaultDialog {
         place.length = sizeof place;
         ::GetWindowPlacement(hwnd_, &place);
         const RECT& r = place.rcNormalPosition;
-        coordinates_.Left = r.left;
-        coordinates_.Top = r.top;
-        coordinates_.Width = r.right - r.left;
-        coordinates_.Height = r.bottom - r.top;
-        coordinates_.WindowsState = static_cast<int>(place.showCmd);
+        coordinates_.left = r.left;
+        coordinates_.top = r.top;
+        coordinates_.width = r.right - r.left;
+        coordinates_.height = r.bottom - r.top;
+        coordinates_.windowsState = static_cast<int>(place.showCmd);
         StoreCoordinates(coordinates_);
     }
 
@@ -556,13 +535,13 @@ class FaultDialog {
         }
         HWND header = ::GetDlgItem(page_, kFaultPageHeader);
         ::SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(headerFont_.get()), FALSE);
-        ::SetWindowTextW(header, ToWide(list ? data_.DetailsHeader : data_.GeneralHeader).c_str());
+        ::SetWindowTextW(header, ToWide(list ? data_.detailsHeader : data_.generalHeader).c_str());
         HWND box = ::GetDlgItem(page_, kFaultPageBox);
         if (list) {
             FillList(box);
         } else {
             ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(reportFont_.get()), FALSE);
-            ::SetWindowTextW(box, ToWide(data_.ReportSections).c_str());
+            ::SetWindowTextW(box, ToWide(data_.reportSections).c_str());
         }
         PlacePage();
         ::ShowWindow(page_, expanded_ ? SW_SHOW : SW_HIDE);
@@ -572,24 +551,24 @@ class FaultDialog {
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
         ListView_SetImageList(list, images_.get(), LVSIL_SMALL);
         for (int c = 0; c < 6; ++c) {
-            std::wstring title = ToWide(data_.ColumnTitles[c]);
+            std::wstring title = ToWide(data_.columnTitles[c]);
             LVCOLUMNW column{};
             column.mask = LVCF_TEXT | LVCF_WIDTH;
             column.pszText = title.data();
-            column.cx = coordinates_.Columns[c];
+            column.cx = coordinates_.columns[c];
             ListView_InsertColumn(list, c, &column);
         }
         int index = 0;
-        for (const auto& row : data_.Rows) {
-            std::wstring first = ToWide(row.Cells[0]);
+        for (const auto& row : data_.rows) {
+            std::wstring first = ToWide(row.cells[0]);
             LVITEMW item{};
             item.mask = LVIF_TEXT | LVIF_IMAGE;
             item.iItem = index;
             item.pszText = first.data();
-            item.iImage = static_cast<int>(row.Image);
+            item.iImage = static_cast<int>(row.image);
             ListView_InsertItem(list, &item);
             for (int c = 1; c < 6; ++c) {
-                std::wstring text = ToWide(row.Cells[c]);
+                std::wstring text = ToWide(row.cells[c]);
                 ListView_SetItemText(list, index, c, text.data());
             }
             ++index;
@@ -606,10 +585,10 @@ class FaultDialog {
         ::GetClassNameW(box, className, 32);
         if (std::wstring(className) == WC_LISTVIEWW) {
             for (int c = 0; c < 6; ++c) {
-                coordinates_.Columns[c] = ListView_GetColumnWidth(box, c);
+                coordinates_.columns[c] = ListView_GetColumnWidth(box, c);
             }
             FaultDialogCoordinates stored = LoadCoordinates();
-            stored.Columns = coordinates_.Columns;
+            stored.columns = coordinates_.columns;
             StoreCoordinates(stored);
         }
         ::DestroyWindow(page_);
@@ -618,8 +597,8 @@ class FaultDialog {
 
     // An editor that owns the mail slot can open the source at the row's line.
     void SendToEditor(int row) {
-        if (row < 0 || row >= static_cast<int>(data_.Rows.size()) ||
-            data_.Rows[row].Cells[5].empty()) {
+        if (row < 0 || row >= static_cast<int>(data_.rows.size()) ||
+            data_.rows[row].cells[5].empty()) {
             return;
         }
         HANDLE slot = ::CreateFileW(L"\\\\.\\mailslot\\FaultLog", GENERIC_WRITE, FILE_SHARE_READ,
@@ -628,9 +607,9 @@ class FaultDialog {
             return;
         }
         char message[2052] = {};
-        const std::string& unit = data_.Rows[row].Cells[2];
+        const std::string& unit = data_.rows[row].cells[2];
         unit.copy(message, std::min<std::size_t>(unit.size(), 2047));
-        const std::int32_t line = std::stoi(data_.Rows[row].Cells[5]);
+        const std::int32_t line = std::stoi(data_.rows[row].cells[5]);
         std::memcpy(message + 2048, &line, 4);
         DWORD written = 0;
         ::WriteFile(slot, message, sizeof message, &written, nullptr);

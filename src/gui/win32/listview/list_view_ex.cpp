@@ -88,7 +88,9 @@ class WaitCursor {
     HCURSOR previous_;
 };
 
-// The arrow resource copied onto the header's face colour.
+// The arrow resource copied onto the header's face colour, its edge pixels in the header's text
+// colour (the resource's grey and white outline is all but lost on a light face), each as a
+// square that grows with the screen's dots per inch.
 UniqueBitmap ArrowOnButtonFace(const wchar_t* resource) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     const UniqueBitmap source(static_cast<HBITMAP>(
@@ -101,18 +103,21 @@ UniqueBitmap ArrowOnButtonFace(const wchar_t* resource) {
     UniqueBitmap copy;
     {
         const WindowDc screen(nullptr);
-        copy.reset(::CreateCompatibleBitmap(screen.get(), info.bmWidth, info.bmHeight));
+        const int pixel =
+            ArrowPixelSize(::MulDiv(8, ::GetDeviceCaps(screen.get(), LOGPIXELSX), 96));
+        copy.reset(
+            ::CreateCompatibleBitmap(screen.get(), info.bmWidth * pixel, info.bmHeight * pixel));
         const UniqueDc from(::CreateCompatibleDC(screen.get()));
         const UniqueDc to(::CreateCompatibleDC(screen.get()));
         const SelectedObject fromSelected(from.get(), source.get());
         const SelectedObject toSelected(to.get(), copy.get());
-        const RECT all{0, 0, info.bmWidth, info.bmHeight};
+        const RECT all{0, 0, info.bmWidth * pixel, info.bmHeight * pixel};
         ::FillRect(to.get(), &all, ::GetSysColorBrush(COLOR_BTNFACE));
         for (int y = 0; y < info.bmHeight; ++y) {
             for (int x = 0; x < info.bmWidth; ++x) {
-                const COLORREF pixel = ::GetPixel(from.get(), x, y);
-                if (pixel != kResourceBackground) {
-                    ::SetPixel(to.get(), x, y, pixel);
+                if (::GetPixel(from.get(), x, y) != kResourceBackground) {
+                    const RECT dot{x * pixel, y * pixel, (x + 1) * pixel, (y + 1) * pixel};
+                    ::FillRect(to.get(), &dot, ::GetSysColorBrush(COLOR_BTNTEXT));
                 }
             }
         }
@@ -201,11 +206,10 @@ void TListViewEx::AddItems(std::vector<ListItem> items) {
         return;
     }
     const std::size_t first = rows_.size();
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        rows_.push_back(std::uint32_t(items_.size() + i));
+    for (ListItem& item : items) {
+        rows_.push_back(std::uint32_t(items_.size()));
+        items_.push_back(std::move(item));
     }
-    items_.insert(items_.end(), std::make_move_iterator(items.begin()),
-                  std::make_move_iterator(items.end()));
     if (hwnd_) {
         ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, WPARAM(rows_.size()),
                        LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
@@ -221,7 +225,6 @@ void TListViewEx::UseFont(HFONT font) {
 
 void TListViewEx::Clear() {
     items_.clear();
-    items_.shrink_to_fit();
     rows_.clear();
     rows_.shrink_to_fit();
     if (hwnd_) {
@@ -264,10 +267,7 @@ void TListViewEx::ClearSelection() {
 }
 
 void TListViewEx::UpdateItem(int row, const ListItem& item) {
-    ListItem& target = items_.at(rows_.at(std::size_t(row)));
-    target.subItems = item.subItems;
-    target.keys = item.keys;
-    target.hint = item.hint;
+    TakeFigures(items_.at(rows_.at(std::size_t(row))), item);
     if (hwnd_) {
         ListView_RedrawItems(hwnd_, row, row);
     }

@@ -129,7 +129,7 @@ class TListViewEx final : public ReportList, private ListViewExHost {
 
     // The rows in the order they came; `rows_` holds their places as shown (row r shows
     // items_[rows_[r]]), so sorting and merging move 4-byte positions, never the rows.
-    std::vector<ListItem> items_;
+    ListItemStore items_;
     std::vector<std::uint32_t> rows_;
     HWND hwnd_ = nullptr;  // destroyed with its parent
     HWND header_ = nullptr;

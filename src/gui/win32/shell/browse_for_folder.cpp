@@ -17,10 +17,25 @@ namespace {
 constexpr wchar_t kPickerProperty[] = L"PackmeterPicker";
 constexpr UINT_PTR kReselectTimer = 0x5E1;
 
+// The same folder, written with or without its trailing separator.
+bool SameFolder(std::wstring a, std::wstring b) {
+    for (std::wstring* path : {&a, &b}) {
+        while (path->size() > 3 && (path->back() == L'\\' || path->back() == L'/')) {
+            path->pop_back();
+        }
+    }
+    return ::lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
+
 }  // namespace
 
-int CALLBACK TQelBrowseForFolder::Callback(HWND dialog, UINT message, LPARAM, LPARAM data) {
+int CALLBACK TQelBrowseForFolder::Callback(HWND dialog, UINT message, LPARAM lParam, LPARAM data) {
     auto& self = *reinterpret_cast<TQelBrowseForFolder*>(data);
+    if (message == BFFM_SELCHANGED) {
+        wchar_t path[MAX_PATH] = {};
+        const auto item = reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam);
+        self.selectedWide_ = item && ::SHGetPathFromIDListW(item, path) ? path : L"";
+    }
     if (message == BFFM_INITIALIZED && !self.startWide_.empty()) {
         ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE,
                        reinterpret_cast<LPARAM>(self.startWide_.c_str()));
@@ -38,7 +53,8 @@ void CALLBACK TQelBrowseForFolder::Reselect(HWND dialog, UINT, UINT_PTR id, DWOR
         ::KillTimer(dialog, id);
         ::RemovePropW(dialog, kPickerProperty);
     }
-    if (self) {
+    // Only when the tree has lost it: selecting it again would move the tree to and fro.
+    if (self && !SameFolder(self->selectedWide_, self->startWide_)) {
         ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE,
                        reinterpret_cast<LPARAM>(self->startWide_.c_str()));
     }
@@ -67,6 +83,7 @@ bool TQelBrowseForFolder::Execute() {
     info.lpszTitle = title.c_str();
     info.ulFlags = flags;
     // Opens at the folder shown, when it lies under the root.
+    selectedWide_.clear();
     startWide_ = startFolder_.empty() || !ObjectExists(startFolder_) ? std::wstring()
                                                                      : win::ToWide(startFolder_);
     info.lpfn = &TQelBrowseForFolder::Callback;

@@ -45,6 +45,8 @@ class TQelBrowseForFolder {
     std::string selected_;
     std::string startFolder_;
     std::wstring startWide_;
+    // The folder the dialog's tree has selected, as it last said.
+    std::wstring selectedWide_;
     int reselects_ = 0;
 };
 

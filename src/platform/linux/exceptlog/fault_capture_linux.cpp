@@ -50,6 +50,7 @@
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_cxx_runtime.hpp"
 #include "platform/fault_logger.hpp"
+#include "platform/fault_report_platform.hpp"
 #include "platform/linux/exceptlog/elf_module_image.hpp"
 #include "platform/linux/exceptlog/fault_mail_linux.hpp"
 
@@ -65,7 +66,7 @@ constexpr std::size_t kMostStackEntries = 200;
 constexpr int kMostFrozenMilliseconds = 20000;
 
 // Filled by the faulting thread before it wakes the logger's thread.
-struct FaultRecord {
+struct FaultRecord : FaultExceptionText {
     int signal = 0;
     int code = 0;
     std::uintptr_t faultAddress = 0;
@@ -77,10 +78,6 @@ struct FaultRecord {
     pid_t sender = 0;
     bool frozen = false;
     std::thread::id thread;
-    char type[256] = {};
-    char message[1024] = {};
-    // The classes the exception is also an instance of, one a line.
-    char ancestors[1024] = {};
 };
 
 FaultRecord gRecord;
@@ -110,14 +107,6 @@ pid_t ThreadId() {
     ::pthread_sigmask(SIG_UNBLOCK, &pending, nullptr);
     ::raise(signal);
     ::_exit(1);
-}
-
-void CopyText(char* target, std::size_t size, const char* text) {
-    std::size_t i = 0;
-    for (; text && text[i] && i + 1 < size; ++i) {
-        target[i] = text[i];
-    }
-    target[i] = '\0';
 }
 
 // Starts the program again with its own command line in the folder it started in, in a
@@ -226,17 +215,7 @@ void RecordCurrentException() {
     gRecord = FaultRecord{};
     gRecord.exception = true;
     gRecord.thread = std::this_thread::get_id();
-    std::string type;
-    std::string message;
-    std::string ancestors;
-    if (DescribeCurrentException(type, message, ancestors)) {
-        CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
-        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
-        CopyText(gRecord.ancestors, sizeof gRecord.ancestors, ancestors.c_str());
-    } else {
-        CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
-        CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
-    }
+    RecordCurrentExceptionText(gRecord);
 }
 
 void TerminateHandler() {
@@ -362,7 +341,7 @@ std::string ReportDate(std::chrono::system_clock::time_point time) {
     return FormatReportDate(local);
 }
 
-class Reporter final : public FaultReportPlatform {
+class Reporter final : public SharedFaultReportPlatform {
   public:
     explicit Reporter(FaultLoggerState& logger) : logger_(logger) {}
 
@@ -387,25 +366,25 @@ class Reporter final : public FaultReportPlatform {
             }
         }
         FaultReportInput input;
-        input.Exception = record.exception;
-        input.Address = record.exception ? 0 : record.instruction;
+        input.exception = record.exception;
+        input.address = record.exception ? 0 : record.instruction;
         if (!record.exception && record.instruction) {
-            input.CallSites.push_back(record.instruction);
+            input.callSites.push_back(record.instruction);
         }
         if (stack) {
             for (const auto call : ScanStack(stackPointer, stack->end, read, kMostStackEntries)) {
-                input.CallSites.push_back(call);
+                input.callSites.push_back(call);
             }
         }
         // A program thread's stack goes on with the stack of the thread that started it.
         FaultThreadEntry thread;
         if (FaultThreads().Find(record.thread, thread)) {
-            input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
-                                   thread.CreatorStack.end());
+            input.callSites.insert(input.callSites.end(), thread.creatorStack.begin(),
+                                   thread.creatorStack.end());
         }
-        input.Type = FaultType(record);
-        input.Message = FaultMessage(record, input.Type);
-        input.Ancestors = SplitLines(record.ancestors);
+        input.type = FaultType(record);
+        input.message = FaultMessage(record, input.type);
+        input.ancestors = SplitLines(record.ancestors);
         return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
@@ -421,23 +400,8 @@ class Reporter final : public FaultReportPlatform {
         }
         return modules->Register(ElfModuleImage(base, info.dli_fname ? info.dli_fname : ""));
     }
-    std::string Demangle(const std::string& symbol) override { return DemangleSymbol(symbol); }
-    void FillSystemValues(FaultReportValues& values) override { FillSystemReportValues(values); }
     std::string LocalDate(std::chrono::system_clock::time_point time) override {
         return ReportDate(time);
-    }
-    void ShowFilterMessage(const std::string& caption, const std::string& message) override {
-        NoteFilterMessage(caption, message);
-    }
-    void ShowReport(const std::string& consoleText) override {
-        std::cout << consoleText << std::endl;
-    }
-    void ShowErrorDialog(const FaultDialogData& data) override { NoteFaultDialog(data); }
-    void Warning(TFaultLogErrorCode code, std::string_view section,
-                 std::string_view message) override {
-        const std::string line = FaultWarningLine(code, section, message);
-        std::cerr << line << '\n';
-        FaultTrace().Note(line);
     }
     FaultMailPlatform* MailPlatform() override { return &mail_; }
 
@@ -547,8 +511,8 @@ class LinuxCapture final : public FaultCapturePlatform {
     bool SuspendMainThread(const std::string& message) override {
         gRecord = FaultRecord{};
         gRecord.frozen = true;
-        CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
-        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        CopyFaultText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
+        CopyFaultText(gRecord.message, sizeof gRecord.message, message.c_str());
         gFrozenRecorded = false;
         gFrozenResume = false;
         if (::syscall(SYS_tgkill, ::getpid(), gMainThread, FreezeSignal()) != 0) {
@@ -600,8 +564,8 @@ bool InstallCapture(FaultLoggerState& logger, bool windowed) {
     sigemptyset(&freeze.sa_mask);
     ::sigaction(FreezeSignal(), &freeze, nullptr);
     // Lives as long as the process: its handlers may run until the very end.
-    static LinuxCapture capture(logger);
-    StartFaultCapture(capture, windowed);
+    static NeverDestroyed<LinuxCapture> capture(logger);
+    StartFaultCapture(capture.Get(), windowed);
     return true;
 }
 

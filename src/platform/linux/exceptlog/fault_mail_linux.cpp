@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/exceptlog/fault_capture.hpp"
 #include "core/exceptlog/fault_smtp.hpp"
 #include "core/exceptlog/fault_trace.hpp"
 
@@ -41,6 +42,9 @@ pid_t Start(const std::vector<std::string>& arguments, std::string& error) {
 }  // namespace
 
 bool FaultMailLinux::Ask(const std::string& caption, const std::string& text) {
+    if (bool yes = false; AskInFaultWindow(caption, text, yes)) {
+        return yes;
+    }
     if (!::isatty(STDIN_FILENO)) {
         return false;
     }
@@ -51,6 +55,9 @@ bool FaultMailLinux::Ask(const std::string& caption, const std::string& text) {
 }
 
 void FaultMailLinux::Inform(const std::string& caption, const std::string& text) {
+    if (InformInFaultWindow(caption, text)) {
+        return;
+    }
     std::cerr << caption << ' ' << text << '\n';
 }
 

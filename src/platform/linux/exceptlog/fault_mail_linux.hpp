@@ -14,8 +14,9 @@ std::unique_ptr<FaultSocketLayer> CreatePosixSocketLayer();
 
 class FaultMailLinux : public FaultMailPlatform {
   public:
-    // Asks on the terminal when there is one; without one nobody can answer, and the answer is
-    // No.
+    // Asks in the program's window when it has one, otherwise on the terminal when there is
+    // one; without either nobody can answer, and the answer is No. Informs the same way, or
+    // on stderr.
     bool Ask(const std::string& caption, const std::string& text) override;
     void Inform(const std::string& caption, const std::string& text) override;
     std::unique_ptr<FaultSocketLayer> CreateSocketLayer() override {

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/fault_socket_address.hpp"
 #include "platform/linux/exceptlog/fault_mail_linux.hpp"
 
 namespace packmeter {
@@ -52,21 +53,7 @@ class PosixSocketLayer final : public FaultSocketLayer {
         return fd_ >= 0;
     }
 
-    FaultIpAddress Resolve(const std::string& host) override {
-        FaultIpAddress address{};
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found) {
-            const auto* ip = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-            std::memcpy(address.data(), &ip->sin_addr, 4);
-        }
-        if (found) {
-            ::freeaddrinfo(found);
-        }
-        return address;
-    }
+    FaultIpAddress Resolve(const std::string& host) override { return ResolveIpv4(host); }
 
     bool Connect(const FaultIpAddress& address, int port, int timeoutMs,
                  std::string& error) override {
@@ -76,10 +63,7 @@ class PosixSocketLayer final : public FaultSocketLayer {
         const timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(static_cast<std::uint16_t>(port));
-        std::memcpy(&peer.sin_addr, address.data(), 4);
+        const sockaddr_in peer = Ipv4SocketAddress(address, port);
         const int flags = ::fcntl(fd_, F_GETFL);
         ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
         int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
@@ -221,13 +205,7 @@ class PosixSocketLayer final : public FaultSocketLayer {
         return true;
     }
 
-    std::string LocalHostName() override {
-        char name[256] = {};
-        if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) {
-            return "localhost";
-        }
-        return name;
-    }
+    std::string LocalHostName() override { return NetworkHostName(); }
 
   private:
     int fd_ = -1;

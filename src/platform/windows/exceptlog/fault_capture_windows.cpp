@@ -40,6 +40,7 @@
 #include "core/exceptlog/stack_scan.hpp"
 #include "platform/fault_cxx_runtime.hpp"
 #include "platform/fault_logger.hpp"
+#include "platform/fault_report_platform.hpp"
 #include "platform/windows/exceptlog/fault_mail_windows.hpp"
 #include "platform/windows/exceptlog/pe_module_image.hpp"
 
@@ -58,7 +59,7 @@ constexpr DWORD kGccException = 0x20474343;
 constexpr UINT kLoggerFaultExit = 3;
 
 // Filled by the faulting thread before it wakes the logger's thread.
-struct FaultRecord {
+struct FaultRecord : FaultExceptionText {
     DWORD code = 0;
     std::uintptr_t instruction = 0;
     std::uintptr_t faultAddress = 0;
@@ -72,10 +73,6 @@ struct FaultRecord {
     // Call sites captured by the thread itself (exceptions and abort).
     std::uintptr_t calls[kMostStackEntries] = {};
     std::size_t callCount = 0;
-    char type[256] = {};
-    char message[1024] = {};
-    // The classes the exception is also an instance of, one a line.
-    char ancestors[1024] = {};
 };
 
 FaultRecord gRecord;
@@ -94,14 +91,6 @@ HWND gMainWindow = nullptr;
 [[noreturn]] void EndProcess(UINT code) {
     ::TerminateProcess(::GetCurrentProcess(), code);
     std::_Exit(static_cast<int>(code));
-}
-
-void CopyText(char* target, std::size_t size, const char* text) {
-    std::size_t i = 0;
-    for (; text && text[i] && i + 1 < size; ++i) {
-        target[i] = text[i];
-    }
-    target[i] = '\0';
 }
 
 // GCC takes the thread block's segment-relative read for an access to an empty array.
@@ -199,17 +188,7 @@ void RecordCurrentException() {
     gRecord = FaultRecord{};
     gRecord.exception = true;
     gRecord.thread = std::this_thread::get_id();
-    std::string type;
-    std::string message;
-    std::string ancestors;
-    if (DescribeCurrentException(type, message, ancestors)) {
-        CopyText(gRecord.type, sizeof gRecord.type, type.c_str());
-        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
-        CopyText(gRecord.ancestors, sizeof gRecord.ancestors, ancestors.c_str());
-    } else {
-        CopyText(gRecord.type, sizeof gRecord.type, "EAbnormalTermination");
-        CopyText(gRecord.message, sizeof gRecord.message, "The program was terminated.");
-    }
+    RecordCurrentExceptionText(gRecord);
 }
 
 void TerminateHandler() {
@@ -326,42 +305,42 @@ std::string FaultMessage(const FaultRecord& r, const std::string& type) {
     return message;
 }
 
-class Reporter final : public FaultReportPlatform {
+class Reporter final : public SharedFaultReportPlatform {
   public:
     explicit Reporter(FaultLoggerState& logger) : logger_(logger) {}
 
     bool Report(const FaultRecord& record) {
         FaultReportInput input;
         if (record.frozen) {
-            input.CallSites = CallsFromContext(record, gContext);
-            input.Address = record.instruction;
-            input.Type = record.type;
-            input.Message = record.message;
+            input.callSites = CallsFromContext(record, gContext);
+            input.address = record.instruction;
+            input.type = record.type;
+            input.message = record.message;
         } else if (record.hasContext) {
-            input.CallSites = CallsFromContext(record, gContext);
-            input.Address = record.instruction;
-            input.Type = FaultType(record.code);
-            input.Message = FaultMessage(record, input.Type);
+            input.callSites = CallsFromContext(record, gContext);
+            input.address = record.instruction;
+            input.type = FaultType(record.code);
+            input.message = FaultMessage(record, input.type);
         } else {
-            input.CallSites.assign(record.calls, record.calls + record.callCount);
+            input.callSites.assign(record.calls, record.calls + record.callCount);
             if (record.aborted) {
                 // The call that raised the signal, inside the C library's abort.
-                input.Address = record.callCount ? record.calls[0] : 0;
-                input.Type = "EAbnormalTermination";
-                input.Message = "The program was aborted";
+                input.address = record.callCount ? record.calls[0] : 0;
+                input.type = "EAbnormalTermination";
+                input.message = "The program was aborted";
             } else {
-                input.Exception = true;
-                input.Type = record.type;
-                input.Message = record.message;
+                input.exception = true;
+                input.type = record.type;
+                input.message = record.message;
             }
         }
         // A program thread's stack goes on with the stack of the thread that started it.
         FaultThreadEntry thread;
         if (FaultThreads().Find(record.thread, thread)) {
-            input.CallSites.insert(input.CallSites.end(), thread.CreatorStack.begin(),
-                                   thread.CreatorStack.end());
+            input.callSites.insert(input.callSites.end(), thread.creatorStack.begin(),
+                                   thread.creatorStack.end());
         }
-        input.Ancestors = SplitLines(record.ancestors);
+        input.ancestors = SplitLines(record.ancestors);
         return ReportFault(logger_, input, *this, FaultWindowed());
     }
 
@@ -378,28 +357,17 @@ class Reporter final : public FaultReportPlatform {
         }
         return modules->Register(PeModuleImage(module));
     }
-    std::string Demangle(const std::string& symbol) override { return DemangleSymbol(symbol); }
-    void FillSystemValues(FaultReportValues& values) override { FillSystemReportValues(values); }
     std::string LocalDate(std::chrono::system_clock::time_point time) override {
         const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
         std::tm local{};
         ::localtime_s(&local, &seconds);
         return FormatReportDate(local);
     }
-    void ShowFilterMessage(const std::string& caption, const std::string& message) override {
-        NoteFilterMessage(caption, message);
-    }
-    void ShowReport(const std::string& consoleText) override {
-        std::cout << consoleText << std::endl;
-    }
-    void ShowErrorDialog(const FaultDialogData& data) override { NoteFaultDialog(data); }
-    void Warning(TFaultLogErrorCode code, std::string_view section,
-                 std::string_view message) override {
-        const std::string line = FaultWarningLine(code, section, message);
-        ::OutputDebugStringA(line.c_str());
-        std::cerr << line << '\n';
-        FaultTrace().Note(line);
-    }
+
+  protected:
+    void NoteWarning(const std::string& line) override { ::OutputDebugStringA(line.c_str()); }
+
+  public:
     FaultMailPlatform* MailPlatform() override { return &mail_; }
 
   private:
@@ -508,8 +476,8 @@ class WindowsCapture final : public FaultCapturePlatform {
         gRecord.hasContext = true;
         gRecord.instruction = instruction;
         gRecord.stackTop = gMainStackTop;
-        CopyText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
-        CopyText(gRecord.message, sizeof gRecord.message, message.c_str());
+        CopyFaultText(gRecord.type, sizeof gRecord.type, "EFrozenApplication");
+        CopyFaultText(gRecord.message, sizeof gRecord.message, message.c_str());
         gContext = context;
         return true;
     }
@@ -558,8 +526,8 @@ bool InstallCapture(FaultLoggerState& logger, bool windowed) {
     std::set_terminate(TerminateHandler);
     std::signal(SIGABRT, AbortHandler);
     // Lives as long as the process: its handlers may run until the very end.
-    static WindowsCapture capture(logger);
-    StartFaultCapture(capture, windowed);
+    static NeverDestroyed<WindowsCapture> capture(logger);
+    StartFaultCapture(capture.Get(), windowed);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/fault_socket_address.hpp"
 #include "platform/windows/exceptlog/fault_mail_windows.hpp"
 
 namespace packmeter {
@@ -60,21 +61,7 @@ class WinsockLayer final : public FaultSocketLayer {
         return socket_ != INVALID_SOCKET;
     }
 
-    FaultIpAddress Resolve(const std::string& host) override {
-        FaultIpAddress address{};
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found) {
-            const auto* ip = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-            std::memcpy(address.data(), &ip->sin_addr, 4);
-        }
-        if (found) {
-            ::freeaddrinfo(found);
-        }
-        return address;
-    }
+    FaultIpAddress Resolve(const std::string& host) override { return ResolveIpv4(host); }
 
     bool Connect(const FaultIpAddress& address, int port, int timeoutMs,
                  std::string& error) override {
@@ -86,10 +73,7 @@ class WinsockLayer final : public FaultSocketLayer {
                      sizeof limit);
         ::setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
                      sizeof limit);
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = ::htons(static_cast<u_short>(port));
-        std::memcpy(&peer.sin_addr, address.data(), 4);
+        const sockaddr_in peer = Ipv4SocketAddress(address, port);
         u_long nonBlocking = 1;
         ::ioctlsocket(socket_, FIONBIO, &nonBlocking);
         int result = ::connect(socket_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
@@ -266,13 +250,7 @@ class WinsockLayer final : public FaultSocketLayer {
         return true;
     }
 
-    std::string LocalHostName() override {
-        char name[256] = {};
-        if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) {
-            return "localhost";
-        }
-        return name;
-    }
+    std::string LocalHostName() override { return NetworkHostName(); }
 
   private:
     // Appends what the server sends next, waiting for it up to the time-out.

@@ -84,8 +84,8 @@ std::vector<TFaultFunctionInfo> PeModuleImage::Functions() const {
     if (!ReadPeFile(file, info)) {
         return functions;
     }
-    const auto moved = reinterpret_cast<std::uintptr_t>(module_) - info.ImageBase;
-    for (auto& function : info.Functions) {
+    const auto moved = reinterpret_cast<std::uintptr_t>(module_) - info.imageBase;
+    for (auto& function : info.functions) {
         function.Start += moved;
         functions.push_back(std::move(function));
     }

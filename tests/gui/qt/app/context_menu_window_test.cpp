@@ -205,8 +205,8 @@ void CompressAndDecompressFromTheMenu(VolumeType type, const std::string& root) 
                                          : std::int64_t(std::filesystem::file_size(path));
         const std::int64_t onDisk = onDiskOf(path);
         const SizePair texts = FormatSizePair(logical, onDisk);
-        EXPECT_EQ(item.subItems.at(0), texts.size);
-        EXPECT_EQ(item.subItems.at(1), texts.compressed);
+        EXPECT_EQ(ColumnText(item, 1), texts.size);
+        EXPECT_EQ(ColumnText(item, 2), texts.compressed);
         EXPECT_EQ(item.keys.state != CompressionState::kPlain, compressed);
         if (compressed) {
             EXPECT_LT(onDisk, logical * 3 / 4);
@@ -247,7 +247,7 @@ void CompressAndDecompressFromTheMenu(VolumeType type, const std::string& root) 
             const std::int64_t logical = IsFolder(path)
                                              ? packmeter::testing::WalkSizes(path).logical
                                              : std::int64_t(std::filesystem::file_size(path));
-            EXPECT_EQ(item.subItems.at(1), FormatSizePair(logical, onDiskOf(path)).compressed);
+            EXPECT_EQ(ColumnText(item, 2), FormatSizePair(logical, onDiskOf(path)).compressed);
         }
     }
 

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -19,6 +21,7 @@
 #include <mutex>
 #include <tuple>
 
+#include "core/app/command_sink.hpp"
 #include "core/app/list_order.hpp"
 #include "core/app/volume_line.hpp"
 #include "core/scan/folder_walk.hpp"
@@ -26,6 +29,7 @@
 #include "gui/qt/shell/browse_for_folder.hpp"
 #include "platform/system.hpp"
 #include "tests/gui/qt/gui_test_support.hpp"
+#include "tests/gui/qt/test_desktop.hpp"
 #include "tests/support/fake_filesystem.hpp"
 
 namespace packmeter::qt {
@@ -535,8 +539,8 @@ TEST_F(MainWindowTest, DesktopKeysOpenRefreshCopyGoUpAndQuit) {
     list.setCurrentIndex(list.model()->index(zeta, 0));
     QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard.text().toStdString(),
-              "Name\tSize\tCompresed\tRatio\r\nzeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
-                  list.Item(zeta).subItems[1] + "\t" + list.Item(zeta).subItems[2] + "\r\n");
+              "Name\tSize\tCompresed\tRatio\r\nzeta.txt\t" + ColumnText(list.Item(zeta), 1) + "\t" +
+                  ColumnText(list.Item(zeta), 2) + "\t" + ColumnText(list.Item(zeta), 3) + "\r\n");
     // Enter opens the row; Backspace and Alt+Up open the parent folder in a new window.
     QTest::keyClick(&list, Qt::Key_Return);
     QTest::keyClick(&list, Qt::Key_Backspace);
@@ -627,6 +631,46 @@ TEST_F(MainWindowTest, LayoutFollowsALargeDesktopFontAndUsesTheWindowWidth) {
     QTest::qWait(20);
     EXPECT_EQ(list.columnWidth(0), name + 200);
     EXPECT_EQ(list.columnWidth(1), size);
+}
+
+TEST_F(MainWindowTest, CommandFigureStandsWholeBesideItsBarAtTheFirstWidth) {
+    for (const int points : {0, 14}) {
+        SCOPED_TRACE(points);
+        const QFont before = QApplication::font();
+        if (points > 0) {
+            QFont big = before;
+            big.setPointSize(points);
+            QApplication::setFont(big);
+        }
+        auto form = Open({tree.Path()});
+        ASSERT_TRUE(ScanShown(*form));
+        QApplication::setFont(before);
+        CommandSink<TMainForm> sink(*form);
+        CommandProgress progress;
+        progress.running = true;
+        progress.entriesDone = 12345;
+        progress.entriesTotal = 56789;
+        progress.bytesDone = std::int64_t(203) << 20;
+        progress.bytesTotal = std::int64_t(362) << 20;
+        sink.SetCommandProgress(progress);
+        QTest::qWait(20);
+        const QLabel& figure = *form->CommandProgressLabel();
+        const QRect bar = form->CommandProgressBar()->geometry();
+        const QRect cancel = form->CancelButton()->geometry();
+        ASSERT_TRUE(form->CommandProgressBar()->isVisible());
+        EXPECT_EQ(figure.text().toStdString(), progress.Text());
+        EXPECT_GE(figure.contentsRect().width(),
+                  figure.fontMetrics().horizontalAdvance(figure.text()));
+        EXPECT_LT(figure.geometry().right(), bar.left());
+        EXPECT_LT(bar.right(), cancel.left());
+        EXPECT_LE(cancel.right(), form->statusBar()->width());
+        SaveShot(form->grab().toImage(),
+                 points > 0 ? "qt-progress-14pt.png" : "qt-progress-first-width.png");
+        progress.running = false;
+        sink.SetCommandProgress(progress);
+        EXPECT_FALSE(form->CommandProgressBar()->isVisible());
+        EXPECT_FALSE(figure.isVisible());
+    }
 }
 
 }  // namespace

@@ -218,6 +218,48 @@ TEST_F(FaultDialogTest, EveryFaultIsLoggedAndEndsInTimeWhateverThreadItHits) {
     }
 }
 
+// The mail's question is asked in the window, whichever thread met the error, after the
+// report's dialog: never on a terminal the window program may not have. The mail of the
+// program's end (mode 1) waits for that end, after a report the program went on from, or goes
+// before the program ends when the user terminates it.
+TEST_F(FaultDialogTest, TheMailQuestionIsAskedInTheWindowAtItsTime) {
+    const std::string question =
+        "ask \"Question.\" \"May I send an email with occurred error(s) to the author of the "
+        "program ?\"";
+    const std::string mail = "EmailConfirmMode=0\nEmailAddresses=reports@example.org\n";
+    const fs::path eachReport = Instrumented("each", "EmailSendMode=2\n" + mail);
+    const fs::path atTheEnd =
+        Instrumented("end", "EmailSendMode=1\nFreezeActive=1\nFreezeTimeout=2\n" + mail);
+    const struct {
+        const fs::path& program;
+        const char* kind;
+        const char* script;
+        int exitCode;
+        const char* before;  // a line the question must follow
+        std::size_t questions;
+    } cases[] = {
+        // Mode 2: the window's thread faults, and asks once out of its handler.
+        {eachReport, "null", "", 1, "dialog 1 ", 1},
+        // A worker faults: the logger's thread asks through the window.
+        {eachReport, "null-thread", "", 1, "dialog 1 ", 1},
+        // An event handler's exception: asked, and the program goes on.
+        {eachReport, "throw-long", "", 0, "dialog 1 ", 1},
+        // Mode 1 after a frozen main thread: at the end, not at once.
+        {atTheEnd, "freeze", "", 0, "woke", 1},
+        // Mode 1 and Terminate: the mail goes before the program ends (and starts again).
+        {atTheEnd, "throw", "terminate", 1, "collapsed again", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + " " + c.program.filename().string());
+        const Run run = RunProgram(c.program, c.kind, c.script);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_EQ(Lines(run.output, "ask ").size(), c.questions) << run.output;
+        const auto asked = run.output.find(question);
+        ASSERT_NE(asked, std::string::npos) << run.output;
+        EXPECT_LT(run.output.find(c.before), asked) << run.output;
+    }
+}
+
 TEST_F(FaultDialogTest, TheWatchdogReportsAFrozenMainThreadOnce) {
     const fs::path program = Instrumented("watched", "FreezeActive=1\nFreezeTimeout=2\n");
     const struct {

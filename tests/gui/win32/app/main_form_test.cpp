@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, RowsOfARealScanTotalsCaptionAndStatusLine) {
     ListView_GetItemText(list.Hwnd(), 2, 0, text, 64);
     EXPECT_EQ(win::ToUtf8(text), list.Item(2).caption);
     ListView_GetItemText(list.Hwnd(), 2, 3, text, 64);
-    EXPECT_EQ(win::ToUtf8(text), list.Item(2).subItems.at(2));
+    EXPECT_EQ(win::ToUtf8(text), ColumnText(list.Item(2), 3));
     // Once done, the volume with the entries and the time, which the timer leaves in place.
     const std::string done = form->StatusText();
     EXPECT_NE(done.find(" (doesn't support file based compression) \u2014 5 entries in "),
@@ -386,9 +386,9 @@ TEST_F(MainWindowTest, DesktopKeysCopyOpenGoUpAndRefresh) {
     testing::PressKeys({VK_CONTROL, 'C'});
     const std::string heading = "Name\tSize\tCompresed\tRatio\r\n";
     ASSERT_TRUE(WaitFor([&] { return clipboard().rfind(heading + "zeta.txt\t", 0) == 0; }, 3000));
-    EXPECT_EQ(clipboard(), heading + "zeta.txt\t" + list.Item(zeta).subItems[0] + "\t" +
-                               list.Item(zeta).subItems[1] + "\t" + list.Item(zeta).subItems[2] +
-                               "\r\n");
+    EXPECT_EQ(clipboard(), heading + "zeta.txt\t" + ColumnText(list.Item(zeta), 1) + "\t" +
+                               ColumnText(list.Item(zeta), 2) + "\t" +
+                               ColumnText(list.Item(zeta), 3) + "\r\n");
     // Enter opens the row; Backspace and Alt+Up the parent folder in a new window.
     testing::PressKeys({VK_RETURN});
     testing::PressKeys({VK_BACK});
@@ -775,6 +775,29 @@ TEST_F(MainWindowTest, ACommandShowsItsProgressCancelsAndUpdatesRowsInPlace) {
                form->StatusText().rfind("Compressing " + P("/tree/"), 0) == 0;
     }));
     testing::ShotPause(form->Hwnd(), "win32-command-progress");
+    // At the first width the figure's part holds its whole text, and the bar stands beside it,
+    // before the Cancel button.
+    {
+        const HWND bar = form->StatusBar();
+        RECT figure{};
+        ::SendMessageW(bar, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&figure));
+        int borders[3] = {};
+        ::SendMessageW(bar, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+        const std::wstring text = win::ToWide(form->ProgressText());
+        const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(bar, WM_GETFONT, 0, 0));
+        EXPECT_GE(figure.right - figure.left - 2 * borders[0], TextExtent(bar, font, text).cx)
+            << form->ProgressText();
+        ASSERT_TRUE(::IsWindowVisible(form->CommandProgressBar()));
+        RECT gauge{};
+        ::GetWindowRect(form->CommandProgressBar(), &gauge);
+        ::MapWindowPoints(nullptr, bar, reinterpret_cast<POINT*>(&gauge), 2);
+        RECT cancel{};
+        ::GetWindowRect(form->CancelButton(), &cancel);
+        ::MapWindowPoints(nullptr, bar, reinterpret_cast<POINT*>(&cancel), 2);
+        EXPECT_LE(figure.right, gauge.left);
+        EXPECT_LT(gauge.left, gauge.right);
+        EXPECT_LE(gauge.right, cancel.left);
+    }
     // The status bar's Cancel button: the command stops after the file being switched.
     ::SendMessageW(form->CancelButton(), BM_CLICK, 0, 0);
     {

@@ -133,6 +133,14 @@ TEST(Win32MenuBar, MenusEntriesImagesHintsAndExit) {
         }
     }
     EXPECT_EQ(menus, (std::vector<std::string>{"&File", "&Edit", "&Help"}));
+    // The bar in cream, as in the Qt window.
+    MENUINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIM_BACKGROUND;
+    ASSERT_TRUE(::GetMenuInfo(bar, &info));
+    LOGBRUSH brush{};
+    ASSERT_TRUE(::GetObjectW(info.hbrBack, sizeof(brush), &brush));
+    EXPECT_EQ(brush.lbColor, RGB(0xF7, 0xF6, 0xEE));
     EXPECT_EQ(entries[0], (std::vector<std::string>{"&Scan...", "&Refresh\tF5", "-", "&Print List",
                                                     "-", "E&xit"}));
     EXPECT_EQ(entries[1], (std::vector<std::string>{"&Copy List to Clipboard"}));
@@ -175,8 +183,8 @@ TEST(Win32MenuBar, CopyPutsUnicodeTextOnTheClipboard) {
     std::string expected = "Name\tSize\tCompresed\tRatio\r\n";
     for (int i = 0; i < 2; ++i) {
         const ListItem& item = form->List().Item(i);
-        expected += item.caption + "\t" + item.subItems[0] + "\t" + item.subItems[1] + "\t" +
-                    item.subItems[2] + "\r\n";
+        expected += item.caption + "\t" + ColumnText(item, 1) + "\t" + ColumnText(item, 2) + "\t" +
+                    ColumnText(item, 3) + "\r\n";
     }
     ASSERT_TRUE(::OpenClipboard(nullptr));
     const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
@@ -247,9 +255,9 @@ TEST(Win32ListPrint, TextCallsOnAMetafile) {
     // The size of the large file right-aligned at its column's right end.
     const int row = form->List().Item(0).caption == "small.txt" ? 1 : 0;
     const ListItem& large = form->List().Item(row);
-    ASSERT_TRUE(byText.count(large.subItems[0])) << large.subItems[0];
-    EXPECT_EQ(byText[large.subItems[0]].align & TA_RIGHT, UINT(TA_RIGHT));
-    EXPECT_EQ(byText[large.subItems[0]].at.y, -(205 + 38 * row));
+    ASSERT_TRUE(byText.count(ColumnText(large, 1))) << ColumnText(large, 1);
+    EXPECT_EQ(byText[ColumnText(large, 1)].align & TA_RIGHT, UINT(TA_RIGHT));
+    EXPECT_EQ(byText[ColumnText(large, 1)].at.y, -(205 + 38 * row));
     // The long name shortened to its head, "..." and its last 6 characters.
     bool shortened = false;
     for (const TextCall& call : seen.texts) {

@@ -171,6 +171,12 @@ TEST_F(FaultDialogTest, TheDialogShowsEveryErrorSizedStoredAndWithItsCallStack) 
     ASSERT_TRUE(file.Load());
     ASSERT_EQ(file.Items.size(), 4u + 1u);
     EXPECT_NE(file.Items[4].find("WriteThroughNull"), std::string::npos);
+    // Its window and focused control as the system tells them of the window's thread.
+    EXPECT_TRUE(std::regex_search(
+        file.Items[4], std::regex("Form Class *: FaultDialogProgram\r\n *Form Text *: Fault "
+                                  "dialog program\r\n *Control Class *: Button\r\n *Control "
+                                  "Text *: Go on\r\n")))
+        << file.Items[4];
 
     // A message wider than the limit wraps: the widest window, taller by the added rows.
     run = RunProgram(program, "throw-long", "");

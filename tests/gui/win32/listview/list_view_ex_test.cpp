@@ -101,24 +101,25 @@ TEST(ListViewExTest, SettingsRoundTripThroughTheRegistry) {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QEL Software\\PackmeterTest");
 }
 
-TEST(ListViewExTest, ArrowBitmapsAreThePicturesOnTheButtonFace) {
+TEST(ListViewExTest, ArrowBitmapsAreThePicturesInTextColourOnTheButtonFace) {
     TListViewEx list;
     const HDC dc = ::CreateCompatibleDC(nullptr);
+    // Each picture pixel is a square that grows with the screen (one pixel at 96 dpi).
+    const int size = ArrowPixelSize(::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSX), 96));
     for (const TSortOption order : {soAscending, soDescending}) {
         const HBITMAP arrow = list.ArrowBitmap(order);
         ASSERT_NE(arrow, nullptr);
         BITMAP info{};
         ::GetObjectW(arrow, sizeof(info), &info);
-        EXPECT_EQ(info.bmWidth, 8);
-        EXPECT_EQ(info.bmHeight, 8);
+        EXPECT_EQ(info.bmWidth, 8 * size);
+        EXPECT_EQ(info.bmHeight, 8 * size);
         const HGDIOBJ old = ::SelectObject(dc, arrow);
         const ArrowPicture& picture = SortArrowPicture(order);
-        for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 8; ++x) {
-                const char pixel = picture[std::size_t(y)][std::size_t(x)];
-                const COLORREF expected = pixel == 'L'   ? ::GetSysColor(COLOR_BTNFACE)
-                                          : pixel == 'D' ? RGB(128, 128, 128)
-                                                         : RGB(255, 255, 255);
+        for (int y = 0; y < 8 * size; ++y) {
+            for (int x = 0; x < 8 * size; ++x) {
+                const char pixel = picture[std::size_t(y / size)][std::size_t(x / size)];
+                const COLORREF expected =
+                    ::GetSysColor(IsArrowInk(pixel) ? COLOR_BTNTEXT : COLOR_BTNFACE);
                 EXPECT_EQ(::GetPixel(dc, x, y), expected) << int(order) << " " << x << "," << y;
             }
         }

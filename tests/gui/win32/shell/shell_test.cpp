@@ -170,6 +170,9 @@ std::thread DrivePicker(PickerAnswer answer, std::atomic<bool>& seen) {
 TEST(BrowseForFolderTest, CancelledAndAcceptedByTheUser) {
     testing::TempTree tree;
     tree.Folder("pick me");
+    // Made before any dialog opens: the shell's notice of a new folder refreshes an open tree,
+    // which then selects the new folder's parent (a user's folder shown is not that new).
+    tree.Folder("pick me\\inner");
     TQelBrowseForFolder picker;
     EXPECT_TRUE(picker.Options().Has(bfNewDialogStyle));
     EXPECT_EQ(picker.RootedAt(), SF_DESKTOP);
@@ -196,6 +199,15 @@ TEST(BrowseForFolderTest, CancelledAndAcceptedByTheUser) {
     EXPECT_TRUE(picker.Execute());
     accept.join();
     EXPECT_EQ(picker.SelectedFolder(), tree.Path() + "pick me");
+
+    // Opened at the folder shown: confirmed as it opens, that folder is the choice.
+    picker.SetRootedAt(SF_DESKTOP);
+    picker.SetStartFolder(tree.Path() + "pick me\\inner");
+    seen = false;
+    std::thread confirm = DrivePicker(PickerAnswer::kConfirm, seen);
+    EXPECT_TRUE(picker.Execute());
+    confirm.join();
+    EXPECT_EQ(picker.SelectedFolder(), tree.Path() + "pick me\\inner");
 }
 
 }  // namespace

@@ -23,13 +23,18 @@ struct ChildRun {
     std::string output;
 };
 
-// Runs the program with one argument; kills it after 20 s.
-ChildRun RunProgram(const fs::path& program, const std::string& argument) {
+// Runs the program with one argument (its stderr in the output too when asked); kills it after
+// 20 s.
+ChildRun RunProgram(const fs::path& program, const std::string& argument, bool withErrors = false) {
     const fs::path output = program.string() + ".out";
     const pid_t child = ::fork();
     if (child == 0) {
         std::freopen(output.c_str(), "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        if (withErrors) {
+            ::dup2(STDOUT_FILENO, STDERR_FILENO);
+        } else {
+            std::freopen("/dev/null", "w", stderr);
+        }
         ::execl(program.c_str(), program.c_str(), argument.c_str(), nullptr);
         ::_exit(127);
     }
@@ -103,18 +108,18 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
         const char* line;      // and its source line
         const char* module;    // where the fault or the throw happened
     } cases[] = {
-        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "16",
+        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "17",
          "crash"},
         {"null-worker", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)",
-         "16", "crash"},
+         "17", "crash"},
         {"throw", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught\\(\\)",
-         "20", "crash"},
+         "21", "crash"},
         {"throw-worker", "std::runtime_error", "Nothing to scan in 100% of /x.",
-         "ThrowUncaught\\(\\)", "20", "crash"},
+         "ThrowUncaught\\(\\)", "21", "crash"},
         {"abort", "EAbnormalTermination", "The program was aborted.", "main", "\\d+", "libc.so.6"},
         // The fault is in the function's first lines, where it makes room for its frame.
-        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[4-7]", "crash"},
-        {"overflow-worker", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[4-7]",
+        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[5-8]", "crash"},
+        {"overflow-worker", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[5-8]",
          "crash"},
     };
     const fs::path log = folder_ / "crash.flog";
@@ -206,6 +211,17 @@ TEST_F(FaultCaptureTest, EveryCrashIsReportedOnceWithItsCallStack) {
     fs::remove(log);
     EXPECT_EQ(RunProgram(instrumented_, "caught").exitCode, 0);
     EXPECT_FALSE(fs::exists(log));
+}
+
+// A failure inside the logger's own report (here its log-file step) is named as the logger's
+// internal error, and the process still ends with the fault's exit code, not by an abort.
+TEST_F(FaultCaptureTest, AFailureInsideTheLoggerIsNamedAndTheProcessEnds) {
+    const ChildRun run = RunProgram(instrumented_, "null-failing-report", true);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find(
+                  "[ERROR] - Section: InternalExceptNotify.10 - Message: \"Step 10 failed.\""),
+              std::string::npos)
+        << run.output;
 }
 
 }  // namespace

@@ -81,18 +81,18 @@ TEST(FaultCaptureWindowsTest, EveryCrashIsReportedOnceWithItsCallStack) {
         const char* line;      // and its source line
         const char* module;    // where the fault or the throw happened
     } cases[] = {
-        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "16",
+        {"null", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)", "17",
          "crash.exe"},
         {"null-worker", "EAccessViolation", "Write of address 00000000.", "WriteThroughNull\\(\\)",
-         "16", "crash.exe"},
+         "17", "crash.exe"},
         {"throw", "std::runtime_error", "Nothing to scan in 100% of /x.", "ThrowUncaught\\(\\)",
-         "20", "crash.exe"},
+         "21", "crash.exe"},
         {"throw-worker", "std::runtime_error", "Nothing to scan in 100% of /x.",
-         "ThrowUncaught\\(\\)", "20", "crash.exe"},
+         "ThrowUncaught\\(\\)", "21", "crash.exe"},
         {"abort", "EAbnormalTermination", "The program was aborted.", "main", "\\d+", "msvcrt.dll"},
-        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[4-7]",
+        {"overflow", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[5-8]",
          "crash.exe"},
-        {"overflow-worker", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[4-7]",
+        {"overflow-worker", "EStackOverflow", "Stack overflow.", "Recurse\\(int\\)", "2[5-8]",
          "crash.exe"},
     };
     const fs::path program = FAULTLOG_CRASH_INSTRUMENTED;
