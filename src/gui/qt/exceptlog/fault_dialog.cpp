@@ -172,9 +172,11 @@ FaultDialog::FaultDialog(FaultDialogData data, QWidget* parent)
     connect(tabs_, &QTabWidget::currentChanged, this, &FaultDialog::ShowPage);
     ShowCollapsed();
     close_->setFocus();
-    // A dialog that the system never shows would wait for a click that cannot come.
+    // A dialog that the system never shows would wait for a click that cannot come. A dialog
+    // already answered (a click that came before its first paint on a busy machine) keeps its
+    // answer.
     QTimer::singleShot(1, this, [this] {
-        if (!painted_ && !(windowHandle() && windowHandle()->isExposed())) {
+        if (isVisible() && !painted_ && !(windowHandle() && windowHandle()->isExposed())) {
             result_ = FaultDialogResult::kNotShown;
             reject();
         }
