@@ -18,8 +18,8 @@
 
 namespace packmeter::qt {
 
-TCompressWithDialog::TCompressWithDialog(const CompressionChoice& choice, bool algorithms,
-                                         QWidget* parent)
+CompressWithDialog::CompressWithDialog(const CompressionChoice& choice, bool algorithms,
+                                       QWidget* parent)
     : QDialog(parent), algorithms_(algorithms) {
     setWindowTitle(kCompressWithTitle);
     setObjectName("CompressWithDialog");
@@ -52,7 +52,7 @@ TCompressWithDialog::TCompressWithDialog(const CompressionChoice& choice, bool a
             level_->setValue(choice.level);
         }
         connect(algorithm_, &QComboBox::currentIndexChanged, this,
-                &TCompressWithDialog::AlgorithmChanged);
+                &CompressWithDialog::AlgorithmChanged);
     } else {
         algorithm_->hide();
         level_->hide();
@@ -69,7 +69,7 @@ TCompressWithDialog::TCompressWithDialog(const CompressionChoice& choice, bool a
     setMinimumWidth(Scaled(*this, 360));
 }
 
-void TCompressWithDialog::AlgorithmChanged() {
+void CompressWithDialog::AlgorithmChanged() {
     const AlgorithmOffer& offer =
         kAlgorithmOffers[std::size_t(std::max(0, algorithm_->currentIndex()))];
     level_->setEnabled(offer.maxLevel > 0);
@@ -78,7 +78,7 @@ void TCompressWithDialog::AlgorithmChanged() {
     level_->setSpecialValueText(offer.maxLevel > 0 ? QString() : QString("none"));
 }
 
-CompressionChoice TCompressWithDialog::Choice() const {
+CompressionChoice CompressWithDialog::Choice() const {
     CompressionChoice choice;
     if (algorithms_) {
         const AlgorithmOffer& offer =

@@ -14,11 +14,11 @@ namespace packmeter::qt {
 // The small dialog behind "Compress with...": the algorithm and its level where the volume
 // offers a choice (btrfs), and the threshold under which a file is left plain. Where only one
 // method exists (NTFS) it offers the threshold alone and says why.
-class TCompressWithDialog : public QDialog {
+class CompressWithDialog : public QDialog {
     Q_OBJECT
 
   public:
-    TCompressWithDialog(const CompressionChoice& choice, bool algorithms, QWidget* parent);
+    CompressWithDialog(const CompressionChoice& choice, bool algorithms, QWidget* parent);
 
     // The choice as the dialog shows it now.
     CompressionChoice Choice() const;

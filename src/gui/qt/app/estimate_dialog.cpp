@@ -13,7 +13,7 @@
 
 namespace packmeter::qt {
 
-TEstimateDialog::TEstimateDialog(EstimateResult result, const NumberFormat& format, QWidget* parent)
+EstimateDialog::EstimateDialog(EstimateResult result, const NumberFormat& format, QWidget* parent)
     : QDialog(parent), result_(std::move(result)) {
     setWindowTitle(kEstimateTitle);
     setObjectName("EstimateDialog");

@@ -15,11 +15,11 @@ namespace packmeter::qt {
 // forecast and the saving, the totals below them, and buttons that compress them with the
 // choice the forecast used or ask again for the exact figures. It stays open beside the
 // window (not modal) and is deleted when closed.
-class TEstimateDialog : public QDialog {
+class EstimateDialog : public QDialog {
     Q_OBJECT
 
   public:
-    TEstimateDialog(EstimateResult result, const NumberFormat& format, QWidget* parent);
+    EstimateDialog(EstimateResult result, const NumberFormat& format, QWidget* parent);
 
     // "&Compress" and "&Exact estimate": the dialog closes, then these run.
     std::function<void(const EstimateResult&)> onCompress;

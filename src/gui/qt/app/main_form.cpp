@@ -411,11 +411,10 @@ void TMainForm::CreateCommandProgress() {
     cancelButton_->hide();
 }
 
-void TMainForm::ShowCompressWith(const std::string& folder,
-                                 const std::vector<std::string>& names) {
+void TMainForm::ShowCompressWith(const std::string& folder, const std::vector<std::string>& names) {
     CompressionCommands& commands = logic_->Commands();
-    TCompressWithDialog dialog(commands.Choice(), AlgorithmChoosable(commands.FileSystemOf(folder)),
-                               this);
+    CompressWithDialog dialog(commands.Choice(), AlgorithmChoosable(commands.FileSystemOf(folder)),
+                              this);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -426,7 +425,7 @@ void TMainForm::ShowCompressWith(const std::string& folder,
 }
 
 void TMainForm::ShowEstimate(const EstimateResult& result) {
-    auto* dialog = MakeOwned<TEstimateDialog>(result, logic_->NumberFormatting(), this);
+    auto* dialog = MakeOwned<EstimateDialog>(result, logic_->NumberFormatting(), this);
     const QPointer<TMainForm> window(this);
     dialog->onCompress = [window](const EstimateResult& estimated) {
         if (window) {

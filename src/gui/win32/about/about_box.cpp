@@ -140,32 +140,11 @@ void TAboutBox::PaintTitle(HDC dc) {
 }
 
 int TAboutBox::ShowModal() {
-    if (!Hwnd()) {
-        return IDCANCEL;
-    }
-    ::EnableWindow(owner_, FALSE);
-    ::ShowWindow(Hwnd(), SW_SHOWNORMAL);
-    ::UpdateWindow(Hwnd());
-    if (OnShown()) {
-        OnShown()(*this);
-    }
-    MSG message{};
-    while (result_ == 0) {
-        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is ending: hand the request on to the main loop.
-            ::PostQuitMessage(int(message.wParam));
-            result_ = IDCANCEL;
-            break;
+    result_ = RunModalBox(Hwnd(), owner_, result_, [this] {
+        if (OnShown()) {
+            OnShown()(*this);
         }
-        if (!::IsDialogMessageW(Hwnd(), &message)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-    // The owner is enabled again before the box goes, so that it becomes the active window.
-    ::EnableWindow(owner_, TRUE);
-    ::ShowWindow(Hwnd(), SW_HIDE);
+    });
     return result_;
 }
 

@@ -20,7 +20,7 @@ constexpr int kMinSavingSpinId = 102;
 
 }  // namespace
 
-TModalBox::TModalBox(HWND owner, const char* title, int width, int height) : owner_(owner) {
+ModalBox::ModalBox(HWND owner, const char* title, int width, int height) : owner_(owner) {
     dpi_ = ScreenDpi();
     const auto ownerFont = reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0));
     LOGFONTW face{};
@@ -49,12 +49,12 @@ TModalBox::TModalBox(HWND owner, const char* title, int width, int height) : own
     }
 }
 
-TModalBox::~TModalBox() {
+ModalBox::~ModalBox() {
     DestroyNow();
 }
 
-HWND TModalBox::Control(const wchar_t* className, const std::string& text, DWORD style, int x,
-                        int y, int width, int height, int id) {
+HWND ModalBox::Control(const wchar_t* className, const std::string& text, DWORD style, int x, int y,
+                       int width, int height, int id) {
     const HWND control = ::CreateWindowExW(
         0, className, win::ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scaled(x),
         Scaled(y), Scaled(width), Scaled(height), Hwnd(), reinterpret_cast<HMENU>(INT_PTR(id)),
@@ -63,35 +63,12 @@ HWND TModalBox::Control(const wchar_t* className, const std::string& text, DWORD
     return control;
 }
 
-int TModalBox::ShowModal() {
-    if (!Hwnd()) {
-        return IDCANCEL;
-    }
-    ::EnableWindow(owner_, FALSE);
-    ::ShowWindow(Hwnd(), SW_SHOWNORMAL);
-    ::UpdateWindow(Hwnd());
-    Shown();
-    MSG message{};
-    while (result_ == 0) {
-        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is ending: hand the request on to the main loop.
-            ::PostQuitMessage(int(message.wParam));
-            result_ = IDCANCEL;
-            break;
-        }
-        if (!::IsDialogMessageW(Hwnd(), &message)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-    // The owner is enabled again before the box goes, so that it becomes the active window.
-    ::EnableWindow(owner_, TRUE);
-    ::ShowWindow(Hwnd(), SW_HIDE);
+int ModalBox::ShowModal() {
+    result_ = RunModalBox(Hwnd(), owner_, result_, [this] { Shown(); });
     return result_;
 }
 
-LRESULT TModalBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ModalBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED &&
@@ -110,8 +87,8 @@ LRESULT TModalBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefaultHandling(message, wParam, lParam);
 }
 
-TEstimateBox::TEstimateBox(HWND owner, const EstimateResult& result, const NumberFormat& format)
-    : TModalBox(owner, kEstimateTitle, 560, 300) {
+EstimateBox::EstimateBox(HWND owner, const EstimateResult& result, const NumberFormat& format)
+    : ModalBox(owner, kEstimateTitle, 560, 300) {
     if (!Hwnd()) {
         return;
     }
@@ -162,21 +139,21 @@ TEstimateBox::TEstimateBox(HWND owner, const EstimateResult& result, const Numbe
     Control(L"BUTTON", kEstimateCompressButton, WS_TABSTOP | BS_PUSHBUTTON, x, 262, 100, 26, IDYES);
 }
 
-TEstimateBox::~TEstimateBox() = default;
+EstimateBox::~EstimateBox() = default;
 
-std::function<void(TEstimateBox&)>& TEstimateBox::OnShown() {
-    static std::function<void(TEstimateBox&)> handler;
+std::function<void(EstimateBox&)>& EstimateBox::OnShown() {
+    static std::function<void(EstimateBox&)> handler;
     return handler;
 }
 
-void TEstimateBox::Shown() {
+void EstimateBox::Shown() {
     if (OnShown()) {
         OnShown()(*this);
     }
 }
 
-TCompressWithBox::TCompressWithBox(HWND owner, const CompressionChoice& choice)
-    : TModalBox(owner, kCompressWithTitle, 380, 150) {
+CompressWithBox::CompressWithBox(HWND owner, const CompressionChoice& choice)
+    : ModalBox(owner, kCompressWithTitle, 380, 150) {
     if (!Hwnd()) {
         return;
     }
@@ -196,21 +173,21 @@ TCompressWithBox::TCompressWithBox(HWND owner, const CompressionChoice& choice)
     Control(L"BUTTON", "Cancel", WS_TABSTOP | BS_PUSHBUTTON, 270, 112, 100, 26, IDCANCEL);
 }
 
-TCompressWithBox::~TCompressWithBox() = default;
+CompressWithBox::~CompressWithBox() = default;
 
-std::function<void(TCompressWithBox&)>& TCompressWithBox::OnShown() {
-    static std::function<void(TCompressWithBox&)> handler;
+std::function<void(CompressWithBox&)>& CompressWithBox::OnShown() {
+    static std::function<void(CompressWithBox&)> handler;
     return handler;
 }
 
-void TCompressWithBox::Shown() {
+void CompressWithBox::Shown() {
     ::SetFocus(minSaving_);
     if (OnShown()) {
         OnShown()(*this);
     }
 }
 
-CompressionChoice TCompressWithBox::Choice() const {
+CompressionChoice CompressWithBox::Choice() const {
     CompressionChoice choice;
     const int percent = std::atoi(WindowText(minSaving_).c_str());
     choice.minSavingPercent = std::clamp(percent, 0, 100);

@@ -12,16 +12,16 @@
 namespace packmeter::win32 {
 
 // A small box shown modally over its owner with the owner's font; a button ends it with its id.
-class TModalBox : public Window {
+class ModalBox : public Window {
   public:
-    ~TModalBox() override;
+    ~ModalBox() override;
     // Shows the box until a button (or Escape, or the close box: IDCANCEL) ends it.
     int ShowModal();
     // Ends the box as the button `id` does.
     void End(int id) { result_ = id; }
 
   protected:
-    TModalBox(HWND owner, const char* title, int width, int height);
+    ModalBox(HWND owner, const char* title, int width, int height);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     int Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
     HWND Control(const wchar_t* className, const std::string& text, DWORD style, int x, int y,
@@ -39,14 +39,14 @@ class TModalBox : public Window {
 // The result of "Estimate saving...": the method, a list of the entries with their size, what
 // they take now, the forecast and the saving, the totals in the last row, the sentence under
 // them, and the buttons Compress (IDYES), Exact estimate (IDRETRY, after a quick one) and Close.
-class TEstimateBox final : public TModalBox {
+class EstimateBox final : public ModalBox {
   public:
-    TEstimateBox(HWND owner, const EstimateResult& result, const NumberFormat& format);
-    ~TEstimateBox() override;
+    EstimateBox(HWND owner, const EstimateResult& result, const NumberFormat& format);
+    ~EstimateBox() override;
     HWND List() const { return list_; }
     HWND Summary() const { return summary_; }
     // Called with each box once it is on screen (tests use it to look and answer).
-    static std::function<void(TEstimateBox&)>& OnShown();
+    static std::function<void(EstimateBox&)>& OnShown();
 
   private:
     void Shown() override;
@@ -55,14 +55,14 @@ class TEstimateBox final : public TModalBox {
 };
 
 // "Compress with..." on NTFS, which has one method (LZNT1): the threshold alone, and why.
-class TCompressWithBox final : public TModalBox {
+class CompressWithBox final : public ModalBox {
   public:
-    TCompressWithBox(HWND owner, const CompressionChoice& choice);
-    ~TCompressWithBox() override;
+    CompressWithBox(HWND owner, const CompressionChoice& choice);
+    ~CompressWithBox() override;
     // The choice as the box shows it now.
     CompressionChoice Choice() const;
     HWND MinSaving() const { return minSaving_; }
-    static std::function<void(TCompressWithBox&)>& OnShown();
+    static std::function<void(CompressWithBox&)>& OnShown();
 
   private:
     void Shown() override;

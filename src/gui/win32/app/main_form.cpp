@@ -443,7 +443,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kShowCompressWithMessage: {
             CompressionCommands& commands = logic_->Commands();
-            TCompressWithBox box(Hwnd(), commands.Choice());
+            CompressWithBox box(Hwnd(), commands.Choice());
             if (box.ShowModal() == IDOK) {
                 const CompressionChoice choice = box.Choice();
                 SaveCompressionChoice(choice);
@@ -457,7 +457,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 const EstimateResult result = std::move(pendingEstimates_.front());
                 pendingEstimates_.erase(pendingEstimates_.begin());
                 const int chosen =
-                    TEstimateBox(Hwnd(), result, logic_->NumberFormatting()).ShowModal();
+                    EstimateBox(Hwnd(), result, logic_->NumberFormatting()).ShowModal();
                 if (chosen == IDYES) {
                     logic_->Commands().CompressWith(result.folder, result.names,
                                                     result.request.method);

@@ -173,4 +173,34 @@ SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text) {
     return size;
 }
 
+int RunModalBox(HWND box, HWND owner, const int& result, const std::function<void()>& shown) {
+    if (!box) {
+        return IDCANCEL;
+    }
+    ::EnableWindow(owner, FALSE);
+    ::ShowWindow(box, SW_SHOWNORMAL);
+    ::UpdateWindow(box);
+    if (shown) {
+        shown();
+    }
+    int ended = 0;
+    MSG message{};
+    while (result == 0) {
+        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            // The program is ending: hand the request on to the main loop.
+            ::PostQuitMessage(int(message.wParam));
+            ended = IDCANCEL;
+            break;
+        }
+        if (!::IsDialogMessageW(box, &message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    ::EnableWindow(owner, TRUE);
+    ::ShowWindow(box, SW_HIDE);
+    return ended != 0 ? ended : result;
+}
+
 }  // namespace packmeter::win32

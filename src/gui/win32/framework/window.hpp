@@ -57,6 +57,12 @@ int RunMessageLoop();
 // Handles every message that is waiting now, without blocking; a quit request is dropped.
 void ProcessPendingMessages();
 
+// Shows `box` as a modal box of `owner` and runs its messages until `result` is set (by the
+// box's buttons) and returns it; `shown` runs once the box is on the screen. A quit request
+// ends the box with IDCANCEL and is handed on to the main loop. The owner is enabled again
+// before the box is hidden, so that it becomes the active window.
+int RunModalBox(HWND box, HWND owner, const int& result, const std::function<void()>& shown);
+
 // The window's text of a control or window, in UTF-8.
 std::string WindowText(HWND hwnd);
 void SetWindowTextUtf8(HWND hwnd, const std::string& text);

@@ -76,11 +76,11 @@ void ChooseOnRows(TListViewEx& list, const char* caption) {
 }
 
 // The result dialog that opens next, once it shows.
-TEstimateDialog* NextDialog(TMainForm& form) {
-    TEstimateDialog* dialog = nullptr;
+EstimateDialog* NextDialog(TMainForm& form) {
+    EstimateDialog* dialog = nullptr;
     WaitFor(
         [&] {
-            for (auto* shown : form.findChildren<TEstimateDialog*>()) {
+            for (auto* shown : form.findChildren<EstimateDialog*>()) {
                 if (shown->isVisible()) {
                     dialog = shown;
                 }
@@ -118,13 +118,13 @@ TEST(EstimateWindow, ForecastsTheRowsCompressesWithTheChoiceAndCancels) {
     // The quick forecast of two rows, then the exact one from its button.
     Select(list, {"text.txt", "docs"});
     ChooseOnRows(list, kEstimateCaption);
-    TEstimateDialog* quick = NextDialog(*form);
+    EstimateDialog* quick = NextDialog(*form);
     ASSERT_TRUE(quick);
     EXPECT_TRUE(quick->Result().request.quick);
     EXPECT_TRUE(form->StatusText().endsWith(kFinishedText)) << form->StatusText().toStdString();
     ASSERT_TRUE(quick->ExactButton());
     QTest::mouseClick(quick->ExactButton(), Qt::LeftButton);
-    TEstimateDialog* exact = NextDialog(*form);
+    EstimateDialog* exact = NextDialog(*form);
     ASSERT_TRUE(exact);
     SaveShot(exact->grab().toImage(), "qt-estimate.png");
     // The dialog deletes itself once closed: what it showed is kept here.
@@ -171,7 +171,7 @@ TEST(EstimateWindow, ForecastsTheRowsCompressesWithTheChoiceAndCancels) {
     // is kept for the next time.
     Select(list, {"noise.bin"});
     OnModal choose([&](QWidget* modal) {
-        auto* dialog = qobject_cast<TCompressWithDialog*>(modal);
+        auto* dialog = qobject_cast<CompressWithDialog*>(modal);
         ASSERT_TRUE(dialog);
         EXPECT_TRUE(dialog->AlgorithmBox()->isVisible());
         dialog->AlgorithmBox()->setCurrentIndex(dialog->AlgorithmBox()->findText("zlib"));
@@ -199,7 +199,7 @@ TEST(EstimateWindow, ForecastsTheRowsCompressesWithTheChoiceAndCancels) {
     EXPECT_TRUE(form->StatusText().endsWith(kCancelledText)) << form->StatusText().toStdString();
     EXPECT_FALSE(form->CancelButton()->isVisible());
     QTest::qWait(50);
-    for (auto* shown : form->findChildren<TEstimateDialog*>()) {
+    for (auto* shown : form->findChildren<EstimateDialog*>()) {
         EXPECT_FALSE(shown->isVisible());
     }
 }

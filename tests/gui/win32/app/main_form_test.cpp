@@ -685,7 +685,7 @@ TEST_F(MainWindowTest, EstimateSavingAndCompressWithOnWine) {
     }
     std::vector<std::vector<std::string>> rows;
     std::string summary;
-    TEstimateBox::OnShown() = [&](TEstimateBox& box) {
+    EstimateBox::OnShown() = [&](EstimateBox& box) {
         for (int row = 0; row < ListView_GetItemCount(box.List()); ++row) {
             rows.emplace_back();
             for (int column = 0; column < int(kEstimateColumnCount); ++column) {
@@ -702,7 +702,7 @@ TEST_F(MainWindowTest, EstimateSavingAndCompressWithOnWine) {
     form->Logic().Commands().EstimateMenuItemClick(form->Logic().CurrentFolder(), false);
     const bool ended =
         WaitFor([&] { return form->BeepCount() == 1 && !form->Logic().CommandRunning(); }, 60000);
-    TEstimateBox::OnShown() = nullptr;
+    EstimateBox::OnShown() = nullptr;
     ASSERT_TRUE(ended);
     ASSERT_EQ(rows.size(), 3u);
     std::sort(rows.begin(), rows.end() - 1);
@@ -720,7 +720,7 @@ TEST_F(MainWindowTest, EstimateSavingAndCompressWithOnWine) {
     // system whose compression can be forecast, so the file counts as saving nothing and is
     // left alone, which is counted, not failed.
     bool shown = false;
-    TCompressWithBox::OnShown() = [&](TCompressWithBox& box) {
+    CompressWithBox::OnShown() = [&](CompressWithBox& box) {
         shown = true;
         SetWindowTextUtf8(box.MinSaving(), "10");
         testing::ShotPause(box.Hwnd(), "win32-compress-with");
@@ -729,7 +729,7 @@ TEST_F(MainWindowTest, EstimateSavingAndCompressWithOnWine) {
     form->Logic().Commands().onCompressWith(form->Logic().CurrentFolder(), {"alpha.bin"});
     const bool compressed =
         WaitFor([&] { return shown && !form->Logic().CommandRunning(); }, 60000);
-    TCompressWithBox::OnShown() = nullptr;
+    CompressWithBox::OnShown() = nullptr;
     ASSERT_TRUE(compressed) << form->StatusText() << " beeps " << form->BeepCount()
                             << (form->Logic().CommandRunning() ? " running" : "");
     EXPECT_EQ(form->StatusText(),
