@@ -28,18 +28,7 @@ std::function<void(TAboutBox&)>& TAboutBox::OnShown() {
 
 TAboutBox::TAboutBox(HWND owner, const std::string& toolPage) : owner_(owner) {
     dpi_ = ScreenDpi();
-    // The owner's font, as the form's texts use it.
-    const auto ownerFont = reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0));
-    LOGFONTW face{};
-    if (ownerFont) {
-        ::GetObjectW(ownerFont, sizeof(face), &face);
-    } else {
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof(metrics);
-        ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-        face = metrics.lfMessageFont;
-    }
-    font_.reset(::CreateFontIndirectW(&face));
+    font_.reset(CreateOwnerFont(owner));
     titleFont_.reset(::CreateFontW(-Scaled(19), 0, 0, 0, FW_BOLD, TRUE, FALSE, FALSE,
                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                    DEFAULT_QUALITY, DEFAULT_PITCH, L"Arial"));

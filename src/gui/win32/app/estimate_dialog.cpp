@@ -22,17 +22,7 @@ constexpr int kMinSavingSpinId = 102;
 
 ModalBox::ModalBox(HWND owner, const char* title, int width, int height) : owner_(owner) {
     dpi_ = ScreenDpi();
-    const auto ownerFont = reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0));
-    LOGFONTW face{};
-    if (ownerFont) {
-        ::GetObjectW(ownerFont, sizeof(face), &face);
-    } else {
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof(metrics);
-        ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-        face = metrics.lfMessageFont;
-    }
-    font_.reset(::CreateFontIndirectW(&face));
+    font_.reset(CreateOwnerFont(owner));
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
     RECT outer{0, 0, Scaled(width), Scaled(height)};
     ::AdjustWindowRectEx(&outer, style, FALSE, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT);

@@ -31,4 +31,18 @@ bool FontInstalled(const wchar_t* face) {
     return found;
 }
 
+HFONT CreateOwnerFont(HWND owner) {
+    const auto ownerFont = reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0));
+    LOGFONTW face{};
+    if (ownerFont) {
+        ::GetObjectW(ownerFont, sizeof(face), &face);
+    } else {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof(metrics);
+        ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+        face = metrics.lfMessageFont;
+    }
+    return ::CreateFontIndirectW(&face);
+}
+
 }  // namespace packmeter::win32

@@ -13,4 +13,8 @@ int ScreenDpi();
 // Whether a font family of that face is installed.
 bool FontInstalled(const wchar_t* face);
 
+// A copy of the owner window's font, as the form's texts use it, or of the system's message
+// font when the owner has none; the caller owns the new font.
+HFONT CreateOwnerFont(HWND owner);
+
 }  // namespace packmeter::win32
