@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +32,47 @@ namespace packmeter::linuxfs {
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// The file type of a listed entry that is neither a folder nor a regular file (nor of unknown
+// type), 0 for the others.
+std::uint32_t ModeOfSpecial(unsigned char type) {
+    switch (type) {
+        case DT_LNK:
+            return S_IFLNK;
+        case DT_CHR:
+            return S_IFCHR;
+        case DT_BLK:
+            return S_IFBLK;
+        case DT_FIFO:
+            return S_IFIFO;
+        case DT_SOCK:
+            return S_IFSOCK;
+        default:
+            return 0;
+    }
+}
+
+// Cleared once the kernel refuses openat2 (older than 5.6, or filtered out by a sandbox).
+std::atomic<bool> openat2Works{true};
+
+// Opens the sub-folder `name` of `dirFd` only if that crosses no mount point; EXDEV if it would.
+// -1 with ENOSYS when openat2 cannot be used here.
+int OpenOnSameMount(int dirFd, const char* name) {
+    if (!openat2Works.load(std::memory_order_relaxed)) {
+        errno = ENOSYS;
+        return -1;
+    }
+    open_how how{};
+    how.flags = kFolderFlags;
+    how.resolve = RESOLVE_NO_XDEV;
+    const long fd = ::syscall(SYS_openat2, dirFd, name, &how, sizeof how);
+    if (fd < 0 && (errno == ENOSYS || errno == EPERM)) {
+        // EPERM: a seccomp filter that refuses what it does not know.
+        openat2Works.store(false, std::memory_order_relaxed);
+        errno = ENOSYS;
+    }
+    return static_cast<int>(fd);
+}
 
 }  // namespace
 
@@ -74,9 +117,15 @@ bool LinuxFolder::List(ListDetail detail, const EntryVisitor& visit) {
 
 void LinuxFolder::StatBatch(int fd, ListDetail detail, std::span<const DirName> names,
                             std::span<StatRecord> records) const {
+    // A walk needs nothing of a link, device, pipe or socket but that it is one: it counts no
+    // bytes and is not entered. Its kind from the listing then stands for the statx, once a
+    // statx in the folder has shown that its entries can be looked at (no search permission
+    // makes every entry unreadable, these too).
+    const bool walk = detail == ListDetail::kWalk;
+    std::atomic<bool> searchable{false};
     const auto statRange = [&](std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
-            if (detail == ListDetail::kWalk && names[i].type == DT_DIR) {
+            if (walk && names[i].type == DT_DIR) {
                 // The walk opens it next and learns its mount then: no statx by name.
                 records[i] = StatRecord{};
                 records[i].name = names[i].name;
@@ -84,7 +133,30 @@ void LinuxFolder::StatBatch(int fd, ListDetail detail, std::span<const DirName> 
                 records[i].skipped = true;
                 continue;
             }
+            if (walk && ModeOfSpecial(names[i].type) != 0) {
+                continue;  // after the others
+            }
             StatEntry(fd, names[i], volume_, detail == ListDetail::kSizesAndState, records[i]);
+            if (records[i].stated && !searchable.load(std::memory_order_relaxed)) {
+                searchable.store(true, std::memory_order_relaxed);
+            }
+        }
+    };
+    const auto specials = [&] {
+        for (std::size_t i = 0; walk && i < names.size(); ++i) {
+            if (const std::uint32_t mode = ModeOfSpecial(names[i].type); mode != 0) {
+                if (searchable.load(std::memory_order_relaxed)) {
+                    records[i] = StatRecord{};
+                    records[i].name = names[i].name;
+                    records[i].dirType = names[i].type;
+                    records[i].stated = true;
+                    records[i].mode = mode;
+                    records[i].where = volume_.where;
+                } else {
+                    StatEntry(fd, names[i], volume_, false, records[i]);
+                    searchable.store(records[i].stated, std::memory_order_relaxed);
+                }
+            }
         }
     };
     // A large folder would keep one thread busy while the walk's others run out of work (a
@@ -105,6 +177,8 @@ void LinuxFolder::StatBatch(int fd, ListDetail detail, std::span<const DirName> 
         from = to;
     }
     statRange(from, names.size());
+    helpers.clear();  // joins them
+    specials();
 }
 
 bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVisitor& visit) {
@@ -157,10 +231,25 @@ const MountIdentity* LinuxFolder::FindSeen(std::string_view name) {
 }
 
 std::unique_ptr<Folder> LinuxFolder::OpenSubfolder(std::string_view name) {
+    const std::string path(name);
     // The listing's statx already told where the folder lies; the kernel is asked only for a
     // folder the last listing did not show.
-    return Create(UniqueFd(::openat(fd_.get(), std::string(name).c_str(), kFolderFlags)), this,
-                  FindSeen(name));
+    if (const MountIdentity* known = FindSeen(name)) {
+        return Create(UniqueFd(::openat(fd_.get(), path.c_str(), kFolderFlags)), this, known);
+    }
+    // A walk leaves folders unstated: opening one without crossing a mount point tells that it
+    // lies on this folder's mount, which spares a statx per folder. Only btrfs gives the
+    // sub-volumes of one mount devices of their own, so there the device is still asked.
+    if (volume_.kind != VolumeKind::kBtrfs) {
+        UniqueFd fd(OpenOnSameMount(fd_.get(), path.c_str()));
+        if (fd) {
+            return Create(std::move(fd), this, &volume_.where);
+        }
+        if (errno != ENOSYS) {
+            return nullptr;  // a mount point (EXDEV), gone, or not to be opened
+        }
+    }
+    return Create(UniqueFd(::openat(fd_.get(), path.c_str(), kFolderFlags)), this, nullptr);
 }
 
 void LinuxFolder::SyncOnce() {

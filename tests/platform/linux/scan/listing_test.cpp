@@ -194,6 +194,51 @@ TEST_F(ListingTest, OtherMountsAndSubvolumesAreNotEntered) {
     EXPECT_EQ(scan.totals.size, 5000);
 }
 
+// Off btrfs the walk opens folders without crossing mount points and takes links and special
+// files by their listed kind; the sums and the unreadable entries stay what they were.
+TEST_F(ListingTest, WalkOffBtrfsStopsAtMountsAndCountsWhatItCannotRead) {
+    PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kExt4, root);
+    const std::string top = root + "/top/";
+    fs::create_directories(top + "sub/closed");
+    fs::create_directories(top + "bind");
+    fs::create_directories(top + "tmp");
+    fs::create_directories(root + "/elsewhere");
+    WriteFile(top + "own.txt", std::string(5000, 'o'));
+    WriteFile(top + "sub/data", std::string(10000, 'd'));
+    WriteFile(top + "sub/closed/f", std::string(3000, 'f'));
+    WriteFile(root + "/elsewhere/big", std::string(1 << 20, 'b'));
+    fs::create_symlink("data", top + "sub/link");
+    fs::create_symlink("..", top + "sub/up");
+    fs::create_symlink("f", top + "sub/closed/l");
+    ASSERT_EQ(::mkfifo((top + "sub/fifo").c_str(), 0644), 0);
+    // Listed by everybody, searched by its owner only: for others neither of its entries can be
+    // looked at, the link no more than the file.
+    ASSERT_EQ(::chmod((top + "sub/closed").c_str(), 0744), 0);
+    const MountPoint bind({"mount", "--bind", root + "/elsewhere", top + "bind"}, top + "bind");
+    const MountPoint tmp({"mount", "-t", "tmpfs", "tmpfs", top + "tmp"}, top + "tmp");
+    ASSERT_TRUE(bind.Mounted() && tmp.Mounted());
+    WriteFile(top + "tmp/file", std::string(30000, 't'));
+
+    EXPECT_EQ(WalkSizes(top).logical, 18000);
+    const ScanResult scan = ScanFolder(top);
+    EXPECT_EQ(scan.Row("sub").size, 13000);
+    EXPECT_EQ(scan.Row("bind").size, 0);
+    EXPECT_EQ(scan.Row("tmp").size, 0);
+    EXPECT_EQ(scan.totals.size, 18000);
+    EXPECT_EQ(scan.totals.unreadable, 0);
+
+    const CommandResult run =
+        RunCommand({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", PACKMETER_CLI,
+                    "--format", "json", top});
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::smatch totals;
+    ASSERT_TRUE(std::regex_search(
+        run.output, totals, std::regex(R"re("totals": \{"size": (\d+),.*"unreadable": (\d+)\})re")))
+        << run.output;
+    EXPECT_EQ(totals[1], "15000");
+    EXPECT_EQ(totals[2], "2");
+}
+
 TEST_F(ListingTest, UnprivilegedUserSkipsUnreadableFolders) {
     PACKMETER_VOLUME_OR_SKIP(area_, VolumeType::kBtrfsZstd, root);
     const std::string top = root + "/";
