@@ -117,7 +117,7 @@ TEST_F(ExactSizesTest, ScanOnAnyNumberOfThreadsEqualsTheSequentialWalk) {
     // files that are nothing but a hole among them.
     fs::create_directories(top + "d6");
     for (int i = 0; i < 1500; ++i) {
-        WriteFile(top + "d6/" + std::to_string(i), Compressible(i * 7 % 3000 + i % 5 * 40000));
+        WriteFile(top + "d6/" + std::to_string(i), Compressible(i * 7 % 3000 + i % 5 * 10000));
         if (i % 100 == 7) {
             ASSERT_EQ(::truncate((top + "d6/" + std::to_string(i)).c_str(), 0), 0);
             ASSERT_EQ(::truncate((top + "d6/" + std::to_string(i)).c_str(), i * 1000), 0);
