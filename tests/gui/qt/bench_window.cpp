@@ -181,16 +181,25 @@ int main(int argc, char** argv) {
             std::printf("sort by name: %lld ms\n", static_cast<long long>(sortClock.elapsed()));
         }
         // The longest stretch the event loop spent without coming back to a 5 ms timer.
+        QElapsedTimer clock;
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
+        // When the longest stall ended: the rows shown then and the time since the start.
+        int stallRows = 0;
+        qint64 stallAt = 0;
         QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout,
-                         [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 stall = sinceTick.restart();
+            if (stall > longestStall) {
+                longestStall = stall;
+                stallRows = form.List()->ItemCount();
+                stallAt = clock.elapsed();
+            }
+        });
         // Without the rows of the run before, the heap grows by what this run's rows take.
         form.List()->Clear();
         const long long heapBefore = heap::now.load();
         heap::ResetPeak();
-        QElapsedTimer clock;
         clock.start();
         sinceTick.start();
         ticker.start(5);
@@ -206,9 +215,9 @@ int main(int argc, char** argv) {
         ticker.stop();
         std::printf(
             "run %d: %d rows shown %lld ms after the scan started; longest event-loop stall %lld "
-            "ms\n",
+            "ms (ended at %lld ms, %d rows shown)\n",
             run, form.List()->ItemCount(), static_cast<long long>(shown),
-            static_cast<long long>(longestStall));
+            static_cast<long long>(longestStall), static_cast<long long>(stallAt), stallRows);
         std::printf("run %d heap: %lld bytes a row held, %lld bytes a row at the peak\n", run,
                     (heap::now.load() - heapBefore) / files,
                     (heap::peak.load() - heapBefore) / files);
