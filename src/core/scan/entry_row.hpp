@@ -105,7 +105,7 @@ std::int64_t RatioPercent(std::int64_t logical, std::int64_t onDisk);
 CompressionState RowState(bool flagged, std::int64_t logical, std::int64_t onDisk);
 
 // The row of an entry from its logical size and then its on-disk size, the order of the
-// columns; the ratio and the texts are computed from the two.
+// columns; its state comes from the two and the flag, its ratio and texts when they are shown.
 EntryRow MakeEntryRow(std::string name, int iconIndex, bool isFolder, bool flagged,
                       std::int64_t logical, std::int64_t onDisk);
 
