@@ -13,6 +13,10 @@ namespace packmeter::cli {
 // in full (a full disk, a closed pipe).
 bool Write(const std::string& text, Terminal& terminal);
 
+// The positions of the rows in the order the window shows them sorted by `column` (ascending,
+// or descending when `descending`); rows that compare equal keep their order.
+std::vector<std::size_t> RowOrder(const EntryRows& rows, int column, bool descending);
+
 // Puts the rows in the order the options ask for and writes the report; a failed write turns
 // any result into 2.
 int Print(Report& report, const Options& options, Terminal& terminal, int result);

@@ -275,7 +275,6 @@ int Compress(const Options& options, Terminal& terminal) {
         for (auto& [index, row] : output.TakeRows()) {
             if (!oneFolder) {
                 row.name = group.folder + group.names[index];
-                row.caption = ToDisplayText(row.name);
             }
             report.rows.push_back(std::move(row));
             if (!oneKind) {

@@ -213,8 +213,50 @@ std::string Base64(std::string_view bytes) {
     return out;
 }
 
-std::string RenderTable(const Report& report) {
-    std::string out;
+bool OutputText::Flush() {
+    if (ok_ && !text_.empty()) {
+        ok_ = write_(text_);
+    }
+    text_.clear();
+    return ok_;
+}
+
+namespace {
+
+// Most names are printable ASCII, which the table shows as they are, one column a byte.
+bool PrintableAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// A row's name as the table shows it: a trailing separator marks the folders, as the colours do
+// in the window.
+std::string TableName(const EntryRow& row) {
+    std::string name = PrintableAscii(row.name) ? row.name : ToSafeDisplayText(row.name);
+    if (row.IsFolder()) {
+        name += kPathSeparator;
+    }
+    return name;
+}
+
+std::size_t TableNameColumns(const EntryRow& row) {
+    return PrintableAscii(row.name) ? row.name.size() + (row.IsFolder() ? 1 : 0)
+                                    : Columns(TableName(row));
+}
+
+// The characters of a number's decimal text.
+std::size_t DigitCount(std::int64_t value) {
+    std::size_t count = value < 0 ? 2 : 1;
+    for (std::uint64_t rest = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                        : static_cast<std::uint64_t>(value);
+         rest >= 10; rest /= 10) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+void RenderTable(const Report& report, OutputText& out) {
     out += "Path:        " + ToSafeDisplayText(report.folder) + "\n";
     if (report.hasTotals) {
         out += "Size:        " + report.totals.sizeText + "\n";
@@ -229,17 +271,17 @@ std::string RenderTable(const Report& report) {
                                       : std::string("File System: (each row names its own)")) +
            "\n\n";
 
-    std::vector<std::string> names;
+    // The widths first, from the numbers: the texts are made once, as each line is written.
     std::size_t name = Columns("Name"), size = Columns("Size"), disk = Columns(kCompressedCaption),
                 ratio = Columns("Ratio");
-    for (const EntryRow& row : report.rows) {
-        // A trailing separator marks the folders, as the colours do in the window.
-        names.push_back(ToSafeDisplayText(row.name) +
-                        (row.IsFolder() ? std::string(1, kPathSeparator) : ""));
-        name = std::max(name, Columns(names.back()));
-        size = std::max(size, Columns(row.sizeText));
-        disk = std::max(disk, Columns(row.onDiskText));
-        ratio = std::max(ratio, Columns(row.ratioText));
+    for (std::size_t i = 0; i < report.rows.size(); ++i) {
+        const EntryRow& row = report.rows[i];
+        const EntryKeys keys = row.Keys();
+        const std::size_t unit = UnitName(keys.unit).size() + 1;
+        name = std::max(name, TableNameColumns(row));
+        size = std::max(size, DigitCount(keys.shownSize) + unit);
+        disk = std::max(disk, DigitCount(keys.shownOnDisk) + unit);
+        ratio = std::max(ratio, DigitCount(keys.ratioPercent) + 2);
     }
     const auto line = [&](const std::string& a, const std::string& b, const std::string& c,
                           const std::string& d, const std::string& note) {
@@ -248,9 +290,11 @@ std::string RenderTable(const Report& report) {
         while (!text.empty() && text.back() == ' ') {
             text.pop_back();
         }
-        return text + "\n";
+        out += text;
+        out += "\n";
+        out.LineEnd();
     };
-    out += line("Name", "Size", kCompressedCaption, "Ratio", "");
+    line("Name", "Size", kCompressedCaption, "Ratio", "");
     for (std::size_t i = 0; i < report.rows.size(); ++i) {
         const EntryRow& row = report.rows[i];
         std::string note = RowNote(row);
@@ -260,18 +304,20 @@ std::string RenderTable(const Report& report) {
                     (volume.valid ? volume.fileSystem : "unknown file system") +
                     (volume.valid && !volume.supportsCompression ? ", no compression" : "") + "]";
         }
-        out += line(names[i], row.sizeText, row.onDiskText, row.ratioText, note);
+        const SizePair texts = row.SizeTexts();
+        line(TableName(row), texts.size, texts.compressed, row.RatioText(), note);
     }
-    return out;
 }
 
-std::string RenderTsv(const Report& report) {
-    std::string out = std::string("Name\tSize\t") + kCompressedCaption + "\tRatio\n";
-    for (const EntryRow& row : report.rows) {
-        out += TsvField(row.name) + '\t' + row.sizeText + '\t' + row.onDiskText + '\t' +
-               row.ratioText + '\n';
+void RenderTsv(const Report& report, OutputText& out) {
+    out += std::string("Name\tSize\t") + kCompressedCaption + "\tRatio\n";
+    for (std::size_t i = 0; i < report.rows.size(); ++i) {
+        const EntryRow& row = report.rows[i];
+        const SizePair texts = row.SizeTexts();
+        out += TsvField(row.name) + '\t' + texts.size + '\t' + texts.compressed + '\t' +
+               row.RatioText() + '\n';
+        out.LineEnd();
     }
-    return out;
 }
 
 namespace {
@@ -302,8 +348,8 @@ std::string AlgorithmLine(std::string_view type, const AlgorithmFigures& figures
 
 }  // namespace
 
-std::string RenderJson(const Report& report) {
-    std::string out = "{\n";
+void RenderJson(const Report& report, OutputText& out) {
+    out += "{\n";
     out += "  " + JsonName("folder", report.folder) + ",\n";
     out += "  \"file_system\": " + JsonString(report.volume.valid ? report.volume.fileSystem : "") +
            ",\n";
@@ -325,6 +371,7 @@ std::string RenderJson(const Report& report) {
     for (std::size_t i = 0; i < report.rows.size(); ++i) {
         const EntryRow& row = report.rows[i];
         out += first ? "\n" : ",\n";
+        out.LineEnd();
         first = false;
         std::string volume;
         if (i < report.rowVolumes.size()) {
@@ -333,21 +380,21 @@ std::string RenderJson(const Report& report) {
                      ", \"supports_compression\": " +
                      (v.valid && v.supportsCompression ? "true" : "false");
         }
+        const SizePair texts = row.SizeTexts();
         out += "    {" + JsonName("name", row.name) +
                ", \"folder\": " + (row.IsFolder() ? "true" : "false") +
                ", \"size\": " + std::to_string(row.size) +
                ", \"on_disk\": " + std::to_string(row.onDisk) +
-               ", \"ratio\": " + std::to_string(row.keys.ratioPercent) +
+               ", \"ratio\": " + std::to_string(RatioPercent(row.size, row.onDisk)) +
                ", \"state\": " + std::to_string(row.StateIndex()) +
-               ", \"size_text\": " + JsonString(row.sizeText) +
-               ", \"on_disk_text\": " + JsonString(row.onDiskText) +
-               ", \"ratio_text\": " + JsonString(row.ratioText) +
+               ", \"size_text\": " + JsonString(texts.size) +
+               ", \"on_disk_text\": " + JsonString(texts.compressed) +
+               ", \"ratio_text\": " + JsonString(row.RatioText()) +
                ", \"by_algorithm\": " + JsonAlgorithms(row.byAlgorithm) +
                ", \"kind\": " + JsonString(KindName(row)) +
                ", \"unreadable\": " + (row.unreadable > 0 ? "true" : "false") + volume + "}";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
-    return out;
 }
 
 std::string RenderAlgorithmTable(const ScanTotals& totals) {
@@ -362,16 +409,16 @@ std::string RenderAlgorithmTable(const ScanTotals& totals) {
     return out;
 }
 
-std::string Render(const Report& report, Format format) {
+void Render(const Report& report, Format format, OutputText& out) {
     switch (format) {
         case Format::kTsv:
-            return RenderTsv(report);
+            return RenderTsv(report, out);
         case Format::kJson:
-            return RenderJson(report);
+            return RenderJson(report, out);
         case Format::kTable:
             break;
     }
-    return RenderTable(report);
+    RenderTable(report, out);
 }
 
 }  // namespace packmeter::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,20 +19,46 @@ struct Report {
     VolumeInfo volume;
     bool hasTotals = false;
     ScanTotals totals;
-    std::vector<EntryRow> rows;
+    EntryRows rows;
     // The volume of each row, when the rows do not all lie on volumes like `volume` (a
     // compression command given paths on several file systems); empty otherwise.
     std::vector<VolumeInfo> rowVolumes;
 };
 
+// Text on its way to standard output, handed to `write` in blocks of whole lines, so that the
+// report of a million rows is never held as one text. After a failed write the rest is dropped.
+class OutputText {
+  public:
+    using Write = std::function<bool(const std::string& block)>;
+    explicit OutputText(Write write) : write_(std::move(write)) {}
+    OutputText& operator+=(std::string_view text) {
+        text_ += text;
+        return *this;
+    }
+    // Called at the end of a line: writes the block once it is large.
+    void LineEnd() {
+        if (text_.size() >= kBlock) {
+            Flush();
+        }
+    }
+    // Writes what is left; false when any write failed.
+    bool Flush();
+
+  private:
+    static constexpr std::size_t kBlock = 64 * 1024;
+    Write write_;
+    std::string text_;
+    bool ok_ = true;
+};
+
 // For people: names with their control characters escaped, folders marked with a trailing
 // separator, links, mount points and entries that could not be read marked in brackets.
-std::string RenderTable(const Report& report);
+void RenderTable(const Report& report, OutputText& out);
 // The list as it is copied (a heading line, then one tab-separated line per row), with the names
 // escaped so that every line is one row and the exact bytes can be read back (TsvField).
-std::string RenderTsv(const Report& report);
-std::string RenderJson(const Report& report);
-std::string Render(const Report& report, Format format);
+void RenderTsv(const Report& report, OutputText& out);
+void RenderJson(const Report& report, OutputText& out);
+void Render(const Report& report, Format format, OutputText& out);
 
 // The totals by compression algorithm as a table: "Type Perc Disk Usage Uncompressed
 // Referenced", a TOTAL line, then one line per algorithm, in bytes; the form btrfs users know

@@ -35,7 +35,7 @@ class CollectingOutput final : public ScanOutput {
         std::unique_lock guard(lock_);
         return changed_.wait_for(guard, period, [&] { return done_; });
     }
-    std::vector<EntryRow> TakeRows() {
+    EntryRows TakeRows() {
         std::lock_guard guard(lock_);
         return std::move(rows_);
     }
@@ -48,7 +48,7 @@ class CollectingOutput final : public ScanOutput {
     std::mutex lock_;
     std::condition_variable changed_;
     bool done_ = false;
-    std::vector<EntryRow> rows_;
+    EntryRows rows_;
     ScanTotals totals_;
 };
 

@@ -10,8 +10,10 @@
 #include <set>
 #include <sstream>
 
+#include "cli/cli_commands.hpp"
 #include "cli/cli_main.hpp"
 #include "cli/cli_output.hpp"
+#include "core/app/list_order.hpp"
 #include "core/utils/text.hpp"
 #include "core/utils/version.hpp"
 #include "tests/cli/output_parsing.hpp"
@@ -246,6 +248,43 @@ TEST_F(CliOnRealFolder, SortFollowsTheWindowsOrder) {
     EXPECT_EQ(names({"--reverse"}), listed);
 }
 
+// A report longer than one block goes out in blocks of whole lines, the same bytes in every
+// format; the first write that fails ends the output with exit code 2 and one message.
+TEST_F(CliOnRealFolder, LongReportsGoOutInWholeLinesAndStopAtTheFirstFailedWrite) {
+    for (int i = 0; i < 3000; ++i) {
+        std::ofstream(root_ / ("file-with-a-longer-name-" + std::to_string(i) + ".txt"));
+    }
+    class BlockTerminal : public CapturingTerminal {
+      public:
+        bool Out(const std::string& text) override {
+            ++writes;
+            if (writes == failAt) {
+                return false;
+            }
+            EXPECT_EQ(text.back(), '\n');
+            return CapturingTerminal::Out(text);
+        }
+        int writes = 0;
+        int failAt = 0;
+    };
+    for (const char* format : {"table", "tsv", "json"}) {
+        BlockTerminal whole;
+        ASSERT_EQ(RunCli({"--format", format, Root()}, whole), 0) << format;
+        EXPECT_GT(whole.writes, 1) << format;
+        EXPECT_NE(whole.out.find("file-with-a-longer-name-2999.txt"), std::string::npos);
+        if (std::string(format) == "json") {
+            EXPECT_TRUE(ParseJson(whole.out)) << "not valid JSON";
+        } else if (std::string(format) == "tsv") {
+            EXPECT_EQ(ParseTsv(whole.out).size(), kTabName ? 3003u : 3002u);
+        }
+        BlockTerminal failing;
+        failing.failAt = 2;
+        EXPECT_EQ(RunCli({"--format", format, Root()}, failing), 2) << format;
+        EXPECT_EQ(failing.writes, 2) << format;
+        EXPECT_EQ(failing.err, "packmeter-cli: cannot write the output\n") << format;
+    }
+}
+
 // Names that would fool a terminal or split a line, through every format: the table shows them
 // escaped, and TSV and JSON give back the exact bytes.
 TEST_F(CliOnRealFolder, HostileNamesSurviveEveryFormat) {
@@ -392,6 +431,38 @@ TEST_F(CliOnRealFolder, DriveRootsAreSwitchedOrRefusedWithTheRealReason) {
     }
 }
 #endif
+
+// The tool sorts its rows as the window sorts its list (ListCompare over the rows' list items),
+// for every column and both directions, ties and names that are not UTF-8 included.
+TEST(RowOrder, IsTheWindowsOrderForEveryColumn) {
+    const struct {
+        const char* name;
+        bool folder;
+        std::int64_t size;
+        std::int64_t onDisk;
+    } cases[] = {
+        {"b.txt", false, 9000 * 1024, 100},  {"B.txt", false, 9000 * 1024 + 5, 200},
+        {"a", true, 12 << 20, 12 << 20},     {"bad\xff", false, 0, 0},
+        {"bad\xfe", false, 4096, 8192},      {"bad\xef\xbf\xbd", true, 20 << 20, 1 << 20},
+        {"Zeta", false, 1024, 512},          {"zeta", true, 1024, 512},
+        {"", false, 10001 * 1024, 10 << 20}, {"\xc3\xa9t\xc3\xa9", false, 300, 100},
+    };
+    EntryRows rows;
+    std::vector<ListItem> items;
+    for (const auto& c : cases) {
+        rows.push_back(MakeEntryRow(c.name, -1, c.folder, false, c.size, c.onDisk));
+        items.push_back(EntryItem(MakeEntryRow(c.name, -1, c.folder, false, c.size, c.onDisk)));
+    }
+    for (const int column : {kNameColumn, kSizeColumn, kCompressedColumn, kRatioColumn, 7}) {
+        for (const bool descending : {false, true}) {
+            const std::vector<std::size_t> window =
+                SortedOrder(items, [&](const ListItem& a, const ListItem& b) {
+                    return ListCompare(a, b, column, descending ? soDescending : soAscending);
+                });
+            EXPECT_EQ(RowOrder(rows, column, descending), window) << column << descending;
+        }
+    }
+}
 
 TEST(JsonString, EscapesEveryControlAndStaysValid) {
     EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");

@@ -272,9 +272,9 @@ CompressOutcome SwitchEntries(FileSystem& fs, const std::string& folder,
                 // A tree switched only in part (cancelled midway, or with entries that could not
                 // be switched) carries the new mark on contents that are partly still plain: it
                 // is partly compressed, whatever its own mark says.
-                if (!decompress && result.row->keys.state == CompressionState::kCompressed &&
+                if (!decompress && result.row->state == CompressionState::kCompressed &&
                     (result.outcome == CompressOutcome::kStopped || !failures.empty())) {
-                    result.row->keys.state = CompressionState::kPartly;
+                    result.row->state = CompressionState::kPartly;
                 }
                 listener.Measured(i, std::move(*result.row));
             }

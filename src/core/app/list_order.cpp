@@ -27,11 +27,10 @@ int CompareShown(SizeUnit unitA, std::int64_t a, SizeUnit unitB, std::int64_t b)
 
 ListItem EntryItem(EntryRow row) {
     ListItem item;
-    item.caption = std::move(row.caption);
+    item.caption = row.Caption();
     item.keyTexts = true;
     item.imageIndex = row.iconIndex;
-    item.keys = row.keys;
-    item.keys.incomplete = row.unreadable > 0;
+    item.keys = row.Keys();
     item.hint = RowHint(row);
     if (row.name != item.caption) {
         item.data = std::move(row.name);

@@ -381,7 +381,7 @@ void MainFormLogic::ApplyScanOutput() {
     const auto start = Now();
     lastApply_ = start;
     applyTimerSet_ = false;
-    std::vector<WorkerEvent> taken = channel_->Take();
+    WorkerEvents taken = channel_->Take();
     if (shutDown_) {
         pending_ = {};
         pendingAt_ = 0;
@@ -430,7 +430,8 @@ void MainFormLogic::ApplyScanOutput() {
         if (const auto* busy = std::get_if<bool>(&event.what)) {
             scanBusy_ = *busy;
             view_.SetBusyCursor(*busy || commands_->Running());
-        } else if (const auto* totals = std::get_if<ScanTotals>(&event.what)) {
+        } else if (const auto* shared = std::get_if<SharedTotals>(&event.what)) {
+            const ScanTotals* totals = shared->get();
             view_.SetTotals(*totals);
             doneNotice_ = FinishedLine({});
             const std::string unreadable = UnreadableNotice(totals->unreadable);

@@ -215,7 +215,7 @@ class MainFormLogic {
     std::chrono::steady_clock::time_point lastApply_{};
     bool applyTimerSet_ = false;
     // Events taken from the channel and not yet applied: those from pendingAt_ on.
-    std::vector<WorkerEvent> pending_;
+    WorkerEvents pending_;
     std::size_t pendingAt_ = 0;
     bool applying_ = false;
     bool applyAgain_ = false;

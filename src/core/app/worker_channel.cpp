@@ -21,8 +21,8 @@ void WorkerChannel::Push(WorkerEvent event) {
     }
 }
 
-std::vector<WorkerEvent> WorkerChannel::Take() {
-    std::vector<WorkerEvent> taken;
+WorkerEvents WorkerChannel::Take() {
+    WorkerEvents taken;
     std::lock_guard guard(lock_);
     taken.swap(queue_);
     wakePending_ = false;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <variant>
-#include <vector>
 
 #include "core/scan/entry_row.hpp"
 #include "core/scan/folder_walk.hpp"
@@ -15,15 +15,23 @@ namespace packmeter {
 // A compression command has handed something over; the command keeps what it was.
 struct CommandNotice {};
 
+// A scan's totals, made once a scan and held apart so that they do not make every event larger.
+using SharedTotals = std::shared_ptr<const ScanTotals>;
+
 // One thing a worker (a scan or a compression command) handed over for the window, with the
-// stop flag of the scan that made it (none for a command's notice).
+// stop flag of the scan that made it (none for a command's notice). Kept small: a window that
+// falls behind a walk holds one for every row still to come in.
 struct WorkerEvent {
     // A scan's busy state (bool), row or totals, or a compression command's notice.
-    std::variant<bool, EntryRow, ScanTotals, CommandNotice> what;
+    std::variant<bool, EntryRow, SharedTotals, CommandNotice> what;
     std::shared_ptr<const StopFlag> stop;
 
     bool Stopped() const { return stop && stop->load(); }
 };
+
+// Events in the order they came. A deque grows by blocks, never moving (nor holding twice) the
+// events already queued.
+using WorkerEvents = std::deque<WorkerEvent>;
 
 // The one road from the worker threads (scans and compression commands) to the UI thread: a
 // queue in the order events were made.
@@ -39,14 +47,14 @@ class WorkerChannel {
     void SetWake(Wake wake);
     void Push(WorkerEvent event);
     // Everything queued so far, oldest first.
-    std::vector<WorkerEvent> Take();
+    WorkerEvents Take();
     // Calls the wake function as a new event would, pending wake or not: the taker has work
     // left over from its last batch, or was busy when the last wake came.
     void Rewake();
 
   private:
     std::mutex lock_;
-    std::vector<WorkerEvent> queue_;
+    WorkerEvents queue_;
     bool wakePending_ = false;
     Wake wake_;
 };
@@ -66,7 +74,9 @@ class ScanChannelOutput final : public ScanOutput {
             channel_->Push({std::move(row), stop_});
         }
     }
-    void SetTotals(ScanTotals totals) override { channel_->Push({std::move(totals), stop_}); }
+    void SetTotals(ScanTotals totals) override {
+        channel_->Push({std::make_shared<const ScanTotals>(std::move(totals)), stop_});
+    }
 
   private:
     std::shared_ptr<WorkerChannel> channel_;

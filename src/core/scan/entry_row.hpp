@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/fs/algorithm_bytes.hpp"
 #include "core/utils/size_text.hpp"
@@ -36,28 +38,63 @@ struct EntryKeys {
 
 // What a row stands for beyond file or folder: links, mount points and special files (devices,
 // pipes, sockets) are shown with 0 bytes and never entered.
-enum class EntryKind { kPlain, kLink, kMount, kSpecial };
+enum class EntryKind : std::uint8_t { kPlain, kLink, kMount, kSpecial };
 
-// One row of the list: an entry directly inside the scanned folder.
+// One row of the list: an entry directly inside the scanned folder. It keeps the raw name and
+// the sizes as numbers; the caption, the size texts and the ratio are made from them when they
+// are shown, so that a list of a million rows holds no million texts.
 struct EntryRow {
-    std::string name;        // raw bytes, for file-system calls
-    std::string caption;     // the name as display text
-    std::string sizeText;    // column "Size"
-    std::string onDiskText;  // column "Compresed", in the unit of the size text
-    std::string ratioText;   // column "Ratio": whole percent followed by " %"
-    int iconIndex = -1;
+    std::string name;         // raw bytes, for file-system calls
     std::int64_t size = 0;    // logical bytes
     std::int64_t onDisk = 0;  // bytes taken on disk
-    EntryKeys keys;
-    EntryKind kind = EntryKind::kPlain;
     // Entries of this row's tree (the entry itself included) that could not be read; the sizes
     // leave them out.
     std::int64_t unreadable = 0;
     // The bytes by compression algorithm, where the file system tells them.
     AlgorithmSplit byAlgorithm{};
+    int iconIndex = -1;
+    EntryKind kind = EntryKind::kPlain;
+    CompressionState state = CompressionState::kPlain;
+    bool folder = false;
 
-    bool IsFolder() const { return keys.folder; }
-    int StateIndex() const { return keys.StateIndex(); }
+    bool IsFolder() const { return folder; }
+    int StateIndex() const { return static_cast<int>(state) + (folder ? kFolderFlag : 0); }
+    // What the list's order and colours read: the numbers the texts show, the ratio, the state.
+    EntryKeys Keys() const;
+    // The name as display text (valid UTF-8).
+    std::string Caption() const;
+    // Column "Size", and column "Compresed" in the unit of the size text.
+    SizePair SizeTexts() const;
+    // Column "Ratio": whole percent followed by " %".
+    std::string RatioText() const;
+};
+
+// Rows in the order they came, in chunks of fixed size: adding a row never moves the rows
+// already there, so a growing list never holds its rows twice nor leaves half its room unused.
+class EntryRows {
+  public:
+    EntryRows() = default;
+    EntryRows(EntryRows&& other) noexcept
+        : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {}
+    EntryRows& operator=(EntryRows&& other) noexcept {
+        chunks_ = std::move(other.chunks_);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    EntryRow& operator[](std::size_t at) { return chunks_[at / kChunk][at % kChunk]; }
+    const EntryRow& operator[](std::size_t at) const { return chunks_[at / kChunk][at % kChunk]; }
+    void push_back(EntryRow row);
+    // Puts row order[i] at position i, moving the rows in place; `order` holds every position
+    // once.
+    void Reorder(const std::vector<std::size_t>& order);
+
+  private:
+    static constexpr std::size_t kChunk = 2048;
+    std::vector<std::vector<EntryRow>> chunks_;
+    std::size_t size_ = 0;
 };
 
 // Saving in whole percent, (logical - onDisk) / logical, rounded half to even; 0 when empty.
@@ -68,7 +105,7 @@ std::int64_t RatioPercent(std::int64_t logical, std::int64_t onDisk);
 CompressionState RowState(bool flagged, std::int64_t logical, std::int64_t onDisk);
 
 // The row of an entry from its logical size and then its on-disk size, the order of the
-// columns; the ratio and the texts are computed from the two.
+// columns; its state comes from the two and the flag, its ratio and texts when they are shown.
 EntryRow MakeEntryRow(std::string name, int iconIndex, bool isFolder, bool flagged,
                       std::int64_t logical, std::int64_t onDisk);
 

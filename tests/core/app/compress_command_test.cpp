@@ -18,9 +18,9 @@ TEST(CompressEntry, AFileIsSwitchedAndItsRowRemeasured) {
     ASSERT_TRUE(done.row);
     EXPECT_EQ(done.outcome, CompressOutcome::kDone);
     EXPECT_EQ(done.row->StateIndex(), kStateCompressed);
-    EXPECT_EQ(done.row->sizeText, "8 KB");
-    EXPECT_EQ(done.row->onDiskText, "2 KB");
-    EXPECT_EQ(done.row->ratioText, "75 %");
+    EXPECT_EQ(done.row->SizeTexts().size, "8 KB");
+    EXPECT_EQ(done.row->SizeTexts().compressed, "2 KB");
+    EXPECT_EQ(done.row->RatioText(), "75 %");
     EXPECT_EQ(fs.switches, std::vector<std::string>{P("+/d/f")});
 }
 

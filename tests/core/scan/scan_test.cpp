@@ -21,7 +21,7 @@ class Recorder : public ScanOutput {
   public:
     void ScanBusy(bool busy) override { Log(busy ? "busy" : "idle"); }
     void AddRow(EntryRow row) override {
-        Log("row " + row.caption);
+        Log("row " + row.Caption());
         std::lock_guard guard(lock_);
         rows.push_back(std::move(row));
     }
@@ -32,7 +32,7 @@ class Recorder : public ScanOutput {
     }
     const EntryRow& Row(const std::string& caption) const {
         for (const auto& row : rows) {
-            if (row.caption == caption) {
+            if (row.Caption() == caption) {
                 return row;
             }
         }
@@ -130,22 +130,22 @@ TEST(TScan, RowsCarryStateTextsAndRatio) {
     auto out = RunScan(fs, P("/d/"));
 
     const EntryRow& empty = out->Row("empty");
-    EXPECT_EQ(empty.sizeText, "0 KB");
-    EXPECT_EQ(empty.onDiskText, "0 KB");
-    EXPECT_EQ(empty.ratioText, "0 %");
+    EXPECT_EQ(empty.SizeTexts().size, "0 KB");
+    EXPECT_EQ(empty.SizeTexts().compressed, "0 KB");
+    EXPECT_EQ(empty.RatioText(), "0 %");
     EXPECT_EQ(empty.StateIndex(), kStatePlain);
-    EXPECT_EQ(out->Row("tiny").sizeText, "0 KB");
+    EXPECT_EQ(out->Row("tiny").SizeTexts().size, "0 KB");
     EXPECT_EQ(out->Row("zipped-no-gain").StateIndex(), kStateCompressed);
-    EXPECT_EQ(out->Row("zipped-no-gain").ratioText, "0 %");
+    EXPECT_EQ(out->Row("zipped-no-gain").RatioText(), "0 %");
     EXPECT_EQ(out->Row("sparse").StateIndex(), kStateCompressed);
-    EXPECT_EQ(out->Row("grown").ratioText, "-3 %");
+    EXPECT_EQ(out->Row("grown").RatioText(), "-3 %");
     EXPECT_EQ(out->Row("grown").StateIndex(), kStatePlain);
-    EXPECT_EQ(out->Row("twelve").ratioText, "12 %");
+    EXPECT_EQ(out->Row("twelve").RatioText(), "12 %");
     EXPECT_EQ(out->Row("twelve").StateIndex(), kStatePartly);
-    EXPECT_EQ(out->Row("thirty-eight").ratioText, "38 %");
-    EXPECT_EQ(out->Row("huge").sizeText, "5120 MB");
+    EXPECT_EQ(out->Row("thirty-eight").RatioText(), "38 %");
+    EXPECT_EQ(out->Row("huge").SizeTexts().size, "5120 MB");
     EXPECT_EQ(out->Row("partly").StateIndex(), kStatePartly + kFolderFlag);
-    EXPECT_EQ(out->Row("partly").ratioText, "38 %");
+    EXPECT_EQ(out->Row("partly").RatioText(), "38 %");
     EXPECT_EQ(out->Row("marked").StateIndex(), kStateCompressed + kFolderFlag);
     EXPECT_EQ(out->Row("marked").iconIndex, -1);
 }
@@ -156,11 +156,11 @@ TEST(TScan, LinksAndMountPointsAreRowsOfTheirOwnWithZeroBytes) {
     d.Link("to-dir", true).Link("to-file", false).MountPoint("mnt").File("f", 4096);
     auto out = RunScan(fs, P("/d"));
     ASSERT_EQ(out->rows.size(), 4u);
-    EXPECT_EQ(out->rows[0].caption, "to-dir");
+    EXPECT_EQ(out->rows[0].Caption(), "to-dir");
     EXPECT_TRUE(out->rows[0].IsFolder());
-    EXPECT_EQ(out->rows[1].caption, "mnt");
+    EXPECT_EQ(out->rows[1].Caption(), "mnt");
     EXPECT_EQ(out->rows[1].size, 0);
-    EXPECT_EQ(out->rows[2].caption, "to-file");
+    EXPECT_EQ(out->rows[2].Caption(), "to-file");
     EXPECT_FALSE(out->rows[2].IsFolder());
     EXPECT_EQ(out->totals.size, 4096);
 }
@@ -189,7 +189,7 @@ TEST(TScan, EntriesThatCannotBeReadAreCountedPerRowAndInTheTotals) {
     for (unsigned threads : {1u, 4u}) {
         auto out = RunScan(fs, P("/d"), threads);
         ASSERT_EQ(out->rows.size(), 3u);
-        EXPECT_EQ(out->rows[0].caption, "locked");
+        EXPECT_EQ(out->rows[0].Caption(), "locked");
         EXPECT_EQ(out->rows[0].unreadable, 1);
         EXPECT_EQ(out->rows[0].size, 0);
         EXPECT_EQ(out->rows[1].unreadable, 2);
@@ -205,8 +205,8 @@ TEST(TScan, NamesThatAreNotUtf8KeepTheirBytesForTheFileSystem) {
     auto out = RunScan(fs, P("/d"));
     ASSERT_EQ(out->rows.size(), 2u);
     EXPECT_EQ(out->rows[0].name, "bad\xff.txt");
-    EXPECT_EQ(out->rows[0].caption, "bad\xEF\xBF\xBD.txt");
-    EXPECT_EQ(out->rows[1].caption, out->rows[1].name);
+    EXPECT_EQ(out->rows[0].Caption(), "bad\xEF\xBF\xBD.txt");
+    EXPECT_EQ(out->rows[1].Caption(), out->rows[1].name);
 }
 
 TEST(TScan, AStoppedScanHandsNothingMoreToItsOutputAndLeavesItsWalk) {

@@ -44,11 +44,11 @@ TEST_F(ExactSizesTest, IncompressibleFileInACompressedFolderShowsNoLoss) {
         SCOPED_TRACE(type == VolumeType::kBtrfs ? "btrfs" : "ntfs-3g");
         const ScanResult inner = ScanFolder(top + "packed");
         EXPECT_EQ(inner.Row("random").onDisk, 64000);
-        EXPECT_EQ(inner.Row("random").ratioText, "0 %");
+        EXPECT_EQ(inner.Row("random").RatioText(), "0 %");
         EXPECT_EQ(inner.Row("random").StateIndex(), kStateCompressed);
         const ScanResult outer = ScanFolder(top);
         EXPECT_EQ(outer.Row("packed").onDisk, 64000);  // the walk below agrees with the row
-        EXPECT_EQ(outer.Row("packed").ratioText, "0 %");
+        EXPECT_EQ(outer.Row("packed").RatioText(), "0 %");
         EXPECT_EQ(outer.totals.onDisk, 64000);
         EXPECT_EQ(WalkSizes(top).onDisk, 64000);
     }

@@ -69,7 +69,7 @@ TEST_F(ListingTest, ScanGivesEveryCompressionState) {
     EXPECT_LT(scan.Row("packed.txt").onDisk, 100000 / 3);
     EXPECT_EQ(scan.Row("partly").size, 350000);
     EXPECT_LT(scan.Row("partly").onDisk, 350000 / 2);
-    EXPECT_EQ(scan.Row("sparse").sizeText, "5120 MB");
+    EXPECT_EQ(scan.Row("sparse").SizeTexts().size, "5120 MB");
     EXPECT_EQ(scan.Row("sparse").onDisk, 0);
     std::int64_t size = 0, onDisk = 0;
     for (const EntryRow& row : scan.rows) {
@@ -96,8 +96,8 @@ TEST_F(ListingTest, NamesAreRawBytesThatAreMeasuredAndCompressed) {
         EXPECT_LT(scan.Row(name).onDisk, 40000) << name;
         EXPECT_EQ(scan.Row(name).StateIndex(), kStateCompressed) << name;
     }
-    EXPECT_EQ(scan.Row(names[0]).caption, names[0]);
-    EXPECT_NE(scan.Row(names[2]).caption, names[2]);  // shown as valid UTF-8
+    EXPECT_EQ(scan.Row(names[0]).Caption(), names[0]);
+    EXPECT_NE(scan.Row(names[2]).Caption(), names[2]);  // shown as valid UTF-8
 }
 
 TEST_F(ListingTest, TreeDeeperThanPathLimitIsWalkedAndCompressed) {

@@ -71,7 +71,7 @@ TEST_F(NtfsTest, SizesFollowTheAllocationOnlyForCompressedAndSparseFiles) {
     EXPECT_EQ(scan.Row("plain").StateIndex(), kStatePlain);
     EXPECT_EQ(scan.Row("plain").onDisk, 5000);  // 8 KiB allocated
     EXPECT_EQ(scan.Row("sparse").StateIndex(), kStateCompressed);
-    EXPECT_EQ(scan.Row("sparse").sizeText, "5120 MB");
+    EXPECT_EQ(scan.Row("sparse").SizeTexts().size, "5120 MB");
     EXPECT_EQ(scan.Row("sparse").onDisk, AllocatedBytes(top + "sparse"));
 }
 
