@@ -69,8 +69,11 @@ struct Entry {
 // points to a folder, only for the entries that are shown as rows, so back ends may skip
 // costly reads below them. kWalk is kSizes for a walk that enters every enterable folder at
 // once: a back end may then report a folder as enterable before it knows whether another file
-// system is mounted on it, and OpenSubfolder refuses it (nullptr) if one is.
-enum class ListDetail { kWalk, kSizes, kSizesAndState };
+// system is mounted on it, and OpenSubfolder refuses it (nullptr) if one is. kFolders is
+// kSizesAndState for sub-folders and links alone: of a file, device, pipe or socket known as
+// such from the listing only the name and that it is no folder are wanted, and back ends may
+// report it without sizes.
+enum class ListDetail { kWalk, kSizes, kSizesAndState, kFolders };
 
 using EntryVisitor = std::function<bool(const Entry&)>;
 

@@ -88,7 +88,8 @@ void TScan::Execute() {
         };
         std::vector<TreeRoot> roots;
         std::vector<Found> found;
-        const bool listed = folder->List(ListDetail::kSizesAndState, [&](const Entry& entry) {
+        // The files' sizes come from the file pass below: this listing asks for folders only.
+        const bool listed = folder->List(ListDetail::kFolders, [&](const Entry& entry) {
             if (Terminated()) {
                 return false;
             }

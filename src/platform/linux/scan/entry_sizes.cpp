@@ -165,7 +165,7 @@ void AddAlgorithms(const StatRecord& record, Entry& entry) {
 
 void MeasureBatch(int dirFd, FolderVolume& volume, ListDetail detail, std::span<StatRecord> records,
                   MeasureScratch& scratch) {
-    const bool state = detail == ListDetail::kSizesAndState;
+    const bool state = detail == ListDetail::kSizesAndState || detail == ListDetail::kFolders;
     if (volume.kind == VolumeKind::kBtrfs && (volume.extentSearch || volume.measureHelper)) {
         MeasureBtrfs(dirFd, volume, records, scratch);
     }

@@ -133,10 +133,21 @@ void LinuxFolder::StatBatch(int fd, ListDetail detail, std::span<const DirName> 
                 records[i].skipped = true;
                 continue;
             }
+            if (detail == ListDetail::kFolders && names[i].type != DT_DIR &&
+                names[i].type != DT_LNK && names[i].type != DT_UNKNOWN) {
+                // Known from the listing to be no folder: its name is all that is wanted.
+                records[i] = StatRecord{};
+                records[i].name = names[i].name;
+                records[i].dirType = names[i].type;
+                records[i].skipped = true;
+                continue;
+            }
             if (walk && ModeOfSpecial(names[i].type) != 0) {
                 continue;  // after the others
             }
-            StatEntry(fd, names[i], volume_, detail == ListDetail::kSizesAndState, records[i]);
+            StatEntry(fd, names[i], volume_,
+                      detail == ListDetail::kSizesAndState || detail == ListDetail::kFolders,
+                      records[i]);
             if (records[i].stated && !searchable.load(std::memory_order_relaxed)) {
                 searchable.store(true, std::memory_order_relaxed);
             }
@@ -189,7 +200,8 @@ bool LinuxFolder::ListFrom(int fd, bool rewind, ListDetail detail, const EntryVi
     // Without CAP_SYS_ADMIN on btrfs the helper reads the folder's extents while this thread
     // reads its entries.
     MeasureHelper::Pending pending;
-    if (volume_.kind == VolumeKind::kBtrfs && !volume_.extentSearch && volume_.measureHelper) {
+    if (volume_.kind == VolumeKind::kBtrfs && !volume_.extentSearch && volume_.measureHelper &&
+        detail != ListDetail::kFolders) {
         pending = MeasureHelper::Instance().Begin(fd);
         scratch.pending = &pending;
     }
