@@ -1,0 +1,289 @@
+// Windows (or Wine): the time from starting the window program on a folder until its list holds a
+// row for every entry, against the time the command-line program takes for the same folder, in
+// paired, interleaved runs. Both programs are started the same way, from here.
+//   win_window_bench generate FOLDER FILES PROGRAM ICON
+//       makes FOLDER with FILES files of many types; every 50th is a program (a hard link to
+//       PROGRAM), an icon file (a hard link to ICON) or a shortcut to PROGRAM, the types whose
+//       files show icons of their own
+//   win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS]
+#include <windows.h>
+// After windows.h, which they need.
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+bool MakeShortcut(const std::wstring& path, const std::wstring& target) {
+    IShellLinkW* link = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&link)))) {
+        return false;
+    }
+    link->SetPath(target.c_str());
+    IPersistFile* file = nullptr;
+    bool made = false;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        made = SUCCEEDED(file->Save(path.c_str(), TRUE));
+        file->Release();
+    }
+    link->Release();
+    return made;
+}
+
+int Generate(const std::wstring& folder, long files, const std::wstring& program,
+             const std::wstring& icon) {
+    static const wchar_t* const kTypes[] = {L".txt", L".dat", L".jpg", L".png", L".doc",
+                                            L".pdf", L".zip", L".cpp", L".h",   L".log",
+                                            L".xml", L".htm", L".mp3", L"",     L".bmp"};
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::wstring firstShortcut;
+    std::string content(4096, 'x');
+    for (long i = 0; i < files; ++i) {
+        const std::wstring stem = folder + L"\\file" + std::to_wstring(i);
+        bool made = false;
+        switch (i % 50) {
+            case 7:
+                made = ::CreateHardLinkW((stem + L".exe").c_str(), program.c_str(), nullptr);
+                break;
+            case 23:
+                made = ::CreateHardLinkW((stem + L".ico").c_str(), icon.c_str(), nullptr);
+                break;
+            case 41:
+                if (firstShortcut.empty()) {
+                    made = MakeShortcut(stem + L".lnk", program);
+                    firstShortcut = stem + L".lnk";
+                } else {
+                    made = ::CreateHardLinkW((stem + L".lnk").c_str(), firstShortcut.c_str(),
+                                             nullptr);
+                }
+                break;
+            default: {
+                const HANDLE file = ::CreateFileW(
+                    (stem + kTypes[i % (sizeof kTypes / sizeof *kTypes)]).c_str(), GENERIC_WRITE,
+                    0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (file != INVALID_HANDLE_VALUE) {
+                    DWORD written = 0;
+                    made = ::WriteFile(file, content.data(), DWORD(i % content.size()), &written,
+                                       nullptr);
+                    ::CloseHandle(file);
+                }
+            }
+        }
+        if (!made) {
+            std::fprintf(stderr, "cannot make file %ld (error %lu)\n", i, ::GetLastError());
+            return 1;
+        }
+    }
+    ::CoUninitialize();
+    return 0;
+}
+
+long CountEntries(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    const HANDLE find =
+        ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                           nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    long count = 0;
+    do {
+        const std::wstring name = data.cFileName;
+        count += name != L"." && name != L"..";
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return count;
+}
+
+struct Process {
+    PROCESS_INFORMATION info{};
+    bool started = false;
+    ~Process() {
+        if (started) {
+            ::CloseHandle(info.hThread);
+            ::CloseHandle(info.hProcess);
+        }
+    }
+};
+
+bool Start(Process& process, const std::wstring& program, const std::wstring& folder,
+           HANDLE output) {
+    std::wstring line = L"\"" + program + L"\" \"" + folder + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = output;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    process.started = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr,
+                                       output != nullptr, 0, nullptr, nullptr, &startup,
+                                       &process.info);
+    return process.started;
+}
+
+double TimeCli(const std::wstring& cli, const std::wstring& folder, HANDLE nul) {
+    const auto start = Clock::now();
+    Process process;
+    if (!Start(process, cli, folder, nul)) {
+        return -1;
+    }
+    ::WaitForSingleObject(process.info.hProcess, INFINITE);
+    return Seconds(start);
+}
+
+struct FindMain {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindMainWindow(HWND hwnd, LPARAM data) {
+    auto& find = *reinterpret_cast<FindMain*>(data);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t name[64] = {};
+    ::GetClassNameW(hwnd, name, 64);
+    if (owner == find.processId && std::wstring(name) == L"PackmeterMainForm") {
+        find.found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct WindowTimes {
+    double shown = -1;    // the main window exists
+    double lastRow = -1;  // the list holds every row and answers
+};
+
+WindowTimes TimeWindow(const std::wstring& window, const std::wstring& folder, long rows) {
+    WindowTimes times;
+    const auto start = Clock::now();
+    Process process;
+    if (!Start(process, window, folder, nullptr)) {
+        return times;
+    }
+    ::WaitForInputIdle(process.info.hProcess, 10000);
+    FindMain find{process.info.dwProcessId, nullptr};
+    HWND list = nullptr;
+    const auto deadline = Clock::now() + std::chrono::minutes(10);
+    while (Clock::now() < deadline) {
+        if (!find.found) {
+            ::EnumWindows(&FindMainWindow, reinterpret_cast<LPARAM>(&find));
+            if (find.found) {
+                times.shown = Seconds(start);
+            }
+        }
+        if (find.found && !list) {
+            list = ::FindWindowExW(find.found, nullptr, WC_LISTVIEWW, nullptr);
+        }
+        DWORD_PTR count = 0;
+        if (list && ::SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 5000, &count) &&
+            long(count) >= rows) {
+            // Drawn: the rows on screen, with their icons, before the window answers again.
+            ::RedrawWindow(list, nullptr, nullptr, RDW_UPDATENOW);
+            ::SendMessageTimeoutW(list, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &count);
+            times.lastRow = Seconds(start);
+            break;
+        }
+        if (::WaitForSingleObject(process.info.hProcess, 2) == WAIT_OBJECT_0) {
+            return times;
+        }
+    }
+    if (find.found) {
+        ::PostMessageW(find.found, WM_CLOSE, 0, 0);
+    }
+    if (::WaitForSingleObject(process.info.hProcess, 30000) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.info.hProcess, 1);
+        ::WaitForSingleObject(process.info.hProcess, 5000);
+    }
+    return times;
+}
+
+struct Spread {
+    double min, median, max;
+};
+
+Spread Of(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {values.front(), values[values.size() / 2], values.back()};
+}
+
+int Time(const std::wstring& window, const std::wstring& cli, const std::wstring& folder,
+         int runs) {
+    const long rows = CountEntries(folder);
+    if (rows < 0) {
+        std::fprintf(stderr, "cannot list the folder\n");
+        return 1;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                     0, nullptr);
+    // One of each first, untimed: the files' metadata in the caches, the programs loaded once.
+    TimeCli(cli, folder, nul);
+    TimeWindow(window, folder, rows);
+    std::vector<double> windowTimes, shownTimes, cliTimes, ratios;
+    for (int run = 0; run < runs; ++run) {
+        WindowTimes shown;
+        double cliTime = 0;
+        if (run % 2 == 0) {
+            shown = TimeWindow(window, folder, rows);
+            cliTime = TimeCli(cli, folder, nul);
+        } else {
+            cliTime = TimeCli(cli, folder, nul);
+            shown = TimeWindow(window, folder, rows);
+        }
+        if (shown.lastRow < 0 || cliTime < 0) {
+            std::fprintf(stderr, "run %d failed (window %.3f s, cli %.3f s)\n", run + 1,
+                         shown.lastRow, cliTime);
+            return 1;
+        }
+        std::printf("  run %d: window %.3f s (shown at %.3f s), cli %.3f s\n", run + 1,
+                    shown.lastRow, shown.shown, cliTime);
+        std::fflush(stdout);
+        windowTimes.push_back(shown.lastRow);
+        shownTimes.push_back(shown.shown);
+        cliTimes.push_back(cliTime);
+        ratios.push_back(shown.lastRow / cliTime);
+    }
+    ::CloseHandle(nul);
+    const Spread w = Of(windowTimes), s = Of(shownTimes), c = Of(cliTimes), r = Of(ratios);
+    std::printf("%ld rows, %d pairs, min/median/max\n", rows, runs);
+    std::printf("  window, last row     %.3f/%.3f/%.3f s\n", w.min, w.median, w.max);
+    std::printf("  window, on screen    %.3f/%.3f/%.3f s\n", s.min, s.median, s.max);
+    std::printf("  cli                  %.3f/%.3f/%.3f s\n", c.min, c.median, c.max);
+    std::printf("  window / cli         %.2f/%.2f/%.2f x\n", r.min, r.median, r.max);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"generate" && argc == 6) {
+        return Generate(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4], argv[5]);
+    }
+    if (command == L"time" && (argc == 5 || argc == 6)) {
+        const int runs = std::max(9, argc > 5 ? int(std::wcstol(argv[5], nullptr, 10)) : 9);
+        return Time(argv[2], argv[3], argv[4], runs);
+    }
+    std::fprintf(stderr,
+                 "usage: win_window_bench generate FOLDER FILES PROGRAM ICON\n"
+                 "       win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS]\n");
+    return 2;
+}
