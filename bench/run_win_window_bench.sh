@@ -62,10 +62,32 @@ win() { winepath -w "$1" 2>/dev/null; }
 bench=$build/bench/win_window_bench.exe
 window=$(win "$build/src/gui/win32/packmeter.exe")
 cli=$(win "$build/src/cli/packmeter-cli.exe")
+# The folders: files of many types and sizes; every 50th name is a program, an icon file or a
+# shortcut (hard links to one of each), the types whose files show icons of their own.
+wine "$bench" shortcut "$(win "$work/shortcut.lnk")" "$cli" >>"$log" 2>&1
+make_folder() {
+    python3 - "$1" "$2" "$build/src/cli/packmeter-cli.exe" "$here/packaging/packmeter.ico" \
+        "$work/shortcut.lnk" <<'PY'
+import os, sys
+folder, files, program, icon, shortcut = sys.argv[1], int(sys.argv[2]), *sys.argv[3:]
+types = [".txt", ".dat", ".jpg", ".png", ".doc", ".pdf", ".zip", ".cpp", ".h", ".log", ".xml",
+         ".htm", ".mp3", "", ".bmp"]
+own = {7: (".exe", program), 23: (".ico", icon), 41: (".lnk", shortcut)}
+os.mkdir(folder)
+content = b"x" * 4096
+for i in range(files):
+    stem = os.path.join(folder, "file%d" % i)
+    if i % 50 in own:
+        extension, source = own[i % 50]
+        os.link(source, stem + extension)
+    else:
+        with open(stem + types[i % len(types)], "wb") as out:
+            out.write(content[: i % len(content)])
+PY
+}
 for files in "${sizes[@]}"; do
     folder=$work/files-$files
-    wine "$bench" generate "$(win "$folder")" "$files" "$cli" \
-        "$(win "$here/packaging/packmeter.ico")" >>"$log" 2>&1
+    make_folder "$folder" "$files"
     sync
     echo "== $files files (load average $(cut -d' ' -f1-3 /proc/loadavg))"
     wine "$bench" time "$window" "$cli" "$(win "$folder")" "$runs"

@@ -1,10 +1,9 @@
 // Windows (or Wine): the time from starting the window program on a folder until its list holds a
 // row for every entry, against the time the command-line program takes for the same folder, in
 // paired, interleaved runs. Both programs are started the same way, from here.
-//   win_window_bench generate FOLDER FILES PROGRAM ICON
-//       makes FOLDER with FILES files of many types; every 50th is a program (a hard link to
-//       PROGRAM), an icon file (a hard link to ICON) or a shortcut to PROGRAM, the types whose
-//       files show icons of their own
+//   win_window_bench shortcut PATH TARGET
+//       makes a shell shortcut to TARGET (the folders themselves are made on the host: Wine
+//       makes files in a large folder slowly, as it looks for each new name in the whole folder)
 //   win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS]
 #include <windows.h>
 // After windows.h, which they need.
@@ -41,55 +40,6 @@ bool MakeShortcut(const std::wstring& path, const std::wstring& target) {
     }
     link->Release();
     return made;
-}
-
-int Generate(const std::wstring& folder, long files, const std::wstring& program,
-             const std::wstring& icon) {
-    static const wchar_t* const kTypes[] = {L".txt", L".dat", L".jpg", L".png", L".doc",
-                                            L".pdf", L".zip", L".cpp", L".h",   L".log",
-                                            L".xml", L".htm", L".mp3", L"",     L".bmp"};
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::wstring firstShortcut;
-    std::string content(4096, 'x');
-    for (long i = 0; i < files; ++i) {
-        const std::wstring stem = folder + L"\\file" + std::to_wstring(i);
-        bool made = false;
-        switch (i % 50) {
-            case 7:
-                made = ::CreateHardLinkW((stem + L".exe").c_str(), program.c_str(), nullptr);
-                break;
-            case 23:
-                made = ::CreateHardLinkW((stem + L".ico").c_str(), icon.c_str(), nullptr);
-                break;
-            case 41:
-                if (firstShortcut.empty()) {
-                    made = MakeShortcut(stem + L".lnk", program);
-                    firstShortcut = stem + L".lnk";
-                } else {
-                    made = ::CreateHardLinkW((stem + L".lnk").c_str(), firstShortcut.c_str(),
-                                             nullptr);
-                }
-                break;
-            default: {
-                const HANDLE file = ::CreateFileW(
-                    (stem + kTypes[i % (sizeof kTypes / sizeof *kTypes)]).c_str(), GENERIC_WRITE,
-                    0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-                if (file != INVALID_HANDLE_VALUE) {
-                    DWORD written = 0;
-                    made = ::WriteFile(file, content.data(), DWORD(i % content.size()), &written,
-                                       nullptr);
-                    ::CloseHandle(file);
-                }
-            }
-        }
-        if (!made) {
-            std::fprintf(stderr, "cannot make file %ld (error %lu)\n", i, ::GetLastError());
-            return 1;
-        }
-    }
-    ::CoUninitialize();
-    return 0;
 }
 
 long CountEntries(const std::wstring& folder) {
@@ -275,15 +225,18 @@ int Time(const std::wstring& window, const std::wstring& cli, const std::wstring
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
-    if (command == L"generate" && argc == 6) {
-        return Generate(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4], argv[5]);
+    if (command == L"shortcut" && argc == 4) {
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const bool made = MakeShortcut(argv[2], argv[3]);
+        ::CoUninitialize();
+        return made ? 0 : 1;
     }
     if (command == L"time" && (argc == 5 || argc == 6)) {
         const int runs = std::max(9, argc > 5 ? int(std::wcstol(argv[5], nullptr, 10)) : 9);
         return Time(argv[2], argv[3], argv[4], runs);
     }
     std::fprintf(stderr,
-                 "usage: win_window_bench generate FOLDER FILES PROGRAM ICON\n"
+                 "usage: win_window_bench shortcut PATH TARGET\n"
                  "       win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS]\n");
     return 2;
 }
