@@ -81,9 +81,9 @@ bool Start(Process& process, const std::wstring& program, const std::wstring& fo
         startup.hStdOutput = output;
         startup.hStdError = output;
     }
-    process.started = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr,
-                                       output != nullptr, 0, nullptr, nullptr, &startup,
-                                       &process.info);
+    process.started =
+        ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, output != nullptr, 0,
+                         nullptr, nullptr, &startup, &process.info);
     return process.started;
 }
 
@@ -142,7 +142,8 @@ WindowTimes TimeWindow(const std::wstring& window, const std::wstring& folder, l
             list = ::FindWindowExW(find.found, nullptr, WC_LISTVIEWW, nullptr);
         }
         DWORD_PTR count = 0;
-        if (list && ::SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 5000, &count) &&
+        if (list &&
+            ::SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 5000, &count) &&
             long(count) >= rows) {
             // Drawn: the rows on screen, with their icons, before the window answers again.
             ::RedrawWindow(list, nullptr, nullptr, RDW_UPDATENOW);
@@ -181,9 +182,9 @@ int Time(const std::wstring& window, const std::wstring& cli, const std::wstring
         return 1;
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                     0, nullptr);
+    const HANDLE nul =
+        ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherit, OPEN_EXISTING, 0, nullptr);
     // One of each first, untimed: the files' metadata in the caches, the programs loaded once.
     TimeCli(cli, folder, nul);
     TimeWindow(window, folder, rows);
