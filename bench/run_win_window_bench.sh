@@ -6,6 +6,7 @@
 # on the 50,000-file folder and the memory of the walk's set of file ids.
 #   bench/run_win_window_bench.sh [--quick] [RUNS]
 #   --quick   the 5,000-file folder only
+#   BASELINE_WINDOW=path/to/packmeter.exe  an earlier build of the window, timed in the same runs
 # The cross build is PACKMETER_WIN64_BUILD (default build-win64, made here when missing); the
 # folders and a Wine prefix of their own live in BENCH_DIR (default /var/tmp) and are removed
 # afterwards. Every line also gives the load average: figures taken on a busy machine are noise.
@@ -90,7 +91,8 @@ for files in "${sizes[@]}"; do
     make_folder "$folder" "$files"
     sync
     echo "== $files files (load average $(cut -d' ' -f1-3 /proc/loadavg))"
-    wine "$bench" time "$window" "$cli" "$(win "$folder")" "$runs"
+    wine "$bench" time "$window" "$cli" "$(win "$folder")" "$runs" \
+        ${BASELINE_WINDOW:+"$(win "$BASELINE_WINDOW")"}
     echo "   load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 done
 if [ -d "$work/files-50000" ]; then

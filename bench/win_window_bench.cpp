@@ -4,7 +4,8 @@
 //   win_window_bench shortcut PATH TARGET
 //       makes a shell shortcut to TARGET (the folders themselves are made on the host: Wine
 //       makes files in a large folder slowly, as it looks for each new name in the whole folder)
-//   win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS]
+//   win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS [WINDOW_EXE...]]
+//       (further window programs, an earlier build say, are timed in the same runs)
 #include <windows.h>
 // After windows.h, which they need.
 #include <commctrl.h>
@@ -174,8 +175,15 @@ Spread Of(std::vector<double> values) {
     return {values.front(), values[values.size() / 2], values.back()};
 }
 
-int Time(const std::wstring& window, const std::wstring& cli, const std::wstring& folder,
-         int runs) {
+void Print(const char* what, const std::vector<double>& values, const char* unit) {
+    const Spread spread = Of(values);
+    std::printf("  %-26s %.3f/%.3f/%.3f %s\n", what, spread.min, spread.median, spread.max, unit);
+}
+
+// `windows`: the window programs, each timed in every run beside the command-line program (an
+// earlier build beside the current one, say), in an order that turns from run to run.
+int Time(const std::vector<std::wstring>& windows, const std::wstring& cli,
+         const std::wstring& folder, int runs) {
     const long rows = CountEntries(folder);
     if (rows < 0) {
         std::fprintf(stderr, "cannot list the folder\n");
@@ -187,38 +195,50 @@ int Time(const std::wstring& window, const std::wstring& cli, const std::wstring
                       &inherit, OPEN_EXISTING, 0, nullptr);
     // One of each first, untimed: the files' metadata in the caches, the programs loaded once.
     TimeCli(cli, folder, nul);
-    TimeWindow(window, folder, rows);
-    std::vector<double> windowTimes, shownTimes, cliTimes, ratios;
+    for (const std::wstring& window : windows) {
+        TimeWindow(window, folder, rows);
+    }
+    const std::size_t programs = windows.size() + 1;
+    std::vector<double> cliTimes;
+    std::vector<std::vector<double>> lastRows(windows.size()), shown(windows.size()),
+        ratios(windows.size());
     for (int run = 0; run < runs; ++run) {
-        WindowTimes shown;
-        double cliTime = 0;
-        if (run % 2 == 0) {
-            shown = TimeWindow(window, folder, rows);
-            cliTime = TimeCli(cli, folder, nul);
-        } else {
-            cliTime = TimeCli(cli, folder, nul);
-            shown = TimeWindow(window, folder, rows);
+        std::printf("  run %d:", run + 1);
+        std::vector<double> times(programs);
+        for (std::size_t turn = 0; turn < programs; ++turn) {
+            const std::size_t program = (turn + std::size_t(run)) % programs;
+            if (program == windows.size()) {
+                times[program] = TimeCli(cli, folder, nul);
+                continue;
+            }
+            const WindowTimes window = TimeWindow(windows[program], folder, rows);
+            times[program] = window.lastRow;
+            shown[program].push_back(window.shown);
         }
-        if (shown.lastRow < 0 || cliTime < 0) {
-            std::fprintf(stderr, "run %d failed (window %.3f s, cli %.3f s)\n", run + 1,
-                         shown.lastRow, cliTime);
-            return 1;
+        for (std::size_t program = 0; program < programs; ++program) {
+            if (times[program] < 0) {
+                std::fprintf(stderr, " program %zu failed\n", program + 1);
+                return 1;
+            }
+            std::printf(" %s %.3f s", program == windows.size() ? "cli" : "window", times[program]);
         }
-        std::printf("  run %d: window %.3f s (shown at %.3f s), cli %.3f s\n", run + 1,
-                    shown.lastRow, shown.shown, cliTime);
+        std::printf("\n");
         std::fflush(stdout);
-        windowTimes.push_back(shown.lastRow);
-        shownTimes.push_back(shown.shown);
-        cliTimes.push_back(cliTime);
-        ratios.push_back(shown.lastRow / cliTime);
+        cliTimes.push_back(times.back());
+        for (std::size_t window = 0; window < windows.size(); ++window) {
+            lastRows[window].push_back(times[window]);
+            ratios[window].push_back(times[window] / times.back());
+        }
     }
     ::CloseHandle(nul);
-    const Spread w = Of(windowTimes), s = Of(shownTimes), c = Of(cliTimes), r = Of(ratios);
-    std::printf("%ld rows, %d pairs, min/median/max\n", rows, runs);
-    std::printf("  window, last row     %.3f/%.3f/%.3f s\n", w.min, w.median, w.max);
-    std::printf("  window, on screen    %.3f/%.3f/%.3f s\n", s.min, s.median, s.max);
-    std::printf("  cli                  %.3f/%.3f/%.3f s\n", c.min, c.median, c.max);
-    std::printf("  window / cli         %.2f/%.2f/%.2f x\n", r.min, r.median, r.max);
+    std::printf("%ld rows, %d runs, min/median/max\n", rows, runs);
+    for (std::size_t window = 0; window < windows.size(); ++window) {
+        std::printf("  window %zu: %ls\n", window + 1, windows[window].c_str());
+        Print("window, last row", lastRows[window], "s");
+        Print("window, on screen", shown[window], "s");
+        Print("window / cli", ratios[window], "x");
+    }
+    Print("cli", cliTimes, "s");
     return 0;
 }
 
@@ -232,12 +252,14 @@ int wmain(int argc, wchar_t** argv) {
         ::CoUninitialize();
         return made ? 0 : 1;
     }
-    if (command == L"time" && (argc == 5 || argc == 6)) {
+    if (command == L"time" && argc >= 5) {
         const int runs = std::max(9, argc > 5 ? int(std::wcstol(argv[5], nullptr, 10)) : 9);
-        return Time(argv[2], argv[3], argv[4], runs);
+        std::vector<std::wstring> windows{argv[2]};
+        windows.insert(windows.end(), argv + std::min(argc, 6), argv + argc);
+        return Time(windows, argv[3], argv[4], runs);
     }
     std::fprintf(stderr,
                  "usage: win_window_bench shortcut PATH TARGET\n"
-                 "       win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS]\n");
+                 "       win_window_bench time WINDOW_EXE CLI_EXE FOLDER [RUNS [WINDOW_EXE...]]\n");
     return 2;
 }
