@@ -88,8 +88,9 @@ std::string RenderEstimateTable(const std::vector<Shown>& rows, const Shown& tot
     std::vector<std::vector<std::string>> cells = {
         {"Name", "Size", "On disk", "Forecast", "Saving"}};
     auto add = [&](const Shown& row, const std::string& name) {
-        cells.push_back({name, FormatSize(0, row.sizes.size), FormatSize(0, row.sizes.onDiskNow),
-                         FormatSize(0, row.sizes.forecast),
+        std::vector<std::string> shown =
+            FormatSizesAlike(0, {row.sizes.size, row.sizes.onDiskNow, row.sizes.forecast});
+        cells.push_back({name, std::move(shown[0]), std::move(shown[1]), std::move(shown[2]),
                          Percent(SavingPercent(row.sizes.size, row.sizes.forecast))});
     };
     for (const Shown& row : rows) {

@@ -34,8 +34,9 @@ std::string RowName(const EstimateResult& result, const ForecastRow& row) {
 EstimateLine Line(std::string name, const ForecastSizes& sizes, const NumberFormat& format) {
     EstimateLine line;
     line.savingPercent = SavingPercent(sizes.size, sizes.forecast);
-    line.cells = {std::move(name), FormatSize(0, sizes.size, format),
-                  FormatSize(0, sizes.onDiskNow, format), FormatSize(0, sizes.forecast, format),
+    std::vector<std::string> shown =
+        FormatSizesAlike(0, {sizes.size, sizes.onDiskNow, sizes.forecast}, format);
+    line.cells = {std::move(name), std::move(shown[0]), std::move(shown[1]), std::move(shown[2]),
                   SavingText(line.savingPercent)};
     return line;
 }
@@ -98,10 +99,11 @@ std::string EstimateHeading(const EstimateResult& result) {
 
 std::string EstimateSummary(const EstimateResult& result, const NumberFormat& format) {
     const ForecastSizes totals = EstimateTotals(result);
-    std::string text =
-        GroupThousands(totals.files, format) + (totals.files == 1 ? " file of " : " files of ") +
-        FormatSize(0, totals.size, format) + " take " + FormatSize(0, totals.onDiskNow, format) +
-        " now and would take " + FormatSize(0, totals.forecast, format) + " compressed.";
+    const std::vector<std::string> shown =
+        FormatSizesAlike(0, {totals.size, totals.onDiskNow, totals.forecast}, format);
+    std::string text = GroupThousands(totals.files, format) +
+                       (totals.files == 1 ? " file of " : " files of ") + shown[0] + " take " +
+                       shown[1] + " now and would take " + shown[2] + " compressed.";
     if (totals.unreadable > 0) {
         text += " " + GroupThousands(totals.unreadable, format) +
                 (totals.unreadable == 1 ? " file" : " files") +

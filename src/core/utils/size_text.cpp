@@ -1,5 +1,6 @@
 #include "core/utils/size_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -57,7 +58,9 @@ std::string_view UnitName(SizeUnit unit) {
     return kUnits.at(static_cast<std::size_t>(unit));
 }
 
-std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& format) {
+namespace {
+
+SizeUnit UnitOfSize(int decimals, std::int64_t bytes) {
     const double threshold = decimals == 0 ? 100000.0 : decimals == 1 ? 10000.0 : 1000.0;
     double value = static_cast<double>(bytes);
     int unit = 0;
@@ -65,13 +68,43 @@ std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& for
         value /= 1024.0;
         ++unit;
     }
+    return static_cast<SizeUnit>(unit);
+}
+
+std::string FormatSizeIn(SizeUnit unit, int decimals, std::int64_t bytes,
+                         const NumberFormat& format) {
+    double value = static_cast<double>(bytes);
+    for (int i = 0; i < static_cast<int>(unit); ++i) {
+        value /= 1024.0;
+    }
     const int precision = decimals < 0 ? 0 : decimals;
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, "%.*f", precision, value);
     std::string text = Localise(buffer, format);
     text += ' ';
-    text += kUnits[static_cast<std::size_t>(unit)];
+    text += UnitName(unit);
     return text;
+}
+
+}  // namespace
+
+std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& format) {
+    return FormatSizeIn(UnitOfSize(decimals, bytes), decimals, bytes, format);
+}
+
+std::vector<std::string> FormatSizesAlike(int decimals, std::initializer_list<std::int64_t> bytes,
+                                          const NumberFormat& format) {
+    std::int64_t largest = 0;
+    for (const std::int64_t value : bytes) {
+        largest = std::max(largest, value);
+    }
+    const SizeUnit unit = UnitOfSize(decimals, largest);
+    std::vector<std::string> texts;
+    texts.reserve(bytes.size());
+    for (const std::int64_t value : bytes) {
+        texts.push_back(FormatSizeIn(unit, decimals, value, format));
+    }
+    return texts;
 }
 
 ShownSizes ShowSizePair(std::int64_t size, std::int64_t compressed) {

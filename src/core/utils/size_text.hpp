@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace packmeter {
 
@@ -26,6 +28,10 @@ std::string_view UnitName(SizeUnit unit);
 // "<number> <unit>" with thousands separators and `decimals` digits after the decimal separator.
 // The unit grows while the value is above 100000 (0 decimals), 10000 (1 decimal) or 1000.
 std::string FormatSize(int decimals, std::int64_t bytes, const NumberFormat& format = {});
+// Sizes shown side by side, each as FormatSize writes it but all in the unit FormatSize gives
+// the largest, so that they read alike: "96 KB" beside "3,072 KB", not "98,304 Bytes".
+std::vector<std::string> FormatSizesAlike(int decimals, std::initializer_list<std::int64_t> bytes,
+                                          const NumberFormat& format = {});
 
 // The two numbers that a size pair shows, in the one unit they share.
 struct ShownSizes {

@@ -30,6 +30,14 @@ TEST(FormatSize, LargeAndNegativeValues) {
     EXPECT_EQ(FormatSize(0, INT64_MAX), "8,388,608 TB");
 }
 
+TEST(FormatSize, SizesSideBySideTakeTheUnitOfTheLargest) {
+    using Texts = std::vector<std::string>;
+    EXPECT_EQ(FormatSizesAlike(0, {98304, 3145728, 4096}), (Texts{"96 KB", "3,072 KB", "4 KB"}));
+    EXPECT_EQ(FormatSizesAlike(0, {100, 4096, 0}), (Texts{"100 Bytes", "4,096 Bytes", "0 Bytes"}));
+    EXPECT_EQ(FormatSizesAlike(0, {5 * kGiB, 200000}), (Texts{"5,120 MB", "0 MB"}));
+    EXPECT_EQ(FormatSizesAlike(1, {10240, 512}, {".", ","}), (Texts{"10,0 KB", "0,5 KB"}));
+}
+
 TEST(FormatSize, UsesTheGivenSeparators) {
     const NumberFormat german{".", ","};
     EXPECT_EQ(FormatSize(0, 100000, german), "100.000 Bytes");

@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include "core/utils/program_thread.hpp"
 #include "platform/linux/scan/measure_client.hpp"
 #include "platform/linux/scan/ntfs3g_attributes.hpp"
 
@@ -48,17 +52,60 @@ void ApplyHelperAnswer(FolderVolume& volume, std::span<StatRecord> records,
     }
 }
 
+// Searches the extents of `inodes`; a long list is split into parts searched on as many
+// threads as there are cores. The walk states a large folder's entries on all cores, and its
+// extents would otherwise be read on one while the others wait: a flat folder of 18,000
+// manual pages holds a quarter of the files of /usr/share, and one listing batch of it about
+// 1,600. The search costs about 1.5 us a file, starting a thread about as much as 30 files.
+ExtentSearch SearchInParts(int dirFd, std::span<const std::uint64_t> inodes,
+                           std::span<FileExtentUsage> usage) {
+    constexpr std::size_t kInodesPerThread = 512;
+    static const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t parts = std::min(cores, inodes.size() / kInodesPerThread);
+    std::vector<ExtentSearch> results(std::max<std::size_t>(parts, 1), ExtentSearch::kDone);
+    {
+        std::vector<std::jthread> helpers;
+        std::size_t from = 0;
+        for (std::size_t part = 1; part < parts; ++part) {
+            const std::size_t to = inodes.size() * part / parts;
+            try {
+                helpers.push_back(
+                    StartProgramThread<std::jthread>("ExtentSearch", [&, from, to, part] {
+                        results[part] = SearchFileExtents(dirFd, inodes.subspan(from, to - from),
+                                                          usage.subspan(from, to - from));
+                    }));
+            } catch (const std::system_error&) {
+                break;  // no thread to spare: this one does the rest
+            }
+            from = to;
+        }
+        results[0] = SearchFileExtents(dirFd, inodes.subspan(from), usage.subspan(from));
+    }
+    for (const ExtentSearch result : results) {
+        if (result != ExtentSearch::kDone) {
+            return result;
+        }
+    }
+    return ExtentSearch::kDone;
+}
+
 // btrfs: st_blocks counts data before compression, so only the extent tree tells what a file
-// occupies and whether any of it is compressed. Files without blocks have no extents (empty)
-// or hold only inline data below one block; inline data is counted too, so they are searched
-// as well unless empty.
+// occupies and whether any of it is compressed. A file without blocks has no data extents and
+// no inline data (the kernel counts both in st_blocks, and data not yet written back too), so
+// it is not searched: it occupies nothing. Files with inline data below one block show a
+// whole block and are searched.
 void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records,
                   MeasureScratch& scratch) {
     scratch.byInode.clear();
     for (std::uint32_t i = 0; i < records.size(); ++i) {
-        if (records[i].IsRegular() && records[i].size > 0) {
-            scratch.byInode.emplace_back(records[i].inode, i);
+        if (!records[i].IsRegular() || records[i].size == 0) {
+            continue;
         }
+        if (records[i].blocks == 0 && volume.extentSearch) {
+            ApplyUsage(records[i], FileExtentUsage{});
+            continue;
+        }
+        scratch.byInode.emplace_back(records[i].inode, i);
     }
     if (scratch.byInode.empty()) {
         return;
@@ -75,7 +122,7 @@ void MeasureBtrfs(int dirFd, FolderVolume& volume, std::span<StatRecord> records
         return;
     }
     scratch.usage.resize(scratch.inodes.size());
-    const ExtentSearch result = SearchFileExtents(dirFd, scratch.inodes, scratch.usage);
+    const ExtentSearch result = SearchInParts(dirFd, scratch.inodes, scratch.usage);
     if (result == ExtentSearch::kNotPermitted) {
         // Folders opened from now on ask the helper instead.
         volume.extentSearch = false;
@@ -184,8 +231,8 @@ Entry ToEntry(const StatRecord& record, const FolderVolume& volume) {
         entry.regular = true;
         entry.size = static_cast<std::int64_t>(record.size);
         const bool flagged = marked || record.compressedData || record.sparse;
-        entry.onDisk =
-            flagged ? ShownOnDisk(static_cast<std::int64_t>(record.occupied), entry.size) : entry.size;
+        entry.onDisk = flagged ? ShownOnDisk(static_cast<std::int64_t>(record.occupied), entry.size)
+                               : entry.size;
         entry.links = record.links;
         AddAlgorithms(record, entry);
         if (record.links > 1) {

@@ -113,13 +113,20 @@ TEST_F(ExactSizesTest, ScanOnAnyNumberOfThreadsEqualsTheSequentialWalk) {
             }
         }
     }
-    // A flat folder large enough to be stated on several threads.
+    // A flat folder large enough to be stated and its extents read on several threads, with
+    // files that are nothing but a hole among them.
     fs::create_directories(top + "d6");
     for (int i = 0; i < 1500; ++i) {
-        WriteFile(top + "d6/" + std::to_string(i), Compressible(i * 7 % 3000));
+        WriteFile(top + "d6/" + std::to_string(i), Compressible(i * 7 % 3000 + i % 5 * 10000));
+        if (i % 100 == 7) {
+            ASSERT_EQ(::truncate((top + "d6/" + std::to_string(i)).c_str(), 0), 0);
+            ASSERT_EQ(::truncate((top + "d6/" + std::to_string(i)).c_str(), i * 1000), 0);
+        }
     }
     RunCommand({"sync"});
     const auto files = MakeFileSystem();
+    EXPECT_EQ(AlgorithmLines(GetFolderSizes(*files, top + "d6").byAlgorithm),
+              CompsizeLines(top + "d6"));
     FolderSizes sequential;
     for (int a = 0; a < 7; ++a) {
         sequential += GetFolderSizes(*files, top + "d" + std::to_string(a));
