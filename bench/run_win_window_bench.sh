@@ -69,7 +69,7 @@ wine "$bench" shortcut "$(win "$work/shortcut.lnk")" "$cli" >>"$log" 2>&1
 make_folder() {
     python3 - "$1" "$2" "$build/src/cli/packmeter-cli.exe" "$here/packaging/packmeter.ico" \
         "$work/shortcut.lnk" <<'PY'
-import os, sys
+import os, shutil, sys
 folder, files, program, icon, shortcut = sys.argv[1], int(sys.argv[2]), *sys.argv[3:]
 types = [".txt", ".dat", ".jpg", ".png", ".doc", ".pdf", ".zip", ".cpp", ".h", ".log", ".xml",
          ".htm", ".mp3", "", ".bmp"]
@@ -80,7 +80,10 @@ for i in range(files):
     stem = os.path.join(folder, "file%d" % i)
     if i % 50 in own:
         extension, source = own[i % 50]
-        os.link(source, stem + extension)
+        try:
+            os.link(source, stem + extension)
+        except OSError:  # BENCH_DIR on another file system
+            shutil.copyfile(source, stem + extension)
     else:
         with open(stem + types[i % len(types)], "wb") as out:
             out.write(content[: i % len(content)])
