@@ -28,6 +28,7 @@ cmake --build "$build" -j2 --target packmeter packmeter-cli win_window_bench win
 
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/win-window-bench.XXXXXX")
 export WINEPREFIX=$work/wineprefix
+mkdir -p "$WINEPREFIX"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;winemenubuilder.exe=d"
 # With LANG=C, Wine garbles wide file names.

@@ -128,7 +128,6 @@ WindowTimes TimeWindow(const std::wstring& window, const std::wstring& folder, l
     if (!Start(process, window, folder, nullptr)) {
         return times;
     }
-    ::WaitForInputIdle(process.info.hProcess, 10000);
     FindMain find{process.info.dwProcessId, nullptr};
     HWND list = nullptr;
     const auto deadline = Clock::now() + std::chrono::minutes(10);
