@@ -3,6 +3,7 @@
 #include "core/app/row_hint.hpp"
 #include "core/utils/text.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -65,6 +66,45 @@ int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption or
             break;
     }
     return order == soDescending ? -result : result;
+}
+
+SortKey ListSortKey(const ListItem& item, int column) {
+    const EntryKeys& keys = item.keys;
+    // A size below 2^56 as it is, a larger one (or a negative one) held at the end of the
+    // range: equal keys then leave the order to ListCompare.
+    const auto shown = [&](std::int64_t value) {
+        constexpr std::int64_t kMost = (std::int64_t{1} << 56) - 1;
+        return SortKey{std::uint64_t(static_cast<std::uint8_t>(keys.unit)) << 56 |
+                           std::uint64_t(std::clamp<std::int64_t>(value, 0, kMost)),
+                       0};
+    };
+    switch (column) {
+        case kNameColumn: {
+            // The bytes in upper case as CompareNames reads them, a shorter name padded with
+            // zeros (which no name holds), so that it comes before the longer ones it begins.
+            const std::string& name = item.caption;
+            const auto byte = [&](std::size_t i) -> std::uint64_t {
+                auto code = i < name.size() ? static_cast<unsigned char>(name[i]) : 0U;
+                return code >= 'a' && code <= 'z' ? code - ('a' - 'A') : code;
+            };
+            SortKey key{keys.folder ? std::uint64_t{1} << 63 : 0, 0};
+            for (std::size_t i = 0; i < 7; ++i) {
+                key.high |= byte(i) << (48 - 8 * i);
+            }
+            for (std::size_t i = 0; i < 8; ++i) {
+                key.low |= byte(7 + i) << (56 - 8 * i);
+            }
+            return key;
+        }
+        case kSizeColumn:
+            return shown(keys.shownSize);
+        case kCompressedColumn:
+            return shown(keys.shownOnDisk);
+        case kRatioColumn:
+            return {std::uint64_t(keys.ratioPercent) ^ (std::uint64_t{1} << 63), 0};
+        default:
+            return {};
+    }
 }
 
 RowColour RowTextColour(const EntryKeys& keys) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -23,6 +24,10 @@ int CompareNames(std::string_view a, std::string_view b);
 // two rows that show the same are equal); or by the ratio. Reversed when `order` is
 // soDescending; other columns compare equal.
 int ListCompare(const ListItem& a, const ListItem& b, int column, TSortOption order);
+// A key that orders rows by `column` ascending as ListCompare does, as far as it tells: the
+// files before the folders and the first 15 bytes of the name in upper case; the unit and the
+// number shown; the ratio. Rows with equal keys need ListCompare.
+SortKey ListSortKey(const ListItem& item, int column);
 
 // The text colour of a row: greyed when part of it could not be read, else by its compression
 // state.

@@ -70,10 +70,10 @@ void ListItemStore::clear() {
 
 namespace {
 
-// Sorts the positions in `current` by the rows they point to: a bottom-up merge sort of runs of
-// 1, 2, 4 ... positions in which the left run wins ties.
-template <typename Rows>
-void MergeSort(std::vector<std::size_t>& current, const Rows& items, const ItemOrder& order) {
+// Sorts the positions in `current` by `before(p, q)`, whether position p belongs before q: a
+// bottom-up merge sort of runs of 1, 2, 4 ... positions in which the left run wins ties.
+template <typename Before>
+void MergeSort(std::vector<std::size_t>& current, const Before& before) {
     const std::size_t n = current.size();
     std::vector<std::size_t> merged(n);
     for (std::size_t width = 1; width < n; width *= 2) {
@@ -84,7 +84,7 @@ void MergeSort(std::vector<std::size_t>& current, const Rows& items, const ItemO
             std::size_t j = mid;
             std::size_t out = left;
             while (i < mid && j < right) {
-                if (order(items[current[j]], items[current[i]]) < 0) {
+                if (before(current[j], current[i])) {
                     merged[out++] = current[j++];
                 } else {
                     merged[out++] = current[i++];
@@ -110,31 +110,41 @@ struct IndexedRows {
     std::size_t size() const { return rows.size(); }
 };
 
+// Whether row p belongs before row q by `order`.
 template <typename Rows>
-std::vector<std::size_t> SortedOrderOf(const Rows& items, const ItemOrder& order) {
-    std::vector<std::size_t> current(items.size());
+auto ByOrder(const Rows& items, const ItemOrder& order) {
+    return [&items, &order](std::size_t p, std::size_t q) { return order(items[p], items[q]) < 0; };
+}
+
+// The same, deciding by the rows' keys where they differ: the rows themselves are read only
+// for equal keys.
+template <typename Rows>
+auto ByKey(const Rows& items, const std::vector<SortKey>& keys, const ItemOrder& order) {
+    return [&items, &keys, &order](std::size_t p, std::size_t q) {
+        return keys[p] != keys[q] ? keys[p] < keys[q] : order(items[p], items[q]) < 0;
+    };
+}
+
+template <typename Before>
+std::vector<std::size_t> SortedOrderOf(std::size_t n, const Before& before) {
+    std::vector<std::size_t> current(n);
     std::iota(current.begin(), current.end(), std::size_t{0});
-    MergeSort(current, items, order);
+    MergeSort(current, before);
     return current;
 }
 
-template <typename Rows>
-std::vector<std::size_t> MergedOrderOf(const Rows& items, std::size_t firstNew,
-                                       const ItemOrder& order) {
-    const std::size_t n = items.size();
+template <typename Before>
+std::vector<std::size_t> MergedOrderOf(std::size_t n, std::size_t firstNew, const Before& before) {
     firstNew = std::min(firstNew, n);
     std::vector<std::size_t> addedRows(n - firstNew);
     std::iota(addedRows.begin(), addedRows.end(), firstNew);
-    MergeSort(addedRows, items, order);
+    MergeSort(addedRows, before);
     std::vector<std::size_t> result;
     result.reserve(n);
     // Each new row goes after the rows in place that it does not sort before (they win ties,
     // so equal rows keep the order they arrived in). Its place is found by galloping, then
     // halving, from where the previous one went: a batch of k rows among n costs about
     // k log(n / k) comparisons rather than n.
-    const auto before = [&](std::size_t added, std::size_t row) {
-        return order(items[added], items[row]) < 0;
-    };
     std::size_t i = 0;
     for (const std::size_t added : addedRows) {
         std::size_t low = i;
@@ -166,36 +176,55 @@ std::vector<std::size_t> MergedOrderOf(const Rows& items, std::size_t firstNew,
 }  // namespace
 
 std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items, const ItemOrder& order) {
-    return SortedOrderOf(items, order);
+    return SortedOrderOf(items.size(), ByOrder(items, order));
 }
 
 std::vector<std::size_t> SortedOrder(const std::vector<ListItem>& items,
                                      const std::vector<std::uint32_t>& rows,
                                      const ItemOrder& order) {
-    return SortedOrderOf(IndexedRows<std::vector<ListItem>>{items, rows}, order);
+    const IndexedRows<std::vector<ListItem>> shown{items, rows};
+    return SortedOrderOf(rows.size(), ByOrder(shown, order));
 }
 
 std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items,
                                      const std::vector<std::uint32_t>& rows, std::size_t firstNew,
                                      const ItemOrder& order) {
-    return MergedOrderOf(IndexedRows<std::vector<ListItem>>{items, rows}, firstNew, order);
+    const IndexedRows<std::vector<ListItem>> shown{items, rows};
+    return MergedOrderOf(rows.size(), firstNew, ByOrder(shown, order));
 }
 
 std::vector<std::size_t> SortedOrder(const ListItemStore& items,
                                      const std::vector<std::uint32_t>& rows,
                                      const ItemOrder& order) {
-    return SortedOrderOf(IndexedRows<ListItemStore>{items, rows}, order);
+    const IndexedRows<ListItemStore> shown{items, rows};
+    return SortedOrderOf(rows.size(), ByOrder(shown, order));
 }
 
 std::vector<std::size_t> MergedOrder(const std::vector<ListItem>& items, std::size_t firstNew,
                                      const ItemOrder& order) {
-    return MergedOrderOf(items, firstNew, order);
+    return MergedOrderOf(items.size(), firstNew, ByOrder(items, order));
 }
 
 std::vector<std::size_t> MergedOrder(const ListItemStore& items,
                                      const std::vector<std::uint32_t>& rows, std::size_t firstNew,
                                      const ItemOrder& order) {
-    return MergedOrderOf(IndexedRows<ListItemStore>{items, rows}, firstNew, order);
+    const IndexedRows<ListItemStore> shown{items, rows};
+    return MergedOrderOf(rows.size(), firstNew, ByOrder(shown, order));
+}
+
+std::vector<std::size_t> SortedOrder(const ListItemStore& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const std::vector<SortKey>& keys, const ItemOrder& order) {
+    const IndexedRows<ListItemStore> shown{items, rows};
+    return SortedOrderOf(rows.size(), ByKey(shown, keys, order));
+}
+
+std::vector<std::size_t> MergedOrder(const ListItemStore& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const std::vector<SortKey>& keys, std::size_t firstNew,
+                                     const ItemOrder& order) {
+    const IndexedRows<ListItemStore> shown{items, rows};
+    return MergedOrderOf(rows.size(), firstNew, ByKey(shown, keys, order));
 }
 
 }  // namespace packmeter

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -88,6 +89,27 @@ std::vector<std::size_t> SortedOrder(const ListItemStore& items,
                                      const ItemOrder& order);
 std::vector<std::size_t> MergedOrder(const ListItemStore& items,
                                      const std::vector<std::uint32_t>& rows, std::size_t firstNew,
+                                     const ItemOrder& order);
+
+// Two numbers for a row that order rows as far as they can: a row with a smaller key belongs
+// before one with a larger key; rows with equal keys are ordered by the full comparison.
+struct SortKey {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    auto operator<=>(const SortKey&) const = default;
+    // The key of the opposite order.
+    SortKey Reversed() const { return {~high, ~low}; }
+};
+using ItemKey = std::function<SortKey(const ListItem& item)>;
+
+// The same for rows whose keys are known (keys[r] is the key of row r): the rows themselves are
+// read only where two keys are equal, so that a sort or a merge rarely touches the rows' memory.
+std::vector<std::size_t> SortedOrder(const ListItemStore& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const std::vector<SortKey>& keys, const ItemOrder& order);
+std::vector<std::size_t> MergedOrder(const ListItemStore& items,
+                                     const std::vector<std::uint32_t>& rows,
+                                     const std::vector<SortKey>& keys, std::size_t firstNew,
                                      const ItemOrder& order);
 
 }  // namespace packmeter

@@ -133,6 +133,10 @@ void ListViewExLogic::RowsAdded(std::size_t firstNew) {
         });
         return;
     }
+    if (onCompare && onSortKey) {
+        host_.MergeRowsByKey(firstNew, OwnerOrder(data), OwnerKey(data));
+        return;
+    }
     host_.MergeRows(firstNew, [&](const ListItem& a, const ListItem& b) {
         return onCompare ? onCompare(a, b, data) : locale_.CompareText(a.caption, b.caption);
     });
@@ -144,9 +148,25 @@ bool ListViewExLogic::SortByProcedure(const ListSortProc& proc, int data) {
         return host_.SortRows(
             [&](const ListItem& a, const ListItem& b) { return sortProc_(&a, &b, data); });
     }
+    if (onCompare && onSortKey) {
+        return host_.SortRowsByKey(OwnerOrder(data), OwnerKey(data));
+    }
     return host_.SortRows([&](const ListItem& a, const ListItem& b) {
         return onCompare ? onCompare(a, b, data) : locale_.CompareText(a.caption, b.caption);
     });
+}
+
+ItemOrder ListViewExLogic::OwnerOrder(int data) const {
+    return [this, data](const ListItem& a, const ListItem& b) { return onCompare(a, b, data); };
+}
+
+ItemKey ListViewExLogic::OwnerKey(int data) const {
+    // The owner's keys are ascending; a descending sort reverses them as its comparison does.
+    const bool descending = sortOrder_ == soDescending;
+    return [this, data, descending](const ListItem& item) {
+        const SortKey key = onSortKey(item, data);
+        return descending ? key.Reversed() : key;
+    };
 }
 
 int ListViewExLogic::DefaultCompare(const ListItem* a, const ListItem* b, int data) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,6 +19,10 @@ namespace packmeter {
 using ListCompareEvent = std::function<int(const ListItem& a, const ListItem& b, int data)>;
 // A sort procedure of the list. Either item may be missing; `data` is what the sort passes on.
 using ListSortProc = std::function<int(const ListItem* a, const ListItem* b, int data)>;
+// The key of a row that orders rows by `column` ascending as the owner's comparison does, as
+// far as it can: when a row's key is smaller, the comparison puts it first; rows with equal keys
+// are compared in full.
+using ListSortKeyEvent = std::function<SortKey(const ListItem& item, int column)>;
 
 // What the control that shows a report list does for the list's logic.
 class ListViewExHost {
@@ -31,6 +36,15 @@ class ListViewExHost {
     // Rows from `firstNew` on were just added to rows sorted by `order`: puts each in its place
     // (see MergedOrder), keeping the selection and the focused row with their rows.
     virtual void MergeRows(std::size_t /*firstNew*/, const ItemOrder& /*order*/) {}
+    // The same with each row's key (see ItemKey), which a control may keep beside its rows so
+    // that sorting and merging compare numbers rather than rows; by default the keys are unused.
+    virtual bool SortRowsByKey(const ItemOrder& order, const ItemKey& /*key*/) {
+        return SortRows(order);
+    }
+    virtual void MergeRowsByKey(std::size_t firstNew, const ItemOrder& order,
+                                const ItemKey& /*key*/) {
+        MergeRows(firstNew, order);
+    }
     // The header item of `column` has to be drawn again: its mark changed.
     virtual void HeaderMarkChanged(int column) = 0;
     // The column-click event of the control, raised before the clicked column is sorted.
@@ -65,6 +79,8 @@ class ListViewExLogic {
 
     // The owner's comparison; while one is assigned, Resort uses it instead of DefaultCompare.
     ListCompareEvent onCompare;
+    // The owner's keys for its comparison (used only together with onCompare).
+    ListSortKeyEvent onSortKey;
 
     // The user clicked the header of `column`: the first click sorts ascending, a further
     // click on the same column toggles the direction, another column starts ascending again.
@@ -95,6 +111,10 @@ class ListViewExLogic {
     void SaveSettings(ListSettingsStore& store) const;
 
   private:
+    // The order and the keys of the owner's comparison by column `data`, in the sort's direction.
+    ItemOrder OwnerOrder(int data) const;
+    ItemKey OwnerKey(int data) const;
+
     ListViewExHost& host_;
     const ListLocale& locale_;
     TSortOption sortOrder_ = soNone;

@@ -103,6 +103,76 @@ TEST(ListCompareTest, OtherColumnsCompareEqual) {
     EXPECT_EQ(ListCompare(Entry("a", false), Entry("b", true), -1, soDescending), 0);
 }
 
+TEST(ListSortKeyTest, KeysNeverContradictTheComparisonAndSortAndMergeAsItDoes) {
+    // Names that differ only after 7 and after 15 bytes, in case, in bytes above ASCII and
+    // around 'Z' / '_'; folders; sizes in every unit; ratios of either sign.
+    std::vector<ListItem> rows = {
+        Entry("IMG_20231105_123456.jpg", false, 3 * kMiB, kMiB),
+        Entry("img_20231105_123455.jpg", false, 3 * kMiB, 2 * kMiB),
+        Entry("IMG_20231105_12345", true, 5 * kGiB),
+        Entry("IMG_20231105_1234", false, 20, 0),
+        Entry("file0000123.txt", false, 900 * kKiB),
+        Entry("FILE0000123.TXT", false, 900 * kKiB + 1),
+        Entry("file0000124", false, 100 * kKiB, 103 * kKiB),
+        Entry("a_b", false, 1, kGiB),
+        Entry("aZ", true),
+        Entry("az", false, 1024 * kGiB),
+        Entry("\xc3\xa9t\xc3\xa9", false, 7),
+        Entry("zeta", false, 8 * kKiB, 7 * kKiB),
+        Entry("", false),
+        Entry("file000012", true, 12 * kMiB, 6 * kMiB),
+    };
+    std::vector<std::uint32_t> shown(rows.size());
+    ListItemStore store;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        // Each row twice, so that rows with equal keys and equal order are there too.
+        store.push_back(rows[i]);
+        shown[i] = std::uint32_t(i);
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        store.push_back(rows[(i * 5) % rows.size()]);
+        shown.push_back(std::uint32_t(rows.size() + i));
+    }
+    for (const int column : {kNameColumn, kSizeColumn, kCompressedColumn, kRatioColumn, 4}) {
+        for (const TSortOption order : {soAscending, soDescending}) {
+            SCOPED_TRACE(std::to_string(column) + (order == soAscending ? " up" : " down"));
+            const ItemOrder compare = [&](const ListItem& a, const ListItem& b) {
+                return ListCompare(a, b, column, order);
+            };
+            std::vector<SortKey> keys;
+            for (const auto row : shown) {
+                const SortKey key = ListSortKey(store[row], column);
+                keys.push_back(order == soDescending ? key.Reversed() : key);
+            }
+            for (std::size_t a = 0; a < shown.size(); ++a) {
+                for (std::size_t b = 0; b < shown.size(); ++b) {
+                    if (compare(store[shown[a]], store[shown[b]]) < 0) {
+                        EXPECT_LE(keys[a], keys[b])
+                            << store[shown[a]].caption << " / " << store[shown[b]].caption;
+                    }
+                }
+            }
+            EXPECT_EQ(SortedOrder(store, shown, keys, compare), SortedOrder(store, shown, compare));
+            // The first half sorted, the second half merged in.
+            const std::size_t half = shown.size() / 2;
+            std::vector<std::uint32_t> merging(shown.begin(), shown.begin() + std::ptrdiff_t(half));
+            const std::vector<std::size_t> firstSorted = SortedOrder(store, merging, compare);
+            std::vector<std::uint32_t> sortedHalf;
+            std::vector<SortKey> mergingKeys;
+            for (const auto at : firstSorted) {
+                sortedHalf.push_back(merging[at]);
+                mergingKeys.push_back(keys[at]);
+            }
+            for (std::size_t i = half; i < shown.size(); ++i) {
+                sortedHalf.push_back(shown[i]);
+                mergingKeys.push_back(keys[i]);
+            }
+            EXPECT_EQ(MergedOrder(store, sortedHalf, mergingKeys, half, compare),
+                      MergedOrder(store, sortedHalf, half, compare));
+        }
+    }
+}
+
 TEST(RowTextColourTest, ByCompressionStateAndGreyedWhenIncomplete) {
     const struct {
         CompressionState state;

@@ -1,6 +1,7 @@
 // Not a test: how long the window takes from the start of a scan to the last row shown, for a
 // folder of many files, how long the event loop stalled meanwhile, and the memory it then holds.
 //   bench_window [FOLDER [FILES]]   (default: a folder of 100,000 files made under /tmp)
+//   bench_window --feed [ROWS [BATCH]]   (the list alone, fed made-up rows)
 #include <malloc.h>
 #include <QApplication>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "gui/qt/app/main_form.hpp"
 #include "gui/qt/framework/desktop_services.hpp"
@@ -83,6 +85,65 @@ void MakeFiles(const QString& folder, int count) {
     }
 }
 
+// The list alone, without a scan: batches of `batch` made-up rows in a shuffled name order go
+// into the window's list one event-loop turn at a time, unsorted and then sorted by name; the
+// longest turn (adding, merging, laying out and drawing) is what the user waits for.
+int FeedList(packmeter::qt::TMainForm& form, int files, int batch) {
+    std::vector<int> order(static_cast<std::size_t>(files));
+    for (int i = 0; i < files; ++i) {
+        order[std::size_t(i)] = i;
+    }
+    std::uint64_t seed = 88172645463325252ULL;
+    for (std::size_t i = order.size(); i > 1; --i) {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        std::swap(order[i - 1], order[seed % i]);
+    }
+    packmeter::qt::TListViewEx& list = *form.List();
+    // The third run sorts without the rows' keys: every comparison reads the rows.
+    for (int run = 1; run <= 3; ++run) {
+        if (run == 2) {
+            packmeter::qt::testing::ClickHeader(list, 0);
+        }
+        if (run == 3) {
+            list.SetOnSortKey({});
+        }
+        list.Clear();
+        const long long heapBefore = heap::now.load();
+        QElapsedTimer clock;
+        clock.start();
+        qint64 longest = 0;
+        for (int at = 0; at < files; at += batch) {
+            std::vector<packmeter::ListItem> rows;
+            for (int i = at; i < std::min(files, at + batch); ++i) {
+                const int n = order[std::size_t(i)];
+                packmeter::ListItem item;
+                char name[32];
+                std::snprintf(name, sizeof name, "file%07d.txt", n);
+                item.caption = name;
+                item.keyTexts = true;
+                item.keys.shownSize = n % 7 * 300;
+                item.keys.shownOnDisk = n % 5 * 300;
+                item.keys.ratioPercent = n % 100;
+                rows.push_back(std::move(item));
+            }
+            QElapsedTimer turn;
+            turn.start();
+            list.AddItems(std::move(rows));
+            QCoreApplication::processEvents();
+            longest = std::max(longest, turn.elapsed());
+        }
+        std::printf("feed %s: %d rows in %lld ms, longest turn %lld ms, heap %lld bytes a row\n",
+                    run == 1   ? "unsorted"
+                    : run == 2 ? "sorted by name"
+                               : "sorted by name without keys",
+                    list.ItemCount(), static_cast<long long>(clock.elapsed()),
+                    static_cast<long long>(longest), (heap::now.load() - heapBefore) / files);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +153,14 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(packmeter::kApplicationTitle);
     packmeter::qt::UseDesktopIconTheme();
+    const bool feed = argc > 1 && std::string(argv[1]) == "--feed";
+    if (feed) {
+        packmeter::qt::TMainForm form(packmeter::qt::DesktopServices(), {""});
+        form.show();
+        QTest::qWait(50);
+        return FeedList(form, argc > 2 ? std::stoi(argv[2]) : 100000,
+                        argc > 3 ? std::stoi(argv[3]) : 5000);
+    }
     const QString folder = argc > 1 ? argv[1] : "/tmp/packmeter-bench-100k";
     const int files = argc > 2 ? std::stoi(argv[2]) : 100000;
     if (argc <= 1) {
@@ -101,6 +170,7 @@ int main(int argc, char** argv) {
     packmeter::qt::TMainForm form(packmeter::qt::DesktopServices(), {""});
     form.show();
     QTest::qWait(50);
+    const long window = StatusKiB("VmRSS");
 
     // The third run with the list sorted by name: every batch of rows goes to its places.
     for (int run = 1; run <= 3; ++run) {
@@ -111,16 +181,25 @@ int main(int argc, char** argv) {
             std::printf("sort by name: %lld ms\n", static_cast<long long>(sortClock.elapsed()));
         }
         // The longest stretch the event loop spent without coming back to a 5 ms timer.
+        QElapsedTimer clock;
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
+        // When the longest stall ended: the rows shown then and the time since the start.
+        int stallRows = 0;
+        qint64 stallAt = 0;
         QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout,
-                         [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 stall = sinceTick.restart();
+            if (stall > longestStall) {
+                longestStall = stall;
+                stallRows = form.List()->ItemCount();
+                stallAt = clock.elapsed();
+            }
+        });
         // Without the rows of the run before, the heap grows by what this run's rows take.
         form.List()->Clear();
         const long long heapBefore = heap::now.load();
         heap::ResetPeak();
-        QElapsedTimer clock;
         clock.start();
         sinceTick.start();
         ticker.start(5);
@@ -136,14 +215,17 @@ int main(int argc, char** argv) {
         ticker.stop();
         std::printf(
             "run %d: %d rows shown %lld ms after the scan started; longest event-loop stall %lld "
-            "ms\n",
+            "ms (ended at %lld ms, %d rows shown)\n",
             run, form.List()->ItemCount(), static_cast<long long>(shown),
-            static_cast<long long>(longestStall));
+            static_cast<long long>(longestStall), static_cast<long long>(stallAt), stallRows);
         std::printf("run %d heap: %lld bytes a row held, %lld bytes a row at the peak\n", run,
                     (heap::now.load() - heapBefore) / files,
                     (heap::peak.load() - heapBefore) / files);
     }
-    std::printf("memory: %ld KiB resident before the window, %ld KiB with the rows, peak %ld KiB\n",
-                before, StatusKiB("VmRSS"), StatusKiB("VmHWM"));
+    const long withRows = StatusKiB("VmRSS");
+    std::printf(
+        "memory: %ld KiB resident before the window, %ld KiB with the window shown, %ld KiB with "
+        "the rows (%ld bytes a row above the window), peak %ld KiB\n",
+        before, window, withRows, (withRows - window) * 1024 / files, StatusKiB("VmHWM"));
     return 0;
 }

@@ -21,6 +21,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "core/app/list_order.hpp"
 #include "core/app/main_menu.hpp"
@@ -275,6 +278,7 @@ void TMainForm::CreateList(QWidget* parent) {
     list_->SetOnCompare([this](const ListItem& a, const ListItem& b, int column) {
         return ListCompare(a, b, column, list_->SortOrder());
     });
+    list_->SetOnSortKey(ListSortKey);
     list_->onCustomDrawItem = [list = list_](const ListItem& item) {
         const RowColour colour = RowTextColour(item.keys);
         const QColor base = list->palette().color(QPalette::Base);
@@ -600,6 +604,12 @@ void TMainForm::SetBusyCursor(bool busy) {
         QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     } else {
         QGuiApplication::restoreOverrideCursor();
+#ifdef __GLIBC__
+        // The walk's threads allocated the rows' texts and the batches in their own heaps, and
+        // the batches are freed by now: hand those heaps' free pages back to the system, which
+        // the allocator would otherwise keep resident for the next scan.
+        malloc_trim(0);
+#endif
     }
 }
 

@@ -163,6 +163,8 @@ class ListModel final : public QAbstractTableModel {
     // The row's further columns, state and hint from `item`; its caption and icon stay.
     void Update(std::size_t row, const ListItem& item) {
         TakeFigures(items.at(rows.at(row)), item);
+        // Its key may have changed: the keys are made again at the next merge.
+        keys.clear();
         emit dataChanged(index(int(row), 0), index(int(row), int(columns.size()) - 1));
     }
 
@@ -171,6 +173,8 @@ class ListModel final : public QAbstractTableModel {
         items.clear();
         rows.clear();
         rows.shrink_to_fit();
+        keys.clear();
+        keys.shrink_to_fit();
         endResetModel();
     }
 
@@ -185,6 +189,13 @@ class ListModel final : public QAbstractTableModel {
             sorted[i] = rows[order[i]];
         }
         rows.swap(sorted);
+        if (keys.size() == rows.size()) {
+            std::vector<SortKey> sortedKeys(keys.size());
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                sortedKeys[i] = keys[order[i]];
+            }
+            keys.swap(sortedKeys);
+        }
         const QModelIndexList from = persistentIndexList();
         QModelIndexList to;
         to.reserve(from.size());
@@ -211,6 +222,10 @@ class ListModel final : public QAbstractTableModel {
     // items[rows[r]]), so sorting and merging move 4-byte positions, never the rows.
     ListItemStore items;
     std::vector<std::uint32_t> rows;
+    // While the rows are sorted by the owner's keys: the key of each row as shown, made for
+    // the sort column and direction in `keyedFor`. Empty when they are not known.
+    std::vector<SortKey> keys;
+    std::pair<int, TSortOption> keyedFor{-1, soNone};
 
   private:
     TListViewEx& list_;
@@ -387,12 +402,38 @@ void TListViewEx::SetColumnWidth(int column, int width) {
 }
 
 bool TListViewEx::SortRows(const ItemOrder& order) {
+    model_->keys.clear();
     model_->Reorder(SortedOrder(model_->items, model_->rows, order));
     return true;
 }
 
 void TListViewEx::MergeRows(std::size_t firstNew, const ItemOrder& order) {
+    model_->keys.clear();
     model_->Reorder(MergedOrder(model_->items, model_->rows, firstNew, order));
+}
+
+void TListViewEx::MakeKeys(std::size_t from, const ItemKey& key) {
+    auto& keys = model_->keys;
+    keys.resize(model_->rows.size());
+    for (std::size_t row = from; row < keys.size(); ++row) {
+        keys[row] = key(model_->At(row));
+    }
+    model_->keyedFor = {SortColumn(), SortOrder()};
+}
+
+bool TListViewEx::SortRowsByKey(const ItemOrder& order, const ItemKey& key) {
+    MakeKeys(0, key);
+    model_->Reorder(SortedOrder(model_->items, model_->rows, model_->keys, order));
+    return true;
+}
+
+void TListViewEx::MergeRowsByKey(std::size_t firstNew, const ItemOrder& order, const ItemKey& key) {
+    // The keys of the rows in place are kept from the last sort or merge by the same column;
+    // only the new rows' keys are made, from rows just added (still in the cache).
+    const bool kept =
+        model_->keys.size() == firstNew && model_->keyedFor == std::pair(SortColumn(), SortOrder());
+    MakeKeys(kept ? firstNew : 0, key);
+    model_->Reorder(MergedOrder(model_->items, model_->rows, model_->keys, firstNew, order));
 }
 
 void TListViewEx::HeaderMarkChanged(int column) {

@@ -67,6 +67,8 @@ class TListViewEx : public QTreeView, public ReportList, private ListViewExHost 
     }
     // The owner's comparison of two rows by the column passed as data.
     void SetOnCompare(ListCompareEvent handler) { logic_.onCompare = std::move(handler); }
+    // The owner's keys for that comparison, which make sorting and merging many rows fast.
+    void SetOnSortKey(ListSortKeyEvent handler) { logic_.onSortKey = std::move(handler); }
     TSortOption HeaderMark(int column) const { return logic_.HeaderMark(column); }
 
     // Called before a row is drawn: its text colour, or an invalid colour for the default.
@@ -98,6 +100,10 @@ class TListViewEx : public QTreeView, public ReportList, private ListViewExHost 
     void SetColumnWidth(int column, int width) override;
     bool SortRows(const ItemOrder& order) override;
     void MergeRows(std::size_t firstNew, const ItemOrder& order) override;
+    bool SortRowsByKey(const ItemOrder& order, const ItemKey& key) override;
+    void MergeRowsByKey(std::size_t firstNew, const ItemOrder& order, const ItemKey& key) override;
+    // The keys of the rows from row `from` on (those before are kept).
+    void MakeKeys(std::size_t from, const ItemKey& key);
     void HeaderMarkChanged(int column) override;
     void ColumnClicked(int column) override;
     void HeaderClicked(int column);
