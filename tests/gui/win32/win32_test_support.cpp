@@ -61,11 +61,16 @@ void Pump(int ms) {
 }
 
 TempTree::TempTree() {
+    // Wine gives each test program one of a few process ids again and again, and a tree left
+    // behind (a path too long to remove) would show its entries in a later test's folder: the
+    // name is one not yet taken.
     static int counter = 0;
-    const std::filesystem::path base =
-        std::filesystem::temp_directory_path() /
-        ("pm-w32-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter));
-    std::filesystem::create_directories(base);
+    std::filesystem::path base;
+    do {
+        base =
+            std::filesystem::temp_directory_path() /
+            ("pm-w32-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter));
+    } while (!std::filesystem::create_directory(base));
     path_ = win::ToUtf8(base.wstring()) + "\\";
 }
 

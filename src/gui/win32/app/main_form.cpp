@@ -93,6 +93,10 @@ TMainForm::TMainForm(MainFormServices services, std::vector<std::string> args)
     listViewPrint_.SetListView(&list_);
     CreateCommandControls();
     LayOut();
+    // Last: the shell may still be filling its icon cache on another thread (see main), and the
+    // list has no rows to draw yet.
+    systemImageList_.emplace();
+    list_.SetSmallImages(systemImageList_->Handle());
 
     const HWND hwnd = Hwnd();
     logic_->Channel().SetWake([hwnd] { ::PostMessageW(hwnd, kApplyScanOutputMessage, 0, 0); });
@@ -276,7 +280,6 @@ void TMainForm::CreateList() {
                            kListColumns[i].alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT});
     }
     list_.Create(Hwnd(), kListId, "List", columns);
-    list_.SetSmallImages(systemImageList_.Handle());
     list_.SetSortOrder(soNone);
     list_.SetSortColumn(-1);
     list_.SetUseExplorerFontSettings(false);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     const std::string& StatusText() const { return statusText_; }
     const std::string& PathText() const { return pathText_; }
     TQelBrowseForFolder& BrowseForFolderDlg() { return browseForFolderDlg_; }
-    TQelSystemImageList& SystemImageList() { return systemImageList_; }
+    TQelSystemImageList& SystemImageList() { return *systemImageList_; }
     HFONT FormFont() const { return font_.get(); }
     // The system's message font, for the texts that the form's classic face cannot draw.
     HFONT MessageFont() const { return messageFont_.get(); }
@@ -164,7 +165,8 @@ class TMainForm final : public Window, private MainFormView, private KeyPreview 
     // Whether font_ is the classic face, which draws Western European text only.
     bool classicFace_ = false;
     bool listInMessageFont_ = false;
-    TQelSystemImageList systemImageList_;
+    // Taken once the rest of the window is made (the shell may still be filling its icons).
+    std::optional<TQelSystemImageList> systemImageList_;
     TQelBrowseForFolder browseForFolderDlg_;
     TListViewEx list_;
     // Child windows are destroyed with the main window. Indexed by HeaderLabel.

@@ -25,6 +25,31 @@ std::wstring LocaleText(DWORD flags, bool date, const SYSTEMTIME& now) {
     return text;
 }
 
+// The print dialog and the printer list come from libraries loaded when the list is first
+// printed: imported, they would be loaded at every start of the program, which costs tens of
+// milliseconds under Wine. The libraries stay loaded.
+template <typename Function>
+Function* PrintFunction(const wchar_t* library, const char* name) {
+    const HMODULE module = ::LoadLibraryW(library);
+    if (!module) {
+        return nullptr;
+    }
+    // Through the type that converts to every function type.
+    return reinterpret_cast<Function*>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+BOOL PrintDialog(PRINTDLGW& dialog) {
+    static const auto function = PrintFunction<decltype(::PrintDlgW)>(L"comdlg32.dll", "PrintDlgW");
+    return function && function(&dialog);
+}
+
+BOOL EnumPrinters(DWORD flags, BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* count) {
+    static const auto function =
+        PrintFunction<decltype(::EnumPrintersW)>(L"winspool.drv", "EnumPrintersW");
+    return function && function(flags, nullptr, 2, buffer, bytes, needed, count);
+}
+
 }  // namespace
 
 bool ExecuteCopy(HWND owner, TListViewCopy& action, ReportList* target) {
@@ -37,14 +62,13 @@ bool ExecuteCopy(HWND owner, TListViewCopy& action, ReportList* target) {
 std::wstring PdfPrinterName() {
     DWORD needed = 0;
     DWORD count = 0;
-    ::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed,
-                    &count);
+    EnumPrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 0, &needed, &count);
     if (needed == 0) {
         return {};
     }
     std::vector<BYTE> buffer(needed);
-    if (!::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer.data(),
-                         needed, &needed, &count)) {
+    if (!EnumPrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, buffer.data(), needed, &needed,
+                      &count)) {
         return {};
     }
     const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
@@ -76,7 +100,7 @@ bool GdiListPrinter::ShowDialog() {
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner_;
     dialog.Flags = PD_RETURNDC | PD_NOSELECTION | PD_NOPAGENUMS;
-    if (!::PrintDlgW(&dialog)) {
+    if (!PrintDialog(dialog)) {
         return false;
     }
     ::GlobalFree(dialog.hDevMode);
@@ -91,7 +115,7 @@ bool GdiListPrinter::OpenDefaultPrinter() {
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner_;
     dialog.Flags = PD_RETURNDEFAULT | PD_RETURNDC;
-    if (::PrintDlgW(&dialog) && dialog.hDC) {
+    if (PrintDialog(dialog) && dialog.hDC) {
         ::GlobalFree(dialog.hDevMode);
         ::GlobalFree(dialog.hDevNames);
         dc_ = dialog.hDC;
