@@ -1,50 +1,72 @@
 #include "core/scan/file_id_set.hpp"
 
+#include <algorithm>
+
 namespace packmeter {
 
-std::size_t FileIdSet::Home(std::uint64_t id, std::size_t capacity) {
-    // File ids are mostly consecutive numbers: mixed first, then mapped onto the slots by a
-    // multiplication, which needs no power-of-two size.
+namespace {
+
+// File ids are mostly consecutive numbers: mixed first. The top bits pick the table, the low
+// half the first slot to try, mapped onto the slots by a multiplication, which needs no
+// power-of-two size.
+std::uint64_t Mix(std::uint64_t id) {
     id ^= id >> 33;
     id *= 0xFF51AFD7ED558CCDull;
     id ^= id >> 33;
     id *= 0xC4CEB9FE1A85EC53ull;
     id ^= id >> 33;
-    return static_cast<std::size_t>(((id >> 32) * static_cast<std::uint64_t>(capacity)) >> 32);
+    return id;
 }
 
-bool FileIdSet::Insert(std::uint64_t id) {
-    if ((count_ + 1) * 5 > slots_.size() * 4) {
-        Grow();
+std::size_t Home(std::uint64_t hash, std::size_t capacity) {
+    return static_cast<std::size_t>(((hash & 0xFFFFFFFFull) * capacity) >> 32);
+}
+
+void Place(std::vector<std::uint64_t>& slots, std::uint64_t id, std::uint64_t hash) {
+    const std::size_t capacity = slots.size();
+    std::size_t slot = Home(hash, capacity);
+    while (slots[slot] != 0) {
+        slot = slot + 1 == capacity ? 0 : slot + 1;
     }
-    const std::size_t capacity = slots_.size();
-    for (std::size_t slot = Home(id, capacity);; slot = slot + 1 == capacity ? 0 : slot + 1) {
-        if (slots_[slot] == id) {
+    slots[slot] = id;
+}
+
+}  // namespace
+
+bool FileIdSet::Insert(std::uint64_t id) {
+    const std::uint64_t hash = Mix(id);
+    Table& table = tables_[hash >> 59];
+    static_assert(kTables == 32, "the top five bits of the hash pick the table");
+    if ((table.count + 1) * 5 > table.slots.size() * 4) {
+        Grow(table);
+    }
+    const std::size_t capacity = table.slots.size();
+    for (std::size_t slot = Home(hash, capacity);; slot = slot + 1 == capacity ? 0 : slot + 1) {
+        if (table.slots[slot] == id) {
             return false;
         }
-        if (slots_[slot] == 0) {
-            slots_[slot] = id;
+        if (table.slots[slot] == 0) {
+            table.slots[slot] = id;
+            ++table.count;
             ++count_;
             return true;
         }
     }
 }
 
-void FileIdSet::Grow() {
+void FileIdSet::Grow(Table& table) {
     std::vector<std::uint64_t> old;
-    old.swap(slots_);
-    slots_.assign(old.empty() ? 16 : old.size() + old.size() / 2, 0);
-    const std::size_t capacity = slots_.size();
+    old.swap(table.slots);
+    table.slots.assign(old.empty() ? 8 : old.size() + old.size() / 2, 0);
+    const std::size_t oldBytes = old.size() * sizeof(std::uint64_t);
+    bytes_ += table.slots.size() * sizeof(std::uint64_t);
+    peakBytes_ = std::max(peakBytes_, bytes_);
     for (const std::uint64_t id : old) {
-        if (id == 0) {
-            continue;
+        if (id != 0) {
+            Place(table.slots, id, Mix(id));
         }
-        std::size_t slot = Home(id, capacity);
-        while (slots_[slot] != 0) {
-            slot = slot + 1 == capacity ? 0 : slot + 1;
-        }
-        slots_[slot] = id;
     }
+    bytes_ -= oldBytes;
 }
 
 }  // namespace packmeter
