@@ -379,10 +379,6 @@ void MainFormLogic::ApplyScanOutput() {
     }
     const ApplyingScope applying(applying_);
     const auto start = Now();
-    // A turn that adds no rows (a scan's start, a command's notice) does not hold back the
-    // rows after it: the first rows of a scan show at once.
-    const auto previousApply = lastApply_;
-    const std::size_t shownBefore = rowsShown_;
     lastApply_ = start;
     applyTimerSet_ = false;
     WorkerEvents taken = channel_->Take();
@@ -448,9 +444,6 @@ void MainFormLogic::ApplyScanOutput() {
         }
     }
     flushRows();
-    if (rowsShown_ == shownBefore) {
-        lastApply_ = previousApply;
-    }
     if (pendingAt_ < pending_.size() || applyAgain_) {
         applyAgain_ = false;
         channel_->Rewake();

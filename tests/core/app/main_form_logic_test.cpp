@@ -399,9 +399,10 @@ TEST_F(MainFormLogicTest, ScanOutputArrivesInBatchesAtLeastTheIntervalApart) {
     EXPECT_EQ(logic.ScheduleApply(), std::nullopt);
     clock += std::chrono::milliseconds(30);
     logic.ApplyScanOutput();
-    // That turn added no rows, so the interval still counts from the rows' turn: the next
-    // rows would not wait.
-    clock += std::chrono::milliseconds(5);
+    clock += std::chrono::milliseconds(39);
+    EXPECT_EQ(logic.ScheduleApply(), std::chrono::milliseconds(1));
+    logic.ApplyScanOutput();
+    clock += kApplyInterval;
     EXPECT_EQ(logic.ScheduleApply(), std::nullopt);
     EXPECT_EQ(view.batches, 1);
 }
