@@ -22,13 +22,13 @@ std::size_t Home(std::uint64_t hash, std::size_t capacity) {
     return static_cast<std::size_t>(((hash & 0xFFFFFFFFull) * capacity) >> 32);
 }
 
-void Place(std::vector<std::uint64_t>& slots, std::uint64_t id, std::uint64_t hash) {
-    const std::size_t capacity = slots.size();
+void Place(std::vector<std::uint64_t>& ids, std::uint64_t id, std::uint64_t hash) {
+    const std::size_t capacity = ids.size();
     std::size_t slot = Home(hash, capacity);
-    while (slots[slot] != 0) {
+    while (ids[slot] != 0) {
         slot = slot + 1 == capacity ? 0 : slot + 1;
     }
-    slots[slot] = id;
+    ids[slot] = id;
 }
 
 }  // namespace
@@ -37,16 +37,16 @@ bool FileIdSet::Insert(std::uint64_t id) {
     const std::uint64_t hash = Mix(id);
     Table& table = tables_[hash >> 59];
     static_assert(kTables == 32, "the top five bits of the hash pick the table");
-    if ((table.count + 1) * 5 > table.slots.size() * 4) {
+    if ((table.count + 1) * 5 > table.ids.size() * 4) {
         Grow(table);
     }
-    const std::size_t capacity = table.slots.size();
+    const std::size_t capacity = table.ids.size();
     for (std::size_t slot = Home(hash, capacity);; slot = slot + 1 == capacity ? 0 : slot + 1) {
-        if (table.slots[slot] == id) {
+        if (table.ids[slot] == id) {
             return false;
         }
-        if (table.slots[slot] == 0) {
-            table.slots[slot] = id;
+        if (table.ids[slot] == 0) {
+            table.ids[slot] = id;
             ++table.count;
             ++count_;
             return true;
@@ -56,14 +56,14 @@ bool FileIdSet::Insert(std::uint64_t id) {
 
 void FileIdSet::Grow(Table& table) {
     std::vector<std::uint64_t> old;
-    old.swap(table.slots);
-    table.slots.assign(old.empty() ? 8 : old.size() + old.size() / 2, 0);
+    old.swap(table.ids);
+    table.ids.assign(old.empty() ? 8 : old.size() + old.size() / 2, 0);
     const std::size_t oldBytes = old.size() * sizeof(std::uint64_t);
-    bytes_ += table.slots.size() * sizeof(std::uint64_t);
+    bytes_ += table.ids.size() * sizeof(std::uint64_t);
     peakBytes_ = std::max(peakBytes_, bytes_);
     for (const std::uint64_t id : old) {
         if (id != 0) {
-            Place(table.slots, id, Mix(id));
+            Place(table.ids, id, Mix(id));
         }
     }
     bytes_ -= oldBytes;

@@ -25,7 +25,7 @@ class FileIdSet {
   private:
     static constexpr std::size_t kTables = 32;
     struct Table {
-        std::vector<std::uint64_t> slots;
+        std::vector<std::uint64_t> ids;  // 0 where free
         std::size_t count = 0;
     };
     void Grow(Table& table);
